@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+// The one naming scheme for camera copies: the media import names its copies
+// with it and the stitching projects name the copies they refer to with it.
+namespace MediaNaming {
+
+// ".DNG" for a path ending in ".DNG" (case-sensitive), else ".JPG".
+QString photoExtension(const QString& sourcePath);
+
+// Name of camera `cardIndex`'s copy of the file at `path` (a target path or a
+// bare file name): every `extension` in it is replaced by "_<project>_camN<ext>",
+// "_camN<ext>" without a project, or "-<collision>_camN<ext>" after a collision.
+QString cameraCopyName(const QString& path, const QString& extension, int cardIndex,
+                       const QString& projectName, int collision);
+
+// The recording's base path: the target path, or after a collision the target
+// path with "-<collision>" in front of every `extension`.
+QString basePath(const QString& targetPath, const QString& extension, int collision);
+
+// Name of camera `cardIndex`'s copy as a stitching project refers to it, from
+// the recording's base path (only its last component is used).
+QString projectCameraName(const QString& basePath, const QString& extension, int cardIndex,
+                          const QString& projectName, int collision);
+
+// A project name becomes part of file names: refuse anything that could leave
+// the destination folder or that no file name may hold.
+bool isValidProjectName(const QString& projectName);
+
+} // namespace MediaNaming

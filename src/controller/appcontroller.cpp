@@ -1,0 +1,221 @@
+#include "appcontroller.h"
+
+#include "cardpreparation.h"
+#include "drivediscovery.h"
+#include "pqvkcomms.h"
+#include "settingsstore.h"
+#include "templatediscovery.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QException>
+#include <QMutexLocker>
+#include <QQuickWindow>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+AppController::AppController(QObject* parent) : QObject(parent)
+{
+    // init() is invoked through the meta-object system with the view's window.
+    qRegisterMetaType<QQuickWindow*>("QQuickWindow *");
+    qRegisterMetaType<PQVKConfig>("PQVKConfig");
+}
+
+AppController::~AppController() = default;
+
+void AppController::setVersion(const QString& text)
+{
+    version = text;
+}
+
+QString AppController::port() const
+{
+    QMutexLocker lock(&portMutex);
+    return portName;
+}
+
+void AppController::storePort(const QString& text)
+{
+    QMutexLocker lock(&portMutex);
+    portName = text;
+}
+
+QVariantList AppController::getDrives()
+{
+    return listDrives();
+}
+
+QVariantList AppController::getDevices()
+{
+    PQVKComms comms;
+    QVariantList devices = comms.getDevices();
+    // Ports that discovery misses (and the simulator) come from the settings file.
+    devices += configuredSerialPortEntries();
+    return devices;
+}
+
+QVariantList AppController::getTemplates()
+{
+    return listTemplates();
+}
+
+QVariantMap AppController::getSettings()
+{
+    return ::getSettings();
+}
+
+void AppController::updateSettings(QVariantMap settings)
+{
+    ::updateSettings(settings);
+}
+
+QVariant AppController::getMoviesLocation()
+{
+    return moviesLocation();
+}
+
+QVariant AppController::getVersion()
+{
+    return version;
+}
+
+void AppController::setPort(QVariant port)
+{
+    storePort(port.toString());
+}
+
+void AppController::copyFiles(QString card1, QString card2, QString card3, QString targetDir,
+                              QString templatePath, QString projectName)
+{
+    {
+        QMutexLocker lock(&cardMutex);
+        finishedCardWorkers = 0;
+    }
+    qInfo() << QStringLiteral("Start.");
+    const QString cards[] = {card1, card2, card3};
+    for (int cardIndex = 1; cardIndex <= 3; ++cardIndex) {
+        const QString card = cards[cardIndex - 1];
+        QtConcurrent::run(QThreadPool::globalInstance(), [=] {
+            copyFilesWorker(cardIndex, card, targetDir, templatePath, projectName);
+        });
+    }
+}
+
+void AppController::copyData(QString port, QString targetDir, QString projectName)
+{
+    storePort(port);
+    QtConcurrent::run(QThreadPool::globalInstance(),
+                      [=] { copyDataWorker(port, targetDir, projectName); });
+}
+
+void AppController::readCameraSettings(QString port)
+{
+    storePort(port);
+    QtConcurrent::run(QThreadPool::globalInstance(), [=] { readSettingsWorker(port); });
+}
+
+void AppController::resetCameraSettings(QString port)
+{
+    storePort(port);
+    QtConcurrent::run(QThreadPool::globalInstance(), [=] { resetCameraSettingsWorker(port); });
+}
+
+void AppController::turnOff(QString port)
+{
+    storePort(port);
+    QtConcurrent::run(QThreadPool::globalInstance(), [=] { turnOffWorker(port); });
+}
+
+void AppController::updateFirmware(QString port, QString filePath)
+{
+    storePort(port);
+    QtConcurrent::run(QThreadPool::globalInstance(),
+                      [=] { updateFirmwareWorker(port, filePath); });
+}
+
+void AppController::eraseCards(QString card1, QString card2, QString card3, bool erase,
+                               bool createSyncConfig)
+{
+    // Runs on the GUI thread to its end; the reports reach the view directly.
+    prepareCards(card1, card2, card3, erase, createSyncConfig,
+                 [this](int card, int from, int to, int value, const QString& text) {
+                     emit updateCardProgress(card, from, to, value, text);
+                 });
+}
+
+void AppController::eraseMemory(QString port)
+{
+    storePort(port);
+    QtConcurrent::run(QThreadPool::globalInstance(), [=] { eraseMemoryWorker(port); });
+}
+
+void AppController::exitApp()
+{
+    try {
+        QCoreApplication::quit();
+    } catch (QException& e) {
+        const char* what = e.what();
+        qInfo() << ((what && *what) ? QString::fromLocal8Bit(what)
+                                    : QStringLiteral("Unknown exception"));
+    }
+}
+
+void AppController::recvDataMessage(QString message)
+{
+    emit updateDataProgress(0, 2, 1, message);
+}
+
+void AppController::recvSettingsMessage(QString message)
+{
+    emit updateCameraSettingsProgress(0, 2, 1, message);
+}
+
+void AppController::recvFirmwareMessage(QString message)
+{
+    emit updateFirmwareProgress(0, 2, 1, message);
+}
+
+void AppController::init(QQuickWindow* window)
+{
+    appWindow = window;
+    if (!appWindow)
+        return;
+
+    // The view's signals start the operations of the same name.
+    connect(appWindow, SIGNAL(copyFiles(QString, QString, QString, QString, QString, QString)),
+            this, SLOT(copyFiles(QString, QString, QString, QString, QString, QString)));
+    connect(appWindow, SIGNAL(eraseCards(QString, QString, QString, bool, bool)), this,
+            SLOT(eraseCards(QString, QString, QString, bool, bool)));
+    connect(appWindow, SIGNAL(copyData(QString, QString, QString)), this,
+            SLOT(copyData(QString, QString, QString)));
+    connect(appWindow, SIGNAL(readCameraSettings(QString)), this,
+            SLOT(readCameraSettings(QString)));
+    connect(appWindow,
+            SIGNAL(saveCameraSettings(QString, QString, int, double, double, double, int)), this,
+            SLOT(saveCameraSettings(QString, QString, int, double, double, double, int)));
+    connect(appWindow, SIGNAL(resetCameraSettings(QString)), this,
+            SLOT(resetCameraSettings(QString)));
+    connect(appWindow, SIGNAL(eraseMemory(QString)), this, SLOT(eraseMemory(QString)));
+    connect(appWindow, SIGNAL(exitApp()), this, SLOT(exitApp()));
+
+    // Results go to the view's functions of the same name.
+    connect(this, SIGNAL(updateCardProgress(QVariant, QVariant, QVariant, QVariant, QVariant)),
+            appWindow, SLOT(updateCardProgress(QVariant, QVariant, QVariant, QVariant, QVariant)));
+    connect(this, SIGNAL(updateDataProgress(QVariant, QVariant, QVariant, QVariant)), appWindow,
+            SLOT(updateDataProgress(QVariant, QVariant, QVariant, QVariant)));
+    connect(this, SIGNAL(updateCameraSettingsProgress(QVariant, QVariant, QVariant, QVariant)),
+            appWindow, SLOT(updateCameraSettingsProgress(QVariant, QVariant, QVariant, QVariant)));
+    connect(this,
+            SIGNAL(updateCameraSettings(QVariant, QVariant, QVariant, QVariant, QVariant,
+                                        QVariant, QVariant, QVariant)),
+            appWindow,
+            SLOT(updateCameraSettings(QVariant, QVariant, QVariant, QVariant, QVariant, QVariant,
+                                      QVariant, QVariant)));
+    connect(this, SIGNAL(updateFirmwareProgress(QVariant, QVariant, QVariant, QVariant)),
+            appWindow, SLOT(updateFirmwareProgress(QVariant, QVariant, QVariant, QVariant)));
+}
+
+QString AppController::getTemplateJpg()
+{
+    return templateJpg();
+}

@@ -1,0 +1,102 @@
+#pragma once
+
+#include "pqvkconfig.h"
+
+#include <QDir>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+#include <QVariantList>
+#include <QVariantMap>
+
+class QQuickWindow;
+
+// The one back-end object the view sees. Quick queries run on the GUI thread;
+// long operations run as tasks on the global thread pool and report back
+// through the progress signals only.
+class AppController : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit AppController(QObject* parent = nullptr);
+    ~AppController() override;
+
+    void setVersion(const QString& version);
+    // The port the power-off at exit uses; the power-off task clears it from a pool thread.
+    QString port() const;
+
+signals:
+    void updateCardProgress(QVariant cardNumber, QVariant progressFrom, QVariant progressTo,
+                            QVariant progressValue, QVariant progressText);
+    void updateDataProgress(QVariant progressFrom, QVariant progressTo, QVariant progressValue,
+                            QVariant progressText);
+    void updateCameraSettingsProgress(QVariant progressFrom, QVariant progressTo,
+                                      QVariant progressValue, QVariant progressText);
+    void updateFirmwareProgress(QVariant progressFrom, QVariant progressTo,
+                                QVariant progressValue, QVariant progressText);
+    void updateCameraSettings(QVariant firmware, QVariant battery, QVariant date,
+                              QVariant recLedOn, QVariant videoLoggingInterval,
+                              QVariant timelapseInterval, QVariant timelapseTimeout,
+                              QVariant e1FirmwareVersion);
+
+public slots:
+    QVariantList getDrives();
+    QVariantList getDevices();
+    QVariantList getTemplates();
+    QVariantMap getSettings();
+    void updateSettings(QVariantMap settings);
+    QVariant getMoviesLocation();
+    QVariant getVersion();
+    void setPort(QVariant port);
+    void copyFiles(QString card1, QString card2, QString card3, QString targetDir,
+                   QString templatePath, QString projectName);
+    void copyData(QString port, QString targetDir, QString projectName);
+    void readCameraSettings(QString port);
+    void resetCameraSettings(QString port);
+    void turnOff(QString port);
+    void updateFirmware(QString port, QString filePath);
+    void saveCameraSettings(QString port, QString date, int recLedOn,
+                            double videoLoggingIntervalSeconds, double timelapseIntervalSeconds,
+                            double timelapseTimeoutMinutes, int e1FirmwareVersion);
+    void eraseCards(QString card1, QString card2, QString card3, bool eraseCards,
+                    bool createSyncConfig);
+    void eraseMemory(QString port);
+    void exitApp();
+    void recvDataMessage(QString message);
+    void recvSettingsMessage(QString message);
+    void recvFirmwareMessage(QString message);
+    void init(QQuickWindow* appWindow);
+    void turnOffWorker(QString port);
+
+private slots:
+    QString getTemplateJpg();
+    void copyDataWorker(QString port, QString targetDir, QString projectName);
+    void readSettingsWorker(QString port);
+    void resetCameraSettingsWorker(QString port);
+    void eraseMemoryWorker(QString port);
+    void saveCameraSettingsWorker(QString port, QString date, PQVKConfig cfg);
+    void copyFilesWorker(int cardIndex, QString sourceDir, QString targetDir,
+                         QString templatePath, QString projectName);
+    void updateFirmwareWorker(QString port, QString filePath);
+    int copyVideoFile(QString sourcePath, int cardIndex, int fileIndex, int totalFiles,
+                      QDir sourceDirectory, QDir targetDirectory, QString templatePath,
+                      QString projectName);
+    int copyPhotoFile(QString sourcePath, int cardIndex, int fileIndex, int totalFiles,
+                      QDir sourceDirectory, QDir targetDirectory, QString templatePath,
+                      QString projectName);
+
+private:
+    void storePort(const QString& port);
+    // The end-of-run step of a card worker: the last of the three logs "Done."
+    // and copies the log into the destination.
+    void cardWorkerFinished(const QString& targetDir);
+
+    int finishedCardWorkers = 0;
+    QMutex cardMutex;
+    QQuickWindow* appWindow = nullptr;
+    QString version;
+    QString portName;
+    mutable QMutex portMutex; // port is cleared by the power-off task on a pool thread
+};
