@@ -9,6 +9,7 @@
 // Placeholder start-up; the full start-up order is being written.
 int main(int argc, char** argv)
 {
+    Q_INIT_RESOURCE(views); // the view lives in a static library
     QGuiApplication app(argc, argv);
     AppController controller;
     controller.setVersion(AppVersion);
