@@ -1,11 +1,362 @@
-// Bodies of the controller-unit tasks of AppController (placeholders for now).
-#include "appcontroller.h"
+// Bodies of the controller-unit tasks of AppController: settings, data export,
+// memory erase, power-off and the firmware update.
+#include "controllertasks.h"
 
-void AppController::saveCameraSettings(QString, QString, int, double, double, double, int) {}
-void AppController::turnOffWorker(QString) {}
-void AppController::copyDataWorker(QString, QString, QString) {}
-void AppController::readSettingsWorker(QString) {}
-void AppController::resetCameraSettingsWorker(QString) {}
-void AppController::eraseMemoryWorker(QString) {}
-void AppController::saveCameraSettingsWorker(QString, QString, PQVKConfig) {}
-void AppController::updateFirmwareWorker(QString, QString) {}
+#include "appcontroller.h"
+#include "apppaths.h"
+#include "medianaming.h"
+#include "pqvkcomms.h"
+#include "shellcommand.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTextStream>
+#include <QThreadPool>
+#include <QtConcurrent>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+namespace ControllerTasks {
+
+const QString ClockFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
+
+QString batteryLevelText(double volts)
+{
+    if (!(volts >= 0.5)) // NaN is no reading either
+        return QStringLiteral("-");
+    if (volts < 3.5)
+        return QStringLiteral("Empty");
+    static const double upperBounds[] = {3.57, 3.64, 3.71, 3.78, 3.85, 3.92, 3.99, 4.06, 4.13};
+    int percent = 10;
+    for (double bound : upperBounds) {
+        if (volts < bound)
+            return QStringLiteral("%1 %").arg(percent);
+        percent += 10;
+    }
+    return QStringLiteral("100 %");
+}
+
+namespace {
+
+// Truncation toward zero into the unit's unsigned fields, never out of range.
+quint32 truncateToUnsigned(double value)
+{
+    if (!(value > 0.0)) // NaN and negatives
+        return 0;
+    // 2.01 * 1000 is 2009.9999999999998 in binary arithmetic: a value within a
+    // rounding error of a whole number is that number, not the one below.
+    const double nearest = std::round(value);
+    if (std::abs(value - nearest) <= 1e-6)
+        value = nearest;
+    if (value >= static_cast<double>(std::numeric_limits<quint32>::max()))
+        return std::numeric_limits<quint32>::max();
+    return static_cast<quint32>(std::trunc(value));
+}
+
+} // namespace
+
+quint32 secondsToMilliseconds(double seconds)
+{
+    return truncateToUnsigned(seconds * 1000.0);
+}
+
+quint32 wholeMinutes(double minutes)
+{
+    return truncateToUnsigned(minutes);
+}
+
+double millisecondsToSeconds(quint32 milliseconds)
+{
+    return milliseconds / 1000.0;
+}
+
+quint32 millisecondsToWholeSeconds(quint32 milliseconds)
+{
+    return milliseconds / 1000u;
+}
+
+quint32 shownE1FirmwareVersion(quint32 version)
+{
+    return version == 0 ? 29u : version;
+}
+
+PQVKConfig settingsToConfig(int recLedOn, double videoLoggingIntervalSeconds,
+                            double timelapseIntervalSeconds, double timelapseTimeoutMinutes,
+                            int e1FirmwareVersion)
+{
+    PQVKConfig cfg;
+    cfg.recLedOn = static_cast<quint32>(recLedOn);
+    cfg.videoLoggingInterval = secondsToMilliseconds(videoLoggingIntervalSeconds);
+    cfg.timeLapseInterval = secondsToMilliseconds(timelapseIntervalSeconds);
+    cfg.timeLapseTimeout = wholeMinutes(timelapseTimeoutMinutes);
+    cfg.e1FirmwareVersion = static_cast<quint32>(e1FirmwareVersion);
+    return cfg;
+}
+
+quint32 clockSeconds(const QString& text, const QDateTime& now)
+{
+    QDateTime clock = QDateTime::fromString(text, ClockFormat);
+    clock.setTimeSpec(Qt::LocalTime);
+    qint64 seconds = clock.isValid() ? clock.toSecsSinceEpoch() : -1;
+    // The unit reports its clock as a signed 32-bit number: a time outside
+    // that range would come back as a different date.
+    if (seconds < 0 || seconds > std::numeric_limits<qint32>::max())
+        seconds = now.toSecsSinceEpoch();
+    return static_cast<quint32>(seconds);
+}
+
+QString clockText(qint32 secondsSinceEpoch)
+{
+    return QDateTime::fromSecsSinceEpoch(secondsSinceEpoch, Qt::LocalTime).toString(ClockFormat);
+}
+
+QString csvFileName(const QDateTime& datasetStart, const QString& projectName)
+{
+    const QString stamp = datasetStart.toString(QStringLiteral("yyyyMMdd-hhmm00"));
+    if (projectName.isEmpty())
+        return QStringLiteral("vazizidadu_%1.csv").arg(stamp);
+    return QStringLiteral("vazizidadu_%1_%2.csv").arg(projectName, stamp);
+}
+
+QString distinctFileName(const QString& name, QSet<QString>& taken)
+{
+    QString candidate = name;
+    const QString stem = name.endsWith(QLatin1String(".csv")) ? name.chopped(4) : name;
+    const QString extension = name.mid(stem.size());
+    for (int n = 2; taken.contains(candidate); ++n)
+        candidate = QStringLiteral("%1-%2%3").arg(stem).arg(n).arg(extension);
+    taken.insert(candidate);
+    return candidate;
+}
+
+CsvExport writeDatasetFiles(const QStringList&, const QString&, const QString&)
+{
+    return {};
+}
+
+QString bootloaderProgram()
+{
+#ifdef Q_OS_WIN
+    return utilitiesDirPath() + QStringLiteral("/bootloader.exe");
+#else
+    return utilitiesDirPath() + QStringLiteral("/bootloader");
+#endif
+}
+
+QStringList bootloaderArguments(const QString& port, const QString& filePath)
+{
+    // The blank makes the platform's process class quote "-p <port>" as one argument.
+    return {QStringLiteral("-p %1").arg(port), QDir(firmwareDirPath()).absoluteFilePath(filePath)};
+}
+
+} // namespace ControllerTasks
+
+using namespace ControllerTasks;
+
+namespace {
+
+// The client of one task: its messages reach the view through `relay`, and it
+// closes the port when the task lets it go.
+template <typename Relay>
+std::unique_ptr<PQVKComms> connectedClient(AppController* controller, Relay relay)
+{
+    auto comms = std::make_unique<PQVKComms>();
+    QObject::connect(comms.get(), &PQVKComms::newMessage, controller, relay);
+    return comms;
+}
+
+} // namespace
+
+void AppController::saveCameraSettings(QString port, QString date, int recLedOn,
+                                       double videoLoggingIntervalSeconds,
+                                       double timelapseIntervalSeconds,
+                                       double timelapseTimeoutMinutes, int e1FirmwareVersion)
+{
+    const PQVKConfig cfg =
+        settingsToConfig(recLedOn, videoLoggingIntervalSeconds, timelapseIntervalSeconds,
+                         timelapseTimeoutMinutes, e1FirmwareVersion);
+    QtConcurrent::run(QThreadPool::globalInstance(),
+                      [=] { saveCameraSettingsWorker(port, date, cfg); });
+}
+
+void AppController::readSettingsWorker(QString port)
+{
+    auto comms = connectedClient(this, &AppController::recvSettingsMessage);
+    if (!comms->open(port)) {
+        emit updateCameraSettingsProgress(
+            0, 1, 1, QStringLiteral("Error: Could not open port %1.").arg(port));
+        return;
+    }
+    if (!comms->beep())
+        emit updateCameraSettingsProgress(0, 1, 1,
+                                          QStringLiteral("Error: Could not send init command."));
+
+    emit updateCameraSettingsProgress(0, 2, 1, QStringLiteral("Reading settings ..."));
+    if (!comms->readConfig()) {
+        emit updateCameraSettingsProgress(
+            0, 2, 2, QStringLiteral("Error getting settings: %1").arg(comms->lastError));
+        return;
+    }
+    const PQVKConfig& cfg = comms->config;
+    emit updateCameraSettingsProgress(0, 2, 2, QStringLiteral("Success. Settings read."));
+    emit updateCameraSettings(cfg.firmware, batteryLevelText(cfg.battery), clockText(cfg.date),
+                              static_cast<int>(cfg.recLedOn),
+                              millisecondsToSeconds(cfg.videoLoggingInterval),
+                              static_cast<int>(millisecondsToWholeSeconds(cfg.timeLapseInterval)),
+                              static_cast<int>(cfg.timeLapseTimeout),
+                              static_cast<int>(shownE1FirmwareVersion(cfg.e1FirmwareVersion)));
+}
+
+void AppController::saveCameraSettingsWorker(QString port, QString date, PQVKConfig cfg)
+{
+    auto comms = connectedClient(this, &AppController::recvSettingsMessage);
+    if (!comms->open(port)) {
+        emit updateCameraSettingsProgress(
+            0, 1, 1, QStringLiteral("Error: Could not open port %1.").arg(port));
+        return;
+    }
+    if (!comms->beep())
+        emit updateCameraSettingsProgress(0, 1, 1,
+                                          QStringLiteral("Error: Could not send init command."));
+
+    const quint32 seconds = clockSeconds(date);
+    if (comms->setConfig(seconds, cfg.recLedOn, cfg.videoLoggingInterval, cfg.timeLapseInterval,
+                         cfg.timeLapseTimeout, cfg.e1FirmwareVersion))
+        emit updateCameraSettingsProgress(0, 2, 2, QStringLiteral("Success. Settings saved."));
+    else
+        emit updateCameraSettingsProgress(
+            0, 2, 2, QStringLiteral("Error saving settings: %1").arg(comms->lastError));
+}
+
+void AppController::resetCameraSettingsWorker(QString port)
+{
+    auto comms = connectedClient(this, &AppController::recvSettingsMessage);
+    if (!comms->open(port)) {
+        emit updateCameraSettingsProgress(
+            0, 1, 1, QStringLiteral("Error: Could not open port %1.").arg(port));
+        return;
+    }
+    if (!comms->beep())
+        emit updateCameraSettingsProgress(0, 1, 1,
+                                          QStringLiteral("Error: Could not send init command."));
+
+    emit updateCameraSettingsProgress(0, 2, 1, QStringLiteral("Resetting controller ..."));
+    if (comms->reset())
+        emit updateCameraSettingsProgress(0, 2, 2, QStringLiteral("Success. Controller reset."));
+    else
+        emit updateCameraSettingsProgress(
+            0, 2, 2, QStringLiteral("Error resetting controller: %1").arg(comms->lastError));
+}
+
+void AppController::copyDataWorker(QString port, QString targetDir, QString projectName)
+{
+    auto comms = connectedClient(this, &AppController::recvDataMessage);
+    if (targetDir.isEmpty()) {
+        qWarning("Data: Please choose destination");
+        emit updateDataProgress(0, 1, 1, QStringLiteral("Error: Please choose destination"));
+        return;
+    }
+    // The project name becomes part of file names: nothing that could leave
+    // the destination folder or that no file name may hold.
+    if (!MediaNaming::isValidProjectName(projectName)) {
+        qWarning() << "Data: Invalid project name" << projectName;
+        emit updateDataProgress(0, 1, 1, QStringLiteral("Error: Invalid project name"));
+        return;
+    }
+    if (!comms->open(port)) {
+        emit updateDataProgress(0, 1, 1,
+                                QStringLiteral("Error: Could not open port %1.").arg(port));
+        return;
+    }
+    if (!comms->beep())
+        emit updateDataProgress(0, 2, 1, QStringLiteral("Error: Could not send init command."));
+
+    emit updateDataProgress(0, 2, 1, QStringLiteral("Counting datasets ..."));
+    if (!comms->countData())
+        emit updateDataProgress(0, 2, 1, QStringLiteral("Error: Could not read available data."));
+
+    if (comms->config.dataCount == 0) {
+        emit updateDataProgress(0, 2, 2, QStringLiteral("No records available."));
+        return;
+    }
+    QStringList lines;
+    if (!comms->readData(lines)) {
+        // The unit holds records: a failed download must not read as an empty memory.
+        emit updateDataProgress(0, 2, 2,
+                                QStringLiteral("Error reading data: %1").arg(comms->lastError));
+        return;
+    }
+    emit updateDataProgress(0, 2, 1,
+                            QStringLiteral("Reading %1 datasets ...")
+                                .arg(static_cast<quint32>(comms->config.dataCount)));
+
+    const CsvExport written = writeDatasetFiles(lines, targetDir, projectName);
+    emit updateDataProgress(0, 2, 2,
+                            QStringLiteral("Wrote %1 records to %2 files in %3")
+                                .arg(lines.size())
+                                .arg(written.filesWritten)
+                                .arg(targetDir));
+}
+
+void AppController::eraseMemoryWorker(QString port)
+{
+    auto comms = connectedClient(this, &AppController::recvDataMessage);
+    if (!comms->open(port)) {
+        emit updateDataProgress(0, 1, 1,
+                                QStringLiteral("Error: Could not open port %1.").arg(port));
+        return;
+    }
+    if (!comms->beep())
+        emit updateDataProgress(0, 1, 1, QStringLiteral("Error: Could not send init command."));
+
+    emit updateDataProgress(0, 2, 1, QStringLiteral("Erasing memory ..."));
+    if (comms->eraseData())
+        emit updateDataProgress(0, 2, 2, QStringLiteral("Success. Memory erased."));
+    else
+        emit updateDataProgress(0, 2, 2,
+                                QStringLiteral("Error erasing memory: %1").arg(comms->lastError));
+}
+
+void AppController::turnOffWorker(QString port)
+{
+    if (port.isEmpty())
+        return;
+    auto comms = connectedClient(this, &AppController::recvDataMessage);
+    if (!comms->open(port)) {
+        emit updateDataProgress(0, 1, 1,
+                                QStringLiteral("Error: Could not open port %1.").arg(port));
+        return;
+    }
+    if (!comms->beep())
+        emit updateDataProgress(0, 1, 1, QStringLiteral("Error: Could not send init command."));
+
+    emit updateDataProgress(0, 2, 1, QStringLiteral("Turning off ..."));
+    if (comms->off())
+        emit updateDataProgress(0, 2, 2, QStringLiteral("Success. Controller is off"));
+    else
+        emit updateDataProgress(0, 2, 2,
+                                QStringLiteral("Error turning off: %1").arg(comms->lastError));
+    // Either way the power-off at exit is not repeated for this unit.
+    storePort(QString());
+}
+
+void AppController::updateFirmwareWorker(QString port, QString filePath)
+{
+    const QString program = bootloaderProgram();
+    const QStringList arguments = bootloaderArguments(port, filePath);
+
+    ShellCommand runner;
+    connect(&runner, &ShellCommand::newMessage, this, &AppController::recvFirmwareMessage);
+    if (runner.start(program, arguments)) {
+        while (runner.isRunning())
+            runner.wait(200);
+    }
+    if (runner.hasSucceeded())
+        emit updateFirmwareProgress(0, 2, 2, QStringLiteral("Done"));
+    else
+        emit updateFirmwareProgress(0, 2, 2, QStringLiteral("Error updating firmware."));
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+// Runs one external program (the boot-loader), logs what it prints and its
+// state, and tells the waiting task when it has ended and whether it succeeded.
+class ShellCommand : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit ShellCommand(QObject* parent = nullptr);
+    ~ShellCommand() override;
+
+    // True when the process started; it then runs until onFinished.
+    bool start(const QString& program, const QStringList& arguments);
+    // Lets the process's notifications run on the calling thread for up to
+    // `ms` milliseconds. The caller needs no event loop: the task waits on a
+    // pool thread and calls this until isRunning() turns false.
+    void wait(int ms);
+
+    bool isRunning() const { return running; }
+    // A normal exit with code 0.
+    bool hasSucceeded() const { return succeeded; }
+
+signals:
+    void newMessage(QString message);
+
+public slots:
+    void onStdoutAvailable();
+    void onStderrAvailable();
+    void onError(QProcess::ProcessError error);
+    void onFinished(int exitCode, QProcess::ExitStatus exitStatus);
+    void onStateChanged(QProcess::ProcessState state);
+
+private:
+    bool running = false;
+    bool succeeded = false;
+    QPointer<QProcess> process;
+};
