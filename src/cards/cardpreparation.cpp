@@ -1,4 +1,214 @@
 #include "cardpreparation.h"
 
-// Placeholder body; card preparation is being written.
-void prepareCards(const QString&, const QString&, const QString&, bool, bool, const CardReport&) {}
+#include "volumes.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QException>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+// Cards above 128 GiB are refused: the cameras cannot use them.
+const qint64 maxCardBytes = 137438953472LL;
+
+const QByteArray configText = QByteArrayLiteral("multi.auto_ena=1\nrecord.tl_enable=0\n");
+
+// Folders that the volume itself manages; a wipe leaves them alone.
+const QStringList volumeManagedFolders = {QStringLiteral("System Volume Information"),
+                                          QStringLiteral("lost+found")};
+
+QString cardText(const char* pattern, int card, const QString& path)
+{
+    return QString::fromLatin1(pattern).arg(QString::number(card), path);
+}
+
+QByteArray autoRunText(int card)
+{
+    return QStringLiteral("[autorun]\r\nlabel=QVK_0%1\r\n\r\n[Content]\r\nMusicFiles=0\r\n"
+                          "PictureFiles=0\r\nVideoFiles=0")
+        .arg(card)
+        .toLatin1();
+}
+
+bool removeFile(const QString& path)
+{
+    if (QFile::remove(path))
+        return true;
+    // A read-only file cannot be deleted on Windows until it is made writable.
+    const QFile::Permissions permissions = QFile::permissions(path);
+    return !(permissions & QFile::WriteUser) &&
+           QFile::setPermissions(path, permissions | QFile::WriteUser) && QFile::remove(path);
+}
+
+// Deletes everything below the card's folder, never the folder itself. Links
+// are removed as links: the wipe never follows one out of the card.
+bool eraseBelow(const QString& path)
+{
+    bool complete = true;
+    const QFileInfoList entries = QDir(path).entryInfoList(QDir::AllEntries | QDir::Hidden |
+                                                           QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo& entry : entries) {
+        if (entry.isDir() && !entry.isSymLink()) {
+            if (volumeManagedFolders.contains(entry.fileName()))
+                continue;
+            complete = QDir(entry.filePath()).removeRecursively() && complete;
+        } else {
+            complete = removeFile(entry.filePath()) && complete;
+        }
+    }
+    return complete;
+}
+
+// A link standing where a card file belongs would send the write off the card.
+void dropLink(const QString& path)
+{
+    if (QFileInfo(path).isSymLink())
+        QFile::remove(path);
+}
+
+// Writes the file whole: an older, longer file never keeps its tail.
+bool writeWhole(const QString& path, const QByteArray& bytes)
+{
+    dropLink(path);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const bool written = file.write(bytes) == bytes.size() && file.flush();
+    file.close();
+    return written && file.error() == QFileDevice::NoError;
+}
+
+QByteArray readWhole(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+bool isError(const QString& status)
+{
+    return status.startsWith(QLatin1String("Error"));
+}
+
+void prepareCard(int card, const QString& path, bool erase, bool createSyncConfig,
+                 const CardReport& report)
+{
+    QString status = QStringLiteral("No action");
+    QDir root(path);
+
+    if (erase) {
+        report(card, 0, 2, 1, QStringLiteral("Erasing"));
+        const bool complete = eraseBelow(path);
+        root.rmdir(QStringLiteral("DCIM"));
+        root.rmdir(QStringLiteral("MISC"));
+        root.rmdir(QStringLiteral("QVK_0%1").arg(card));
+        root.rmdir(QStringLiteral(".disable_osx_metadata"));
+        root.rmdir(QStringLiteral(".metadata_never_index"));
+        if (complete) {
+            status = QStringLiteral("Erased");
+            qInfo() << cardText("Erased card %1 (%2)", card, path);
+        } else {
+            status = QStringLiteral("Error: Could not erase everything");
+            qWarning() << cardText("Could not erase everything on card %1 (%2)", card, path);
+        }
+    }
+
+    if (createSyncConfig) {
+        report(card, 0, 2, 2, QStringLiteral("Creating config"));
+        dropLink(root.filePath(QStringLiteral("MISC")));
+        root.mkpath(QStringLiteral("MISC"));
+        const QString cfg = root.filePath(QStringLiteral("MISC/cfg"));
+        const bool written = writeWhole(cfg, configText);
+        // The read-only file of an earlier preparation cannot be opened
+        // again; it is fine as long as it holds the right text.
+        const bool inPlace = !written && readWhole(cfg) == configText;
+        QFile::setPermissions(cfg, QFileDevice::Permissions(0x4444));
+        if (written || inPlace) {
+            if (!isError(status))
+                status =
+                    erase ? status + QStringLiteral(" and prepared.") : QStringLiteral("Prepared.");
+            if (written)
+                qInfo() << cardText("Created config file on card %1 (%2)", card, path);
+            else
+                qInfo() << cardText("Config file on card %1 (%2) already in place, left as it was",
+                                    card, path);
+        } else {
+            if (!isError(status))
+                status = QStringLiteral("Error: Could not write config file");
+            qWarning() << cardText("Could not write config file on card %1 (%2)", card, path);
+        }
+    }
+
+    auto marker = [&](const QString& name, const QByteArray& bytes, const char* logText) {
+        if (writeWhole(root.filePath(name), bytes)) {
+            qInfo() << cardText(logText, card, path);
+            return;
+        }
+        qWarning() << QStringLiteral("Could not write %1 on card %2 (%3)")
+                          .arg(name, QString::number(card), path);
+        if (!isError(status))
+            status = QStringLiteral("Error: Could not write %1").arg(name);
+    };
+
+    try {
+        marker(QStringLiteral("QVK_0%1").arg(card), QByteArray(),
+               "Created index file on card %1 (%2)");
+        marker(QStringLiteral(".disable_osx_metadata"), QByteArray(),
+               "Created disable_osx_metadata file on card %1 (%2)");
+        marker(QStringLiteral(".metadata_never_index"), QByteArray(),
+               "Created metadata_never_index file on card %1 (%2)");
+    } catch (const QException& e) {
+        qInfo() << cardText("Exception working on card %1 (%2): ", card, path) +
+                       QString::fromLocal8Bit(e.what());
+    }
+    try {
+        marker(QStringLiteral("AutoRun.inf"), autoRunText(card),
+               "Created AutoRun file on card %1 (%2)");
+    } catch (const QException& e) {
+        qInfo() << QString::fromLocal8Bit(e.what());
+    }
+
+    report(card, 0, 2, 2, status);
+}
+
+} // namespace
+
+void prepareCards(const QString& card1, const QString& card2, const QString& card3, bool eraseCards,
+                  bool createSyncConfig, const CardReport& report)
+{
+    const QString cards[] = {card1, card2, card3};
+
+    for (int card = 1; card <= 3; ++card)
+        report(card, 0, 1, 2, QString());
+
+    // Nothing is touched unless all three cards pass. A card on the system's
+    // own volume is refused like a missing one: a wipe must never reach it.
+    for (int card = 1; card <= 3; ++card) {
+        const QString& path = cards[card - 1];
+        const VolumeInfo volume = Volumes::volumeForPath(path);
+        if (volume.valid && volume.ready && !volume.root && volume.bytesTotal <= maxCardBytes) {
+            const QString text = cardText("Card %1 (%2) ok.", card, path);
+            qInfo() << text;
+            report(card, 0, 1, 2, text);
+        } else {
+            const QString text = cardText("Invalid directory for card %1 (%2)", card, path);
+            qCritical() << text;
+            report(card, 0, 2, 2, text);
+            return;
+        }
+    }
+
+    for (int card = 1; card <= 3; ++card) {
+        const QString& path = cards[card - 1];
+        if (path.isEmpty() || path == QLatin1String("/") || path == QDir::rootPath() ||
+            QDir::cleanPath(path) == QDir::rootPath()) {
+            qInfo() << cardText("Invalid directory for card %1 (%2)", card, path);
+            report(card, 0, 2, 2, QStringLiteral("Invalid directory"));
+            continue;
+        }
+        prepareCard(card, path, eraseCards, createSyncConfig, report);
+    }
+}

@@ -1,7 +1,121 @@
 #include "settingsstore.h"
 
-// Placeholder bodies; the settings store is being written.
-QVariantMap getSettings() { return {}; }
-void updateSettings(const QVariantMap&) {}
-QVariantMap anglesForTemplate(const QVariantMap& settings) { return settings; }
-QVariantList configuredSerialPortEntries() { return {}; }
+#include "apppaths.h"
+
+#include <QFileInfo>
+#include <QSettings>
+#include <utility>
+
+namespace {
+
+// The keys every settings map carries, with the text written when missing,
+// in the order they are checked.
+const std::pair<const char*, const char*> defaults[] = {
+    {"Serialnumber", "000000"}, {"OverwriteAngles", "1"},      {"RadiansAngles", "0"},
+    {"EnableAutoScale", "0"},   {"EnableHighDpiScaling", "1"}, {"EnableScaleFactor", "1"},
+    {"Camera1Pitch", "0"},      {"Camera1Roll", "-90"},        {"Camera1Yaw", "-0"},
+    {"Camera1OffsetX", "-20"},  {"Camera1OffsetY", "0"},       {"Camera2Pitch", "0"},
+    {"Camera2Roll", "-90"},     {"Camera2Yaw", "-0"},          {"Camera2OffsetX", "-20"},
+    {"Camera2OffsetY", "0"},    {"Camera3Pitch", "0"},         {"Camera3Roll", "-90"},
+    {"Camera3Yaw", "-0"},       {"Camera3OffsetX", "-20"},     {"Camera3OffsetY", "0"},
+};
+
+const char* const angleKeys[] = {
+    "Camera1Yaw",  "Camera1Pitch", "Camera1Roll",  "Camera2Yaw",  "Camera2Pitch",
+    "Camera2Roll", "Camera3Yaw",   "Camera3Pitch", "Camera3Roll",
+};
+
+const QString extraSerialPortsKey = QStringLiteral("ExtraSerialPorts");
+const QString calibrationServiceUrlKey = QStringLiteral("CalibrationServiceUrl");
+
+// An INI value holding a comma comes back from QSettings as a list; the map
+// hands every value over as the text that is stored.
+QString storedText(const QVariant& value)
+{
+    if (value.type() == QVariant::StringList)
+        return value.toStringList().join(QLatin1Char(','));
+    return value.toString();
+}
+
+QString readStoredText(const QString& key)
+{
+    QSettings settings(iniFilePath(), QSettings::IniFormat);
+    return storedText(settings.value(key));
+}
+
+} // namespace
+
+QVariantMap getSettings()
+{
+    QSettings settings(iniFilePath(), QSettings::IniFormat);
+    const QStringList present = settings.allKeys();
+    for (const auto& entry : defaults) {
+        const QString key = QLatin1String(entry.first);
+        if (!present.contains(key, Qt::CaseSensitive))
+            settings.setValue(key, QString::fromLatin1(entry.second));
+    }
+    settings.sync();
+
+    QVariantMap result;
+    const QStringList keys = settings.allKeys();
+    for (const QString& key : keys)
+        result.insert(key, storedText(settings.value(key)));
+    return result;
+}
+
+void updateSettings(const QVariantMap& values)
+{
+    QSettings settings(iniFilePath(), QSettings::IniFormat);
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
+        settings.setValue(it.key(), it.value());
+    settings.sync();
+}
+
+QVariantMap anglesForTemplate(const QVariantMap& settings)
+{
+    QVariantMap result = settings;
+    if (!result.value(QStringLiteral("RadiansAngles"), false).toBool())
+        return result;
+    for (const char* name : angleKeys) {
+        const QString key = QLatin1String(name);
+        const float degrees = result.value(key, 0).toFloat();
+        // Single precision on purpose: the templates have always carried this product.
+        const float radians = degrees * 0.017453292f;
+        result.insert(key, QVariant(radians));
+    }
+    return result;
+}
+
+QVariantList configuredSerialPortEntries()
+{
+    QVariantList entries;
+    QStringList seen;
+    const QStringList paths = readStoredText(extraSerialPortsKey).split(QLatin1Char(','));
+    for (const QString& item : paths) {
+        const QString path = item.trimmed();
+        if (path.isEmpty() || seen.contains(path) || !QFileInfo::exists(path))
+            continue;
+        seen.append(path);
+        QVariantMap entry;
+        entry.insert(QStringLiteral("name"), path);
+        entry.insert(QStringLiteral("description"), QStringLiteral("Configured port"));
+        entry.insert(QStringLiteral("location"), path);
+        entry.insert(QStringLiteral("manufacturer"), QString());
+        entry.insert(QStringLiteral("serial"), QString());
+        entries.append(entry);
+    }
+    return entries;
+}
+
+QString defaultCalibrationServiceUrl()
+{
+    return QStringLiteral("http://localhost:8765");
+}
+
+QString calibrationServiceUrl()
+{
+    QString url = readStoredText(calibrationServiceUrlKey).trimmed();
+    while (url.endsWith(QLatin1Char('/')))
+        url.chop(1);
+    return url.isEmpty() ? defaultCalibrationServiceUrl() : url;
+}
