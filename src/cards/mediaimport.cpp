@@ -1,6 +1,207 @@
-// Bodies of the media import of AppController (placeholders for now).
+// The media import of AppController: one worker per card walks the card and
+// copies its videos and photos into the destination under camera names, each
+// copy verified and none ever replacing a file.
 #include "appcontroller.h"
 
-void AppController::copyFilesWorker(int, QString, QString, QString, QString) {}
-int AppController::copyVideoFile(QString, int, int, int, QDir, QDir, QString, QString) { return 0; }
-int AppController::copyPhotoFile(QString, int, int, int, QDir, QDir, QString, QString) { return 0; }
+#include "apppaths.h"
+#include "medianaming.h"
+#include "templatewriter.h"
+#include "verifiedcopy.h"
+
+#include <QDebug>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QMutexLocker>
+#include <QStringList>
+
+#include <exception>
+
+namespace {
+
+const QString VideoExtension = QStringLiteral(".MOV");
+
+struct MediaCopy
+{
+    int result = 0;    // 1 when copied and verified
+    QString copyPath;  // where the copy went (or would have gone)
+    QString basePath;  // the recording's base path for the stitching writers
+    int collision = 0; // the collision number the names carry
+};
+
+// The steps that videos and photos share: names, the copy, the log and the report.
+MediaCopy copyMedia(AppController* controller, const QString& sourcePath, int cardIndex,
+                    int fileIndex, int totalFiles, const QDir& sourceDirectory,
+                    const QDir& targetDirectory, const QString& projectName, bool video)
+{
+    const QString extension = video ? VideoExtension : MediaNaming::photoExtension(sourcePath);
+    const QString target =
+        MediaNaming::targetPath(sourceDirectory, targetDirectory, sourcePath, video);
+    const auto copyName = [&](int collision) {
+        return MediaNaming::cameraCopyName(target, extension, cardIndex, projectName, collision);
+    };
+
+    const VerifiedCopy::Result copied = VerifiedCopy(sourcePath).copyToFreeName(copyName);
+
+    MediaCopy media;
+    media.copyPath = copied.path;
+    media.collision = copied.number;
+    media.basePath = MediaNaming::basePath(target, extension, copied.number);
+
+    const QString card = QString::number(cardIndex);
+    switch (copied.outcome) {
+    case VerifiedCopy::Outcome::Copied:
+        media.result = 1;
+        qInfo() << QStringLiteral("Card %1: copied file %2.").arg(card, sourcePath);
+        emit controller->updateCardProgress(cardIndex, 0, totalFiles, fileIndex,
+                                            QStringLiteral("Copied %1 correctly.").arg(sourcePath));
+        break;
+    case VerifiedCopy::Outcome::SizeMismatch:
+        qWarning() << QStringLiteral("Card %1: file size for %2 doesn't match after copy (%3).")
+                          .arg(card, sourcePath, copied.error);
+        emit controller->updateCardProgress(
+            cardIndex, 0, totalFiles, fileIndex,
+            QStringLiteral("Warning: File size for %1 doesn't match after copy.").arg(sourcePath));
+        break;
+    default:
+        qWarning() << QStringLiteral("Card %1: could not copy file %2 to %3: %4")
+                          .arg(card, sourcePath, copied.path, copied.error);
+        emit controller->updateCardProgress(
+            cardIndex, 0, totalFiles, fileIndex,
+            QStringLiteral("Error: Could not copy %1.").arg(sourcePath));
+        break;
+    }
+    return media;
+}
+
+} // namespace
+
+void AppController::copyFilesWorker(int cardIndex, QString sourceDir, QString targetDir,
+                                    QString templatePath, QString projectName)
+{
+    const QString card = QString::number(cardIndex);
+    const auto refuse = [&](const QString& reason) {
+        qWarning() << QStringLiteral("Card %1: %2").arg(card, reason);
+        emit updateCardProgress(cardIndex, 0, 0, 0, QStringLiteral("Error: ") + reason);
+    };
+    if (sourceDir.isEmpty() || !QDir(sourceDir).exists()) {
+        refuse(QStringLiteral("Please choose source"));
+        return;
+    }
+    if (sourceDir == QLatin1String("/") || sourceDir == QDir::rootPath()) {
+        refuse(QStringLiteral("Invalid source"));
+        return;
+    }
+    if (targetDir.isEmpty()) {
+        refuse(QStringLiteral("Please choose destination"));
+        return;
+    }
+    // The project name becomes part of every copy's name.
+    if (!MediaNaming::isValidProjectName(projectName)) {
+        refuse(QStringLiteral("Invalid project name"));
+        return;
+    }
+
+    // The whole list first: copies made into a destination on the card itself
+    // are not walked again.
+    QStringList files;
+    QDirIterator walk(QDir(sourceDir).absolutePath(), QDir::Files, QDirIterator::Subdirectories);
+    while (walk.hasNext())
+        files << walk.next();
+
+    const QDir sourceDirectory(sourceDir);
+    const QDir targetDirectory(targetDir);
+    const int total = files.size();
+    int videosFound = 0;
+    int videosCopied = 0;
+    int photosFound = 0;
+    int photosCopied = 0;
+    bool stopped = false;
+    for (int k = 1; k <= total; ++k) {
+        if (VerifiedCopy::stopRequested()) {
+            stopped = true;
+            break;
+        }
+        const QString& path = files.at(k - 1);
+        emit updateCardProgress(cardIndex, 0, total + 1, k, QStringLiteral("Copying ") + path);
+        if (path.endsWith(VideoExtension)) {
+            ++videosFound;
+            videosCopied += copyVideoFile(path, cardIndex, k + 1, total, sourceDirectory,
+                                          targetDirectory, templatePath, projectName);
+        } else if (path.endsWith(QLatin1String(".DNG")) || path.endsWith(QLatin1String(".JPG"))) {
+            ++photosFound;
+            photosCopied += copyPhotoFile(path, cardIndex, k + 1, total, sourceDirectory,
+                                          targetDirectory, templatePath, projectName);
+        }
+    }
+
+    if (stopped)
+        qWarning() << QStringLiteral("Card %1: import stopped.").arg(card);
+    const QString counts[] = {QString::number(videosCopied), QString::number(videosFound),
+                              QString::number(photosCopied), QString::number(photosFound)};
+    qInfo() << QStringLiteral("Card %5: copied %1/%2 videos and %3/%4 photos.")
+                   .arg(counts[0], counts[1], counts[2], counts[3], card);
+    emit updateCardProgress(cardIndex, 0, 1, 1,
+                            QStringLiteral("Copied %1/%2 videos and %3/%4 photos.")
+                                .arg(counts[0], counts[1], counts[2], counts[3]));
+    // A stopped run is not complete: no "Done." and no log copy.
+    if (!stopped)
+        cardWorkerFinished(targetDir);
+}
+
+void AppController::cardWorkerFinished(const QString& targetDir)
+{
+    int finished = 0;
+    {
+        QMutexLocker lock(&cardMutex);
+        finished = ++finishedCardWorkers;
+    }
+    if (finished != 3)
+        return;
+    qInfo() << QStringLiteral("Done.");
+    try {
+        // An existing copy is kept; the log grows while it is copied, so its
+        // size is not compared.
+        VerifiedCopy log(logFilePath());
+        log.setVerifySize(false);
+        log.copyTo(QDir(targetDir).filePath(QStringLiteral("VazizidADU.log")));
+    } catch (const std::exception& e) {
+        qWarning() << "Error copying log file:" << QString::fromLocal8Bit(e.what());
+    }
+}
+
+int AppController::copyVideoFile(QString sourcePath, int cardIndex, int fileIndex, int totalFiles,
+                                 QDir sourceDirectory, QDir targetDirectory, QString templatePath,
+                                 QString projectName)
+{
+    const MediaCopy media = copyMedia(this, sourcePath, cardIndex, fileIndex, totalFiles,
+                                      sourceDirectory, targetDirectory, projectName, true);
+    if (templatePath.isEmpty())
+        return media.result;
+
+    // The template's preview image beside the copy, never replacing one. A
+    // template whose name has no ".kava" has no image of its own: the
+    // template itself is not one.
+    QString image = templatePath;
+    image.replace(QLatin1String(".kava"), QLatin1String(".jpg"));
+    if (image == templatePath || !QFileInfo::exists(image))
+        image = getTemplateJpg();
+    if (!image.isEmpty())
+        VerifiedCopy(image).copyTo(targetDirectory.absoluteFilePath(media.copyPath) +
+                                   QStringLiteral(".jpg"));
+
+    writeVideoTemplate(cardIndex, templatePath, media.basePath, projectName, getSettings(),
+                       media.collision);
+    return media.result;
+}
+
+int AppController::copyPhotoFile(QString sourcePath, int cardIndex, int fileIndex, int totalFiles,
+                                 QDir sourceDirectory, QDir targetDirectory, QString templatePath,
+                                 QString projectName)
+{
+    const MediaCopy media = copyMedia(this, sourcePath, cardIndex, fileIndex, totalFiles,
+                                      sourceDirectory, targetDirectory, projectName, false);
+    if (!templatePath.isEmpty())
+        writePhotoProject(cardIndex, templatePath, media.basePath, projectName, getSettings(),
+                          media.collision);
+    return media.result;
+}

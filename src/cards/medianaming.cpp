@@ -1,5 +1,6 @@
 #include "medianaming.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 namespace MediaNaming {
@@ -13,13 +14,15 @@ QString photoExtension(const QString& sourcePath)
 QString cameraCopyName(const QString& path, const QString& extension, int cardIndex,
                        const QString& projectName, int collision)
 {
+    // One substitution pass: a "%1" in a project name stays as it is.
+    const QString card = QString::number(cardIndex);
     QString suffix;
     if (collision > 0)
-        suffix = QStringLiteral("-%1_cam%2%3").arg(collision).arg(cardIndex).arg(extension);
+        suffix = QStringLiteral("-%1_cam%2%3").arg(QString::number(collision), card, extension);
     else if (!projectName.isEmpty())
-        suffix = QStringLiteral("_%1_cam%2%3").arg(projectName).arg(cardIndex).arg(extension);
+        suffix = QStringLiteral("_%1_cam%2%3").arg(projectName, card, extension);
     else
-        suffix = QStringLiteral("_cam%1%2").arg(cardIndex).arg(extension);
+        suffix = QStringLiteral("_cam%1%2").arg(card, extension);
     QString name = path;
     return name.replace(extension, suffix);
 }
@@ -28,7 +31,7 @@ QString basePath(const QString& targetPath, const QString& extension, int collis
 {
     QString base = targetPath;
     if (collision > 0)
-        base.replace(extension, QStringLiteral("-%1%2").arg(collision).arg(extension));
+        base.replace(extension, QStringLiteral("-%1%2").arg(QString::number(collision), extension));
     return base;
 }
 
@@ -38,8 +41,17 @@ QString projectCameraName(const QString& basePath, const QString& extension, int
     // After a collision the base already carries "-<n>" and the copies carry no
     // project name, so the plain form of the base names them.
     const QString fileName = QFileInfo(basePath).fileName();
-    return cameraCopyName(fileName, extension, cardIndex,
-                          collision > 0 ? QString() : projectName, 0);
+    return cameraCopyName(fileName, extension, cardIndex, collision > 0 ? QString() : projectName,
+                          0);
+}
+
+QString targetPath(const QDir& sourceDirectory, const QDir& targetDirectory,
+                   const QString& sourcePath, bool video)
+{
+    QString target = targetDirectory.filePath(sourceDirectory.relativeFilePath(sourcePath));
+    if (video)
+        target.replace(QLatin1String(".mov"), QLatin1String(".MOV"));
+    return target;
 }
 
 bool isValidProjectName(const QString& projectName)

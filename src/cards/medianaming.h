@@ -2,12 +2,20 @@
 
 #include <QString>
 
+class QDir;
+
 // The one naming scheme for camera copies: the media import names its copies
 // with it and the stitching projects name the copies they refer to with it.
 namespace MediaNaming {
 
 // ".DNG" for a path ending in ".DNG" (case-sensitive), else ".JPG".
 QString photoExtension(const QString& sourcePath);
+
+// Where a card file goes: the destination folder joined with the file's path
+// relative to the card, so the destination mirrors the card's layout. A video's
+// ".mov" parts (folders included) become ".MOV" before it is named.
+QString targetPath(const QDir& sourceDirectory, const QDir& targetDirectory,
+                   const QString& sourcePath, bool video);
 
 // Name of camera `cardIndex`'s copy of the file at `path` (a target path or a
 // bare file name): every `extension` in it is replaced by "_<project>_camN<ext>",

@@ -1,0 +1,478 @@
+#include "verifiedcopy.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <atomic>
+#include <cerrno>
+#include <vector>
+
+// PQVK_PORTABLE_COPY builds the Qt-only path on Unix too, to check it.
+#if defined(Q_OS_UNIX) && !defined(PQVK_PORTABLE_COPY)
+#define PQVK_POSIX_COPY
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#ifdef Q_OS_LINUX
+#include <sys/sendfile.h>
+#endif
+#elif defined(Q_OS_WIN)
+#include <io.h>
+#elif defined(Q_OS_UNIX)
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::atomic_bool stopFlag{false};
+
+// The buffer of the plain read/write copy; the kernel's copy needs none.
+constexpr qint64 BufferSize = 1024 * 1024;
+
+bool nameInUse(const QString& path)
+{
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+// A hidden name beside the final one: the media walk does not list it and no
+// copy name can take that form.
+QString temporaryName(const QString& finalPath)
+{
+    const QFileInfo info(finalPath);
+    const QString random = QString::number(QRandomGenerator::global()->generate64(), 36);
+    return info.dir().filePath(QStringLiteral(".%1.%2.part").arg(info.fileName().left(48), random));
+}
+
+// The first free name from `first` on, its folder made; false when the one
+// allowed name is taken.
+bool pickName(const VerifiedCopy::NameFor& nameFor, int first, bool nextNameWhenTaken,
+              VerifiedCopy::Result* result)
+{
+    result->number = first;
+    result->path = nameFor(first);
+    while (nameInUse(result->path)) {
+        if (!nextNameWhenTaken) {
+            result->outcome = VerifiedCopy::Outcome::NameTaken;
+            return false;
+        }
+        result->path = nameFor(++result->number);
+    }
+    // A failure here shows when the copy cannot be created.
+    QDir().mkpath(QFileInfo(result->path).absolutePath());
+    return true;
+}
+
+#ifdef PQVK_POSIX_COPY
+
+QString errorText(int error)
+{
+    return qt_error_string(error);
+}
+
+// An open descriptor, closed when it goes out of scope.
+struct Descriptor
+{
+    int fd = -1;
+    explicit Descriptor(int d) : fd(d) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() { close(); }
+    int close()
+    {
+        int result = 0;
+        if (fd >= 0)
+            result = ::close(fd);
+        fd = -1;
+        return result;
+    }
+};
+
+// The temporary copy: removed unless it took its final name.
+struct TemporaryFile
+{
+    QByteArray path;
+    Descriptor file{-1};
+    bool published = false;
+    ~TemporaryFile()
+    {
+        file.close();
+        if (!published && !path.isEmpty())
+            ::unlink(path.constData());
+    }
+};
+
+bool unsupported(int error)
+{
+    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP
+#if ENOTSUP != EOPNOTSUPP
+           || error == ENOTSUP
+#endif
+        ;
+}
+
+// Moves up to one chunk through the fixed buffer: the byte count, 0 at the
+// end of the source, -1 on an error (errno set).
+qint64 bufferedChunk(int in, int out, std::vector<char>& buffer)
+{
+    if (buffer.empty())
+        buffer.resize(BufferSize);
+    qint64 moved = 0;
+    while (moved < VerifiedCopy::ChunkSize) {
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (got == 0)
+            break;
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::write(out, buffer.data() + done, size_t(got - done));
+            if (put < 0) {
+                if (errno == EINTR)
+                    continue;
+                return -1;
+            }
+            done += put;
+        }
+        moved += got;
+    }
+    return moved;
+}
+
+enum class Transfer
+{
+    Done,
+    Stopped,
+    Failed
+};
+
+// Copies from the current offsets to the end of the source: the kernel's copy
+// first, the plain one where the file systems do not offer it.
+Transfer transfer(int in, int out, QString* error)
+{
+    enum Method
+    {
+        KernelCopy,
+        SendFile,
+        Buffered
+    };
+#ifdef Q_OS_LINUX
+    Method method = KernelCopy;
+#else
+    Method method = Buffered;
+#endif
+    std::vector<char> buffer;
+    qint64 total = 0;
+    for (;;) {
+        qint64 moved = -1;
+        switch (method) {
+#ifdef Q_OS_LINUX
+        case KernelCopy:
+            moved =
+                ::copy_file_range(in, nullptr, out, nullptr, size_t(VerifiedCopy::ChunkSize), 0);
+            break;
+        case SendFile:
+            moved = ::sendfile(out, in, nullptr, size_t(VerifiedCopy::ChunkSize));
+            break;
+#else
+        case KernelCopy:
+        case SendFile:
+#endif
+        case Buffered:
+            moved = bufferedChunk(in, out, buffer);
+            break;
+        }
+        if (moved > 0) {
+            total += moved;
+            if (stopFlag.load())
+                return Transfer::Stopped;
+            continue;
+        }
+        if (moved == 0) {
+            // Pseudo files claim to be empty and the kernel's copy believes
+            // them: confirm an empty source with a plain read.
+            if (total == 0 && method != Buffered) {
+                method = Method(method + 1);
+                continue;
+            }
+            return Transfer::Done;
+        }
+        if (errno == EINTR)
+            continue;
+        if (method != Buffered && unsupported(errno)) {
+            method = Method(method + 1);
+            continue;
+        }
+        *error = errorText(errno);
+        return Transfer::Failed;
+    }
+}
+
+enum class Publish
+{
+    Done,
+    Taken,
+    Failed
+};
+
+// Gives the finished copy its name without ever replacing a file there.
+Publish publish(const QByteArray& from, const QByteArray& to, int* error)
+{
+#ifdef Q_OS_LINUX
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return Publish::Done;
+    *error = errno;
+    if (*error == EEXIST)
+        return Publish::Taken;
+    if (!unsupported(*error))
+        return Publish::Failed;
+#endif
+    if (::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+        return Publish::Done;
+    }
+    *error = errno;
+    if (*error == EEXIST)
+        return Publish::Taken;
+    if (*error != EPERM && !unsupported(*error))
+        return Publish::Failed;
+    // Neither an exclusive rename nor hard links here (some FUSE mounts):
+    // look, then rename.
+    struct stat st;
+    if (::lstat(to.constData(), &st) == 0)
+        return Publish::Taken;
+    if (::rename(from.constData(), to.constData()) == 0)
+        return Publish::Done;
+    *error = errno;
+    return Publish::Failed;
+}
+
+// Makes the new name itself survive a power cut.
+void syncFolder(const QByteArray& filePath)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(filePath)).path());
+    Descriptor dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.fd >= 0)
+        ::fsync(dir.fd);
+}
+
+#endif // PQVK_POSIX_COPY
+
+} // namespace
+
+VerifiedCopy::VerifiedCopy(const QString& path) : sourcePath(path) {}
+
+void VerifiedCopy::requestStop(bool stop)
+{
+    stopFlag.store(stop);
+}
+
+bool VerifiedCopy::stopRequested()
+{
+    return stopFlag.load();
+}
+
+VerifiedCopy::Result VerifiedCopy::copyToFreeName(const NameFor& nameFor, int firstNumber)
+{
+    return copy(nameFor, firstNumber, true);
+}
+
+VerifiedCopy::Result VerifiedCopy::copyTo(const QString& targetPath)
+{
+    return copy([&targetPath](int) { return targetPath; }, 0, false);
+}
+
+#ifdef PQVK_POSIX_COPY
+
+VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
+                                        bool nextNameWhenTaken)
+{
+    Result result;
+    if (!pickName(nameFor, firstNumber, nextNameWhenTaken, &result))
+        return result;
+
+    // Read only: the card is never written to.
+    Descriptor source(::open(QFile::encodeName(sourcePath).constData(), O_RDONLY | O_CLOEXEC));
+    struct stat sourceStat;
+    if (source.fd < 0 || ::fstat(source.fd, &sourceStat) != 0) {
+        result.error = errorText(errno);
+        return result;
+    }
+#ifdef Q_OS_LINUX
+    ::posix_fadvise(source.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+
+    TemporaryFile temp;
+    for (int attempt = 0; temp.file.fd < 0; ++attempt) {
+        temp.path = QFile::encodeName(temporaryName(result.path));
+        temp.file.fd = ::open(temp.path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (temp.file.fd < 0 && (errno != EEXIST || attempt > 8)) {
+            result.error = errorText(errno);
+            temp.path.clear();
+            return result;
+        }
+    }
+
+    switch (transfer(source.fd, temp.file.fd, &result.error)) {
+    case Transfer::Done:
+        break;
+    case Transfer::Stopped:
+        result.outcome = Outcome::Stopped;
+        result.error = QStringLiteral("stopped");
+        return result;
+    case Transfer::Failed:
+        return result;
+    }
+
+    const struct timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
+    ::futimens(temp.file.fd, times);
+    struct stat copyStat;
+    if (::fsync(temp.file.fd) != 0 || ::fstat(temp.file.fd, &copyStat) != 0 ||
+        ::fstat(source.fd, &sourceStat) != 0) {
+        result.error = errorText(errno);
+        return result;
+    }
+    result.sourceSize = sourceStat.st_size;
+    result.copySize = copyStat.st_size;
+    if (verifySize && result.copySize != result.sourceSize) {
+        result.outcome = Outcome::SizeMismatch;
+        result.error =
+            QStringLiteral("%1 bytes copied of %2")
+                .arg(QString::number(result.copySize), QString::number(result.sourceSize));
+        return result;
+    }
+    if (temp.file.close() != 0) {
+        result.error = errorText(errno);
+        return result;
+    }
+
+    for (;;) {
+        int error = 0;
+        const QByteArray finalPath = QFile::encodeName(result.path);
+        switch (publish(temp.path, finalPath, &error)) {
+        case Publish::Done:
+            temp.published = true;
+            syncFolder(finalPath);
+            result.outcome = Outcome::Copied;
+            return result;
+        case Publish::Taken:
+            if (!nextNameWhenTaken) {
+                result.outcome = Outcome::NameTaken;
+                return result;
+            }
+            result.path = nameFor(++result.number);
+            break;
+        case Publish::Failed:
+            result.error = errorText(error);
+            return result;
+        }
+    }
+}
+
+#else // the Qt-only copy
+
+VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
+                                        bool nextNameWhenTaken)
+{
+    Result result;
+    if (!pickName(nameFor, firstNumber, nextNameWhenTaken, &result))
+        return result;
+
+    QFile source(sourcePath);
+    if (!source.open(QIODevice::ReadOnly)) {
+        result.error = source.errorString();
+        return result;
+    }
+    const QDateTime modified = source.fileTime(QFileDevice::FileModificationTime);
+
+    QFile temp;
+    for (int attempt = 0; !temp.isOpen(); ++attempt) {
+        temp.setFileName(temporaryName(result.path));
+        if (!temp.open(QIODevice::WriteOnly | QIODevice::NewOnly) && attempt > 8) {
+            result.error = temp.errorString();
+            return result;
+        }
+    }
+    struct Remover
+    {
+        QFile& file;
+        bool keep = false;
+        ~Remover()
+        {
+            if (!keep)
+                file.remove();
+        }
+    } remover{temp};
+
+    std::vector<char> buffer(static_cast<size_t>(BufferSize));
+    for (;;) {
+        qint64 moved = 0;
+        while (moved < ChunkSize) {
+            const qint64 got = source.read(buffer.data(), qint64(buffer.size()));
+            if (got < 0) {
+                result.error = source.errorString();
+                return result;
+            }
+            if (got == 0)
+                break;
+            if (temp.write(buffer.data(), got) != got) {
+                result.error = temp.errorString();
+                return result;
+            }
+            moved += got;
+        }
+        if (moved == 0)
+            break;
+        if (stopFlag.load()) {
+            result.outcome = Outcome::Stopped;
+            result.error = QStringLiteral("stopped");
+            return result;
+        }
+    }
+
+    temp.setFileTime(modified, QFileDevice::FileModificationTime);
+    bool flushed = temp.flush();
+#ifdef Q_OS_WIN
+    flushed = flushed && ::_commit(temp.handle()) == 0;
+#elif defined(Q_OS_UNIX)
+    flushed = flushed && ::fsync(temp.handle()) == 0;
+#endif
+    if (!flushed) {
+        result.error = temp.errorString();
+        return result;
+    }
+    result.sourceSize = source.size();
+    result.copySize = temp.size();
+    if (verifySize && result.copySize != result.sourceSize) {
+        result.outcome = Outcome::SizeMismatch;
+        result.error =
+            QStringLiteral("%1 bytes copied of %2")
+                .arg(QString::number(result.copySize), QString::number(result.sourceSize));
+        return result;
+    }
+    temp.close();
+
+    // QFile::rename never replaces an existing file.
+    while (!temp.rename(result.path)) {
+        if (!nameInUse(result.path)) {
+            result.error = temp.errorString();
+            return result;
+        }
+        if (!nextNameWhenTaken) {
+            result.outcome = Outcome::NameTaken;
+            return result;
+        }
+        result.path = nameFor(++result.number);
+    }
+    remover.keep = true;
+    result.outcome = Outcome::Copied;
+    return result;
+}
+
+#endif
