@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+class AppController;
+class QTextStream;
+
+// The command-line companion: runs one operation of AppController (the very
+// same task bodies the app runs), prints its progress texts to the error
+// stream as they arrive and turns its outcome into an exit status.
+class QvkCtl : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum ExitStatus
+    {
+        Success = 0,
+        Failure = 1,
+        UsageError = 2
+    };
+
+    // Results go to `out`, progress texts and messages to `err`.
+    QvkCtl(QTextStream& out, QTextStream& err, QObject* parent = nullptr);
+    ~QvkCtl() override;
+
+    // Runs the command line (program name first) and returns the exit status.
+    int run(const QStringList& arguments);
+
+    // Whether a run installs the app's message handler with a log of its own
+    // ("qvkctl.log" in the user data folder); on by default. The handler in
+    // place before the run is restored afterwards.
+    void setOwnLog(bool enabled);
+
+    // Gives the process the app's application name, so that the user data
+    // folder, the settings file and the templates folder are the app's,
+    // whatever this program is called. Call after creating the application.
+    static void configureApplication();
+
+    static QString usageText();
+    static QString ownLogFileName(); // "qvkctl.log"
+
+private slots:
+    void onCardProgress(QVariant cardNumber, QVariant progressFrom, QVariant progressTo,
+                        QVariant progressValue, QVariant progressText);
+    void onProgress(QVariant progressFrom, QVariant progressTo, QVariant progressValue,
+                    QVariant progressText);
+    void onCameraSettings(QVariant firmware, QVariant battery, QVariant date, QVariant recLedOn,
+                          QVariant videoLoggingInterval, QVariant timelapseInterval,
+                          QVariant timelapseTimeout, QVariant e1FirmwareVersion);
+
+private:
+    struct Report
+    {
+        int from = 0;
+        int to = 0;
+        int value = 0;
+        QString text;
+    };
+
+    int usageError(const QString& what);
+    int fail(const QString& what);
+    void record(int channel, const QVariant& from, const QVariant& to, const QVariant& value,
+                const QVariant& text);
+    void waitForTasks();
+    void startOwnLog(const QStringList& arguments);
+    void stopOwnLog();
+
+    int runDevices();
+    int runDrives();
+    int runTemplates();
+    int runSettingsRead(const QString& port);
+    int runSettingsSave(const QString& port, const QString& date, int recLed, double video,
+                        double photo, double timeout, int e1);
+    int runPortTask(const QString& command, const QString& port);
+    int runDataExport(const QString& port, const QString& dest, const QString& project);
+    int runFirmware(const QString& port, const QString& file);
+    int runImport(const QStringList& cards, const QString& dest, const QString& templatePath,
+                  const QString& project);
+    int runPrepare(const QStringList& cards, bool erase, bool syncConfig);
+    int outcomeOfLastReport(const QString& successPrefix);
+
+    QTextStream& out;
+    QTextStream& err;
+    bool ownLog = true;
+    bool logInstalled = false;
+    QtMessageHandler previousHandler = nullptr;
+    AppController* controller = nullptr;
+    QMap<int, QVector<Report>> reports; // channel 0: the controller tasks; 1-3: the cards
+    QVariantList cameraSettings;
+};
