@@ -1,22 +1,72 @@
 #include "appcontroller.h"
 #include "apppaths.h"
+#include "messagehandler.h"
+#include "screenscaling.h"
+#include "startup.h"
 
+#include <QDebug>
+#include <QException>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickWindow>
+#include <QSettings>
 
-// Placeholder start-up; the full start-up order is being written.
 int main(int argc, char** argv)
 {
     Q_INIT_RESOURCE(views); // the view lives in a static library
+
+    // Until the handler is installed, messages go to the framework's default
+    // output only, so the log holds this run from "Application start" on.
+    updateAppDirPath(argc > 0 && argv[0] ? QString::fromLocal8Bit(argv[0]) : QString());
+    QSettings settings(iniFilePath(), QSettings::IniFormat);
+
+    // Scaling must be worked out before any GUI object exists.
+    ScreenScaling scaling(readScaleFactorSetting(settings));
+    scaling.calculateScaleFactor(argc, argv);
+
+    try {
+        applyStartupSettings(settings, scaling.scaleFactor);
+    } catch (const QException& e) {
+        qWarning() << exceptionDescription(e);
+    }
+
+    removeLogFile();
+    qInstallMessageHandler(messageHandler);
+    qInfo("Application start");
+    logSystemInfo(AppName, AppVersion, scaling);
+
+    QCoreApplication::setApplicationName(AppName);
+    QCoreApplication::setApplicationVersion(AppVersion);
     QGuiApplication app(argc, argv);
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/logo.png")));
+    updateAppDirPath(QCoreApplication::applicationFilePath());
+
     AppController controller;
     controller.setVersion(AppVersion);
+
     QQmlApplicationEngine engine;
     engine.rootContext()->setContextProperty(QStringLiteral("appController"), &controller);
     engine.load(QUrl(QStringLiteral("qrc:/views/Main.qml")));
-    const auto roots = engine.rootObjects();
-    controller.init(roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(roots.first()));
-    return app.exec();
+    const QList<QObject*> roots = engine.rootObjects();
+    QQuickWindow* window = roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(roots.first());
+    if (!window)
+        qWarning("The view has no window; running without one");
+    controller.init(window);
+
+    int exitCode = -1;
+    try {
+        exitCode = app.exec();
+    } catch (const QException& e) {
+        qWarning() << exceptionDescription(e);
+    }
+
+    try {
+        shutDownController(controller);
+    } catch (const QException& e) {
+        qWarning() << exceptionDescription(e);
+    }
+    qInfo("Application end");
+    return exitCode;
 }

@@ -2,6 +2,7 @@
 
 #include "cardpreparation.h"
 #include "drivediscovery.h"
+#include "messagehandler.h"
 #include "pqvkcomms.h"
 #include "settingsstore.h"
 #include "templatediscovery.h"
@@ -129,8 +130,7 @@ void AppController::turnOff(QString port)
 void AppController::updateFirmware(QString port, QString filePath)
 {
     storePort(port);
-    QtConcurrent::run(QThreadPool::globalInstance(),
-                      [=] { updateFirmwareWorker(port, filePath); });
+    QtConcurrent::run(QThreadPool::globalInstance(), [=] { updateFirmwareWorker(port, filePath); });
 }
 
 void AppController::eraseCards(QString card1, QString card2, QString card3, bool erase,
@@ -153,10 +153,8 @@ void AppController::exitApp()
 {
     try {
         QCoreApplication::quit();
-    } catch (QException& e) {
-        const char* what = e.what();
-        qInfo() << ((what && *what) ? QString::fromLocal8Bit(what)
-                                    : QStringLiteral("Unknown exception"));
+    } catch (const QException& e) {
+        qInfo() << exceptionDescription(e);
     }
 }
 
@@ -206,13 +204,13 @@ void AppController::init(QQuickWindow* window)
     connect(this, SIGNAL(updateCameraSettingsProgress(QVariant, QVariant, QVariant, QVariant)),
             appWindow, SLOT(updateCameraSettingsProgress(QVariant, QVariant, QVariant, QVariant)));
     connect(this,
-            SIGNAL(updateCameraSettings(QVariant, QVariant, QVariant, QVariant, QVariant,
-                                        QVariant, QVariant, QVariant)),
+            SIGNAL(updateCameraSettings(QVariant, QVariant, QVariant, QVariant, QVariant, QVariant,
+                                        QVariant, QVariant)),
             appWindow,
             SLOT(updateCameraSettings(QVariant, QVariant, QVariant, QVariant, QVariant, QVariant,
                                       QVariant, QVariant)));
-    connect(this, SIGNAL(updateFirmwareProgress(QVariant, QVariant, QVariant, QVariant)),
-            appWindow, SLOT(updateFirmwareProgress(QVariant, QVariant, QVariant, QVariant)));
+    connect(this, SIGNAL(updateFirmwareProgress(QVariant, QVariant, QVariant, QVariant)), appWindow,
+            SLOT(updateFirmwareProgress(QVariant, QVariant, QVariant, QVariant)));
 }
 
 QString AppController::getTemplateJpg()

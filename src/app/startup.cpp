@@ -1,0 +1,63 @@
+#include "startup.h"
+
+#include "appcontroller.h"
+#include "apppaths.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QSettings>
+#include <QThreadPool>
+
+#include <cmath>
+
+namespace {
+
+bool readSwitch(QSettings& settings, const QString& key, bool defaultValue)
+{
+    const bool on = settings.value(key, defaultValue).toBool();
+    settings.setValue(key, on ? QStringLiteral("1") : QStringLiteral("0"));
+    return on;
+}
+
+} // namespace
+
+double readScaleFactorSetting(const QSettings& settings)
+{
+    return settings.value(QStringLiteral("ScaleFactor"), 0.0).toDouble();
+}
+
+void applyStartupSettings(QSettings& settings, double scaleFactor)
+{
+    if (readSwitch(settings, QStringLiteral("EnableAutoScale"), false))
+        qputenv("QT_AUTO_SCREEN_SCALE_FACTOR", "1");
+
+    // A factor of 0 (no screen found) or an absurd one would make the window
+    // unusable; the framework then keeps its own scaling.
+    if (readSwitch(settings, QStringLiteral("EnableScaleFactor"), true)) {
+        if (std::isfinite(scaleFactor) && scaleFactor > 0.0)
+            qputenv("QT_SCALE_FACTOR", QString::number(scaleFactor, 'g', 6).toLocal8Bit());
+        else
+            qWarning() << "Scale factor not applied:" << scaleFactor;
+    }
+
+    if (readSwitch(settings, QStringLiteral("EnableHighDpiScaling"), true))
+        QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+
+    settings.setValue(QStringLiteral("AppVersion"), AppVersion);
+    settings.setValue(QStringLiteral("AppName"), AppName);
+    settings.sync();
+}
+
+void shutDownController(AppController& controller)
+{
+    QThreadPool::globalInstance()->waitForDone();
+
+    qInfo("Shutting down camera ...");
+    const QString port = controller.port();
+    if (port.isEmpty()) {
+        qInfo("No camera connected");
+        return;
+    }
+    controller.turnOffWorker(port);
+    qInfo("Camera shut down");
+}

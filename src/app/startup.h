@@ -1,0 +1,19 @@
+#pragma once
+
+class AppController;
+class QSettings;
+
+// The fixed scale factor of the settings file, 0 when absent or not a number.
+double readScaleFactorSetting(const QSettings& settings);
+
+// The display switches of the settings file: each read with Qt's rules for
+// turning a value into a bool, applied to the environment and the application
+// attributes, and written back as "1" or "0"; then the program's name and
+// version are stored and the file is flushed. Runs before the GUI application
+// exists.
+void applyStartupSettings(QSettings& settings, double scaleFactor);
+
+// The shut-down after the event loop: waits until no task of the global thread
+// pool runs any more (they use the controller), then turns the controller unit
+// off on this thread if the view named a port.
+void shutDownController(AppController& controller);
