@@ -279,6 +279,12 @@ private slots:
         outcome = run({"templates"});
         QCOMPARE(outcome.status, 0);
         QCOMPARE(outcome.out, templates + "/Wide.kava\tWide\n" + templates + "/Rig.kava\tRig\n");
+        // A template named as the list shows it is taken: the import runs (and
+        // refuses the missing cards) instead of failing on its arguments.
+        outcome = run({"import", "--card1", "/no/card1", "--card2", "/no/card2", "--card3",
+                       "/no/card3", "--dest", volumes.path() + "/dest", "--template", "Rig"});
+        QCOMPARE(outcome.status, 1);
+        QVERIFY(outcome.err.contains("[card 1] Error: Please choose source"));
         QVERIFY(QDir(templates).removeRecursively());
     }
 
