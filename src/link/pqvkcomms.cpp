@@ -1,23 +1,398 @@
 #include "pqvkcomms.h"
 
-// Placeholder bodies; the protocol client is being written.
+#include "nmeasentence.h"
+
+#include <QMetaMethod>
+#include <QSerialPortInfo>
+#include <QtDebug>
+
+#include <stdexcept>
+
+namespace {
+
+constexpr int MaxPortLines = 3;
+constexpr int MaxReads = 4;
+constexpr int CountAttempts = 4;
+constexpr int ConfigAttempts = 5;
+constexpr quint32 BaudRate = 115200;
+constexpr quint32 DefaultE1Version = 29;
+
+const char* const CommunicationError = "Communication error. Please try again.";
+
+bool fieldStarts(const NmeaSentence& s, int index, const char* text)
+{
+    return s.fieldCount() >= index && s.getString(index).startsWith(text);
+}
+
+bool fieldIs(const NmeaSentence& s, int index, const char* text)
+{
+    return s.fieldCount() >= index && s.getString(index) == text;
+}
+
+} // namespace
+
 PQVKComms::PQVKComms(QObject* parent) : QObject(parent) {}
-PQVKComms::~PQVKComms() = default;
-bool PQVKComms::writeLine(const QString&) { return false; }
-QString PQVKComms::readLine(int, int) { return QString(); }
-bool PQVKComms::open(QString) { return false; }
-bool PQVKComms::isOpen() { return false; }
-void PQVKComms::close() {}
-bool PQVKComms::getSettings() { return false; }
-bool PQVKComms::getVersion() { return false; }
-QVariantList PQVKComms::getDevices() { return {}; }
-bool PQVKComms::readConfig() { return false; }
-bool PQVKComms::countData() { return false; }
-bool PQVKComms::setConfig(uint, uint, uint, uint, uint, uint) { return false; }
-bool PQVKComms::readData(QStringList&) { return false; }
-bool PQVKComms::eraseData() { return false; }
-bool PQVKComms::off() { return false; }
-bool PQVKComms::beep() { return false; }
-bool PQVKComms::reboot() { return false; }
-bool PQVKComms::reset() { return false; }
-bool PQVKComms::setTime(uint) { return false; }
+
+PQVKComms::~PQVKComms()
+{
+    close();
+}
+
+bool PQVKComms::writeLine(const QString& sentence)
+{
+    qInfo() << "writeLine:" << sentence;
+    const QByteArray bytes = (sentence.trimmed() + QStringLiteral("\r\n")).toUtf8();
+    if (port.write(bytes) != bytes.size()) {
+        qWarning() << "writeLine error, bytes don't match.";
+        return false;
+    }
+    return true;
+}
+
+QByteArray PQVKComms::readPortLines(int waitMs, int maxLines)
+{
+    QByteArray text;
+    for (int lines = 0; lines < maxLines; ++lines) {
+        const QByteArray piece = port.readLine(waitMs);
+        if (piece.isEmpty())
+            break; // nothing more within the wait, or the device is gone
+        text += piece;
+        if (text.endsWith('\n'))
+            break;
+    }
+    return text;
+}
+
+QString PQVKComms::readLine(int waitMs, int maxLines)
+{
+    const QString text = QString::fromUtf8(readPortLines(waitMs, maxLines));
+    qInfo() << "readLine:" << text;
+    return text;
+}
+
+bool PQVKComms::sendCommand(const char* type, std::initializer_list<quint32> fields)
+{
+    NmeaSentence sentence(QByteArray("$PQVK") + type);
+    for (quint32 field : fields)
+        sentence.appendField(field);
+    sentence.appendChecksum();
+    return writeLine(QString::fromLatin1(sentence.text()));
+}
+
+// Reads at most four lines, passing over empty, garbled and unwanted ones,
+// until `accept` takes one as the end of the exchange.
+bool PQVKComms::awaitAnswer(const std::function<bool(const NmeaSentence&)>& accept)
+{
+    for (int read = 0; read < MaxReads; ++read) {
+        const NmeaSentence answer(readLine(commandWaitMs, MaxPortLines).toUtf8());
+        if (answer.verifyChecksum() && accept(answer))
+            return true;
+    }
+    communicationError();
+    return false;
+}
+
+bool PQVKComms::requireOpen()
+{
+    if (port.isOpen())
+        return true;
+    lastError = QStringLiteral("Please open serial port first.");
+    qWarning() << lastError;
+    return false;
+}
+
+void PQVKComms::communicationError()
+{
+    lastError = QString::fromLatin1(CommunicationError);
+    qWarning() << lastError;
+}
+
+void PQVKComms::takeSettings(const NmeaSentence& answer)
+{
+    config.recLedOn = quint32(answer.getInt(1));
+    config.videoLoggingInterval = quint32(answer.getInt(2));
+    config.timeLapseInterval = quint32(answer.getInt(3));
+    config.timeLapseTimeout = quint32(answer.getInt(4));
+}
+
+bool PQVKComms::open(QString name)
+{
+    qInfo() << "Opening port" << name;
+    if (port.isOpen()) {
+        qInfo() << "Port is already open.";
+        return true;
+    }
+    try {
+        return port.open(name.toUtf8(), BaudRate);
+    } catch (const std::runtime_error& error) {
+        qWarning() << error.what();
+        return false;
+    }
+}
+
+bool PQVKComms::isOpen()
+{
+    return port.isOpen();
+}
+
+void PQVKComms::close()
+{
+    if (port.isOpen()) {
+        port.close();
+        qInfo() << "Closing port: Port closed.";
+    } else {
+        qInfo() << "Closing port: Port already closed.";
+    }
+}
+
+bool PQVKComms::getSettings()
+{
+    if (!requireOpen() || !sendCommand("GETSETTINGS"))
+        return false;
+    return awaitAnswer([this](const NmeaSentence& s) {
+        if (!fieldStarts(s, 0, "$PQVKSETTINGS") || s.fieldCount() < 4)
+            return false;
+        takeSettings(s);
+        config.e1FirmwareVersion = s.fieldCount() >= 5 ? quint32(s.getInt(5)) : DefaultE1Version;
+        qInfo() << "PQVKSETTINGS response";
+        return true;
+    });
+}
+
+bool PQVKComms::getVersion()
+{
+    if (!requireOpen() || !sendCommand("VER"))
+        return false;
+    return awaitAnswer([this](const NmeaSentence& s) {
+        if (fieldStarts(s, 0, "$PQVKMSG") && fieldStarts(s, 2, "PQVKVER") && s.fieldCount() >= 4) {
+            config.firmware = QString::fromUtf8(s.getString(4));
+            config.date = s.getInt(1);
+            qInfo() << "PQVKVER response";
+            return false; // the battery answer follows
+        }
+        if (fieldStarts(s, 0, "$PQVKBATTERY") && s.fieldCount() >= 1) {
+            const double volts = s.getDouble(1);
+            config.battery = volts > 0.5 ? volts : 0.0;
+            qInfo() << "PQVKBATTERY response";
+            return true;
+        }
+        return false;
+    });
+}
+
+QVariantList PQVKComms::deviceEntries(const QList<SerialPortEntry>& ports)
+{
+    if (ports.isEmpty())
+        qWarning() << "No serial ports found";
+    static const char* const excluded[] = {"dev/cu", "NERD", "iPhone", "Bluetooth"};
+    QVariantList result;
+    for (const SerialPortEntry& port : ports) {
+        qInfo() << QStringLiteral("Found serial port: name=%1, description=%2, location=%3, "
+                                  "manufacturer=%4, serial=%5")
+                       .arg(port.name, port.description, port.location, port.manufacturer,
+                            port.serial);
+        bool skip = false;
+        for (const char* marker : excluded)
+            skip = skip || port.location.contains(QLatin1String(marker), Qt::CaseSensitive);
+        if (skip)
+            continue;
+        // Never a null string: the view compares these texts.
+        auto text = [](const QString& value) { return value.isNull() ? QString("") : value; };
+        QVariantMap entry;
+        entry.insert(QStringLiteral("name"), text(port.name));
+        entry.insert(QStringLiteral("description"), text(port.description));
+        entry.insert(QStringLiteral("location"), text(port.location));
+        entry.insert(QStringLiteral("manufacturer"), text(port.manufacturer));
+        entry.insert(QStringLiteral("serial"), text(port.serial));
+        result.append(entry);
+    }
+    return result;
+}
+
+QVariantList PQVKComms::getDevices()
+{
+    QList<SerialPortEntry> ports;
+    const QList<QSerialPortInfo> available = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo& info : available) {
+        ports.append({info.portName(), info.description(), info.systemLocation(),
+                      info.manufacturer(), info.serialNumber()});
+    }
+    return deviceEntries(ports);
+}
+
+bool PQVKComms::readConfig()
+{
+    lastError.clear();
+    bool version = false;
+    for (int attempt = 0; attempt < ConfigAttempts && !version; ++attempt)
+        version = getVersion();
+    bool settings = false;
+    for (int attempt = 0; attempt < ConfigAttempts && !settings; ++attempt)
+        settings = getSettings();
+    return version && settings;
+}
+
+bool PQVKComms::countData()
+{
+    lastError.clear();
+    for (int attempt = 0; attempt < CountAttempts; ++attempt) {
+        config.dataCount = 0;
+        if (!requireOpen())
+            return false;
+        if (!sendCommand("NUMDUMP"))
+            continue;
+        const bool counted = awaitAnswer([this](const NmeaSentence& s) {
+            if (!fieldStarts(s, 0, "$PQVKNUMDATA") || s.fieldCount() < 1)
+                return false;
+            config.dataCount = s.getInt(1);
+            return true;
+        });
+        if (counted)
+            return true;
+    }
+    return false;
+}
+
+bool PQVKComms::setConfig(uint secondsSinceEpochUtc, uint recLedOn, uint videoLoggingInterval,
+                          uint timeLapseInterval, uint timeLapseTimeout, uint e1FirmwareVersion)
+{
+    lastError.clear();
+    bool settingsSet =
+        sendCommand("SETSETTINGS", {recLedOn, videoLoggingInterval, timeLapseInterval,
+                                    timeLapseTimeout, e1FirmwareVersion});
+    if (settingsSet) {
+        settingsSet = awaitAnswer([this](const NmeaSentence& s) {
+            if (!fieldStarts(s, 0, "$PQVKSETTINGS") || s.fieldCount() < 4)
+                return false;
+            takeSettings(s);
+            qInfo() << "PQVKSETTINGS response";
+            return true;
+        });
+    }
+    // The clock is set even when the settings step failed.
+    if (!sendCommand("SETRTC", {secondsSinceEpochUtc}))
+        return false;
+    const bool clockSet = awaitAnswer([](const NmeaSentence& s) {
+        if (fieldStarts(s, 0, "$PQVKCLOCK") && fieldStarts(s, 8, "A")) {
+            qInfo() << "PQVKCLOCK response";
+            return true;
+        }
+        if (fieldStarts(s, 0, "$PQVKMSG") && fieldIs(s, 4, "TIME SET")) {
+            qInfo() << "PQVKMSG TIME SET response";
+            return true;
+        }
+        return false;
+    });
+    return settingsSet && clockSet;
+}
+
+bool PQVKComms::readData(QStringList& resultStrings)
+{
+    lastError.clear();
+    if (!sendCommand("DUMP"))
+        return false;
+    const int before = resultStrings.size();
+    const bool report = isSignalConnected(QMetaMethod::fromSignal(&PQVKComms::newMessage));
+    bool recordsStarted = false;
+    for (int reads = 1;; ++reads) {
+        const QByteArray line = readPortLines(downloadWaitMs, MaxPortLines);
+        qInfo() << "readLine:" << QString::fromUtf8(line);
+        // Once records flow there is no read limit, but a read that brings
+        // nothing means the unit fell silent or vanished: the download is lost.
+        if (line.isEmpty() && recordsStarted)
+            break;
+        const NmeaSentence sentence(line);
+        if (sentence.verifyChecksum()) {
+            if (fieldStarts(sentence, 0, "$PQVKDATA") && sentence.fieldCount() >= 1) {
+                recordsStarted = true;
+                const qint32 number = sentence.getInt(1);
+                if (number > 0) {
+                    if (report) {
+                        emit newMessage(QStringLiteral("Reading dataset %1 of %2")
+                                            .arg(number)
+                                            .arg(config.dataCount));
+                    }
+                    resultStrings.append(QString::fromUtf8(line).trimmed());
+                }
+            } else if (fieldStarts(sentence, 0, "$PQVKMSG") &&
+                       fieldStarts(sentence, 4, "DATA END")) {
+                qInfo() << "All data read";
+                return true;
+            }
+        }
+        if (!recordsStarted && reads >= MaxReads)
+            break;
+    }
+    resultStrings.erase(resultStrings.begin() + before, resultStrings.end());
+    communicationError();
+    return false;
+}
+
+bool PQVKComms::eraseData()
+{
+    lastError.clear();
+    if (!sendCommand("FORMAT"))
+        return false;
+    return awaitAnswer([](const NmeaSentence& s) {
+        if (!fieldIs(s, 0, "$PQVKMSG") || !fieldIs(s, 2, "PQVKFORMAT") ||
+            !fieldIs(s, 4, "COMPLETE"))
+            return false;
+        qInfo() << "PQVKFORMAT response";
+        return true;
+    });
+}
+
+bool PQVKComms::off()
+{
+    lastError.clear();
+    if (!sendCommand("OFF"))
+        return false;
+    return awaitAnswer([](const NmeaSentence& s) {
+        return fieldStarts(s, 0, "$PQVKMSG") && fieldIs(s, 3, "POWER OFF");
+    });
+}
+
+bool PQVKComms::beep()
+{
+    return sendCommand("BEEP");
+}
+
+bool PQVKComms::reboot()
+{
+    lastError.clear();
+    if (!sendCommand("REBOOT"))
+        return false;
+    return awaitAnswer([](const NmeaSentence& s) {
+        if (!fieldStarts(s, 0, "$PQVKMSG") || !fieldStarts(s, 3, "BOOT"))
+            return false;
+        qInfo() << "PQVKMSG response";
+        return true;
+    });
+}
+
+bool PQVKComms::reset()
+{
+    lastError.clear();
+    if (!sendCommand("FACTORYSETTINGS"))
+        return false;
+    return awaitAnswer([this](const NmeaSentence& s) {
+        if (!fieldStarts(s, 0, "$PQVKSETTINGS") || s.fieldCount() < 4)
+            return false;
+        takeSettings(s);
+        qInfo() << "PQVKSETTINGS response";
+        return true;
+    });
+}
+
+bool PQVKComms::setTime(uint secondsSinceEpochUtc)
+{
+    lastError.clear();
+    if (!sendCommand("SETRTC", {secondsSinceEpochUtc}))
+        return false;
+    return awaitAnswer([](const NmeaSentence& s) {
+        if (!fieldStarts(s, 0, "$PQVKCLOCK") || !fieldStarts(s, 8, "A"))
+            return false;
+        qInfo() << "PQVKCLOCK response";
+        return true;
+    });
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QChar>
+#include <QDateTime>
+#include <QString>
+
+// One record sentence of the unit's log ("$PQVKDATA"), decoded, with its CSV
+// row. A line that does not decode gives a record of zeros with no Type.
+class DataRecord
+{
+public:
+    DataRecord() = default;
+    explicit DataRecord(const QString& line);
+
+    // Completes Timestamp from the dataset's start time: the record carries only
+    // the low 16 bits of its time; the upper bits come from the start, one step
+    // higher when the low bits have wrapped since the start.
+    void setStartTime(quint32 startTime);
+    QString toCsvRow() const;
+    static QString csvHeader();
+
+    bool isValid() const { return valid; }
+    bool isStart() const { return Type == QLatin1Char('s'); }
+
+    qint32 Id = 0;
+    qint32 Number = 0; // field 1; the export lowers it to the position in its dataset
+    qint32 flags = 0;
+    quint32 start = 0;    // dataset start, seconds since the epoch
+    qint32 Timestamp = 0; // seconds since the epoch once setStartTime ran
+    QDateTime dateTime;   // Timestamp in local time
+    QChar Type;           // 's', 'v', 'p', or null when the flags select none
+    double depth = 0;
+    double temperature = 0;
+    double heading = 0;
+    double roll = 0;
+    double pitch = 0;
+    double sixth = 0; // sent by the unit, not exported
+
+private:
+    bool valid = false;
+};

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QByteArray>
+#include <QVarLengthArray>
+
+// One "$PQVK" protocol sentence: built field by field for sending, or taken
+// apart after receiving. Field 0 is the name with its "$"; the checksum digits
+// after "*" never become a field.
+class NmeaSentence
+{
+public:
+    // Takes the text as the sentence; a received line ends at its first CR,
+    // LF or NUL.
+    explicit NmeaSentence(const QByteArray& text = QByteArray());
+
+    // Appends "," and the value, written as a signed 32-bit number.
+    void appendField(quint32 value);
+    // Appends "*" and the two upper-case hex digits of the checksum.
+    void appendChecksum();
+    // True when the sentence carries a checksum and it matches its text.
+    bool verifyChecksum() const;
+
+    QByteArray text() const { return m_text; }
+    // Number of data fields (fields after the name).
+    int fieldCount() const;
+
+    // Field access; an index beyond the fields reads as an empty field.
+    QByteArray getString(int index) const;
+    // Base-10 integer; 2147483647 (and a line on standard error) when the field
+    // holds no number or one out of range. Text after the digits is ignored.
+    qint32 getInt(int index) const;
+    // Real number in decimal notation; the largest double (and a line on
+    // standard error) when the field holds none or one out of range.
+    double getDouble(int index) const;
+    // First character, 0 for an empty field.
+    char getChar(int index) const;
+
+    // Exclusive-or of the bytes after a leading "$" up to the first "*", CR,
+    // LF or NUL.
+    static quint8 computeChecksum(const QByteArray& text);
+
+private:
+    void split();
+
+    struct Span
+    {
+        int start;
+        int length;
+    };
+    QByteArray m_text;
+    QVarLengthArray<Span, 16> m_fields;
+};
