@@ -4,6 +4,7 @@
 
 #include "appcontroller.h"
 #include "apppaths.h"
+#include "datarecord.h"
 #include "medianaming.h"
 #include "pqvkcomms.h"
 #include "shellcommand.h"
@@ -133,9 +134,65 @@ QString distinctFileName(const QString& name, QSet<QString>& taken)
     return candidate;
 }
 
-CsvExport writeDatasetFiles(const QStringList&, const QString&, const QString&)
+CsvExport writeDatasetFiles(const QStringList& recordLines, const QString& targetDir,
+                            const QString& projectName)
 {
-    return {};
+    CsvExport result;
+    QSet<QString> taken;
+    std::unique_ptr<QSaveFile> file;
+    std::unique_ptr<QTextStream> stream;
+    bool inDataset = false;
+    quint32 startTime = 0;
+    qint32 baseNumber = 0;
+
+    // A file takes its name only once it is complete, replacing a file of an
+    // earlier export; a failed write leaves that earlier file as it was.
+    auto finishFile = [&] {
+        if (!file)
+            return;
+        stream->flush();
+        if (file->commit())
+            ++result.filesWritten;
+        else
+            qWarning() << "Data: Could not write" << file->fileName() << file->errorString();
+        stream.reset();
+        file.reset();
+    };
+
+    for (const QString& line : recordLines) {
+        DataRecord record(line);
+        if (record.isStart()) {
+            finishFile();
+            inDataset = true;
+            startTime = static_cast<quint32>(record.Timestamp);
+            baseNumber = record.Number;
+            // Two datasets that start within one minute would share a name.
+            const QString name = distinctFileName(csvFileName(record.dateTime, projectName), taken);
+            file = std::make_unique<QSaveFile>(QDir(targetDir).filePath(name));
+            if (file->open(QIODevice::WriteOnly)) {
+                stream = std::make_unique<QTextStream>(file.get());
+                *stream << DataRecord::csvHeader();
+            } else {
+                qWarning() << "Data: Could not create" << file->fileName() << file->errorString();
+                file.reset();
+            }
+            continue;
+        }
+        if (!inDataset) {
+            ++result.recordsBeforeFirstStart;
+            continue;
+        }
+        record.setStartTime(startTime);
+        record.Number -= baseNumber;
+        if (stream)
+            *stream << record.toCsvRow();
+    }
+    finishFile();
+
+    if (result.recordsBeforeFirstStart > 0)
+        qWarning() << "Data:" << result.recordsBeforeFirstStart
+                   << "records before the first dataset start were not written";
+    return result;
 }
 
 QString bootloaderProgram()

@@ -1,4 +1,4 @@
-// Unit conversions, battery level text and CSV file naming of the controller tasks.
+// Unit conversions and the battery level text of the controller tasks.
 #include "controllertasks.h"
 
 #include <QtTest>
@@ -17,13 +17,8 @@ private slots:
     void batteryLevel();
     void saveConversion_data();
     void saveConversion();
-    void readConversion_data();
-    void readConversion();
     void clock_data();
     void clock();
-    void csvFileName_data();
-    void csvFileName();
-    void distinctNames();
 };
 
 void TestControllerHelpers::batteryLevel_data()
@@ -86,30 +81,6 @@ void TestControllerHelpers::saveConversion()
     QVERIFY(cfg.firmware.isEmpty());
 }
 
-void TestControllerHelpers::readConversion_data()
-{
-    QTest::addColumn<uint>("milliseconds");
-    QTest::addColumn<double>("videoSeconds");
-    QTest::addColumn<uint>("timelapseSeconds");
-    QTest::newRow("250 ms") << 250u << 0.25 << 0u;
-    QTest::newRow("1500 ms") << 1500u << 1.5 << 1u;
-    QTest::newRow("1999 ms") << 1999u << 1.999 << 1u;
-    QTest::newRow("2000 ms") << 2000u << 2.0 << 2u;
-}
-
-void TestControllerHelpers::readConversion()
-{
-    QFETCH(uint, milliseconds);
-    QFETCH(double, videoSeconds);
-    QFETCH(uint, timelapseSeconds);
-    QCOMPARE(millisecondsToSeconds(milliseconds), videoSeconds);
-    QCOMPARE(millisecondsToWholeSeconds(milliseconds), timelapseSeconds);
-    // A quarter second survives the way to the unit and back.
-    QCOMPARE(millisecondsToSeconds(secondsToMilliseconds(videoSeconds)), videoSeconds);
-    QCOMPARE(shownE1FirmwareVersion(0), 29u);
-    QCOMPARE(shownE1FirmwareVersion(30), 30u);
-}
-
 void TestControllerHelpers::clock_data()
 {
     QTest::addColumn<QString>("text");
@@ -136,35 +107,6 @@ void TestControllerHelpers::clock()
     } else {
         QCOMPARE(qint64(seconds), now.toSecsSinceEpoch());
     }
-}
-
-void TestControllerHelpers::csvFileName_data()
-{
-    QTest::addColumn<QString>("project");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("no project") << ""
-                                << "vazizidadu_20240305-140700.csv";
-    QTest::newRow("project") << "Reef"
-                             << "vazizidadu_Reef_20240305-140700.csv";
-}
-
-void TestControllerHelpers::csvFileName()
-{
-    QFETCH(QString, project);
-    QFETCH(QString, name);
-    // The seconds of the start (42) never reach the name.
-    const QDateTime start(QDate(2024, 3, 5), QTime(14, 7, 42), Qt::LocalTime);
-    QCOMPARE(ControllerTasks::csvFileName(start, project), name);
-}
-
-void TestControllerHelpers::distinctNames()
-{
-    QSet<QString> taken;
-    QCOMPARE(distinctFileName("a.csv", taken), QStringLiteral("a.csv"));
-    QCOMPARE(distinctFileName("a.csv", taken), QStringLiteral("a-2.csv"));
-    QCOMPARE(distinctFileName("a.csv", taken), QStringLiteral("a-3.csv"));
-    QCOMPARE(distinctFileName("b.csv", taken), QStringLiteral("b.csv"));
-    QCOMPARE(taken.size(), 4);
 }
 
 QTEST_GUILESS_MAIN(TestControllerHelpers)

@@ -5,9 +5,13 @@
 #include "apppaths.h"
 #include "controllertasks.h"
 #include "shellcommand.h"
+#include "taskreports.h"
 #include "testsupport.h"
 
 #include <QtTest>
+
+using TaskReports::LogCapture;
+using TaskReports::texts;
 
 namespace {
 
@@ -15,37 +19,6 @@ namespace {
 const QByteArray validHex = ":10010000214601360121470136007EFE09D2190140\r\n"
                             ":100110002146017E17C20001FF5F16002148011928\r\n"
                             ":00000001FF\r\n";
-
-QStringList capturedLog;
-QMutex logMutex;
-
-void captureMessage(QtMsgType, const QMessageLogContext&, const QString& message)
-{
-    QMutexLocker lock(&logMutex);
-    capturedLog << message;
-}
-
-QStringList texts(const QSignalSpy& spy)
-{
-    QStringList result;
-    for (const QList<QVariant>& report : spy)
-        result << QStringLiteral("%1,%2,%3,%4")
-                      .arg(report.at(0).toInt())
-                      .arg(report.at(1).toInt())
-                      .arg(report.at(2).toInt())
-                      .arg(report.at(3).toString());
-    return result;
-}
-
-bool logHas(const QString& part)
-{
-    QMutexLocker lock(&logMutex);
-    for (const QString& line : qAsConst(capturedLog)) {
-        if (line.contains(part))
-            return true;
-    }
-    return false;
-}
 
 } // namespace
 
@@ -56,8 +29,6 @@ class TestFirmwareUpdate : public QObject
 private slots:
     void init();
     void cleanup();
-    void commandLine_data();
-    void commandLine();
     void update_data();
     void update();
     void missingProgram();
@@ -71,7 +42,7 @@ private:
     std::unique_ptr<QTemporaryDir> tmp;
     QString appDir;
     QString savedCurrentDir;
-    QtMessageHandler previousHandler = nullptr;
+    std::unique_ptr<LogCapture> log;
 };
 
 void TestFirmwareUpdate::init()
@@ -84,16 +55,12 @@ void TestFirmwareUpdate::init()
     resetPathCaches();
     updateAppDirPath(appDir + "/VazizidADU");
     QCOMPARE(appDirPath(), appDir);
-    {
-        QMutexLocker lock(&logMutex);
-        capturedLog.clear();
-    }
-    previousHandler = qInstallMessageHandler(captureMessage);
+    log = std::make_unique<LogCapture>();
 }
 
 void TestFirmwareUpdate::cleanup()
 {
-    qInstallMessageHandler(previousHandler);
+    log.reset();
     qunsetenv("BOOTLOADER_STANDIN_DELAY_MS");
     QDir::setCurrent(savedCurrentDir);
     resetPathCaches();
@@ -116,38 +83,11 @@ void TestFirmwareUpdate::runWorker(AppController& controller, const QString& por
                                       Q_ARG(QString, port), Q_ARG(QString, file)));
 }
 
-void TestFirmwareUpdate::commandLine_data()
-{
-    QTest::addColumn<QString>("port");
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("resolved"); // relative to the application folder, or absolute
-    QTest::newRow("bare name") << "COM3"
-                               << "fw.hex"
-                               << "firmware/fw.hex";
-    QTest::newRow("relative path") << "COM10"
-                                   << "v2/fw.hex"
-                                   << "firmware/v2/fw.hex";
-    QTest::newRow("absolute path") << "/dev/ttyUSB0"
-                                   << "/media/stick/fw.hex"
-                                   << "/media/stick/fw.hex";
-}
-
-void TestFirmwareUpdate::commandLine()
-{
-    QFETCH(QString, port);
-    QFETCH(QString, file);
-    QFETCH(QString, resolved);
-    if (!resolved.startsWith('/'))
-        resolved = appDir + '/' + resolved;
-    QCOMPARE(ControllerTasks::bootloaderArguments(port, file),
-             QStringList({"-p " + port, resolved}));
-}
-
 void TestFirmwareUpdate::update_data()
 {
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("file");     // as the view passes it
-    QTest::addColumn<QString>("placedAt"); // where the test puts it, "" for nowhere
+    QTest::addColumn<QString>("placedAt"); // where the task must find it
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("outcome");
     QTest::addColumn<QString>("exitLog");
@@ -158,6 +98,10 @@ void TestFirmwareUpdate::update_data()
         << "COM3"
         << "fw.hex"
         << "firmware/fw.hex" << validHex << done << "code 0 and status 0";
+    QTest::newRow("relative path under the firmware folder")
+        << "COM10"
+        << "v2/fw.hex"
+        << "firmware/v2/fw.hex" << validHex << done << "code 0 and status 0";
     QTest::newRow("absolute path elsewhere")
         << "ttyUSB0"
         << "@/stick/new.hex"
@@ -179,7 +123,8 @@ void TestFirmwareUpdate::update_data()
         << "firmware/fw.hex" << QByteArray("hello\n") << error << "code 1 and status 0";
     QTest::newRow("missing file") << "COM3"
                                   << "gone.hex"
-                                  << "" << QByteArray() << error << "code 1 and status 0";
+                                  << "firmware/gone.hex" << QByteArray() << error
+                                  << "code 1 and status 0";
     QTest::newRow("empty port") << ""
                                 << "fw.hex"
                                 << "firmware/fw.hex" << validHex << error << "code 2 and status 0";
@@ -196,19 +141,21 @@ void TestFirmwareUpdate::update()
     installStandIn();
     file.replace('@', tmp->path());
     placedAt.replace('@', tmp->path());
-    if (!placedAt.isEmpty()) {
-        const QString path = placedAt.startsWith('/') ? placedAt : appDir + '/' + placedAt;
-        QVERIFY(TestSupport::writeFile(path, content));
-    }
+    if (!placedAt.startsWith('/'))
+        placedAt = appDir + '/' + placedAt;
+    if (!content.isEmpty())
+        QVERIFY(TestSupport::writeFile(placedAt, content));
 
     AppController controller;
     QSignalSpy progress(&controller, &AppController::updateFirmwareProgress);
     runWorker(controller, port, file);
 
     QCOMPARE(texts(progress), QStringList({"0,2,1,Firmware update started", "0,2,2," + outcome}));
-    QVERIFY2(logHas("Firmware update completed with " + exitLog), qPrintable(exitLog));
-    if (outcome == "Done")
-        QVERIFY(logHas("Port: " + port)); // "-p <port>" arrived as one argument
+    QVERIFY2(log->contains("Firmware update completed with " + exitLog), qPrintable(exitLog));
+    if (outcome == "Done") {
+        QVERIFY(log->contains("Port: " + port)); // "-p <port>" arrived as one argument
+        QVERIFY(log->contains("File: " + placedAt));
+    }
 }
 
 void TestFirmwareUpdate::missingProgram()
@@ -220,7 +167,7 @@ void TestFirmwareUpdate::missingProgram()
     runWorker(controller, "COM3", "fw.hex");
     QCOMPARE(texts(progress), QStringList({"0,2,1,Firmware update failed to start",
                                            "0,2,2,Error updating firmware."}));
-    QVERIFY(logHas("FailedToStart"));
+    QVERIFY(log->contains("FailedToStart"));
 }
 
 void TestFirmwareUpdate::outputLoggedAsLines()
@@ -234,8 +181,7 @@ void TestFirmwareUpdate::outputLoggedAsLines()
     while (runner.isRunning())
         runner.wait(200);
     QVERIFY(runner.hasSucceeded());
-    QMutexLocker lock(&logMutex);
-    const QStringList output = capturedLog.filter("Verify OK");
+    const QStringList output = log->all().filter("Verify OK");
     QCOMPARE(output.size(), 1);
     QVERIFY2(!output.first().contains("\\r") && !output.first().contains('\r'),
              qPrintable(output.first()));
