@@ -36,8 +36,9 @@ ApplicationWindow {
     // Calibration downloads sent and not yet answered.
     property int calibrationRequestsPending: 0
 
-    // Used when the settings file names no calibration service.
-    readonly property string defaultCalibrationServiceUrl: "https://calibration.pelorin.example"
+    // Used when the settings file names no calibration service; the same as
+    // the settings store's default, where a local stand-in may listen.
+    readonly property string defaultCalibrationServiceUrl: "http://localhost:8765"
     readonly property string calibrationRequestPath: "/api/v1/vazizidadu/calibration/"
 
     readonly property var calibrationDefaults: ({
@@ -281,15 +282,21 @@ ApplicationWindow {
 
     // ---- Copy Data -----------------------------------------------------------
 
+    // Serial and maker identify the unit; a port without a serial (one named
+    // in the settings file, say) is shown by its name rather than as " ()".
+    function deviceText(device) {
+        var serial = textOf(device.serial)
+        if (serial === "")
+            return textOf(device.name)
+        return serial + " (" + textOf(device.manufacturer) + ")"
+    }
+
     function refreshDevices() {
         devices = appController.getDevices()
         deviceModel.clear()
         for (var i = 0; i < devices.length; ++i) {
             var device = devices[i]
-            deviceModel.append({
-                "key": textOf(device.name),
-                "value": textOf(device.serial) + " (" + textOf(device.manufacturer) + ")"
-            })
+            deviceModel.append({ "key": textOf(device.name), "value": deviceText(device) })
         }
         var preselect = -1
         for (var j = 0; j < devices.length && preselect < 0; ++j) {
@@ -658,7 +665,7 @@ ApplicationWindow {
             readonly property real columnWidth: width / 6 - columnSpacing
             readonly property real rowUnit: height / 20 - rowSpacing
             function span(n) {
-                return n * columnWidth + (n - 1) * columnSpacing
+                return Math.max(0, n * columnWidth + (n - 1) * columnSpacing)
             }
 
             anchors.fill: parent
@@ -898,7 +905,7 @@ ApplicationWindow {
             Repeater {
                 model: 6
                 Item {
-                    Layout.preferredWidth: filesGrid.columnWidth
+                    Layout.preferredWidth: filesGrid.span(1)
                     Layout.preferredHeight: 2
                 }
             }
@@ -981,7 +988,7 @@ ApplicationWindow {
             readonly property real columnWidth: width / 6 - columnSpacing
             readonly property real rowUnit: height / 14 - rowSpacing
             function span(n) {
-                return n * columnWidth + (n - 1) * columnSpacing
+                return Math.max(0, n * columnWidth + (n - 1) * columnSpacing)
             }
 
             anchors.fill: parent
@@ -1175,7 +1182,7 @@ ApplicationWindow {
             // Compact rows, so that every row of the tab fits the window.
             readonly property real controlHeight: Math.min(rowUnit, 40)
             function span(n) {
-                return n * columnWidth + (n - 1) * columnSpacing
+                return Math.max(0, n * columnWidth + (n - 1) * columnSpacing)
             }
 
             anchors.fill: parent
@@ -1705,7 +1712,7 @@ ApplicationWindow {
             readonly property real columnWidth: width / 7 - columnSpacing
             readonly property real rowUnit: height / 14 - rowSpacing
             function span(n) {
-                return n * columnWidth + (n - 1) * columnSpacing
+                return Math.max(0, n * columnWidth + (n - 1) * columnSpacing)
             }
 
             anchors.fill: parent
@@ -1998,8 +2005,17 @@ ApplicationWindow {
                 onClicked: calibrationDialog.close()
             }
 
+            Repeater {
+                model: 7
+                Item {
+                    Layout.preferredWidth: calibrationGrid.span(1)
+                    Layout.preferredHeight: 2
+                }
+            }
+
             Item {
                 Layout.columnSpan: 7
+                Layout.preferredWidth: calibrationGrid.span(7)
                 Layout.fillHeight: true
             }
         }

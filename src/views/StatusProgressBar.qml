@@ -1,6 +1,5 @@
 import QtQuick 2.7
 import QtQuick.Controls 2.2
-import QtQuick.Controls.Material 2.2
 
 // A determinate bar with its status line written inside it.
 ProgressBar {
@@ -27,7 +26,7 @@ ProgressBar {
             width: bar.visualPosition * parent.width
             height: parent.height
             radius: 3
-            color: bar.Material.accent
+            color: "#00796B" // teal, dark enough for white text
         }
 
         Label {

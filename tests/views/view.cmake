@@ -10,3 +10,13 @@ pqvk_add_test(NAME tst_mainview
 target_compile_definitions(tst_mainview PRIVATE
     QUICK_TEST_SOURCE_DIR="${CMAKE_CURRENT_LIST_DIR}/qml")
 list(APPEND PQVK_CUSTOM_TEST_SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_mainview.cpp)
+
+# The real controller and view on a virtual display, with the simulated
+# controller unit and the calibration stand-in; saves screenshots under the
+# build folder (or PQVK_SCREENSHOT_DIR).
+if(TARGET qvksimulator)
+    pqvk_add_test(NAME tst_viewend2end XVFB TIMEOUT 180
+        SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_viewend2end.cpp
+        LIBS pqvkviews qvkcalibration qvksimulator Qt5::Quick Qt5::Qml)
+endif()
+list(APPEND PQVK_CUSTOM_TEST_SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_viewend2end.cpp)

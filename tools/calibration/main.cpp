@@ -16,9 +16,10 @@ int main(int argc, char** argv)
         QStringLiteral("Calibration service stand-in. Prints its address, then serves "
                        "GET /api/v1/vazizidadu/calibration/<serial> until stopped."));
     parser.addHelpOption();
+    // 8765 is where the app looks when its settings name no service.
     const QCommandLineOption portOption(QStringLiteral("port"),
                                         QStringLiteral("Port to listen on (0: any free port)."),
-                                        QStringLiteral("port"), QStringLiteral("0"));
+                                        QStringLiteral("port"), QStringLiteral("8765"));
     const QCommandLineOption dataOption(
         QStringLiteral("data"), QStringLiteral("JSON file of calibrations by serial number."),
         QStringLiteral("file"), QStringLiteral(QVK_CALIBRATION_DEFAULT_DATA));

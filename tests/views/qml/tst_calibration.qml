@@ -208,7 +208,7 @@ ViewTestCase {
             { tag: "from the settings", base: "http://127.0.0.1:9/",
               url: "http://127.0.0.1:9/api/v1/vazizidadu/calibration/QVK%201" },
             { tag: "built-in default", base: undefined,
-              url: "https://calibration.pelorin.example/api/v1/vazizidadu/calibration/QVK%201" }
+              url: "http://localhost:8765/api/v1/vazizidadu/calibration/QVK%201" }
         ]
     }
 

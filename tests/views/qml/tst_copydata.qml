@@ -56,6 +56,24 @@ ViewTestCase {
         }
     }
 
+    function test_deviceText_data() {
+        return [
+            { tag: "serial and maker", device: device("/dev/ttyUSB0", "PELORIN42", "FTDI"),
+              text: "PELORIN42 (FTDI)" },
+            { tag: "no maker", device: device("/dev/ttyUSB0", "A7", ""), text: "A7 ()" },
+            { tag: "no serial", device: device("/dev/pts/4", "", ""), text: "/dev/pts/4" }
+        ]
+    }
+
+    function test_deviceText(data) {
+        appController.devices = [data.device]
+        createWindow()
+        var list = child("dataDeviceList")
+        list.currentIndex = 0
+        compare(list.currentText, data.text)
+        compare(window.getSelectedDataDeviceName(), data.device.name)
+    }
+
     function test_refreshKeepsBothListsInStep() {
         startWithUnit()
         appController.devices = [device("/dev/ttyS0", "X", "Y"), device("/dev/ttyUSB5", "FTDI9", "FTDI")]
