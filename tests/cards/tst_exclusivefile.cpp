@@ -4,11 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include <QThread>
-#include <QVector>
 #include <QtTest>
-
-#include <atomic>
 
 class TestExclusiveFile : public QObject
 {
@@ -19,7 +15,6 @@ private slots:
     void write();
     void lostRaceAtCommitKeepsTheWinner();
     void uncommittedLeavesNothing();
-    void racingWritersLeaveOneCompleteFile();
 
 private:
     // Every entry of the folder, hidden ones included: no temporary may stay.
@@ -114,48 +109,6 @@ void TestExclusiveFile::uncommittedLeavesNothing()
     out.file().write("partial");
     out.discard();
     QVERIFY(entries(dir.path()).isEmpty());
-}
-
-void TestExclusiveFile::racingWritersLeaveOneCompleteFile()
-{
-    QTemporaryDir dir;
-    const int names = 40;
-    const int writers = 6;
-    std::atomic<int> created{0};
-    std::atomic<int> failed{0};
-    QVector<QThread*> threads;
-    for (int w = 0; w < writers; ++w) {
-        threads.append(QThread::create([&, w] {
-            // Each writer's content is recognisable and large enough to take a while.
-            const QByteArray content = QByteArray(64 * 1024, char('a' + w));
-            for (int n = 0; n < names; ++n) {
-                switch (ExclusiveFile::write(dir.filePath(QString::number(n)), content)) {
-                case ExclusiveFile::Created:
-                    ++created;
-                    break;
-                case ExclusiveFile::AlreadyExists:
-                    break;
-                case ExclusiveFile::Failed:
-                    ++failed;
-                    break;
-                }
-            }
-        }));
-    }
-    for (QThread* t : threads)
-        t->start();
-    for (QThread* t : threads) {
-        QVERIFY(t->wait(60000));
-        delete t;
-    }
-    QCOMPARE(failed.load(), 0);
-    QCOMPARE(created.load(), names);
-    QCOMPARE(entries(dir.path()).size(), names);
-    for (int n = 0; n < names; ++n) {
-        const QByteArray content = TestSupport::readFile(dir.filePath(QString::number(n)));
-        QCOMPARE(content.size(), 64 * 1024);
-        QCOMPARE(content.count(content.at(0)), content.size());
-    }
 }
 
 QTEST_GUILESS_MAIN(TestExclusiveFile)
