@@ -50,7 +50,6 @@ private slots:
     void cleanup();
     void lineFormat_data();
     void lineFormat();
-    void appendsToEarlierLines();
     void unwritableLogLosesOnlyTheFileLine();
     void manyThreadsAtOnce();
 
@@ -121,22 +120,6 @@ void TestMessageHandler::lineFormat()
     const QString source = withSource ? QStringLiteral("\t(qrc:/views/Main.qml:42)") : QString();
     QCOMPARE(QString::fromLatin1(TestSupport::readFile(errPath)),
              line.chopped(1) + source + QLatin1Char('\n'));
-}
-
-void TestMessageHandler::appendsToEarlierLines()
-{
-    QVERIFY(TestSupport::writeFile(logPath, "earlier line\n"));
-    {
-        StandardErrorCapture capture(dir->filePath(QStringLiteral("stderr.txt")));
-        messageHandler(QtInfoMsg, QMessageLogContext(), QStringLiteral("one"));
-        messageHandler(QtWarningMsg, QMessageLogContext(), QStringLiteral("two"));
-    }
-    const QStringList lines = QString::fromLocal8Bit(TestSupport::readFile(logPath)).split('\n');
-    QCOMPARE(lines.size(), 4);
-    QCOMPARE(lines.at(0), QStringLiteral("earlier line"));
-    QVERIFY(lines.at(1).endsWith(QStringLiteral(" Info: one")));
-    QVERIFY(lines.at(2).endsWith(QStringLiteral(" Warning: two")));
-    QCOMPARE(lines.at(3), QString());
 }
 
 void TestMessageHandler::unwritableLogLosesOnlyTheFileLine()

@@ -51,25 +51,26 @@ void TestScreenScaling::scaleFactor_data()
     QTest::addColumn<QString>("stored");
     QTest::addColumn<double>("expected");
 
-    const int heights[] = {1000, 1040, 1300, 1400, 1800, 2100};
-    // Between 1300 and 1800 (both excluded) a screen counts as 1000 pixels high.
-    const double effective[] = {1000, 1040, 1300, 1000, 1800, 2100};
-    for (double dpi : {96.0, 120.0}) {
-        for (int i = 0; i < 6; ++i) {
-            QTest::addRow("%d px at %g dpi", heights[i], dpi)
-                << heights[i] << dpi << QString() << 64.0 / dpi * effective[i] / 1000.0;
-        }
+    // Between 1300 and 1800 pixels (both excluded) a screen counts as 1000 high.
+    const struct
+    {
+        int height;
+        double at96, at120;
+    } screens[] = {{1000, 0.666667, 0.533333}, {1040, 0.693333, 0.554667},
+                   {1300, 0.866667, 0.693333}, {1400, 0.666667, 0.533333},
+                   {1800, 1.2, 0.96},          {2100, 1.4, 1.12}};
+    for (const auto& screen : screens) {
+        QTest::addRow("%d px at 96 dpi", screen.height)
+            << screen.height << 96.0 << QString() << screen.at96;
+        QTest::addRow("%d px at 120 dpi", screen.height)
+            << screen.height << 120.0 << QString() << screen.at120;
     }
-    QTest::newRow("1400 px gives 2/3") << 1400 << 96.0 << QString() << 2.0 / 3.0;
-    QTest::newRow("2100 px gives 1.4") << 2100 << 96.0 << QString() << 1.4;
-    QTest::newRow("settings 0.1 does not count")
-        << 1040 << 96.0 << QStringLiteral("0.1") << 64.0 / 96.0 * 1.04;
-    QTest::newRow("settings 1.25") << 1040 << 96.0 << QStringLiteral("1.25") << 1.25;
-    QTest::newRow("settings 1.5") << 2100 << 120.0 << QStringLiteral("1.5") << 1.5;
-    QTest::newRow("settings not a number")
-        << 1040 << 96.0 << QStringLiteral("big") << 64.0 / 96.0 * 1.04;
-    QTest::newRow("settings empty") << 1040 << 96.0 << QStringLiteral("") << 64.0 / 96.0 * 1.04;
-    QTest::newRow("settings nan") << 1040 << 96.0 << QStringLiteral("nan") << 64.0 / 96.0 * 1.04;
+    const auto text = [](const char* value) { return QString::fromLatin1(value); };
+    QTest::newRow("settings 0.1 does not count") << 1040 << 96.0 << text("0.1") << 0.693333;
+    QTest::newRow("settings 1.25") << 1040 << 96.0 << text("1.25") << 1.25;
+    QTest::newRow("settings 1.5") << 2100 << 120.0 << text("1.5") << 1.5;
+    QTest::newRow("settings not a number") << 1040 << 96.0 << text("big") << 0.693333;
+    QTest::newRow("settings nan") << 1040 << 96.0 << text("nan") << 0.693333;
 }
 
 void TestScreenScaling::scaleFactor()
@@ -87,9 +88,9 @@ void TestScreenScaling::scaleFactor()
     ScreenScaling scaling(readScaleFactorSetting(settings));
     scaling.availableSizeHeight = availableHeight;
     scaling.logicalDpi = dpi;
-    QCOMPARE(scaling.computeScaleFactor(true), expected);
-    QCOMPARE(scaling.scaleFactor, expected);
-    QVERIFY(scaling.calculatedScaleFactor > 0.0);
+    const double factor = scaling.computeScaleFactor(true);
+    QVERIFY2(qAbs(factor - expected) < 1e-6, qPrintable(QString::number(factor)));
+    QCOMPARE(scaling.scaleFactor, factor);
 }
 
 void TestScreenScaling::noScreen_data()
