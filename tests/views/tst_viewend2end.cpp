@@ -77,7 +77,8 @@ private:
     void saveScreenshot(const QString& name) const;
     int simulatorDeviceIndex() const;
 
-    QTemporaryDir root;
+    // Named for the pictures the test takes.
+    QTemporaryDir root{QDir::tempPath() + QStringLiteral("/qvk-demo-XXXXXX")};
     QString screenshotDir;
     ControllerSimulator simulator;
     CalibrationService calibration;
@@ -169,7 +170,8 @@ void ViewEnd2End::initTestCase()
         for (const char* file : cardFiles) {
             const QByteArray content = QByteArray(1000 * card, char('A' + card)) + file;
             QVERIFY(TestSupport::writeFile(
-                root.filePath(QStringLiteral("card%1/").arg(card) + QLatin1String(file)), content));
+                root.filePath(QStringLiteral("QVK_0%1/").arg(card) + QLatin1String(file)),
+                content));
         }
     }
     QVERIFY(TestSupport::writeFile(root.filePath(QStringLiteral("Rig.kava")), demoTemplate));
@@ -198,7 +200,7 @@ void ViewEnd2End::importThroughTheView()
     // The source chooser puts each card first; the other lists keep their cards.
     for (int card = 1; card <= 3; ++card)
         call("sourceFolderChosen", card,
-             fileUrl(root.filePath(QStringLiteral("card%1").arg(card))));
+             fileUrl(root.filePath(QStringLiteral("QVK_0%1").arg(card))));
     call("templateFileChosen", fileUrl(root.filePath(QStringLiteral("Rig.kava"))));
     const QString destination = root.filePath(QStringLiteral("out"));
     child("filesDestinationField")->setProperty("text", destination);
@@ -209,7 +211,7 @@ void ViewEnd2End::importThroughTheView()
     QCOMPARE(started.count(), 1);
     QCOMPARE(
         started.first().mid(0, 3),
-        (QVariantList{root.filePath("card1"), root.filePath("card2"), root.filePath("card3")}));
+        (QVariantList{root.filePath("QVK_01"), root.filePath("QVK_02"), root.filePath("QVK_03")}));
     QVERIFY(!property("exitButton", "enabled").toBool());
 
     QTRY_VERIFY_WITH_TIMEOUT(!window->property("cardOneCopying").toBool() &&
