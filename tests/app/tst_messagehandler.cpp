@@ -3,6 +3,7 @@
 #include "testsupport.h"
 
 #include <QDateTime>
+#include <QException>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
@@ -52,6 +53,7 @@ private slots:
     void lineFormat();
     void unwritableLogLosesOnlyTheFileLine();
     void manyThreadsAtOnce();
+    void exceptionDescriptions();
 
 private:
     QScopedPointer<QTemporaryDir> dir;
@@ -183,6 +185,16 @@ void TestMessageHandler::manyThreadsAtOnce()
         }
         QCOMPARE(seen.size(), threadCount * perThread);
     }
+}
+
+void TestMessageHandler::exceptionDescriptions()
+{
+    struct DiskFull : QException
+    {
+        const char* what() const noexcept override { return "Disk full"; }
+    };
+    QCOMPARE(exceptionDescription(QException()), QStringLiteral("Unknown exception"));
+    QCOMPARE(exceptionDescription(DiskFull()), QStringLiteral("Disk full"));
 }
 
 QTEST_GUILESS_MAIN(TestMessageHandler)
