@@ -134,6 +134,8 @@ void AppController::copyFilesWorker(int cardIndex, QString sourceDir, QString ta
         }
     }
 
+    if (videosFound + photosFound > 0)
+        VerifiedCopy::syncNames(targetDir);
     if (stopped)
         qWarning() << QStringLiteral("Card %1: import stopped.").arg(card);
     const QString counts[] = {QString::number(videosCopied), QString::number(videosFound),

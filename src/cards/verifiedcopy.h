@@ -53,6 +53,11 @@ public:
     // Copies to exactly `targetPath`, never replacing a file there.
     Result copyTo(const QString& targetPath);
 
+    // The copies' contents are on the disk when they take their names; this
+    // makes the names themselves survive a power cut too. Once per run, as it
+    // commits the whole file system that holds `folder`.
+    static void syncNames(const QString& folder);
+
     // Asks every copy in progress to give up after its current chunk (and the
     // import workers to start no further file), e.g. when the program quits.
     // It stays in force until cleared with requestStop(false).
