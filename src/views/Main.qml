@@ -1517,6 +1517,8 @@ ApplicationWindow {
     Popup {
         id: infoBox
         objectName: "infoBox"
+        // Boxes are placed relative to the whole window, tab bar included.
+        parent: ApplicationWindow.overlay
 
         property string text: ""
 
@@ -1558,6 +1560,7 @@ ApplicationWindow {
     Popup {
         id: waitBox
         objectName: "waitBox"
+        parent: ApplicationWindow.overlay
         x: 100
         y: 100
         width: 500
@@ -1594,6 +1597,7 @@ ApplicationWindow {
     Popup {
         id: eraseCardsBox
         objectName: "eraseCardsBox"
+        parent: ApplicationWindow.overlay
         x: 100
         y: 100
         width: 500
@@ -1646,6 +1650,7 @@ ApplicationWindow {
     Popup {
         id: eraseMemoryBox
         objectName: "eraseMemoryBox"
+        parent: ApplicationWindow.overlay
         x: 100
         y: 100
         width: 500
@@ -1697,6 +1702,7 @@ ApplicationWindow {
     Popup {
         id: calibrationDialog
         objectName: "calibrationDialog"
+        parent: ApplicationWindow.overlay
         x: 100
         y: 100
         width: 500

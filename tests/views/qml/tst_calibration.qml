@@ -74,15 +74,6 @@ ViewTestCase {
         compare(child("angleModeText").text, "Use camera angles from template.")
     }
 
-    function test_resetGoesBackToStored() {
-        openDialog({})
-        child("Camera1YawField").text = "33"
-        child("radiansBox").checked = true
-        click("resetCalibrationButton")
-        compare(child("Camera1YawField").text, "-0")
-        verify(!child("radiansBox").checked)
-    }
-
     function test_fieldsFollowOverwriteBox() {
         openDialog({ "OverwriteAngles": "0" })
         var field = child("Camera1PitchField")

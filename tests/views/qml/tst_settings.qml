@@ -163,13 +163,6 @@ ViewTestCase {
         compare(window.getSelectedE1Firmware(), 29)
     }
 
-    function test_nowButton() {
-        createWindow()
-        click("nowButton")
-        verify(/^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$/.test(child("dateTimeField").text),
-               child("dateTimeField").text)
-    }
-
     function test_firmwareUpdate() {
         startWithUnit()
         window.dataCopying = true
