@@ -54,6 +54,16 @@ public slots:
         calibrationService.setVerbatimResponse(QStringLiteral("NODATA"), 200,
                                                R"({"success": true, "message": "No data today."})");
         calibrationService.setVerbatimResponse(QStringLiteral("NULL"), 200, "null");
+        // Flags sent as text: "0" and "false" are no.
+        calibrationService.setVerbatimResponse(
+            QStringLiteral("TEXTFLAG0"), 200,
+            R"({"success": true, "data": {"RadiansAngles": "0"}, "message": "ok"})");
+        calibrationService.setVerbatimResponse(
+            QStringLiteral("TEXTFLAGFALSE"), 200,
+            R"({"success": true, "data": {"RadiansAngles": "false"}, "message": "ok"})");
+        calibrationService.setVerbatimResponse(
+            QStringLiteral("TEXTFLAG1"), 200,
+            R"({"success": true, "data": {"RadiansAngles": "1"}, "message": "ok"})");
         if (!calibrationService.listen())
             qFatal("calibration stand-in cannot listen: %s",
                    qPrintable(calibrationService.errorString()));

@@ -151,6 +151,22 @@ ViewTestCase {
         verify(storedTexts().indexOf("undefined") < 0)
     }
 
+    function test_radiansFlagSentAsText_data() {
+        return [
+            { tag: "\"0\"", serial: "TEXTFLAG0", stored: "1", radians: "0" },
+            { tag: "\"false\"", serial: "TEXTFLAGFALSE", stored: "1", radians: "0" },
+            { tag: "\"1\"", serial: "TEXTFLAG1", stored: "0", radians: "1" }
+        ]
+    }
+
+    function test_radiansFlagSentAsText(data) {
+        openDialog({ "RadiansAngles": data.stored })
+        child("serialField").text = data.serial
+        click("downloadButton")
+        tryCompare(window, "calibrationRequestsPending", 0, 5000)
+        compare(appController.storedSettings["RadiansAngles"], data.radians)
+    }
+
     function test_serialStaysOnePathSegment_data() {
         return [
             { tag: "slash and query", serial: "12/34?x=1", target: "12%2F34%3Fx%3D1" },
