@@ -135,9 +135,9 @@ CalibrationService::Response CalibrationService::answer(const QByteArray& method
         return failure(404, QStringLiteral("Not found."));
 
     const QString serial = QUrl::fromPercentEncoding(encoded);
-    const auto special = verbatim.constFind(serial);
-    if (special != verbatim.constEnd())
-        return special.value();
+    const auto asIs = verbatim.constFind(serial);
+    if (asIs != verbatim.constEnd())
+        return asIs.value();
     const QJsonValue data = calibrations.value(serial);
     if (!data.isObject())
         return failure(
