@@ -25,7 +25,7 @@ DataRecord::DataRecord(const QString& line)
     const NmeaSentence sentence(line.toUtf8());
     // A record needs the values it exports (fields 1 to 8); anything less
     // stays a record of zeros. The sixth reading is read only when present.
-    if (!sentence.verifyChecksum() || sentence.getString(0) != "$PQVKDATA" ||
+    if (!sentence.verifyChecksum() || !sentence.fieldEquals(0, "$PQVKDATA") ||
         sentence.fieldCount() < 8)
         return;
     valid = true;

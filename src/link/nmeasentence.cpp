@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -28,6 +29,26 @@ bool isCSpace(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+enum ByteClass : quint8
+{
+    Plain,
+    Separator,
+    Star,
+    LineEnd
+};
+
+struct ByteClasses
+{
+    ByteClass of[256];
+    constexpr ByteClasses() : of()
+    {
+        of[quint8(',')] = Separator;
+        of[quint8('*')] = Star;
+        of[quint8('\r')] = of[quint8('\n')] = of[0] = LineEnd;
+    }
+};
+constexpr ByteClasses byteClasses;
+
 void conversionFailed(bool outOfRange, const char* conversion)
 {
     // One call, so lines from several threads never mix.
@@ -38,43 +59,56 @@ void conversionFailed(bool outOfRange, const char* conversion)
 
 NmeaSentence::NmeaSentence(const QByteArray& text) : m_text(text)
 {
-    for (int i = 0; i < m_text.size(); ++i) {
-        if (isLineEnd(m_text.at(i))) {
-            m_text.truncate(i);
-            break;
-        }
-    }
-    split();
+    parse();
 }
 
-void NmeaSentence::split()
+void NmeaSentence::dropLineEnd()
+{
+    if (m_size < m_text.size())
+        m_text.truncate(m_size);
+}
+
+// One pass over the bytes (the download takes apart a sentence per record):
+// the line end, the fields and the first "*".
+void NmeaSentence::parse()
 {
     m_fields.clear();
+    m_star = -1;
     const char* data = m_text.constData();
+    const int size = m_text.size();
     int start = 0;
-    for (int i = 0; i < m_text.size(); ++i) {
-        if (data[i] == ',' || data[i] == '*') {
-            m_fields.append({start, i - start});
-            start = i + 1;
-        }
+    int i = 0;
+    for (; i < size; ++i) {
+        const ByteClass kind = byteClasses.of[quint8(data[i])];
+        if (kind == Plain)
+            continue;
+        if (kind == LineEnd)
+            break;
+        if (kind == Star && m_star < 0)
+            m_star = i;
+        m_fields.append({start, i - start});
+        start = i + 1;
     }
+    m_size = i;
 }
 
 void NmeaSentence::appendField(quint32 value)
 {
+    dropLineEnd();
     m_text += ',';
     m_text += QByteArray::number(qint32(value));
-    split();
+    parse();
 }
 
 void NmeaSentence::appendChecksum()
 {
     static const char digits[] = "0123456789ABCDEF";
+    dropLineEnd();
     const quint8 sum = computeChecksum(m_text);
     m_text += '*';
     m_text += digits[sum >> 4];
     m_text += digits[sum & 0xF];
-    split();
+    parse();
 }
 
 quint8 NmeaSentence::computeChecksum(const QByteArray& text)
@@ -92,22 +126,25 @@ quint8 NmeaSentence::computeChecksum(const QByteArray& text)
 
 bool NmeaSentence::verifyChecksum() const
 {
-    const int star = m_text.indexOf('*');
-    if (star < 0 || star + 1 >= m_text.size())
+    if (m_star < 0 || m_star + 1 >= m_size)
         return false;
+    const char* data = m_text.constData();
     // All digits after "*" form one number; any other byte means no checksum.
     bool tooLarge = false;
     unsigned value = 0;
-    for (int i = star + 1; i < m_text.size(); ++i) {
-        const int digit = hexValue(m_text.at(i));
+    for (int i = m_star + 1; i < m_size; ++i) {
+        const int digit = hexValue(data[i]);
         if (digit < 0)
             return false;
         value = value * 16 + unsigned(digit);
         if (value > 0xFF)
-            tooLarge = true; // keep checking the remaining bytes are digits
+            tooLarge = true; // keep checking that the remaining bytes are digits
         value &= 0xFFF;
     }
-    return !tooLarge && value == computeChecksum(m_text);
+    quint8 sum = 0;
+    for (int i = (data[0] == '$') ? 1 : 0; i < m_star; ++i)
+        sum ^= quint8(data[i]);
+    return !tooLarge && value == sum;
 }
 
 int NmeaSentence::fieldCount() const
@@ -115,19 +152,48 @@ int NmeaSentence::fieldCount() const
     return m_fields.size() < 2 ? 0 : m_fields.size() - 1;
 }
 
+const char* NmeaSentence::fieldData(int index, int* length) const
+{
+    if (index < 0 || index >= m_fields.size()) {
+        *length = 0;
+        return m_text.constData();
+    }
+    *length = m_fields[index].length;
+    return m_text.constData() + m_fields[index].start;
+}
+
 QByteArray NmeaSentence::getString(int index) const
 {
+    int length = 0;
+    const char* data = fieldData(index, &length);
+    return QByteArray(data, length);
+}
+
+bool NmeaSentence::fieldStartsWith(int index, const char* prefix) const
+{
     if (index < 0 || index >= m_fields.size())
-        return QByteArray();
-    return m_text.mid(m_fields[index].start, m_fields[index].length);
+        return false;
+    int length = 0;
+    const char* data = fieldData(index, &length);
+    const size_t prefixLength = std::strlen(prefix);
+    return size_t(length) >= prefixLength && std::memcmp(data, prefix, prefixLength) == 0;
+}
+
+bool NmeaSentence::fieldEquals(int index, const char* text) const
+{
+    if (index < 0 || index >= m_fields.size())
+        return false;
+    int length = 0;
+    const char* data = fieldData(index, &length);
+    return size_t(length) == std::strlen(text) && std::memcmp(data, text, size_t(length)) == 0;
 }
 
 qint32 NmeaSentence::getInt(int index) const
 {
     constexpr qint32 substitute = std::numeric_limits<qint32>::max();
-    const QByteArray field = getString(index);
-    const char* p = field.constData();
-    const char* end = p + field.size();
+    int length = 0;
+    const char* p = fieldData(index, &length);
+    const char* end = p + length;
     while (p < end && isCSpace(*p))
         ++p;
     bool negative = false;
@@ -158,9 +224,9 @@ qint32 NmeaSentence::getInt(int index) const
 double NmeaSentence::getDouble(int index) const
 {
     constexpr double substitute = std::numeric_limits<double>::max();
-    const QByteArray field = getString(index);
-    const char* p = field.constData();
-    const char* end = p + field.size();
+    int length = 0;
+    const char* p = fieldData(index, &length);
+    const char* end = p + length;
     while (p < end && isCSpace(*p))
         ++p;
     bool negative = false;

@@ -20,7 +20,7 @@ public:
     // True when the sentence carries a checksum and it matches its text.
     bool verifyChecksum() const;
 
-    QByteArray text() const { return m_text; }
+    QByteArray text() const { return m_text.left(m_size); }
     // Number of data fields (fields after the name).
     int fieldCount() const;
 
@@ -35,18 +35,26 @@ public:
     // First character, 0 for an empty field.
     char getChar(int index) const;
 
+    // Comparisons without copying the field; false for a missing field.
+    bool fieldStartsWith(int index, const char* prefix) const;
+    bool fieldEquals(int index, const char* text) const;
+
     // Exclusive-or of the bytes after a leading "$" up to the first "*", CR,
     // LF or NUL.
     static quint8 computeChecksum(const QByteArray& text);
 
 private:
-    void split();
+    void parse();
+    void dropLineEnd();
+    const char* fieldData(int index, int* length) const;
 
     struct Span
     {
         int start;
         int length;
     };
-    QByteArray m_text;
+    QByteArray m_text; // shared with the caller's bytes; the sentence is its first m_size
+    int m_size = 0;
+    int m_star = -1; // first "*" within the sentence
     QVarLengthArray<Span, 16> m_fields;
 };

@@ -2,10 +2,13 @@
 
 #include "nmeasentence.h"
 
+#include <QLoggingCategory>
 #include <QMetaMethod>
 #include <QSerialPortInfo>
+#include <QStringBuilder>
 #include <QtDebug>
 
+#include <charconv>
 #include <stdexcept>
 
 namespace {
@@ -21,12 +24,20 @@ const char* const CommunicationError = "Communication error. Please try again.";
 
 bool fieldStarts(const NmeaSentence& s, int index, const char* text)
 {
-    return s.fieldCount() >= index && s.getString(index).startsWith(text);
+    return s.fieldCount() >= index && s.fieldStartsWith(index, text);
 }
 
 bool fieldIs(const NmeaSentence& s, int index, const char* text)
 {
-    return s.fieldCount() >= index && s.getString(index) == text;
+    return s.fieldCount() >= index && s.fieldEquals(index, text);
+}
+
+// Every received line is logged; the download reads many thousands, so the
+// text is only formatted when info messages are on.
+void logReceived(const QString& text)
+{
+    if (QLoggingCategory::defaultCategory()->isInfoEnabled())
+        qInfo() << "readLine:" << text;
 }
 
 } // namespace
@@ -56,7 +67,10 @@ QByteArray PQVKComms::readPortLines(int waitMs, int maxLines)
         const QByteArray piece = port.readLine(waitMs);
         if (piece.isEmpty())
             break; // nothing more within the wait, or the device is gone
-        text += piece;
+        if (text.isEmpty())
+            text = piece;
+        else
+            text += piece;
         if (text.endsWith('\n'))
             break;
     }
@@ -66,7 +80,7 @@ QByteArray PQVKComms::readPortLines(int waitMs, int maxLines)
 QString PQVKComms::readLine(int waitMs, int maxLines)
 {
     const QString text = QString::fromUtf8(readPortLines(waitMs, maxLines));
-    qInfo() << "readLine:" << text;
+    logReceived(text);
     return text;
 }
 
@@ -293,10 +307,12 @@ bool PQVKComms::readData(QStringList& resultStrings)
         return false;
     const int before = resultStrings.size();
     const bool report = isSignalConnected(QMetaMethod::fromSignal(&PQVKComms::newMessage));
+    const QString ofCount = QLatin1String(" of ") + QString::number(config.dataCount);
     bool recordsStarted = false;
     for (int reads = 1;; ++reads) {
         const QByteArray line = readPortLines(downloadWaitMs, MaxPortLines);
-        qInfo() << "readLine:" << QString::fromUtf8(line);
+        QString text = QString::fromUtf8(line);
+        logReceived(text);
         // Once records flow there is no read limit, but a read that brings
         // nothing means the unit fell silent or vanished: the download is lost.
         if (line.isEmpty() && recordsStarted)
@@ -308,11 +324,13 @@ bool PQVKComms::readData(QStringList& resultStrings)
                 const qint32 number = sentence.getInt(1);
                 if (number > 0) {
                     if (report) {
-                        emit newMessage(QStringLiteral("Reading dataset %1 of %2")
-                                            .arg(number)
-                                            .arg(config.dataCount));
+                        // One allocation per message: the download sends one per record.
+                        char digits[12];
+                        const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+                        emit newMessage(QLatin1String("Reading dataset ") %
+                                        QLatin1String(digits, int(end - digits)) % ofCount);
                     }
-                    resultStrings.append(QString::fromUtf8(line).trimmed());
+                    resultStrings.append(std::move(text).trimmed());
                 }
             } else if (fieldStarts(sentence, 0, "$PQVKMSG") &&
                        fieldStarts(sentence, 4, "DATA END")) {

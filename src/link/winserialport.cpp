@@ -6,6 +6,7 @@
 #include <QSerialPort>
 #include <QSet>
 
+#include <cstring>
 #include <stdexcept>
 
 namespace {
@@ -88,15 +89,19 @@ bool WinSerialPort::isOpen() const
 
 QByteArray WinSerialPort::readLine(int waitMs)
 {
-    lineBuffer.clear();
-    if (!isOpen())
+    if (!isOpen()) {
+        lineBuffer.clear();
         return lineBuffer;
-    const QDeadlineTimer deadline(qMax(0, waitMs));
+    }
+    QDeadlineTimer deadline; // started only when the read has to wait
+    bool waiting = false;
     for (;;) {
-        const int newline = pending.indexOf('\n', pendingPos);
-        if (newline >= 0) {
-            lineBuffer = pending.mid(pendingPos, newline + 1 - pendingPos);
-            pendingPos = newline + 1;
+        const char* start = pending.constData() + pendingPos;
+        const char* newline =
+            static_cast<const char*>(std::memchr(start, '\n', size_t(pending.size() - pendingPos)));
+        if (newline) {
+            lineBuffer = QByteArray(start, int(newline + 1 - start));
+            pendingPos += lineBuffer.size();
             if (pendingPos == pending.size()) {
                 pending.clear();
                 pendingPos = 0;
@@ -109,8 +114,16 @@ QByteArray WinSerialPort::readLine(int waitMs)
                 pending.remove(0, pendingPos);
                 pendingPos = 0;
             }
-            pending += serial->readAll();
+            const qint64 available = serial->bytesAvailable();
+            const int size = pending.size();
+            pending.resize(size + int(available));
+            const qint64 got = serial->read(pending.data() + size, available);
+            pending.resize(size + int(qMax<qint64>(got, 0)));
             continue;
+        }
+        if (!waiting) {
+            deadline.setRemainingTime(qMax(0, waitMs));
+            waiting = true;
         }
         const qint64 remaining = deadline.remainingTime();
         if (remaining == 0)
