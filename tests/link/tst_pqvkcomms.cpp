@@ -74,6 +74,8 @@ private slots:
     void garbledAnswers_data();
     void garbledAnswers();
     void silentUnit();
+    void lateAnswer_data();
+    void lateAnswer();
     void answerValues();
     void battery_data();
     void battery();
@@ -301,6 +303,29 @@ void TestPQVKComms::silentUnit()
     QCOMPARE(sim.receivedCount("PQVKGETSETTINGS"), 1);
 }
 
+void TestPQVKComms::lateAnswer_data()
+{
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<bool>("succeeds");
+    // Reads of 300 ms: an answer that comes during the second read still counts,
+    // one that comes after the fourth does not.
+    QTest::newRow("second read") << 450 << true;
+    QTest::newRow("after four reads") << 1600 << false;
+}
+
+void TestPQVKComms::lateAnswer()
+{
+    QFETCH(int, delayMs);
+    QFETCH(bool, succeeds);
+    ControllerSimulator sim;
+    sim.setAnswerDelay(delayMs);
+    QVERIFY(sim.start());
+    PQVKComms comms;
+    comms.commandWaitMs = 300;
+    QVERIFY(comms.open(sim.portPath()));
+    QCOMPARE(comms.eraseData(), succeeds);
+}
+
 void TestPQVKComms::answerValues()
 {
     ControllerSimulator sim;
@@ -516,10 +541,13 @@ void TestPQVKComms::download_data()
     QTest::addColumn<int>("datasets");
     QTest::addColumn<int>("records");
     QTest::addColumn<int>("unrelatedBefore");
-    QTest::newRow("end message only") << 0 << 0 << 0;
-    QTest::newRow("one dataset") << 1 << 3 << 0;
-    QTest::newRow("three others first") << 2 << 5 << 3;
-    QTest::newRow("many records") << 3 << 400 << 0;
+    QTest::addColumn<int>("rate");
+    QTest::newRow("end message only") << 0 << 0 << 0 << 0;
+    QTest::newRow("one dataset") << 1 << 3 << 0 << 0;
+    QTest::newRow("three others first") << 2 << 5 << 3 << 0;
+    QTest::newRow("many records") << 3 << 400 << 0 << 0;
+    // One record per read, far more than four reads.
+    QTest::newRow("records trickling in") << 1 << 9 << 0 << 40;
 }
 
 void TestPQVKComms::download()
@@ -527,9 +555,11 @@ void TestPQVKComms::download()
     QFETCH(int, datasets);
     QFETCH(int, records);
     QFETCH(int, unrelatedBefore);
+    QFETCH(int, rate);
     ControllerSimulator sim;
     sim.setDatasets(datasets, records);
     sim.setUnrelatedBefore(unrelatedBefore);
+    sim.setStreamRate(rate);
     QVERIFY(sim.start());
     PQVKComms comms;
     QVERIFY(comms.open(sim.portPath()));
