@@ -135,9 +135,8 @@ void TestLinkFuzz::randomInput()
         if (unverified)
             std::fprintf(stderr, "FUZZ: %d built sentences did not verify\n", unverified);
         std::fflush(stderr);
-        ::_exit(unverified == 0 && sink != 0
-                    ? 0
-                    : 3); // no exit handlers: the test framework is the parent's
+        // No exit handlers here: the test framework belongs to the parent.
+        ::_exit(unverified == 0 && sink != 0 ? 0 : 3);
     }
     int status = 0;
     QCOMPARE(::waitpid(child, &status, 0), child);
