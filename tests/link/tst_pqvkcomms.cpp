@@ -136,7 +136,15 @@ void TestPQVKComms::openHeldPort()
         QVERIFY(!second.isOpen());
         QVERIFY(takeLog().contains("ERROR: Could not open com port"));
     }
-    // The refused client left the holder's port alone.
+    {
+        // The same device under another name is the same port.
+        QTemporaryDir dir;
+        const QString link = dir.filePath("controller");
+        QVERIFY(QFile::link(sim.portPath(), link));
+        PQVKComms second;
+        QVERIFY(!second.open(link));
+    }
+    // The refused clients left the holder's port alone.
     QVERIFY(first.getSettings());
     first.close();
     PQVKComms third;
