@@ -29,16 +29,16 @@ const QString ProgramName = QStringLiteral("qvkctl");
 const QString InitCommandError = QStringLiteral("Error: Could not send init command.");
 const QString DateFormat = QStringLiteral("yyyy-MM-dd hh:mm:ss");
 
-struct CommandSpec
+struct CommandForm
 {
     QString name;
     QStringList required; // options that take a value and must be given
     QStringList optional; // options (or flags) that may be given
 };
 
-const QVector<CommandSpec>& commandSpecs()
+const QVector<CommandForm>& commandForms()
 {
-    static const QVector<CommandSpec> specs = {
+    static const QVector<CommandForm> forms = {
         {QStringLiteral("devices"), {}, {}},
         {QStringLiteral("drives"), {}, {}},
         {QStringLiteral("templates"), {}, {}},
@@ -63,7 +63,7 @@ const QVector<CommandSpec>& commandSpecs()
          {QStringLiteral("card1"), QStringLiteral("card2"), QStringLiteral("card3")},
          {QStringLiteral("erase"), QStringLiteral("sync-config")}},
     };
-    return specs;
+    return forms;
 }
 
 // The words that take a second word.
@@ -246,26 +246,26 @@ int QvkCtl::run(const QStringList& arguments)
         name += QLatin1Char(' ') + words.at(1);
         wordCount = 2;
     }
-    const CommandSpec* spec = nullptr;
-    for (const CommandSpec& candidate : commandSpecs())
+    const CommandForm* form = nullptr;
+    for (const CommandForm& candidate : commandForms())
         if (candidate.name == name)
-            spec = &candidate;
-    if (!spec)
+            form = &candidate;
+    if (!form)
         return usageError(QStringLiteral("unknown command '%1'").arg(name));
     if (words.size() > wordCount)
         return usageError(QStringLiteral("unexpected argument '%1'").arg(words.at(wordCount)));
 
     const QStringList given = parser.optionNames();
     for (const QString& option : given) {
-        if (!spec->required.contains(option) && !spec->optional.contains(option))
+        if (!form->required.contains(option) && !form->optional.contains(option))
             return usageError(
-                QStringLiteral("--%1 does not apply to '%2'").arg(option, spec->name));
+                QStringLiteral("--%1 does not apply to '%2'").arg(option, form->name));
         if (given.count(option) > 1)
             return usageError(QStringLiteral("--%1 given more than once").arg(option));
     }
-    for (const QString& option : spec->required) {
+    for (const QString& option : form->required) {
         if (!parser.isSet(option))
-            return usageError(QStringLiteral("'%1' needs --%2").arg(spec->name, option));
+            return usageError(QStringLiteral("'%1' needs --%2").arg(form->name, option));
         if (parser.value(option).trimmed().isEmpty())
             return usageError(QStringLiteral("--%1 needs a value").arg(option));
     }
@@ -303,7 +303,7 @@ int QvkCtl::run(const QStringList& arguments)
     double videoInterval = 0, photoInterval = 0, photoTimeout = 0;
     int e1 = 0;
     QString date;
-    if (spec->name == QLatin1String("settings save")) {
+    if (form->name == QLatin1String("settings save")) {
         date = parser.value(QStringLiteral("date")).trimmed();
         const QDateTime parsedDate = QDateTime::fromString(date, DateFormat);
         if (!parsedDate.isValid())
@@ -347,25 +347,25 @@ int QvkCtl::run(const QStringList& arguments)
     connect(controller, &AppController::updateCameraSettings, this, &QvkCtl::onCameraSettings);
 
     int status = Failure;
-    if (spec->name == QLatin1String("devices")) {
+    if (form->name == QLatin1String("devices")) {
         status = runDevices();
-    } else if (spec->name == QLatin1String("drives")) {
+    } else if (form->name == QLatin1String("drives")) {
         status = runDrives();
-    } else if (spec->name == QLatin1String("templates")) {
+    } else if (form->name == QLatin1String("templates")) {
         status = runTemplates();
-    } else if (spec->name == QLatin1String("settings read")) {
+    } else if (form->name == QLatin1String("settings read")) {
         status = runSettingsRead(port);
-    } else if (spec->name == QLatin1String("settings save")) {
+    } else if (form->name == QLatin1String("settings save")) {
         status =
             runSettingsSave(port, date, recLed, videoInterval, photoInterval, photoTimeout, e1);
-    } else if (spec->name == QLatin1String("settings reset") ||
-               spec->name == QLatin1String("data erase") || spec->name == QLatin1String("off")) {
-        status = runPortTask(spec->name, port);
-    } else if (spec->name == QLatin1String("data export")) {
+    } else if (form->name == QLatin1String("settings reset") ||
+               form->name == QLatin1String("data erase") || form->name == QLatin1String("off")) {
+        status = runPortTask(form->name, port);
+    } else if (form->name == QLatin1String("data export")) {
         status = runDataExport(port, dest, project);
-    } else if (spec->name == QLatin1String("firmware")) {
+    } else if (form->name == QLatin1String("firmware")) {
         status = runFirmware(port, firmwareArgument);
-    } else if (spec->name == QLatin1String("import")) {
+    } else if (form->name == QLatin1String("import")) {
         if (!templateArgument.isEmpty() && templatePath.isEmpty()) {
             // Not a file: a template's name or path as `templates` lists it.
             for (const QVariant& entry : controller->getTemplates()) {
@@ -388,7 +388,7 @@ int QvkCtl::run(const QStringList& arguments)
                 QStringLiteral("--template '%1' is not a .kava template").arg(templatePath));
         else
             status = runImport(cards, dest, templatePath, project);
-    } else if (spec->name == QLatin1String("prepare")) {
+    } else if (form->name == QLatin1String("prepare")) {
         status = runPrepare(cards, parser.isSet(QStringLiteral("erase")),
                             parser.isSet(QStringLiteral("sync-config")));
     }
