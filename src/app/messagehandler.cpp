@@ -9,6 +9,7 @@
 #include <QMutexLocker>
 #include <QTextStream>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,13 @@ QBasicMutex logMutex;
 // Set while this thread is inside the handler: a message raised by the
 // handler's own work (the log file, the path lookup) must not lock again.
 thread_local bool insideHandler = false;
+
+std::atomic<bool> echoEveryLine{true};
+
+bool echoed(QtMsgType type)
+{
+    return (type != QtDebugMsg && type != QtInfoMsg) || echoEveryLine.load();
+}
 
 void writeToStandardError(const QString& line, const QMessageLogContext& context)
 {
@@ -39,7 +47,7 @@ void appendToLogFile(const QString& line)
 {
     QFile file(logFilePath());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
-        return; // the line already went to standard error
+        return; // nowhere else to put it
     QTextStream stream(&file);
     stream << line << '\n';
     stream.flush();
@@ -84,13 +92,19 @@ void messageHandler(QtMsgType type, const QMessageLogContext& context, const QSt
         insideHandler = true;
         {
             QMutexLocker lock(&logMutex);
-            writeToStandardError(line, context);
+            if (echoed(type))
+                writeToStandardError(line, context);
             appendToLogFile(line);
         }
         insideHandler = false;
     }
     if (type == QtFatalMsg)
         std::abort();
+}
+
+bool setMessageEcho(bool enabled)
+{
+    return echoEveryLine.exchange(enabled);
 }
 
 QString exceptionDescription(const QException& e)

@@ -10,6 +10,11 @@ class QException;
 // line reaches the log whole.
 void messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message);
 
+// Whether debug and info lines also reach standard error (on by default);
+// warnings and worse always do. The log file gets every line either way.
+// Returns the previous setting.
+bool setMessageEcho(bool enabled);
+
 // The log line for a message without its line end, e.g.
 // "2018-01-24 02:38:47.015 Info: Application start".
 QString formatLogLine(QtMsgType type, const QString& message);

@@ -411,6 +411,7 @@ void QvkCtl::startOwnLog(const QStringList& arguments)
     setLogFilePath(QDir(folder.isEmpty() ? appDirPath() : folder).filePath(ownLogFileName()));
     removeLogFile();
     previousHandler = qInstallMessageHandler(messageHandler);
+    previousEcho = setMessageEcho(false); // one log line per record would bury the progress
     logInstalled = true;
     qInfo() << QStringLiteral("qvkctl start");
     qInfo() << "Version:" << AppVersion;
@@ -422,6 +423,7 @@ void QvkCtl::stopOwnLog()
     if (!logInstalled)
         return;
     qInstallMessageHandler(previousHandler);
+    setMessageEcho(previousEcho);
     previousHandler = nullptr;
     logInstalled = false;
 }

@@ -33,8 +33,9 @@ public:
     int run(const QStringList& arguments);
 
     // Whether a run installs the app's message handler with a log of its own
-    // ("qvkctl.log" in the user data folder); on by default. The handler in
-    // place before the run is restored afterwards.
+    // ("qvkctl.log" in the user data folder); on by default. Only warnings
+    // and worse are echoed to standard error, which carries the progress
+    // texts. The handler in place before the run is restored afterwards.
     void setOwnLog(bool enabled);
 
     // Gives the process the app's application name, so that the user data
@@ -89,6 +90,7 @@ private:
     QTextStream& err;
     bool ownLog = true;
     bool logInstalled = false;
+    bool previousEcho = true;
     QtMessageHandler previousHandler = nullptr;
     AppController* controller = nullptr;
     QMap<int, QVector<Report>> reports; // channel 0: the controller tasks; 1-3: the cards
