@@ -1,37 +1,24 @@
-// Preloaded into the app by the start-up test (LD_PRELOAD): once the main
-// window shows, it closes every window as a user would, so the app takes its
-// normal way out. Start-up makes a short-lived application of its own first;
-// the timer dies with it and starts again with the real one.
-#include <QCoreApplication>
+// Preloaded into the app by the start-up test: once a window shows, it closes
+// every window as a user would. Start-up makes a short-lived application of
+// its own first; the timer dies with it and starts again with the real one.
 #include <QGuiApplication>
 #include <QTimer>
 #include <QWindow>
 
-namespace {
-
-void closeWindowsOnceShown()
+static void closeWindowsOnceShown()
 {
-    QCoreApplication* app = QCoreApplication::instance();
-    auto* poll = new QTimer(app);
-    poll->setInterval(100);
-    QObject::connect(poll, &QTimer::timeout, app, [poll] {
-        bool shown = false;
-        for (QWindow* window : QGuiApplication::topLevelWindows())
-            shown = shown || window->isVisible();
-        if (!shown)
+    auto* poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, [poll] {
+        const QWindowList windows = QGuiApplication::topLevelWindows();
+        if (std::none_of(windows.begin(), windows.end(), [](QWindow* w) { return w->isVisible(); }))
             return;
-        poll->stop();
-        // Give the view time for its own start-up calls.
-        QTimer::singleShot(1500, QCoreApplication::instance(), [] {
+        poll->stop(); // give the view time for its own start-up calls
+        QTimer::singleShot(1500, [] {
             for (QWindow* window : QGuiApplication::topLevelWindows())
                 window->close();
         });
     });
-    poll->start();
-    // A window that never shows must not hang the test.
-    QTimer::singleShot(60000, app, [] { QCoreApplication::exit(3); });
+    poll->start(100);
 }
-
-} // namespace
 
 Q_COREAPP_STARTUP_FUNCTION(closeWindowsOnceShown)

@@ -1,200 +1,150 @@
 #include "apppaths.h"
+#include "messagehandler.h"
 #include "testsupport.h"
 
-#include <QCoreApplication>
-#include <QDir>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QtTest>
 
-// Each case starts from empty caches, a temporary application folder and a
-// temporary platform data folder (XDG_DATA_HOME).
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Sends standard error into a file while it lives.
+struct StandardErrorCapture
+{
+    explicit StandardErrorCapture(const QString& path) : saved(dup(STDERR_FILENO))
+    {
+        const int fd =
+            open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(fd, STDERR_FILENO);
+        ::close(fd);
+    }
+    ~StandardErrorCapture()
+    {
+        dup2(saved, STDERR_FILENO);
+        ::close(saved);
+    }
+    const int saved;
+};
+
+const QString Stamp = QStringLiteral("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}");
+
+} // namespace
+
+// Folders, log file and message handler. Each case starts from empty caches, a
+// temporary application folder and a temporary platform data folder.
 class TestAppPaths : public QObject
 {
     Q_OBJECT
+    QScopedPointer<QTemporaryDir> root;
+    QString appFolder() const { return root->filePath("install/bin"); }
+    QString errPath() const { return root->filePath("stderr.txt"); }
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void cleanupTestCase();
+    void init()
+    {
+        root.reset(new QTemporaryDir);
+        QVERIFY(QDir().mkpath(appFolder()));
+        resetPathCaches();
+        updateAppDirPath(appFolder() + "/VazizidADU");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(root->filePath("data")));
+        QCoreApplication::setApplicationName("Pelorin QVK");
+    }
     void userDataFolder_data();
     void userDataFolder();
-    void uncreatableDataFolder();
-    void templatesFolder_data();
-    void templatesFolder();
-    void toolFolders_data();
-    void toolFolders();
-    void logFileOfItsOwn();
-
-private:
-    QString appFolder() const { return root->filePath(QStringLiteral("install/bin")); }
-
-    QScopedPointer<QTemporaryDir> root;
-    QString startDir;
-    QString appName;
-    QString orgName;
+    void shippedAndToolFolders();
+    void manyThreadsLogAtOnce();
 };
 
-void TestAppPaths::initTestCase()
-{
-    startDir = QDir::currentPath();
-    appName = QCoreApplication::applicationName();
-    orgName = QCoreApplication::organizationName();
-}
-
-void TestAppPaths::init()
-{
-    root.reset(new QTemporaryDir);
-    QVERIFY(root->isValid());
-    QVERIFY(QDir().mkpath(appFolder()));
-    resetPathCaches();
-    updateAppDirPath(appFolder() + QStringLiteral("/VazizidADU"));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(root->filePath(QStringLiteral("data"))));
-}
-
-void TestAppPaths::cleanup()
-{
-    QDir::setCurrent(startDir);
-    QCoreApplication::setApplicationName(appName);
-    QCoreApplication::setOrganizationName(orgName);
-    resetPathCaches();
-}
-
-void TestAppPaths::cleanupTestCase()
-{
-    qunsetenv("XDG_DATA_HOME");
-}
-
-// The platform folder is XDG_DATA_HOME/organisation/application; the user data
-// folder is always named "Pelorin QVK".
 void TestAppPaths::userDataFolder_data()
 {
-    QTest::addColumn<QString>("dataHome"); // relative to the temporary root
-    QTest::addColumn<QString>("organization");
     QTest::addColumn<QString>("application");
-    QTest::addColumn<QString>("expected"); // relative to the temporary root
-
-    QTest::newRow("program name steps up")
-        << QStringLiteral("data") << QStringLiteral("") << QStringLiteral("VazizidADU")
-        << QStringLiteral("data/Pelorin QVK");
-    QTest::newRow("product name kept")
-        << QStringLiteral("data") << QStringLiteral("") << QStringLiteral("Pelorin QVK")
-        << QStringLiteral("data/Pelorin QVK");
-    QTest::newRow("another name gets the folder inside")
-        << QStringLiteral("data") << QStringLiteral("") << QStringLiteral("qvkctl")
-        << QStringLiteral("data/qvkctl/Pelorin QVK");
-    QTest::newRow("program name compared by case")
-        << QStringLiteral("data") << QStringLiteral("") << QStringLiteral("vazizidadu")
-        << QStringLiteral("data/vazizidadu/Pelorin QVK");
-    QTest::newRow("program name in the organisation")
-        << QStringLiteral("data") << QStringLiteral("VazizidADU") << QStringLiteral("Tool")
-        << QStringLiteral("data/VazizidADU/Pelorin QVK");
-    QTest::newRow("program name in a parent folder")
-        << QStringLiteral("VazizidADU-home/data") << QStringLiteral("") << QStringLiteral("Tool")
-        << QStringLiteral("VazizidADU-home/data/Pelorin QVK");
-    QTest::newRow("product name in a parent folder")
-        << QStringLiteral("Pelorin QVK home") << QStringLiteral("") << QStringLiteral("Tool")
-        << QStringLiteral("Pelorin QVK home/Tool");
+    QTest::addColumn<QString>("expected"); // relative to the root, empty when none can be made
+    QTest::newRow("program name steps up") << "VazizidADU"
+                                           << "data/Pelorin QVK";
+    QTest::newRow("product name kept") << "Pelorin QVK"
+                                       << "data/Pelorin QVK";
+    QTest::newRow("another name gets the folder inside") << "Tool"
+                                                         << "data/Tool/Pelorin QVK";
+    QTest::newRow("none: the application folder") << "VazizidADU"
+                                                  << "";
 }
 
 void TestAppPaths::userDataFolder()
 {
-    QFETCH(QString, dataHome);
-    QFETCH(QString, organization);
     QFETCH(QString, application);
     QFETCH(QString, expected);
-
-    qputenv("XDG_DATA_HOME", QFile::encodeName(root->filePath(dataHome)));
-    QCoreApplication::setOrganizationName(organization);
     QCoreApplication::setApplicationName(application);
+    if (expected.isEmpty()) {
+        QVERIFY(TestSupport::writeFile(root->filePath("blocker"), "not a folder"));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(root->filePath("blocker")));
+    }
 
-    const QString folder = root->filePath(expected);
-    QCOMPARE(dataDirPath(), folder);
-    QVERIFY(QFileInfo(folder).isDir());
-    QCOMPARE(iniFilePath(), folder + QStringLiteral("/VazizidADU.ini"));
-    QCOMPARE(logFilePath(), folder + QStringLiteral("/VazizidADU.log"));
-
+    const QString folder = expected.isEmpty() ? appFolder() : root->filePath(expected);
+    QCOMPARE(dataDirPath(), expected.isEmpty() ? QString() : folder);
+    QCOMPARE(iniFilePath(), folder + "/VazizidADU.ini");
+    QCOMPARE(logFilePath(), folder + "/VazizidADU.log");
+    QCOMPARE(templatesDirPath(), folder + "/templates");
+    QVERIFY(!QFileInfo::exists(folder + "/templates")); // named, never created
     // Fixed once found, whatever the application is called later.
-    QCoreApplication::setApplicationName(QStringLiteral("Other"));
-    QCOMPARE(dataDirPath(), folder);
+    QCoreApplication::setApplicationName("Other");
+    QCOMPARE(dataDirPath(), expected.isEmpty() ? QString() : folder);
 }
 
-// Without a user data folder the files lie in the application folder.
-void TestAppPaths::uncreatableDataFolder()
+void TestAppPaths::shippedAndToolFolders()
 {
-    const QString blocker = root->filePath(QStringLiteral("blocker"));
-    QVERIFY(TestSupport::writeFile(blocker, "not a folder"));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(blocker));
-
-    QCOMPARE(dataDirPath(), QString());
-    QCOMPARE(iniFilePath(), appFolder() + QStringLiteral("/VazizidADU.ini"));
-    QCOMPARE(logFilePath(), appFolder() + QStringLiteral("/VazizidADU.log"));
-    QCOMPARE(templatesDirPath(), appFolder() + QStringLiteral("/templates"));
+    // Shipped templates win over the user's own.
+    QVERIFY(QDir().mkpath(dataDirPath() + "/templates"));
+    QVERIFY(QDir().mkpath(appFolder() + "/templates"));
+    QCOMPARE(templatesDirPath(), appFolder() + "/templates");
+    // A missing tool folder falls back to the application folder.
+    QVERIFY(QDir(appFolder()).mkdir("utilities"));
+    QCOMPARE(utilitiesDirPath(), appFolder() + "/utilities");
+    QCOMPARE(firmwareDirPath(), appFolder());
 }
 
-void TestAppPaths::templatesFolder_data()
+// Lines far longer than any stream buffer, from many threads at once, through
+// the installed handler: each must arrive whole, once, in both outputs, in the
+// log line format.
+void TestAppPaths::manyThreadsLogAtOnce()
 {
-    QTest::addColumn<bool>("shipped");
-    QTest::addColumn<bool>("usersOwn");
-    QTest::addColumn<bool>("fromAppFolder");
-    QTest::newRow("shipped wins") << true << true << true;
-    QTest::newRow("shipped only") << true << false << true;
-    QTest::newRow("user's own") << false << true << false;
-    QTest::newRow("none at all") << false << false << false;
-}
+    const int threadCount = 8, perThread = 250;
+    auto payload = [](int thread, int n) {
+        return QStringLiteral("T%1 N%2 ").arg(thread).arg(n) +
+               QString(n % 10 == 0 ? 30000 : 10 + n, QLatin1Char('a' + thread));
+    };
+    {
+        StandardErrorCapture capture(errPath());
+        const QtMessageHandler previous = qInstallMessageHandler(messageHandler);
+        QThreadPool threads;
+        threads.setMaxThreadCount(threadCount);
+        for (int t = 0; t < threadCount; ++t) {
+            threads.start([t, payload] {
+                for (int n = 0; n < perThread; ++n)
+                    qInfo().noquote() << payload(t, n);
+            });
+        }
+        threads.waitForDone();
+        qInstallMessageHandler(previous);
+    }
 
-void TestAppPaths::templatesFolder()
-{
-    QFETCH(bool, shipped);
-    QFETCH(bool, usersOwn);
-    QFETCH(bool, fromAppFolder);
-
-    QCoreApplication::setApplicationName(QStringLiteral("Pelorin QVK"));
-    const QString user = dataDirPath() + QStringLiteral("/templates");
-    const QString app = appFolder() + QStringLiteral("/templates");
-    if (shipped)
-        QVERIFY(QDir().mkpath(app));
-    if (usersOwn)
-        QVERIFY(QDir().mkpath(user));
-
-    QCOMPARE(templatesDirPath(), fromAppFolder ? app : user);
-    QCOMPARE(QFileInfo::exists(user), usersOwn); // never created
-}
-
-void TestAppPaths::toolFolders_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("present");
-    QTest::newRow("utilities present") << QStringLiteral("utilities") << true;
-    QTest::newRow("utilities missing") << QStringLiteral("utilities") << false;
-    QTest::newRow("firmware present") << QStringLiteral("firmware") << true;
-    QTest::newRow("firmware missing") << QStringLiteral("firmware") << false;
-}
-
-void TestAppPaths::toolFolders()
-{
-    QFETCH(QString, name);
-    QFETCH(bool, present);
-    if (present)
-        QVERIFY(QDir(appFolder()).mkdir(name));
-
-    const QString path =
-        name == QLatin1String("utilities") ? utilitiesDirPath() : firmwareDirPath();
-    QCOMPARE(path, present ? appFolder() + '/' + name : appFolder());
-    QCOMPARE(QDir::currentPath(), appFolder());
-}
-
-// The command-line companion writes a log of its own, and the app's start-up
-// clean-up then removes that one.
-void TestAppPaths::logFileOfItsOwn()
-{
-    const QString own = root->filePath(QStringLiteral("run/qvkctl.log"));
-    setLogFilePath(own);
-    QCOMPARE(logFilePath(), own);
-    QVERIFY(TestSupport::writeFile(own, "line\n"));
-    removeLogFile();
-    QVERIFY(!QFileInfo::exists(own));
-    removeLogFile(); // a missing file is no error
+    const QRegularExpression pattern(QStringLiteral("^%1 Info: (T(\\d) N(\\d+) .*)$").arg(Stamp));
+    for (const QString& path : {logFilePath(), errPath()}) {
+        QStringList lines = QString::fromLatin1(TestSupport::readFile(path)).split('\n');
+        QCOMPARE(lines.takeLast(), QString());
+        QSet<QString> seen;
+        for (const QString& line : qAsConst(lines)) {
+            const QRegularExpressionMatch m = pattern.match(line);
+            QVERIFY2(m.hasMatch(), qPrintable(line.left(80)));
+            QCOMPARE(m.captured(1), payload(m.captured(2).toInt(), m.captured(3).toInt()));
+            seen.insert(m.captured(2) + ':' + m.captured(3));
+        }
+        QCOMPARE(lines.size(), threadCount * perThread);
+        QCOMPARE(seen.size(), threadCount * perThread);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestAppPaths)

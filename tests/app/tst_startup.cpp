@@ -1,171 +1,218 @@
 #include "appcontroller.h"
+#include "apppaths.h"
+#include "screenscaling.h"
 #include "startup.h"
 #include "testsupport.h"
 
-#include <QAtomicInt>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QThread>
-#include <QThreadPool>
 #include <QtConcurrent>
 #include <QtTest>
 
+// Runs without an application object: the scale computation makes its own.
 class TestStartup : public QObject
 {
     Q_OBJECT
+    QTemporaryDir dir;
 
 private slots:
-    void shutDownWaitsForTasks_data();
+    void cleanup()
+    {
+        qunsetenv("QT_AUTO_SCREEN_SCALE_FACTOR");
+        qunsetenv("QT_SCALE_FACTOR");
+        QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, false);
+    }
+    // First: once the probe's application has ended, the global pool is gone.
     void shutDownWaitsForTasks();
-    void startAndNormalClose_data();
     void startAndNormalClose();
+    void scaleFactor_data();
+    void scaleFactor();
+    void probeKeepsFrameworkArguments();
+    void switches_data();
+    void switches();
 };
 
-void TestStartup::shutDownWaitsForTasks_data()
+void TestStartup::scaleFactor_data()
 {
-    QTest::addColumn<QString>("port");
-    QTest::addColumn<QString>("lastMessage");
-    QTest::newRow("no device selected") << QString() << QStringLiteral("No camera connected");
-    QTest::newRow("device selected")
-        << QStringLiteral("/nonexistent/qvk-port") << QStringLiteral("Camera shut down");
+    QTest::addColumn<int>("availableHeight"); // 0: no primary screen
+    QTest::addColumn<double>("dpi");
+    QTest::addColumn<QString>("stored"); // "ScaleFactor" in the settings file, null when absent
+    QTest::addColumn<double>("expected");
+
+    // Between 1300 and 1800 pixels (both excluded) a screen counts as 1000 high.
+    const struct
+    {
+        int height;
+        double at96, at120;
+    } screens[] = {{1000, 0.666667, 0.533333}, {1040, 0.693333, 0.554667},
+                   {1300, 0.866667, 0.693333}, {1400, 0.666667, 0.533333},
+                   {1800, 1.2, 0.96},          {2100, 1.4, 1.12}};
+    for (const auto& s : screens) {
+        QTest::addRow("%d px at 96 dpi", s.height) << s.height << 96.0 << QString() << s.at96;
+        QTest::addRow("%d px at 120 dpi", s.height) << s.height << 120.0 << QString() << s.at120;
+    }
+    QTest::newRow("settings 0.1 does not count") << 1040 << 96.0 << "0.1" << 0.693333;
+    QTest::newRow("settings 1.25") << 1040 << 96.0 << "1.25" << 1.25;
+    QTest::newRow("settings 1.5") << 2100 << 120.0 << "1.5" << 1.5;
+    QTest::newRow("settings not a number") << 1040 << 96.0 << "big" << 0.693333;
+    QTest::newRow("no screen") << 0 << 0.0 << QString() << 0.0;
+    QTest::newRow("no screen, settings 1.25") << 0 << 0.0 << "1.25" << 1.25;
 }
 
-// A task still reporting through the controller when the event loop ends must
-// be finished before shut-down goes on (the controller is destroyed next).
+void TestStartup::scaleFactor()
+{
+    QFETCH(int, availableHeight);
+    QFETCH(double, dpi);
+    QFETCH(QString, stored);
+    QFETCH(double, expected);
+
+    QSettings settings(dir.filePath("scale.ini"), QSettings::IniFormat);
+    settings.clear();
+    if (!stored.isNull())
+        settings.setValue("ScaleFactor", stored);
+    ScreenScaling scaling(readScaleFactorSetting(settings));
+    scaling.availableSizeHeight = availableHeight;
+    scaling.logicalDpi = dpi;
+    const double factor = scaling.computeScaleFactor(availableHeight > 0);
+    QVERIFY2(qAbs(factor - expected) < 1e-6, qPrintable(QString::number(factor)));
+}
+
+// The temporary application reads the real (offscreen) screen and must leave
+// the framework's options for the application created after it.
+void TestStartup::probeKeepsFrameworkArguments()
+{
+    QByteArray program = "VazizidADU", platform = "-platform", name = "offscreen";
+    char* argv[] = {program.data(), platform.data(), name.data(), nullptr};
+    updateAppDirPath(dir.filePath("VazizidADU"));
+    ScreenScaling scaling;
+    const double factor = scaling.calculateScaleFactor(3, argv);
+
+    QCOMPARE(QByteArrayList({argv[1], argv[2]}).join(" "), QByteArray("-platform offscreen"));
+    QVERIFY(!QCoreApplication::instance());
+    QVERIFY(scaling.availableSizeHeight > 0 && scaling.logicalDpi > 0);
+    QCOMPARE(factor, 64.0 / scaling.logicalDpi * scaling.availableSizeHeight / 1000.0);
+}
+
+// stored: EnableAutoScale EnableScaleFactor EnableHighDpiScaling, "-" when absent.
+// expected: the switches as written back, then QT_AUTO_SCREEN_SCALE_FACTOR and
+// QT_SCALE_FACTOR ("-" when unset) and whether high-DPI scaling is on.
+void TestStartup::switches_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<double>("factor");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("absent gives the defaults") << "- - -" << 2.0 / 3.0 << "0 1 1 - 0.666667 1";
+    QTest::newRow("yes becomes 1") << "yes 1 1" << 1.25 << "1 1 1 1 1.25 1";
+    QTest::newRow("0 leaves the variable unset") << "0 0 0" << 1.5 << "0 0 0 - - 0";
+    // A factor not above 0 would shrink the window to nothing: left unset.
+    QTest::newRow("no screen gives 0") << "- - -" << 0.0 << "0 1 1 - - 1";
+    QTest::newRow("negative factor") << "0 1 1" << -0.5 << "0 1 1 - - 1";
+}
+
+void TestStartup::switches()
+{
+    QFETCH(QString, stored);
+    QFETCH(double, factor);
+    QFETCH(QString, expected);
+
+    const QStringList keys{"EnableAutoScale", "EnableScaleFactor", "EnableHighDpiScaling"};
+    QFile::remove(dir.filePath("switches.ini"));
+    QSettings settings(dir.filePath("switches.ini"), QSettings::IniFormat);
+    for (int i = 0; i < keys.size(); ++i) {
+        if (stored.split(' ')[i] != "-")
+            settings.setValue(keys[i], stored.split(' ')[i]);
+    }
+    applyStartupSettings(settings, factor);
+
+    QStringList result; // what the next start reads, then what this one set
+    for (const QString& key : keys)
+        result << settings.value(key).toString();
+    for (const char* name : {"QT_AUTO_SCREEN_SCALE_FACTOR", "QT_SCALE_FACTOR"})
+        result << (qEnvironmentVariableIsSet(name) ? qEnvironmentVariable(name) : "-");
+    result << QString::number(QCoreApplication::testAttribute(Qt::AA_EnableHighDpiScaling));
+    QCOMPARE(result.join(' '), expected);
+}
+
+// The controller is destroyed right after shut-down: a task still reporting
+// through it must have ended first.
 void TestStartup::shutDownWaitsForTasks()
 {
-    QFETCH(QString, port);
-    QFETCH(QString, lastMessage);
-
-    auto* controller = new AppController;
-    controller->setPort(port);
+    QScopedPointer<AppController> controller(new AppController);
+    controller->setPort("/nonexistent/qvk-port");
     QAtomicInt finished;
-    QtConcurrent::run(QThreadPool::globalInstance(), [controller, &finished] {
+    QtConcurrent::run([&controller, &finished] {
         QThread::msleep(300);
         emit controller->updateDataProgress(0, 2, 1, QStringLiteral("still working ..."));
         finished.storeRelease(1);
     });
-
     QTest::ignoreMessage(QtInfoMsg, "Shutting down camera ...");
-    QTest::ignoreMessage(QtInfoMsg, qPrintable(lastMessage));
+    QTest::ignoreMessage(QtInfoMsg, "Camera shut down");
     shutDownController(*controller);
     QCOMPARE(finished.loadAcquire(), 1);
-    delete controller;
 }
 
-void TestStartup::startAndNormalClose_data()
-{
-    QTest::addColumn<QByteArray>("storedSettings"); // empty: no settings file yet
-    QTest::addColumn<QString>("switches");          // as written back
-    QTest::addColumn<QString>("settingsFactor");    // as the report shows it
-
-    QTest::newRow("first start") << QByteArray() << QStringLiteral("0 1 1") << QStringLiteral("0");
-    QTest::newRow("hand-edited switches")
-        << QByteArray("[General]\nEnableAutoScale=yes\nEnableScaleFactor=false\n"
-                      "EnableHighDpiScaling=\nScaleFactor=1.5\n")
-        << QStringLiteral("1 0 0") << QStringLiteral("1.5");
-}
-
-// The real app in a home of its own, closed through its window.
+// The real app in a home of its own, with hand-edited settings, closed through
+// its window.
 void TestStartup::startAndNormalClose()
 {
-    QFETCH(QByteArray, storedSettings);
-    QFETCH(QString, switches);
-    QFETCH(QString, settingsFactor);
-
     QTemporaryDir home;
-    QVERIFY(home.isValid());
-    const QString dataDir = home.filePath(QStringLiteral(".local/share/Pelorin QVK"));
-    const QString iniPath = dataDir + QStringLiteral("/VazizidADU.ini");
-    const QString logPath = dataDir + QStringLiteral("/VazizidADU.log");
-    if (!storedSettings.isEmpty())
-        QVERIFY(TestSupport::writeFile(iniPath, storedSettings));
+    const QString dataDir = home.filePath(".local/share/Pelorin QVK");
+    const QString iniPath = dataDir + "/VazizidADU.ini", logPath = dataDir + "/VazizidADU.log";
+    QVERIFY(TestSupport::writeFile(iniPath, "[General]\nEnableAutoScale=yes\nEnableScaleFactor="
+                                            "false\nEnableHighDpiScaling=\nScaleFactor=1.5\n"));
     QVERIFY(TestSupport::writeFile(logPath, "line of an earlier run\n"));
-    QVERIFY(QDir().mkpath(home.filePath(QStringLiteral("runtime"))));
-    QFile::setPermissions(home.filePath(QStringLiteral("runtime")),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), home.path());
-    env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral(".local/share")));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral(".config")));
-    env.insert(QStringLiteral("XDG_CACHE_HOME"), home.filePath(QStringLiteral(".cache")));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("runtime")));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("QT_QUICK_BACKEND"), QStringLiteral("software"));
-    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(PQVK_AUTOCLOSE));
-    env.remove(QStringLiteral("QT_SCALE_FACTOR"));
-
+    env.insert("XDG_DATA_HOME", home.filePath(".local/share"));
+    env.insert("QT_QUICK_BACKEND", "software");
+    env.insert("LD_PRELOAD", PQVK_AUTOCLOSE);
     QProcess app;
     app.setProcessEnvironment(env);
-    app.start(QStringLiteral(PQVK_APP), QStringList());
-    QVERIFY(app.waitForStarted());
+    app.start(PQVK_APP, QStringList());
     QVERIFY2(app.waitForFinished(120000), "the app did not end");
     const QString errors = QString::fromLocal8Bit(app.readAllStandardError());
-    QCOMPARE(app.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(app.exitCode() == 0, qPrintable(errors.right(3000)));
+    QVERIFY2(app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0,
+             qPrintable(errors.right(3000)));
 
-    // The lines without their time stamps.
-    QStringList lines;
-    const QStringList raw = QString::fromLocal8Bit(TestSupport::readFile(logPath)).split('\n');
-    for (const QString& line : raw) {
+    QStringList lines; // without their time stamps
+    for (const QString& line : QString::fromLocal8Bit(TestSupport::readFile(logPath)).split('\n'))
         if (!line.isEmpty())
             lines << line.mid(24);
-    }
     QVERIFY2(lines.size() > 27, qPrintable(lines.join('\n')));
-
     QCOMPARE(lines.first(), QStringLiteral("Info: Application start"));
-    const QStringList report = {"AppName: \"Pelorin QVK\"",
-                                "AppVersion: \"1.8.3\"",
-                                "AppExecutable: \"" PQVK_APP "\"",
-                                "AppDirectory: ",
-                                "WorkingDirectory: ",
-                                "CpuArchitecture: \"",
-                                "KernelType: \"",
-                                "KernelVersion: \"",
-                                "OperatingSystem: \"",
-                                "PhysicalSizeHeight: ",
-                                "PhysicalDpi: ",
-                                "LogicalDpi: ",
-                                "SizeHeight: ",
-                                "GeometryHeight: ",
-                                "AvailableSizeHeight: ",
-                                "AvailableGeometryHeight: ",
-                                "AvailableVirtualGeometryHeight: ",
-                                "AvailableVirtualSizeHeight: ",
-                                "VirtualGeometryHeight: ",
-                                "VirtualSizeHeight: ",
-                                "CalculatedScaleFactor: ",
-                                "SettingsScaleFactor: " + settingsFactor,
-                                "ScaleFactor: "};
-    for (int i = 0; i < report.size(); ++i)
-        QVERIFY2(lines.at(1 + i).startsWith("Info: " + report.at(i)), qPrintable(lines.at(1 + i)));
-    const QString appDir = QFileInfo(QStringLiteral(PQVK_APP)).absolutePath();
-    QCOMPARE(lines.at(4), "Info: AppDirectory: \"" + appDir + '"');
-    QCOMPARE(lines.at(5), "Info: WorkingDirectory: \"" + appDir + '"');
-    if (settingsFactor != QLatin1String("0"))
-        QCOMPARE(lines.at(23), "Info: ScaleFactor: " + settingsFactor);
-
-    // Only this run, and nothing from before the handler was installed.
-    QCOMPARE(lines.filter(QStringLiteral("earlier run")).size(), 0);
-    QCOMPARE(lines.filter(QStringLiteral("Application start")).size(), 1);
-    QCOMPARE(lines.filter(QStringLiteral("Updating App path")).size(), 1);
-    QCOMPARE(lines.filter(QStringLiteral("VazizidADU.ini path:")).size(), 0);
-    QVERIFY(errors.contains(QStringLiteral("VazizidADU.ini path: \"") + iniPath + '"'));
-
+    QStringList report; // the system report's labels
+    for (const QString& line : lines.mid(1, 23))
+        report << line.section(':', 1, 1).trimmed();
+    QCOMPARE(report.join(' '),
+             QStringLiteral("AppName AppVersion AppExecutable AppDirectory WorkingDirectory "
+                            "CpuArchitecture KernelType KernelVersion OperatingSystem "
+                            "PhysicalSizeHeight PhysicalDpi LogicalDpi SizeHeight GeometryHeight "
+                            "AvailableSizeHeight AvailableGeometryHeight "
+                            "AvailableVirtualGeometryHeight AvailableVirtualSizeHeight "
+                            "VirtualGeometryHeight VirtualSizeHeight CalculatedScaleFactor "
+                            "SettingsScaleFactor ScaleFactor"));
+    QCOMPARE(lines.at(1), QStringLiteral("Info: AppName: \"Pelorin QVK\""));
+    QCOMPARE(lines.at(5), "Info: WorkingDirectory: \"" + QFileInfo(PQVK_APP).absolutePath() + '"');
+    QCOMPARE(lines.at(23), QStringLiteral("Info: ScaleFactor: 1.5"));
     QCOMPARE(lines.mid(lines.size() - 3),
              QStringList({"Info: Shutting down camera ...", "Info: No camera connected",
                           "Info: Application end"}));
 
+    // Only this run, nothing from before the handler, and a view that fits the controller.
+    QCOMPARE(lines.filter("earlier run").size(), 0);
+    QCOMPARE(lines.filter("Updating App path").size(), 1);
+    QVERIFY(errors.contains("VazizidADU.ini path: \"" + iniPath + '"'));
+    QCOMPARE(lines.filter("VazizidADU.ini path:").size(), 0);
+    QCOMPARE(lines.filter("QObject::connect").size(), 0);
+
     QSettings stored(iniPath, QSettings::IniFormat);
-    QCOMPARE(stored.value(QStringLiteral("EnableAutoScale")).toString() + ' ' +
-                 stored.value(QStringLiteral("EnableScaleFactor")).toString() + ' ' +
-                 stored.value(QStringLiteral("EnableHighDpiScaling")).toString(),
-             switches);
-    QCOMPARE(stored.value(QStringLiteral("AppVersion")).toString(), QStringLiteral("1.8.3"));
-    QCOMPARE(stored.value(QStringLiteral("AppName")).toString(), QStringLiteral("Pelorin QVK"));
+    QStringList values;
+    for (const char* key :
+         {"EnableAutoScale", "EnableScaleFactor", "EnableHighDpiScaling", "AppVersion", "AppName"})
+        values << stored.value(key).toString();
+    QCOMPARE(values.join(','), QStringLiteral("1,0,0,1.8.3,Pelorin QVK"));
 }
 
-QTEST_MAIN(TestStartup)
+QTEST_APPLESS_MAIN(TestStartup)
 #include "tst_startup.moc"
