@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QStringList>
+#include <QThreadPool>
 
 #include <exception>
 
@@ -100,6 +101,15 @@ void AppController::copyFilesWorker(int cardIndex, QString sourceDir, QString ta
         refuse(QStringLiteral("Invalid project name"));
         return;
     }
+
+    // The three cards are read in parallel even on a pool with fewer threads:
+    // a card worker mostly waits for its disks, so it gives its pool slot back
+    // while it runs (and takes it again when it ends).
+    struct PoolSlot
+    {
+        PoolSlot() { QThreadPool::globalInstance()->releaseThread(); }
+        ~PoolSlot() { QThreadPool::globalInstance()->reserveThread(); }
+    } slot;
 
     // The whole list first: copies made into a destination on the card itself
     // are not walked again.

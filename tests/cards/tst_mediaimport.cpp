@@ -7,6 +7,7 @@
 #include <QDirIterator>
 #include <QDomDocument>
 #include <QMutex>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <QtConcurrent>
@@ -124,6 +125,7 @@ private slots:
     void threeCardsOneProjectPerRecording();
     void templateWithoutKavaHasNoOwnImage();
     void nameTakenDuringTheCopy();
+    void cardsRunTogetherOnASmallPool();
 
 private:
     QTemporaryDir dir;
@@ -472,6 +474,34 @@ void TestMediaImport::nameTakenDuringTheCopy()
     QCOMPARE(TestSupport::readFile(nameFor(0)), QByteArray("first"));
     QCOMPARE(TestSupport::readFile(nameFor(1)), QByteArray("new"));
     QCOMPARE(filesBelow(destination()), QStringList({"V-1.MOV", "V.MOV"}));
+}
+
+// The three cards are read at the same time even when the pool has fewer
+// threads: card 1 waits in its first report until card 3 has started.
+void TestMediaImport::cardsRunTogetherOnASmallPool()
+{
+    for (int n = 1; n <= 3; ++n)
+        writeCardFile(card(n) + "/V.MOV");
+    QSemaphore card3Started;
+    bool together = false;
+    connect(
+        controller, &AppController::updateCardProgress, controller,
+        [&](QVariant card, QVariant, QVariant, QVariant, QVariant text) {
+            if (!text.toString().startsWith(QLatin1String("Copying ")))
+                return;
+            if (card.toInt() == 3)
+                card3Started.release();
+            if (card.toInt() == 1)
+                together = card3Started.tryAcquire(1, 10000);
+        },
+        Qt::DirectConnection);
+    const int threads = QThreadPool::globalInstance()->maxThreadCount();
+    QThreadPool::globalInstance()->setMaxThreadCount(1);
+    controller->copyFiles(card(1), card(2), card(3), destination(), QString(), QString());
+    waitForRun();
+    QThreadPool::globalInstance()->setMaxThreadCount(threads);
+    QVERIFY(together);
+    QCOMPARE(logged().count(QStringLiteral("\"Done.\"")), 1);
 }
 
 QTEST_GUILESS_MAIN(TestMediaImport)
