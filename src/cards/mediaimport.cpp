@@ -109,7 +109,7 @@ void AppController::copyFilesWorker(int cardIndex, QString sourceDir, QString ta
     {
         PoolSlot() { QThreadPool::globalInstance()->releaseThread(); }
         ~PoolSlot() { QThreadPool::globalInstance()->reserveThread(); }
-    } slot;
+    } poolSlot;
 
     // The whole list first: copies made into a destination on the card itself
     // are not walked again.
