@@ -1,26 +1,62 @@
 import QtQuick 2.7
 import QtTest 1.2
 
-// Base of the view tests: a fresh main window per test, made after the test
-// has given the fake controller its data (the window reads it at start-up).
+// A fresh main window per test, made after the test has given the fake
+// controller its data (the window reads it at start-up).
 TestCase {
-    id: testCase
-
     property var window: null
+
+    // Stands in for the controller: serves what a test gives it and records
+    // every call the view makes and every signal it sends, in order.
+    property QtObject appController: QtObject {
+        property var drives: []
+        property var devices: []
+        property var templates: []
+        property var stored: ({})
+        property var calls: []
+        property int settingsUpdates: 0
+
+        function reset() {
+            drives = devices = templates = calls = []
+            settingsUpdates = 0
+            stored = { "Serialnumber": "000000", "OverwriteAngles": "1", "RadiansAngles": "0",
+                       "Camera1Roll": "-90", "Camera2Yaw": "-0" }
+        }
+        function note(call) { calls = calls.concat([call]) }
+        function getDrives() { note("getDrives"); return drives }
+        function getDevices() { note("getDevices"); return devices }
+        function getTemplates() { note("getTemplates"); return templates }
+        function getMoviesLocation() { note("getMoviesLocation"); return "/home/user/Videos" }
+        function getVersion() { return "1.8.3" }
+        function setPort(port) { note("setPort:" + port) }
+        function updateFirmware(port, path) { note("updateFirmware:" + port + "|" + path) }
+        // Copies both ways, as the real controller's maps are.
+        function getSettings() { note("getSettings"); return JSON.parse(JSON.stringify(stored)) }
+        function updateSettings(map) {
+            note("updateSettings")
+            ++settingsUpdates
+            stored = Object.assign(JSON.parse(JSON.stringify(stored)), map)
+        }
+        Component.onCompleted: reset()
+    }
 
     function createWindow() {
         var component = Qt.createComponent("qrc:/views/Main.qml")
         if (component.status !== Component.Ready)
             fail(component.errorString())
         window = component.createObject(null)
-        verify(window !== null, "the main window was not created")
-        return window
+        var signalNames = ["copyFiles", "copyData", "eraseCards", "readCameraSettings",
+                           "saveCameraSettings", "resetCameraSettings", "eraseMemory"]
+        signalNames.forEach(function (name) {
+            window[name].connect(function () {
+                appController.note(name + ":" + Array.prototype.slice.call(arguments).join("|"))
+            })
+        })
     }
 
     function child(name) {
         var item = findChild(window, name)
-        verify(item !== null, "no control named " + name)
-        return item
+        return item !== null ? item : fail("no control named " + name)
     }
 
     // Clicks a control the way a user does: its tab is brought up first.
@@ -28,30 +64,14 @@ TestCase {
         var item = child(name)
         var pages = ["copyFilesPage", "copyDataPage", "settingsPage"]
         for (var p = item.parent; p; p = p.parent) {
-            var index = pages.indexOf(p.objectName)
-            if (index >= 0) {
-                child("tabBar").currentIndex = index
+            var page = pages.indexOf(p.objectName)
+            if (page >= 0 && child("tabBar").currentIndex !== page) {
+                child("tabBar").currentIndex = page
                 waitForRendering(p)
-                break
             }
         }
         verify(item.visible, name + " is not visible")
         mouseClick(item)
-    }
-
-    // Keys go to the focused control of the window that has the focus.
-    function typeInto(name, text) {
-        var item = child(name)
-        window.requestActivate()
-        tryCompare(window, "active", true)
-        item.forceActiveFocus()
-        for (var i = 0; i < text.length; ++i)
-            keyClick(text.charAt(i))
-    }
-
-    // The arguments of one signal a spy caught, as an array.
-    function argumentsOf(spy, index) {
-        return Array.prototype.slice.call(spy.signalArguments[index])
     }
 
     function drive(key, value) {
@@ -59,25 +79,13 @@ TestCase {
     }
 
     function device(name, serial, manufacturer) {
-        return {
-            "name": name,
-            "description": "USB Serial",
-            "location": "",
-            "manufacturer": manufacturer,
-            "serial": serial
-        }
+        return { "name": name, "serial": serial, "manufacturer": manufacturer }
     }
 
     function cleanup() {
-        if (window !== null) {
-            window.cardOneCopying = false
-            window.cardTwoCopying = false
-            window.cardThreeCopying = false
-            window.dataCopying = false
-            window.close()
+        if (window)
             window.destroy()
-            window = null
-        }
+        window = null
         appController.reset()
     }
 }

@@ -1,0 +1,145 @@
+import QtQuick 2.7
+import QtTest 1.2
+
+// The Copy Data and Settings tabs: everything that talks to the controller unit.
+ViewTestCase {
+    name: "ControllerUnit"
+
+    function startWithUnit() {
+        appController.devices = [device("/dev/ttyUSB0", "PELORIN42", "FTDI")]
+        createWindow()
+        appController.calls = []
+    }
+
+    function test_devicePreselection_data() {
+        var plain = device("/dev/ttyS0", "A1B2", "Acme")
+        var ftdi = device("/dev/ttyUSB2", "FTDI", "FTDI")
+        return [
+            { tag: "PELORIN before an earlier FTDI", selected: 2,
+              devices: [ftdi, plain, device("/dev/ttyUSB1", "QVK-PELORIN-0042", "Pelorin")],
+              shown: ["FTDI (FTDI)", "A1B2 (Acme)", "QVK-PELORIN-0042 (Pelorin)"] },
+            { tag: "FTDI when no PELORIN, a port without serial", selected: 1,
+              devices: [device("/dev/pts/4", "", ""), ftdi], shown: ["/dev/pts/4", "FTDI (FTDI)"] },
+            { tag: "no device", devices: [], selected: -1, shown: [] }
+        ]
+    }
+
+    function test_devicePreselection(data) {
+        appController.devices = data.devices
+        createWindow()
+        compare([child("dataDeviceList").currentIndex, child("settingsDeviceList").currentIndex],
+                [data.selected, data.selected])
+        var list = child("dataDeviceList")
+        for (var i = 0; i < data.shown.length; ++i) {
+            list.currentIndex = i
+            compare(list.currentText, data.shown[i])
+        }
+    }
+
+    // The port reaches the controller before the operation starts; values go
+    // out as they are, not cut to what the texts show. Reports below their end
+    // keep the wait box up and the buttons locked; the final one closes the box at once.
+    // The Settings tab's operations open the wait box at once and report on its bar.
+    function test_operation_data() {
+        return [
+            { tag: "copy data", button: "copyDataButton", dataTab: true,
+              call: "copyData:/dev/ttyUSB0|/home/user/Videos|Dive 3" },
+            { tag: "connect", button: "connectButton", call: "readCameraSettings:/dev/ttyUSB0" },
+            { tag: "reset", button: "resetSettingsButton", call: "resetCameraSettings:/dev/ttyUSB0" },
+            { tag: "save unrounded", button: "saveSettingsButton",
+              call: "saveCameraSettings:/dev/ttyUSB0|2024-02-29 23:59:58|1|2.35|17|92.5|29" }
+        ]
+    }
+
+    function test_operation(data) {
+        startWithUnit()
+        child("dataProjectNameField").text = "Dive 3"
+        child("videoIntervalSlider").value = 2.35
+        child("photoIntervalSlider").value = 17
+        child("photoTimeoutSlider").value = 92.5
+        child("recordLedBox").checked = true
+        child("e1FirmwareList").currentIndex = 1
+        child("dateTimeField").text = "2024-02-29 23:59:58"
+        click(data.button)
+        compare(child("waitBox").visible, !data.dataTab)
+        // Nothing more starts while the first runs.
+        window.copyDataClicked()
+        window.connectButtonClicked()
+        window.resetCameraSettingsClicked()
+        window.saveCameraSettingsClicked()
+        compare(appController.calls, ["setPort:/dev/ttyUSB0", data.call])
+        var bar = child(data.dataTab ? "dataProgress" : "settingsProgress")
+        var report = data.dataTab ? "updateDataProgress" : "updateCameraSettingsProgress"
+        window[report](0, 2, 1, "Step 1 ...")
+        verify(window.dataCopying && child("waitBox").visible && !child("exitButton").enabled)
+        compare([window.waitText, bar.value, bar.text], ["Step 1 ...", 1, "Step 1 ..."])
+        window[report](0, 2, 2, "Success.")
+        verify(!window.dataCopying && !child("waitBox").visible && child("exitButton").enabled)
+        compare([bar.value, bar.text], [2, "Success."])
+    }
+
+    function test_eraseMemoryBox_data() {
+        return [
+            { tag: "confirmed", checked: true, button: "eraseMemoryConfirmButton",
+              calls: ["setPort:/dev/ttyUSB0", "eraseMemory:/dev/ttyUSB0"] },
+            { tag: "box unticked", checked: false, button: "eraseMemoryConfirmButton", calls: [] }
+        ]
+    }
+
+    function test_eraseMemoryBox(data) {
+        startWithUnit()
+        click("eraseMemoryButton")
+        tryCompare(child("eraseMemoryBox"), "visible", true)
+        child("eraseMemoryCheck").checked = data.checked
+        click(data.button)
+        tryCompare(child("eraseMemoryBox"), "visible", false)
+        compare(appController.calls, data.calls)
+        compare(window.dataCopying, data.calls.length > 0)
+    }
+
+    // A read as the controller reports it; E1 firmware 27 is not offered and
+    // leaves the choice as it was (29). state: LED, the three sliders, E1.
+    function test_updateCameraSettings_data() {
+        return [
+            { tag: "LED off, E1 27", args: ["2.4.1", "-", "2024-05-01 10:00:00", 0, 1, 10, 90, 27],
+              state: [false, 1, 10, 90, 29], texts: ["1.0 seconds", "10 seconds", "90 minutes"] },
+            { tag: "beyond the sliders", args: ["3.0", "100 %", "2030-01-01 00:00:00", 1, 20, 2, 400, 30],
+              state: [true, 10, 5, 360, 30], texts: ["10.0 seconds", "5 seconds", "360 minutes"] }
+        ]
+    }
+
+    function test_updateCameraSettings(data) {
+        startWithUnit()
+        child("e1FirmwareList").currentIndex = 1
+        window.connectButtonClicked()
+        var a = data.args
+        window.updateCameraSettings(a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7])
+        verify(!window.dataCopying && !child("waitBox").visible)
+        var texts = ["firmwareText", "batteryText", "dateTimeField", "videoIntervalText",
+                     "photoIntervalText", "photoTimeoutText"].map(function (n) { return child(n).text })
+        compare(texts, a.slice(0, 3).concat(data.texts))
+        compare([child("recordLedBox").checked, child("videoIntervalSlider").value,
+                 child("photoIntervalSlider").value, child("photoTimeoutSlider").value,
+                 window.getSelectedE1Firmware()], data.state)
+    }
+
+    function test_firmwareUpdate() {
+        startWithUnit()
+        window.dataCopying = true
+        window.updateFirmwareClicked() // busy: no dialog
+        verify(window.firmwareDialog === null)
+        window.dataCopying = false
+        window.updateFirmwareClicked()
+        window.firmwareDialog.close()
+        window.firmwareFileRejected()
+        verify(!window.dataCopying)
+        window.updateFirmwareClicked()
+        window.firmwareDialog.close()
+        window.firmwareFileChosen("file:///home/u/fw%20new/qvk-2.5.hex")
+        compare(appController.calls, ["setPort:/dev/ttyUSB0",
+                                      "updateFirmware:/dev/ttyUSB0|/home/u/fw new/qvk-2.5.hex"])
+        verify(window.dataCopying) // until the update reports its end
+        window.updateFirmwareProgress(0, 2, 2, "Success. Firmware updated.")
+        verify(!window.dataCopying)
+    }
+}
