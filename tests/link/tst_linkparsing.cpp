@@ -1,0 +1,280 @@
+#include "datarecord.h"
+#include "nmeasentence.h"
+
+#include <QRandomGenerator>
+#include <QTemporaryFile>
+#include <QtTest>
+
+#include <cstdio>
+#include <limits>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+QString record(const QByteArray& body)
+{
+    NmeaSentence sentence("$" + body);
+    sentence.appendChecksum();
+    return QString::fromLatin1(sentence.text());
+}
+
+QString withFlags(int flags)
+{
+    return record("PQVKDATA,6," + QByteArray::number(flags) + ",4098,0.5,20,7,-1.5,2.25,0");
+}
+
+const char* const seeds[] = {"$PQVKDATA,12,10,4098,12.5,20.25,7,-1.5,2.25,0*0D\r\n",
+                             "$PQVKSETTINGS,1,1000,5000,60,29*0D\r\n",
+                             "$PQVKMSG,1600000000,PQVKVER,VERSION,2.4.1*72\r\n",
+                             "$PQVKCLOCK,2023,11,14,22,13,20,0,A*23\r\n"};
+
+// Bytes the parsers treat specially, so random input reaches every branch.
+const char specials[] = "$,*\r\n-+.eE 09Af\xff\x80"; // and the closing NUL
+
+char randomByte(QRandomGenerator& rng)
+{
+    return rng.bounded(3) == 0 ? specials[rng.bounded(int(sizeof specials))]
+                               : char(rng.bounded(256));
+}
+
+// Random bytes, or a known sentence with a few bytes replaced, then
+// resealed or cut short.
+QByteArray fuzzInput(QRandomGenerator& rng, bool fromSeeds)
+{
+    QByteArray bytes = fromSeeds ? QByteArray(seeds[rng.bounded(int(sizeof seeds / sizeof *seeds))])
+                                 : QByteArray(int(rng.bounded(120)), '\0');
+    for (int i = 0; i < bytes.size(); ++i) {
+        if (!fromSeeds || rng.bounded(16) == 0)
+            bytes[i] = randomByte(rng);
+    }
+    if (fromSeeds && rng.bounded(2) == 0) { // a fresh checksum, so the odd fields are decoded
+        NmeaSentence resealed(bytes.left(bytes.indexOf('*')));
+        resealed.appendChecksum();
+        return resealed.text();
+    }
+    return bytes.left(int(rng.bounded(bytes.size() + 1)));
+}
+
+// Everything a caller may ask of a sentence and a record made of the bytes.
+quint64 exercise(const QByteArray& bytes, quint32 start)
+{
+    const NmeaSentence sentence(bytes);
+    quint64 sink = sentence.verifyChecksum();
+    for (int i = -1; i <= sentence.fieldCount() + 2; ++i) {
+        sink += quint64(sentence.getString(i).size()) + quint64(sentence.getInt(i)) +
+                quint64(sentence.getChar(i)) + (sentence.getDouble(i) > 0);
+    }
+    DataRecord record(QString::fromUtf8(bytes));
+    record.setStartTime(start);
+    return sink + quint64(record.toCsvRow().size());
+}
+
+} // namespace
+
+// Built with AddressSanitizer and UndefinedBehaviorSanitizer (see link.cmake).
+class TestLinkParsing : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("TZ", "UTC"); // rows carry local time
+        tzset();
+    }
+
+    void verifying_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("verifies");
+        QTest::newRow("below 16") << "$PQVKSETRTC,0*07" << true;
+        QTest::newRow("lower-case digits") << "$PQVKSETRTC,1700000028*3b\r\n" << true;
+        QTest::newRow("bytes after the line end") << "$PQVKOFF*53\r\n$GARBAGE" << true;
+        QTest::newRow("wrong value") << "$PQVKOFF*54\r\n" << false;
+        QTest::newRow("no star") << "$PQVKOFF\r\n" << false;
+        QTest::newRow("blank after digits") << "$PQVKOFF*53 \r\n" << false;
+        QTest::newRow("above a byte") << "$PQVKOFF*153\r\n" << false;
+        QTest::newRow("many digits") << "$PQVKOFF*1000000000053\r\n" << false;
+    }
+    void verifying()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, verifies);
+        QCOMPARE(NmeaSentence(line.toLatin1()).verifyChecksum(), verifies);
+    }
+
+    void splitting_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QStringList>("fields");
+        QTest::newRow("empty field kept in place")
+            << QByteArray("$PQVKMSG,1,,X*00\r\n") << QStringList{"$PQVKMSG", "1", "", "X"};
+        QTest::newRow("no star loses the last field")
+            << QByteArray("$PQVKMSG,1,2\r\n") << QStringList{"$PQVKMSG", "1"};
+        QTest::newRow("NUL ends the line") << QByteArray("$A,1\0,2*00", 10) << QStringList{"$A"};
+    }
+    void splitting()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QStringList, fields);
+        const NmeaSentence sentence(line);
+        QCOMPARE(sentence.fieldCount(), qMax(0, fields.size() - 1));
+        // Beyond the fields reads as empty, never past the text.
+        for (int i = -1; i <= fields.size(); ++i) {
+            const QByteArray field = fields.value(i).toLatin1();
+            QCOMPARE(sentence.getString(i), field);
+            QCOMPARE(sentence.getChar(i), field.isEmpty() ? '\0' : field.at(0));
+        }
+    }
+
+    void conversions_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<bool>("real");
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("errorLine"); // on standard error
+        const double intSub = std::numeric_limits<qint32>::max();
+        const double realSub = std::numeric_limits<double>::max();
+        QTest::newRow("int 12ab") << "12ab" << false << 12.0 << "";
+        QTest::newRow("int empty") << "" << false << intSub << "Invalid argument:stoi";
+        QTest::newRow("int above range") << "2147483648" << false << intSub << "Out of range:stoi";
+        QTest::newRow("int far above")
+            << "99999999999999999999999" << false << intSub << "Out of range:stoi";
+        QTest::newRow("real with exponent") << "-2.5e3V" << true << -2500.0 << "";
+        QTest::newRow("real infinity") << "inf" << true << realSub << "Invalid argument:stod";
+        QTest::newRow("real too large") << "1e400" << true << realSub << "Out of range:stod";
+    }
+    void conversions()
+    {
+        QFETCH(QString, field);
+        QFETCH(bool, real);
+        QFETCH(double, value);
+        QFETCH(QString, errorLine);
+        const NmeaSentence sentence("$PQVKX," + field.toLatin1() + "*00");
+        QTemporaryFile capture;
+        QVERIFY(capture.open());
+        std::fflush(stderr);
+        const int saved = ::dup(2);
+        ::dup2(capture.handle(), 2);
+        const double got = real ? sentence.getDouble(1) : double(sentence.getInt(1));
+        std::fflush(stderr);
+        ::dup2(saved, 2);
+        ::close(saved);
+        capture.seek(0);
+        QCOMPARE(got, value);
+        QCOMPARE(QString(capture.readAll()), errorLine.isEmpty() ? errorLine : errorLine + '\n');
+    }
+
+    void decoding_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("type"); // "-": the line does not decode
+        QTest::newRow("start") << withFlags(1) << "s";
+        QTest::newRow("video") << withFlags(10) << "v";
+        QTest::newRow("photo") << withFlags(18) << "p";
+        QTest::newRow("video and photo bits") << withFlags(26) << "v";
+        QTest::newRow("typed, no letter") << withFlags(2) << "";
+        QTest::newRow("letter without typed bit") << withFlags(8) << "";
+        QTest::newRow("no sixth reading") << record("PQVKDATA,6,10,4098,0.5,20,7,-1.5,2.25") << "v";
+        QTest::newRow("wrong checksum") << "$PQVKDATA,6,10,4098,0.5,20,7,-1.5,2.25,0*00"
+                                        << "-";
+        QTest::newRow("a reading short") << record("PQVKDATA,6,10,4098,0.5,20,7,-1.5") << "-";
+    }
+    void decoding()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, type);
+        const DataRecord r(line);
+        QCOMPARE(r.isValid(), type != "-");
+        if (r.isValid())
+            QCOMPARE(r.toCsvRow().section(',', 5, 5), type);
+        else
+            QCOMPARE(r.toCsvRow(), QString("0,0,1970-01-01 00:00:00,0,0,,0,0,0,0,0\r\n"));
+    }
+
+    void startTime_data()
+    {
+        QTest::addColumn<quint32>("start");
+        QTest::addColumn<int>("stamp");
+        QTest::addColumn<QString>("row");
+        QTest::newRow("same upper part")
+            << 1600000000u << 4098
+            << "7,7,2020-09-13 12:26:42,1600000002,2,v,12.5,20.25,7,-1.5,2.25\r\n";
+        // Low bits below the start's: the 16-bit counter wrapped since the start.
+        QTest::newRow("counter wrapped")
+            << 0x5F5EFF00u << 0x10
+            << "7,7,2020-09-14 05:30:56,1600061456,272,v,12.5,20.25,7,-1.5,2.25\r\n";
+    }
+    void startTime()
+    {
+        QFETCH(quint32, start);
+        QFETCH(int, stamp);
+        QFETCH(QString, row);
+        DataRecord r(
+            record("PQVKDATA,7,10," + QByteArray::number(stamp) + ",12.5,20.25,7,-1.5,2.25,9"));
+        r.setStartTime(start);
+        QCOMPARE(r.toCsvRow(), row);
+    }
+
+    void readings_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("whole number") << 3.0 << "3";
+        QTest::newRow("a million") << 1e6 << "1e+06";
+        QTest::newRow("rounded to six digits") << 1234567.0 << "1.23457e+06";
+        QTest::newRow("smallest plain") << 0.0001 << "0.0001";
+        QTest::newRow("below 1e-4") << 0.00001234 << "1.234e-05";
+    }
+    void readings()
+    {
+        QFETCH(double, value);
+        QFETCH(QString, text);
+        const QByteArray field = QByteArray::number(value, 'g', 17);
+        const DataRecord r(record("PQVKDATA,2,10,4098," + field + ",0,0,0,0,0"));
+        QCOMPARE(r.toCsvRow().section(',', 6, 6), text);
+    }
+
+    void randomInput_data()
+    {
+        QTest::addColumn<bool>("fromSeeds");
+        QTest::newRow("random bytes") << false;
+        QTest::newRow("mutated sentences") << true;
+    }
+    void randomInput()
+    {
+        QFETCH(bool, fromSeeds);
+        // Fields that do not convert write a line to standard error each, thousands
+        // here: the run goes to a child whose standard error is shown only on failure.
+        QTemporaryFile errors;
+        QVERIFY(errors.open());
+        std::fflush(stdout);
+        std::fflush(stderr);
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            ::dup2(errors.handle(), 2);
+            QRandomGenerator rng(fromSeeds ? 7 : 20240611);
+            quint64 sink = 0;
+            for (int i = 0; i < 20000; ++i)
+                sink += exercise(fuzzInput(rng, fromSeeds), rng.generate());
+            ::_exit(sink != 0 ? 0 : 3); // no exit handlers: the test framework is the parent's
+        }
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        const bool passed = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (!passed) {
+            errors.seek(0);
+            for (const QByteArray& line : errors.readAll().split('\n')) {
+                if (!line.startsWith("Invalid argument:") && !line.startsWith("Out of range:"))
+                    std::fprintf(stderr, "%s\n", line.constData());
+            }
+        }
+        QVERIFY2(passed, "the parsers failed under random input (report above)");
+    }
+};
+
+QTEST_APPLESS_MAIN(TestLinkParsing)
+#include "tst_linkparsing.moc"
