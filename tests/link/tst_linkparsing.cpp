@@ -31,11 +31,11 @@ const char* const seeds[] = {"$PQVKDATA,12,10,4098,12.5,20.25,7,-1.5,2.25,0*0D\r
                              "$PQVKCLOCK,2023,11,14,22,13,20,0,A*23\r\n"};
 
 // Bytes the parsers treat specially, so random input reaches every branch.
-const char specials[] = "$,*\r\n-+.eE 09Af\xff\x80"; // and the closing NUL
+const char syntaxBytes[] = "$,*\r\n-+.eE 09Af\xff\x80"; // and the closing NUL
 
 char randomByte(QRandomGenerator& rng)
 {
-    return rng.bounded(3) == 0 ? specials[rng.bounded(int(sizeof specials))]
+    return rng.bounded(3) == 0 ? syntaxBytes[rng.bounded(int(sizeof syntaxBytes))]
                                : char(rng.bounded(256));
 }
 
