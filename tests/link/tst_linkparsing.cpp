@@ -30,7 +30,7 @@ const char* const seeds[] = {"$PQVKDATA,12,10,4098,12.5,20.25,7,-1.5,2.25,0*0D\r
                              "$PQVKMSG,1600000000,PQVKVER,VERSION,2.4.1*72\r\n",
                              "$PQVKCLOCK,2023,11,14,22,13,20,0,A*23\r\n"};
 
-// Bytes the parsers treat specially, so random input reaches every branch.
+// Bytes with a meaning to the parsers, so random input reaches every branch.
 const char syntaxBytes[] = "$,*\r\n-+.eE 09Af\xff\x80"; // and the closing NUL
 
 char randomByte(QRandomGenerator& rng)
