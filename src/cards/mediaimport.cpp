@@ -35,10 +35,12 @@ MediaCopy copyMedia(AppController* controller, const QString& sourcePath, int ca
                     const QDir& targetDirectory, const QString& projectName, bool video)
 {
     const QString extension = video ? VideoExtension : MediaNaming::photoExtension(sourcePath);
-    const QString target =
-        MediaNaming::targetPath(sourceDirectory, targetDirectory, sourcePath, video);
+    // Names are formed below the destination only: a destination folder whose
+    // name holds the extension stays the folder the user chose.
+    const QString relative = MediaNaming::relativeTargetPath(sourceDirectory, sourcePath, video);
     const auto copyName = [&](int collision) {
-        return MediaNaming::cameraCopyName(target, extension, cardIndex, projectName, collision);
+        return targetDirectory.filePath(
+            MediaNaming::cameraCopyName(relative, extension, cardIndex, projectName, collision));
     };
 
     const VerifiedCopy::Result copied = VerifiedCopy(sourcePath).copyToFreeName(copyName);
@@ -46,7 +48,8 @@ MediaCopy copyMedia(AppController* controller, const QString& sourcePath, int ca
     MediaCopy media;
     media.copyPath = copied.path;
     media.collision = copied.number;
-    media.basePath = MediaNaming::basePath(target, extension, copied.number);
+    media.basePath =
+        targetDirectory.filePath(MediaNaming::basePath(relative, extension, copied.number));
 
     const QString card = QString::number(cardIndex);
     switch (copied.outcome) {

@@ -45,13 +45,12 @@ QString projectCameraName(const QString& basePath, const QString& extension, int
                           0);
 }
 
-QString targetPath(const QDir& sourceDirectory, const QDir& targetDirectory,
-                   const QString& sourcePath, bool video)
+QString relativeTargetPath(const QDir& sourceDirectory, const QString& sourcePath, bool video)
 {
-    QString target = targetDirectory.filePath(sourceDirectory.relativeFilePath(sourcePath));
+    QString relative = sourceDirectory.relativeFilePath(sourcePath);
     if (video)
-        target.replace(QLatin1String(".mov"), QLatin1String(".MOV"));
-    return target;
+        relative.replace(QLatin1String(".mov"), QLatin1String(".MOV"));
+    return relative;
 }
 
 bool isValidProjectName(const QString& projectName)

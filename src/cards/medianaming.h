@@ -11,11 +11,10 @@ namespace MediaNaming {
 // ".DNG" for a path ending in ".DNG" (case-sensitive), else ".JPG".
 QString photoExtension(const QString& sourcePath);
 
-// Where a card file goes: the destination folder joined with the file's path
-// relative to the card, so the destination mirrors the card's layout. A video's
-// ".mov" parts (folders included) become ".MOV" before it is named.
-QString targetPath(const QDir& sourceDirectory, const QDir& targetDirectory,
-                   const QString& sourcePath, bool video);
+// A card file's path relative to the card; a video's ".mov" parts (folders
+// included) become ".MOV" before it is named. Names are formed on this part
+// only, so the chosen destination folder is never renamed.
+QString relativeTargetPath(const QDir& sourceDirectory, const QString& sourcePath, bool video);
 
 // Name of camera `cardIndex`'s copy of the file at `path` (a target path or a
 // bare file name): every `extension` in it is replaced by "_<project>_camN<ext>",

@@ -143,15 +143,26 @@ QString photoTemplatePath(const QString& templateCopyPath)
     return info.path() + QLatin1Char('/') + name + QStringLiteral(".pano");
 }
 
+// The project lies beside the recording's copies: only the file name changes,
+// so a destination folder whose name holds the extension is left as chosen.
+QString projectFilePath(const QString& basePath, const QString& extension,
+                        const QString& replacement)
+{
+    const int slash = basePath.lastIndexOf(QLatin1Char('/'));
+    QString name = basePath.mid(slash + 1);
+    name.replace(extension, replacement);
+    return basePath.left(slash + 1) + name;
+}
+
 } // namespace
 
 void writeVideoTemplate(int cardIndex, const QString& templatePath, const QString& basePath,
                         const QString& projectName, const QVariantMap& settings, int collision)
 {
-    QString projectPath = basePath;
-    projectPath.replace(VideoExtension, projectName.isEmpty()
-                                            ? QStringLiteral("_autopano.kava")
-                                            : QStringLiteral("_%1_autopano.kava").arg(projectName));
+    const QString projectPath = projectFilePath(
+        basePath, VideoExtension,
+        projectName.isEmpty() ? QStringLiteral("_autopano.kava")
+                              : QStringLiteral("_%1_autopano.kava").arg(projectName));
     if (projectPath == basePath) {
         qWarning().noquote()
             << QStringLiteral("Card %1: no video name in %2.").arg(cardIndex).arg(basePath);
@@ -239,11 +250,10 @@ void writePhotoProject(int cardIndex, const QString& templatePath, const QString
                        const QString& projectName, const QVariantMap& settings, int collision)
 {
     const QString extension = MediaNaming::photoExtension(basePath);
-    QString projectPath = basePath;
-    projectPath.replace(extension,
-                        projectName.isEmpty()
-                            ? QStringLiteral("_giga%1.pano").arg(extension)
-                            : QStringLiteral("_%1_giga%2.pano").arg(projectName, extension));
+    const QString projectPath = projectFilePath(
+        basePath, extension,
+        projectName.isEmpty() ? QStringLiteral("_giga%1.pano").arg(extension)
+                              : QStringLiteral("_%1_giga%2.pano").arg(projectName, extension));
     if (projectPath == basePath) {
         qWarning().noquote()
             << QStringLiteral("Card %1: no photo name in %2.").arg(cardIndex).arg(basePath);

@@ -71,7 +71,8 @@ private:
     QStringList reports; // "card from to value text", in the order received
     std::function<void(const QString&)> onReport;
     QString card(int n) const { return dir->filePath(QStringLiteral("card%1").arg(n)); }
-    QString destination() const { return dir->filePath(QStringLiteral("dest")); }
+    // Its name holds the video extension: copies must still land inside it.
+    QString destination() const { return dir->filePath(QStringLiteral("Dive.MOV")); }
     int timesDone() const { return TestSupport::readFile(logFilePath()).count("\"Done.\"\n"); }
     void runWorker(int n, const QString& target, const QString& templatePath = QString())
     {
@@ -145,9 +146,9 @@ void TestMediaImport::copyNames()
     QVERIFY(MediaNaming::isValidProjectName(project));
     const bool video = cardFile.endsWith(QLatin1String(".MOV"));
     const QString ext = video ? QStringLiteral(".MOV") : MediaNaming::photoExtension(cardFile);
-    const QString target =
-        MediaNaming::targetPath(QDir("/card"), QDir("/import"), "/card/" + cardFile, video);
-    QCOMPARE(MediaNaming::cameraCopyName(target, ext, card, project, collision), "/import/" + copy);
+    const QString relative =
+        MediaNaming::relativeTargetPath(QDir("/card"), "/card/" + cardFile, video);
+    QCOMPARE(MediaNaming::cameraCopyName(relative, ext, card, project, collision), copy);
 }
 
 void TestMediaImport::cardRun_data()
