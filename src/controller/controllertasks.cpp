@@ -216,13 +216,26 @@ using namespace ControllerTasks;
 
 namespace {
 
-// The client of one task: its messages reach the view through `relay`, and it
-// closes the port when the task lets it go.
-template <typename Relay>
-std::unique_ptr<PQVKComms> connectedClient(AppController* controller, Relay relay)
+using Progress = void (AppController::*)(QVariant, QVariant, QVariant, QVariant);
+using Relay = void (AppController::*)(QString);
+
+// The opening every controller task shares: a client whose messages reach the
+// view through `relay`, the port opened and the init command sent. No client
+// comes back when the port cannot be opened; that has been reported already.
+// The client closes the port when the task lets it go.
+std::unique_ptr<PQVKComms> openUnit(AppController* controller, Relay relay, Progress progress,
+                                    const QString& port, int initFailureTo = 1)
 {
     auto comms = std::make_unique<PQVKComms>();
     QObject::connect(comms.get(), &PQVKComms::newMessage, controller, relay);
+    if (!comms->open(port)) {
+        (controller->*progress)(0, 1, 1,
+                                QStringLiteral("Error: Could not open port %1.").arg(port));
+        return nullptr;
+    }
+    if (!comms->beep())
+        (controller->*progress)(0, initFailureTo, 1,
+                                QStringLiteral("Error: Could not send init command."));
     return comms;
 }
 
@@ -242,15 +255,10 @@ void AppController::saveCameraSettings(QString port, QString date, int recLedOn,
 
 void AppController::readSettingsWorker(QString port)
 {
-    auto comms = connectedClient(this, &AppController::recvSettingsMessage);
-    if (!comms->open(port)) {
-        emit updateCameraSettingsProgress(
-            0, 1, 1, QStringLiteral("Error: Could not open port %1.").arg(port));
+    const auto comms = openUnit(this, &AppController::recvSettingsMessage,
+                                &AppController::updateCameraSettingsProgress, port);
+    if (!comms)
         return;
-    }
-    if (!comms->beep())
-        emit updateCameraSettingsProgress(0, 1, 1,
-                                          QStringLiteral("Error: Could not send init command."));
 
     emit updateCameraSettingsProgress(0, 2, 1, QStringLiteral("Reading settings ..."));
     if (!comms->readConfig()) {
@@ -270,15 +278,10 @@ void AppController::readSettingsWorker(QString port)
 
 void AppController::saveCameraSettingsWorker(QString port, QString date, PQVKConfig cfg)
 {
-    auto comms = connectedClient(this, &AppController::recvSettingsMessage);
-    if (!comms->open(port)) {
-        emit updateCameraSettingsProgress(
-            0, 1, 1, QStringLiteral("Error: Could not open port %1.").arg(port));
+    const auto comms = openUnit(this, &AppController::recvSettingsMessage,
+                                &AppController::updateCameraSettingsProgress, port);
+    if (!comms)
         return;
-    }
-    if (!comms->beep())
-        emit updateCameraSettingsProgress(0, 1, 1,
-                                          QStringLiteral("Error: Could not send init command."));
 
     const quint32 seconds = clockSeconds(date);
     if (comms->setConfig(seconds, cfg.recLedOn, cfg.videoLoggingInterval, cfg.timeLapseInterval,
@@ -291,15 +294,10 @@ void AppController::saveCameraSettingsWorker(QString port, QString date, PQVKCon
 
 void AppController::resetCameraSettingsWorker(QString port)
 {
-    auto comms = connectedClient(this, &AppController::recvSettingsMessage);
-    if (!comms->open(port)) {
-        emit updateCameraSettingsProgress(
-            0, 1, 1, QStringLiteral("Error: Could not open port %1.").arg(port));
+    const auto comms = openUnit(this, &AppController::recvSettingsMessage,
+                                &AppController::updateCameraSettingsProgress, port);
+    if (!comms)
         return;
-    }
-    if (!comms->beep())
-        emit updateCameraSettingsProgress(0, 1, 1,
-                                          QStringLiteral("Error: Could not send init command."));
 
     emit updateCameraSettingsProgress(0, 2, 1, QStringLiteral("Resetting controller ..."));
     if (comms->reset())
@@ -311,7 +309,6 @@ void AppController::resetCameraSettingsWorker(QString port)
 
 void AppController::copyDataWorker(QString port, QString targetDir, QString projectName)
 {
-    auto comms = connectedClient(this, &AppController::recvDataMessage);
     if (targetDir.isEmpty()) {
         qWarning("Data: Please choose destination");
         emit updateDataProgress(0, 1, 1, QStringLiteral("Error: Please choose destination"));
@@ -324,13 +321,11 @@ void AppController::copyDataWorker(QString port, QString targetDir, QString proj
         emit updateDataProgress(0, 1, 1, QStringLiteral("Error: Invalid project name"));
         return;
     }
-    if (!comms->open(port)) {
-        emit updateDataProgress(0, 1, 1,
-                                QStringLiteral("Error: Could not open port %1.").arg(port));
+    // A failed init command is only a step of the export, which goes on.
+    const auto comms = openUnit(this, &AppController::recvDataMessage,
+                                &AppController::updateDataProgress, port, 2);
+    if (!comms)
         return;
-    }
-    if (!comms->beep())
-        emit updateDataProgress(0, 2, 1, QStringLiteral("Error: Could not send init command."));
 
     emit updateDataProgress(0, 2, 1, QStringLiteral("Counting datasets ..."));
     if (!comms->countData())
@@ -361,14 +356,10 @@ void AppController::copyDataWorker(QString port, QString targetDir, QString proj
 
 void AppController::eraseMemoryWorker(QString port)
 {
-    auto comms = connectedClient(this, &AppController::recvDataMessage);
-    if (!comms->open(port)) {
-        emit updateDataProgress(0, 1, 1,
-                                QStringLiteral("Error: Could not open port %1.").arg(port));
+    const auto comms =
+        openUnit(this, &AppController::recvDataMessage, &AppController::updateDataProgress, port);
+    if (!comms)
         return;
-    }
-    if (!comms->beep())
-        emit updateDataProgress(0, 1, 1, QStringLiteral("Error: Could not send init command."));
 
     emit updateDataProgress(0, 2, 1, QStringLiteral("Erasing memory ..."));
     if (comms->eraseData())
@@ -382,14 +373,10 @@ void AppController::turnOffWorker(QString port)
 {
     if (port.isEmpty())
         return;
-    auto comms = connectedClient(this, &AppController::recvDataMessage);
-    if (!comms->open(port)) {
-        emit updateDataProgress(0, 1, 1,
-                                QStringLiteral("Error: Could not open port %1.").arg(port));
+    const auto comms =
+        openUnit(this, &AppController::recvDataMessage, &AppController::updateDataProgress, port);
+    if (!comms)
         return;
-    }
-    if (!comms->beep())
-        emit updateDataProgress(0, 1, 1, QStringLiteral("Error: Could not send init command."));
 
     emit updateDataProgress(0, 2, 1, QStringLiteral("Turning off ..."));
     if (comms->off())
