@@ -188,17 +188,27 @@ bool NmeaSentence::fieldEquals(int index, const char* text) const
     return size_t(length) == std::strlen(text) && std::memcmp(data, text, size_t(length)) == 0;
 }
 
+// Where a number in the field begins: after leading white space and an
+// optional sign, as the standard conversions read it.
+const char* NmeaSentence::numberStart(int index, const char** end, bool* negative) const
+{
+    int length = 0;
+    const char* p = fieldData(index, &length);
+    *end = p + length;
+    while (p < *end && isCSpace(*p))
+        ++p;
+    *negative = false;
+    if (p < *end && (*p == '+' || *p == '-'))
+        *negative = (*p++ == '-');
+    return p;
+}
+
 qint32 NmeaSentence::getInt(int index) const
 {
     constexpr qint32 substitute = std::numeric_limits<qint32>::max();
-    int length = 0;
-    const char* p = fieldData(index, &length);
-    const char* end = p + length;
-    while (p < end && isCSpace(*p))
-        ++p;
+    const char* end = nullptr;
     bool negative = false;
-    if (p < end && (*p == '+' || *p == '-'))
-        negative = (*p++ == '-');
+    const char* p = numberStart(index, &end, &negative);
     if (p == end || *p < '0' || *p > '9') {
         conversionFailed(false, "stoi");
         return substitute;
@@ -224,14 +234,9 @@ qint32 NmeaSentence::getInt(int index) const
 double NmeaSentence::getDouble(int index) const
 {
     constexpr double substitute = std::numeric_limits<double>::max();
-    int length = 0;
-    const char* p = fieldData(index, &length);
-    const char* end = p + length;
-    while (p < end && isCSpace(*p))
-        ++p;
+    const char* end = nullptr;
     bool negative = false;
-    if (p < end && (*p == '+' || *p == '-'))
-        negative = (*p++ == '-');
+    const char* p = numberStart(index, &end, &negative);
     // Decimal notation only: a digit or a point followed by a digit must come first
     // (no "inf", "nan" or hexadecimal forms).
     const bool startsNumber = p < end && ((*p >= '0' && *p <= '9') ||

@@ -47,6 +47,7 @@ private:
     void parse();
     void dropLineEnd();
     const char* fieldData(int index, int* length) const;
+    const char* numberStart(int index, const char** end, bool* negative) const;
 
     struct Span
     {
