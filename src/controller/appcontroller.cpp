@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QException>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QQuickWindow>
 #include <QThreadPool>
@@ -50,8 +51,22 @@ QVariantList AppController::getDevices()
 {
     PQVKComms comms;
     QVariantList devices = comms.getDevices();
-    // Ports that discovery misses (and the simulator) come from the settings file.
-    devices += configuredSerialPortEntries();
+    // Ports that discovery misses (and the simulator) come from the settings
+    // file; one that discovery found already is not offered twice.
+    const auto device = [](const QVariant& entry) {
+        const QString location = entry.toMap().value(QStringLiteral("location")).toString();
+        const QString canonical = QFileInfo(location).canonicalFilePath();
+        return canonical.isEmpty() ? location : canonical;
+    };
+    QStringList found;
+    for (const QVariant& entry : qAsConst(devices))
+        found << device(entry);
+    for (const QVariant& entry : configuredSerialPortEntries()) {
+        if (!found.contains(device(entry))) {
+            found << device(entry);
+            devices << entry;
+        }
+    }
     return devices;
 }
 

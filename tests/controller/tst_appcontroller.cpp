@@ -64,6 +64,7 @@ private slots:
     void callsReachTheOtherSide_data();
     void callsReachTheOtherSide();
     void tasksRunOnPoolThreads();
+    void configuredPortListedOnce();
 };
 
 // Every test runs against a window wired by init(), which must not warn.
@@ -161,6 +162,21 @@ void TestAppController::tasksRunOnPoolThreads()
     QCOMPARE(cards.loadAcquire(), 0b1110); // cards 1, 2 and 3
     QCOMPARE(onGuiThread.loadAcquire(), 0);
     QTRY_VERIFY(lastCall().startsWith("updateCardProgress("));
+}
+
+// A configured port named twice (once through a link) is offered once.
+void TestAppController::configuredPortListedOnce()
+{
+    QTemporaryDir dir;
+    const QString port = dir.filePath(QStringLiteral("port"));
+    const QString link = dir.filePath(QStringLiteral("link"));
+    QVERIFY(QFile(port).open(QIODevice::WriteOnly));
+    QVERIFY(QFile::link(port, link));
+    controller->updateSettings({{QStringLiteral("ExtraSerialPorts"), port + ',' + link}});
+    int listed = 0;
+    for (const QVariant& entry : controller->getDevices())
+        listed += entry.toMap().value(QStringLiteral("location")).toString().startsWith(dir.path());
+    QCOMPARE(listed, 1);
 }
 
 QTEST_MAIN(TestAppController)
