@@ -4,8 +4,12 @@
 //
 // The client logs every line it reads at info level; here the messages go to a
 // handler that drops them (they are still formatted, as in the app), so the
-// figures show the link code and not a terminal's speed.
+// figures show the link code and not a terminal's speed. With --app-log the
+// app's own handler appends every line to that log file instead, as the app
+// does (without the echo on standard error, which a desktop app has nowhere).
+#include "apppaths.h"
 #include "controllersimulator.h"
+#include "messagehandler.h"
 #include "pqvkcomms.h"
 
 #include <QCommandLineParser>
@@ -94,12 +98,21 @@ int main(int argc, char** argv)
     const QCommandLineOption roundsOption("rounds", "Rounds of each reader.", "n", "3");
     const QCommandLineOption clientOnlyOption("client-only",
                                               "Run only the client (for profiling).");
-    parser.addOptions({recordsOption, roundsOption, clientOnlyOption});
+    const QCommandLineOption appLogOption("app-log", "Log through the app's handler into FILE.",
+                                          "FILE");
+    parser.addOptions({recordsOption, roundsOption, clientOnlyOption, appLogOption});
     parser.process(app);
     const int total = parser.value(recordsOption).toInt();
     const int rounds = qMax(1, parser.value(roundsOption).toInt());
 
-    qInstallMessageHandler(dropMessage);
+    if (parser.isSet(appLogOption)) {
+        setLogFilePath(parser.value(appLogOption));
+        removeLogFile();
+        setMessageEcho(false);
+        qInstallMessageHandler(messageHandler);
+    } else {
+        qInstallMessageHandler(dropMessage);
+    }
     ControllerSimulator sim;
     // Ten datasets; each has a start record.
     sim.setDatasets(10, total / 10 - 1);
