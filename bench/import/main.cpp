@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <numeric>
 #include <vector>
 
 #include <sys/resource.h>
@@ -130,8 +131,8 @@ int main(int argc, char* argv[])
                                        QStringLiteral("Work folder (default: system temp)."),
                                        QStringLiteral("path"), QDir::tempPath());
     const QCommandLineOption roundsOption(QStringLiteral("rounds"),
-                                          QStringLiteral("Rounds of both sides (default 3)."),
-                                          QStringLiteral("n"), QStringLiteral("3"));
+                                          QStringLiteral("Rounds of both sides, even (default 4)."),
+                                          QStringLiteral("n"), QStringLiteral("4"));
     const QCommandLineOption videoOption(QStringLiteral("video-mib"),
                                          QStringLiteral("Size of each video (default 512)."),
                                          QStringLiteral("MiB"), QStringLiteral("512"));
@@ -142,7 +143,11 @@ int main(int argc, char* argv[])
     parser.addOptions({dirOption, roundsOption, videoOption, dropOption, noWarmupOption});
     parser.process(app);
 
-    const int rounds = std::max(1, parser.value(roundsOption).toInt());
+    // The side that runs first in a round pays for the previous round's
+    // clean-up on this disk, so the sides take turns over an even number of
+    // rounds and the ratio compares total times.
+    int rounds = std::max(2, parser.value(roundsOption).toInt());
+    rounds += rounds % 2;
     const qint64 videoSize = parser.value(videoOption).toLongLong() * MiB;
     const qint64 photoSize = 10 * MiB;
     const bool dropCaches = parser.isSet(dropOption);
@@ -220,8 +225,12 @@ int main(int argc, char* argv[])
     const double copyMedian = median(copyTimes);
     struct rusage usage;
     getrusage(RUSAGE_SELF, &usage);
+    const double importTotal = std::accumulate(importTimes.begin(), importTimes.end(), 0.0);
+    const double copyTotal = std::accumulate(copyTimes.begin(), copyTimes.end(), 0.0);
     std::printf("median: import %.2f s, cp -r + sync %.2f s\n", importMedian, copyMedian);
-    std::printf("ratio import / (cp -r + sync): %.3f (goal <= 1.10)\n", importMedian / copyMedian);
+    std::printf("total over %d rounds: import %.2f s, cp -r + sync %.2f s\n", rounds, importTotal,
+                copyTotal);
+    std::printf("ratio import / (cp -r + sync): %.3f (goal <= 1.10)\n", importTotal / copyTotal);
     std::printf("peak memory of this process: %ld MiB\n", usage.ru_maxrss / 1024);
     return 0;
 }
