@@ -677,11 +677,13 @@ int QvkCtl::runPrepare(const QStringList& cards, bool erase, bool syncConfig)
 
     // A prepared card ends with a finished report of its work pass; a card
     // refused by the checks, or left untouched because another was, does not.
+    // A pass that could not erase or write everything ends with an error.
     int status = Success;
     for (int card = 1; card <= 3; ++card) {
         const QVector<Report> list = reports.value(card);
         const bool prepared = !list.isEmpty() && list.last().to == 2 && list.last().value == 2 &&
-                              !list.last().text.startsWith(QLatin1String("Invalid"));
+                              !list.last().text.startsWith(QLatin1String("Invalid")) &&
+                              !list.last().text.startsWith(QLatin1String("Error"));
         if (!prepared)
             status = fail(QStringLiteral("card %1 was not prepared").arg(card));
     }

@@ -229,13 +229,16 @@ private slots:
         QTest::addColumn<QString>("flags");
         QTest::addColumn<bool>("card3IsVolume");
         QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("finalText"); // of every card, when prepared
-        QTest::newRow("markers only") << "" << true << 0 << "No action";
+        QTest::addColumn<QString>("finalText"); // of every card, when worked on
+        QTest::addColumn<bool>("miscIsFile"); // the config folder's name taken by a file
+        QTest::newRow("markers only") << "" << true << 0 << "No action" << false;
         QTest::newRow("erase and configure")
-            << "--erase --sync-config" << true << 0 << "Erased and prepared.";
-        QTest::newRow("card 3 refused") << "" << false << 1 << "";
+            << "--erase --sync-config" << true << 0 << "Erased and prepared." << false;
+        QTest::newRow("card 3 refused") << "" << false << 1 << "" << false;
         // A wipe reaches card volumes only: refused before anything runs.
-        QTest::newRow("erase of a plain folder") << "--erase" << false << 2 << "";
+        QTest::newRow("erase of a plain folder") << "--erase" << false << 2 << "" << false;
+        QTest::newRow("config not written")
+            << "--sync-config" << true << 1 << "Error: Could not write config file" << true;
     }
 
     void prepare()
@@ -244,12 +247,15 @@ private slots:
         QFETCH(bool, card3IsVolume);
         QFETCH(int, status);
         QFETCH(QString, finalText);
+        QFETCH(bool, miscIsFile);
         QTemporaryDir temp;
         FolderVolumeProvider provider;
         QStringList arguments = words("prepare " + flags);
         for (int n = 1; n <= 3; ++n) {
             arguments << QStringLiteral("--card%1").arg(n) << temp.filePath(QString::number(n));
             QVERIFY(writeFile(arguments.last() + "/DCIM/old.MOV", "old"));
+            if (miscIsFile)
+                QVERIFY(writeFile(arguments.last() + "/MISC", "not a folder"));
             if (n < 3 || card3IsVolume)
                 provider.add(FolderVolumeProvider::folderVolume(arguments.last(), "", 1 << 30));
         }
@@ -259,9 +265,10 @@ private slots:
         for (int n = 1; n <= 3; ++n) {
             const QString card = temp.filePath(QString::number(n));
             QCOMPARE(QFileInfo::exists(card + "/DCIM/old.MOV"), status || !flags.contains("erase"));
-            QCOMPARE(QFileInfo::exists(card + QStringLiteral("/QVK_0%1").arg(n)), status == 0);
+            QCOMPARE(QFileInfo::exists(card + QStringLiteral("/QVK_0%1").arg(n)),
+                     !finalText.isEmpty());
             QCOMPARE(outcome.err.contains(QStringLiteral("[card %1] %2\n").arg(n).arg(finalText)),
-                     status == 0);
+                     !finalText.isEmpty());
         }
     }
 
