@@ -579,10 +579,12 @@ ApplicationWindow {
             // storing "undefined".
             if (data["RadiansAngles"] !== undefined && data["RadiansAngles"] !== null)
                 radiansBox.checked = truthValue(data["RadiansAngles"])
+            // Only a number or a text is a value: an object, a list or a flag
+            // would be stored as junk such as "[object Object]".
             var fields = calibrationFields()
             for (var i = 0; i < fields.length; ++i) {
                 var value = data[fields[i].key]
-                if (value !== undefined && value !== null)
+                if (typeof value === "number" || typeof value === "string")
                     fields[i].text = String(value)
             }
             saveStitchSettings()

@@ -29,6 +29,9 @@ public slots:
         service.setVerbatimResponse("NODATA", 200, R"({"success": true, "message": "No data."})");
         service.setVerbatimResponse("PARTIAL", 200, R"({"success": true, "data":
             {"Camera1Yaw": 7.5, "Camera3OffsetY": -2}})");
+        service.setVerbatimResponse("NESTED", 200, R"({"success": true, "message": "", "data":
+            {"Camera1Yaw": {"deg": 5}, "Camera2Yaw": [1, 2], "Camera3Yaw": true,
+             "Camera1Pitch": 0.25}})");
         service.setVerbatimResponse("TEXTFLAG0", 200,
                                     R"({"success": true, "data": {"RadiansAngles": "0"}})");
         if (!service.listen())

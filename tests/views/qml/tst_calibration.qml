@@ -49,6 +49,8 @@ ViewTestCase {
               warning: "Calibration download: the answer is not an object" },
             { tag: "members missing keep their values", serial: "PARTIAL", message: "",
               expect: { "Camera1Yaw": "7.5", "Camera3OffsetY": "-2", "Camera1Roll": "-90" } },
+            { tag: "members that are no values keep their fields", serial: "NESTED", message: "",
+              expect: { "Camera1Yaw": "", "Camera2Yaw": "-0", "Camera3Yaw": "", "Camera1Pitch": "0.25" } },
             { tag: "flag sent as text", serial: "TEXTFLAG0", stored: "1", message: "",
               expect: { "RadiansAngles": "0" } }
         ]
