@@ -230,7 +230,7 @@ private slots:
         QTest::addColumn<bool>("card3IsVolume");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("finalText"); // of every card, when worked on
-        QTest::addColumn<bool>("miscIsFile"); // the config folder's name taken by a file
+        QTest::addColumn<bool>("miscIsFile");   // the config folder's name taken by a file
         QTest::newRow("markers only") << "" << true << 0 << "No action" << false;
         QTest::newRow("erase and configure")
             << "--erase --sync-config" << true << 0 << "Erased and prepared." << false;
