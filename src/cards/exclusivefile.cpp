@@ -178,3 +178,13 @@ ExclusiveFile::Outcome ExclusiveFile::write(const QString& path, const QByteArra
         *errorString = out.errorString();
     return out.outcome();
 }
+
+ExclusiveFile::Outcome ExclusiveFile::renameNoReplace(const QString& from, const QString& to,
+                                                      QString* errorString)
+{
+    QString error;
+    const Outcome outcome = moveNoReplace(from, to, &error);
+    if (errorString)
+        *errorString = error;
+    return outcome;
+}

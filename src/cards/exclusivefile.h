@@ -52,6 +52,10 @@ public:
     static Outcome write(const QString& path, const QByteArray& content,
                          QString* errorString = nullptr);
 
+    // Gives the file `from` the name `to` unless a file (or link) holds that
+    // name: Created, AlreadyExists, or Failed with the reason in `errorString`.
+    static Outcome renameNoReplace(const QString& from, const QString& to, QString* errorString);
+
 private:
     Outcome fail(const QString& error);
 

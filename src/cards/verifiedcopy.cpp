@@ -1,5 +1,7 @@
 #include "verifiedcopy.h"
 
+#include "exclusivefile.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -446,8 +448,9 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
         }
     }
 
-    temp.setFileTime(modified, QFileDevice::FileModificationTime);
+    // The time after the last buffered bytes are written, which would set it anew.
     bool flushed = temp.flush();
+    temp.setFileTime(modified, QFileDevice::FileModificationTime);
 #ifdef Q_OS_WIN
     flushed = flushed && ::_commit(temp.handle()) == 0;
 #elif defined(Q_OS_UNIX)
@@ -468,10 +471,17 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
     }
     temp.close();
 
-    // QFile::rename never replaces an existing file.
-    while (!temp.rename(result.path)) {
-        if (!nameInUse(result.path)) {
-            result.error = temp.errorString();
+    // Not QFile::rename: when its own rename is refused (the name was taken
+    // meanwhile) it falls back to a copy that replaces the file there, or
+    // writes through a link there.
+    for (;;) {
+        QString error;
+        const ExclusiveFile::Outcome moved =
+            ExclusiveFile::renameNoReplace(temp.fileName(), result.path, &error);
+        if (moved == ExclusiveFile::Created)
+            break;
+        if (moved == ExclusiveFile::Failed) {
+            result.error = error;
             return result;
         }
         if (!nextNameWhenTaken) {

@@ -63,6 +63,7 @@ private slots:
     void failedCopies_data();
     void failedCopies();
     void threeCardsOneProjectPerRecording();
+    void nameTakenDuringTheCopy_data();
     void nameTakenDuringTheCopy();
 
 private:
@@ -339,10 +340,20 @@ void TestMediaImport::threeCardsOneProjectPerRecording()
     }
 }
 
-// A name taken while the copy is under way is never replaced: the copy moves
-// on to the next number. The source is a pipe, so the test decides when the copy ends.
+void TestMediaImport::nameTakenDuringTheCopy_data()
+{
+    QTest::addColumn<bool>("link"); // a link to a file outside takes the name
+    QTest::newRow("file") << false;
+    QTest::newRow("dangling link") << true;
+}
+
+// A name taken while the copy is under way is never replaced nor written
+// through: the copy moves on to the next number. The source is a pipe, so the
+// test decides when the copy ends.
 void TestMediaImport::nameTakenDuringTheCopy()
 {
+    QFETCH(bool, link);
+    const QString outside = dir->filePath(QStringLiteral("outside"));
     const QString source = dir->filePath(QStringLiteral("pipe"));
     QVERIFY(::mkfifo(QFile::encodeName(source).constData(), 0600) == 0);
     const auto nameFor = [this](int n) {
@@ -356,11 +367,16 @@ void TestMediaImport::nameTakenDuringTheCopy()
     QFile pipe(source);
     QVERIFY(pipe.open(QIODevice::WriteOnly)); // returns once the copy reads
     pipe.write("new");
-    QVERIFY(TestSupport::writeFile(nameFor(0), "first"));
+    if (link)
+        QVERIFY(QFile::link(outside, nameFor(0)));
+    else
+        QVERIFY(TestSupport::writeFile(nameFor(0), "first"));
     pipe.close();
 
     QCOMPARE(copy.result().number, 1);
-    QCOMPARE(TestSupport::readFile(nameFor(0)), QByteArray("first"));
+    QCOMPARE(QFile::exists(outside), false);
+    if (!link)
+        QCOMPARE(TestSupport::readFile(nameFor(0)), QByteArray("first"));
     QCOMPARE(TestSupport::readFile(nameFor(1)), QByteArray("new"));
     QCOMPARE(filesBelow(destination()), QStringList({"V-1.MOV", "V.MOV"}));
 }
