@@ -51,26 +51,30 @@ MediaCopy copyMedia(AppController* controller, const QString& sourcePath, int ca
     media.basePath =
         targetDirectory.filePath(MediaNaming::basePath(relative, extension, copied.number));
 
+    // The bar's bound for the report after a copy: the card stays busy until
+    // its summary, even after its last files (a bound of totalFiles would show
+    // the card idle while its last file is still being copied).
+    const int bound = totalFiles + 2;
     const QString card = QString::number(cardIndex);
     switch (copied.outcome) {
     case VerifiedCopy::Outcome::Copied:
         media.result = 1;
         qInfo() << QStringLiteral("Card %1: copied file %2.").arg(card, sourcePath);
-        emit controller->updateCardProgress(cardIndex, 0, totalFiles, fileIndex,
+        emit controller->updateCardProgress(cardIndex, 0, bound, fileIndex,
                                             QStringLiteral("Copied %1 correctly.").arg(sourcePath));
         break;
     case VerifiedCopy::Outcome::SizeMismatch:
         qWarning() << QStringLiteral("Card %1: file size for %2 doesn't match after copy (%3).")
                           .arg(card, sourcePath, copied.error);
         emit controller->updateCardProgress(
-            cardIndex, 0, totalFiles, fileIndex,
+            cardIndex, 0, bound, fileIndex,
             QStringLiteral("Warning: File size for %1 doesn't match after copy.").arg(sourcePath));
         break;
     default:
         qWarning() << QStringLiteral("Card %1: could not copy file %2 to %3: %4")
                           .arg(card, sourcePath, copied.path, copied.error);
         emit controller->updateCardProgress(
-            cardIndex, 0, totalFiles, fileIndex,
+            cardIndex, 0, bound, fileIndex,
             QStringLiteral("Error: Could not copy %1.").arg(sourcePath));
         break;
     }
