@@ -328,9 +328,14 @@ void AppController::copyDataWorker(QString port, QString targetDir, QString proj
         return;
 
     emit updateDataProgress(0, 2, 1, QStringLiteral("Counting datasets ..."));
-    if (!comms->countData())
-        emit updateDataProgress(0, 2, 1, QStringLiteral("Error: Could not read available data."));
-
+    if (!comms->countData()) {
+        // An unanswered count says nothing about the unit's memory: ending with
+        // "No records available." would invite erasing data never saved.
+        const QString error = QStringLiteral("Error: Could not read available data.");
+        emit updateDataProgress(0, 2, 1, error);
+        emit updateDataProgress(0, 2, 2, error);
+        return;
+    }
     if (comms->config.dataCount == 0) {
         emit updateDataProgress(0, 2, 2, QStringLiteral("No records available."));
         return;

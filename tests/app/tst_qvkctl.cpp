@@ -186,9 +186,10 @@ private slots:
         const QString exportLine = "data export --port P --dest D --project Reef";
         row("export", exportLine, 0, "Wrote 8 records to 2 files", {}, 2, 2);
         row("export, empty unit", exportLine, 0, "No records available.");
-        // Failures that read like success: an empty unit when the count went
-        // unanswered, records downloaded but no file written.
-        row("export, count not answered", exportLine, 1, "No records", "PQVKNUMDUMP", 2);
+        // Failures that must not read like success: the count unanswered,
+        // records downloaded but no file written.
+        row("export, count not answered", exportLine, 1, "Could not read available data",
+            "PQVKNUMDUMP", 2);
         row("export, no start record", exportLine, 1, "Wrote 3 records to 0 files", "start", 1);
     }
 

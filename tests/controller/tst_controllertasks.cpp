@@ -403,6 +403,9 @@ void TestControllerTasks::exportFails_data()
     QTest::newRow("colon") << "@" << 1 << "a:b" << badName;
     QTest::newRow("empty memory") << "@" << 0 << noName << "0,2,2,No records available.";
     QTest::newRow("download fails") << "@" << -1 << noName << "0,2,2,Error reading data: ";
+    // The unit holds records but never answers the count: no "No records available."
+    QTest::newRow("count unanswered")
+        << "@" << -2 << noName << "0,2,2,Error: Could not read available data.";
     QTest::newRow("missing folder")
         << "@/missing" << 2 << noName << "0,2,2,Wrote 8 records to 0 files in @/missing";
 }
@@ -416,8 +419,12 @@ void TestControllerTasks::exportFails()
     dest.replace('@', tmp->path());
     report.replace('@', tmp->path());
     sim->setDatasets(datasets < 0 ? 2 : datasets, 3);
-    if (datasets < 0)
+    if (datasets == -1)
         sim->setVanishAfter(4);
+    if (datasets == -2) {
+        const QByteArray unrelated = ControllerSimulator::sentence("PQVKSTATUS,0,IDLE");
+        sim->setReply("PQVKNUMDUMP", {unrelated, unrelated, unrelated, unrelated});
+    }
 
     AppController controller;
     QSignalSpy progress(&controller, &AppController::updateDataProgress);
