@@ -59,8 +59,9 @@ public:
     static void syncNames(const QString& folder);
 
     // Asks every copy in progress to give up after its current chunk (and the
-    // import workers to start no further file), e.g. when the program quits.
-    // It stays in force until cleared with requestStop(false).
+    // import workers to start no further file), leaving no file behind. The app
+    // does not use it: it waits for running imports at exit. It stays in force
+    // until cleared with requestStop(false).
     static void requestStop(bool stop = true);
     static bool stopRequested();
 
