@@ -69,6 +69,46 @@ bool pickName(const VerifiedCopy::NameFor& nameFor, int first, bool nextNameWhen
     return true;
 }
 
+// Records both sizes; false, with the outcome set, when a verified copy is short.
+bool sizesMatch(VerifiedCopy::Result* result, qint64 sourceSize, qint64 copySize, bool verify)
+{
+    result->sourceSize = sourceSize;
+    result->copySize = copySize;
+    if (!verify || copySize == sourceSize)
+        return true;
+    result->outcome = VerifiedCopy::Outcome::SizeMismatch;
+    result->error = QStringLiteral("%1 bytes copied of %2")
+                        .arg(QString::number(copySize), QString::number(sourceSize));
+    return false;
+}
+
+// Gives the finished copy its final name without ever replacing a file there;
+// a name taken meanwhile moves it on to the next one (or ends with NameTaken).
+// Not QFile::rename: when its own rename is refused it falls back to a copy
+// that replaces the file there, or writes through a link there.
+bool publish(const QString& tempPath, const VerifiedCopy::NameFor& nameFor, bool nextNameWhenTaken,
+             VerifiedCopy::Result* result)
+{
+    for (;;) {
+        QString error;
+        switch (ExclusiveFile::renameNoReplace(tempPath, result->path, &error)) {
+        case ExclusiveFile::Created:
+            result->outcome = VerifiedCopy::Outcome::Copied;
+            return true;
+        case ExclusiveFile::AlreadyExists:
+            if (!nextNameWhenTaken) {
+                result->outcome = VerifiedCopy::Outcome::NameTaken;
+                return false;
+            }
+            result->path = nameFor(++result->number);
+            break;
+        case ExclusiveFile::Failed:
+            result->error = error;
+            return false;
+        }
+    }
+}
+
 #ifdef PQVK_POSIX_COPY
 
 QString errorText(int error)
@@ -221,45 +261,6 @@ Transfer transfer(int in, int out, QString* error)
     }
 }
 
-enum class Publish
-{
-    Done,
-    Taken,
-    Failed
-};
-
-// Gives the finished copy its name without ever replacing a file there.
-Publish publish(const QByteArray& from, const QByteArray& to, int* error)
-{
-#ifdef Q_OS_LINUX
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return Publish::Done;
-    *error = errno;
-    if (*error == EEXIST)
-        return Publish::Taken;
-    if (!unsupported(*error))
-        return Publish::Failed;
-#endif
-    if (::link(from.constData(), to.constData()) == 0) {
-        ::unlink(from.constData());
-        return Publish::Done;
-    }
-    *error = errno;
-    if (*error == EEXIST)
-        return Publish::Taken;
-    if (*error != EPERM && !unsupported(*error))
-        return Publish::Failed;
-    // Neither an exclusive rename nor hard links here (some FUSE mounts):
-    // look, then rename.
-    struct stat st;
-    if (::lstat(to.constData(), &st) == 0)
-        return Publish::Taken;
-    if (::rename(from.constData(), to.constData()) == 0)
-        return Publish::Done;
-    *error = errno;
-    return Publish::Failed;
-}
-
 #endif // PQVK_POSIX_COPY
 
 } // namespace
@@ -351,40 +352,14 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
         result.error = errorText(errno);
         return result;
     }
-    result.sourceSize = sourceStat.st_size;
-    result.copySize = copyStat.st_size;
-    if (verifySize && result.copySize != result.sourceSize) {
-        result.outcome = Outcome::SizeMismatch;
-        result.error =
-            QStringLiteral("%1 bytes copied of %2")
-                .arg(QString::number(result.copySize), QString::number(result.sourceSize));
+    if (!sizesMatch(&result, sourceStat.st_size, copyStat.st_size, verifySize))
         return result;
-    }
     if (temp.file.close() != 0) {
         result.error = errorText(errno);
         return result;
     }
-
-    for (;;) {
-        int error = 0;
-        const QByteArray finalPath = QFile::encodeName(result.path);
-        switch (publish(temp.path, finalPath, &error)) {
-        case Publish::Done:
-            temp.published = true;
-            result.outcome = Outcome::Copied;
-            return result;
-        case Publish::Taken:
-            if (!nextNameWhenTaken) {
-                result.outcome = Outcome::NameTaken;
-                return result;
-            }
-            result.path = nameFor(++result.number);
-            break;
-        case Publish::Failed:
-            result.error = errorText(error);
-            return result;
-        }
-    }
+    temp.published = publish(QFile::decodeName(temp.path), nameFor, nextNameWhenTaken, &result);
+    return result;
 }
 
 #else // the Qt-only copy
@@ -460,38 +435,10 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
         result.error = temp.errorString();
         return result;
     }
-    result.sourceSize = source.size();
-    result.copySize = temp.size();
-    if (verifySize && result.copySize != result.sourceSize) {
-        result.outcome = Outcome::SizeMismatch;
-        result.error =
-            QStringLiteral("%1 bytes copied of %2")
-                .arg(QString::number(result.copySize), QString::number(result.sourceSize));
+    if (!sizesMatch(&result, source.size(), temp.size(), verifySize))
         return result;
-    }
     temp.close();
-
-    // Not QFile::rename: when its own rename is refused (the name was taken
-    // meanwhile) it falls back to a copy that replaces the file there, or
-    // writes through a link there.
-    for (;;) {
-        QString error;
-        const ExclusiveFile::Outcome moved =
-            ExclusiveFile::renameNoReplace(temp.fileName(), result.path, &error);
-        if (moved == ExclusiveFile::Created)
-            break;
-        if (moved == ExclusiveFile::Failed) {
-            result.error = error;
-            return result;
-        }
-        if (!nextNameWhenTaken) {
-            result.outcome = Outcome::NameTaken;
-            return result;
-        }
-        result.path = nameFor(++result.number);
-    }
-    remover.keep = true;
-    result.outcome = Outcome::Copied;
+    remover.keep = publish(temp.fileName(), nameFor, nextNameWhenTaken, &result);
     return result;
 }
 
