@@ -501,18 +501,17 @@ int QvkCtl::runDevices()
 
 int QvkCtl::runDrives()
 {
-    for (const QVariant& entry : controller->getDrives()) {
-        const QVariantMap map = entryMap(entry);
-        out << map.value(QStringLiteral("key")).toString() << '\t'
-            << map.value(QStringLiteral("value")).toString() << '\n';
-    }
-    out.flush();
-    return Success;
+    return printKeysAndValues(controller->getDrives());
 }
 
 int QvkCtl::runTemplates()
 {
-    for (const QVariant& entry : controller->getTemplates()) {
+    return printKeysAndValues(controller->getTemplates());
+}
+
+int QvkCtl::printKeysAndValues(const QVariantList& entries)
+{
+    for (const QVariant& entry : entries) {
         const QVariantMap map = entryMap(entry);
         out << map.value(QStringLiteral("key")).toString() << '\t'
             << map.value(QStringLiteral("value")).toString() << '\n';

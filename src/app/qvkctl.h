@@ -75,6 +75,8 @@ private:
     int runDevices();
     int runDrives();
     int runTemplates();
+    // Drive and template entries: key and value separated by a tab.
+    int printKeysAndValues(const QVariantList& entries);
     int runSettingsRead(const QString& port);
     int runSettingsSave(const QString& port, const QString& date, int recLed, double video,
                         double photo, double timeout, int e1);
