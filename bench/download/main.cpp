@@ -7,10 +7,10 @@
 // figures show the link code and not a terminal's speed. With --app-log the
 // app's own handler appends every line to that log file instead, as the app
 // does (without the echo on standard error, which a desktop app has nowhere).
-#include "apppaths.h"
-#include "controllersimulator.h"
-#include "messagehandler.h"
-#include "pqvkcomms.h"
+#include "base/apppaths.h"
+#include "base/messagehandler.h"
+#include "link/pqvkcomms.h"
+#include "simulator/controllersimulator.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

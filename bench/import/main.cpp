@@ -1,7 +1,7 @@
 // Times the media import of three cards (two large videos and twenty photos
 // each) against three parallel `cp -r` of the same cards followed by `sync`,
 // taking turns, and prints both times and their ratio.
-#include "appcontroller.h"
+#include "controller/appcontroller.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
-#include "appcontroller.h"
-#include "apppaths.h"
-#include "messagehandler.h"
-#include "screenscaling.h"
-#include "startup.h"
+#include "app/screenscaling.h"
+#include "app/startup.h"
+#include "base/apppaths.h"
+#include "base/messagehandler.h"
+#include "controller/appcontroller.h"
 
 #include <QDebug>
 #include <QException>

@@ -1,6 +1,6 @@
-#include "screenscaling.h"
+#include "app/screenscaling.h"
 
-#include "apppaths.h"
+#include "base/apppaths.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "startup.h"
+#include "app/startup.h"
 
-#include "appcontroller.h"
-#include "apppaths.h"
+#include "base/apppaths.h"
+#include "controller/appcontroller.h"
 
 #include <QCoreApplication>
 #include <QDebug>

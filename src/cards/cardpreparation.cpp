@@ -1,6 +1,6 @@
-#include "cardpreparation.h"
+#include "cards/cardpreparation.h"
 
-#include "volumes.h"
+#include "cards/volumes.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,12 +1,10 @@
 #pragma once
 
-#include <QString>
-#include <functional>
+#include "cards/cardreport.h"
 
-// (cardNumber, from, to, value, text), as on AppController::updateCardProgress.
-using CardReport = std::function<void(int, int, int, int, const QString&)>;
+#include <QString>
 
 // Prepares the three cards for the next dive: optional wipe, optional sync
 // configuration, marker files. Runs to its end on the calling thread.
-void prepareCards(const QString& card1, const QString& card2, const QString& card3,
-                  bool eraseCards, bool createSyncConfig, const CardReport& report);
+void prepareCards(const QString& card1, const QString& card2, const QString& card3, bool eraseCards,
+                  bool createSyncConfig, const CardReport& report);

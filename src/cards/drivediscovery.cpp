@@ -1,6 +1,6 @@
-#include "drivediscovery.h"
+#include "cards/drivediscovery.h"
 
-#include "volumes.h"
+#include "cards/volumes.h"
 
 #include <QJsonObject>
 #include <QStandardPaths>

@@ -1,4 +1,4 @@
-#include "exclusivefile.h"
+#include "cards/exclusivefile.h"
 
 #include <QDir>
 #include <QFileInfo>

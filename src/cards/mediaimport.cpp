@@ -1,17 +1,15 @@
-// The media import of AppController: one worker per card walks the card and
-// copies its videos and photos into the destination under camera names, each
-// copy verified and none ever replacing a file.
-#include "appcontroller.h"
+#include "cards/mediaimport.h"
 
-#include "apppaths.h"
-#include "medianaming.h"
-#include "templatewriter.h"
-#include "verifiedcopy.h"
+#include "base/apppaths.h"
+#include "cards/medianaming.h"
+#include "cards/templatediscovery.h"
+#include "cards/templatewriter.h"
+#include "cards/verifiedcopy.h"
+#include "settings/settingsstore.h"
 
 #include <QDebug>
 #include <QDirIterator>
 #include <QFileInfo>
-#include <QMutexLocker>
 #include <QStringList>
 #include <QThreadPool>
 
@@ -21,7 +19,9 @@ namespace {
 
 const QString VideoExtension = QStringLiteral(".MOV");
 
-struct MediaCopy
+} // namespace
+
+struct MediaImport::MediaCopy
 {
     int result = 0;    // 1 when copied and verified
     QString copyPath;  // where the copy went (or would have gone)
@@ -29,10 +29,17 @@ struct MediaCopy
     int collision = 0; // the collision number the names carry
 };
 
+MediaImport::MediaImport(const QString& targetDir, const QString& templatePath,
+                         const QString& projectName, CardReport report)
+    : targetDir(targetDir), targetDirectory(targetDir), templatePath(templatePath),
+      projectName(projectName), report(std::move(report))
+{
+}
+
 // The steps that videos and photos share: names, the copy, the log and the report.
-MediaCopy copyMedia(AppController* controller, const QString& sourcePath, int cardIndex,
-                    int fileIndex, int totalFiles, const QDir& sourceDirectory,
-                    const QDir& targetDirectory, const QString& projectName, bool video)
+MediaImport::MediaCopy MediaImport::copyMedia(const QString& sourcePath, int cardIndex,
+                                              int fileIndex, int totalFiles,
+                                              const QDir& sourceDirectory, bool video)
 {
     const QString extension = video ? VideoExtension : MediaNaming::photoExtension(sourcePath);
     // Names are formed below the destination only: a destination folder whose
@@ -60,53 +67,49 @@ MediaCopy copyMedia(AppController* controller, const QString& sourcePath, int ca
     case VerifiedCopy::Outcome::Copied:
         media.result = 1;
         qInfo() << QStringLiteral("Card %1: copied file %2.").arg(card, sourcePath);
-        emit controller->updateCardProgress(cardIndex, 0, bound, fileIndex,
-                                            QStringLiteral("Copied %1 correctly.").arg(sourcePath));
+        report(cardIndex, 0, bound, fileIndex,
+               QStringLiteral("Copied %1 correctly.").arg(sourcePath));
         break;
     case VerifiedCopy::Outcome::SizeMismatch:
         qWarning() << QStringLiteral("Card %1: file size for %2 doesn't match after copy (%3).")
                           .arg(card, sourcePath, copied.error);
-        emit controller->updateCardProgress(
+        report(
             cardIndex, 0, bound, fileIndex,
             QStringLiteral("Warning: File size for %1 doesn't match after copy.").arg(sourcePath));
         break;
     default:
         qWarning() << QStringLiteral("Card %1: could not copy file %2 to %3: %4")
                           .arg(card, sourcePath, copied.path, copied.error);
-        emit controller->updateCardProgress(
-            cardIndex, 0, bound, fileIndex,
-            QStringLiteral("Error: Could not copy %1.").arg(sourcePath));
+        report(cardIndex, 0, bound, fileIndex,
+               QStringLiteral("Error: Could not copy %1.").arg(sourcePath));
         break;
     }
     return media;
 }
 
-} // namespace
-
-void AppController::copyFilesWorker(int cardIndex, QString sourceDir, QString targetDir,
-                                    QString templatePath, QString projectName)
+bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
 {
     const QString card = QString::number(cardIndex);
     const auto refuse = [&](const QString& reason) {
         qWarning() << QStringLiteral("Card %1: %2").arg(card, reason);
-        emit updateCardProgress(cardIndex, 0, 0, 0, QStringLiteral("Error: ") + reason);
+        report(cardIndex, 0, 0, 0, QStringLiteral("Error: ") + reason);
     };
     if (sourceDir.isEmpty() || !QDir(sourceDir).exists()) {
         refuse(QStringLiteral("Please choose source"));
-        return;
+        return false;
     }
     if (sourceDir == QLatin1String("/") || sourceDir == QDir::rootPath()) {
         refuse(QStringLiteral("Invalid source"));
-        return;
+        return false;
     }
     if (targetDir.isEmpty()) {
         refuse(QStringLiteral("Please choose destination"));
-        return;
+        return false;
     }
     // The project name becomes part of every copy's name.
     if (!MediaNaming::isValidProjectName(projectName)) {
         refuse(QStringLiteral("Invalid project name"));
-        return;
+        return false;
     }
 
     // The three cards are read in parallel even on a pool with fewer threads:
@@ -139,15 +142,13 @@ void AppController::copyFilesWorker(int cardIndex, QString sourceDir, QString ta
             break;
         }
         const QString& path = files.at(k - 1);
-        emit updateCardProgress(cardIndex, 0, total + 1, k, QStringLiteral("Copying ") + path);
+        report(cardIndex, 0, total + 1, k, QStringLiteral("Copying ") + path);
         if (path.endsWith(VideoExtension)) {
             ++videosFound;
-            videosCopied += copyVideoFile(path, cardIndex, k + 1, total, sourceDirectory,
-                                          targetDirectory, templatePath, projectName);
+            videosCopied += copyVideoFile(path, cardIndex, k + 1, total, sourceDirectory);
         } else if (path.endsWith(QLatin1String(".DNG")) || path.endsWith(QLatin1String(".JPG"))) {
             ++photosFound;
-            photosCopied += copyPhotoFile(path, cardIndex, k + 1, total, sourceDirectory,
-                                          targetDirectory, templatePath, projectName);
+            photosCopied += copyPhotoFile(path, cardIndex, k + 1, total, sourceDirectory);
         }
     }
 
@@ -159,23 +160,15 @@ void AppController::copyFilesWorker(int cardIndex, QString sourceDir, QString ta
                               QString::number(photosCopied), QString::number(photosFound)};
     qInfo() << QStringLiteral("Card %5: copied %1/%2 videos and %3/%4 photos.")
                    .arg(counts[0], counts[1], counts[2], counts[3], card);
-    emit updateCardProgress(cardIndex, 0, 1, 1,
-                            QStringLiteral("Copied %1/%2 videos and %3/%4 photos.")
-                                .arg(counts[0], counts[1], counts[2], counts[3]));
+    report(cardIndex, 0, 1, 1,
+           QStringLiteral("Copied %1/%2 videos and %3/%4 photos.")
+               .arg(counts[0], counts[1], counts[2], counts[3]));
     // A stopped run is not complete: no "Done." and no log copy.
-    if (!stopped)
-        cardWorkerFinished(targetDir);
+    return !stopped;
 }
 
-void AppController::cardWorkerFinished(const QString& targetDir)
+void MediaImport::finishRun()
 {
-    int finished = 0;
-    {
-        QMutexLocker lock(&cardMutex);
-        finished = ++finishedCardWorkers;
-    }
-    if (finished != 3)
-        return;
     qInfo() << QStringLiteral("Done.");
     try {
         // An existing copy is kept; the log grows while it is copied, so its
@@ -188,12 +181,11 @@ void AppController::cardWorkerFinished(const QString& targetDir)
     }
 }
 
-int AppController::copyVideoFile(QString sourcePath, int cardIndex, int fileIndex, int totalFiles,
-                                 QDir sourceDirectory, QDir targetDirectory, QString templatePath,
-                                 QString projectName)
+int MediaImport::copyVideoFile(const QString& sourcePath, int cardIndex, int fileIndex,
+                               int totalFiles, const QDir& sourceDirectory)
 {
-    const MediaCopy media = copyMedia(this, sourcePath, cardIndex, fileIndex, totalFiles,
-                                      sourceDirectory, targetDirectory, projectName, true);
+    const MediaCopy media =
+        copyMedia(sourcePath, cardIndex, fileIndex, totalFiles, sourceDirectory, true);
     if (templatePath.isEmpty())
         return media.result;
 
@@ -203,7 +195,7 @@ int AppController::copyVideoFile(QString sourcePath, int cardIndex, int fileInde
     QString image = templatePath;
     image.replace(QLatin1String(".kava"), QLatin1String(".jpg"));
     if (image == templatePath || !QFileInfo::exists(image))
-        image = getTemplateJpg();
+        image = templateJpg();
     if (!image.isEmpty())
         VerifiedCopy(image).copyTo(targetDirectory.absoluteFilePath(media.copyPath) +
                                    QStringLiteral(".jpg"));
@@ -213,12 +205,11 @@ int AppController::copyVideoFile(QString sourcePath, int cardIndex, int fileInde
     return media.result;
 }
 
-int AppController::copyPhotoFile(QString sourcePath, int cardIndex, int fileIndex, int totalFiles,
-                                 QDir sourceDirectory, QDir targetDirectory, QString templatePath,
-                                 QString projectName)
+int MediaImport::copyPhotoFile(const QString& sourcePath, int cardIndex, int fileIndex,
+                               int totalFiles, const QDir& sourceDirectory)
 {
-    const MediaCopy media = copyMedia(this, sourcePath, cardIndex, fileIndex, totalFiles,
-                                      sourceDirectory, targetDirectory, projectName, false);
+    const MediaCopy media =
+        copyMedia(sourcePath, cardIndex, fileIndex, totalFiles, sourceDirectory, false);
     if (!templatePath.isEmpty())
         writePhotoProject(cardIndex, templatePath, media.basePath, projectName, getSettings(),
                           media.collision);

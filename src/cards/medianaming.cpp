@@ -1,4 +1,4 @@
-#include "medianaming.h"
+#include "cards/medianaming.h"
 
 #include <QDir>
 #include <QFileInfo>

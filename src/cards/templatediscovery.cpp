@@ -1,6 +1,6 @@
-#include "templatediscovery.h"
+#include "cards/templatediscovery.h"
 
-#include "apppaths.h"
+#include "base/apppaths.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,9 +1,9 @@
-#include "templatewriter.h"
+#include "cards/templatewriter.h"
 
-#include "apppaths.h"
-#include "exclusivefile.h"
-#include "medianaming.h"
-#include "settingsstore.h"
+#include "base/apppaths.h"
+#include "cards/exclusivefile.h"
+#include "cards/medianaming.h"
+#include "settings/settingsstore.h"
 
 #include <QDebug>
 #include <QDir>

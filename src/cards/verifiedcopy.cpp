@@ -1,6 +1,6 @@
-#include "verifiedcopy.h"
+#include "cards/verifiedcopy.h"
 
-#include "exclusivefile.h"
+#include "cards/exclusivefile.h"
 
 #include <QDateTime>
 #include <QDir>

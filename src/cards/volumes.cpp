@@ -1,4 +1,4 @@
-#include "volumes.h"
+#include "cards/volumes.h"
 
 #include <QDir>
 #include <QFileInfo>

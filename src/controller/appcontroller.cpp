@@ -1,11 +1,14 @@
-#include "appcontroller.h"
+#include "controller/appcontroller.h"
 
-#include "cardpreparation.h"
-#include "drivediscovery.h"
-#include "messagehandler.h"
-#include "pqvkcomms.h"
-#include "settingsstore.h"
-#include "templatediscovery.h"
+#include "base/messagehandler.h"
+#include "cards/cardpreparation.h"
+#include "cards/drivediscovery.h"
+#include "cards/mediaimport.h"
+#include "cards/templatediscovery.h"
+#include "controller/controllertasks.h"
+#include "controller/unittasks.h"
+#include "link/pqvkcomms.h"
+#include "settings/settingsstore.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -21,6 +24,22 @@ AppController::AppController(QObject* parent) : QObject(parent)
     // init() is invoked through the meta-object system with the view's window.
     qRegisterMetaType<QQuickWindow*>("QQuickWindow *");
     qRegisterMetaType<PQVKConfig>("PQVKConfig");
+
+    // Tasks report on their own threads, as the view expects; the unit's
+    // messages come through the relays.
+    unitTasks = new UnitTasks(this);
+    const auto direct = Qt::DirectConnection;
+    connect(unitTasks, &UnitTasks::updateDataProgress, this, &AppController::updateDataProgress,
+            direct);
+    connect(unitTasks, &UnitTasks::updateCameraSettingsProgress, this,
+            &AppController::updateCameraSettingsProgress, direct);
+    connect(unitTasks, &UnitTasks::updateFirmwareProgress, this,
+            &AppController::updateFirmwareProgress, direct);
+    connect(unitTasks, &UnitTasks::updateCameraSettings, this, &AppController::updateCameraSettings,
+            direct);
+    connect(unitTasks, &UnitTasks::dataMessage, this, &AppController::recvDataMessage);
+    connect(unitTasks, &UnitTasks::settingsMessage, this, &AppController::recvSettingsMessage);
+    connect(unitTasks, &UnitTasks::firmwareMessage, this, &AppController::recvFirmwareMessage);
 }
 
 AppController::~AppController() = default;
@@ -108,13 +127,44 @@ void AppController::copyFiles(QString card1, QString card2, QString card3, QStri
         finishedCardWorkers = 0;
     }
     qInfo() << QStringLiteral("Start.");
+    const auto run = newImportRun(targetDir, templatePath, projectName);
     const QString cards[] = {card1, card2, card3};
     for (int cardIndex = 1; cardIndex <= 3; ++cardIndex) {
         const QString card = cards[cardIndex - 1];
-        QtConcurrent::run(QThreadPool::globalInstance(), [=] {
-            copyFilesWorker(cardIndex, card, targetDir, templatePath, projectName);
-        });
+        QtConcurrent::run(QThreadPool::globalInstance(),
+                          [=] { runCardWorker(run, cardIndex, card); });
     }
+}
+
+std::shared_ptr<MediaImport> AppController::newImportRun(const QString& targetDir,
+                                                         const QString& templatePath,
+                                                         const QString& projectName)
+{
+    return std::make_shared<MediaImport>(
+        targetDir, templatePath, projectName,
+        [this](int card, int from, int to, int value, const QString& text) {
+            emit updateCardProgress(card, from, to, value, text);
+        });
+}
+
+void AppController::runCardWorker(const std::shared_ptr<MediaImport>& run, int cardIndex,
+                                  const QString& sourceDir)
+{
+    if (!run->copyCard(cardIndex, sourceDir))
+        return;
+    int finished = 0;
+    {
+        QMutexLocker lock(&cardMutex);
+        finished = ++finishedCardWorkers;
+    }
+    if (finished == 3)
+        run->finishRun();
+}
+
+void AppController::copyFilesWorker(int cardIndex, QString sourceDir, QString targetDir,
+                                    QString templatePath, QString projectName)
+{
+    runCardWorker(newImportRun(targetDir, templatePath, projectName), cardIndex, sourceDir);
 }
 
 void AppController::copyData(QString port, QString targetDir, QString projectName)
@@ -122,6 +172,18 @@ void AppController::copyData(QString port, QString targetDir, QString projectNam
     storePort(port);
     QtConcurrent::run(QThreadPool::globalInstance(),
                       [=] { copyDataWorker(port, targetDir, projectName); });
+}
+
+void AppController::saveCameraSettings(QString port, QString date, int recLedOn,
+                                       double videoLoggingIntervalSeconds,
+                                       double timelapseIntervalSeconds,
+                                       double timelapseTimeoutMinutes, int e1FirmwareVersion)
+{
+    const PQVKConfig cfg = ControllerTasks::settingsToConfig(
+        recLedOn, videoLoggingIntervalSeconds, timelapseIntervalSeconds, timelapseTimeoutMinutes,
+        e1FirmwareVersion);
+    QtConcurrent::run(QThreadPool::globalInstance(),
+                      [=] { saveCameraSettingsWorker(port, date, cfg); });
 }
 
 void AppController::readCameraSettings(QString port)
@@ -231,4 +293,44 @@ void AppController::init(QQuickWindow* window)
 QString AppController::getTemplateJpg()
 {
     return templateJpg();
+}
+
+void AppController::copyDataWorker(QString port, QString targetDir, QString projectName)
+{
+    unitTasks->copyData(port, targetDir, projectName);
+}
+
+void AppController::readSettingsWorker(QString port)
+{
+    unitTasks->readSettings(port);
+}
+
+void AppController::resetCameraSettingsWorker(QString port)
+{
+    unitTasks->resetSettings(port);
+}
+
+void AppController::eraseMemoryWorker(QString port)
+{
+    unitTasks->eraseMemory(port);
+}
+
+void AppController::saveCameraSettingsWorker(QString port, QString date, PQVKConfig cfg)
+{
+    unitTasks->saveSettings(port, date, cfg);
+}
+
+void AppController::turnOffWorker(QString port)
+{
+    if (port.isEmpty())
+        return;
+    // Once the unit was reached, whatever it answered, the power-off at exit
+    // is not repeated for it.
+    if (unitTasks->turnOff(port))
+        storePort(QString());
+}
+
+void AppController::updateFirmwareWorker(QString port, QString filePath)
+{
+    unitTasks->updateFirmware(port, filePath);
 }

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "pqvkconfig.h"
+#include "link/pqvkconfig.h"
 
-#include <QDir>
 #include <QMutex>
 #include <QObject>
 #include <QString>
@@ -10,11 +9,16 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <memory>
+
+class MediaImport;
 class QQuickWindow;
+class UnitTasks;
 
 // The one back-end object the view sees. Quick queries run on the GUI thread;
 // long operations run as tasks on the global thread pool and report back
-// through the progress signals only.
+// through the progress signals only. It dispatches: the media import is
+// MediaImport's, the controller-unit tasks are UnitTasks'.
 class AppController : public QObject
 {
     Q_OBJECT
@@ -34,12 +38,11 @@ signals:
                             QVariant progressText);
     void updateCameraSettingsProgress(QVariant progressFrom, QVariant progressTo,
                                       QVariant progressValue, QVariant progressText);
-    void updateFirmwareProgress(QVariant progressFrom, QVariant progressTo,
-                                QVariant progressValue, QVariant progressText);
-    void updateCameraSettings(QVariant firmware, QVariant battery, QVariant date,
-                              QVariant recLedOn, QVariant videoLoggingInterval,
-                              QVariant timelapseInterval, QVariant timelapseTimeout,
-                              QVariant e1FirmwareVersion);
+    void updateFirmwareProgress(QVariant progressFrom, QVariant progressTo, QVariant progressValue,
+                                QVariant progressText);
+    void updateCameraSettings(QVariant firmware, QVariant battery, QVariant date, QVariant recLedOn,
+                              QVariant videoLoggingInterval, QVariant timelapseInterval,
+                              QVariant timelapseTimeout, QVariant e1FirmwareVersion);
 
 public slots:
     QVariantList getDrives();
@@ -77,22 +80,20 @@ private slots:
     void resetCameraSettingsWorker(QString port);
     void eraseMemoryWorker(QString port);
     void saveCameraSettingsWorker(QString port, QString date, PQVKConfig cfg);
-    void copyFilesWorker(int cardIndex, QString sourceDir, QString targetDir,
-                         QString templatePath, QString projectName);
+    void copyFilesWorker(int cardIndex, QString sourceDir, QString targetDir, QString templatePath,
+                         QString projectName);
     void updateFirmwareWorker(QString port, QString filePath);
-    int copyVideoFile(QString sourcePath, int cardIndex, int fileIndex, int totalFiles,
-                      QDir sourceDirectory, QDir targetDirectory, QString templatePath,
-                      QString projectName);
-    int copyPhotoFile(QString sourcePath, int cardIndex, int fileIndex, int totalFiles,
-                      QDir sourceDirectory, QDir targetDirectory, QString templatePath,
-                      QString projectName);
 
 private:
     void storePort(const QString& port);
-    // The end-of-run step of a card worker: the last of the three logs "Done."
-    // and copies the log into the destination.
-    void cardWorkerFinished(const QString& targetDir);
+    // An import run whose reports reach the view as updateCardProgress.
+    std::shared_ptr<MediaImport> newImportRun(const QString& targetDir, const QString& templatePath,
+                                              const QString& projectName);
+    // One card worker of `run`; the last of the three to finish ends the run.
+    void runCardWorker(const std::shared_ptr<MediaImport>& run, int cardIndex,
+                       const QString& sourceDir);
 
+    UnitTasks* unitTasks = nullptr;
     int finishedCardWorkers = 0;
     QMutex cardMutex;
     QQuickWindow* appWindow = nullptr;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pqvkconfig.h"
+#include "link/pqvkconfig.h"
 
 #include <QDateTime>
 #include <QSet>

@@ -1,4 +1,4 @@
-#include "shellcommand.h"
+#include "controller/shellcommand.h"
 
 #include <QDebug>
 #include <QMetaEnum>

@@ -1,6 +1,6 @@
-#include "datarecord.h"
+#include "link/datarecord.h"
 
-#include "nmeasentence.h"
+#include "link/nmeasentence.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "nmeasentence.h"
+#include "link/nmeasentence.h"
 
 #include <charconv>
 #include <cstdio>

@@ -1,6 +1,6 @@
-#include "pqvkcomms.h"
+#include "link/pqvkcomms.h"
 
-#include "nmeasentence.h"
+#include "link/nmeasentence.h"
 
 #include <QLoggingCategory>
 #include <QMetaMethod>

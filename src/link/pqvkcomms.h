@@ -1,7 +1,7 @@
 #pragma once
 
-#include "pqvkconfig.h"
-#include "winserialport.h"
+#include "link/pqvkconfig.h"
+#include "link/winserialport.h"
 
 #include <QList>
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "winserialport.h"
+#include "link/winserialport.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "settingsstore.h"
+#include "settings/settingsstore.h"
 
-#include "apppaths.h"
+#include "base/apppaths.h"
 
 #include <QFileInfo>
 #include <QSettings>

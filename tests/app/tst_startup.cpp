@@ -1,8 +1,8 @@
-#include "appcontroller.h"
-#include "apppaths.h"
-#include "screenscaling.h"
-#include "startup.h"
-#include "testsupport.h"
+#include "app/screenscaling.h"
+#include "app/startup.h"
+#include "base/apppaths.h"
+#include "controller/appcontroller.h"
+#include "support/testsupport.h"
 
 #include <QProcess>
 #include <QSettings>

@@ -5,4 +5,3 @@ pqvk_add_test(NAME tst_mediaimport_portable
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_mediaimport.cpp
         ${PROJECT_SOURCE_DIR}/src/cards/verifiedcopy.cpp)
 target_compile_definitions(tst_mediaimport_portable PRIVATE PQVK_PORTABLE_COPY)
-target_include_directories(tst_mediaimport_portable PRIVATE ${PROJECT_SOURCE_DIR}/src/cards)

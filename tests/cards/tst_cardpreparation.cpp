@@ -1,7 +1,7 @@
-#include "cardpreparation.h"
-#include "drivediscovery.h"
-#include "testsupport.h"
-#include "volumes.h"
+#include "cards/cardpreparation.h"
+#include "cards/drivediscovery.h"
+#include "cards/volumes.h"
+#include "support/testsupport.h"
 
 #include <QDirIterator>
 #include <QJsonDocument>

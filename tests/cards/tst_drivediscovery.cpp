@@ -1,5 +1,5 @@
-#include "drivediscovery.h"
-#include "volumes.h"
+#include "cards/drivediscovery.h"
+#include "cards/volumes.h"
 
 #include <QDir>
 #include <QJsonObject>

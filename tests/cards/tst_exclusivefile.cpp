@@ -1,5 +1,5 @@
-#include "exclusivefile.h"
-#include "testsupport.h"
+#include "cards/exclusivefile.h"
+#include "support/testsupport.h"
 
 #include <QDir>
 #include <QTemporaryDir>

@@ -1,8 +1,8 @@
-#include "appcontroller.h"
-#include "apppaths.h"
-#include "medianaming.h"
-#include "testsupport.h"
-#include "verifiedcopy.h"
+#include "base/apppaths.h"
+#include "cards/medianaming.h"
+#include "cards/verifiedcopy.h"
+#include "controller/appcontroller.h"
+#include "support/testsupport.h"
 
 #include <QDirIterator>
 #include <QRegularExpression>

@@ -1,6 +1,6 @@
-#include "apppaths.h"
-#include "templatediscovery.h"
-#include "testsupport.h"
+#include "base/apppaths.h"
+#include "cards/templatediscovery.h"
+#include "support/testsupport.h"
 
 #include <QDir>
 #include <QJsonObject>

@@ -1,7 +1,7 @@
-#include "apppaths.h"
-#include "medianaming.h"
-#include "templatewriter.h"
-#include "testsupport.h"
+#include "base/apppaths.h"
+#include "cards/medianaming.h"
+#include "cards/templatewriter.h"
+#include "support/testsupport.h"
 
 #include <QDomDocument>
 #include <QMutex>

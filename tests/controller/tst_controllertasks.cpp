@@ -1,10 +1,10 @@
 // The controller-unit tasks against the simulator over a pseudo-terminal, and
 // the firmware update with the boot-loader stand-in.
-#include "appcontroller.h"
-#include "apppaths.h"
-#include "controllersimulator.h"
-#include "pqvkcomms.h"
-#include "testsupport.h"
+#include "base/apppaths.h"
+#include "controller/appcontroller.h"
+#include "link/pqvkcomms.h"
+#include "simulator/controllersimulator.h"
+#include "support/testsupport.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
-#include "datarecord.h"
-#include "nmeasentence.h"
+#include "link/datarecord.h"
+#include "link/nmeasentence.h"
 
 #include <QRandomGenerator>
 #include <QTemporaryFile>

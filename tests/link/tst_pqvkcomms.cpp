@@ -1,5 +1,5 @@
-#include "controllersimulator.h"
-#include "pqvkcomms.h"
+#include "link/pqvkcomms.h"
+#include "simulator/controllersimulator.h"
 
 #include <QMutex>
 #include <QSignalSpy>

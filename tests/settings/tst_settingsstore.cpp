@@ -1,6 +1,6 @@
-#include "apppaths.h"
-#include "settingsstore.h"
-#include "testsupport.h"
+#include "base/apppaths.h"
+#include "settings/settingsstore.h"
+#include "support/testsupport.h"
 
 #include <QFile>
 #include <QSettings>

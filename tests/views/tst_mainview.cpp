@@ -1,6 +1,6 @@
 // Qt Quick tests of the view (qml/tst_*.qml) against a fake controller and
 // an in-process calibration service stand-in.
-#include "calibrationservice.h"
+#include "calibration/calibrationservice.h"
 
 #include <QCoreApplication>
 #include <QQmlContext>

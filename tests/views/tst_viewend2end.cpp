@@ -2,11 +2,11 @@
 // simulated controller unit, the calibration stand-in and temporary cards.
 // Everything starts through the view's own functions, as its buttons do.
 // Screenshots of the three tabs and of the calibration dialog are saved on the way.
-#include "appcontroller.h"
-#include "apppaths.h"
-#include "calibrationservice.h"
-#include "controllersimulator.h"
-#include "testsupport.h"
+#include "base/apppaths.h"
+#include "calibration/calibrationservice.h"
+#include "controller/appcontroller.h"
+#include "simulator/controllersimulator.h"
+#include "support/testsupport.h"
 
 #include <QDir>
 #include <QQmlApplicationEngine>

@@ -1,4 +1,4 @@
-#include "calibrationservice.h"
+#include "calibration/calibrationservice.h"
 
 #include <QDebug>
 #include <QFile>

@@ -1,6 +1,6 @@
 // qvk-calibration: serves calibrations by serial number for trying the
 // download of the calibration dialog without the maker's service.
-#include "calibrationservice.h"
+#include "calibration/calibrationservice.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "controllersimulator.h"
+#include "simulator/controllersimulator.h"
 
 #include <QDateTime>
 #include <QHash>

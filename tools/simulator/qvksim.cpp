@@ -1,6 +1,6 @@
 // Serves a simulated controller unit on a pseudo-terminal until stopped, so
 // the app can be tried without the rig: pick the printed port in the app.
-#include "controllersimulator.h"
+#include "simulator/controllersimulator.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

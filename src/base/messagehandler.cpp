@@ -1,6 +1,6 @@
-#include "messagehandler.h"
+#include "base/messagehandler.h"
 
-#include "apppaths.h"
+#include "base/apppaths.h"
 
 #include <QDateTime>
 #include <QException>

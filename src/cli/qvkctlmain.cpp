@@ -1,4 +1,4 @@
-#include "qvkctl.h"
+#include "cli/qvkctl.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

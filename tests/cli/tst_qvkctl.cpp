@@ -1,8 +1,8 @@
-#include "apppaths.h"
-#include "controllersimulator.h"
-#include "qvkctl.h"
-#include "testsupport.h"
-#include "volumes.h"
+#include "base/apppaths.h"
+#include "cards/volumes.h"
+#include "cli/qvkctl.h"
+#include "simulator/controllersimulator.h"
+#include "support/testsupport.h"
 
 #include <QDir>
 #include <QProcess>

@@ -1,9 +1,9 @@
-#include "qvkctl.h"
+#include "cli/qvkctl.h"
 
-#include "appcontroller.h"
-#include "apppaths.h"
-#include "medianaming.h"
-#include "messagehandler.h"
+#include "base/apppaths.h"
+#include "base/messagehandler.h"
+#include "cards/medianaming.h"
+#include "controller/appcontroller.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
-#include "apppaths.h"
-#include "messagehandler.h"
-#include "testsupport.h"
+#include "base/apppaths.h"
+#include "base/messagehandler.h"
+#include "support/testsupport.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>

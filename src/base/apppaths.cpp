@@ -1,6 +1,6 @@
-#include "apppaths.h"
+#include "base/apppaths.h"
 
-#include "messagehandler.h"
+#include "base/messagehandler.h"
 
 #include <QCoreApplication>
 #include <QDebug>

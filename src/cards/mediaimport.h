@@ -1,0 +1,45 @@
+#pragma once
+
+#include "cards/cardreport.h"
+
+#include <QDir>
+#include <QString>
+
+// One import run: the three card workers of a run share one object. Each
+// worker walks its card and copies its videos and photos into the
+// destination under camera names, each copy verified and none ever replacing
+// a file; with a template, every recording also gets its stitching project.
+// Reports go through `report` as (card, from, to, value, text); the caller
+// decides which thread they reach.
+class MediaImport
+{
+public:
+    MediaImport(const QString& targetDir, const QString& templatePath, const QString& projectName,
+                CardReport report);
+
+    // The worker of card `cardIndex` (1 to 3). Returns false when the card was
+    // refused or the run was stopped: such a card does not count toward the
+    // end of the run.
+    bool copyCard(int cardIndex, const QString& sourceDir);
+
+    // The end of a run whose three workers have all finished: logs "Done." and
+    // copies the log into the destination.
+    void finishRun();
+
+    // One card file each; 1 when the copy was made and verified, else 0.
+    int copyVideoFile(const QString& sourcePath, int cardIndex, int fileIndex, int totalFiles,
+                      const QDir& sourceDirectory);
+    int copyPhotoFile(const QString& sourcePath, int cardIndex, int fileIndex, int totalFiles,
+                      const QDir& sourceDirectory);
+
+private:
+    struct MediaCopy;
+    MediaCopy copyMedia(const QString& sourcePath, int cardIndex, int fileIndex, int totalFiles,
+                        const QDir& sourceDirectory, bool video);
+
+    QString targetDir;
+    QDir targetDirectory;
+    QString templatePath;
+    QString projectName;
+    CardReport report;
+};

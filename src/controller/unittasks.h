@@ -1,0 +1,44 @@
+#pragma once
+
+#include "link/pqvkconfig.h"
+
+#include <QObject>
+#include <QString>
+#include <QVariant>
+
+// The controller-unit tasks: settings, data export, memory erase, power-off
+// and the firmware update. Each call runs to its end on the calling thread
+// (a pool thread, or the GUI thread for the power-off at exit) and opens the
+// unit anew. Reports go out as signals emitted on that thread, in the form
+// the view takes: (from, to, value, text). The unit's own messages go out as
+// the ...Message signals, delivered on the thread this object lives on.
+class UnitTasks : public QObject
+{
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    void readSettings(const QString& port);
+    void saveSettings(const QString& port, const QString& date, const PQVKConfig& cfg);
+    void resetSettings(const QString& port);
+    void copyData(const QString& port, const QString& targetDir, const QString& projectName);
+    void eraseMemory(const QString& port);
+    // False when the unit could not be opened (reported already).
+    bool turnOff(const QString& port);
+    void updateFirmware(const QString& port, const QString& filePath);
+
+signals:
+    void updateDataProgress(QVariant progressFrom, QVariant progressTo, QVariant progressValue,
+                            QVariant progressText);
+    void updateCameraSettingsProgress(QVariant progressFrom, QVariant progressTo,
+                                      QVariant progressValue, QVariant progressText);
+    void updateFirmwareProgress(QVariant progressFrom, QVariant progressTo, QVariant progressValue,
+                                QVariant progressText);
+    void updateCameraSettings(QVariant firmware, QVariant battery, QVariant date, QVariant recLedOn,
+                              QVariant videoLoggingInterval, QVariant timelapseInterval,
+                              QVariant timelapseTimeout, QVariant e1FirmwareVersion);
+    void dataMessage(QString message);
+    void settingsMessage(QString message);
+    void firmwareMessage(QString message);
+};
