@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QtGlobal>
+
+// Which card a file came from. A card is known by its file system UUID where
+// the platform gives one; without it (a folder given as a card, a platform
+// that gives none) by its root path. The label is kept for the reader.
+struct CardIdentity
+{
+    QString uuid;     // file system UUID, empty when unknown
+    QString label;    // volume label, empty when none
+    QString rootPath; // canonical path of the card's root folder
+
+    // The identity of the card whose root folder is `cardRoot`.
+    static CardIdentity of(const QString& cardRoot);
+    bool sameCard(const CardIdentity& other) const;
+};
+
+// One verified copy: a card file whose copy was hashed in flight, read back
+// from the disk, found equal and given its final name.
+struct LedgerEntry
+{
+    CardIdentity card;
+    QString relativePath;  // the file's path relative to the card's root, '/' separated
+    qint64 size = -1;      // bytes
+    QDateTime modified;    // the card file's modification time (UTC, whole seconds or finer)
+    quint64 xxh64 = 0;     // XXH64 (seed 0) of the bytes
+    QString copyPath;      // absolute path of the copy
+    QDateTime copiedAt;    // when the copy took its final name (UTC)
+    QString runId;         // one id per import run (all three cards)
+};
+
+// The record of every verified copy ever made, kept in an SQLite database
+// ("imports.sqlite" in the user data folder) that the app and qvkctl share.
+// Each row is committed with its copy, so a crash mid-run loses no row of a
+// copy that took its final name. A missing database is created; a damaged one
+// is put aside (renamed, never deleted) and recreated with a warning.
+// Every call opens its own connection: any thread may use its own object.
+class ImportLedger
+{
+public:
+    // dataDirPath() + "/imports.sqlite"
+    static QString defaultPath();
+
+    explicit ImportLedger(const QString& databasePath = defaultPath());
+    ~ImportLedger();
+    ImportLedger(const ImportLedger&) = delete;
+    ImportLedger& operator=(const ImportLedger&) = delete;
+
+    // False (with a warning in the log) when the row could not be committed.
+    bool record(const LedgerEntry& entry);
+
+    // Every row of the card (see CardIdentity::sameCard), oldest first.
+    QList<LedgerEntry> copiesOfCard(const CardIdentity& card) const;
+    // The rows of one card file, oldest first.
+    QList<LedgerEntry> copiesOf(const CardIdentity& card, const QString& relativePath) const;
+
+    QString databasePath() const;
+
+private:
+    QString path;
+    QString connectionName;
+};
