@@ -1515,187 +1515,23 @@ ApplicationWindow {
 
     // ---- Boxes -----------------------------------------------------------------
 
-    Popup {
+    InfoBox {
         id: infoBox
-        objectName: "infoBox"
-        // Boxes are placed relative to the whole window, tab bar included.
-        parent: ApplicationWindow.overlay
-
-        property string text: ""
-
-        x: 100
-        y: 100
-        width: 500
-        height: 200
-        modal: true
-        focus: true
-        closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
-
-        ColumnLayout {
-            anchors.fill: parent
-
-            Label {
-                text: "Info"
-                font.bold: true
-                Layout.alignment: Qt.AlignLeft
-            }
-            Label {
-                objectName: "infoText"
-                text: infoBox.text
-                Layout.fillWidth: true
-                Layout.fillHeight: true
-                horizontalAlignment: Text.AlignHCenter
-                verticalAlignment: Text.AlignVCenter
-                wrapMode: Text.WordWrap
-            }
-            Button {
-                objectName: "infoOkButton"
-                text: "Ok"
-                Layout.preferredWidth: 150
-                Layout.alignment: Qt.AlignHCenter
-                onClicked: infoBox.close()
-            }
-        }
     }
 
-    Popup {
+    WaitBox {
         id: waitBox
-        objectName: "waitBox"
-        parent: ApplicationWindow.overlay
-        x: 100
-        y: 100
-        width: 500
-        height: 200
-        modal: true
-        focus: true
-        closePolicy: Popup.NoAutoClose
-        // Opens and closes at once, so a quick final report always closes it.
-        enter: Transition {}
-        exit: Transition {}
-
-        ColumnLayout {
-            anchors.fill: parent
-
-            Label {
-                text: "Please wait ..."
-                font.bold: true
-            }
-            BusyIndicator {
-                Layout.alignment: Qt.AlignHCenter
-                running: waitBox.visible
-            }
-            Label {
-                objectName: "waitText"
-                text: waitText
-                Layout.fillWidth: true
-                Layout.fillHeight: true
-                horizontalAlignment: Text.AlignHCenter
-                wrapMode: Text.WordWrap
-            }
-        }
+        text: waitText
     }
 
-    Popup {
+    EraseCardsBox {
         id: eraseCardsBox
-        objectName: "eraseCardsBox"
-        parent: ApplicationWindow.overlay
-        x: 100
-        y: 100
-        width: 500
-        height: 200
-        modal: true
-        focus: true
-        closePolicy: Popup.NoAutoClose
-
-        ColumnLayout {
-            anchors.fill: parent
-
-            Label {
-                text: "Please check all that apply:"
-            }
-            CheckBox {
-                id: eraseCardsCheck
-                objectName: "eraseCardsCheck"
-                text: "Erase cards. This can't be undone."
-                checked: true
-            }
-            CheckBox {
-                id: syncConfigCheck
-                objectName: "syncConfigCheck"
-                text: "Write sync configuration files"
-                checked: true
-            }
-            RowLayout {
-                Layout.alignment: Qt.AlignHCenter
-
-                ActionButton {
-                    objectName: "eraseCardsConfirmButton"
-                    text: "Erase"
-                    destructive: true
-                    Layout.preferredWidth: 150
-                    onClicked: {
-                        eraseCardsClicked(eraseCardsCheck.checked, syncConfigCheck.checked)
-                        eraseCardsBox.close()
-                    }
-                }
-                Button {
-                    objectName: "eraseCardsCancelButton"
-                    text: "Cancel"
-                    Layout.preferredWidth: 150
-                    onClicked: eraseCardsBox.close()
-                }
-            }
-        }
+        onConfirmed: eraseCardsClicked(erase, writeSyncConfig)
     }
 
-    Popup {
+    EraseMemoryBox {
         id: eraseMemoryBox
-        objectName: "eraseMemoryBox"
-        parent: ApplicationWindow.overlay
-        x: 100
-        y: 100
-        width: 500
-        height: 200
-        modal: true
-        focus: true
-        closePolicy: Popup.NoAutoClose
-
-        ColumnLayout {
-            anchors.fill: parent
-
-            Label {
-                text: "Please check all that apply:"
-            }
-            CheckBox {
-                id: eraseMemoryCheck
-                objectName: "eraseMemoryCheck"
-                text: "Erase memory. This can't be undone."
-                checked: true
-            }
-            RowLayout {
-                Layout.alignment: Qt.AlignHCenter
-
-                ActionButton {
-                    objectName: "eraseMemoryConfirmButton"
-                    text: "Erase"
-                    destructive: true
-                    Layout.preferredWidth: 150
-                    onClicked: {
-                        eraseMemoryClicked(eraseMemoryCheck.checked)
-                        eraseMemoryBox.close()
-                    }
-                }
-                Button {
-                    objectName: "eraseMemoryCancelButton"
-                    text: "Cancel"
-                    Layout.preferredWidth: 150
-                    onClicked: {
-                        eraseMemoryClicked(false)
-                        eraseMemoryBox.close()
-                    }
-                }
-            }
-        }
+        onAnswered: eraseMemoryClicked(erase)
     }
 
     // ---- Calibration dialog ------------------------------------------------------
