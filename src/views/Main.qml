@@ -2,7 +2,6 @@ import QtQuick 2.7
 import QtQuick.Controls 2.2
 import QtQuick.Layouts 1.0
 import QtQuick.Window 2.2
-import QtQuick.Dialogs 1.2 as Dialogs
 
 ApplicationWindow {
     id: window
@@ -464,7 +463,7 @@ ApplicationWindow {
         if (dataCopying)
             return
         dataCopying = true
-        openFirmwareDialog()
+        fileChoosers.openFirmwareDialog()
     }
 
     function firmwareFileChosen(url) {
@@ -703,7 +702,7 @@ ApplicationWindow {
                 objectName: "card1BrowseButton"
                 text: "..."
                 Layout.preferredWidth: filesGrid.span(1)
-                onClicked: openSourceFolderDialog(1)
+                onClicked: fileChoosers.openSourceFolderDialog(1)
             }
 
             Label {
@@ -723,7 +722,7 @@ ApplicationWindow {
                 objectName: "card2BrowseButton"
                 text: "..."
                 Layout.preferredWidth: filesGrid.span(1)
-                onClicked: openSourceFolderDialog(2)
+                onClicked: fileChoosers.openSourceFolderDialog(2)
             }
 
             Label {
@@ -743,7 +742,7 @@ ApplicationWindow {
                 objectName: "card3BrowseButton"
                 text: "..."
                 Layout.preferredWidth: filesGrid.span(1)
-                onClicked: openSourceFolderDialog(3)
+                onClicked: fileChoosers.openSourceFolderDialog(3)
             }
 
             Item {
@@ -801,7 +800,7 @@ ApplicationWindow {
                 objectName: "filesDestinationBrowseButton"
                 text: "..."
                 Layout.preferredWidth: filesGrid.span(1)
-                onClicked: openDestinationFolderDialog(true)
+                onClicked: fileChoosers.openDestinationFolderDialog(true)
             }
 
             Label {
@@ -874,7 +873,7 @@ ApplicationWindow {
                 objectName: "templateBrowseButton"
                 text: "..."
                 Layout.preferredWidth: filesGrid.span(1)
-                onClicked: openTemplateDialog()
+                onClicked: fileChoosers.openTemplateDialog()
             }
 
             Item {
@@ -1083,7 +1082,7 @@ ApplicationWindow {
                 objectName: "dataDestinationBrowseButton"
                 text: "..."
                 Layout.preferredWidth: dataGrid.span(1)
-                onClicked: openDestinationFolderDialog(false)
+                onClicked: fileChoosers.openDestinationFolderDialog(false)
             }
 
             Label {
@@ -1542,107 +1541,19 @@ ApplicationWindow {
 
     // ---- File choosers -----------------------------------------------------------
 
-    // Made on first use: most runs never need them, and the built-in fallback
-    // dialogs are costly to create.
-    property QtObject sourceFolderDialog: null
-    property QtObject destinationFolderDialog: null
-    property QtObject templateDialog: null
-    property QtObject firmwareDialog: null
+    // Made on first use by the choosers.
+    property alias sourceFolderDialog: fileChoosers.sourceFolderDialog
+    property alias destinationFolderDialog: fileChoosers.destinationFolderDialog
+    property alias templateDialog: fileChoosers.templateDialog
+    property alias firmwareDialog: fileChoosers.firmwareDialog
 
-    function openSourceFolderDialog(card) {
-        if (sourceFolderDialog === null)
-            sourceFolderDialog = sourceFolderDialogComponent.createObject(window)
-        sourceFolderDialog.targetCard = card
-        sourceFolderDialog.open()
-    }
-
-    function openDestinationFolderDialog(forCopyFiles) {
-        if (destinationFolderDialog === null)
-            destinationFolderDialog = destinationFolderDialogComponent.createObject(window)
-        destinationFolderDialog.forCopyFiles = forCopyFiles
-        destinationFolderDialog.open()
-    }
-
-    function openTemplateDialog() {
-        if (templateDialog === null)
-            templateDialog = templateDialogComponent.createObject(window)
-        templateDialog.open()
-    }
-
-    function openFirmwareDialog() {
-        if (firmwareDialog === null)
-            firmwareDialog = firmwareDialogComponent.createObject(window)
-        firmwareDialog.open()
-    }
-
-    Component {
-        id: sourceFolderDialogComponent
-
-        Dialogs.FileDialog {
-            property int targetCard: 1
-
-            objectName: "sourceFolderDialog"
-            title: "Choose a directory"
-            modality: Qt.WindowModal
-            selectFolder: true
-            selectExisting: false
-            selectMultiple: false
-            sidebarVisible: true
-            folder: shortcuts.desktop
-            onAccepted: sourceFolderChosen(targetCard, fileUrl)
-        }
-    }
-
-    Component {
-        id: destinationFolderDialogComponent
-
-        Dialogs.FileDialog {
-            property bool forCopyFiles: true
-
-            objectName: "destinationFolderDialog"
-            title: "Choose the target directory"
-            modality: Qt.WindowModal
-            selectFolder: true
-            selectExisting: false
-            selectMultiple: false
-            sidebarVisible: true
-            folder: shortcuts.movies
-            onAccepted: destinationFolderChosen(forCopyFiles, fileUrl)
-        }
-    }
-
-    Component {
-        id: templateDialogComponent
-
-        Dialogs.FileDialog {
-            objectName: "templateDialog"
-            title: "Select a stitching template"
-            modality: Qt.WindowModal
-            selectFolder: false
-            selectExisting: true
-            selectMultiple: false
-            sidebarVisible: true
-            folder: shortcuts.movies
-            nameFilters: ["Autopano Project Template (*.kava)"]
-            onAccepted: templateFileChosen(fileUrl)
-        }
-    }
-
-    Component {
-        id: firmwareDialogComponent
-
-        Dialogs.FileDialog {
-            objectName: "firmwareDialog"
-            title: "Please select the new firmware file"
-            modality: Qt.WindowModal
-            selectFolder: false
-            selectExisting: true
-            selectMultiple: false
-            sidebarVisible: true
-            folder: shortcuts.documents
-            nameFilters: ["Pelorin Firmware (*.hex)"]
-            onAccepted: firmwareFileChosen(fileUrl)
-            onRejected: firmwareFileRejected()
-        }
+    FileChoosers {
+        id: fileChoosers
+        dialogParent: window
+        onSourceFolderAccepted: window.sourceFolderChosen(card, fileUrl)
+        onDestinationFolderAccepted: window.destinationFolderChosen(forCopyFiles, fileUrl)
+        onTemplateFileAccepted: window.templateFileChosen(fileUrl)
+        onFirmwareFileAccepted: window.firmwareFileChosen(fileUrl)
+        onFirmwareFileRejected: window.firmwareFileRejected()
     }
 }
