@@ -177,11 +177,11 @@ ApplicationWindow {
             if (k.indexOf("QVK") < 0 && v.indexOf("QVK") < 0)
                 continue
             if (k.endsWith("1") || v.endsWith("1"))
-                card1List.currentIndex = j
+                copyFilesPage.card1List.currentIndex = j
             else if (k.endsWith("2") || v.endsWith("2"))
-                card2List.currentIndex = j
+                copyFilesPage.card2List.currentIndex = j
             else if (k.endsWith("3") || v.endsWith("3"))
-                card3List.currentIndex = j
+                copyFilesPage.card3List.currentIndex = j
         }
     }
 
@@ -191,26 +191,28 @@ ApplicationWindow {
         for (var i = 0; i < templates.length; ++i)
             templateModel.append({ "key": textOf(templates[i].key), "value": textOf(templates[i].value) })
         if (templateModel.count > 0)
-            templateList.currentIndex = 0
+            copyFilesPage.templateList.currentIndex = 0
     }
 
     function refreshDestination() {
         var location = textOf(appController.getMoviesLocation())
-        filesDestinationField.text = location
+        copyFilesPage.filesDestinationField.text = location
         dataDestinationField.text = location
     }
 
     function readyToCopyFiles() {
         if (cardOneCopying || cardTwoCopying || cardThreeCopying)
             return false
-        return hasSelection(card1List) && hasSelection(card2List) && hasSelection(card3List)
-                && filesDestinationField.text !== ""
+        var page = copyFilesPage
+        return hasSelection(page.card1List) && hasSelection(page.card2List)
+                && hasSelection(page.card3List) && page.filesDestinationField.text !== ""
     }
 
     function readyToEraseCards() {
         if (cardOneCopying || cardTwoCopying || cardThreeCopying)
             return false
-        return hasSelection(card1List) || hasSelection(card2List) || hasSelection(card3List)
+        var page = copyFilesPage
+        return hasSelection(page.card1List) || hasSelection(page.card2List) || hasSelection(page.card3List)
     }
 
     function copyFilesClicked() {
@@ -219,20 +221,23 @@ ApplicationWindow {
         cardOneCopying = true
         cardTwoCopying = true
         cardThreeCopying = true
-        copyFiles(selectedKey(card1List), selectedKey(card2List), selectedKey(card3List),
-                  filesDestinationField.text, selectedKey(templateList), projectNameField.text)
+        var page = copyFilesPage
+        copyFiles(selectedKey(page.card1List), selectedKey(page.card2List), selectedKey(page.card3List),
+                  page.filesDestinationField.text, selectedKey(page.templateList), page.projectNameField.text)
     }
 
     function eraseCardsClicked(eraseCardsChecked, createSyncConfigChecked) {
         if (!readyToEraseCards())
             return
-        eraseCards(selectedKey(card1List), selectedKey(card2List), selectedKey(card3List),
+        var page = copyFilesPage
+        eraseCards(selectedKey(page.card1List), selectedKey(page.card2List), selectedKey(page.card3List),
                    eraseCardsChecked === true, createSyncConfigChecked === true)
     }
 
     function updateCardProgress(cardNumber, from, to, value, text) {
         var card = Number(cardNumber)
-        var bar = card === 1 ? card1Bar : card === 2 ? card2Bar : card === 3 ? card3Bar : null
+        var page = copyFilesPage
+        var bar = card === 1 ? page.card1Bar : card === 2 ? page.card2Bar : card === 3 ? page.card3Bar : null
         if (bar === null)
             return
         bar.from = Number(from)
@@ -252,7 +257,7 @@ ApplicationWindow {
     // showing what they showed.
     function sourceFolderChosen(card, url) {
         var path = urlToPath(url)
-        var lists = [card1List, card2List, card3List]
+        var lists = [copyFilesPage.card1List, copyFilesPage.card2List, copyFilesPage.card3List]
         var before = lists.map(function (list) { return list.currentIndex })
         var list = drives.slice()
         list.unshift({ "key": path, "value": path })
@@ -265,7 +270,7 @@ ApplicationWindow {
     function destinationFolderChosen(forCopyFiles, url) {
         var path = urlToPath(url)
         if (forCopyFiles)
-            filesDestinationField.text = path
+            copyFilesPage.filesDestinationField.text = path
         dataDestinationField.text = path
     }
 
@@ -275,7 +280,7 @@ ApplicationWindow {
         list.unshift({ "key": path, "value": path })
         templates = list
         templateModel.insert(0, { "key": path, "value": path })
-        templateList.currentIndex = 0
+        copyFilesPage.templateList.currentIndex = 0
     }
 
     // ---- Copy Data -----------------------------------------------------------
@@ -649,325 +654,29 @@ ApplicationWindow {
 
     // ---- Tab "Copy Files" ----------------------------------------------------
 
-    Item {
+    CopyFilesPage {
         id: copyFilesPage
-        objectName: "copyFilesPage"
         anchors.fill: parent
         visible: tabBar.currentIndex === 0
-
-        GridLayout {
-            id: filesGrid
-
-            readonly property real columnWidth: width / 6 - columnSpacing
-            readonly property real rowUnit: height / 20 - rowSpacing
-            function span(n) {
-                return Math.max(0, n * columnWidth + (n - 1) * columnSpacing)
-            }
-
-            anchors.fill: parent
-            anchors.margins: 10
-            columns: 6
-            columnSpacing: 10
-            rowSpacing: 8
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.preferredHeight: 10
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Source:"
-                font.bold: true
-            }
-            Item {
-                Layout.columnSpan: 5
-                Layout.preferredWidth: filesGrid.span(5)
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Card 1"
-            }
-            ComboBox {
-                id: card1List
-                objectName: "card1List"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                model: driveModel
-                textRole: "value"
-                currentIndex: -1
-            }
-            Button {
-                objectName: "card1BrowseButton"
-                text: "..."
-                Layout.preferredWidth: filesGrid.span(1)
-                onClicked: fileChoosers.openSourceFolderDialog(1)
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Card 2"
-            }
-            ComboBox {
-                id: card2List
-                objectName: "card2List"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                model: driveModel
-                textRole: "value"
-                currentIndex: -1
-            }
-            Button {
-                objectName: "card2BrowseButton"
-                text: "..."
-                Layout.preferredWidth: filesGrid.span(1)
-                onClicked: fileChoosers.openSourceFolderDialog(2)
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Card 3"
-            }
-            ComboBox {
-                id: card3List
-                objectName: "card3List"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                model: driveModel
-                textRole: "value"
-                currentIndex: -1
-            }
-            Button {
-                objectName: "card3BrowseButton"
-                text: "..."
-                Layout.preferredWidth: filesGrid.span(1)
-                onClicked: fileChoosers.openSourceFolderDialog(3)
-            }
-
-            Item {
-                Layout.preferredWidth: filesGrid.span(1)
-            }
-            Button {
-                objectName: "refreshCardsButton"
-                text: "Refresh Cards"
-                Layout.columnSpan: 2
-                Layout.preferredWidth: filesGrid.span(2)
-                onClicked: refreshDrives()
-            }
-            ActionButton {
-                objectName: "eraseCardsButton"
-                text: "Erase Cards"
-                destructive: true
-                Layout.columnSpan: 2
-                Layout.preferredWidth: filesGrid.span(2)
-                enabled: readyToEraseCards()
-                onClicked: eraseCardsBox.open()
-            }
-            Item {
-                Layout.preferredWidth: filesGrid.span(1)
-            }
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.preferredHeight: 10
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Destination:"
-                font.bold: true
-            }
-            Item {
-                Layout.columnSpan: 5
-                Layout.preferredWidth: filesGrid.span(5)
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Folder"
-            }
-            InputField {
-                id: filesDestinationField
-                objectName: "filesDestinationField"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                Layout.preferredHeight: filesGrid.rowUnit
-                // The Copy Data tab follows; edits there do not come back.
-                Keys.onReleased: dataDestinationField.text = text
-            }
-            Button {
-                objectName: "filesDestinationBrowseButton"
-                text: "..."
-                Layout.preferredWidth: filesGrid.span(1)
-                onClicked: fileChoosers.openDestinationFolderDialog(true)
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Project Name"
-            }
-            InputField {
-                id: projectNameField
-                objectName: "projectNameField"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                Layout.preferredHeight: filesGrid.rowUnit
-                Keys.onReleased: dataProjectNameField.text = text
-            }
-            Item {
-                Layout.preferredWidth: filesGrid.span(1)
-            }
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.preferredHeight: 10
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Stitching:"
-                font.bold: true
-            }
-            Item {
-                Layout.columnSpan: 5
-                Layout.preferredWidth: filesGrid.span(5)
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Camera Angles"
-            }
-            Label {
-                objectName: "angleModeText"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                text: textOf(settings["OverwriteAngles"]) === "1"
-                      ? "Overwrite camera angles in template."
-                      : "Use camera angles from template."
-            }
-            Button {
-                objectName: "changeAnglesButton"
-                text: "Change"
-                Layout.preferredWidth: filesGrid.span(1)
-                onClicked: {
-                    loadStitchSettings()
-                    calibrationDialog.open()
-                }
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Template"
-            }
-            ComboBox {
-                id: templateList
-                objectName: "templateList"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                model: templateModel
-                textRole: "value"
-                currentIndex: -1
-            }
-            Button {
-                objectName: "templateBrowseButton"
-                text: "..."
-                Layout.preferredWidth: filesGrid.span(1)
-                onClicked: fileChoosers.openTemplateDialog()
-            }
-
-            Item {
-                Layout.preferredWidth: filesGrid.span(1)
-            }
-            Button {
-                objectName: "refreshTemplatesButton"
-                text: "Refresh Templates"
-                Layout.columnSpan: 2
-                Layout.preferredWidth: filesGrid.span(2)
-                onClicked: loadTemplates()
-            }
-            ActionButton {
-                objectName: "copyFilesButton"
-                text: "Copy Files"
-                Layout.columnSpan: 2
-                Layout.preferredWidth: filesGrid.span(2)
-                enabled: readyToCopyFiles()
-                onClicked: copyFilesClicked()
-            }
-            Item {
-                Layout.preferredWidth: filesGrid.span(1)
-            }
-
-            Repeater {
-                model: 6
-                Item {
-                    Layout.preferredWidth: filesGrid.span(1)
-                    Layout.preferredHeight: 2
-                }
-            }
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.preferredHeight: 10
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Progress:"
-                font.bold: true
-            }
-            Item {
-                Layout.columnSpan: 5
-                Layout.preferredWidth: filesGrid.span(5)
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Card 1"
-                Layout.preferredHeight: 35
-                verticalAlignment: Text.AlignVCenter
-            }
-            StatusProgressBar {
-                id: card1Bar
-                objectName: "card1Progress"
-                Layout.columnSpan: 5
-                Layout.fillWidth: true
-                Layout.preferredHeight: 35
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Card 2"
-                Layout.preferredHeight: 35
-                verticalAlignment: Text.AlignVCenter
-            }
-            StatusProgressBar {
-                id: card2Bar
-                objectName: "card2Progress"
-                Layout.columnSpan: 5
-                Layout.fillWidth: true
-                Layout.preferredHeight: 35
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Card 3"
-                Layout.preferredHeight: 35
-                verticalAlignment: Text.AlignVCenter
-            }
-            StatusProgressBar {
-                id: card3Bar
-                objectName: "card3Progress"
-                Layout.columnSpan: 5
-                Layout.fillWidth: true
-                Layout.preferredHeight: 35
-            }
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.fillHeight: true
-            }
+        cardChoices: driveModel
+        templateChoices: templateModel
+        copyFilesReady: readyToCopyFiles()
+        eraseCardsReady: readyToEraseCards()
+        overwriteAngles: textOf(settings["OverwriteAngles"]) === "1"
+        onSourceFolderRequested: fileChoosers.openSourceFolderDialog(card)
+        onRefreshCardsRequested: refreshDrives()
+        onEraseCardsRequested: eraseCardsBox.open()
+        onDestinationFolderRequested: fileChoosers.openDestinationFolderDialog(true)
+        // The "Copy Data" tab follows; edits there do not come back.
+        onDestinationEdited: dataDestinationField.text = folder
+        onProjectNameEdited: dataProjectNameField.text = name
+        onChangeAnglesRequested: {
+            loadStitchSettings()
+            calibrationDialog.open()
         }
+        onTemplateFileRequested: fileChoosers.openTemplateDialog()
+        onRefreshTemplatesRequested: loadTemplates()
+        onCopyFilesRequested: copyFilesClicked()
     }
 
     // ---- Tab "Copy Data" -------------------------------------------------------
