@@ -197,7 +197,7 @@ ApplicationWindow {
     function refreshDestination() {
         var location = textOf(appController.getMoviesLocation())
         copyFilesPage.filesDestinationField.text = location
-        dataDestinationField.text = location
+        copyDataPage.dataDestinationField.text = location
     }
 
     function readyToCopyFiles() {
@@ -271,7 +271,7 @@ ApplicationWindow {
         var path = urlToPath(url)
         if (forCopyFiles)
             copyFilesPage.filesDestinationField.text = path
-        dataDestinationField.text = path
+        copyDataPage.dataDestinationField.text = path
     }
 
     function templateFileChosen(url) {
@@ -311,15 +311,15 @@ ApplicationWindow {
                 preselect = k
         }
         if (preselect >= 0) {
-            dataDeviceList.currentIndex = preselect
+            copyDataPage.dataDeviceList.currentIndex = preselect
             settingsDeviceList.currentIndex = preselect
         }
     }
 
     function getSelectedDataDeviceName() {
-        if (!hasSelection(dataDeviceList))
+        if (!hasSelection(copyDataPage.dataDeviceList))
             return ""
-        var name = selectedKey(dataDeviceList)
+        var name = selectedKey(copyDataPage.dataDeviceList)
         appController.setPort(name)
         return name
     }
@@ -327,20 +327,21 @@ ApplicationWindow {
     function readyToCopyData() {
         if (dataCopying)
             return false
-        return hasSelection(dataDeviceList) && dataDestinationField.text !== ""
+        return hasSelection(copyDataPage.dataDeviceList) && copyDataPage.dataDestinationField.text !== ""
     }
 
     function readyToEraseMemory() {
         if (dataCopying)
             return false
-        return hasSelection(dataDeviceList)
+        return hasSelection(copyDataPage.dataDeviceList)
     }
 
     function copyDataClicked() {
         if (!readyToCopyData())
             return
         dataCopying = true
-        copyData(getSelectedDataDeviceName(), dataDestinationField.text, dataProjectNameField.text)
+        copyData(getSelectedDataDeviceName(), copyDataPage.dataDestinationField.text,
+                 copyDataPage.dataProjectNameField.text)
     }
 
     function eraseMemoryClicked(eraseMemoryChecked) {
@@ -353,7 +354,7 @@ ApplicationWindow {
     }
 
     function updateDataProgress(from, to, value, text) {
-        showControllerProgress(dataBar, from, to, value, text)
+        showControllerProgress(copyDataPage.dataBar, from, to, value, text)
     }
 
     // ---- Settings ----------------------------------------------------------
@@ -668,8 +669,8 @@ ApplicationWindow {
         onEraseCardsRequested: eraseCardsBox.open()
         onDestinationFolderRequested: fileChoosers.openDestinationFolderDialog(true)
         // The "Copy Data" tab follows; edits there do not come back.
-        onDestinationEdited: dataDestinationField.text = folder
-        onProjectNameEdited: dataProjectNameField.text = name
+        onDestinationEdited: copyDataPage.dataDestinationField.text = folder
+        onProjectNameEdited: copyDataPage.dataProjectNameField.text = name
         onChangeAnglesRequested: {
             loadStitchSettings()
             calibrationDialog.open()
@@ -681,194 +682,18 @@ ApplicationWindow {
 
     // ---- Tab "Copy Data" -------------------------------------------------------
 
-    Item {
+    CopyDataPage {
         id: copyDataPage
-        objectName: "copyDataPage"
         anchors.fill: parent
         visible: tabBar.currentIndex === 1
-
-        GridLayout {
-            id: dataGrid
-
-            readonly property real columnWidth: width / 6 - columnSpacing
-            readonly property real rowUnit: height / 14 - rowSpacing
-            function span(n) {
-                return Math.max(0, n * columnWidth + (n - 1) * columnSpacing)
-            }
-
-            anchors.fill: parent
-            anchors.margins: 10
-            columns: 6
-            columnSpacing: 10
-            rowSpacing: 10
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.preferredHeight: 10
-            }
-
-            Label {
-                Layout.preferredWidth: dataGrid.span(1)
-                text: "Connection:"
-                font.bold: true
-            }
-            Item {
-                Layout.columnSpan: 5
-                Layout.preferredWidth: dataGrid.span(5)
-            }
-
-            Label {
-                text: "Device"
-                Layout.preferredWidth: dataGrid.span(1)
-            }
-            ComboBox {
-                id: dataDeviceList
-                objectName: "dataDeviceList"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                model: deviceModel
-                textRole: "value"
-                currentIndex: -1
-            }
-            Item {
-                Layout.preferredWidth: dataGrid.span(1)
-            }
-
-            Item {
-                Layout.preferredWidth: dataGrid.span(1)
-            }
-            Button {
-                objectName: "dataRefreshDevicesButton"
-                text: "Refresh Devices"
-                Layout.columnSpan: 2
-                Layout.preferredWidth: dataGrid.span(2)
-                onClicked: refreshDevices()
-            }
-            Item {
-                Layout.columnSpan: 3
-                Layout.preferredWidth: dataGrid.span(3)
-            }
-
-            Item {
-                Layout.preferredWidth: dataGrid.span(1)
-                Layout.preferredHeight: 10
-            }
-            Label {
-                objectName: "dataHintText"
-                Layout.columnSpan: 5
-                Layout.fillWidth: true
-                wrapMode: Text.WordWrap
-                text: readyToReadSettings() ? "" : "Please connect the camera with a Micro-USB cable and tap the record button twice."
-            }
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.preferredHeight: 10
-            }
-
-            Label {
-                Layout.preferredWidth: dataGrid.span(1)
-                text: "Destination:"
-                font.bold: true
-            }
-            Item {
-                Layout.columnSpan: 5
-                Layout.preferredWidth: dataGrid.span(5)
-            }
-
-            Label {
-                Layout.preferredWidth: dataGrid.span(1)
-                text: "Folder"
-            }
-            InputField {
-                id: dataDestinationField
-                objectName: "dataDestinationField"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                Layout.preferredHeight: dataGrid.rowUnit
-            }
-            Button {
-                objectName: "dataDestinationBrowseButton"
-                text: "..."
-                Layout.preferredWidth: dataGrid.span(1)
-                onClicked: fileChoosers.openDestinationFolderDialog(false)
-            }
-
-            Label {
-                Layout.preferredWidth: dataGrid.span(1)
-                text: "Project Name"
-            }
-            InputField {
-                id: dataProjectNameField
-                objectName: "dataProjectNameField"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                Layout.preferredHeight: dataGrid.rowUnit
-            }
-            Item {
-                Layout.preferredWidth: dataGrid.span(1)
-            }
-
-            Item {
-                Layout.preferredWidth: dataGrid.span(1)
-            }
-            ActionButton {
-                objectName: "copyDataButton"
-                text: "Copy Data"
-                Layout.columnSpan: 2
-                Layout.preferredWidth: dataGrid.span(2)
-                enabled: readyToCopyData()
-                onClicked: copyDataClicked()
-            }
-            ActionButton {
-                objectName: "eraseMemoryButton"
-                text: "Erase Memory"
-                destructive: true
-                Layout.columnSpan: 2
-                Layout.preferredWidth: dataGrid.span(2)
-                enabled: readyToEraseMemory()
-                onClicked: eraseMemoryBox.open()
-            }
-            Item {
-                Layout.preferredWidth: dataGrid.span(1)
-            }
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.preferredHeight: 10
-            }
-
-            Label {
-                Layout.preferredWidth: dataGrid.span(1)
-                text: "Progress:"
-                font.bold: true
-                Layout.preferredHeight: dataGrid.rowUnit
-                verticalAlignment: Text.AlignBottom
-            }
-            Item {
-                Layout.columnSpan: 5
-                Layout.preferredWidth: dataGrid.span(5)
-            }
-
-            Label {
-                Layout.preferredWidth: dataGrid.span(1)
-                text: "Data"
-                Layout.preferredHeight: 35
-                verticalAlignment: Text.AlignVCenter
-            }
-            StatusProgressBar {
-                id: dataBar
-                objectName: "dataProgress"
-                Layout.columnSpan: 5
-                Layout.fillWidth: true
-                Layout.preferredHeight: 35
-            }
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.fillHeight: true
-            }
-        }
+        deviceChoices: deviceModel
+        copyDataReady: readyToCopyData()
+        eraseMemoryReady: readyToEraseMemory()
+        unitReady: readyToReadSettings()
+        onRefreshDevicesRequested: refreshDevices()
+        onDestinationFolderRequested: fileChoosers.openDestinationFolderDialog(false)
+        onCopyDataRequested: copyDataClicked()
+        onEraseMemoryRequested: eraseMemoryBox.open()
     }
 
     // ---- Tab "Settings" --------------------------------------------------------
