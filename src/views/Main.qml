@@ -312,7 +312,7 @@ ApplicationWindow {
         }
         if (preselect >= 0) {
             copyDataPage.dataDeviceList.currentIndex = preselect
-            settingsDeviceList.currentIndex = preselect
+            settingsPage.settingsDeviceList.currentIndex = preselect
         }
     }
 
@@ -360,31 +360,31 @@ ApplicationWindow {
     // ---- Settings ----------------------------------------------------------
 
     function getSelectedSettingsDeviceName() {
-        if (!hasSelection(settingsDeviceList))
+        if (!hasSelection(settingsPage.settingsDeviceList))
             return ""
-        var name = selectedKey(settingsDeviceList)
+        var name = selectedKey(settingsPage.settingsDeviceList)
         appController.setPort(name)
         return name
     }
 
     function readyToReadSettings() {
-        return !dataCopying && hasSelection(settingsDeviceList)
+        return !dataCopying && hasSelection(settingsPage.settingsDeviceList)
     }
 
     function readyToSaveCameraSettings() {
-        return !dataCopying && hasSelection(settingsDeviceList)
+        return !dataCopying && hasSelection(settingsPage.settingsDeviceList)
     }
 
     function readyToResetCameraSettings() {
-        return !dataCopying && hasSelection(settingsDeviceList)
+        return !dataCopying && hasSelection(settingsPage.settingsDeviceList)
     }
 
     function readyToUpdateFirmware() {
-        return !dataCopying && hasSelection(settingsDeviceList)
+        return !dataCopying && hasSelection(settingsPage.settingsDeviceList)
     }
 
     function getSelectedE1Firmware() {
-        switch (e1FirmwareList.currentIndex) {
+        switch (settingsPage.e1FirmwareList.currentIndex) {
         case 0:
             return 26
         case 1:
@@ -399,13 +399,13 @@ ApplicationWindow {
     function setE1Firmware(version) {
         switch (Number(version)) {
         case 26:
-            e1FirmwareList.currentIndex = 0
+            settingsPage.e1FirmwareList.currentIndex = 0
             break
         case 29:
-            e1FirmwareList.currentIndex = 1
+            settingsPage.e1FirmwareList.currentIndex = 1
             break
         case 30:
-            e1FirmwareList.currentIndex = 2
+            settingsPage.e1FirmwareList.currentIndex = 2
             break
         default:
             break
@@ -428,9 +428,10 @@ ApplicationWindow {
         waitText = ""
         waitBox.open()
         // The slider values go out as they are, not cut to what the texts show.
-        saveCameraSettings(getSelectedSettingsDeviceName(), dateTimeField.text,
-                           recordLedBox.checked ? 1 : 0, videoIntervalSlider.value,
-                           photoIntervalSlider.value, photoTimeoutSlider.value,
+        var page = settingsPage
+        saveCameraSettings(getSelectedSettingsDeviceName(), page.dateTimeField.text,
+                           page.recordLedBox.checked ? 1 : 0, page.videoIntervalSlider.value,
+                           page.photoIntervalSlider.value, page.photoTimeoutSlider.value,
                            getSelectedE1Firmware())
     }
 
@@ -445,24 +446,25 @@ ApplicationWindow {
 
     function updateCameraSettings(firmware, battery, date, recLedOn, loggingInterval, timelapseInterval, timelapseTimeout, e1FirmwareVersion) {
         dataCopying = false
-        firmwareText.text = textOf(firmware)
-        batteryText.text = textOf(battery)
-        dateTimeField.text = textOf(date)
-        recordLedBox.checked = recLedOn === 1
-        videoIntervalSlider.value = Number(loggingInterval)
-        photoIntervalSlider.value = Number(timelapseInterval)
-        photoTimeoutSlider.value = Number(timelapseTimeout)
+        var page = settingsPage
+        page.firmwareText.text = textOf(firmware)
+        page.batteryText.text = textOf(battery)
+        page.dateTimeField.text = textOf(date)
+        page.recordLedBox.checked = recLedOn === 1
+        page.videoIntervalSlider.value = Number(loggingInterval)
+        page.photoIntervalSlider.value = Number(timelapseInterval)
+        page.photoTimeoutSlider.value = Number(timelapseTimeout)
         setE1Firmware(e1FirmwareVersion)
         if (waitBox.visible)
             waitBox.close()
     }
 
     function updateCameraSettingsProgress(from, to, value, text) {
-        showControllerProgress(settingsBar, from, to, value, text)
+        showControllerProgress(settingsPage.settingsBar, from, to, value, text)
     }
 
     function updateFirmwareProgress(from, to, value, text) {
-        showControllerProgress(settingsBar, from, to, value, text)
+        showControllerProgress(settingsPage.settingsBar, from, to, value, text)
     }
 
     function updateFirmwareClicked() {
@@ -698,348 +700,20 @@ ApplicationWindow {
 
     // ---- Tab "Settings" --------------------------------------------------------
 
-    Item {
+    SettingsPage {
         id: settingsPage
-        objectName: "settingsPage"
         anchors.fill: parent
         visible: tabBar.currentIndex === 2
-
-        GridLayout {
-            id: settingsGrid
-
-            readonly property real columnWidth: width / 6 - columnSpacing
-            readonly property real rowUnit: height / 14 - rowSpacing
-            // Compact rows, so that every row of the tab fits the window.
-            readonly property real controlHeight: Math.min(rowUnit, 40)
-            function span(n) {
-                return Math.max(0, n * columnWidth + (n - 1) * columnSpacing)
-            }
-
-            anchors.fill: parent
-            anchors.margins: 10
-            columns: 6
-            columnSpacing: 10
-            rowSpacing: 10
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.preferredHeight: 10
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Camera Device:"
-                font.bold: true
-            }
-            Item {
-                Layout.columnSpan: 5
-                Layout.preferredWidth: settingsGrid.span(5)
-            }
-
-            Label {
-                text: "Port"
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-            ComboBox {
-                id: settingsDeviceList
-                objectName: "settingsDeviceList"
-                Layout.preferredHeight: 44
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                model: deviceModel
-                textRole: "value"
-                currentIndex: -1
-            }
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-            Button {
-                objectName: "settingsRefreshDevicesButton"
-                text: "Refresh Devices"
-                Layout.preferredHeight: 44
-                Layout.columnSpan: 2
-                Layout.preferredWidth: settingsGrid.span(2)
-                onClicked: refreshDevices()
-            }
-            Button {
-                objectName: "connectButton"
-                text: "Connect"
-                Layout.preferredHeight: 44
-                Layout.columnSpan: 2
-                Layout.preferredWidth: settingsGrid.span(2)
-                enabled: readyToReadSettings()
-                onClicked: connectButtonClicked()
-            }
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-                Layout.preferredHeight: 10
-            }
-            Label {
-                objectName: "settingsHintText"
-                Layout.columnSpan: 5
-                Layout.fillWidth: true
-                wrapMode: Text.WordWrap
-                text: readyToReadSettings() ? "" : "Please connect the camera with a Micro-USB cable and tap the record button twice."
-            }
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.preferredHeight: 10
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Camera Settings:"
-                font.bold: true
-                Layout.preferredHeight: 30
-                verticalAlignment: Text.AlignVCenter
-            }
-            Item {
-                Layout.columnSpan: 5
-                Layout.preferredWidth: settingsGrid.span(5)
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Firmware:"
-                Layout.preferredHeight: 26
-                verticalAlignment: Text.AlignVCenter
-            }
-            Label {
-                id: firmwareText
-                objectName: "firmwareText"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                text: "-"
-            }
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Battery:"
-                Layout.preferredHeight: 26
-                verticalAlignment: Text.AlignVCenter
-            }
-            Label {
-                id: batteryText
-                objectName: "batteryText"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                text: "-"
-            }
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Date/Time"
-            }
-            InputField {
-                id: dateTimeField
-                objectName: "dateTimeField"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                Layout.preferredHeight: settingsGrid.controlHeight
-            }
-            Button {
-                objectName: "nowButton"
-                text: "Now"
-                Layout.preferredHeight: 44
-                Layout.preferredWidth: settingsGrid.span(1)
-                onClicked: dateTimeField.text = Qt.formatDateTime(new Date(), "yyyy-MM-dd hh:mm:ss")
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Record LED"
-            }
-            CheckBox {
-                id: recordLedBox
-                objectName: "recordLedBox"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                Layout.preferredHeight: settingsGrid.controlHeight
-                text: "LED is on while recording"
-                checked: true
-            }
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Video interval"
-            }
-            Slider {
-                id: videoIntervalSlider
-                objectName: "videoIntervalSlider"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                Layout.preferredHeight: settingsGrid.controlHeight
-                from: 0.2
-                to: 10
-                value: 1
-                stepSize: 0.1
-                snapMode: Slider.NoSnap
-            }
-            Label {
-                objectName: "videoIntervalText"
-                Layout.preferredWidth: settingsGrid.span(1)
-                horizontalAlignment: Text.AlignRight
-                text: videoIntervalSlider.value.toFixed(1) + " seconds"
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Photo interval"
-            }
-            Slider {
-                id: photoIntervalSlider
-                objectName: "photoIntervalSlider"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                Layout.preferredHeight: settingsGrid.controlHeight
-                from: 5
-                to: 120
-                value: 5
-                stepSize: 1
-                snapMode: Slider.SnapAlways
-            }
-            Label {
-                objectName: "photoIntervalText"
-                Layout.preferredWidth: settingsGrid.span(1)
-                horizontalAlignment: Text.AlignRight
-                text: photoIntervalSlider.value.toFixed(0) + " seconds"
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Photo timeout"
-            }
-            Slider {
-                id: photoTimeoutSlider
-                objectName: "photoTimeoutSlider"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                Layout.preferredHeight: settingsGrid.controlHeight
-                from: 5
-                to: 360
-                value: 90
-                stepSize: 5
-                snapMode: Slider.NoSnap
-            }
-            Label {
-                objectName: "photoTimeoutText"
-                Layout.preferredWidth: settingsGrid.span(1)
-                horizontalAlignment: Text.AlignRight
-                text: photoTimeoutSlider.value.toFixed(0) + " minutes"
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "E1 Firmware"
-            }
-            ComboBox {
-                id: e1FirmwareList
-                objectName: "e1FirmwareList"
-                Layout.preferredHeight: 44
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                model: ["0.26", "0.29", "0.30 (in beta, not officially supported)"]
-                currentIndex: 0
-            }
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-            Button {
-                objectName: "saveSettingsButton"
-                text: "Save Settings"
-                Layout.preferredHeight: 44
-                Layout.columnSpan: 2
-                Layout.preferredWidth: settingsGrid.span(2)
-                enabled: readyToSaveCameraSettings()
-                onClicked: saveCameraSettingsClicked()
-            }
-            ActionButton {
-                objectName: "resetSettingsButton"
-                text: "Reset Settings"
-                destructive: true
-                Layout.preferredHeight: 44
-                Layout.columnSpan: 2
-                Layout.preferredWidth: settingsGrid.span(2)
-                enabled: readyToResetCameraSettings()
-                onClicked: resetCameraSettingsClicked()
-            }
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-            Button {
-                objectName: "updateFirmwareButton"
-                text: "Update Firmware"
-                Layout.preferredHeight: 44
-                Layout.columnSpan: 2
-                Layout.preferredWidth: settingsGrid.span(2)
-                enabled: readyToUpdateFirmware()
-                onClicked: updateFirmwareClicked()
-            }
-            Item {
-                Layout.columnSpan: 3
-                Layout.preferredWidth: settingsGrid.span(3)
-            }
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.preferredHeight: 10
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Progress:"
-                font.bold: true
-            }
-            Item {
-                Layout.columnSpan: 5
-                Layout.preferredWidth: settingsGrid.span(5)
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Settings"
-                Layout.preferredHeight: 35
-                verticalAlignment: Text.AlignVCenter
-            }
-            StatusProgressBar {
-                id: settingsBar
-                objectName: "settingsProgress"
-                Layout.columnSpan: 5
-                Layout.fillWidth: true
-                Layout.preferredHeight: 35
-            }
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.fillHeight: true
-            }
-        }
+        deviceChoices: deviceModel
+        connectReady: readyToReadSettings()
+        saveReady: readyToSaveCameraSettings()
+        resetReady: readyToResetCameraSettings()
+        updateFirmwareReady: readyToUpdateFirmware()
+        onRefreshDevicesRequested: refreshDevices()
+        onConnectRequested: connectButtonClicked()
+        onSaveRequested: saveCameraSettingsClicked()
+        onResetRequested: resetCameraSettingsClicked()
+        onUpdateFirmwareRequested: updateFirmwareClicked()
     }
 
     // ---- Boxes -----------------------------------------------------------------
