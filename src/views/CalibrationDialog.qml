@@ -7,16 +7,36 @@ import QtQuick.Layouts 1.0
 Popup {
     id: dialog
 
-    // The serial to look up and the choices, read and written by the window.
-    property alias serialField: serialField
-    property alias radiansBox: radiansBox
-    property alias overwriteBox: overwriteBox
+    // The serial number to download the values for.
+    property alias serial: serialField.text
+
+    // What "Defaults" fills in.
+    readonly property var defaults: ({
+            "Camera1Yaw": "0",
+            "Camera2Yaw": "120",
+            "Camera3Yaw": "-120",
+            "Camera1Pitch": "0",
+            "Camera2Pitch": "0",
+            "Camera3Pitch": "0",
+            "Camera1Roll": "-90",
+            "Camera2Roll": "-90",
+            "Camera3Roll": "-90",
+            "Camera1OffsetX": "-20",
+            "Camera2OffsetX": "-20",
+            "Camera3OffsetX": "-20",
+            "Camera1OffsetY": "0",
+            "Camera2OffsetY": "0",
+            "Camera3OffsetY": "0"
+        })
 
     signal downloadRequested
-    signal defaultsRequested
     signal resetRequested
     // Sent before the dialog closes itself.
     signal saveRequested
+
+    function textOf(value) {
+        return value === undefined || value === null ? "" : String(value)
+    }
 
     // The value fields, each tied to its settings key.
     function fields() {
@@ -25,6 +45,57 @@ Popup {
                 camera1RollField, camera2RollField, camera3RollField,
                 camera1OffsetXField, camera2OffsetXField, camera3OffsetXField,
                 camera1OffsetYField, camera2OffsetYField, camera3OffsetYField]
+    }
+
+    // Shows the values of a settings map.
+    function showSettings(settings) {
+        radiansBox.checked = textOf(settings["RadiansAngles"]) === "1"
+        overwriteBox.checked = textOf(settings["OverwriteAngles"]) === "1"
+        var list = fields()
+        for (var i = 0; i < list.length; ++i)
+            list[i].text = textOf(settings[list[i].key])
+        serialField.text = textOf(settings["Serialnumber"])
+    }
+
+    // Puts what the dialog shows into a settings map.
+    function writeSettings(settings) {
+        settings["Serialnumber"] = serialField.text
+        settings["RadiansAngles"] = radiansBox.checked ? "1" : "0"
+        settings["OverwriteAngles"] = overwriteBox.checked ? "1" : "0"
+        var list = fields()
+        for (var i = 0; i < list.length; ++i)
+            settings[list[i].key] = list[i].text
+    }
+
+    function showDefaults() {
+        var list = fields()
+        for (var i = 0; i < list.length; ++i)
+            list[i].text = defaults[list[i].key]
+    }
+
+    // A service may send the flag as a boolean, a number or a text.
+    function truthValue(value) {
+        if (typeof value === "string") {
+            var text = value.trim().toLowerCase()
+            return text !== "" && text !== "0" && text !== "false"
+        }
+        return !!value
+    }
+
+    // Shows the values of a successful download.
+    function showDownloaded(data) {
+        // A member the answer lacks leaves its field as it was rather than
+        // storing "undefined".
+        if (data["RadiansAngles"] !== undefined && data["RadiansAngles"] !== null)
+            radiansBox.checked = truthValue(data["RadiansAngles"])
+        // Only a number or a text is a value: an object, a list or a flag
+        // would be stored as junk such as "[object Object]".
+        var list = fields()
+        for (var i = 0; i < list.length; ++i) {
+            var value = data[list[i].key]
+            if (typeof value === "number" || typeof value === "string")
+                list[i].text = String(value)
+        }
     }
 
     objectName: "calibrationDialog"
@@ -91,7 +162,7 @@ Popup {
             Layout.columnSpan: 3
             Layout.preferredWidth: calibrationGrid.span(3)
             Layout.preferredHeight: calibrationGrid.rowUnit
-            onClicked: dialog.defaultsRequested()
+            onClicked: dialog.showDefaults()
         }
         Item {
             Layout.preferredWidth: calibrationGrid.span(1)

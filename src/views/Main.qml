@@ -39,24 +39,6 @@ ApplicationWindow {
     readonly property string defaultCalibrationServiceUrl: "http://localhost:8765"
     readonly property string calibrationRequestPath: "/api/v1/vazizidadu/calibration/"
 
-    readonly property var calibrationDefaults: ({
-            "Camera1Yaw": "0",
-            "Camera2Yaw": "120",
-            "Camera3Yaw": "-120",
-            "Camera1Pitch": "0",
-            "Camera2Pitch": "0",
-            "Camera3Pitch": "0",
-            "Camera1Roll": "-90",
-            "Camera2Roll": "-90",
-            "Camera3Roll": "-90",
-            "Camera1OffsetX": "-20",
-            "Camera2OffsetX": "-20",
-            "Camera3OffsetX": "-20",
-            "Camera1OffsetY": "0",
-            "Camera2OffsetY": "0",
-            "Camera3OffsetY": "0"
-        })
-
     signal copyFiles(string dir1, string dir2, string dir3, string targetDir, string templatePath, string projectName)
     signal copyData(string port, string targetDir, string projectName)
     signal eraseCards(string dir1, string dir2, string dir3, bool eraseCards, bool createSyncConfig)
@@ -384,32 +366,7 @@ ApplicationWindow {
     }
 
     function getSelectedE1Firmware() {
-        switch (settingsPage.e1FirmwareList.currentIndex) {
-        case 0:
-            return 26
-        case 1:
-            return 29
-        case 2:
-            return 30
-        default:
-            return 29
-        }
-    }
-
-    function setE1Firmware(version) {
-        switch (Number(version)) {
-        case 26:
-            settingsPage.e1FirmwareList.currentIndex = 0
-            break
-        case 29:
-            settingsPage.e1FirmwareList.currentIndex = 1
-            break
-        case 30:
-            settingsPage.e1FirmwareList.currentIndex = 2
-            break
-        default:
-            break
-        }
+        return settingsPage.selectedE1Firmware()
     }
 
     function connectButtonClicked() {
@@ -454,7 +411,7 @@ ApplicationWindow {
         page.videoIntervalSlider.value = Number(loggingInterval)
         page.photoIntervalSlider.value = Number(timelapseInterval)
         page.photoTimeoutSlider.value = Number(timelapseTimeout)
-        setE1Firmware(e1FirmwareVersion)
+        page.showE1Firmware(e1FirmwareVersion)
         if (waitBox.visible)
             waitBox.close()
     }
@@ -484,36 +441,16 @@ ApplicationWindow {
 
     // ---- Stitching calibration ----------------------------------------------
 
-    function calibrationFields() {
-        return calibrationDialog.fields()
-    }
-
     function loadStitchSettings() {
         settings = appController.getSettings()
-        calibrationDialog.radiansBox.checked = textOf(settings["RadiansAngles"]) === "1"
-        calibrationDialog.overwriteBox.checked = textOf(settings["OverwriteAngles"]) === "1"
-        var fields = calibrationFields()
-        for (var i = 0; i < fields.length; ++i)
-            fields[i].text = textOf(settings[fields[i].key])
-        calibrationDialog.serialField.text = textOf(settings["Serialnumber"])
+        calibrationDialog.showSettings(settings)
     }
 
     function saveStitchSettings() {
         var updated = settings
-        updated["Serialnumber"] = calibrationDialog.serialField.text
-        updated["RadiansAngles"] = calibrationDialog.radiansBox.checked ? "1" : "0"
-        updated["OverwriteAngles"] = calibrationDialog.overwriteBox.checked ? "1" : "0"
-        var fields = calibrationFields()
-        for (var i = 0; i < fields.length; ++i)
-            updated[fields[i].key] = fields[i].text
+        calibrationDialog.writeSettings(updated)
         appController.updateSettings(updated)
         loadStitchSettings()
-    }
-
-    function setCalibrationDefaults() {
-        var fields = calibrationFields()
-        for (var i = 0; i < fields.length; ++i)
-            fields[i].text = calibrationDefaults[fields[i].key]
     }
 
     function calibrationServiceUrl() {
@@ -531,17 +468,8 @@ ApplicationWindow {
         return calibrationServiceUrl() + calibrationRequestPath + encodeURIComponent(serial)
     }
 
-    // A service may send the flag as a boolean, a number or a text.
-    function truthValue(value) {
-        if (typeof value === "string") {
-            var text = value.trim().toLowerCase()
-            return text !== "" && text !== "0" && text !== "false"
-        }
-        return !!value
-    }
-
     function downloadCalibration() {
-        var serial = calibrationDialog.serialField.text
+        var serial = calibrationDialog.serial
         settings["Serialnumber"] = serial
         if (serial === "")
             return
@@ -578,18 +506,7 @@ ApplicationWindow {
         }
         var data = response["data"]
         if (response["success"] === true && data !== null && typeof data === "object") {
-            // A member the answer lacks leaves its field as it was rather than
-            // storing "undefined".
-            if (data["RadiansAngles"] !== undefined && data["RadiansAngles"] !== null)
-                calibrationDialog.radiansBox.checked = truthValue(data["RadiansAngles"])
-            // Only a number or a text is a value: an object, a list or a flag
-            // would be stored as junk such as "[object Object]".
-            var fields = calibrationFields()
-            for (var i = 0; i < fields.length; ++i) {
-                var value = data[fields[i].key]
-                if (typeof value === "number" || typeof value === "string")
-                    fields[i].text = String(value)
-            }
+            calibrationDialog.showDownloaded(data)
             saveStitchSettings()
         }
         showInfo(response["message"])
@@ -742,7 +659,6 @@ ApplicationWindow {
     CalibrationDialog {
         id: calibrationDialog
         onDownloadRequested: downloadCalibration()
-        onDefaultsRequested: setCalibrationDefaults()
         onResetRequested: loadStitchSettings()
         onSaveRequested: saveStitchSettings()
     }

@@ -25,7 +25,6 @@ Item {
     property alias videoIntervalSlider: videoIntervalSlider
     property alias photoIntervalSlider: photoIntervalSlider
     property alias photoTimeoutSlider: photoTimeoutSlider
-    property alias e1FirmwareList: e1FirmwareList
     property alias settingsBar: settingsBar
 
     signal refreshDevicesRequested
@@ -33,6 +32,37 @@ Item {
     signal saveRequested
     signal resetRequested
     signal updateFirmwareRequested
+
+    // The E1 firmware version chosen in the list; 29 when none is.
+    function selectedE1Firmware() {
+        switch (e1FirmwareList.currentIndex) {
+        case 0:
+            return 26
+        case 1:
+            return 29
+        case 2:
+            return 30
+        default:
+            return 29
+        }
+    }
+
+    // A version the list does not offer leaves the choice as it is.
+    function showE1Firmware(version) {
+        switch (Number(version)) {
+        case 26:
+            e1FirmwareList.currentIndex = 0
+            break
+        case 29:
+            e1FirmwareList.currentIndex = 1
+            break
+        case 30:
+            e1FirmwareList.currentIndex = 2
+            break
+        default:
+            break
+        }
+    }
 
     objectName: "settingsPage"
 
