@@ -10,7 +10,7 @@ Item {
 
     // The serial ports offered in the list.
     property ListModel deviceChoices
-    // Without a unit to talk to, the page says how to connect one.
+    // False: "Connect" is locked and the page says how to connect a unit.
     property bool connectReady: false
     property bool saveReady: false
     property bool resetReady: false
