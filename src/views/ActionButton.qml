@@ -12,7 +12,7 @@ Button {
 
     background: Rectangle {
         implicitWidth: 100
-        implicitHeight: 40
+        implicitHeight: 36 // as high as the other buttons
         radius: 4
         border.width: 1
         border.color: Qt.darker(control.baseColor, 1.6)

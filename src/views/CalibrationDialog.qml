@@ -103,7 +103,7 @@ Popup {
     x: 100
     y: 100
     width: 500
-    height: 700
+    height: calibrationGrid.implicitHeight + 2 * calibrationGrid.anchors.margins
     modal: true
     focus: true
     padding: 0
@@ -112,13 +112,27 @@ Popup {
     GridLayout {
         id: calibrationGrid
 
-        readonly property real columnWidth: width / 7 - columnSpacing
-        readonly property real rowUnit: height / 14 - rowSpacing
+        // The row labels' column is as wide as its longest label; the six
+        // value columns share the rest.
+        // Whole pixels, as the layout places its cells.
+        readonly property real labelWidth: Math.ceil(Math.max(cameraLabel.implicitWidth, yawLabel.implicitWidth,
+                                                              pitchLabel.implicitWidth, rollLabel.implicitWidth,
+                                                              offsetXLabel.implicitWidth, offsetYLabel.implicitWidth))
+        readonly property real columnWidth: Math.floor((width - labelWidth - 6 * columnSpacing) / 6)
+        readonly property real rowUnit: 40
+        // n columns from the labels' column.
         function span(n) {
+            return Math.max(0, labelWidth + cells(n - 1) + columnSpacing)
+        }
+        // n value columns.
+        function cells(n) {
             return Math.max(0, n * columnWidth + (n - 1) * columnSpacing)
         }
 
-        anchors.fill: parent
+        // The dialog is as high as its rows.
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.top: parent.top
         anchors.margins: 10
         columns: 7
         columnSpacing: 10
@@ -143,7 +157,7 @@ Popup {
             id: serialField
             objectName: "serialField"
             Layout.columnSpan: 2
-            Layout.preferredWidth: calibrationGrid.span(2)
+            Layout.preferredWidth: calibrationGrid.cells(2)
             Layout.preferredHeight: calibrationGrid.rowUnit
             horizontalAlignment: TextInput.AlignHCenter
         }
@@ -151,7 +165,7 @@ Popup {
             objectName: "downloadButton"
             text: "Download"
             Layout.columnSpan: 2
-            Layout.preferredWidth: calibrationGrid.span(2)
+            Layout.preferredWidth: calibrationGrid.cells(2)
             Layout.preferredHeight: calibrationGrid.rowUnit
             onClicked: dialog.downloadRequested()
         }
@@ -165,20 +179,21 @@ Popup {
             onClicked: dialog.showDefaults()
         }
         Item {
-            Layout.preferredWidth: calibrationGrid.span(1)
+            Layout.preferredWidth: calibrationGrid.cells(1)
         }
         Button {
             objectName: "resetCalibrationButton"
             text: "Reset"
             Layout.columnSpan: 3
-            Layout.preferredWidth: calibrationGrid.span(3)
+            Layout.preferredWidth: calibrationGrid.cells(3)
             Layout.preferredHeight: calibrationGrid.rowUnit
             onClicked: dialog.resetRequested()
         }
 
         Label {
+            id: cameraLabel
             text: "Camera:"
-            Layout.preferredWidth: calibrationGrid.span(1)
+            Layout.preferredWidth: calibrationGrid.labelWidth
             Layout.preferredHeight: calibrationGrid.rowUnit
             horizontalAlignment: Text.AlignRight
             verticalAlignment: Text.AlignVCenter
@@ -188,7 +203,7 @@ Popup {
             Label {
                 text: modelData
                 Layout.columnSpan: 2
-                Layout.preferredWidth: calibrationGrid.span(2)
+                Layout.preferredWidth: calibrationGrid.cells(2)
                 Layout.preferredHeight: calibrationGrid.rowUnit
                 horizontalAlignment: Text.AlignHCenter
                 verticalAlignment: Text.AlignVCenter
@@ -196,8 +211,9 @@ Popup {
         }
 
         Label {
+            id: yawLabel
             text: "Yaw: "
-            Layout.preferredWidth: calibrationGrid.span(1)
+            Layout.preferredWidth: calibrationGrid.labelWidth
             Layout.preferredHeight: calibrationGrid.rowUnit
             horizontalAlignment: Text.AlignRight
             verticalAlignment: Text.AlignVCenter
@@ -207,7 +223,7 @@ Popup {
             key: "Camera1Yaw"
             enabled: overwriteBox.checked
             Layout.columnSpan: 2
-            Layout.preferredWidth: calibrationGrid.span(2)
+            Layout.preferredWidth: calibrationGrid.cells(2)
             Layout.preferredHeight: calibrationGrid.rowUnit
         }
         CalibrationField {
@@ -215,7 +231,7 @@ Popup {
             key: "Camera2Yaw"
             enabled: overwriteBox.checked
             Layout.columnSpan: 2
-            Layout.preferredWidth: calibrationGrid.span(2)
+            Layout.preferredWidth: calibrationGrid.cells(2)
             Layout.preferredHeight: calibrationGrid.rowUnit
         }
         CalibrationField {
@@ -223,13 +239,14 @@ Popup {
             key: "Camera3Yaw"
             enabled: overwriteBox.checked
             Layout.columnSpan: 2
-            Layout.preferredWidth: calibrationGrid.span(2)
+            Layout.preferredWidth: calibrationGrid.cells(2)
             Layout.preferredHeight: calibrationGrid.rowUnit
         }
 
         Label {
+            id: pitchLabel
             text: "Pitch: "
-            Layout.preferredWidth: calibrationGrid.span(1)
+            Layout.preferredWidth: calibrationGrid.labelWidth
             Layout.preferredHeight: calibrationGrid.rowUnit
             horizontalAlignment: Text.AlignRight
             verticalAlignment: Text.AlignVCenter
@@ -239,7 +256,7 @@ Popup {
             key: "Camera1Pitch"
             enabled: overwriteBox.checked
             Layout.columnSpan: 2
-            Layout.preferredWidth: calibrationGrid.span(2)
+            Layout.preferredWidth: calibrationGrid.cells(2)
             Layout.preferredHeight: calibrationGrid.rowUnit
         }
         CalibrationField {
@@ -247,7 +264,7 @@ Popup {
             key: "Camera2Pitch"
             enabled: overwriteBox.checked
             Layout.columnSpan: 2
-            Layout.preferredWidth: calibrationGrid.span(2)
+            Layout.preferredWidth: calibrationGrid.cells(2)
             Layout.preferredHeight: calibrationGrid.rowUnit
         }
         CalibrationField {
@@ -255,13 +272,14 @@ Popup {
             key: "Camera3Pitch"
             enabled: overwriteBox.checked
             Layout.columnSpan: 2
-            Layout.preferredWidth: calibrationGrid.span(2)
+            Layout.preferredWidth: calibrationGrid.cells(2)
             Layout.preferredHeight: calibrationGrid.rowUnit
         }
 
         Label {
+            id: rollLabel
             text: "Roll: "
-            Layout.preferredWidth: calibrationGrid.span(1)
+            Layout.preferredWidth: calibrationGrid.labelWidth
             Layout.preferredHeight: calibrationGrid.rowUnit
             horizontalAlignment: Text.AlignRight
             verticalAlignment: Text.AlignVCenter
@@ -271,7 +289,7 @@ Popup {
             key: "Camera1Roll"
             enabled: overwriteBox.checked
             Layout.columnSpan: 2
-            Layout.preferredWidth: calibrationGrid.span(2)
+            Layout.preferredWidth: calibrationGrid.cells(2)
             Layout.preferredHeight: calibrationGrid.rowUnit
         }
         CalibrationField {
@@ -279,7 +297,7 @@ Popup {
             key: "Camera2Roll"
             enabled: overwriteBox.checked
             Layout.columnSpan: 2
-            Layout.preferredWidth: calibrationGrid.span(2)
+            Layout.preferredWidth: calibrationGrid.cells(2)
             Layout.preferredHeight: calibrationGrid.rowUnit
         }
         CalibrationField {
@@ -287,13 +305,14 @@ Popup {
             key: "Camera3Roll"
             enabled: overwriteBox.checked
             Layout.columnSpan: 2
-            Layout.preferredWidth: calibrationGrid.span(2)
+            Layout.preferredWidth: calibrationGrid.cells(2)
             Layout.preferredHeight: calibrationGrid.rowUnit
         }
 
         Label {
+            id: offsetXLabel
             text: "Offset X: "
-            Layout.preferredWidth: calibrationGrid.span(1)
+            Layout.preferredWidth: calibrationGrid.labelWidth
             Layout.preferredHeight: calibrationGrid.rowUnit
             horizontalAlignment: Text.AlignRight
             verticalAlignment: Text.AlignVCenter
@@ -303,7 +322,7 @@ Popup {
             key: "Camera1OffsetX"
             enabled: overwriteBox.checked
             Layout.columnSpan: 2
-            Layout.preferredWidth: calibrationGrid.span(2)
+            Layout.preferredWidth: calibrationGrid.cells(2)
             Layout.preferredHeight: calibrationGrid.rowUnit
         }
         CalibrationField {
@@ -311,7 +330,7 @@ Popup {
             key: "Camera2OffsetX"
             enabled: overwriteBox.checked
             Layout.columnSpan: 2
-            Layout.preferredWidth: calibrationGrid.span(2)
+            Layout.preferredWidth: calibrationGrid.cells(2)
             Layout.preferredHeight: calibrationGrid.rowUnit
         }
         CalibrationField {
@@ -319,13 +338,14 @@ Popup {
             key: "Camera3OffsetX"
             enabled: overwriteBox.checked
             Layout.columnSpan: 2
-            Layout.preferredWidth: calibrationGrid.span(2)
+            Layout.preferredWidth: calibrationGrid.cells(2)
             Layout.preferredHeight: calibrationGrid.rowUnit
         }
 
         Label {
+            id: offsetYLabel
             text: "Offset Y: "
-            Layout.preferredWidth: calibrationGrid.span(1)
+            Layout.preferredWidth: calibrationGrid.labelWidth
             Layout.preferredHeight: calibrationGrid.rowUnit
             horizontalAlignment: Text.AlignRight
             verticalAlignment: Text.AlignVCenter
@@ -335,7 +355,7 @@ Popup {
             key: "Camera1OffsetY"
             enabled: overwriteBox.checked
             Layout.columnSpan: 2
-            Layout.preferredWidth: calibrationGrid.span(2)
+            Layout.preferredWidth: calibrationGrid.cells(2)
             Layout.preferredHeight: calibrationGrid.rowUnit
         }
         CalibrationField {
@@ -343,7 +363,7 @@ Popup {
             key: "Camera2OffsetY"
             enabled: overwriteBox.checked
             Layout.columnSpan: 2
-            Layout.preferredWidth: calibrationGrid.span(2)
+            Layout.preferredWidth: calibrationGrid.cells(2)
             Layout.preferredHeight: calibrationGrid.rowUnit
         }
         CalibrationField {
@@ -351,7 +371,7 @@ Popup {
             key: "Camera3OffsetY"
             enabled: overwriteBox.checked
             Layout.columnSpan: 2
-            Layout.preferredWidth: calibrationGrid.span(2)
+            Layout.preferredWidth: calibrationGrid.cells(2)
             Layout.preferredHeight: calibrationGrid.rowUnit
         }
 
@@ -397,13 +417,13 @@ Popup {
             }
         }
         Item {
-            Layout.preferredWidth: calibrationGrid.span(1)
+            Layout.preferredWidth: calibrationGrid.cells(1)
         }
         Button {
             objectName: "cancelCalibrationButton"
             text: "Cancel"
             Layout.columnSpan: 3
-            Layout.preferredWidth: calibrationGrid.span(3)
+            Layout.preferredWidth: calibrationGrid.cells(3)
             Layout.preferredHeight: calibrationGrid.rowUnit
             onClicked: dialog.close()
         }
@@ -411,15 +431,9 @@ Popup {
         Repeater {
             model: 7
             Item {
-                Layout.preferredWidth: calibrationGrid.span(1)
+                Layout.preferredWidth: index === 0 ? calibrationGrid.labelWidth : calibrationGrid.cells(1)
                 Layout.preferredHeight: 2
             }
-        }
-
-        Item {
-            Layout.columnSpan: 7
-            Layout.preferredWidth: calibrationGrid.span(7)
-            Layout.fillHeight: true
         }
     }
 }

@@ -30,27 +30,27 @@ Item {
     GridLayout {
         id: dataGrid
 
-        readonly property real columnWidth: width / 6 - columnSpacing
-        readonly property real rowUnit: height / 14 - rowSpacing
+        // Whole pixels, as the layout places its cells.
+        readonly property real columnWidth: Math.floor(width / 6 - columnSpacing)
         function span(n) {
             return Math.max(0, n * columnWidth + (n - 1) * columnSpacing)
         }
 
-        anchors.fill: parent
+        // Rows keep their own heights, from the top down.
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.top: parent.top
         anchors.margins: 10
         columns: 6
         columnSpacing: 10
         rowSpacing: 10
 
-        Item {
-            Layout.columnSpan: 6
-            Layout.preferredHeight: 10
-        }
 
         Label {
             Layout.preferredWidth: dataGrid.span(1)
             text: "Connection:"
             font.bold: true
+            Layout.topMargin: 10
         }
         Item {
             Layout.columnSpan: 5
@@ -61,14 +61,12 @@ Item {
             text: "Device"
             Layout.preferredWidth: dataGrid.span(1)
         }
-        ComboBox {
+        PathList {
             id: dataDeviceList
             objectName: "dataDeviceList"
             Layout.columnSpan: 4
             Layout.fillWidth: true
             model: page.deviceChoices
-            textRole: "value"
-            currentIndex: -1
         }
         Item {
             Layout.preferredWidth: dataGrid.span(1)
@@ -93,23 +91,20 @@ Item {
             Layout.preferredWidth: dataGrid.span(1)
             Layout.preferredHeight: 10
         }
-        Label {
+        HintLine {
             objectName: "dataHintText"
             Layout.columnSpan: 5
             Layout.fillWidth: true
-            wrapMode: Text.WordWrap
-            text: page.unitReady ? "" : "Please connect the camera with a Micro-USB cable and tap the record button twice."
+            shown: !page.unitReady
+            hint: "Please connect the camera with a Micro-USB cable and tap the record button twice."
         }
 
-        Item {
-            Layout.columnSpan: 6
-            Layout.preferredHeight: 10
-        }
 
         Label {
             Layout.preferredWidth: dataGrid.span(1)
             text: "Destination:"
             font.bold: true
+            Layout.topMargin: 10
         }
         Item {
             Layout.columnSpan: 5
@@ -125,7 +120,6 @@ Item {
             objectName: "dataDestinationField"
             Layout.columnSpan: 4
             Layout.fillWidth: true
-            Layout.preferredHeight: dataGrid.rowUnit
         }
         Button {
             objectName: "dataDestinationBrowseButton"
@@ -143,7 +137,6 @@ Item {
             objectName: "dataProjectNameField"
             Layout.columnSpan: 4
             Layout.fillWidth: true
-            Layout.preferredHeight: dataGrid.rowUnit
         }
         Item {
             Layout.preferredWidth: dataGrid.span(1)
@@ -173,17 +166,12 @@ Item {
             Layout.preferredWidth: dataGrid.span(1)
         }
 
-        Item {
-            Layout.columnSpan: 6
-            Layout.preferredHeight: 10
-        }
 
         Label {
             Layout.preferredWidth: dataGrid.span(1)
             text: "Progress:"
             font.bold: true
-            Layout.preferredHeight: dataGrid.rowUnit
-            verticalAlignment: Text.AlignBottom
+            Layout.topMargin: 10
         }
         Item {
             Layout.columnSpan: 5
@@ -202,11 +190,6 @@ Item {
             Layout.columnSpan: 5
             Layout.fillWidth: true
             Layout.preferredHeight: 35
-        }
-
-        Item {
-            Layout.columnSpan: 6
-            Layout.fillHeight: true
         }
     }
 }

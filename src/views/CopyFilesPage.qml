@@ -28,6 +28,8 @@ Item {
     property alias card3Bar: card3Bar
 
     signal sourceFolderRequested(int card)
+    // The user picked an entry of a card list.
+    signal cardPicked(int card)
     signal refreshCardsRequested
     signal eraseCardsRequested
     signal destinationFolderRequested
@@ -44,27 +46,27 @@ Item {
     GridLayout {
         id: filesGrid
 
-        readonly property real columnWidth: width / 6 - columnSpacing
-        readonly property real rowUnit: height / 20 - rowSpacing
+        // Whole pixels, as the layout places its cells.
+        readonly property real columnWidth: Math.floor(width / 6 - columnSpacing)
         function span(n) {
             return Math.max(0, n * columnWidth + (n - 1) * columnSpacing)
         }
 
-        anchors.fill: parent
+        // Rows keep their own heights, from the top down.
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.top: parent.top
         anchors.margins: 10
         columns: 6
         columnSpacing: 10
         rowSpacing: 8
 
-        Item {
-            Layout.columnSpan: 6
-            Layout.preferredHeight: 10
-        }
 
         Label {
             Layout.preferredWidth: filesGrid.span(1)
             text: "Source:"
             font.bold: true
+            Layout.topMargin: 10
         }
         Item {
             Layout.columnSpan: 5
@@ -75,14 +77,13 @@ Item {
             Layout.preferredWidth: filesGrid.span(1)
             text: "Card 1"
         }
-        ComboBox {
+        PathList {
             id: card1List
             objectName: "card1List"
             Layout.columnSpan: 4
             Layout.fillWidth: true
             model: page.cardChoices
-            textRole: "value"
-            currentIndex: -1
+            onActivated: page.cardPicked(1)
         }
         Button {
             objectName: "card1BrowseButton"
@@ -95,14 +96,13 @@ Item {
             Layout.preferredWidth: filesGrid.span(1)
             text: "Card 2"
         }
-        ComboBox {
+        PathList {
             id: card2List
             objectName: "card2List"
             Layout.columnSpan: 4
             Layout.fillWidth: true
             model: page.cardChoices
-            textRole: "value"
-            currentIndex: -1
+            onActivated: page.cardPicked(2)
         }
         Button {
             objectName: "card2BrowseButton"
@@ -115,14 +115,13 @@ Item {
             Layout.preferredWidth: filesGrid.span(1)
             text: "Card 3"
         }
-        ComboBox {
+        PathList {
             id: card3List
             objectName: "card3List"
             Layout.columnSpan: 4
             Layout.fillWidth: true
             model: page.cardChoices
-            textRole: "value"
-            currentIndex: -1
+            onActivated: page.cardPicked(3)
         }
         Button {
             objectName: "card3BrowseButton"
@@ -154,15 +153,12 @@ Item {
             Layout.preferredWidth: filesGrid.span(1)
         }
 
-        Item {
-            Layout.columnSpan: 6
-            Layout.preferredHeight: 10
-        }
 
         Label {
             Layout.preferredWidth: filesGrid.span(1)
             text: "Destination:"
             font.bold: true
+            Layout.topMargin: 10
         }
         Item {
             Layout.columnSpan: 5
@@ -178,7 +174,6 @@ Item {
             objectName: "filesDestinationField"
             Layout.columnSpan: 4
             Layout.fillWidth: true
-            Layout.preferredHeight: filesGrid.rowUnit
             Keys.onReleased: page.destinationEdited(text)
         }
         Button {
@@ -197,22 +192,18 @@ Item {
             objectName: "projectNameField"
             Layout.columnSpan: 4
             Layout.fillWidth: true
-            Layout.preferredHeight: filesGrid.rowUnit
             Keys.onReleased: page.projectNameEdited(text)
         }
         Item {
             Layout.preferredWidth: filesGrid.span(1)
         }
 
-        Item {
-            Layout.columnSpan: 6
-            Layout.preferredHeight: 10
-        }
 
         Label {
             Layout.preferredWidth: filesGrid.span(1)
             text: "Stitching:"
             font.bold: true
+            Layout.topMargin: 10
         }
         Item {
             Layout.columnSpan: 5
@@ -242,14 +233,12 @@ Item {
             Layout.preferredWidth: filesGrid.span(1)
             text: "Template"
         }
-        ComboBox {
+        PathList {
             id: templateList
             objectName: "templateList"
             Layout.columnSpan: 4
             Layout.fillWidth: true
             model: page.templateChoices
-            textRole: "value"
-            currentIndex: -1
         }
         Button {
             objectName: "templateBrowseButton"
@@ -288,15 +277,12 @@ Item {
             }
         }
 
-        Item {
-            Layout.columnSpan: 6
-            Layout.preferredHeight: 10
-        }
 
         Label {
             Layout.preferredWidth: filesGrid.span(1)
             text: "Progress:"
             font.bold: true
+            Layout.topMargin: 10
         }
         Item {
             Layout.columnSpan: 5
@@ -343,11 +329,6 @@ Item {
             Layout.columnSpan: 5
             Layout.fillWidth: true
             Layout.preferredHeight: 35
-        }
-
-        Item {
-            Layout.columnSpan: 6
-            Layout.fillHeight: true
         }
     }
 }

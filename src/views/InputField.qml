@@ -1,11 +1,12 @@
 import QtQuick 2.7
 import QtQuick.Controls 2.2
 
-// A text field that fits a compact grid row: white text, mouse selection.
+// A text field of one height on every page: white text, mouse selection.
 TextField {
     color: "#FFFFFF"
     selectByMouse: true
-    topPadding: 4
-    bottomPadding: 6
+    implicitHeight: 40
+    topPadding: 8
+    bottomPadding: 10
     verticalAlignment: TextInput.AlignVCenter
 }

@@ -23,21 +23,28 @@ ApplicationWindow {
     property bool dataCopying: false
 
     // The entries behind the list controls, index for index.
-    property var drives: []
+    property alias drives: sources.drives
     property var devices: []
     property var templates: []
     // The settings map as last read.
     property var settings: ({})
 
+    readonly property bool busy: cardOneCopying || cardTwoCopying || cardThreeCopying || dataCopying
+    // What still runs, for the box that refuses to close the window.
+    readonly property string runningText: runningOperationsText()
+    property bool closeRefusalShown: false
+
     // Status line of the wait box.
     property string waitText: ""
     // Calibration downloads sent and not yet answered.
-    property int calibrationRequestsPending: 0
+    property alias calibrationRequestsPending: calibrationDownload.pending
 
-    // Used when the settings file names no calibration service; the same as
-    // the settings store's default, where a local stand-in may listen.
-    readonly property string defaultCalibrationServiceUrl: "http://localhost:8765"
-    readonly property string calibrationRequestPath: "/api/v1/vazizidadu/calibration/"
+    // The port a running "Connect" reads, and the port whose unit the
+    // Settings tab's firmware and battery texts describe.
+    property string readingPort: ""
+    property string shownUnitPort: ""
+    // A reset is followed by a read, so the tab shows what the unit now holds.
+    property bool readAfterReset: false
 
     signal copyFiles(string dir1, string dir2, string dir3, string targetDir, string templatePath, string projectName)
     signal copyData(string port, string targetDir, string projectName)
@@ -62,7 +69,20 @@ ApplicationWindow {
         if (readyToExit())
             return
         close.accepted = false
-        showInfo(runningOperationsText())
+        showInfo(runningText)
+        closeRefusalShown = true
+    }
+
+    // The refusal follows what still runs and goes once nothing does.
+    onRunningTextChanged: {
+        if (!closeRefusalShown)
+            return
+        if (busy) {
+            infoBox.text = runningText
+        } else {
+            closeRefusalShown = false
+            infoBox.close()
+        }
     }
 
     // ---- helpers ------------------------------------------------------------
@@ -80,11 +100,14 @@ ApplicationWindow {
     }
 
     function showInfo(message) {
+        closeRefusalShown = false
         infoBox.text = textOf(message)
         infoBox.open()
     }
 
     function runningOperationsText() {
+        if (!busy)
+            return ""
         var cards = []
         if (cardOneCopying)
             cards.push("1")
@@ -102,13 +125,23 @@ ApplicationWindow {
         return "Please wait until " + running.join(" and ") + " has finished."
     }
 
-    // Shows a report on a bar and in the wait box; true while the task runs.
-    function showControllerProgress(bar, from, to, value, text) {
+    function showProgress(bar, from, to, value, text) {
         bar.from = Number(from)
         bar.to = Number(to)
         bar.value = Number(value)
         bar.text = textOf(text)
+    }
+
+    // Shows a report on a bar and in the wait box. A plain step (0, 2, 1), as
+    // relayed unit messages are, does not take back a count the bar shows.
+    function showControllerProgress(bar, from, to, value, text) {
+        var step = Number(from) === 0 && Number(to) === 2 && Number(value) === 1
+        if (step && dataCopying && bar.counting)
+            bar.text = textOf(text)
+        else
+            showProgress(bar, from, to, value, text)
         dataCopying = Number(value) < Number(to)
+        bar.counting = dataCopying && bar.to - bar.from > 2
         waitText = ""
         if (dataCopying) {
             if (!waitBox.visible)
@@ -120,51 +153,17 @@ ApplicationWindow {
     }
 
     function readyToExit() {
-        return !cardOneCopying && !cardTwoCopying && !cardThreeCopying && !dataCopying
+        return !busy
     }
 
-    // The path of a file URL from a file dialog. Percent escapes are decoded,
-    // so a folder named "a#b" or "50%" is not mistaken for another one.
     function urlToPath(url) {
-        var path = textOf(url)
-        if (Qt.platform.os === "windows") {
-            if (path.indexOf("file:///") === 0)
-                path = path.substring(8)
-            else if (path.indexOf("file://") === 0)
-                path = "//" + path.substring(7) // a share: file://server/share
-        } else if (path.indexOf("file://") === 0) {
-            path = path.substring(7)
-        }
-        try {
-            path = decodeURIComponent(path)
-        } catch (error) {
-            // Not escaped after all: keep the text as it is.
-        }
-        return path
+        return fileChoosers.pathOf(url)
     }
 
     // ---- Copy Files -------------------------------------------------------
 
     function refreshDrives() {
-        driveModel.clear()
-        drives = appController.getDrives()
-        for (var i = 0; i < drives.length; ++i) {
-            var key = textOf(drives[i].key)
-            driveModel.append({ "key": key, "value": textOf(drives[i].value) + " (" + key + ")" })
-        }
-        // Prepared cards carry the label "QVK_0" and their camera number.
-        for (var j = 0; j < drives.length; ++j) {
-            var k = textOf(drives[j].key)
-            var v = textOf(drives[j].value)
-            if (k.indexOf("QVK") < 0 && v.indexOf("QVK") < 0)
-                continue
-            if (k.endsWith("1") || v.endsWith("1"))
-                copyFilesPage.card1List.currentIndex = j
-            else if (k.endsWith("2") || v.endsWith("2"))
-                copyFilesPage.card2List.currentIndex = j
-            else if (k.endsWith("3") || v.endsWith("3"))
-                copyFilesPage.card3List.currentIndex = j
-        }
+        sources.show(appController.getDrives())
     }
 
     function loadTemplates() {
@@ -186,8 +185,9 @@ ApplicationWindow {
         if (cardOneCopying || cardTwoCopying || cardThreeCopying)
             return false
         var page = copyFilesPage
-        return hasSelection(page.card1List) && hasSelection(page.card2List)
-                && hasSelection(page.card3List) && page.filesDestinationField.text !== ""
+        return hasSelection(page.card1List) && hasSelection(page.card2List) && hasSelection(page.card3List)
+                && sources.cardUsing(selectedKey(page.card1List), 1) === 0
+                && sources.cardUsing(selectedKey(page.card2List), 2) === 0 && page.filesDestinationField.text !== ""
     }
 
     function readyToEraseCards() {
@@ -203,6 +203,7 @@ ApplicationWindow {
         cardOneCopying = true
         cardTwoCopying = true
         cardThreeCopying = true
+        throughput.reset()
         var page = copyFilesPage
         copyFiles(selectedKey(page.card1List), selectedKey(page.card2List), selectedKey(page.card3List),
                   page.filesDestinationField.text, selectedKey(page.templateList), page.projectNameField.text)
@@ -216,17 +217,24 @@ ApplicationWindow {
                    eraseCardsChecked === true, createSyncConfigChecked === true)
     }
 
+    function cardBar(card) {
+        var page = copyFilesPage
+        return card === 1 ? page.card1Bar : card === 2 ? page.card2Bar : card === 3 ? page.card3Bar : null
+    }
+
+    function cardCopying(card) {
+        return [cardOneCopying, cardTwoCopying, cardThreeCopying][card - 1] === true
+    }
+
     function updateCardProgress(cardNumber, from, to, value, text) {
         var card = Number(cardNumber)
-        var page = copyFilesPage
-        var bar = card === 1 ? page.card1Bar : card === 2 ? page.card2Bar : card === 3 ? page.card3Bar : null
+        var bar = cardBar(card)
         if (bar === null)
             return
-        bar.from = Number(from)
-        bar.to = Number(to)
-        bar.value = Number(value)
-        bar.text = textOf(text)
+        showProgress(bar, from, to, value, text)
         var running = Number(value) < Number(to)
+        if (!running)
+            bar.detail = ""
         if (card === 1)
             cardOneCopying = running
         else if (card === 2)
@@ -235,18 +243,20 @@ ApplicationWindow {
             cardThreeCopying = running
     }
 
-    // The chosen folder goes first in every card list; the other lists keep
-    // showing what they showed.
+    function updateCardBytes(cardNumber, bytesCopied, bytesTotal) {
+        cardBytesAt(cardNumber, bytesCopied, bytesTotal, Date.now())
+    }
+
+    // A byte report at msec: the card's bar shows throughput and time left.
+    function cardBytesAt(cardNumber, bytesCopied, bytesTotal, msec) {
+        var card = Number(cardNumber)
+        var bar = cardBar(card)
+        if (bar !== null && cardCopying(card))
+            bar.detail = throughput.describe(card, bytesCopied, bytesTotal, msec)
+    }
+
     function sourceFolderChosen(card, url) {
-        var path = urlToPath(url)
-        var lists = [copyFilesPage.card1List, copyFilesPage.card2List, copyFilesPage.card3List]
-        var before = lists.map(function (list) { return list.currentIndex })
-        var list = drives.slice()
-        list.unshift({ "key": path, "value": path })
-        drives = list
-        driveModel.insert(0, { "key": path, "value": path })
-        for (var i = 0; i < 3; ++i)
-            lists[i].currentIndex = (i === card - 1) ? 0 : before[i] + 1
+        sources.addFolder(card, urlToPath(url))
     }
 
     function destinationFolderChosen(forCopyFiles, url) {
@@ -335,8 +345,11 @@ ApplicationWindow {
         eraseMemory(getSelectedDataDeviceName())
     }
 
+    // An export may count records in its reports: the bar says how many.
     function updateDataProgress(from, to, value, text) {
-        showControllerProgress(copyDataPage.dataBar, from, to, value, text)
+        var bar = copyDataPage.dataBar
+        showControllerProgress(bar, from, to, value, text)
+        bar.detail = bar.counting ? (bar.value - bar.from) + " of " + (bar.to - bar.from) + " records" : ""
     }
 
     // ---- Settings ----------------------------------------------------------
@@ -369,21 +382,26 @@ ApplicationWindow {
         return settingsPage.selectedE1Firmware()
     }
 
-    function connectButtonClicked() {
+    // Locks the unit and opens the wait box; false while the unit is busy.
+    function startUnitOperation() {
         if (dataCopying)
-            return
+            return false
         dataCopying = true
         waitText = ""
         waitBox.open()
-        readCameraSettings(getSelectedSettingsDeviceName())
+        return true
+    }
+
+    function connectButtonClicked() {
+        if (!startUnitOperation())
+            return
+        readingPort = getSelectedSettingsDeviceName()
+        readCameraSettings(readingPort)
     }
 
     function saveCameraSettingsClicked() {
-        if (dataCopying)
+        if (!startUnitOperation())
             return
-        dataCopying = true
-        waitText = ""
-        waitBox.open()
         // The slider values go out as they are, not cut to what the texts show.
         var page = settingsPage
         saveCameraSettings(getSelectedSettingsDeviceName(), page.dateTimeField.text,
@@ -393,19 +411,23 @@ ApplicationWindow {
     }
 
     function resetCameraSettingsClicked() {
-        if (dataCopying)
+        if (!startUnitOperation())
             return
-        dataCopying = true
-        waitText = ""
-        waitBox.open()
+        readAfterReset = true
         resetCameraSettings(getSelectedSettingsDeviceName())
+    }
+
+    function showUnit(firmware, battery) {
+        settingsPage.firmwareText.text = textOf(firmware)
+        settingsPage.batteryText.text = textOf(battery)
     }
 
     function updateCameraSettings(firmware, battery, date, recLedOn, loggingInterval, timelapseInterval, timelapseTimeout, e1FirmwareVersion) {
         dataCopying = false
+        shownUnitPort = readingPort
+        readingPort = ""
+        showUnit(firmware, battery)
         var page = settingsPage
-        page.firmwareText.text = textOf(firmware)
-        page.batteryText.text = textOf(battery)
         page.dateTimeField.text = textOf(date)
         page.recordLedBox.checked = recLedOn === 1
         page.videoIntervalSlider.value = Number(loggingInterval)
@@ -418,6 +440,23 @@ ApplicationWindow {
 
     function updateCameraSettingsProgress(from, to, value, text) {
         showControllerProgress(settingsPage.settingsBar, from, to, value, text)
+        if (dataCopying)
+            return
+        var succeeded = textOf(text).indexOf("Success") === 0
+        // A failed read says nothing about this port's unit: another unit's
+        // firmware and battery must not stand for it.
+        if (readingPort !== "" && !succeeded) {
+            if (readingPort !== shownUnitPort) {
+                showUnit("-", "-")
+                shownUnitPort = ""
+            }
+            readingPort = ""
+        }
+        if (readAfterReset) {
+            readAfterReset = false
+            if (succeeded)
+                connectButtonClicked()
+        }
     }
 
     function updateFirmwareProgress(from, to, value, text) {
@@ -453,19 +492,8 @@ ApplicationWindow {
         loadStitchSettings()
     }
 
-    function calibrationServiceUrl() {
-        var base = textOf(settings["CalibrationServiceUrl"]).trim()
-        if (base === "")
-            base = defaultCalibrationServiceUrl
-        while (base.endsWith("/"))
-            base = base.substring(0, base.length - 1)
-        return base
-    }
-
-    // The serial is one path segment: escaped so it can neither leave the
-    // path nor add a query.
     function calibrationRequestUrl(serial) {
-        return calibrationServiceUrl() + calibrationRequestPath + encodeURIComponent(serial)
+        return calibrationDownload.requestUrl(settings["CalibrationServiceUrl"], serial)
     }
 
     function downloadCalibration() {
@@ -478,45 +506,10 @@ ApplicationWindow {
             showInfo("The serial number is not valid.")
             return
         }
-        console.debug("Downloading settings for " + serial)
-        var request = new XMLHttpRequest()
-        request.onreadystatechange = function () {
-            if (request.readyState !== XMLHttpRequest.DONE)
-                return
-            calibrationRequestsPending = calibrationRequestsPending - 1
-            calibrationResponseReceived(request.responseText)
-        }
-        calibrationRequestsPending = calibrationRequestsPending + 1
-        request.open("GET", calibrationRequestUrl(serial))
-        request.send()
-    }
-
-    function calibrationResponseReceived(body) {
-        console.log("Response: " + body)
-        var response
-        try {
-            response = JSON.parse(body)
-        } catch (error) {
-            console.warn("Calibration download: " + error)
-            return
-        }
-        if (response === null || typeof response !== "object" || Array.isArray(response)) {
-            console.warn("Calibration download: the answer is not an object")
-            return
-        }
-        var data = response["data"]
-        if (response["success"] === true && data !== null && typeof data === "object") {
-            calibrationDialog.showDownloaded(data)
-            saveStitchSettings()
-        }
-        showInfo(response["message"])
+        calibrationDownload.start(settings["CalibrationServiceUrl"], serial)
     }
 
     // ---- Models --------------------------------------------------------------
-
-    ListModel {
-        id: driveModel
-    }
 
     ListModel {
         id: deviceModel
@@ -578,12 +571,13 @@ ApplicationWindow {
         id: copyFilesPage
         anchors.fill: parent
         visible: tabBar.currentIndex === 0
-        cardChoices: driveModel
+        cardChoices: sources.model
         templateChoices: templateModel
         copyFilesReady: readyToCopyFiles()
         eraseCardsReady: readyToEraseCards()
         overwriteAngles: textOf(settings["OverwriteAngles"]) === "1"
         onSourceFolderRequested: fileChoosers.openSourceFolderDialog(card)
+        onCardPicked: sources.pick(card)
         onRefreshCardsRequested: refreshDrives()
         onEraseCardsRequested: eraseCardsBox.open()
         onDestinationFolderRequested: fileChoosers.openDestinationFolderDialog(true)
@@ -629,14 +623,15 @@ ApplicationWindow {
         onRefreshDevicesRequested: refreshDevices()
         onConnectRequested: connectButtonClicked()
         onSaveRequested: saveCameraSettingsClicked()
-        onResetRequested: resetCameraSettingsClicked()
-        onUpdateFirmwareRequested: updateFirmwareClicked()
+        onResetRequested: resetSettingsBox.open()
+        onUpdateFirmwareRequested: updateFirmwareBox.open()
     }
 
     // ---- Boxes -----------------------------------------------------------------
 
     InfoBox {
         id: infoBox
+        onClosed: closeRefusalShown = false
     }
 
     WaitBox {
@@ -654,6 +649,22 @@ ApplicationWindow {
         onAnswered: eraseMemoryClicked(erase)
     }
 
+    ConfirmBox {
+        id: resetSettingsBox
+        objectName: "resetSettingsBox"
+        question: "Reset the controller unit to its factory settings? The settings it holds now are lost."
+        confirmText: "Reset"
+        onConfirmed: resetCameraSettingsClicked()
+    }
+
+    ConfirmBox {
+        id: updateFirmwareBox
+        objectName: "updateFirmwareBox"
+        question: "Update the controller unit's firmware? Choose the firmware file next, and keep the unit connected until the update has finished."
+        confirmText: "Update"
+        onConfirmed: updateFirmwareClicked()
+    }
+
     // ---- Calibration dialog ------------------------------------------------------
 
     CalibrationDialog {
@@ -661,6 +672,25 @@ ApplicationWindow {
         onDownloadRequested: downloadCalibration()
         onResetRequested: loadStitchSettings()
         onSaveRequested: saveStitchSettings()
+    }
+
+    CalibrationDownload {
+        id: calibrationDownload
+        onReceived: {
+            calibrationDialog.showDownloaded(data)
+            saveStitchSettings()
+        }
+        onMessage: showInfo(text)
+    }
+
+    ThroughputMeter {
+        id: throughput
+    }
+
+    SourceFolders {
+        id: sources
+        lists: [copyFilesPage.card1List, copyFilesPage.card2List, copyFilesPage.card3List]
+        onRefused: showInfo(message)
     }
 
     // ---- File choosers -----------------------------------------------------------

@@ -69,29 +69,27 @@ Item {
     GridLayout {
         id: settingsGrid
 
-        readonly property real columnWidth: width / 6 - columnSpacing
-        readonly property real rowUnit: height / 14 - rowSpacing
-        // Compact rows, so that every row of the tab fits the window.
-        readonly property real controlHeight: Math.min(rowUnit, 40)
+        // Whole pixels, as the layout places its cells.
+        readonly property real columnWidth: Math.floor(width / 6 - columnSpacing)
         function span(n) {
             return Math.max(0, n * columnWidth + (n - 1) * columnSpacing)
         }
 
-        anchors.fill: parent
+        // Rows keep their own heights, from the top down.
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.top: parent.top
         anchors.margins: 10
         columns: 6
         columnSpacing: 10
         rowSpacing: 10
 
-        Item {
-            Layout.columnSpan: 6
-            Layout.preferredHeight: 10
-        }
 
         Label {
             Layout.preferredWidth: settingsGrid.span(1)
             text: "Camera Device:"
             font.bold: true
+            Layout.topMargin: 10
         }
         Item {
             Layout.columnSpan: 5
@@ -102,15 +100,12 @@ Item {
             text: "Port"
             Layout.preferredWidth: settingsGrid.span(1)
         }
-        ComboBox {
+        PathList {
             id: settingsDeviceList
             objectName: "settingsDeviceList"
-            Layout.preferredHeight: 44
             Layout.columnSpan: 4
             Layout.fillWidth: true
             model: page.deviceChoices
-            textRole: "value"
-            currentIndex: -1
         }
         Item {
             Layout.preferredWidth: settingsGrid.span(1)
@@ -122,7 +117,6 @@ Item {
         Button {
             objectName: "settingsRefreshDevicesButton"
             text: "Refresh Devices"
-            Layout.preferredHeight: 44
             Layout.columnSpan: 2
             Layout.preferredWidth: settingsGrid.span(2)
             onClicked: page.refreshDevicesRequested()
@@ -130,7 +124,6 @@ Item {
         Button {
             objectName: "connectButton"
             text: "Connect"
-            Layout.preferredHeight: 44
             Layout.columnSpan: 2
             Layout.preferredWidth: settingsGrid.span(2)
             enabled: page.connectReady
@@ -144,23 +137,20 @@ Item {
             Layout.preferredWidth: settingsGrid.span(1)
             Layout.preferredHeight: 10
         }
-        Label {
+        HintLine {
             objectName: "settingsHintText"
             Layout.columnSpan: 5
             Layout.fillWidth: true
-            wrapMode: Text.WordWrap
-            text: page.connectReady ? "" : "Please connect the camera with a Micro-USB cable and tap the record button twice."
+            shown: !page.connectReady
+            hint: "Please connect the camera with a Micro-USB cable and tap the record button twice."
         }
 
-        Item {
-            Layout.columnSpan: 6
-            Layout.preferredHeight: 10
-        }
 
         Label {
             Layout.preferredWidth: settingsGrid.span(1)
             text: "Camera Settings:"
             font.bold: true
+            Layout.topMargin: 10
             Layout.preferredHeight: 30
             verticalAlignment: Text.AlignVCenter
         }
@@ -178,9 +168,18 @@ Item {
         Label {
             id: firmwareText
             objectName: "firmwareText"
-            Layout.columnSpan: 4
-            Layout.fillWidth: true
+            Layout.columnSpan: 2
+            Layout.preferredWidth: settingsGrid.span(2)
             text: "-"
+        }
+        // Beside the version it replaces.
+        Button {
+            objectName: "updateFirmwareButton"
+            text: "Update Firmware"
+            Layout.columnSpan: 2
+            Layout.preferredWidth: settingsGrid.span(2)
+            enabled: page.updateFirmwareReady
+            onClicked: page.updateFirmwareRequested()
         }
         Item {
             Layout.preferredWidth: settingsGrid.span(1)
@@ -212,12 +211,10 @@ Item {
             objectName: "dateTimeField"
             Layout.columnSpan: 4
             Layout.fillWidth: true
-            Layout.preferredHeight: settingsGrid.controlHeight
         }
         Button {
             objectName: "nowButton"
             text: "Now"
-            Layout.preferredHeight: 44
             Layout.preferredWidth: settingsGrid.span(1)
             onClicked: dateTimeField.text = Qt.formatDateTime(new Date(), "yyyy-MM-dd hh:mm:ss")
         }
@@ -231,7 +228,7 @@ Item {
             objectName: "recordLedBox"
             Layout.columnSpan: 4
             Layout.fillWidth: true
-            Layout.preferredHeight: settingsGrid.controlHeight
+            Layout.preferredHeight: 40
             text: "LED is on while recording"
             checked: true
         }
@@ -248,7 +245,7 @@ Item {
             objectName: "videoIntervalSlider"
             Layout.columnSpan: 4
             Layout.fillWidth: true
-            Layout.preferredHeight: settingsGrid.controlHeight
+            Layout.preferredHeight: 40
             from: 0.2
             to: 10
             value: 1
@@ -271,7 +268,7 @@ Item {
             objectName: "photoIntervalSlider"
             Layout.columnSpan: 4
             Layout.fillWidth: true
-            Layout.preferredHeight: settingsGrid.controlHeight
+            Layout.preferredHeight: 40
             from: 5
             to: 120
             value: 5
@@ -294,7 +291,7 @@ Item {
             objectName: "photoTimeoutSlider"
             Layout.columnSpan: 4
             Layout.fillWidth: true
-            Layout.preferredHeight: settingsGrid.controlHeight
+            Layout.preferredHeight: 40
             from: 5
             to: 360
             value: 90
@@ -315,7 +312,6 @@ Item {
         ComboBox {
             id: e1FirmwareList
             objectName: "e1FirmwareList"
-            Layout.preferredHeight: 44
             Layout.columnSpan: 4
             Layout.fillWidth: true
             model: ["0.26", "0.29", "0.30 (in beta, not officially supported)"]
@@ -331,7 +327,6 @@ Item {
         Button {
             objectName: "saveSettingsButton"
             text: "Save Settings"
-            Layout.preferredHeight: 44
             Layout.columnSpan: 2
             Layout.preferredWidth: settingsGrid.span(2)
             enabled: page.saveReady
@@ -341,7 +336,6 @@ Item {
             objectName: "resetSettingsButton"
             text: "Reset Settings"
             destructive: true
-            Layout.preferredHeight: 44
             Layout.columnSpan: 2
             Layout.preferredWidth: settingsGrid.span(2)
             enabled: page.resetReady
@@ -351,32 +345,13 @@ Item {
             Layout.preferredWidth: settingsGrid.span(1)
         }
 
-        Item {
-            Layout.preferredWidth: settingsGrid.span(1)
-        }
-        Button {
-            objectName: "updateFirmwareButton"
-            text: "Update Firmware"
-            Layout.preferredHeight: 44
-            Layout.columnSpan: 2
-            Layout.preferredWidth: settingsGrid.span(2)
-            enabled: page.updateFirmwareReady
-            onClicked: page.updateFirmwareRequested()
-        }
-        Item {
-            Layout.columnSpan: 3
-            Layout.preferredWidth: settingsGrid.span(3)
-        }
 
-        Item {
-            Layout.columnSpan: 6
-            Layout.preferredHeight: 10
-        }
 
         Label {
             Layout.preferredWidth: settingsGrid.span(1)
             text: "Progress:"
             font.bold: true
+            Layout.topMargin: 10
         }
         Item {
             Layout.columnSpan: 5
@@ -395,11 +370,6 @@ Item {
             Layout.columnSpan: 5
             Layout.fillWidth: true
             Layout.preferredHeight: 35
-        }
-
-        Item {
-            Layout.columnSpan: 6
-            Layout.fillHeight: true
         }
     }
 }

@@ -1,15 +1,28 @@
 import QtQuick 2.7
 import QtQuick.Controls 2.2
 
-// A determinate bar with its status line written inside it.
+// A determinate bar with its status line written inside it and, at its right
+// end, a detail such as the throughput and time left. A failure fills the bar
+// in the error colour, so it never reads as a success.
 ProgressBar {
     id: bar
 
     property string text: ""
+    property string detail: ""
+    // Failures begin with "Error"; a "Warning" is a copy that does not count.
+    readonly property bool failed: /^(Error|Warning)/.test(text)
+    // A running task counts items (records, say) rather than steps.
+    property bool counting: false
+    // The whole status line, for a line too long for the bar.
+    readonly property string toolTipText: statusLine.truncated ? text : ""
 
     from: 0
     to: 3
     value: 0
+    hoverEnabled: true
+    ToolTip.text: toolTipText
+    ToolTip.visible: hovered && toolTipText !== ""
+    ToolTip.delay: 500
 
     background: Rectangle {
         implicitWidth: 200
@@ -23,20 +36,37 @@ ProgressBar {
         implicitHeight: 35
 
         Rectangle {
-            width: bar.visualPosition * parent.width
+            objectName: "fill"
+            // A failure fills the whole bar: how far it got is in the text.
+            width: (bar.failed ? 1 : bar.visualPosition) * parent.width
             height: parent.height
             radius: 3
-            color: "#00796B" // teal, dark enough for white text
+            color: bar.failed ? "#B3261E" : "#00796B" // both dark enough for white text
         }
 
         Label {
-            anchors.fill: parent
+            id: statusLine
+            anchors.left: parent.left
+            anchors.right: detailText.left
             anchors.leftMargin: 8
-            anchors.rightMargin: 8
+            anchors.rightMargin: detailText.width > 0 ? 12 : 0
+            height: parent.height
             text: bar.text
             color: "#FFFFFF"
             verticalAlignment: Text.AlignVCenter
             elide: Text.ElideMiddle
+        }
+
+        Label {
+            id: detailText
+            objectName: "detailText"
+            anchors.right: parent.right
+            anchors.rightMargin: 8
+            height: parent.height
+            width: bar.detail === "" ? 0 : implicitWidth
+            text: bar.detail
+            color: "#FFFFFF"
+            verticalAlignment: Text.AlignVCenter
         }
     }
 }

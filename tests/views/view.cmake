@@ -16,3 +16,12 @@ if(TARGET qvksimulator)
 endif()
 list(APPEND PQVK_CUSTOM_TEST_SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_mainview.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tst_viewend2end.cpp)
+
+# Every page and box at the design scale and at the smallest scale, on a
+# virtual display: the offscreen platform does not scale the window's size.
+pqvk_add_test(NAME tst_mainview_geometry XVFB
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_mainview_geometry.cpp
+    LIBS pqvkviews Qt5::QuickTest Qt5::Quick)
+target_compile_definitions(tst_mainview_geometry PRIVATE
+    QUICK_TEST_SOURCE_DIR="${CMAKE_CURRENT_LIST_DIR}/geometry")
+list(APPEND PQVK_CUSTOM_TEST_SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_mainview_geometry.cpp)

@@ -45,7 +45,9 @@ ViewTestCase {
             { tag: "copy data", button: "copyDataButton", dataTab: true,
               call: "copyData:/dev/ttyUSB0|/home/user/Videos|Dive 3" },
             { tag: "connect", button: "connectButton", call: "readCameraSettings:/dev/ttyUSB0" },
-            { tag: "reset", button: "resetSettingsButton", call: "resetCameraSettings:/dev/ttyUSB0" },
+            { tag: "reset, confirmed and read back", button: "resetSettingsButton",
+              confirm: "resetSettingsBoxConfirmButton", readBack: true,
+              call: "resetCameraSettings:/dev/ttyUSB0" },
             { tag: "save unrounded", button: "saveSettingsButton",
               call: "saveCameraSettings:/dev/ttyUSB0|2024-02-29 23:59:58|1|2.35|17|92.5|29" }
         ]
@@ -61,6 +63,10 @@ ViewTestCase {
         child("e1FirmwareList").currentIndex = 1
         child("dateTimeField").text = "2024-02-29 23:59:58"
         click(data.button)
+        if (data.confirm) {
+            tryCompare(child(data.confirm), "visible", true)
+            click(data.confirm)
+        }
         compare(child("waitBox").visible, !data.dataTab)
         // Nothing more starts while the first runs.
         window.copyDataClicked()
@@ -74,6 +80,11 @@ ViewTestCase {
         verify(window.dataCopying && child("waitBox").visible && !child("exitButton").enabled)
         compare([window.waitText, bar.value, bar.text], ["Step 1 ...", 1, "Step 1 ..."])
         window[report](0, 2, 2, "Success.")
+        if (data.readBack) {
+            verify(window.dataCopying && child("waitBox").visible)
+            compare(appController.calls.slice(2), ["setPort:/dev/ttyUSB0", "readCameraSettings:/dev/ttyUSB0"])
+            window.updateCameraSettings("2.4.1", "60 %", "2024-01-01 00:00:00", 1, 1, 5, 90, 29)
+        }
         verify(!window.dataCopying && !child("waitBox").visible && child("exitButton").enabled)
         compare([bar.value, bar.text], [2, "Success."])
     }

@@ -112,8 +112,8 @@ ViewTestCase {
 
     function test_sourceFolderChosen_data() {
         return [
-            { tag: "card 1, others unselected", drives: [drive("E:/", "DATA")], card: 1,
-              before: [-1, -1, -1], after: [0, 0, 0] },
+            { tag: "card 1, others stay unselected", drives: [drive("E:/", "DATA")], card: 1,
+              before: [-1, -1, -1], after: [0, -1, -1] },
             { tag: "card 2, others keep their entries", card: 2,
               drives: [drive("E:/", "QVK_01"), drive("F:/", "QVK_03")],
               before: [0, -1, 1], after: [1, 0, 2] }

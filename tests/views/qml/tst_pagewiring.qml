@@ -60,16 +60,21 @@ ViewTestCase {
               shown: { "filesDestinationField": "/home/user/Videos", "dataDestinationField": folderPath } },
             { tag: "template", button: "templateBrowseButton", dialog: "templateDialog", url: file,
               shown: { "templateList": filePath } },
-            { tag: "firmware", button: "updateFirmwareButton", dialog: "firmwareDialog", url: file,
+            { tag: "firmware", button: "updateFirmwareButton", confirm: "updateFirmwareBoxConfirmButton",
+              dialog: "firmwareDialog", url: file,
               calls: ["setPort:/dev/ttyUSB0", "updateFirmware:/dev/ttyUSB0|" + filePath] },
-            { tag: "firmware chooser cancelled", button: "updateFirmwareButton", dialog: "firmwareDialog",
-              url: null, calls: [] }
+            { tag: "firmware chooser cancelled", button: "updateFirmwareButton",
+              confirm: "updateFirmwareBoxConfirmButton", dialog: "firmwareDialog", url: null, calls: [] }
         ]
     }
 
     function test_choosers(data) {
         startWithCardsAndUnit()
         click(data.button)
+        if (data.confirm) {
+            tryCompare(child(data.confirm), "visible", true)
+            click(data.confirm)
+        }
         var dialog = window[data.dialog]
         verify(dialog !== null, data.dialog + " not made")
         if (typeof dialog.addSelection !== "function")

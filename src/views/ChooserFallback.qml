@@ -1,0 +1,14 @@
+import QtQuick 2.7
+import QtQuick.Dialogs 1.2 as Dialogs
+
+// Qt's built-in file dialog, for platforms without one of their own: one
+// choice, places at the side, and room to read the names.
+Dialogs.FileDialog {
+    modality: Qt.WindowModal
+    selectFolder: false
+    selectExisting: true
+    selectMultiple: false
+    sidebarVisible: true
+    width: Math.min(720, __maximumDimension)
+    height: Math.min(520, __maximumDimension)
+}

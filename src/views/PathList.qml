@@ -1,0 +1,52 @@
+import QtQuick 2.7
+import QtQuick.Controls 2.2
+import QtQuick.Controls.Material 2.2
+
+// A list of folders or files: a long entry loses its middle rather than its
+// end, where the names that tell entries apart are, and shows in full as a
+// tool tip.
+ComboBox {
+    id: list
+
+    // The whole entry, while the closed list cannot show all of it.
+    readonly property string toolTipText: shownText.truncated ? displayText : ""
+    // The entry shown before the latest change, to go back to when a choice
+    // is refused.
+    property int previousIndex: -1
+    property int latestIndex: -1
+
+    textRole: "value"
+    currentIndex: -1
+    hoverEnabled: true
+    ToolTip.text: toolTipText
+    ToolTip.visible: hovered && !down && toolTipText !== ""
+    ToolTip.delay: 500
+
+    onCurrentIndexChanged: {
+        previousIndex = latestIndex
+        latestIndex = currentIndex
+    }
+
+    contentItem: Label {
+        id: shownText
+        leftPadding: 12
+        text: list.displayText
+        font: list.font
+        color: list.enabled ? list.Material.foreground : list.Material.hintTextColor
+        verticalAlignment: Text.AlignVCenter
+        elide: Text.ElideMiddle
+    }
+
+    delegate: MenuItem {
+        width: ListView.view.width
+        highlighted: list.highlightedIndex === index
+        hoverEnabled: list.hoverEnabled
+        contentItem: Label {
+            text: model[list.textRole]
+            font: list.font
+            color: list.currentIndex === index ? list.Material.accent : list.Material.foreground
+            verticalAlignment: Text.AlignVCenter
+            elide: Text.ElideMiddle
+        }
+    }
+}
