@@ -41,6 +41,11 @@ QtObject {
     }
 
     function start(configured, serial) {
+        // "." and ".." would be taken as path steps however they are escaped.
+        if (serial === "." || serial === "..") {
+            message("The serial number is not valid.")
+            return
+        }
         console.debug("Downloading settings for " + serial)
         var address = serviceAddress(configured)
         var request = new XMLHttpRequest()

@@ -41,6 +41,11 @@ Item {
     signal refreshTemplatesRequested
     signal copyFilesRequested
 
+    // The progress bar of card 1, 2 or 3; null for any other number.
+    function cardBar(card) {
+        return card === 1 ? card1Bar : card === 2 ? card2Bar : card === 3 ? card3Bar : null
+    }
+
     objectName: "copyFilesPage"
 
     GridLayout {

@@ -24,8 +24,8 @@ ApplicationWindow {
 
     // The entries behind the list controls, index for index.
     property alias drives: sources.drives
-    property var devices: []
-    property var templates: []
+    property alias devices: deviceChoices.devices
+    property alias templates: templateChoices.templates
     // The settings map as last read.
     property var settings: ({})
 
@@ -106,42 +106,24 @@ ApplicationWindow {
     }
 
     function runningOperationsText() {
-        if (!busy)
-            return ""
-        var cards = []
-        if (cardOneCopying)
-            cards.push("1")
-        if (cardTwoCopying)
-            cards.push("2")
-        if (cardThreeCopying)
-            cards.push("3")
+        var cards = [1, 2, 3].filter(cardCopying)
         var running = []
-        if (cards.length === 1)
-            running.push("the copy from card " + cards[0])
-        else if (cards.length > 1)
-            running.push("the copy from cards " + cards.slice(0, -1).join(", ") + " and " + cards[cards.length - 1])
+        if (cards.length > 0)
+            running.push("the copy from card" + (cards.length === 1 ? " " : "s " + cards.slice(0, -1).join(", ") + " and ")
+                         + cards[cards.length - 1])
         if (dataCopying)
             running.push("an operation on the controller unit")
-        return "Please wait until " + running.join(" and ") + " has finished."
+        return running.length === 0 ? "" : "Please wait until " + running.join(" and ") + " has finished."
     }
 
-    function showProgress(bar, from, to, value, text) {
-        bar.from = Number(from)
-        bar.to = Number(to)
-        bar.value = Number(value)
-        bar.text = textOf(text)
+    function cardCopying(card) {
+        return [cardOneCopying, cardTwoCopying, cardThreeCopying][card - 1] === true
     }
 
-    // Shows a report on a bar and in the wait box. A plain step (0, 2, 1), as
-    // relayed unit messages are, does not take back a count the bar shows.
+    // Shows a report on a bar and in the wait box.
     function showControllerProgress(bar, from, to, value, text) {
-        var step = Number(from) === 0 && Number(to) === 2 && Number(value) === 1
-        if (step && dataCopying && bar.counting)
-            bar.text = textOf(text)
-        else
-            showProgress(bar, from, to, value, text)
+        bar.show(from, to, value, text)
         dataCopying = Number(value) < Number(to)
-        bar.counting = dataCopying && bar.to - bar.from > 2
         waitText = ""
         if (dataCopying) {
             if (!waitBox.visible)
@@ -167,12 +149,7 @@ ApplicationWindow {
     }
 
     function loadTemplates() {
-        templates = appController.getTemplates()
-        templateModel.clear()
-        for (var i = 0; i < templates.length; ++i)
-            templateModel.append({ "key": textOf(templates[i].key), "value": textOf(templates[i].value) })
-        if (templateModel.count > 0)
-            copyFilesPage.templateList.currentIndex = 0
+        templateChoices.show(appController.getTemplates())
     }
 
     function refreshDestination() {
@@ -182,7 +159,7 @@ ApplicationWindow {
     }
 
     function readyToCopyFiles() {
-        if (cardOneCopying || cardTwoCopying || cardThreeCopying)
+        if ([1, 2, 3].some(cardCopying))
             return false
         var page = copyFilesPage
         return hasSelection(page.card1List) && hasSelection(page.card2List) && hasSelection(page.card3List)
@@ -191,7 +168,7 @@ ApplicationWindow {
     }
 
     function readyToEraseCards() {
-        if (cardOneCopying || cardTwoCopying || cardThreeCopying)
+        if ([1, 2, 3].some(cardCopying))
             return false
         var page = copyFilesPage
         return hasSelection(page.card1List) || hasSelection(page.card2List) || hasSelection(page.card3List)
@@ -217,30 +194,16 @@ ApplicationWindow {
                    eraseCardsChecked === true, createSyncConfigChecked === true)
     }
 
-    function cardBar(card) {
-        var page = copyFilesPage
-        return card === 1 ? page.card1Bar : card === 2 ? page.card2Bar : card === 3 ? page.card3Bar : null
-    }
-
-    function cardCopying(card) {
-        return [cardOneCopying, cardTwoCopying, cardThreeCopying][card - 1] === true
-    }
-
     function updateCardProgress(cardNumber, from, to, value, text) {
         var card = Number(cardNumber)
-        var bar = cardBar(card)
+        var bar = copyFilesPage.cardBar(card)
         if (bar === null)
             return
-        showProgress(bar, from, to, value, text)
+        bar.show(from, to, value, text)
         var running = Number(value) < Number(to)
         if (!running)
             bar.detail = ""
-        if (card === 1)
-            cardOneCopying = running
-        else if (card === 2)
-            cardTwoCopying = running
-        else
-            cardThreeCopying = running
+        window[["cardOneCopying", "cardTwoCopying", "cardThreeCopying"][card - 1]] = running
     }
 
     function updateCardBytes(cardNumber, bytesCopied, bytesTotal) {
@@ -250,7 +213,7 @@ ApplicationWindow {
     // A byte report at msec: the card's bar shows throughput and time left.
     function cardBytesAt(cardNumber, bytesCopied, bytesTotal, msec) {
         var card = Number(cardNumber)
-        var bar = cardBar(card)
+        var bar = copyFilesPage.cardBar(card)
         if (bar !== null && cardCopying(card))
             bar.detail = throughput.describe(card, bytesCopied, bytesTotal, msec)
     }
@@ -267,53 +230,27 @@ ApplicationWindow {
     }
 
     function templateFileChosen(url) {
-        var path = urlToPath(url)
-        var list = templates.slice()
-        list.unshift({ "key": path, "value": path })
-        templates = list
-        templateModel.insert(0, { "key": path, "value": path })
-        copyFilesPage.templateList.currentIndex = 0
+        templateChoices.addFile(urlToPath(url))
     }
 
     // ---- Copy Data -----------------------------------------------------------
 
-    // Serial and maker identify the unit; a port without a serial (one named
-    // in the settings file, say) is shown by its name rather than as " ()".
-    function deviceText(device) {
-        var serial = textOf(device.serial)
-        if (serial === "")
-            return textOf(device.name)
-        return serial + " (" + textOf(device.manufacturer) + ")"
+    function refreshDevices() {
+        deviceChoices.show(appController.getDevices())
     }
 
-    function refreshDevices() {
-        devices = appController.getDevices()
-        deviceModel.clear()
-        for (var i = 0; i < devices.length; ++i) {
-            var device = devices[i]
-            deviceModel.append({ "key": textOf(device.name), "value": deviceText(device) })
-        }
-        var preselect = -1
-        for (var j = 0; j < devices.length && preselect < 0; ++j) {
-            if (textOf(devices[j].serial).indexOf("PELORIN") >= 0)
-                preselect = j
-        }
-        for (var k = 0; k < devices.length && preselect < 0; ++k) {
-            if (textOf(devices[k].serial).indexOf("FTDI") >= 0)
-                preselect = k
-        }
-        if (preselect >= 0) {
-            copyDataPage.dataDeviceList.currentIndex = preselect
-            settingsPage.settingsDeviceList.currentIndex = preselect
-        }
+    // The port of a list's selected device, handed to the controller so that
+    // it can turn the unit off at exit; "" without a selection.
+    function selectedPort(list) {
+        if (!hasSelection(list))
+            return ""
+        var name = selectedKey(list)
+        appController.setPort(name)
+        return name
     }
 
     function getSelectedDataDeviceName() {
-        if (!hasSelection(copyDataPage.dataDeviceList))
-            return ""
-        var name = selectedKey(copyDataPage.dataDeviceList)
-        appController.setPort(name)
-        return name
+        return selectedPort(copyDataPage.dataDeviceList)
     }
 
     function readyToCopyData() {
@@ -355,28 +292,16 @@ ApplicationWindow {
     // ---- Settings ----------------------------------------------------------
 
     function getSelectedSettingsDeviceName() {
-        if (!hasSelection(settingsPage.settingsDeviceList))
-            return ""
-        var name = selectedKey(settingsPage.settingsDeviceList)
-        appController.setPort(name)
-        return name
+        return selectedPort(settingsPage.settingsDeviceList)
     }
 
     function readyToReadSettings() {
         return !dataCopying && hasSelection(settingsPage.settingsDeviceList)
     }
 
-    function readyToSaveCameraSettings() {
-        return !dataCopying && hasSelection(settingsPage.settingsDeviceList)
-    }
-
-    function readyToResetCameraSettings() {
-        return !dataCopying && hasSelection(settingsPage.settingsDeviceList)
-    }
-
-    function readyToUpdateFirmware() {
-        return !dataCopying && hasSelection(settingsPage.settingsDeviceList)
-    }
+    function readyToSaveCameraSettings() { return readyToReadSettings() }
+    function readyToResetCameraSettings() { return readyToReadSettings() }
+    function readyToUpdateFirmware() { return readyToReadSettings() }
 
     function getSelectedE1Firmware() {
         return settingsPage.selectedE1Firmware()
@@ -427,13 +352,7 @@ ApplicationWindow {
         shownUnitPort = readingPort
         readingPort = ""
         showUnit(firmware, battery)
-        var page = settingsPage
-        page.dateTimeField.text = textOf(date)
-        page.recordLedBox.checked = recLedOn === 1
-        page.videoIntervalSlider.value = Number(loggingInterval)
-        page.photoIntervalSlider.value = Number(timelapseInterval)
-        page.photoTimeoutSlider.value = Number(timelapseTimeout)
-        page.showE1Firmware(e1FirmwareVersion)
+        settingsPage.showSettings(date, recLedOn, loggingInterval, timelapseInterval, timelapseTimeout, e1FirmwareVersion)
         if (waitBox.visible)
             waitBox.close()
     }
@@ -499,25 +418,11 @@ ApplicationWindow {
     function downloadCalibration() {
         var serial = calibrationDialog.serial
         settings["Serialnumber"] = serial
-        if (serial === "")
-            return
-        // "." and ".." would be taken as path steps however they are escaped.
-        if (serial === "." || serial === "..") {
-            showInfo("The serial number is not valid.")
-            return
-        }
-        calibrationDownload.start(settings["CalibrationServiceUrl"], serial)
+        if (serial !== "")
+            calibrationDownload.start(settings["CalibrationServiceUrl"], serial)
     }
 
     // ---- Models --------------------------------------------------------------
-
-    ListModel {
-        id: deviceModel
-    }
-
-    ListModel {
-        id: templateModel
-    }
 
     // ---- Window layout ---------------------------------------------------------
 
@@ -539,30 +444,10 @@ ApplicationWindow {
         }
     }
 
-    footer: Item {
-        height: 50
-
-        RowLayout {
-            anchors.fill: parent
-            anchors.leftMargin: 10
-            anchors.rightMargin: 10
-
-            Label {
-                objectName: "versionText"
-                text: "Version " + appController.getVersion()
-                color: "#CCCCCC"
-            }
-            Item {
-                Layout.fillWidth: true
-            }
-            Button {
-                id: exitButton
-                objectName: "exitButton"
-                text: "Exit"
-                enabled: readyToExit()
-                onClicked: window.close()
-            }
-        }
+    footer: VersionBar {
+        version: appController.getVersion()
+        exitReady: readyToExit()
+        onExitRequested: window.close()
     }
 
     // ---- Tab "Copy Files" ----------------------------------------------------
@@ -572,7 +457,7 @@ ApplicationWindow {
         anchors.fill: parent
         visible: tabBar.currentIndex === 0
         cardChoices: sources.model
-        templateChoices: templateModel
+        templateChoices: templateChoices.model
         copyFilesReady: readyToCopyFiles()
         eraseCardsReady: readyToEraseCards()
         overwriteAngles: textOf(settings["OverwriteAngles"]) === "1"
@@ -599,7 +484,7 @@ ApplicationWindow {
         id: copyDataPage
         anchors.fill: parent
         visible: tabBar.currentIndex === 1
-        deviceChoices: deviceModel
+        deviceChoices: deviceChoices.model
         copyDataReady: readyToCopyData()
         eraseMemoryReady: readyToEraseMemory()
         unitReady: readyToReadSettings()
@@ -615,7 +500,7 @@ ApplicationWindow {
         id: settingsPage
         anchors.fill: parent
         visible: tabBar.currentIndex === 2
-        deviceChoices: deviceModel
+        deviceChoices: deviceChoices.model
         connectReady: readyToReadSettings()
         saveReady: readyToSaveCameraSettings()
         resetReady: readyToResetCameraSettings()
@@ -685,6 +570,16 @@ ApplicationWindow {
 
     ThroughputMeter {
         id: throughput
+    }
+
+    TemplateChoices {
+        id: templateChoices
+        list: copyFilesPage.templateList
+    }
+
+    DeviceChoices {
+        id: deviceChoices
+        lists: [copyDataPage.dataDeviceList, settingsPage.settingsDeviceList]
     }
 
     SourceFolders {

@@ -64,6 +64,16 @@ Item {
         }
     }
 
+    // The settings a read delivered; each slider keeps the value within its range.
+    function showSettings(date, recLedOn, loggingInterval, timelapseInterval, timelapseTimeout, e1FirmwareVersion) {
+        dateTimeField.text = date === undefined || date === null ? "" : String(date)
+        recordLedBox.checked = recLedOn === 1
+        videoIntervalSlider.value = Number(loggingInterval)
+        photoIntervalSlider.value = Number(timelapseInterval)
+        photoTimeoutSlider.value = Number(timelapseTimeout)
+        showE1Firmware(e1FirmwareVersion)
+    }
+
     objectName: "settingsPage"
 
     GridLayout {

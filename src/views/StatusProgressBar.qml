@@ -16,6 +16,19 @@ ProgressBar {
     // The whole status line, for a line too long for the bar.
     readonly property string toolTipText: statusLine.truncated ? text : ""
 
+    // Shows a report. A plain step (0, 2, 1), as relayed unit messages are,
+    // does not take back a count the bar shows while its task runs.
+    function show(first, last, reached, report) {
+        var step = Number(first) === 0 && Number(last) === 2 && Number(reached) === 1
+        if (!(step && counting)) {
+            from = Number(first)
+            to = Number(last)
+            value = Number(reached)
+        }
+        text = report === undefined || report === null ? "" : String(report)
+        counting = Number(reached) < Number(last) && to - from > 2
+    }
+
     from: 0
     to: 3
     value: 0
