@@ -77,7 +77,7 @@ ApplicationWindow {
     onRunningTextChanged: {
         if (!closeRefusalShown)
             return
-        if (busy) {
+        if (runningText !== "") {
             infoBox.text = runningText
         } else {
             closeRefusalShown = false
@@ -561,6 +561,7 @@ ApplicationWindow {
 
     CalibrationDownload {
         id: calibrationDownload
+        objectName: "calibrationDownload"
         onReceived: {
             calibrationDialog.showDownloaded(data)
             saveStitchSettings()

@@ -3,8 +3,10 @@
 #include "calibration/calibrationservice.h"
 
 #include <QCoreApplication>
+#include <QHostAddress>
 #include <QQmlContext>
 #include <QQmlEngine>
+#include <QTcpServer>
 #include <QtQuickTest>
 
 class Setup : public QObject
@@ -36,15 +38,28 @@ public slots:
                                     R"({"success": true, "data": {"RadiansAngles": "0"}})");
         if (!service.listen())
             qFatal("calibration stand-in cannot listen: %s", qPrintable(service.errorString()));
+        // A service that takes connections and never answers, and the address of
+        // one that is gone (a port just given back).
+        QTcpServer gone;
+        if (!silent.listen(QHostAddress::LocalHost) || !gone.listen(QHostAddress::LocalHost))
+            qFatal("cannot listen on the loopback interface");
+        closedPort = gone.serverPort();
     }
 
     void qmlEngineAvailable(QQmlEngine* engine)
     {
         engine->rootContext()->setContextProperty(QStringLiteral("calibrationService"), &service);
+        engine->rootContext()->setContextProperty(
+            QStringLiteral("silentServiceAddress"),
+            QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort()));
+        engine->rootContext()->setContextProperty(
+            QStringLiteral("closedServiceAddress"), QStringLiteral("http://127.0.0.1:%1").arg(closedPort));
     }
 
 private:
     CalibrationService service;
+    QTcpServer silent;
+    quint16 closedPort = 0;
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(mainview, Setup)

@@ -93,6 +93,25 @@ ViewTestCase {
         compare(child("infoBox").visible, data.info !== null)
     }
 
+    // No answer: the box names the service that gave none, in bounded time.
+    function test_serviceWithoutAnswer_data() {
+        return [
+            { tag: "nothing listens", address: closedServiceAddress, says: " cannot be reached." },
+            { tag: "listens, never answers", address: silentServiceAddress, says: " did not answer." }
+        ]
+    }
+
+    function test_serviceWithoutAnswer(data) {
+        openDialog()
+        window.settings.CalibrationServiceUrl = data.address + "/"
+        child("calibrationDownload").timeout = 300
+        ignoreWarning(/Calibration download: .*/)
+        download("QVK100002")
+        tryCompare(child("infoBox"), "visible", true)
+        compare(child("infoBox").text, "The calibration service at " + data.address + data.says)
+        compare(appController.settingsUpdates, 0)
+    }
+
     function test_serviceAddress() {
         createWindow()
         compare(window.calibrationRequestUrl("QVK 1"),

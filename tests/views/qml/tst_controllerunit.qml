@@ -134,6 +134,106 @@ ViewTestCase {
                  window.getSelectedE1Firmware()], data.state)
     }
 
+    // A reset that succeeds is read back, so the tab shows what the unit now
+    // holds; one that fails leaves the tab and the unit alone.
+    function test_resetReadsBack_data() {
+        return [
+            { tag: "reset done", end: "Success. Controller reset.", reads: true },
+            { tag: "reset failed", end: "Error resetting controller: no answer", reads: false }
+        ]
+    }
+
+    function test_resetReadsBack(data) {
+        startWithUnit()
+        window.resetCameraSettingsClicked()
+        window.updateCameraSettingsProgress(0, 2, 1, "Resetting controller ...")
+        window.updateCameraSettingsProgress(0, 2, 2, data.end)
+        var calls = ["setPort:/dev/ttyUSB0", "resetCameraSettings:/dev/ttyUSB0"]
+        if (data.reads)
+            calls = calls.concat(["setPort:/dev/ttyUSB0", "readCameraSettings:/dev/ttyUSB0"])
+        compare(appController.calls, calls)
+        compare([window.dataCopying, child("waitBox").visible], [data.reads, data.reads])
+        if (!data.reads)
+            return
+        window.updateCameraSettingsProgress(0, 2, 2, "Success. Settings read.")
+        window.updateCameraSettings("2.4.1", "90 %", "2024-01-01 00:00:00", 1, 1, 5, 90, 29)
+        compare([child("videoIntervalSlider").value, child("photoTimeoutSlider").value], [1, 90])
+        compare(appController.calls.length, 4) // one read, not a loop of them
+    }
+
+    // Firmware and battery describe the unit last read; a failed read of
+    // another port must not leave them standing for it.
+    function test_failedConnect_data() {
+        return [
+            { tag: "another port fails", port: 1, end: "Error getting settings: no answer", shown: ["-", "-"] },
+            { tag: "the same port fails", port: 0, end: "Error getting settings: no answer",
+              shown: ["2.4.1", "60 %"] },
+            { tag: "another port cannot be opened", port: 1, end: "Error: Could not open port /dev/ttyUSB1",
+              shown: ["-", "-"] },
+            { tag: "another port answers", port: 1, end: "Success. Settings read.", read: ["3.0", "20 %"],
+              shown: ["3.0", "20 %"] }
+        ]
+    }
+
+    function test_failedConnect(data) {
+        appController.devices = [device("/dev/ttyUSB0", "PELORIN42", "FTDI"), device("/dev/ttyUSB1", "A1", "Acme")]
+        createWindow()
+        window.connectButtonClicked()
+        window.updateCameraSettingsProgress(0, 2, 2, "Success. Settings read.")
+        window.updateCameraSettings("2.4.1", "60 %", "2024-01-01 00:00:00", 1, 1, 5, 90, 29)
+        child("settingsDeviceList").currentIndex = data.port
+        window.connectButtonClicked()
+        window.updateCameraSettingsProgress(0, 2, 1, "Reading settings ...")
+        window.updateCameraSettingsProgress(0, 2, 2, data.end)
+        if (data.read)
+            window.updateCameraSettings(data.read[0], data.read[1], "2024-01-01 00:00:00", 1, 1, 5, 90, 29)
+        compare([child("firmwareText").text, child("batteryText").text], data.shown)
+        verify(!window.dataCopying)
+    }
+
+    // Reports that count records move the bar and say how many arrived;
+    // relayed messages (0, 2, 1) change only its text.
+    function test_dataBarFollowsRecords() {
+        startWithUnit()
+        window.copyDataClicked()
+        var bar = child("dataProgress")
+        var shown = function () { return [bar.from, bar.to, bar.value, bar.text, bar.detail] }
+        window.updateDataProgress(0, 2, 1, "Counting datasets ...")
+        compare(shown(), [0, 2, 1, "Counting datasets ...", ""])
+        window.updateDataProgress(0, 5000, 1250, "Reading 2 datasets ...")
+        compare(shown(), [0, 5000, 1250, "Reading 2 datasets ...", "1250 of 5000 records"])
+        window.updateDataProgress(0, 2, 1, "Unit: dataset 2")
+        compare(shown(), [0, 5000, 1250, "Unit: dataset 2", "1250 of 5000 records"])
+        window.updateDataProgress(0, 5000, 4000, "Reading 2 datasets ...")
+        compare(bar.detail, "4000 of 5000 records")
+        window.updateDataProgress(0, 5000, 5000, "Wrote 5000 records to 2 files in /home/user/Videos")
+        compare(shown(), [0, 5000, 5000, "Wrote 5000 records to 2 files in /home/user/Videos", ""])
+        verify(!window.dataCopying)
+        // The next run's steps show as steps again.
+        window.copyDataClicked()
+        window.updateDataProgress(0, 2, 1, "Counting datasets ...")
+        compare(shown(), [0, 2, 1, "Counting datasets ...", ""])
+    }
+
+    // Cancelling a confirmation sends nothing and locks nothing.
+    function test_confirmationCancelled_data() {
+        return [
+            { tag: "reset settings", button: "resetSettingsButton", box: "resetSettingsBox" },
+            { tag: "update firmware", button: "updateFirmwareButton", box: "updateFirmwareBox" }
+        ]
+    }
+
+    function test_confirmationCancelled(data) {
+        startWithUnit()
+        click(data.button)
+        tryCompare(child(data.box), "visible", true)
+        verify(child(data.box + "Question").text !== "")
+        click(data.box + "CancelButton")
+        tryCompare(child(data.box), "visible", false)
+        compare(appController.calls, [])
+        verify(!window.dataCopying && window.firmwareDialog === null)
+    }
+
     function test_firmwareUpdate() {
         startWithUnit()
         window.dataCopying = true

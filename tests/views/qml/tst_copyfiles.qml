@@ -129,6 +129,163 @@ ViewTestCase {
         compare(child("card" + data.card + "List").currentText, "/home/u/My Cards/day#1")
     }
 
+    // A folder another card reads is refused with a word, whether chosen with
+    // "..." or picked in a list; a folder listed already is not added twice.
+    function test_folderForTwoCards_data() {
+        return [
+            { tag: "chooser: the folder card 1 reads", card: 3, url: "file:///media/u/A",
+              selected: [0, 1, 2], says: "Card 1 already reads /media/u/A." },
+            { tag: "chooser: the same with a final slash", card: 2, url: "file:///media/u/C/",
+              selected: [0, 1, 2], says: "Card 3 already reads /media/u/C/." },
+            { tag: "list: card 3 picks what card 1 shows", card: 3, pick: 0,
+              selected: [0, 1, 2], says: "Card 1 already reads /media/u/A." },
+            { tag: "chooser: a listed folder no card reads", card: 2, unselect: 2, url: "file:///media/u/C",
+              selected: [0, 2, -1], says: null },
+            { tag: "list: a free entry", card: 2, unselect: 2, pick: 2, selected: [0, 2, -1], says: null }
+        ]
+    }
+
+    function test_folderForTwoCards(data) {
+        appController.drives = threeCards
+        createWindow()
+        if (data.unselect !== undefined)
+            child("card" + (data.unselect + 1) + "List").currentIndex = -1
+        if (data.url) {
+            window.sourceFolderChosen(data.card, data.url)
+        } else {
+            var list = child("card" + data.card + "List")
+            list.currentIndex = data.pick
+            list.activated(data.pick)
+        }
+        compare(selections(), data.selected)
+        compare(child("card1List").count, 3)
+        compare(child("infoBox").visible, data.says !== null)
+        if (data.says !== null)
+            verify(child("infoBox").text.indexOf(data.says) === 0, child("infoBox").text)
+    }
+
+    // Two lists on one entry, however they got there, never start an import.
+    function test_twoCardsOnOneFolderCannotCopy() {
+        appController.drives = threeCards
+        createWindow()
+        verify(window.readyToCopyFiles())
+        child("card3List").currentIndex = 1
+        verify(!window.readyToCopyFiles() && !child("copyFilesButton").enabled)
+    }
+
+    function test_chosenFolderText_data() {
+        var cardRoot = drive("/media/u/QVK_01", "QVK_01")
+        return [
+            { tag: "on a labelled volume", url: "file:///media/u/QVK_01/DCIM/100QVK",
+              shown: "QVK_01 (/media/u/QVK_01/DCIM/100QVK)" },
+            { tag: "a name that only begins alike", url: "file:///media/u/QVK_011/DCIM",
+              shown: "/media/u/QVK_011/DCIM" },
+            { tag: "on no listed volume", url: "file:///home/u/cards", shown: "/home/u/cards" }
+        ].map(function (row) { row.drives = [cardRoot, drive("/media/u/OTHER", "/media/u/OTHER")]; return row })
+    }
+
+    function test_chosenFolderText(data) {
+        appController.drives = data.drives
+        createWindow()
+        window.sourceFolderChosen(2, data.url)
+        compare(child("card2List").currentText, data.shown)
+    }
+
+    // A closed list too narrow for its entry keeps both ends of it and shows
+    // the whole entry as a tool tip.
+    function test_longEntriesKeepTheirEnds_data() {
+        var deep = "/media/user/a-volume-with-a-long-name/DCIM/2024-05-01 dive at the outer reef/QVK_0"
+        return [
+            { tag: "long folder", path: deep + "1", cut: true },
+            { tag: "short folder", path: "/media/u/QVK_01", cut: false }
+        ]
+    }
+
+    function test_longEntriesKeepTheirEnds(data) {
+        createWindow()
+        window.sourceFolderChosen(1, "file://" + data.path)
+        var list = child("card1List")
+        waitForRendering(list)
+        var shown = list.contentItem
+        compare(shown.truncated, data.cut)
+        compare(list.toolTipText, data.cut ? data.path : "")
+        if (data.cut) {
+            verify(shown.width < shown.implicitWidth)
+            compare(shown.elide, Text.ElideMiddle)
+        }
+    }
+
+    // A failure fills its bar in the error colour; a success fills it to where
+    // it got in the progress colour.
+    function test_barColours_data() {
+        return [
+            { tag: "copying", report: [0, 4, 1, "Copying /media/u/A/V1.MOV"], failed: false },
+            { tag: "file not copied", report: [0, 4, 2, "Error: Could not copy /media/u/A/V1.MOV."], failed: true },
+            { tag: "sizes differ", report: [0, 4, 2, "Warning: File size for V1.MOV doesn't match after copy."],
+              failed: true },
+            { tag: "no source", report: [0, 0, 0, "Error: Please choose source"], failed: true },
+            { tag: "summary", report: [0, 1, 1, "Copied 1/1 videos and 2/2 photos."], failed: false }
+        ]
+    }
+
+    function test_barColours(data) {
+        createWindow()
+        var r = data.report
+        window.updateCardProgress(2, r[0], r[1], r[2], r[3])
+        var bar = child("card2Progress")
+        var fill = findChild(bar, "fill")
+        waitForRendering(bar)
+        compare(bar.failed, data.failed)
+        compare(String(fill.color), data.failed ? "#b3261e" : "#00796b")
+        compare(fill.width, data.failed ? fill.parent.width : bar.visualPosition * fill.parent.width)
+    }
+
+    // Byte reports at given times (ms): the card's bar shows throughput and
+    // time left once a few seconds have passed, and nothing once it is done.
+    function test_timeLeft_data() {
+        return [
+            { tag: "too early to tell", reports: [[1, 0, 1e9, 0], [1, 2e8, 1e9, 2000]], detail: "" },
+            { tag: "seconds", reports: [[1, 0, 1e9, 0], [1, 1e8, 1e9, 4000]], detail: "25.0 MB/s, 36 s left" },
+            { tag: "from the first report on", reports: [[1, 5e8, 1e10, 1000], [1, 1.5e9, 1e10, 11000]],
+              detail: "100 MB/s, 1 min 25 s left" },
+            { tag: "hours", reports: [[1, 0, 1e12, 0], [1, 1e9, 1e12, 10000]], detail: "100 MB/s, 2 h 46 min left" },
+            { tag: "slow", reports: [[1, 0, 1e8, 0], [1, 4e6, 1e8, 8000]], detail: "500 kB/s, 3 min 12 s left" },
+            { tag: "card done", reports: [[1, 0, 1e9, 0], [1, 5e8, 1e9, 5000], [1, 1e9, 1e9, 9000]], detail: "" },
+            { tag: "another card's reports", reports: [[2, 0, 1e9, 0], [2, 5e8, 1e9, 5000]], detail: "" },
+            { tag: "after the card's summary", end: true, reports: [[1, 0, 1e9, 0], [1, 5e8, 1e9, 5000]],
+              detail: "" }
+        ]
+    }
+
+    function test_timeLeft(data) {
+        appController.drives = threeCards
+        createWindow()
+        window.copyFilesClicked()
+        if (data.end)
+            window.updateCardProgress(1, 0, 1, 1, "Copied 1/1 videos and 0/0 photos.")
+        data.reports.forEach(function (r) { window.cardBytesAt(r[0], r[1], r[2], r[3]) })
+        compare(child("card1Progress").detail, data.detail)
+        compare(findChild(child("card1Progress"), "detailText").text, data.detail)
+    }
+
+    // A new import measures afresh, and a card's summary clears its detail.
+    function test_timeLeftPerRun() {
+        appController.drives = threeCards
+        createWindow()
+        window.copyFilesClicked()
+        window.cardBytesAt(1, 0, 1e9, 0)
+        window.cardBytesAt(1, 5e8, 1e9, 5000)
+        verify(child("card1Progress").detail !== "")
+        ;[1, 2, 3].forEach(function (card) { window.updateCardProgress(card, 0, 1, 1, "Copied.") })
+        compare(child("card1Progress").detail, "")
+        window.copyFilesClicked()
+        window.cardBytesAt(1, 0, 1e9, 100000)
+        window.cardBytesAt(1, 1e8, 1e9, 102000)
+        compare(child("card1Progress").detail, "")
+        window.cardBytesAt(1, 2e8, 1e9, 104000)
+        compare(child("card1Progress").detail, "50.0 MB/s, 16 s left")
+    }
+
     function test_eraseCardsBox() {
         appController.drives = threeCards
         createWindow()
@@ -174,5 +331,33 @@ ViewTestCase {
         window[data.flag] = false
         window.close()
         verify(!window.visible)
+    }
+
+    // The refusal follows what still runs and goes when nothing does; another
+    // message in the box is left alone.
+    function test_closeRefusalFollowsOperations() {
+        appController.drives = threeCards
+        createWindow()
+        window.copyFilesClicked()
+        window.close()
+        var box = child("infoBox")
+        tryCompare(box, "visible", true)
+        compare(box.text, "Please wait until the copy from cards 1, 2 and 3 has finished.")
+        window.updateCardProgress(2, 0, 1, 1, "Copied.")
+        compare(box.text, "Please wait until the copy from cards 1 and 3 has finished.")
+        window.updateDataProgress(0, 2, 1, "Counting datasets ...")
+        window.updateCardProgress(1, 0, 1, 1, "Copied.")
+        compare(box.text, "Please wait until the copy from card 3 and an operation on the controller unit has finished.")
+        window.updateCardProgress(3, 0, 1, 1, "Copied.")
+        window.updateDataProgress(0, 2, 2, "Success.")
+        tryCompare(box, "visible", false)
+        verify(window.visible)
+
+        window.copyFilesClicked()
+        window.close()
+        tryCompare(box, "visible", true)
+        window.showInfo("Something else.")
+        ;[1, 2, 3].forEach(function (card) { window.updateCardProgress(card, 0, 1, 1, "Copied.") })
+        compare([box.visible, box.text], [true, "Something else."])
     }
 }
