@@ -60,52 +60,49 @@ QDateTime timeFrom(const QString& text)
     return time;
 }
 
-// One connection for the length of one call, under the object's own name, so
-// that objects on different threads never share one.
-class Connection
+// The object's own connection, under its own name, so that objects on
+// different threads never share one. It stays open for the object's life: the
+// last connection to close checkpoints the log into the database, which is
+// too slow to do for every row.
+QSqlDatabase openConnection(const QString& name, const QString& path)
 {
-public:
-    Connection(const QString& name, const QString& path) : name(name)
-    {
-        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
-        opened = db.open();
-    }
-    ~Connection()
-    {
-        db.close();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(name);
-    }
-    Connection(const Connection&) = delete;
-    Connection& operator=(const Connection&) = delete;
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(path);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+    // A row lost to a power cut only makes the wipe refuse that file: the
+    // write-ahead log need not reach the disk at every commit.
+    if (db.open())
+        QSqlQuery(db).exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    return db;
+}
 
-    bool isOpen() const { return opened; }
-    QSqlDatabase& database() { return db; }
-
-private:
-    QString name;
-    QSqlDatabase db;
-    bool opened = false;
-};
+void closeConnection(const QString& name)
+{
+    QSqlDatabase::database(name, false).close();
+    QSqlDatabase::removeDatabase(name);
+}
 
 // Ready for rows: the table exists and the file reads as a sound database.
 // The error of the first step that failed otherwise.
-bool prepare(Connection& connection, QSqlError* error)
+bool prepare(QSqlDatabase db, QSqlError* error)
 {
-    if (!connection.isOpen()) {
-        *error = connection.database().lastError();
+    if (!db.isOpen()) {
+        *error = db.lastError();
         return false;
     }
-    QSqlQuery query(connection.database());
-    for (const char* statement :
-         {"PRAGMA journal_mode=WAL", Schema,
-          "CREATE INDEX IF NOT EXISTS copies_by_file ON copies (relative_path)"}) {
-        if (!query.exec(QLatin1String(statement))) {
-            *error = query.lastError();
-            return false;
-        }
+    // Read-only checks first: a file that is not our ledger is put aside as it was.
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral(
+            "SELECT name FROM sqlite_master WHERE type = 'table' AND name = 'copies'"))) {
+        *error = query.lastError();
+        return false;
+    }
+    // A table of that name from elsewhere lacks the columns: not our ledger.
+    if (query.next() &&
+        !query.exec(QStringLiteral("SELECT %1 FROM copies LIMIT 0").arg(QLatin1String(Columns)))) {
+        *error = QSqlError(query.lastError().databaseText(), {}, QSqlError::StatementError,
+                           QStringLiteral("11"));
+        return false;
     }
     if (!query.exec(QStringLiteral("PRAGMA quick_check")) || !query.next()) {
         *error = query.lastError();
@@ -116,11 +113,14 @@ bool prepare(Connection& connection, QSqlError* error)
                            QSqlError::StatementError, QStringLiteral("11"));
         return false;
     }
-    // Every column this program reads and writes must be there.
-    if (!query.exec(QStringLiteral("SELECT %1 FROM copies LIMIT 0").arg(QLatin1String(Columns)))) {
-        *error = QSqlError(query.lastError().databaseText(), {}, QSqlError::StatementError,
-                           QStringLiteral("11"));
-        return false;
+    // Readers do not wait for the writer; the mode stays with the file.
+    for (const char* statement :
+         {"PRAGMA journal_mode=WAL", Schema,
+          "CREATE INDEX IF NOT EXISTS copies_by_file ON copies (relative_path)"}) {
+        if (!query.exec(QLatin1String(statement))) {
+            *error = query.lastError();
+            return false;
+        }
     }
     return true;
 }
@@ -202,13 +202,12 @@ ImportLedger::ImportLedger(const QString& databasePath) : path(databasePath)
 
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSqlError error;
-    {
-        Connection connection(connectionName, path);
-        if (prepare(connection, &error))
-            return;
-    }
+    if (prepare(openConnection(connectionName, path), &error))
+        return;
+    closeConnection(connectionName);
     if (!damaged(error)) {
         qWarning().noquote() << QStringLiteral("Import ledger %1: %2").arg(path, error.text());
+        openConnection(connectionName, path); // tried again at each call
         return;
     }
     // Put aside, never deleted: what it still holds may be read by hand.
@@ -222,12 +221,14 @@ ImportLedger::ImportLedger(const QString& databasePath) : path(databasePath)
     qWarning().noquote() << QStringLiteral("Import ledger %1 was damaged (%2); it was moved to %3 "
                                            "and a new one started.")
                                 .arg(path, error.text(), aside);
-    Connection connection(connectionName, path);
-    if (!prepare(connection, &error))
+    if (!prepare(openConnection(connectionName, path), &error))
         qWarning().noquote() << QStringLiteral("Import ledger %1: %2").arg(path, error.text());
 }
 
-ImportLedger::~ImportLedger() = default;
+ImportLedger::~ImportLedger()
+{
+    closeConnection(connectionName);
+}
 
 QString ImportLedger::databasePath() const
 {
@@ -236,10 +237,10 @@ QString ImportLedger::databasePath() const
 
 bool ImportLedger::record(const LedgerEntry& entry)
 {
-    Connection connection(connectionName, path);
-    QSqlQuery query(connection.database());
+    QSqlDatabase db = QSqlDatabase::database(connectionName);
+    QSqlQuery query(db);
     const bool recorded =
-        connection.isOpen() &&
+        db.isOpen() &&
         query.prepare(
             QStringLiteral("INSERT INTO copies (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
                 .arg(QLatin1String(Columns))) &&
@@ -259,9 +260,8 @@ bool ImportLedger::record(const LedgerEntry& entry)
     if (!recorded)
         qWarning().noquote() << QStringLiteral("Import ledger %1: cannot record %2: %3")
                                     .arg(path, entry.copyPath,
-                                         connection.isOpen()
-                                             ? query.lastError().text()
-                                             : connection.database().lastError().text());
+                                         db.isOpen() ? query.lastError().text()
+                                                     : db.lastError().text());
     return recorded;
 }
 
@@ -278,8 +278,8 @@ QList<LedgerEntry> ImportLedger::copiesOf(const CardIdentity& card,
 
 QList<LedgerEntry> ImportLedger::select(const CardIdentity& card, const QString* relativePath) const
 {
-    Connection connection(connectionName, path);
-    QSqlQuery query(connection.database());
+    QSqlDatabase db = QSqlDatabase::database(connectionName);
+    QSqlQuery query(db);
     // Candidates by either key; sameCard decides.
     QString sql = QStringLiteral("SELECT %1 FROM copies WHERE (card_root = ? OR (card_uuid <> '' "
                                  "AND card_uuid = ?))")
@@ -288,7 +288,7 @@ QList<LedgerEntry> ImportLedger::select(const CardIdentity& card, const QString*
         sql += QStringLiteral(" AND relative_path = ?");
     sql += QStringLiteral(" ORDER BY id");
     QList<LedgerEntry> rows;
-    bool read = connection.isOpen() && query.prepare(sql);
+    bool read = db.isOpen() && query.prepare(sql);
     if (read) {
         query.addBindValue(notNull(card.rootPath));
         query.addBindValue(notNull(card.uuid));
@@ -298,9 +298,8 @@ QList<LedgerEntry> ImportLedger::select(const CardIdentity& card, const QString*
     }
     if (!read) {
         qWarning().noquote() << QStringLiteral("Import ledger %1: cannot read: %2")
-                                    .arg(path, connection.isOpen()
-                                                   ? query.lastError().text()
-                                                   : connection.database().lastError().text());
+                                    .arg(path, db.isOpen() ? query.lastError().text()
+                                                           : db.lastError().text());
         return {};
     }
     QList<LedgerEntry> same;

@@ -38,7 +38,9 @@ struct LedgerEntry
 // Each row is committed with its copy, so a crash mid-run loses no row of a
 // copy that took its final name. A missing database is created; a damaged one
 // is put aside (renamed, never deleted) and recreated with a warning.
-// Every call opens its own connection: any thread may use its own object.
+// Each object holds a database connection of its own, opened when it is
+// made: an object is used on the thread that made it, so every thread that
+// records or reads makes its own.
 class ImportLedger
 {
 public:

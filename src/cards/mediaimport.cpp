@@ -77,10 +77,10 @@ void MediaImport::reportBytes(int cardIndex, bool always)
     bytes(cardIndex, std::min(card.bytesDone + card.inFile, card.bytesTotal), card.bytesTotal);
 }
 
-void MediaImport::noteWritten(const QString& path, quint64 xxh64, bool hashed)
+void MediaImport::noteWritten(const QString& path, quint64 xxh64, bool hashed, bool logCopy)
 {
     QMutexLocker lock(&writtenMutex);
-    written.append({QDir::cleanPath(QFileInfo(path).absoluteFilePath()), xxh64, hashed});
+    written.append({QDir::cleanPath(QFileInfo(path).absoluteFilePath()), xxh64, hashed, logCopy});
 }
 
 void MediaImport::noteWritten(const QStringList& paths)
@@ -257,6 +257,7 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
 
     if (videosFound + photosFound > 0)
         VerifiedCopy::syncNames(targetDir);
+    state.ledger.reset(); // its connection belongs to this thread
     if (stopped)
         qWarning() << QStringLiteral("Card %1: import stopped.").arg(card);
     const QString counts[] = {QString::number(videosCopied), QString::number(videosFound),
@@ -283,7 +284,7 @@ void MediaImport::finishRun(bool complete)
             const VerifiedCopy::Result copied =
                 log.copyTo(QDir(targetDir).filePath(QStringLiteral("VazizidADU.log")));
             if (copied.outcome == VerifiedCopy::Outcome::Copied)
-                noteWritten(copied.path, copied.sourceHash, true);
+                noteWritten(copied.path, copied.sourceHash, true, true);
         } catch (const std::exception& e) {
             qWarning() << "Error copying log file:" << QString::fromLocal8Bit(e.what());
         }
@@ -300,7 +301,8 @@ void MediaImport::writeHistory()
         QMutexLocker lock(&writtenMutex);
         files = written;
     }
-    if (files.isEmpty())
+    // A run that wrote nothing but the log copy adds no generation.
+    if (std::all_of(files.cbegin(), files.cend(), [](const Written& file) { return file.logCopy; }))
         return;
     const QDir destination(QDir::cleanPath(QFileInfo(targetDir).absoluteFilePath()));
     QVector<MhlHistory::File> recorded;
