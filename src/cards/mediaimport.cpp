@@ -89,7 +89,8 @@ void MediaImport::noteWritten(const QStringList& paths)
         noteWritten(path, 0, false);
 }
 
-// The card's identity is looked up once, on the card's first verified copy.
+// The card's identity is looked up once, on the card's first verified copy;
+// the ledger is opened then too, on the worker's thread, and closed by it.
 void MediaImport::recordInLedger(int cardIndex, const QString& sourcePath,
                                  const QDir& sourceDirectory, const QString& copyPath, qint64 size,
                                  quint64 xxh64)
@@ -97,9 +98,10 @@ void MediaImport::recordInLedger(int cardIndex, const QString& sourcePath,
     CardState& card = cardState(cardIndex);
     if (!card.identified) {
         card.identity = CardIdentity::of(sourceDirectory.absolutePath());
-        card.ledger.reset(new ImportLedger(ImportLedger::defaultPath()));
         card.identified = true;
     }
+    if (!card.ledger)
+        card.ledger.reset(new ImportLedger(ImportLedger::defaultPath()));
     LedgerEntry entry;
     entry.card = card.identity;
     entry.relativePath = sourceDirectory.relativeFilePath(sourcePath);

@@ -61,6 +61,7 @@ private:
         QString path;
         quint64 xxh64 = 0;
         bool hashed = false; // else hashed from the disk at the end of the run
+        bool logCopy = false;
     };
 
     MediaCopy copyMedia(const QString& sourcePath, int cardIndex, int fileIndex, int totalFiles,
@@ -69,7 +70,7 @@ private:
     void reportBytes(int cardIndex, bool always);
     void recordInLedger(int cardIndex, const QString& sourcePath, const QDir& sourceDirectory,
                         const QString& copyPath, qint64 size, quint64 xxh64);
-    void noteWritten(const QString& path, quint64 xxh64, bool hashed);
+    void noteWritten(const QString& path, quint64 xxh64, bool hashed, bool logCopy = false);
     void noteWritten(const QStringList& paths);
     void writeHistory();
 

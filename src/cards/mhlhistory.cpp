@@ -218,7 +218,9 @@ bool MhlHistory::addGeneration(const QVector<File>& files, const QDateTime& crea
     if (!lock.tryLock(LockWaitMs))
         return fail(lock.error() == QLockFile::LockFailedError
                         ? QStringLiteral("%1 stayed locked by another import").arg(historyPath())
-                        : QStringLiteral("Cannot lock %1").arg(historyPath()));
+                        : QStringLiteral("Cannot create the lock file in %1 (is the disk full "
+                                         "or read-only?)")
+                              .arg(historyPath()));
 
     QVector<Generation> chain;
     if (!readChain(&chain))
