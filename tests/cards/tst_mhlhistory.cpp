@@ -178,6 +178,7 @@ private slots:
     void historyNotWritten();
     void writersAtOnce();
     void twoImportsAtOnce();
+    void stoppedRunRecordsWhatItCopied();
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
@@ -231,6 +232,7 @@ void TestMhlHistory::init()
 void TestMhlHistory::cleanup()
 {
     VerifiedCopy::setWrittenHook(nullptr);
+    VerifiedCopy::requestStop(false);
     if (!mounted.isEmpty())
         ::umount2(QFile::encodeName(mounted).constData(), MNT_DETACH);
     mounted.clear();
@@ -457,6 +459,28 @@ void TestMhlHistory::twoImportsAtOnce()
     const QVector<QMap<QString, Recorded>> generations = verifyHistory(destination());
     QCOMPARE(generations.size(), 2);
     QCOMPARE(filesBelow(destination()).size(), 7); // two copies per card and one log copy
+}
+
+// A run stopped midway is not complete (no "Done.", no log copy), but what it
+// copied before the stop is in the history, and nothing else.
+void TestMhlHistory::stoppedRunRecordsWhatItCopied()
+{
+    for (int n = 1; n <= 3; ++n) {
+        cardFile(n, "D/V.MOV", int(3 * VerifiedCopy::ChunkSize));
+        cardFile(n, "D/P.JPG", 5000); // short of a chunk: finished once written
+    }
+    VerifiedCopy::setWrittenHook([](const QString& source, const QString&) {
+        if (source.endsWith(".JPG"))
+            VerifiedCopy::requestStop();
+    });
+
+    runAll(destination());
+
+    QCOMPARE(log().count("\"Done.\""), 0);
+    QVERIFY(!QFileInfo::exists(destination() + "/VazizidADU.log"));
+    const QStringList copies = filesBelow(destination());
+    QVERIFY(copies.size() >= 1 && copies.size() < 6);
+    QCOMPARE(verifyHistory(destination()).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestMhlHistory)
