@@ -130,12 +130,13 @@ double runScripts(const QString& script, const QStringList& cards, const QString
 
 // The same assurance as the import, from standard tools: the copy, on the
 // disk, hashes of the card files, the copies read back from the disk and
-// checked against them.
+// checked against them. (xxhsum's hashing pass draws progress on standard
+// error; its exit status still counts.)
 const char* const ToolsScript =
     "set -e\n"
     "cp -r \"$1\" \"$2\"\n"
     "sync\n"
-    "(cd \"$1\" && find . -type f -exec xxhsum -H64 {} +) > \"$3\"\n"
+    "(cd \"$1\" && find . -type f -exec xxhsum -H64 {} + 2>/dev/null) > \"$3\"\n"
     "find \"$2\" -type f -exec dd iflag=nocache count=0 status=none if={} \\;\n"
     "(cd \"$2\" && xxhsum -c --quiet \"$3\")\n";
 
