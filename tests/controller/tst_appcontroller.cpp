@@ -29,6 +29,7 @@ Window {
     function fire(name, args) { root[name].apply(root, args) }
     function record(name, args) { lastCall = name + "(" + Array.prototype.join.call(args, ", ") + ")" }
     function updateCardProgress(card, from, to, value, text) { record("updateCardProgress", arguments) }
+    function updateCardBytes(card, copied, total) { record("updateCardBytes", arguments) }
     function updateDataProgress(from, to, value, text) { record("updateDataProgress", arguments) }
     function updateCameraSettingsProgress(from, to, value, text) { record("updateCameraSettingsProgress", arguments) }
     function updateCameraSettings(firmware, battery, date, recLedOn, loggingInterval, timelapseInterval, timelapseTimeout, e1) { record("updateCameraSettings", arguments) }
