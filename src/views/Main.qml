@@ -201,8 +201,10 @@ ApplicationWindow {
             return
         bar.show(from, to, value, text)
         var running = Number(value) < Number(to)
-        if (!running)
+        if (!running) {
             bar.detail = ""
+            bar.byteShare = -1
+        }
         window[["cardOneCopying", "cardTwoCopying", "cardThreeCopying"][card - 1]] = running
     }
 
@@ -214,8 +216,10 @@ ApplicationWindow {
     function cardBytesAt(cardNumber, bytesCopied, bytesTotal, msec) {
         var card = Number(cardNumber)
         var bar = copyFilesPage.cardBar(card)
-        if (bar !== null && cardCopying(card))
-            bar.detail = throughput.describe(card, bytesCopied, bytesTotal, msec)
+        if (bar === null || !cardCopying(card))
+            return
+        bar.detail = throughput.describe(card, bytesCopied, bytesTotal, msec)
+        bar.byteShare = Number(bytesTotal) > 0 ? Math.min(1, Number(bytesCopied) / Number(bytesTotal)) : -1
     }
 
     function sourceFolderChosen(card, url) {
@@ -571,6 +575,7 @@ ApplicationWindow {
 
     ThroughputMeter {
         id: throughput
+        objectName: "throughputMeter"
     }
 
     TemplateChoices {

@@ -13,6 +13,9 @@ ProgressBar {
     readonly property bool failed: /^(Error|Warning)/.test(text)
     // A running task counts items (records, say) rather than steps.
     property bool counting: false
+    // The share of the bytes done, when the task reports bytes; the fill
+    // follows it rather than the count of steps. Negative: no bytes known.
+    property real byteShare: -1
     // The whole status line, for a line too long for the bar.
     readonly property string toolTipText: statusLine.truncated ? text : ""
 
@@ -51,7 +54,7 @@ ProgressBar {
         Rectangle {
             objectName: "fill"
             // A failure fills the whole bar: how far it got is in the text.
-            width: (bar.failed ? 1 : bar.visualPosition) * parent.width
+            width: (bar.failed ? 1 : bar.byteShare >= 0 ? bar.byteShare : bar.visualPosition) * parent.width
             height: parent.height
             radius: 3
             color: bar.failed ? "#B3261E" : "#00796B" // both dark enough for white text

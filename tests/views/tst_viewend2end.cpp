@@ -1,14 +1,17 @@
 // The real controller behind the real view on a virtual display, with the
 // simulated controller unit, the calibration stand-in and temporary cards.
 // Everything starts through the view's own functions, as its buttons do.
-// Screenshots of the three tabs and of the calibration dialog are saved on the way.
+// Screenshots of the three tabs, of an import under way and of the calibration
+// dialog are saved on the way.
 #include "base/apppaths.h"
 #include "calibration/calibrationservice.h"
+#include "cards/verifiedcopy.h"
 #include "controller/appcontroller.h"
 #include "simulator/controllersimulator.h"
 #include "support/testsupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickWindow>
@@ -17,6 +20,7 @@
 #include <QUrl>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 
 class ViewEnd2End : public QObject
@@ -26,6 +30,7 @@ class ViewEnd2End : public QObject
 private slots:
     void initTestCase();
     void importThroughTheView();
+    void importShowsTimeLeft();
     void connectFillsSettingsTab();
     void copyDataWritesCsvFiles();
     void calibrationDownload();
@@ -143,6 +148,68 @@ void ViewEnd2End::importThroughTheView()
     QCOMPARE(copies.entryList({"*_Reef_cam?.*"}, QDir::Files).size(), 9);
     QCOMPARE(copies.entryList({"*.kava"}, QDir::Files).size(), 1); // the stitching project
     saveScreenshot(0, "copy-files.png");
+}
+
+// A slow import: each card's bar shows its throughput and time left beside
+// its text. The byte reports reach the test on the cards' worker threads,
+// which it holds back there: every chunk is reported, the third report
+// comes after the bars' settling time, and the copies wait there until the
+// screenshot is taken.
+void ViewEnd2End::importShowsTimeLeft()
+{
+    constexpr qint64 Chunk = VerifiedCopy::ChunkSize;
+    constexpr qint64 FileSize = 8 * Chunk;
+    for (int card = 1; card <= 3; ++card) {
+        QFile video(root.filePath(QStringLiteral("QVK_1%1/DCIM/101QVK/V0101.MOV").arg(card)));
+        QVERIFY(QDir().mkpath(QFileInfo(video).path()));
+        QVERIFY(video.open(QIODevice::WriteOnly) &&
+                video.resize(FileSize)); // sparse: quick to make
+    }
+    const int settleTime =
+        window->findChild<QObject*>("throughputMeter")->property("settleTime").toInt();
+    QVERIFY(settleTime > 0);
+
+    QElapsedTimer clock;
+    clock.start();
+    std::atomic<qint64> firstReport[4] = {{-1}, {-1}, {-1}, {-1}};
+    std::atomic<bool> holding{true};
+    const auto hold = connect(
+        controller.get(), &AppController::updateCardBytes, this,
+        [&](const QVariant& card, const QVariant& copied, const QVariant& total) {
+            if (!holding)
+                return;
+            QThread::msleep(120); // longer than the reports' interval: every chunk is reported
+            const int n = card.toInt();
+            qint64 expected = -1;
+            firstReport[n].compare_exchange_strong(expected, clock.elapsed());
+            const qint64 done = copied.toLongLong();
+            if (done == 2 * Chunk) {
+                while (clock.elapsed() < firstReport[n] + settleTime + 500)
+                    QThread::msleep(20);
+            } else if (done > 2 * Chunk && done < total.toLongLong()) {
+                while (holding)
+                    QThread::msleep(20);
+            }
+        },
+        Qt::DirectConnection);
+
+    for (int card = 1; card <= 3; ++card)
+        call("sourceFolderChosen", card,
+             QUrl::fromLocalFile(root.filePath(QStringLiteral("QVK_1%1").arg(card))).toString());
+    call("copyFilesClicked");
+    for (const char* bar : {"card1Progress", "card2Progress", "card3Progress"})
+        QTRY_VERIFY_WITH_TIMEOUT(property(bar, "detail").toString().endsWith(" left"), 20000);
+    QVERIFY(property("card1Progress", "text").toString().startsWith("Copying "));
+    saveScreenshot(0, "copy-files-import.png");
+    holding = false;
+
+    QTRY_VERIFY_WITH_TIMEOUT(property("exitButton", "enabled").toBool(), 30000);
+    QThreadPool::globalInstance()->waitForDone();
+    disconnect(hold);
+    for (const char* bar : {"card1Progress", "card2Progress", "card3Progress"}) {
+        QTRY_COMPARE(property(bar, "text").toString(), "Copied 1/1 videos and 0/0 photos.");
+        QCOMPARE(property(bar, "detail").toString(), QString());
+    }
 }
 
 void ViewEnd2End::connectFillsSettingsTab()
