@@ -258,15 +258,11 @@ ApplicationWindow {
     }
 
     function readyToCopyData() {
-        if (dataCopying)
-            return false
-        return hasSelection(copyDataPage.dataDeviceList) && copyDataPage.dataDestinationField.text !== ""
+        return readyToEraseMemory() && copyDataPage.dataDestinationField.text !== ""
     }
 
     function readyToEraseMemory() {
-        if (dataCopying)
-            return false
-        return hasSelection(copyDataPage.dataDeviceList)
+        return !dataCopying && hasSelection(copyDataPage.dataDeviceList)
     }
 
     function copyDataClicked() {
@@ -278,9 +274,7 @@ ApplicationWindow {
     }
 
     function eraseMemoryClicked(eraseMemoryChecked) {
-        if (!readyToEraseMemory())
-            return
-        if (eraseMemoryChecked !== true)
+        if (!readyToEraseMemory() || eraseMemoryChecked !== true)
             return
         dataCopying = true
         eraseMemory(getSelectedDataDeviceName())
