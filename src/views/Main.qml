@@ -280,11 +280,9 @@ ApplicationWindow {
         eraseMemory(getSelectedDataDeviceName())
     }
 
-    // An export may count records in its reports: the bar says how many.
+    // An export counts the records received in its reports: the bar moves with them.
     function updateDataProgress(from, to, value, text) {
-        var bar = copyDataPage.dataBar
-        showControllerProgress(bar, from, to, value, text)
-        bar.detail = bar.counting ? (bar.value - bar.from) + " of " + (bar.to - bar.from) + " records" : ""
+        showControllerProgress(copyDataPage.dataBar, from, to, value, text)
     }
 
     // ---- Settings ----------------------------------------------------------
