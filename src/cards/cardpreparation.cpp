@@ -8,6 +8,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#if defined(Q_OS_UNIX)
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 // Cards above 128 GiB are refused: the cameras cannot use them.
@@ -42,23 +46,68 @@ bool removeFile(const QString& path)
            QFile::setPermissions(path, permissions | QFile::WriteUser) && QFile::remove(path);
 }
 
-// Deletes everything below the card's folder, never the folder itself. Links
-// are removed as links: the wipe never follows one out of the card.
-bool eraseBelow(const QString& path)
+// The device of the entry itself (a link's own, never its target's); false
+// when it cannot be read. Where the platform gives no devices, every entry
+// counts as the card's own.
+bool deviceOf(const QString& path, quint64* device)
 {
+#if defined(Q_OS_UNIX)
+    struct stat info;
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    *device = quint64(info.st_dev);
+#else
+    Q_UNUSED(path)
+    *device = 0;
+#endif
+    return true;
+}
+
+struct Wipe
+{
+    QString cardRoot;
+    quint64 device = 0;
     bool complete = true;
-    const QFileInfoList entries = QDir(path).entryInfoList(QDir::AllEntries | QDir::Hidden |
-                                                           QDir::System | QDir::NoDotAndDotDot);
+    QStringList leftMounts; // relative to the card root
+};
+
+// Deletes everything below the folder that lies on the card's own file
+// system. Links are removed as links: the wipe never follows one out of the
+// card. Another volume mounted below the card is left as it is, and with it
+// the folders that lead to it. Returns whether the folder holds nothing of
+// the card any more except such folders.
+bool eraseBelow(const QString& folder, Wipe& wipe, bool top)
+{
+    bool holdsMount = false;
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden |
+                                                             QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo& entry : entries) {
+        const QString path = entry.filePath();
+        quint64 device = 0;
+        if (!deviceOf(path, &device)) {
+            wipe.complete = false;
+            continue;
+        }
+        if (device != wipe.device) {
+            // A mount point: another file system, never part of the card.
+            wipe.leftMounts << QDir(wipe.cardRoot).relativeFilePath(path);
+            holdsMount = true;
+            continue;
+        }
         if (entry.isDir() && !entry.isSymLink()) {
-            if (volumeManagedFolders.contains(entry.fileName()))
+            if (top && volumeManagedFolders.contains(entry.fileName()))
                 continue;
-            complete = QDir(entry.filePath()).removeRecursively() && complete;
-        } else {
-            complete = removeFile(entry.filePath()) && complete;
+            if (eraseBelow(path, wipe, false)) {
+                if (!QDir(folder).rmdir(entry.fileName()))
+                    wipe.complete = false;
+            } else {
+                holdsMount = true;
+            }
+        } else if (!removeFile(path)) {
+            wipe.complete = false;
         }
     }
-    return complete;
+    return !holdsMount;
 }
 
 // A link standing where a card file belongs would send the write off the card.
@@ -88,6 +137,17 @@ QByteArray readWhole(const QString& path)
     return file.readAll();
 }
 
+// Both name the same folder, links and ".." resolved where the folders exist.
+bool samePath(const QString& a, const QString& b)
+{
+    const auto resolved = [](const QString& path) {
+        const QFileInfo info(path);
+        const QString canonical = info.canonicalFilePath();
+        return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+    };
+    return resolved(a) == resolved(b);
+}
+
 bool isError(const QString& status)
 {
     return status.startsWith(QLatin1String("Error"));
@@ -101,13 +161,25 @@ void prepareCard(int card, const QString& path, bool erase, bool createSyncConfi
 
     if (erase) {
         report(card, 0, 2, 1, QStringLiteral("Erasing"));
-        const bool complete = eraseBelow(path);
+        Wipe wipe;
+        wipe.cardRoot = path;
+        const bool complete = deviceOf(path, &wipe.device);
+        if (complete)
+            eraseBelow(path, wipe, true);
         root.rmdir(QStringLiteral("DCIM"));
         root.rmdir(QStringLiteral("MISC"));
         root.rmdir(QStringLiteral("QVK_0%1").arg(card));
         root.rmdir(QStringLiteral(".disable_osx_metadata"));
         root.rmdir(QStringLiteral(".metadata_never_index"));
-        if (complete) {
+        for (const QString& mount : qAsConst(wipe.leftMounts))
+            qWarning() << QStringLiteral("Left the volume mounted at %3 on card %1 (%2) as it is")
+                              .arg(QString::number(card), path, mount);
+        if (complete && wipe.complete && !wipe.leftMounts.isEmpty()) {
+            status = QStringLiteral("Error: Erased all but other volumes mounted inside: %1")
+                         .arg(wipe.leftMounts.join(QStringLiteral(", ")));
+            qWarning() << cardText("Erased card %1 (%2) except other volumes mounted inside", card,
+                                   path);
+        } else if (complete && wipe.complete) {
             status = QStringLiteral("Erased");
             qInfo() << cardText("Erased card %1 (%2)", card, path);
         } else {
@@ -176,6 +248,32 @@ void prepareCard(int card, const QString& path, bool erase, bool createSyncConfi
 
 } // namespace
 
+QString cardScopeProblem(const QString& path)
+{
+    if (path.isEmpty())
+        return QStringLiteral("no card chosen");
+    const VolumeInfo volume = Volumes::volumeForPath(path);
+    if (!volume.valid)
+        return QStringLiteral("no volume holds it");
+    if (!volume.ready)
+        return QStringLiteral("the volume is not ready");
+    if (volume.root)
+        return QStringLiteral("the system's own volume");
+    if (volume.bytesTotal > maxCardBytes)
+        return QStringLiteral("larger than 128 GiB");
+    if (volume.readOnly)
+        return QStringLiteral("the volume is read-only");
+    if (!Volumes::isCardCandidate(volume))
+        return QStringLiteral("a %1 file system, not a card").arg(volume.fileSystemType);
+    // A wipe takes everything below the path: only a whole volume, never a
+    // folder that a slip of the hand chose.
+    if (!samePath(path, volume.rootPath))
+        return QStringLiteral("a folder, not the root of its volume (%1)").arg(volume.rootPath);
+    if (!volume.isFileSystemRoot())
+        return QStringLiteral("a folder of another volume mounted here, not a whole file system");
+    return QString();
+}
+
 void prepareCards(const QString& card1, const QString& card2, const QString& card3, bool eraseCards,
                   bool createSyncConfig, const CardReport& report)
 {
@@ -184,17 +282,17 @@ void prepareCards(const QString& card1, const QString& card2, const QString& car
     for (int card = 1; card <= 3; ++card)
         report(card, 0, 1, 2, QString());
 
-    // Nothing is touched unless all three cards pass. A card on the system's
-    // own volume is refused like a missing one: a wipe must never reach it.
+    // Nothing is touched unless all three cards pass.
     for (int card = 1; card <= 3; ++card) {
         const QString& path = cards[card - 1];
-        const VolumeInfo volume = Volumes::volumeForPath(path);
-        if (volume.valid && volume.ready && !volume.root && volume.bytesTotal <= maxCardBytes) {
+        const QString problem = cardScopeProblem(path);
+        if (problem.isEmpty()) {
             const QString text = cardText("Card %1 (%2) ok.", card, path);
             qInfo() << text;
             report(card, 0, 1, 2, text);
         } else {
-            const QString text = cardText("Invalid directory for card %1 (%2)", card, path);
+            const QString text =
+                cardText("Invalid directory for card %1 (%2): ", card, path) + problem;
             qCritical() << text;
             report(card, 0, 2, 2, text);
             return;

@@ -644,25 +644,8 @@ int QvkCtl::runImport(const QStringList& cards, const QString& dest, const QStri
 
 int QvkCtl::runPrepare(const QStringList& cards, bool erase, bool syncConfig)
 {
-    QStringList paths = cards;
-    if (erase) {
-        // A wipe reaches whole volumes only: never a folder that a typing
-        // slip named, so every card must be a card volume as `drives` lists it.
-        QMap<QString, QString> volumes;
-        for (const QVariant& entry : controller->getDrives()) {
-            const QString key = entryMap(entry).value(QStringLiteral("key")).toString();
-            volumes.insert(QDir::cleanPath(key), key);
-        }
-        for (int n = 0; n < 3; ++n) {
-            if (!volumes.contains(paths.at(n)))
-                return usageError(QStringLiteral("--card%1 '%2' is not a card volume that "
-                                                 "'qvkctl drives' lists; --erase wipes whole "
-                                                 "volumes only")
-                                      .arg(n + 1)
-                                      .arg(paths.at(n)));
-            paths[n] = volumes.value(paths.at(n));
-        }
-    }
+    // The card preparation itself refuses anything but whole card volumes.
+    const QStringList& paths = cards;
     controller->eraseCards(paths.at(0), paths.at(1), paths.at(2), erase, syncConfig);
     waitForTasks();
 

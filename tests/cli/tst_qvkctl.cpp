@@ -236,8 +236,8 @@ private slots:
         QTest::newRow("erase and configure")
             << "--erase --sync-config" << true << 0 << "Erased and prepared." << false;
         QTest::newRow("card 3 refused") << "" << false << 1 << "" << false;
-        // A wipe reaches card volumes only: refused before anything runs.
-        QTest::newRow("erase of a plain folder") << "--erase" << false << 2 << "" << false;
+        // A wipe reaches card volumes only: refused before anything is touched.
+        QTest::newRow("erase of a plain folder") << "--erase" << false << 1 << "" << false;
         QTest::newRow("config not written")
             << "--sync-config" << true << 1 << "Error: Could not write config file" << true;
     }

@@ -124,7 +124,7 @@ void TestAppController::callsReachTheOtherSide_data()
                                << NoPort << "updateDataProgress" + failed;
     QTest::newRow("erase cards")
         << "eraseCards" << QVariantList{"", "", "", true, false} << "3"
-        << "updateCardProgress(1, 0, 2, 2, Invalid directory for card 1 ())";
+        << "updateCardProgress(1, 0, 2, 2, Invalid directory for card 1 (): no card chosen)";
 }
 
 void TestAppController::callsReachTheOtherSide()
