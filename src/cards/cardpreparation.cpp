@@ -1,16 +1,13 @@
 #include "cards/cardpreparation.h"
 
 #include "cards/volumes.h"
+#include "cards/wipecheck.h"
 
 #include <QDebug>
 #include <QDir>
 #include <QException>
 #include <QFile>
 #include <QFileInfo>
-
-#if defined(Q_OS_UNIX)
-#include <sys/stat.h>
-#endif
 
 namespace {
 
@@ -46,23 +43,6 @@ bool removeFile(const QString& path)
            QFile::setPermissions(path, permissions | QFile::WriteUser) && QFile::remove(path);
 }
 
-// The device of the entry itself (a link's own, never its target's); false
-// when it cannot be read. Where the platform gives no devices, every entry
-// counts as the card's own.
-bool deviceOf(const QString& path, quint64* device)
-{
-#if defined(Q_OS_UNIX)
-    struct stat info;
-    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
-        return false;
-    *device = quint64(info.st_dev);
-#else
-    Q_UNUSED(path)
-    *device = 0;
-#endif
-    return true;
-}
-
 struct Wipe
 {
     QString cardRoot;
@@ -84,7 +64,7 @@ bool eraseBelow(const QString& folder, Wipe& wipe, bool top)
     for (const QFileInfo& entry : entries) {
         const QString path = entry.filePath();
         quint64 device = 0;
-        if (!deviceOf(path, &device)) {
+        if (!Volumes::deviceOf(path, &device)) {
             wipe.complete = false;
             continue;
         }
@@ -163,7 +143,7 @@ void prepareCard(int card, const QString& path, bool erase, bool createSyncConfi
         report(card, 0, 2, 1, QStringLiteral("Erasing"));
         Wipe wipe;
         wipe.cardRoot = path;
-        const bool complete = deviceOf(path, &wipe.device);
+        const bool complete = Volumes::deviceOf(path, &wipe.device);
         if (complete)
             eraseBelow(path, wipe, true);
         root.rmdir(QStringLiteral("DCIM"));
@@ -246,6 +226,58 @@ void prepareCard(int card, const QString& path, bool erase, bool createSyncConfi
     report(card, 0, 2, 2, status);
 }
 
+// The wipe's check of one card: true when it may go on. Every file without a
+// verified copy is named in the log, as a warning when the wipe is forced.
+bool checkCopies(int card, const QString& path, const WipeOptions& wipe, const CardReport& report)
+{
+    WipeCheck check(wipe.ledgerPath);
+    check.setReverify(wipe.reverify);
+    const CardCopies copies = check.check(path);
+    const QString counts =
+        QStringLiteral("%1 of %2").arg(copies.verifiedFiles()).arg(copies.mediaFiles);
+    if (copies.safeToWipe()) {
+        qInfo() << cardText("Card %1 (%2): ", card, path) + counts +
+                       QStringLiteral(" media files copied and verified");
+        return true;
+    }
+
+    // Refused, the log lists them; forced, each is a warning of what was lost.
+    QStringList paths;
+    const auto name = [&](const CardCopies::Entry& entry, const QString& shown) {
+        paths << shown;
+        const QString line = cardText("Card %1 (%2): ", card, path) +
+                             (wipe.force ? QStringLiteral("wiping without a verified copy: ")
+                                         : QStringLiteral("no verified copy: ")) +
+                             entry.relativePath + QStringLiteral(" (") + entry.reason +
+                             QLatin1Char(')');
+        if (wipe.force)
+            qWarning() << line;
+        else
+            qInfo() << line;
+    };
+    for (const CardCopies::Entry& entry : copies.unverified)
+        name(entry, entry.relativePath);
+    for (const CardCopies::Entry& entry : copies.unreadable)
+        name(entry, entry.relativePath + QStringLiteral(" (cannot be read)"));
+    if (wipe.unverified)
+        wipe.unverified(card, paths);
+
+    QString problem = QStringLiteral("%1 of %2 media files on card %3 (%4) have no verified copy")
+                          .arg(QString::number(copies.unverified.size()),
+                               QString::number(copies.mediaFiles), QString::number(card), path);
+    if (!copies.unreadable.isEmpty())
+        problem +=
+            QStringLiteral(", %1 more places could not be read").arg(copies.unreadable.size());
+    if (wipe.force) {
+        qWarning() << QStringLiteral("Forced: ") + problem + QStringLiteral("; wiping anyway");
+        return true;
+    }
+    const QString text = QStringLiteral("Error: ") + problem;
+    qCritical() << text;
+    report(card, 0, 2, 2, text);
+    return false;
+}
+
 } // namespace
 
 QString cardScopeProblem(const QString& path)
@@ -275,29 +307,37 @@ QString cardScopeProblem(const QString& path)
 }
 
 void prepareCards(const QString& card1, const QString& card2, const QString& card3, bool eraseCards,
-                  bool createSyncConfig, const CardReport& report)
+                  bool createSyncConfig, const CardReport& report, const WipeOptions& wipe)
 {
     const QString cards[] = {card1, card2, card3};
 
     for (int card = 1; card <= 3; ++card)
         report(card, 0, 1, 2, QString());
 
-    // Nothing is touched unless all three cards pass.
+    // Nothing is touched unless all three cards pass. A card that is no whole
+    // card volume ends the check at once; the copies of every card are
+    // checked, so that one run names all that is missing.
+    bool refused = false;
     for (int card = 1; card <= 3; ++card) {
         const QString& path = cards[card - 1];
         const QString problem = cardScopeProblem(path);
-        if (problem.isEmpty()) {
-            const QString text = cardText("Card %1 (%2) ok.", card, path);
-            qInfo() << text;
-            report(card, 0, 1, 2, text);
-        } else {
+        if (!problem.isEmpty()) {
             const QString text =
                 cardText("Invalid directory for card %1 (%2): ", card, path) + problem;
             qCritical() << text;
             report(card, 0, 2, 2, text);
             return;
         }
+        if (eraseCards && !checkCopies(card, path, wipe, report)) {
+            refused = true;
+            continue;
+        }
+        const QString text = cardText("Card %1 (%2) ok.", card, path);
+        qInfo() << text;
+        report(card, 0, 1, 2, text);
     }
+    if (refused)
+        return;
 
     for (int card = 1; card <= 3; ++card) {
         const QString& path = cards[card - 1];

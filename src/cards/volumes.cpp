@@ -7,6 +7,10 @@
 
 #include <atomic>
 
+#if defined(Q_OS_UNIX)
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 // On Linux the operating system is spread over more than the root mount;
@@ -242,4 +246,19 @@ QList<MountInfoEntry> Volumes::parseMountInfo(const QByteArray& text)
         entries.append(entry);
     }
     return entries;
+}
+
+bool Volumes::deviceOf(const QString& path, quint64* device)
+{
+#if defined(Q_OS_UNIX)
+    struct stat info;
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    *device = quint64(info.st_dev);
+#else
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+        return false;
+    *device = 0;
+#endif
+    return true;
 }

@@ -94,6 +94,12 @@ public:
     // preparation touches no other.
     static bool isCardCandidate(const VolumeInfo& volume);
 
+    // The device that holds the entry itself (a link's own, never its
+    // target's): entries on another device are another volume mounted there.
+    // False when the entry cannot be read. Where the platform gives no
+    // devices every entry has device 0.
+    static bool deviceOf(const QString& path, quint64* device);
+
     // The lines of a mountinfo text. Fields that hold a space, tab, line feed
     // or backslash carry it as an octal escape ("\040"); they are decoded.
     static QList<MountInfoEntry> parseMountInfo(const QByteArray& text);

@@ -60,7 +60,8 @@ const QVector<CommandForm>& commandForms()
          {QStringLiteral("template"), QStringLiteral("project")}},
         {QStringLiteral("prepare"),
          {QStringLiteral("card1"), QStringLiteral("card2"), QStringLiteral("card3")},
-         {QStringLiteral("erase"), QStringLiteral("sync-config")}},
+         {QStringLiteral("erase"), QStringLiteral("sync-config"), QStringLiteral("force"),
+          QStringLiteral("reverify")}},
     };
     return forms;
 }
@@ -146,7 +147,8 @@ QString QvkCtl::usageText()
         "  qvkctl firmware --port PORT --file FILE.hex\n"
         "  qvkctl import --card1 DIR --card2 DIR --card3 DIR --dest DIR [--template FILE.kava]\n"
         "                [--project NAME]\n"
-        "  qvkctl prepare --card1 DIR --card2 DIR --card3 DIR [--erase] [--sync-config]\n"
+        "  qvkctl prepare --card1 DIR --card2 DIR --card3 DIR [--erase [--reverify] [--force]]\n"
+        "                 [--sync-config]\n"
         "  qvkctl --help | --version\n"
         "\n"
         "Commands:\n"
@@ -165,8 +167,11 @@ QString QvkCtl::usageText()
         "  firmware        update the controller unit's firmware with the boot-loader\n"
         "  import          copy the media of the three cards into DIR\n"
         "  prepare         prepare the three cards for the next use; --erase wipes them\n"
-        "                  (only card volumes as 'qvkctl drives' lists them), --sync-config\n"
-        "                  writes the cameras' synchronisation configuration\n"
+        "                  (only whole card volumes as 'qvkctl drives' lists them, and\n"
+        "                  only when every media file has a verified copy from an import;\n"
+        "                  --reverify reads every copy again first, --force wipes without\n"
+        "                  copies), --sync-config writes the cameras' synchronisation\n"
+        "                  configuration\n"
         "\n"
         "PORT is a name as 'qvkctl devices' lists it, or a device path.\n"
         "Progress goes to standard error, results to standard output.\n"
@@ -215,6 +220,8 @@ int QvkCtl::run(const QStringList& arguments)
         parser.addOption({name, QString(), QStringLiteral("value")});
     parser.addOption({QStringLiteral("erase"), QString()});
     parser.addOption({QStringLiteral("sync-config"), QString()});
+    parser.addOption({QStringLiteral("force"), QString()});
+    parser.addOption({QStringLiteral("reverify"), QString()});
 
     const bool parsed = parser.parse(arguments);
     if (parser.isSet(QStringLiteral("help"))) {
@@ -282,6 +289,9 @@ int QvkCtl::run(const QStringList& arguments)
         if (parser.isSet(option))
             cards << absolutePath(parser.value(option));
     }
+    for (const char* wipeOption : {"force", "reverify"})
+        if (parser.isSet(QLatin1String(wipeOption)) && !parser.isSet(QStringLiteral("erase")))
+            return usageError(QStringLiteral("--%1 applies to --erase only").arg(wipeOption));
     if (cards.size() == 3 && QSet<QString>(cards.cbegin(), cards.cend()).size() < 3)
         return usageError(QStringLiteral("the three cards must be three different folders"));
     if (!project.isEmpty() && !MediaNaming::isValidProjectName(project))
@@ -389,7 +399,9 @@ int QvkCtl::run(const QStringList& arguments)
             status = runImport(cards, dest, templatePath, project);
     } else if (form->name == QLatin1String("prepare")) {
         status = runPrepare(cards, parser.isSet(QStringLiteral("erase")),
-                            parser.isSet(QStringLiteral("sync-config")));
+                            parser.isSet(QStringLiteral("sync-config")),
+                            parser.isSet(QStringLiteral("force")),
+                            parser.isSet(QStringLiteral("reverify")));
     }
 
     // Whatever the outcome, no task may outlive the controller.
@@ -642,12 +654,21 @@ int QvkCtl::runImport(const QStringList& cards, const QString& dest, const QStri
     return status;
 }
 
-int QvkCtl::runPrepare(const QStringList& cards, bool erase, bool syncConfig)
+int QvkCtl::runPrepare(const QStringList& cards, bool erase, bool syncConfig, bool force,
+                       bool reverify)
 {
-    // The card preparation itself refuses anything but whole card volumes.
-    const QStringList& paths = cards;
-    controller->eraseCards(paths.at(0), paths.at(1), paths.at(2), erase, syncConfig);
+    // The card preparation itself refuses anything but whole card volumes
+    // and cards whose media lack verified copies; it names the files here.
+    QMap<int, QStringList> unverified;
+    const QMetaObject::Connection named =
+        connect(controller, &AppController::unverifiedFiles, this,
+                [&](const QVariant& card, const QVariant& paths) {
+                    unverified.insert(card.toInt(), paths.toStringList());
+                });
+    controller->prepareCards(cards.at(0), cards.at(1), cards.at(2), erase, syncConfig, force,
+                             reverify);
     waitForTasks();
+    disconnect(named);
 
     // A prepared card ends with a finished report of its work pass; a card
     // refused by the checks, or left untouched because another was, does not.
@@ -661,5 +682,19 @@ int QvkCtl::runPrepare(const QStringList& cards, bool erase, bool syncConfig)
         if (!prepared)
             status = fail(QStringLiteral("card %1 was not prepared").arg(card));
     }
+
+    // The first files of each refused card; the log has them all. A forced
+    // wipe has named each in a warning already.
+    const int shown = 10;
+    for (auto it = unverified.cbegin(); it != unverified.cend() && !force; ++it) {
+        const QStringList& paths = it.value();
+        err << ProgramName << ": card " << it.key() << ": no verified copy of " << paths.size()
+            << (paths.size() == 1 ? " media file:\n" : " media files:\n");
+        for (const QString& path : paths.mid(0, shown))
+            err << "  " << path << '\n';
+        if (paths.size() > shown)
+            err << "  ... and " << paths.size() - shown << " more (see the log)\n";
+    }
+    err.flush();
     return status;
 }

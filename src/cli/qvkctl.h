@@ -85,7 +85,8 @@ private:
     int runFirmware(const QString& port, const QString& file);
     int runImport(const QStringList& cards, const QString& dest, const QString& templatePath,
                   const QString& project);
-    int runPrepare(const QStringList& cards, bool erase, bool syncConfig);
+    int runPrepare(const QStringList& cards, bool erase, bool syncConfig, bool force,
+                   bool reverify);
     int outcomeOfLastReport(const QString& successPrefix);
 
     QTextStream& out;

@@ -1,7 +1,9 @@
 #include "base/apppaths.h"
+#include "cards/importledger.h"
 #include "cards/volumes.h"
 #include "cli/qvkctl.h"
 #include "simulator/controllersimulator.h"
+#include "support/loopvolume.h"
 #include "support/testsupport.h"
 
 #include <QDir>
@@ -94,6 +96,7 @@ private slots:
             {"import --card1 a --card2 b --card3 c --dest d --template No_Such_Rig",
              "--template 'No Such Rig'"},
             {"firmware --port P --file no-such-image.hex", "no such firmware file"},
+            {"prepare --card1 a --card2 b --card3 c --force", "--force applies to --erase only"},
             // Settings to save are checked before the unit hears anything.
             {save("--date", "2021-03-04"), "--date '2021-03-04'"},
             {save("--date", "2040-01-01_00:00:00"), "1970 to 2038"},
@@ -254,7 +257,8 @@ private slots:
         QStringList arguments = words("prepare " + flags);
         for (int n = 1; n <= 3; ++n) {
             arguments << QStringLiteral("--card%1").arg(n) << temp.filePath(QString::number(n));
-            QVERIFY(writeFile(arguments.last() + "/DCIM/old.MOV", "old"));
+            // No media: the wipe asks for no copy of it.
+            QVERIFY(writeFile(arguments.last() + "/DCIM/old.THM", "old"));
             if (miscIsFile)
                 QVERIFY(writeFile(arguments.last() + "/MISC", "not a folder"));
             if (n < 3 || card3IsVolume)
@@ -265,12 +269,113 @@ private slots:
         QCOMPARE(outcome.status, status);
         for (int n = 1; n <= 3; ++n) {
             const QString card = temp.filePath(QString::number(n));
-            QCOMPARE(QFileInfo::exists(card + "/DCIM/old.MOV"), status || !flags.contains("erase"));
+            QCOMPARE(QFileInfo::exists(card + "/DCIM/old.THM"), status || !flags.contains("erase"));
             QCOMPARE(QFileInfo::exists(card + QStringLiteral("/QVK_0%1").arg(n)),
                      !finalText.isEmpty());
             QCOMPARE(outcome.err.contains(QStringLiteral("[card %1] %2\n").arg(n).arg(finalText)),
                      !finalText.isEmpty());
         }
+    }
+
+    // A wipe on real card volumes as a script runs it: the real program,
+    // after an import or none. "I" in a line runs the import first, "&&"
+    // then the wipe; errText: what standard error must say.
+    void wipe_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("change"); // between the import and the wipe
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("wiped");
+        QTest::addColumn<QStringList>("errText");
+        const QString prepare = "prepare --card1 card1 --card2 card2 --card3 card3 --erase ";
+        const QString import = "import --card1 card1 --card2 card2 --card3 card3 --dest out && ";
+        // Card 1 holds twelve videos and a photo: ten are named, the log has all.
+        QStringList unlisted;
+        for (int k = 1; k <= 10; ++k)
+            unlisted << QString("  DCIM/100QVK/V%1.MOV\n").arg(k, 4, 10, QLatin1Char('0'));
+        QTest::newRow("never imported: refused, ten files named")
+            << prepare << "" << 1 << false
+            << (QStringList{"qvkctl: card 1: no verified copy of 13 media files:\n"} +
+                unlisted +
+                QStringList{"  ... and 3 more (see the log)\n",
+                            "[card 1] Error: 13 of 13 media files on card 1",
+                            "qvkctl: card 3: no verified copy of 1 media file:\n"
+                            "  DCIM/100QVK/V0001.MOV\n"});
+        QTest::newRow("imported: wiped")
+            << import + prepare + "--sync-config"
+            << "" << 0 << true << QStringList{"[card 2] Erased and prepared.\n"};
+        QTest::newRow("imported, copies read again: wiped")
+            << import + prepare + "--reverify"
+            << "" << 0 << true << QStringList{"[card 3] Erased\n"};
+        QTest::newRow("a copy lost: refused")
+            << import + prepare << "lose" << 1 << false
+            << QStringList{"qvkctl: card 3: no verified copy of 1 media file:\n"
+                           "  DCIM/100QVK/V0001.MOV\n",
+                           "[card 3] Error: 1 of 1 media files on card 3"};
+        QTest::newRow("a copy damaged, read again: refused")
+            << import + prepare + "--reverify"
+            << "damage" << 1 << false << QStringList{"  DCIM/100QVK/V0001.MOV\n"};
+        QTest::newRow("never imported, forced: wiped")
+            << prepare + "--force"
+            << "" << 0 << true
+            << QStringList{"wiping without a verified copy: DCIM/100QVK/V0012.MOV",
+                           "[card 1] Erased\n"};
+        QTest::newRow("card 2 a bind mount: refused")
+            << prepare + "--force"
+            << "bind" << 1 << false
+            << QStringList{"a folder of another volume mounted here, not a whole file system"};
+    }
+
+    void wipe()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, change);
+        QFETCH(int, status);
+        QFETCH(bool, wiped);
+        QFETCH(QStringList, errText);
+        QTemporaryDir temp;
+        LoopVolume loops[3], bound;
+        QFile::remove(ImportLedger::defaultPath());
+        for (int n = 1; n <= 3; ++n) {
+            const QString card = temp.filePath(QString("card%1").arg(n));
+            if (n == 2 && change == "bind") {
+                if (!loops[1].mount(temp.filePath("disk.img"), temp.filePath("disk")))
+                    QSKIP(qPrintable(loops[1].error()));
+                QVERIFY(QDir().mkpath(temp.filePath("disk/data")));
+                if (!bound.bind(temp.filePath("disk/data"), card))
+                    QSKIP(qPrintable(bound.error()));
+            } else if (!loops[n - 1].mount(temp.filePath(QString("image%1").arg(n)), card)) {
+                QSKIP(qPrintable(loops[n - 1].error()));
+            }
+            for (int k = 1; k <= (n == 1 ? 12 : 1); ++k)
+                QVERIFY(writeFile(
+                    card + QString("/DCIM/100QVK/V%1.MOV").arg(k, 4, 10, QLatin1Char('0')),
+                    "video"));
+            if (n == 1)
+                QVERIFY(writeFile(card + "/DCIM/100QVK/P0001.JPG", "photo"));
+        }
+
+        Outcome outcome;
+        const QStringList steps = line.split(" && ");
+        for (const QString& step : steps) {
+            if (step.startsWith("prepare") && change == "lose")
+                QVERIFY(QFile::remove(temp.filePath("out/DCIM/100QVK/V0001_cam3.MOV")));
+            if (step.startsWith("prepare") && change == "damage")
+                QVERIFY(writeFile(temp.filePath("out/DCIM/100QVK/V0001_cam3.MOV"), "vidoe"));
+            outcome = run(words(step), temp.path());
+            if (step.startsWith("import"))
+                QCOMPARE(outcome.status, 0);
+        }
+        QCOMPARE(outcome.status, status);
+        for (const QString& text : errText)
+            QVERIFY2(outcome.err.contains(text), qPrintable(outcome.err));
+        for (int n = 1; n <= 3; ++n) {
+            const QString card = temp.filePath(QString("card%1").arg(n));
+            QCOMPARE(QFileInfo::exists(card + "/DCIM/100QVK/V0001.MOV"), !wiped);
+            QCOMPARE(QFileInfo::exists(card + QString("/QVK_0%1").arg(n)), wiped);
+        }
+        if (change == "bind")
+            QVERIFY(QFileInfo::exists(temp.filePath("disk/data/DCIM/100QVK/V0001.MOV")));
     }
 
     void helpListsEveryCommand()

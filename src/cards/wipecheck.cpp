@@ -1,0 +1,184 @@
+#include "cards/wipecheck.h"
+
+#include "cards/cardpreparation.h"
+#include "cards/importledger.h"
+#include "cards/medianaming.h"
+#include "cards/volumes.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHash>
+#include <QVariantMap>
+
+#include <xxhash.h>
+
+namespace {
+
+struct CardWalk
+{
+    QString root;
+    quint64 device = 0;
+    QStringList mediaFiles; // absolute paths
+    QStringList unreadable; // relative to the root
+};
+
+// The media files an import would copy that a wipe would delete: the walk
+// goes where the import's goes (no hidden entries, no links followed) but
+// stays on the card's own file system.
+void walk(const QString& folder, CardWalk& card)
+{
+    const QFileInfo here(folder);
+    if (!here.isReadable() || !here.isExecutable()) {
+        card.unreadable << QDir(card.root).relativeFilePath(folder);
+        return;
+    }
+    const QFileInfoList entries =
+        QDir(folder).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QFileInfo& entry : entries) {
+        if (entry.isSymLink())
+            continue; // the wipe removes the link, never what it points to
+        quint64 device = 0;
+        if (!Volumes::deviceOf(entry.filePath(), &device)) {
+            card.unreadable << QDir(card.root).relativeFilePath(entry.filePath());
+            continue;
+        }
+        if (device != card.device)
+            continue; // another volume mounted below the card: the wipe leaves it
+        if (entry.isDir())
+            walk(entry.filePath(), card);
+        else if (entry.isFile() && MediaNaming::isMediaFile(entry.filePath()))
+            card.mediaFiles << entry.filePath();
+    }
+}
+
+// TEMPORARY until VerifiedCopy::hashFile lands.
+bool hashCopy(const QString& path, quint64* xxh64, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    XXH64_state_t* state = XXH64_createState();
+    XXH64_reset(state, 0);
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    qint64 n = 0;
+    while ((n = file.read(buffer.data(), buffer.size())) > 0)
+        XXH64_update(state, buffer.constData(), size_t(n));
+    *xxh64 = XXH64_digest(state);
+    XXH64_freeState(state);
+    if (n < 0)
+        *error = file.errorString();
+    return n == 0;
+}
+
+// Times as the ledger holds them may have whole seconds only.
+bool sameTime(const QDateTime& recorded, const QDateTime& now)
+{
+    const qint64 a = recorded.toMSecsSinceEpoch();
+    const qint64 b = now.toMSecsSinceEpoch();
+    return a == b || (a % 1000 == 0 && a / 1000 == b / 1000);
+}
+
+} // namespace
+
+WipeCheck::WipeCheck(const QString& ledgerPath) : ledgerPath(ledgerPath) {}
+
+void WipeCheck::setReverify(bool on)
+{
+    reverify = on;
+}
+
+CardCopies WipeCheck::check(const QString& cardRoot) const
+{
+    CardCopies result;
+    CardWalk card;
+    card.root = QDir(cardRoot).absolutePath();
+    if (!Volumes::deviceOf(card.root, &card.device)) {
+        result.unreadable.append({QStringLiteral("."), QStringLiteral("cannot be read")});
+        return result;
+    }
+    walk(card.root, card);
+
+    const ImportLedger ledger(ledgerPath.isEmpty() ? ImportLedger::defaultPath() : ledgerPath);
+    QHash<QString, QList<LedgerEntry>> copies;
+    for (const LedgerEntry& entry : ledger.copiesOfCard(CardIdentity::of(cardRoot)))
+        copies[entry.relativePath].prepend(entry); // newest first
+
+    const QDir root(card.root);
+    result.mediaFiles = card.mediaFiles.size();
+    for (const QString& path : qAsConst(card.mediaFiles)) {
+        const QString relative = root.relativeFilePath(path);
+        const QFileInfo file(path);
+        const QList<LedgerEntry> rows = copies.value(relative);
+        QString reason = rows.isEmpty() ? QStringLiteral("no copy recorded")
+                                        : QStringLiteral("changed since it was copied");
+        bool verified = false;
+        for (const LedgerEntry& row : rows) {
+            if (row.size != file.size() || !sameTime(row.modified, file.lastModified()))
+                continue;
+            const QFileInfo copy(row.copyPath);
+            if (!copy.isFile()) {
+                reason = QStringLiteral("its copy is gone (%1)").arg(row.copyPath);
+                continue;
+            }
+            if (copy.size() != row.size) {
+                reason = QStringLiteral("its copy has another size (%1)").arg(row.copyPath);
+                continue;
+            }
+            if (reverify) {
+                quint64 hash = 0;
+                QString error;
+                if (!hashCopy(row.copyPath, &hash, &error)) {
+                    reason =
+                        QStringLiteral("its copy cannot be read (%1: %2)").arg(row.copyPath, error);
+                    continue;
+                }
+                if (hash != row.xxh64) {
+                    reason = QStringLiteral("its copy's content differs from the card's (%1)")
+                                 .arg(row.copyPath);
+                    continue;
+                }
+            }
+            verified = true;
+            break;
+        }
+        if (!verified)
+            result.unverified.append({relative, reason});
+    }
+    for (const QString& entry : qAsConst(card.unreadable))
+        result.unreadable.append({entry, QStringLiteral("cannot be read")});
+    return result;
+}
+
+QVariantList WipeCheck::eraseCheck(const QString& card1, const QString& card2,
+                                   const QString& card3) const
+{
+    QVariantList result;
+    const QString cards[] = {card1, card2, card3};
+    for (int n = 1; n <= 3; ++n) {
+        const QString& path = cards[n - 1];
+        const VolumeInfo volume = Volumes::volumeForPath(path);
+        QVariantMap entry;
+        entry.insert(QStringLiteral("card"), n);
+        entry.insert(QStringLiteral("path"), path);
+        entry.insert(QStringLiteral("label"), volume.name);
+        entry.insert(QStringLiteral("size"), volume.bytesTotal);
+        const QString problem = cardScopeProblem(path);
+        entry.insert(QStringLiteral("problem"), problem);
+        int files = -1;
+        int verified = -1;
+        int unreadable = -1;
+        if (problem.isEmpty()) {
+            const CardCopies copies = check(path);
+            files = copies.mediaFiles;
+            verified = copies.verifiedFiles();
+            unreadable = copies.unreadable.size();
+        }
+        entry.insert(QStringLiteral("files"), files);
+        entry.insert(QStringLiteral("verified"), verified);
+        entry.insert(QStringLiteral("unreadable"), unreadable);
+        result.append(entry);
+    }
+    return result;
+}
