@@ -3,14 +3,13 @@
 #include "cards/cardpreparation.h"
 #include "cards/importledger.h"
 #include "cards/medianaming.h"
+#include "cards/verifiedcopy.h"
 #include "cards/volumes.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QHash>
 #include <QVariantMap>
-
-#include <xxhash.h>
 
 namespace {
 
@@ -49,27 +48,6 @@ void walk(const QString& folder, CardWalk& card)
         else if (entry.isFile() && MediaNaming::isMediaFile(entry.filePath()))
             card.mediaFiles << entry.filePath();
     }
-}
-
-// TEMPORARY until VerifiedCopy::hashFile lands.
-bool hashCopy(const QString& path, quint64* xxh64, QString* error)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *error = file.errorString();
-        return false;
-    }
-    XXH64_state_t* state = XXH64_createState();
-    XXH64_reset(state, 0);
-    QByteArray buffer(1 << 20, Qt::Uninitialized);
-    qint64 n = 0;
-    while ((n = file.read(buffer.data(), buffer.size())) > 0)
-        XXH64_update(state, buffer.constData(), size_t(n));
-    *xxh64 = XXH64_digest(state);
-    XXH64_freeState(state);
-    if (n < 0)
-        *error = file.errorString();
-    return n == 0;
 }
 
 // Times as the ledger holds them may have whole seconds only.
@@ -129,7 +107,7 @@ CardCopies WipeCheck::check(const QString& cardRoot) const
             if (reverify) {
                 quint64 hash = 0;
                 QString error;
-                if (!hashCopy(row.copyPath, &hash, &error)) {
+                if (!VerifiedCopy::hashFile(row.copyPath, &hash, &error)) {
                     reason =
                         QStringLiteral("its copy cannot be read (%1: %2)").arg(row.copyPath, error);
                     continue;
