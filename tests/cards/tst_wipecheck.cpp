@@ -7,6 +7,7 @@
 #include "support/testsupport.h"
 
 #include <QDirIterator>
+#include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -43,7 +44,8 @@ const QString Photo = QStringLiteral("DCIM/100QVK/QVK0002.JPG");
 } // namespace
 
 // The wipe's check against the import ledger, on real volumes: card 1 a FAT
-// file system as the cameras write it, cards 2 and 3 ext4.
+// file system as the cameras write it (where the kernel has FAT), cards 2
+// and 3 ext4.
 class TestWipeCheck : public QObject
 {
     Q_OBJECT
@@ -97,8 +99,12 @@ private slots:
         dest = base->filePath("dest");
         for (int n = 1; n <= 3; ++n) {
             cards << base->filePath(QString("card%1").arg(n));
-            if (!loops[n - 1].mount(base->filePath(QString("image%1").arg(n)), cards.last(),
-                                    n == 1 ? "vfat" : "ext4", QString("QVK_0%1").arg(n)))
+            const QString image = base->filePath(QString("image%1").arg(n));
+            const QString label = QString("QVK_0%1").arg(n);
+            // A kernel without FAT takes ext4 for card 1 too.
+            const bool mounted = (n == 1 && loops[0].mount(image, cards.last(), "vfat", label)) ||
+                                 loops[n - 1].mount(image, cards.last(), "ext4", label);
+            if (!mounted)
                 QSKIP(qPrintable(loops[n - 1].error()));
             QVERIFY(writeFile(cards.last() + "/" + Video, "video " + QByteArray::number(n)));
             QVERIFY(writeFile(cards.last() + "/" + Photo, "photo " + QByteArray::number(n)));
@@ -258,7 +264,10 @@ private slots:
                          .arg(map.value("files").toInt())
                          .arg(map.value("problem").toString());
         }
-        QCOMPARE(shown, QStringList({"1 QVK_01 2/2 ", "2 QVK_02 2/3 ", "3 QVK_03 2/2 "}));
+        // Labels as the system knows them (without udev, loop devices have none).
+        const auto label = [this](int n) { return QStorageInfo(cards[n - 1]).name(); };
+        QCOMPARE(shown, QStringList({"1 " + label(1) + " 2/2 ", "2 " + label(2) + " 2/3 ",
+                                     "3 " + label(3) + " 2/2 "}));
 
         const QVariantMap folder =
             WipeCheck().eraseCheck(cards[0] + "/DCIM", cards[1], cards[2]).first().toMap();

@@ -291,8 +291,8 @@ private slots:
         const QString prepare = "prepare --card1 card1 --card2 card2 --card3 card3 --erase ";
         const QString import = "import --card1 card1 --card2 card2 --card3 card3 --dest out && ";
         // Card 1 holds twelve videos and a photo: ten are named, the log has all.
-        QStringList unlisted;
-        for (int k = 1; k <= 10; ++k)
+        QStringList unlisted{"  DCIM/100QVK/P0001.JPG\n"};
+        for (int k = 1; k <= 9; ++k)
             unlisted << QString("  DCIM/100QVK/V%1.MOV\n").arg(k, 4, 10, QLatin1Char('0'));
         QTest::newRow("never imported: refused, ten files named")
             << prepare << "" << 1 << false
