@@ -106,7 +106,10 @@ Popup {
             if (missing > 0 || cards[i].unreadable > 0)
                 lost.push(cardName(cards[i]) + ": " + missing
                           + (missing === 1 ? " file" : " files")
-                          + (cards[i].unreadable > 0 ? " and " + cards[i].unreadable + " unread places" : ""))
+                          + (cards[i].unreadable > 0 ? " and " + cards[i].unreadable
+                                                       + (cards[i].unreadable === 1 ? " unreadable place"
+                                                                                    : " unreadable places")
+                                                     : ""))
         }
         return filesWithoutCopy + (filesWithoutCopy === 1 ? " media file has" : " media files have")
                 + " no verified copy and will be lost for good (" + lost.join("; ") + ")."
