@@ -16,10 +16,6 @@ const qint64 maxCardBytes = 137438953472LL;
 
 const QByteArray configText = QByteArrayLiteral("multi.auto_ena=1\nrecord.tl_enable=0\n");
 
-// Folders that the volume itself manages; a wipe leaves them alone.
-const QStringList volumeManagedFolders = {QStringLiteral("System Volume Information"),
-                                          QStringLiteral("lost+found")};
-
 QString cardText(const char* pattern, int card, const QString& path)
 {
     return QString::fromLatin1(pattern).arg(QString::number(card), path);
@@ -75,7 +71,7 @@ bool eraseBelow(const QString& folder, Wipe& wipe, bool top)
             continue;
         }
         if (entry.isDir() && !entry.isSymLink()) {
-            if (top && volumeManagedFolders.contains(entry.fileName()))
+            if (top && Volumes::isVolumeManagedFolder(entry.fileName()))
                 continue;
             if (eraseBelow(path, wipe, false)) {
                 if (!QDir(folder).rmdir(entry.fileName()))

@@ -262,3 +262,9 @@ bool Volumes::deviceOf(const QString& path, quint64* device)
 #endif
     return true;
 }
+
+bool Volumes::isVolumeManagedFolder(const QString& name)
+{
+    return name == QLatin1String("lost+found") ||
+           name == QLatin1String("System Volume Information");
+}

@@ -94,6 +94,11 @@ public:
     // preparation touches no other.
     static bool isCardCandidate(const VolumeInfo& volume);
 
+    // A folder at a volume's root that the file system itself keeps
+    // ("lost+found", "System Volume Information"): never the user's, a wipe
+    // leaves it.
+    static bool isVolumeManagedFolder(const QString& name);
+
     // The device that holds the entry itself (a link's own, never its
     // target's): entries on another device are another volume mounted there.
     // False when the entry cannot be read. Where the platform gives no

@@ -11,6 +11,10 @@
 #include <QHash>
 #include <QVariantMap>
 
+#if defined(Q_OS_UNIX)
+#include <dirent.h>
+#endif
+
 namespace {
 
 struct CardWalk
@@ -21,13 +25,28 @@ struct CardWalk
     QStringList unreadable; // relative to the root
 };
 
+// Whether the folder's entries can be read by this process as it acts now
+// (permission bits alone do not tell: file access may act as another user).
+bool canList(const QString& folder)
+{
+#if defined(Q_OS_UNIX)
+    DIR* listing = ::opendir(QFile::encodeName(folder).constData());
+    if (!listing)
+        return false;
+    ::closedir(listing);
+    return true;
+#else
+    const QFileInfo info(folder);
+    return info.isReadable() && info.isExecutable();
+#endif
+}
+
 // The media files an import would copy that a wipe would delete: the walk
 // goes where the import's goes (no hidden entries, no links followed) but
 // stays on the card's own file system.
 void walk(const QString& folder, CardWalk& card)
 {
-    const QFileInfo here(folder);
-    if (!here.isReadable() || !here.isExecutable()) {
+    if (!canList(folder)) {
         card.unreadable << QDir(card.root).relativeFilePath(folder);
         return;
     }
@@ -43,9 +62,10 @@ void walk(const QString& folder, CardWalk& card)
         }
         if (device != card.device)
             continue; // another volume mounted below the card: the wipe leaves it
-        if (entry.isDir())
-            walk(entry.filePath(), card);
-        else if (entry.isFile() && MediaNaming::isMediaFile(entry.filePath()))
+        if (entry.isDir()) {
+            if (folder != card.root || !Volumes::isVolumeManagedFolder(entry.fileName()))
+                walk(entry.filePath(), card);
+        } else if (entry.isFile() && MediaNaming::isMediaFile(entry.filePath()))
             card.mediaFiles << entry.filePath();
     }
 }

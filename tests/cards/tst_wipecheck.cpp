@@ -11,6 +11,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#if defined(Q_OS_LINUX)
+#include <sys/fsuid.h>
+#include <unistd.h>
+#endif
+
 using TestSupport::readFile;
 using TestSupport::writeFile;
 
@@ -243,6 +248,32 @@ private slots:
         }
         // The copies are never touched.
         QCOMPARE(tree(base->filePath("dest")), copies);
+    }
+
+    // A folder the user may not look into may hold media: not safe to wipe.
+    void unreadableFolderNotSafe()
+    {
+#if defined(Q_OS_LINUX)
+        QVERIFY(writeFile(cards[1] + "/DCIM/PRIVATE/QVK0009.MOV", "hidden from the user"));
+        QVERIFY(QFile::setPermissions(cards[1] + "/DCIM/PRIVATE", QFileDevice::ReadOwner |
+                                                                      QFileDevice::WriteOwner |
+                                                                      QFileDevice::ExeOwner));
+        QVERIFY(QFile::setPermissions(base->path(), QFileDevice::Permissions(0x7777)));
+        WipeCheck check(base->filePath("ledger.sqlite"));
+        setfsgid(65534);
+        setfsuid(65534);
+        const CardCopies copies = check.check(cards[1]);
+        setfsuid(0);
+        setfsgid(0);
+        QCOMPARE(copies.mediaFiles, 2);
+        QStringList unreadable;
+        for (const CardCopies::Entry& entry : copies.unreadable)
+            unreadable << entry.relativePath;
+        QCOMPARE(unreadable, QStringList{"DCIM/PRIVATE"});
+        QVERIFY(!copies.safeToWipe());
+#else
+        QSKIP("file modes as another user: a Linux test");
+#endif
     }
 
     // What the erase box shows: per card its volume and copies.
