@@ -13,6 +13,8 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
@@ -38,10 +40,10 @@ struct CommandForm
 const QVector<CommandForm>& commandForms()
 {
     static const QVector<CommandForm> forms = {
-        {QStringLiteral("devices"), {}, {}},
-        {QStringLiteral("drives"), {}, {}},
-        {QStringLiteral("templates"), {}, {}},
-        {QStringLiteral("settings read"), {QStringLiteral("port")}, {}},
+        {QStringLiteral("devices"), {}, {QStringLiteral("json")}},
+        {QStringLiteral("drives"), {}, {QStringLiteral("json")}},
+        {QStringLiteral("templates"), {}, {QStringLiteral("json")}},
+        {QStringLiteral("settings read"), {QStringLiteral("port")}, {QStringLiteral("json")}},
         {QStringLiteral("settings save"),
          {QStringLiteral("port"), QStringLiteral("date"), QStringLiteral("rec-led"),
           QStringLiteral("video-interval"), QStringLiteral("photo-interval"),
@@ -131,11 +133,14 @@ QString QvkCtl::ownLogFileName()
 QString QvkCtl::usageText()
 {
     return QStringLiteral(
+        "qvkctl runs the operations of the Pelorin QVK app without its window, from a\n"
+        "terminal or a script, with the app's settings, templates and task bodies.\n"
+        "\n"
         "Usage:\n"
-        "  qvkctl devices\n"
-        "  qvkctl drives\n"
-        "  qvkctl templates\n"
-        "  qvkctl settings read  --port PORT\n"
+        "  qvkctl devices [--json]\n"
+        "  qvkctl drives [--json]\n"
+        "  qvkctl templates [--json]\n"
+        "  qvkctl settings read  --port PORT [--json]\n"
         "  qvkctl settings save  --port PORT --date \"yyyy-MM-dd hh:mm:ss\" --rec-led 0|1\n"
         "                        --video-interval SECONDS --photo-interval SECONDS\n"
         "                        --photo-timeout MINUTES --e1 VERSION\n"
@@ -168,8 +173,16 @@ QString QvkCtl::usageText()
         "                  (only card volumes as 'qvkctl drives' lists them), --sync-config\n"
         "                  writes the cameras' synchronisation configuration\n"
         "\n"
+        "Options:\n"
+        "  --json          print one JSON document instead of lines: for devices an array\n"
+        "                  of objects with name, description, location, manufacturer and\n"
+        "                  serial; for drives and templates an array of objects with path\n"
+        "                  and name; for settings read an object of the settings\n"
+        "\n"
         "PORT is a name as 'qvkctl devices' lists it, or a device path.\n"
-        "Progress goes to standard error, results to standard output.\n"
+        "Results go to standard output, progress to standard error: one line per\n"
+        "report, or, on a terminal, a live line per card of an import (share of the\n"
+        "bytes copied, speed, time left) and for the records of a data export.\n"
         "Exit status: 0 success, 1 failure or anything refused, 2 usage error.\n");
 }
 
@@ -192,6 +205,7 @@ int QvkCtl::run(const QStringList& arguments)
 {
     reports.clear();
     cameraSettings.clear();
+    json = false;
 
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -215,6 +229,7 @@ int QvkCtl::run(const QStringList& arguments)
         parser.addOption({name, QString(), QStringLiteral("value")});
     parser.addOption({QStringLiteral("erase"), QString()});
     parser.addOption({QStringLiteral("sync-config"), QString()});
+    parser.addOption({QStringLiteral("json"), QString()});
 
     const bool parsed = parser.parse(arguments);
     if (parser.isSet(QStringLiteral("help"))) {
@@ -335,6 +350,7 @@ int QvkCtl::run(const QStringList& arguments)
         e1 = e1Text.toInt();
     }
 
+    json = parser.isSet(QStringLiteral("json"));
     startOwnLog(arguments);
     AppController appController;
     appController.setVersion(AppVersion);
@@ -488,15 +504,30 @@ void QvkCtl::waitForTasks()
 
 int QvkCtl::runDevices()
 {
+    static const char* const keys[] = {"name", "description", "location", "manufacturer", "serial"};
+    QJsonArray array;
     for (const QVariant& entry : controller->getDevices()) {
         const QVariantMap map = entryMap(entry);
         QStringList fields;
-        for (const char* key : {"name", "description", "location", "manufacturer", "serial"})
+        QJsonObject object;
+        for (const char* key : keys) {
             fields << map.value(QLatin1String(key)).toString();
-        out << fields.join(QLatin1Char('\t')) << '\n';
+            object.insert(QLatin1String(key), fields.last());
+        }
+        array.append(object);
+        if (!json)
+            out << fields.join(QLatin1Char('\t')) << '\n';
     }
+    if (json)
+        printJson(QJsonDocument(array));
     out.flush();
     return Success;
+}
+
+void QvkCtl::printJson(const QJsonDocument& document)
+{
+    out << QString::fromUtf8(document.toJson(QJsonDocument::Indented));
+    out.flush();
 }
 
 int QvkCtl::runDrives()
@@ -511,11 +542,17 @@ int QvkCtl::runTemplates()
 
 int QvkCtl::printKeysAndValues(const QVariantList& entries)
 {
+    QJsonArray array;
     for (const QVariant& entry : entries) {
         const QVariantMap map = entryMap(entry);
-        out << map.value(QStringLiteral("key")).toString() << '\t'
-            << map.value(QStringLiteral("value")).toString() << '\n';
+        const QString path = map.value(QStringLiteral("key")).toString();
+        const QString name = map.value(QStringLiteral("value")).toString();
+        array.append(QJsonObject{{QStringLiteral("path"), path}, {QStringLiteral("name"), name}});
+        if (!json)
+            out << path << '\t' << name << '\n';
     }
+    if (json)
+        printJson(QJsonDocument(array));
     out.flush();
     return Success;
 }
@@ -544,8 +581,14 @@ int QvkCtl::runSettingsRead(const QString& port)
                                         "timelapseInterval",
                                         "timelapseTimeout",
                                         "e1FirmwareVersion"};
-    for (int i = 0; i < 8; ++i)
-        out << names[i] << '=' << displayText(cameraSettings.at(i)) << '\n';
+    QJsonObject object;
+    for (int i = 0; i < 8; ++i) {
+        object.insert(QLatin1String(names[i]), QJsonValue::fromVariant(cameraSettings.at(i)));
+        if (!json)
+            out << names[i] << '=' << displayText(cameraSettings.at(i)) << '\n';
+    }
+    if (json)
+        printJson(QJsonDocument(object));
     out.flush();
     return Success;
 }

@@ -8,6 +8,7 @@
 #include <QVector>
 
 class AppController;
+class QJsonDocument;
 class QTextStream;
 
 // The command-line companion: runs one operation of AppController (the very
@@ -77,6 +78,7 @@ private:
     int runTemplates();
     // Drive and template entries: key and value separated by a tab.
     int printKeysAndValues(const QVariantList& entries);
+    void printJson(const QJsonDocument& document);
     int runSettingsRead(const QString& port);
     int runSettingsSave(const QString& port, const QString& date, int recLed, double video,
                         double photo, double timeout, int e1);
@@ -91,6 +93,7 @@ private:
     QTextStream& out;
     QTextStream& err;
     bool ownLog = true;
+    bool json = false; // results as one JSON document
     bool logInstalled = false;
     bool previousEcho = true;
     QtMessageHandler previousHandler = nullptr;

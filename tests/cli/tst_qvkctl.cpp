@@ -5,6 +5,9 @@
 #include "support/testsupport.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -14,6 +17,17 @@ using TestSupport::readFile;
 using TestSupport::writeFile;
 
 namespace {
+
+// The whole of a program's output as one JSON document; a null one (which
+// fails any comparison) when it is not exactly that.
+QJsonDocument parseJson(const QString& text)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError)
+        qWarning() << "not JSON:" << error.errorString() << text;
+    return document;
+}
 
 struct Outcome
 {
@@ -89,6 +103,8 @@ private slots:
             {"off", "'off' needs --port"},
             {"off --port P --port Q", "--port given more than once"},
             {"off --port P --dest /tmp/qvkctl-test-dest", "--dest does not apply to 'off'"},
+            {"data export --port P --dest /tmp/qvkctl-test-dest --json",
+             "--json does not apply to 'data export'"},
             {"data export --port P --dest /tmp/qvkctl-test-dest --project ../up", "'../up'"},
             {"import --card1 a --card2 b/ --card3 ./b --dest d", "three different folders"},
             {"import --card1 a --card2 b --card3 c --dest d --template No_Such_Rig",
@@ -121,7 +137,8 @@ private slots:
     }
 
     // `devices` lists the port the app's settings file names; `drives` and
-    // `templates` print key and value, tab-separated.
+    // `templates` print key and value, tab-separated, or with --json one
+    // document that holds the same.
     void listings()
     {
         ControllerSimulator sim;
@@ -129,10 +146,18 @@ private slots:
         const QString ini = appDataFolder() + "/VazizidADU.ini";
         QVERIFY(writeFile(ini, "[General]\nExtraSerialPorts=" + sim.portPath().toUtf8() + "\n"));
         Outcome outcome = run({"devices"});
+        const Outcome json = run({"devices", "--json"});
         QVERIFY(QFile::remove(ini));
         QCOMPARE(outcome.status, 0);
         const QString line = sim.portPath() + "\tConfigured port\t" + sim.portPath() + "\t\t";
         QVERIFY2(outcome.out.split('\n').contains(line), qPrintable(outcome.out));
+        QCOMPARE(json.status, 0);
+        const QJsonObject port{{"name", sim.portPath()},
+                               {"description", "Configured port"},
+                               {"location", sim.portPath()},
+                               {"manufacturer", ""},
+                               {"serial", ""}};
+        QVERIFY2(parseJson(json.out).array().contains(port), qPrintable(json.out));
 
         QTemporaryDir volumes;
         const QString a = volumes.filePath("a"), b = volumes.filePath("b");
@@ -144,6 +169,11 @@ private slots:
         outcome = run({"drives"});
         QCOMPARE(outcome.status, 0);
         QCOMPARE(outcome.out, a + "\tQVK_01\n" + b + "\t" + b + "\n");
+        outcome = run({"drives", "--json"});
+        QCOMPARE(outcome.status, 0);
+        QCOMPARE(parseJson(outcome.out),
+                 QJsonDocument(QJsonArray{QJsonObject{{"path", a}, {"name", "QVK_01"}},
+                                          QJsonObject{{"path", b}, {"name", b}}}));
 
         if (QDir(appDirPath() + "/templates").exists())
             QSKIP("an installed templates folder hides the user's");
@@ -151,9 +181,16 @@ private slots:
         QVERIFY(writeFile(templates + "/Rig.kava", "<kava/>"));
         QVERIFY(writeFile(templates + "/Wide.kava", "<kava/>"));
         outcome = run({"templates"});
+        const Outcome jsonTemplates = run({"templates", "--json"});
         QVERIFY(QDir(templates).removeRecursively());
         QCOMPARE(outcome.status, 0);
         QCOMPARE(outcome.out, templates + "/Wide.kava\tWide\n" + templates + "/Rig.kava\tRig\n");
+        QCOMPARE(jsonTemplates.status, 0);
+        QCOMPARE(parseJson(jsonTemplates.out),
+                 QJsonDocument(
+                     QJsonArray{QJsonObject{{"path", templates + "/Wide.kava"}, {"name", "Wide"}},
+                                QJsonObject{{"path", templates + "/Rig.kava"}, {"name", "Rig"}}}));
+        QCOMPARE(run({"templates", "--json"}).out, QString("[\n]\n")); // none: still a document
     }
 
     // Commands on the unit; "a && b" runs a, which must succeed, then b.
@@ -223,6 +260,35 @@ private slots:
         QCOMPARE(QDir(dest).entryList({"vazizidadu_Reef_*.csv"}, QDir::Files).size(), files);
         QCOMPARE(QFileInfo::exists(dest), files > 0); // no empty folder left behind
         QCOMPARE(sim.receivedCount("PQVKOFF") > 0, line.startsWith("off"));
+    }
+
+    // The settings as numbers and texts a script can take as they are; a read
+    // that fails prints no document.
+    void settingsAsJson()
+    {
+        ControllerSimulator sim;
+        QVERIFY(sim.start());
+        sim.setBattery(4.13);
+        QCOMPARE(run(words("settings save --port P --date 2021-03-04_05:06:07 --rec-led 1 "
+                           "--video-interval 0.25 --photo-interval 7 --photo-timeout 90 --e1 29",
+                           sim.portPath()))
+                     .status,
+                 0);
+        Outcome outcome = run({"settings", "read", "--port", sim.portPath(), "--json"});
+        QCOMPARE(outcome.status, 0);
+        QCOMPARE(parseJson(outcome.out), QJsonDocument(QJsonObject{
+                                             {"firmware", "2.4.1"},
+                                             {"battery", "100 %"},
+                                             {"date", "2021-03-04 05:06:07"},
+                                             {"recLedOn", 1},
+                                             {"videoLoggingInterval", 0.25},
+                                             {"timelapseInterval", 7},
+                                             {"timelapseTimeout", 90},
+                                             {"e1FirmwareVersion", 29},
+                                         }));
+        outcome = run({"settings", "read", "--port", "/dev/no-such-port", "--json"});
+        QCOMPARE(outcome.status, 1);
+        QCOMPARE(outcome.out, QString());
     }
 
     void prepare_data()
