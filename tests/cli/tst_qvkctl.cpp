@@ -46,6 +46,37 @@ QStringList words(const QString& line, const QString& port = {}, const QString& 
     return list.replaceInStrings(QRegularExpression(QStringLiteral("^D$")), dest);
 }
 
+// What the bash completion offers for a command line typed up to its end,
+// sorted; "ERROR" when the script does not load.
+QStringList completions(const QString& line, const QString& workingDir,
+                        const QString& dataHome = {})
+{
+    static const char* const script = R"(
+source "$1" || { echo ERROR; exit; }
+read -ra COMP_WORDS <<<"$2"
+[[ "$2" == *" " ]] && COMP_WORDS+=("")
+COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+_qvkctl
+printf '%s\n' "${COMPREPLY[@]}"
+)";
+    QProcess bash;
+    bash.setWorkingDirectory(workingDir);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!dataHome.isEmpty())
+        env.insert("XDG_DATA_HOME", dataHome);
+    bash.setProcessEnvironment(env);
+    bash.start("bash",
+               {"-c", script, "bash",
+                qEnvironmentVariable("PQVK_SOURCE_DIR") + "/packaging/qvkctl.bash-completion",
+                line});
+    if (!bash.waitForFinished(30000))
+        return {"ERROR"};
+    QStringList list =
+        QString::fromLocal8Bit(bash.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    list.sort();
+    return list;
+}
+
 } // namespace
 
 class TestQvkCtl : public QObject
@@ -337,6 +368,80 @@ private slots:
             QCOMPARE(outcome.err.contains(QStringLiteral("[card %1] %2\n").arg(n).arg(finalText)),
                      !finalText.isEmpty());
         }
+    }
+
+    void completion_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("offered"); // sorted, separated by commas
+        QTest::newRow("commands") << "qvkctl "
+                                  << "--help,--version,data,devices,drives,firmware,import,off,"
+                                     "prepare,settings,templates";
+        QTest::newRow("settings") << "qvkctl settings "
+                                  << "read,reset,save";
+        QTest::newRow("data, begun") << "qvkctl data e"
+                                     << "erase,export";
+        QTest::newRow("options not given yet") << "qvkctl import --card1 a --dest b --"
+                                               << "--card2,--card3,--project,--template";
+        QTest::newRow("a flag takes no value") << "qvkctl prepare --erase --"
+                                               << "--card1,--card2,--card3,--sync-config";
+        QTest::newRow("record LED") << "qvkctl settings save --rec-led "
+                                    << "0,1";
+        QTest::newRow("E1 firmware") << "qvkctl settings save --port P --e1 "
+                                     << "26,29,30";
+        QTest::newRow("folders") << "qvkctl import --dest "
+                                 << "cards";
+        QTest::newRow("firmware files") << "qvkctl firmware --file "
+                                        << "cards,new.hex";
+        QTest::newRow("templates by name and file") << "qvkctl import --template "
+                                                    << "Rig,Wide Angle,cards,own.kava";
+    }
+
+    // In a folder holding a folder, a firmware image and a template, with two
+    // templates in the user data folder.
+    void completion()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, offered);
+        QTemporaryDir dir, data;
+        QVERIFY(QDir().mkpath(dir.filePath("cards")));
+        QVERIFY(writeFile(dir.filePath("new.hex"), ":00000001FF\n"));
+        QVERIFY(writeFile(dir.filePath("own.kava"), "<kava/>"));
+        QVERIFY(writeFile(data.filePath("Pelorin QVK/templates/Rig.kava"), "<kava/>"));
+        QVERIFY(writeFile(data.filePath("Pelorin QVK/templates/Wide Angle.kava"), "<kava/>"));
+        QCOMPARE(completions(line, dir.path(), data.path()).join(','), offered);
+    }
+
+    // The completion offers each command exactly the options its usage line
+    // names, so the two cannot drift apart.
+    void completionFollowsUsage()
+    {
+        QStringList entries; // one per command, continuation lines joined
+        for (const QString& line : QvkCtl::usageText().split('\n')) {
+            if (line.startsWith("  qvkctl "))
+                entries << line.trimmed();
+            else if (line.startsWith("      ") && !entries.isEmpty() &&
+                     entries.last().startsWith("qvkctl"))
+                entries.last() += ' ' + line.trimmed();
+            else if (!line.startsWith("  "))
+                entries << QString(); // the usage block has ended
+        }
+        QTemporaryDir dir;
+        int checked = 0;
+        static const QRegularExpression form("^qvkctl ([a-z]+(?: [a-z]+)?)\\b(.*)$");
+        static const QRegularExpression option("--[a-z0-9-]+");
+        for (const QString& entry : entries) {
+            const QRegularExpressionMatch match = form.match(entry);
+            if (!match.hasMatch())
+                continue;
+            QStringList options;
+            for (auto it = option.globalMatch(match.captured(2)); it.hasNext();)
+                options << it.next().captured();
+            options.sort();
+            QCOMPARE(completions("qvkctl " + match.captured(1) + " --", dir.path()), options);
+            ++checked;
+        }
+        QCOMPARE(checked, 12);
     }
 
     void helpListsEveryCommand()
