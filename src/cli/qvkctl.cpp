@@ -3,6 +3,7 @@
 #include "base/apppaths.h"
 #include "base/messagehandler.h"
 #include "cards/medianaming.h"
+#include "cli/livelines.h"
 #include "controller/appcontroller.h"
 
 #include <QCommandLineParser>
@@ -103,6 +104,25 @@ QString displayText(const QVariant& value)
     return value.toString();
 }
 
+// The app's handler, but an echoed line never lands inside the live lines.
+void handlerBesideLiveLines(QtMsgType type, const QMessageLogContext& context,
+                            const QString& message)
+{
+    LiveLines* live = type == QtDebugMsg || type == QtInfoMsg ? nullptr : LiveLines::active();
+    if (live)
+        live->suspend();
+    messageHandler(type, context, message);
+    if (live)
+        live->resume();
+}
+
+// What the data export reports for every record it receives.
+const QRegularExpression& recordReport()
+{
+    static const QRegularExpression pattern(QStringLiteral("^Reading dataset (\\d+) of (\\d+)$"));
+    return pattern;
+}
+
 } // namespace
 
 QvkCtl::QvkCtl(QTextStream& outStream, QTextStream& errStream, QObject* parent)
@@ -115,6 +135,11 @@ QvkCtl::~QvkCtl() = default;
 void QvkCtl::setOwnLog(bool enabled)
 {
     ownLog = enabled;
+}
+
+void QvkCtl::setTerminal(std::function<int()> columns)
+{
+    terminalColumns = std::move(columns);
 }
 
 void QvkCtl::configureApplication()
@@ -188,17 +213,25 @@ QString QvkCtl::usageText()
 
 int QvkCtl::usageError(const QString& what)
 {
-    err << ProgramName << ": " << what << '\n'
-        << "Run '" << ProgramName << " --help' for the commands.\n";
-    err.flush();
+    printLine(ProgramName + QStringLiteral(": ") + what);
+    printLine(QStringLiteral("Run '%1 --help' for the commands.").arg(ProgramName));
     return UsageError;
 }
 
 int QvkCtl::fail(const QString& what)
 {
-    err << ProgramName << ": " << what << '\n';
-    err.flush();
+    printLine(ProgramName + QStringLiteral(": ") + what);
     return Failure;
+}
+
+void QvkCtl::printLine(const QString& line)
+{
+    if (live) {
+        live->print(line);
+        return;
+    }
+    err << line << '\n';
+    err.flush();
 }
 
 int QvkCtl::run(const QStringList& arguments)
@@ -351,6 +384,8 @@ int QvkCtl::run(const QStringList& arguments)
     }
 
     json = parser.isSet(QStringLiteral("json"));
+    if (terminalColumns)
+        live.reset(new LiveLines(err, terminalColumns));
     startOwnLog(arguments);
     AppController appController;
     appController.setVersion(AppVersion);
@@ -411,6 +446,7 @@ int QvkCtl::run(const QStringList& arguments)
     // Whatever the outcome, no task may outlive the controller.
     waitForTasks();
     controller = nullptr;
+    live.reset();
     qInfo() << "qvkctl exit status:" << status;
     stopOwnLog();
     return status;
@@ -425,7 +461,7 @@ void QvkCtl::startOwnLog(const QStringList& arguments)
     const QString folder = dataDirPath();
     setLogFilePath(QDir(folder.isEmpty() ? appDirPath() : folder).filePath(ownLogFileName()));
     removeLogFile();
-    previousHandler = qInstallMessageHandler(messageHandler);
+    previousHandler = qInstallMessageHandler(live ? handlerBesideLiveLines : messageHandler);
     previousEcho = setMessageEcho(false); // one log line per record would bury the progress
     logInstalled = true;
     qInfo() << QStringLiteral("qvkctl start");
@@ -454,10 +490,37 @@ void QvkCtl::record(int channel, const QVariant& from, const QVariant& to, const
     reports[channel].append(report);
     if (report.text.isEmpty())
         return; // a report that only clears the view's display
-    if (channel > 0)
-        err << "[card " << channel << "] ";
-    err << report.text << '\n';
-    err.flush();
+    if (live && showLive(channel, report))
+        return;
+    printLine(channel > 0 ? QStringLiteral("[card %1] %2").arg(channel).arg(report.text)
+                          : report.text);
+}
+
+bool QvkCtl::showLive(int channel, const Report& report)
+{
+    if (channel == 0) {
+        // The records of a data export: one line that counts them.
+        const QRegularExpressionMatch match = recordReport().match(report.text);
+        if (!match.hasMatch()) {
+            if (!records.isEmpty()) // its last count stays, above what follows
+                live->setLine(0, records);
+            records.clear();
+            live->retire();
+            return false;
+        }
+        const qint64 received = match.captured(1).toLongLong();
+        const qint64 total = match.captured(2).toLongLong();
+        records = QStringLiteral("Receiving records: %1 of %2 (%3%)")
+                      .arg(received)
+                      .arg(total)
+                      .arg(total > 0 ? received * 100 / total : 0);
+        // A few hundred drawings whatever the count: one per record would
+        // keep the terminal busier than the download.
+        if (received == 1 || received == total || received % qMax<qint64>(1, total / 200) == 0)
+            live->setLine(0, records);
+        return true;
+    }
+    return false;
 }
 
 void QvkCtl::onCardProgress(QVariant cardNumber, QVariant progressFrom, QVariant progressTo,
@@ -500,6 +563,12 @@ void QvkCtl::waitForTasks()
     }
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
+    if (live) {
+        if (!records.isEmpty())
+            live->setLine(0, records);
+        records.clear();
+        live->retire();
+    }
 }
 
 int QvkCtl::runDevices()

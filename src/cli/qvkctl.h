@@ -7,7 +7,11 @@
 #include <QVariant>
 #include <QVector>
 
+#include <functional>
+#include <memory>
+
 class AppController;
+class LiveLines;
 class QJsonDocument;
 class QTextStream;
 
@@ -39,6 +43,12 @@ public:
     // texts. The handler in place before the run is restored afterwards.
     void setOwnLog(bool enabled);
 
+    // Standard error is a terminal `columns()` wide: the progress of an import
+    // (one line per card) and of a data export (the records received) is
+    // shown in lines that change in place. Otherwise every report is a line
+    // of its own, as scripts read them.
+    void setTerminal(std::function<int()> columns);
+
     // Gives the process the app's application name, so that the user data
     // folder, the settings file and the templates folder are the app's,
     // whatever this program is called. Call after creating the application.
@@ -67,6 +77,9 @@ private:
 
     int usageError(const QString& what);
     int fail(const QString& what);
+    void printLine(const QString& line); // on standard error, above any live lines
+    // Whether the report went into a live line rather than a line of its own.
+    bool showLive(int channel, const Report& report);
     void record(int channel, const QVariant& from, const QVariant& to, const QVariant& value,
                 const QVariant& text);
     void waitForTasks();
@@ -100,4 +113,7 @@ private:
     AppController* controller = nullptr;
     QMap<int, QVector<Report>> reports; // channel 0: the controller tasks; 1-3: the cards
     QVariantList cameraSettings;
+    std::function<int()> terminalColumns; // set when standard error is a terminal
+    std::unique_ptr<LiveLines> live;
+    QString records; // the data export's live line
 };
