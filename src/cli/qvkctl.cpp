@@ -5,6 +5,7 @@
 #include "cards/medianaming.h"
 #include "cli/livelines.h"
 #include "controller/appcontroller.h"
+#include "controller/controllertasks.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -717,6 +718,13 @@ int QvkCtl::runFirmware(const QString& port, const QString& file)
                                                     : QDir(firmwareDirPath()).exists(file);
     if (!found)
         return usageError(QStringLiteral("--file '%1': no such firmware file").arg(file));
+    // The boot-loader is the rig maker's program, which an installation does
+    // not bring: say where it belongs rather than that it failed to start.
+    const QString bootloader = ControllerTasks::bootloaderProgram();
+    if (!QFileInfo(bootloader).isExecutable())
+        return fail(QStringLiteral("no boot-loader program at %1: copy the rig maker's "
+                                   "boot-loader there to update the firmware")
+                        .arg(bootloader));
     controller->updateFirmware(port, file);
     waitForTasks();
     const QVector<Report> list = reports.value(0);

@@ -161,16 +161,22 @@ private slots:
         QCOMPARE(version.out, QString("1.8.3\n"));
 
         const QString utilities = root() + AppFolder + "/utilities";
-        QVERIFY(QDir(utilities).isEmpty()); // the rig maker's program is not ours to ship
+        // The rig maker's program is not ours to ship: qvkctl says where it goes.
+        QVERIFY(QDir(utilities).isEmpty());
+        QVERIFY(writeFile(work.filePath("good.hex"), ":0400000001020304F2\n:00000001FF\n"));
+        const QStringList flash{"firmware", "--port", "ttyUSB7", "--file",
+                                work.filePath("good.hex")};
+        const Outcome missing =
+            runProgram(root() + "/usr/bin/qvkctl", flash, userEnvironment("qvkctl"), work.path());
+        QCOMPARE(missing.status, 1);
+        QVERIFY2(missing.err.contains("no boot-loader program at " + utilities + "/bootloader"),
+                 qPrintable(missing.err));
         QVERIFY(QFile::copy(qEnvironmentVariable("PQVK_BUILD_DIR") + "/utilities/bootloader",
                             utilities + "/bootloader"));
-        QVERIFY(writeFile(work.filePath("good.hex"), ":0400000001020304F2\n:00000001FF\n"));
-        const Outcome flash =
-            runProgram(root() + "/usr/bin/qvkctl",
-                       {"firmware", "--port", "ttyUSB7", "--file", work.filePath("good.hex")},
-                       userEnvironment("qvkctl"), work.path());
+        const Outcome flashed =
+            runProgram(root() + "/usr/bin/qvkctl", flash, userEnvironment("qvkctl"), work.path());
         QVERIFY(QFile::remove(utilities + "/bootloader"));
-        QVERIFY2(flash.status == 0 && flash.err.contains("\nDone\n"), qPrintable(flash.err));
+        QVERIFY2(flashed.status == 0 && flashed.err.contains("\nDone\n"), qPrintable(flashed.err));
         QVERIFY2(readFile(userDataFolder("qvkctl") + "/qvkctl.log")
                      .contains("Utilities dir: \"" + utilities.toUtf8() + '"'),
                  qPrintable(readFile(userDataFolder("qvkctl") + "/qvkctl.log")));
