@@ -1,7 +1,9 @@
 #include "cards/mediaimport.h"
 
 #include "base/apppaths.h"
+#include "cards/importledger.h"
 #include "cards/medianaming.h"
+#include "cards/mhlhistory.h"
 #include "cards/templatediscovery.h"
 #include "cards/templatewriter.h"
 #include "cards/verifiedcopy.h"
@@ -9,17 +11,36 @@
 
 #include <QDebug>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QMutexLocker>
+#include <QSet>
 #include <QStringList>
 #include <QThreadPool>
+#include <QUuid>
 
+#include <algorithm>
 #include <exception>
 
 namespace {
 
 const QString VideoExtension = QStringLiteral(".MOV");
 
+// The byte reports of a card come at most this often, and once at its end.
+constexpr qint64 BytesReportIntervalMs = 100;
+
 } // namespace
+
+struct MediaImport::CardState
+{
+    bool identified = false;
+    CardIdentity identity;
+    std::unique_ptr<ImportLedger> ledger;
+    qint64 bytesTotal = 0;
+    qint64 bytesDone = 0; // of the files dealt with
+    qint64 inFile = 0;    // of the file being copied
+    QElapsedTimer sinceReport;
+};
 
 struct MediaImport::MediaCopy
 {
@@ -30,10 +51,67 @@ struct MediaImport::MediaCopy
 };
 
 MediaImport::MediaImport(const QString& targetDir, const QString& templatePath,
-                         const QString& projectName, CardReport report)
+                         const QString& projectName, CardReport report, CardBytesReport bytes)
     : targetDir(targetDir), targetDirectory(targetDir), templatePath(templatePath),
-      projectName(projectName), report(std::move(report))
+      projectName(projectName), report(std::move(report)), bytes(std::move(bytes)),
+      runId(QUuid::createUuid().toString(QUuid::WithoutBraces))
 {
+    for (auto& card : cards)
+        card.reset(new CardState);
+}
+
+MediaImport::~MediaImport() = default;
+
+MediaImport::CardState& MediaImport::cardState(int cardIndex)
+{
+    return *cards[cardIndex >= 1 && cardIndex <= 3 ? cardIndex : 0];
+}
+
+void MediaImport::reportBytes(int cardIndex, bool always)
+{
+    CardState& card = cardState(cardIndex);
+    if (!bytes || (!always && card.sinceReport.isValid() &&
+                   card.sinceReport.elapsed() < BytesReportIntervalMs))
+        return;
+    card.sinceReport.start();
+    bytes(cardIndex, std::min(card.bytesDone + card.inFile, card.bytesTotal), card.bytesTotal);
+}
+
+void MediaImport::noteWritten(const QString& path, quint64 xxh64, bool hashed, bool logCopy)
+{
+    QMutexLocker lock(&writtenMutex);
+    written.append({QDir::cleanPath(QFileInfo(path).absoluteFilePath()), xxh64, hashed, logCopy});
+}
+
+void MediaImport::noteWritten(const QStringList& paths)
+{
+    for (const QString& path : paths)
+        noteWritten(path, 0, false);
+}
+
+// The card's identity is looked up once, on the card's first verified copy;
+// the ledger is opened then too, on the worker's thread, and closed by it.
+void MediaImport::recordInLedger(int cardIndex, const QString& sourcePath,
+                                 const QDir& sourceDirectory, const QString& copyPath, qint64 size,
+                                 quint64 xxh64)
+{
+    CardState& card = cardState(cardIndex);
+    if (!card.identified) {
+        card.identity = CardIdentity::of(sourceDirectory.absolutePath());
+        card.identified = true;
+    }
+    if (!card.ledger)
+        card.ledger.reset(new ImportLedger(ImportLedger::defaultPath()));
+    LedgerEntry entry;
+    entry.card = card.identity;
+    entry.relativePath = sourceDirectory.relativeFilePath(sourcePath);
+    entry.size = size;
+    entry.modified = QFileInfo(sourcePath).lastModified().toUTC();
+    entry.xxh64 = xxh64;
+    entry.copyPath = QDir::cleanPath(QFileInfo(copyPath).absoluteFilePath());
+    entry.copiedAt = QDateTime::currentDateTimeUtc();
+    entry.runId = runId;
+    card.ledger->record(entry);
 }
 
 // The steps that videos and photos share: names, the copy, the log and the report.
@@ -50,7 +128,17 @@ MediaImport::MediaCopy MediaImport::copyMedia(const QString& sourcePath, int car
             MediaNaming::cameraCopyName(relative, extension, cardIndex, projectName, collision));
     };
 
-    const VerifiedCopy::Result copied = VerifiedCopy(sourcePath).copyToFreeName(copyName);
+    CardState& card = cardState(cardIndex);
+    const qint64 fileSize = QFileInfo(sourcePath).size();
+    VerifiedCopy copier(sourcePath);
+    copier.setProgress([&](qint64 bytesWritten) {
+        card.inFile = std::min(bytesWritten, fileSize);
+        reportBytes(cardIndex, false);
+    });
+    const VerifiedCopy::Result copied = copier.copyToFreeName(copyName);
+    card.bytesDone += fileSize;
+    card.inFile = 0;
+    reportBytes(cardIndex, false);
 
     MediaCopy media;
     media.copyPath = copied.path;
@@ -62,24 +150,36 @@ MediaImport::MediaCopy MediaImport::copyMedia(const QString& sourcePath, int car
     // its summary, even after its last files (a bound of totalFiles would show
     // the card idle while its last file is still being copied).
     const int bound = totalFiles + 2;
-    const QString card = QString::number(cardIndex);
+    const QString number = QString::number(cardIndex);
     switch (copied.outcome) {
     case VerifiedCopy::Outcome::Copied:
         media.result = 1;
-        qInfo() << QStringLiteral("Card %1: copied file %2.").arg(card, sourcePath);
+        noteWritten(copied.path, copied.sourceHash, true);
+        recordInLedger(cardIndex, sourcePath, sourceDirectory, copied.path, copied.copySize,
+                       copied.sourceHash);
+        qInfo() << QStringLiteral("Card %1: copied file %2.").arg(number, sourcePath);
         report(cardIndex, 0, bound, fileIndex,
                QStringLiteral("Copied %1 correctly.").arg(sourcePath));
         break;
+    case VerifiedCopy::Outcome::HashMismatch:
+        qWarning() << QStringLiteral("Card %1: the copy of %2 differs from the card file: xxh64 "
+                                     "%3 read from the card, %4 read back from the copy; "
+                                     "nothing kept.")
+                          .arg(number, sourcePath, VerifiedCopy::hashText(copied.sourceHash),
+                               VerifiedCopy::hashText(copied.copyHash));
+        report(cardIndex, 0, bound, fileIndex,
+               QStringLiteral("Error: Could not copy %1.").arg(sourcePath));
+        break;
     case VerifiedCopy::Outcome::SizeMismatch:
         qWarning() << QStringLiteral("Card %1: file size for %2 doesn't match after copy (%3).")
-                          .arg(card, sourcePath, copied.error);
+                          .arg(number, sourcePath, copied.error);
         report(
             cardIndex, 0, bound, fileIndex,
             QStringLiteral("Warning: File size for %1 doesn't match after copy.").arg(sourcePath));
         break;
     default:
         qWarning() << QStringLiteral("Card %1: could not copy file %2 to %3: %4")
-                          .arg(card, sourcePath, copied.path, copied.error);
+                          .arg(number, sourcePath, copied.path, copied.error);
         report(cardIndex, 0, bound, fileIndex,
                QStringLiteral("Error: Could not copy %1.").arg(sourcePath));
         break;
@@ -131,6 +231,11 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
     const QDir sourceDirectory(sourceDir);
     const QDir targetDirectory(targetDir);
     const int total = files.size();
+    CardState& state = cardState(cardIndex);
+    for (const QString& path : files)
+        if (path.endsWith(VideoExtension) || path.endsWith(QLatin1String(".DNG")) ||
+            path.endsWith(QLatin1String(".JPG")))
+            state.bytesTotal += QFileInfo(path).size();
     int videosFound = 0;
     int videosCopied = 0;
     int photosFound = 0;
@@ -154,12 +259,14 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
 
     if (videosFound + photosFound > 0)
         VerifiedCopy::syncNames(targetDir);
+    state.ledger.reset(); // its connection belongs to this thread
     if (stopped)
         qWarning() << QStringLiteral("Card %1: import stopped.").arg(card);
     const QString counts[] = {QString::number(videosCopied), QString::number(videosFound),
                               QString::number(photosCopied), QString::number(photosFound)};
     qInfo() << QStringLiteral("Card %5: copied %1/%2 videos and %3/%4 photos.")
                    .arg(counts[0], counts[1], counts[2], counts[3], card);
+    reportBytes(cardIndex, true);
     report(cardIndex, 0, 1, 1,
            QStringLiteral("Copied %1/%2 videos and %3/%4 photos.")
                .arg(counts[0], counts[1], counts[2], counts[3]));
@@ -167,18 +274,76 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
     return !stopped;
 }
 
-void MediaImport::finishRun()
+void MediaImport::finishRun(bool complete)
 {
-    qInfo() << QStringLiteral("Done.");
-    try {
-        // An existing copy is kept; the log grows while it is copied, so its
-        // size is not compared.
-        VerifiedCopy log(logFilePath());
-        log.setVerifySize(false);
-        log.copyTo(QDir(targetDir).filePath(QStringLiteral("VazizidADU.log")));
-    } catch (const std::exception& e) {
-        qWarning() << "Error copying log file:" << QString::fromLocal8Bit(e.what());
+    if (complete) {
+        qInfo() << QStringLiteral("Done.");
+        try {
+            // An existing copy is kept; the log grows while it is copied, so
+            // its size is not compared.
+            VerifiedCopy log(logFilePath());
+            log.setVerifySize(false);
+            const VerifiedCopy::Result copied =
+                log.copyTo(QDir(targetDir).filePath(QStringLiteral("VazizidADU.log")));
+            if (copied.outcome == VerifiedCopy::Outcome::Copied)
+                noteWritten(copied.path, copied.sourceHash, true, true);
+        } catch (const std::exception& e) {
+            qWarning() << "Error copying log file:" << QString::fromLocal8Bit(e.what());
+        }
     }
+    writeHistory();
+}
+
+// Only what this run wrote below the destination: files that were there
+// before, and template copies kept elsewhere, are not claimed.
+void MediaImport::writeHistory()
+{
+    QVector<Written> files;
+    {
+        QMutexLocker lock(&writtenMutex);
+        files = written;
+    }
+    // A run that wrote nothing but the log copy adds no generation.
+    if (std::all_of(files.cbegin(), files.cend(), [](const Written& file) { return file.logCopy; }))
+        return;
+    const QDir destination(QDir::cleanPath(QFileInfo(targetDir).absoluteFilePath()));
+    QVector<MhlHistory::File> recorded;
+    QSet<QString> seen;
+    for (const Written& file : files) {
+        const QString relative = destination.relativeFilePath(file.path);
+        if (relative.startsWith(QLatin1String("../")) || QDir::isAbsolutePath(relative) ||
+            seen.contains(relative))
+            continue;
+        seen.insert(relative);
+        const QFileInfo info(file.path);
+        MhlHistory::File entry;
+        entry.path = relative;
+        entry.size = info.size();
+        entry.modified = info.lastModified();
+        entry.xxh64 = file.xxh64;
+        QString error;
+        if (!info.isFile() ||
+            (!file.hashed && !VerifiedCopy::hashFile(file.path, &entry.xxh64, &error))) {
+            qWarning().noquote() << QStringLiteral("Hash list: cannot read %1, which this import "
+                                                   "wrote: %2")
+                                        .arg(file.path,
+                                             info.isFile() ? error : QStringLiteral("gone"));
+            continue;
+        }
+        recorded.append(entry);
+    }
+    if (recorded.isEmpty())
+        return;
+    MhlHistory history(destination.path());
+    if (!history.addGeneration(recorded, QDateTime::currentDateTime())) {
+        qWarning().noquote() << QStringLiteral("Hash list: could not add this import to %1: %2")
+                                    .arg(history.historyPath(), history.errorString());
+        return;
+    }
+    VerifiedCopy::syncNames(history.historyPath());
+    qInfo().noquote() << QStringLiteral("Hash list: recorded %1 files in %2.")
+                             .arg(recorded.size())
+                             .arg(history.historyPath());
 }
 
 int MediaImport::copyVideoFile(const QString& sourcePath, int cardIndex, int fileIndex,
@@ -196,12 +361,15 @@ int MediaImport::copyVideoFile(const QString& sourcePath, int cardIndex, int fil
     image.replace(QLatin1String(".kava"), QLatin1String(".jpg"));
     if (image == templatePath || !QFileInfo::exists(image))
         image = templateJpg();
-    if (!image.isEmpty())
-        VerifiedCopy(image).copyTo(targetDirectory.absoluteFilePath(media.copyPath) +
-                                   QStringLiteral(".jpg"));
+    if (!image.isEmpty()) {
+        const VerifiedCopy::Result thumbnail = VerifiedCopy(image).copyTo(
+            targetDirectory.absoluteFilePath(media.copyPath) + QStringLiteral(".jpg"));
+        if (thumbnail.outcome == VerifiedCopy::Outcome::Copied)
+            noteWritten(thumbnail.path, thumbnail.sourceHash, true);
+    }
 
-    writeVideoTemplate(cardIndex, templatePath, media.basePath, projectName, getSettings(),
-                       media.collision);
+    noteWritten(writeVideoTemplate(cardIndex, templatePath, media.basePath, projectName,
+                                   getSettings(), media.collision));
     return media.result;
 }
 
@@ -211,7 +379,7 @@ int MediaImport::copyPhotoFile(const QString& sourcePath, int cardIndex, int fil
     const MediaCopy media =
         copyMedia(sourcePath, cardIndex, fileIndex, totalFiles, sourceDirectory, false);
     if (!templatePath.isEmpty())
-        writePhotoProject(cardIndex, templatePath, media.basePath, projectName, getSettings(),
-                          media.collision);
+        noteWritten(writePhotoProject(cardIndex, templatePath, media.basePath, projectName,
+                                      getSettings(), media.collision));
     return media.result;
 }

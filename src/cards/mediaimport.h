@@ -3,28 +3,49 @@
 #include "cards/cardreport.h"
 
 #include <QDir>
+#include <QMutex>
 #include <QString>
+#include <QVector>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+// A card's byte progress: (card, bytes of its media files gone through so
+// far, bytes of all its media files). Called on the card worker's thread.
+using CardBytesReport = std::function<void(int, qint64, qint64)>;
 
 // One import run: the three card workers of a run share one object. Each
 // worker walks its card and copies its videos and photos into the
 // destination under camera names, each copy verified and none ever replacing
 // a file; with a template, every recording also gets its stitching project.
-// Reports go through `report` as (card, from, to, value, text); the caller
-// decides which thread they reach.
+// Reports go through `report` as (card, from, to, value, text), and the bytes
+// through `bytes` at most ten times a second per card and once at each card's
+// end; the caller decides which thread they reach.
+//
+// Every verified copy is recorded in the import ledger as it takes its name;
+// at the end of the run, every file the run wrote into the destination is
+// recorded, with its hash, in a new generation of the destination's ASC MHL
+// history.
 class MediaImport
 {
 public:
     MediaImport(const QString& targetDir, const QString& templatePath, const QString& projectName,
-                CardReport report);
+                CardReport report, CardBytesReport bytes = nullptr);
+    ~MediaImport();
+    MediaImport(const MediaImport&) = delete;
+    MediaImport& operator=(const MediaImport&) = delete;
 
     // The worker of card `cardIndex` (1 to 3). Returns false when the card was
     // refused or the run was stopped: such a card does not count toward the
     // end of the run.
     bool copyCard(int cardIndex, const QString& sourceDir);
 
-    // The end of a run whose three workers have all finished: logs "Done." and
-    // copies the log into the destination.
-    void finishRun();
+    // The end of a run, once its three workers have ended, however they ended.
+    // When all three finished (`complete`): logs "Done." and copies the log
+    // into the destination. Then records what the run wrote into the
+    // destination in its hash list history (nothing written: no generation).
+    void finishRun(bool complete = true);
 
     // One card file each; 1 when the copy was made and verified, else 0.
     int copyVideoFile(const QString& sourcePath, int cardIndex, int fileIndex, int totalFiles,
@@ -34,12 +55,34 @@ public:
 
 private:
     struct MediaCopy;
+    struct CardState;
+    struct Written
+    {
+        QString path;
+        quint64 xxh64 = 0;
+        bool hashed = false; // else hashed from the disk at the end of the run
+        bool logCopy = false;
+    };
+
     MediaCopy copyMedia(const QString& sourcePath, int cardIndex, int fileIndex, int totalFiles,
                         const QDir& sourceDirectory, bool video);
+    CardState& cardState(int cardIndex);
+    void reportBytes(int cardIndex, bool always);
+    void recordInLedger(int cardIndex, const QString& sourcePath, const QDir& sourceDirectory,
+                        const QString& copyPath, qint64 size, quint64 xxh64);
+    void noteWritten(const QString& path, quint64 xxh64, bool hashed, bool logCopy = false);
+    void noteWritten(const QStringList& paths);
+    void writeHistory();
 
     QString targetDir;
     QDir targetDirectory;
     QString templatePath;
     QString projectName;
     CardReport report;
+    CardBytesReport bytes;
+    QString runId;
+    // One per card, each used by its card's worker only; [0] for other numbers.
+    std::array<std::unique_ptr<CardState>, 4> cards;
+    QMutex writtenMutex; // the three workers add to `written`
+    QVector<Written> written;
 };

@@ -156,9 +156,11 @@ QString projectFilePath(const QString& basePath, const QString& extension,
 
 } // namespace
 
-void writeVideoTemplate(int cardIndex, const QString& templatePath, const QString& basePath,
-                        const QString& projectName, const QVariantMap& settings, int collision)
+QStringList writeVideoTemplate(int cardIndex, const QString& templatePath, const QString& basePath,
+                               const QString& projectName, const QVariantMap& settings,
+                               int collision)
 {
+    QStringList written;
     const QString projectPath = projectFilePath(
         basePath, VideoExtension,
         projectName.isEmpty() ? QStringLiteral("_autopano.kava")
@@ -166,10 +168,10 @@ void writeVideoTemplate(int cardIndex, const QString& templatePath, const QStrin
     if (projectPath == basePath) {
         qWarning().noquote()
             << QStringLiteral("Card %1: no video name in %2.").arg(cardIndex).arg(basePath);
-        return;
+        return written;
     }
     if (QFileInfo::exists(projectPath) || QFileInfo(projectPath).isSymLink())
-        return;
+        return written;
 
     bool usable = false;
     QDomDocument doc = readTemplate(cardIndex, templatePath, &usable);
@@ -220,9 +222,10 @@ void writeVideoTemplate(int cardIndex, const QString& templatePath, const QStrin
     switch (ExclusiveFile::write(projectPath, project, &error)) {
     case ExclusiveFile::Created:
         logWritten("Card %1: wrote template file %2.", cardIndex, projectPath);
+        written << projectPath;
         break;
     case ExclusiveFile::AlreadyExists:
-        return; // another card's worker wrote this recording's project first
+        return written; // another card's worker wrote this recording's project first
     case ExclusiveFile::Failed:
         qWarning().noquote() << QStringLiteral("Card %1: %2").arg(cardIndex).arg(error);
         break;
@@ -231,23 +234,29 @@ void writeVideoTemplate(int cardIndex, const QString& templatePath, const QStrin
     // An unreadable template would leave an empty template in the folder that
     // every later import with that name would use.
     if (!usable)
-        return;
+        return written;
 
     const QString templatesDir = templatesDirPath();
     const QString copyPath = templatesDir + QLatin1Char('/') + QFileInfo(templatePath).fileName();
     if (!QFileInfo::exists(copyPath)) {
         QDir().mkpath(templatesDir);
-        if (writeNew(cardIndex, copyPath, project))
+        if (writeNew(cardIndex, copyPath, project)) {
             logWritten("Card %1: copied template file %2.", cardIndex, copyPath);
+            written << copyPath;
+        }
     }
 
     const QString panoPath = photoTemplatePath(copyPath);
-    if (!QFileInfo::exists(panoPath) && writeNew(cardIndex, panoPath, photoProjectText(pano)))
+    if (!QFileInfo::exists(panoPath) && writeNew(cardIndex, panoPath, photoProjectText(pano))) {
         logWritten("Card %1: wrote template file %2.", cardIndex, panoPath);
+        written << panoPath;
+    }
+    return written;
 }
 
-void writePhotoProject(int cardIndex, const QString& templatePath, const QString& basePath,
-                       const QString& projectName, const QVariantMap& settings, int collision)
+QStringList writePhotoProject(int cardIndex, const QString& templatePath, const QString& basePath,
+                              const QString& projectName, const QVariantMap& settings,
+                              int collision)
 {
     const QString extension = MediaNaming::photoExtension(basePath);
     const QString projectPath = projectFilePath(
@@ -257,10 +266,10 @@ void writePhotoProject(int cardIndex, const QString& templatePath, const QString
     if (projectPath == basePath) {
         qWarning().noquote()
             << QStringLiteral("Card %1: no photo name in %2.").arg(cardIndex).arg(basePath);
-        return;
+        return {};
     }
     if (QFileInfo::exists(projectPath) || QFileInfo(projectPath).isSymLink())
-        return;
+        return {};
 
     bool usable = false;
     const QDomDocument doc = readTemplate(cardIndex, templatePath, &usable);
@@ -268,6 +277,8 @@ void writePhotoProject(int cardIndex, const QString& templatePath, const QString
         doc.firstChildElement(QStringLiteral("kava")).firstChildElement(QStringLiteral("pano"));
     editPano(pano, cameraNames(basePath, extension, projectName, collision, {}), settings);
 
-    if (writeNew(cardIndex, projectPath, photoProjectText(pano)))
-        logWritten("Card %1: wrote template file %2.", cardIndex, projectPath);
+    if (!writeNew(cardIndex, projectPath, photoProjectText(pano)))
+        return {};
+    logWritten("Card %1: wrote template file %2.", cardIndex, projectPath);
+    return {projectPath};
 }
