@@ -24,6 +24,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -392,6 +393,7 @@ int QvkCtl::run(const QStringList& arguments)
     appController.setVersion(AppVersion);
     controller = &appController;
     connect(controller, &AppController::updateCardProgress, this, &QvkCtl::onCardProgress);
+    connect(controller, &AppController::updateCardBytes, this, &QvkCtl::onCardBytes);
     connect(controller, &AppController::updateDataProgress, this, &QvkCtl::onProgress);
     connect(controller, &AppController::updateCameraSettingsProgress, this, &QvkCtl::onProgress);
     connect(controller, &AppController::updateFirmwareProgress, this, &QvkCtl::onProgress);
@@ -521,13 +523,52 @@ bool QvkCtl::showLive(int channel, const Report& report)
             live->setLine(0, records);
         return true;
     }
-    return false;
+    if (!liveImport)
+        return false;
+    // A card of an import: its line shows its figures and its last report.
+    CardLine& line = cardLines[channel - 1];
+    line.text = report.text;
+    line.done = report.value >= report.to;
+    // A trouble on the way stays on the screen, above the lines.
+    if (!line.done && (report.text.startsWith(QLatin1String("Error")) ||
+                       report.text.startsWith(QLatin1String("Warning"))))
+        live->print(QStringLiteral("[card %1] %2").arg(channel).arg(report.text));
+    showCard(channel);
+    if (std::all_of(std::begin(cardLines), std::end(cardLines),
+                    [](const CardLine& c) { return c.done; }))
+        live->retire();
+    return true;
 }
 
 void QvkCtl::onCardProgress(QVariant cardNumber, QVariant progressFrom, QVariant progressTo,
                             QVariant progressValue, QVariant progressText)
 {
     record(qBound(1, cardNumber.toInt(), 3), progressFrom, progressTo, progressValue, progressText);
+}
+
+void QvkCtl::onCardBytes(QVariant cardNumber, QVariant bytesCopied, QVariant bytesTotal)
+{
+    if (!liveImport)
+        return;
+    const int card = qBound(1, cardNumber.toInt(), 3);
+    cardLines[card - 1].meter.update(clock.elapsed(), bytesCopied.toLongLong(),
+                                     bytesTotal.toLongLong());
+    showCard(card);
+}
+
+void QvkCtl::showCard(int card)
+{
+    const CardLine& line = cardLines[card - 1];
+    const QString figures = line.meter.text();
+    // The card's own paths need no folder: the line has room for the file.
+    QString text = line.text;
+    if (!line.root.isEmpty())
+        text.replace(line.root + QLatin1Char('/'), QString());
+    live->setLine(card - 1, QStringLiteral("[card %1] %2%3%4")
+                                .arg(card)
+                                .arg(figures)
+                                .arg(figures.isEmpty() ? QString() : QStringLiteral("  "))
+                                .arg(text));
 }
 
 void QvkCtl::onProgress(QVariant progressFrom, QVariant progressTo, QVariant progressValue,
@@ -736,8 +777,18 @@ int QvkCtl::runFirmware(const QString& port, const QString& file)
 int QvkCtl::runImport(const QStringList& cards, const QString& dest, const QString& templatePath,
                       const QString& project)
 {
+    if (live) {
+        liveImport = true;
+        clock.start();
+        for (int card = 1; card <= 3; ++card) {
+            cardLines[card - 1] = CardLine();
+            cardLines[card - 1].root = cards.at(card - 1);
+            showCard(card);
+        }
+    }
     controller->copyFiles(cards.at(0), cards.at(1), cards.at(2), dest, templatePath, project);
     waitForTasks();
+    liveImport = false;
 
     static const QRegularExpression summary(
         QStringLiteral("^Copied (\\d+)/(\\d+) videos and (\\d+)/(\\d+) photos\\.$"));

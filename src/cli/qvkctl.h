@@ -1,5 +1,8 @@
 #pragma once
 
+#include "cli/transfermeter.h"
+
+#include <QElapsedTimer>
 #include <QMap>
 #include <QObject>
 #include <QString>
@@ -60,6 +63,7 @@ public:
 private slots:
     void onCardProgress(QVariant cardNumber, QVariant progressFrom, QVariant progressTo,
                         QVariant progressValue, QVariant progressText);
+    void onCardBytes(QVariant cardNumber, QVariant bytesCopied, QVariant bytesTotal);
     void onProgress(QVariant progressFrom, QVariant progressTo, QVariant progressValue,
                     QVariant progressText);
     void onCameraSettings(QVariant firmware, QVariant battery, QVariant date, QVariant recLedOn,
@@ -80,6 +84,7 @@ private:
     void printLine(const QString& line); // on standard error, above any live lines
     // Whether the report went into a live line rather than a line of its own.
     bool showLive(int channel, const Report& report);
+    void showCard(int card);
     void record(int channel, const QVariant& from, const QVariant& to, const QVariant& value,
                 const QVariant& text);
     void waitForTasks();
@@ -116,4 +121,16 @@ private:
     std::function<int()> terminalColumns; // set when standard error is a terminal
     std::unique_ptr<LiveLines> live;
     QString records; // the data export's live line
+
+    // An import's live lines, one per card.
+    struct CardLine
+    {
+        TransferMeter meter;
+        QString root; // the card's folder
+        QString text; // the card's last report
+        bool done = false;
+    };
+    CardLine cardLines[3];
+    bool liveImport = false;
+    QElapsedTimer clock; // for the meters' speeds
 };

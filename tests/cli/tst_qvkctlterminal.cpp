@@ -1,6 +1,8 @@
 #include "cli/livelines.h"
+#include "cli/transfermeter.h"
 #include "simulator/controllersimulator.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -124,6 +126,21 @@ TerminalRun runOnTerminal(const QStringList& arguments, int columns, const QStri
     return run;
 }
 
+// The same with standard error a pipe, as a script runs it.
+TerminalRun runPiped(const QStringList& arguments, const QString& dataHome)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DATA_HOME", dataHome);
+    process.setProcessEnvironment(env);
+    process.start(qEnvironmentVariable("PQVK_BUILD_DIR") + "/qvkctl", arguments);
+    TerminalRun run;
+    if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit)
+        run.status = process.exitCode();
+    run.output = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
 const QRegularExpression stamp("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ");
 
 } // namespace
@@ -135,6 +152,45 @@ class TestQvkCtlTerminal : public QObject
     Q_OBJECT
 
 private slots:
+    // Byte counts at times (ms:copied/total, in the order they came) and the
+    // figures a card's live line shows after them.
+    void meter_data()
+    {
+        QTest::addColumn<QString>("counts");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("first count") << "0:0/1000000000"
+                                     << "  0%  0.0 of 1.0 GB  --/s  -:-- left";
+        QTest::newRow("steady") << "0:0/2000000000 1000:100000000/2000000000"
+                                << "  5%  0.1 of 2.0 GB  100 MB/s  0:19 left";
+        QTest::newRow("a slow stretch shows at once")
+            << "0:0/2000000000 1000:500000000/2000000000 6000:600000000/2000000000 "
+               "11000:700000000/2000000000"
+            << " 35%  0.7 of 2.0 GB  20.0 MB/s  1:05 left";
+        QTest::newRow("never 100% before the last byte")
+            << "0:0/1000 1000:999/1000"
+            << " 99%  0.9 of 1.0 kB  999 B/s  0:01 left";
+        QTest::newRow("done: the speed of the whole copy")
+            << "0:0/3000000000 1000:1000000000/3000000000 3000:3000000000/3000000000"
+            << "100%  3.0 GB  1.0 GB/s";
+        QTest::newRow("hours left") << "0:0/1000000000000 1000:100000000/1000000000000"
+                                    << "  0%  0.0 of 1.0 TB  100 MB/s  2:46:39 left";
+        QTest::newRow("nothing to copy") << "0:0/0"
+                                         << "";
+    }
+
+    void meter()
+    {
+        QFETCH(QString, counts);
+        QFETCH(QString, shown);
+        TransferMeter meter;
+        for (const QString& count : counts.split(' ')) {
+            const QStringList parts = count.split(QRegularExpression("[:/]"));
+            meter.update(parts.at(0).toLongLong(), parts.at(1).toLongLong(),
+                         parts.at(2).toLongLong());
+        }
+        QCOMPARE(meter.text(), shown);
+    }
+
     // Steps: "0=text" sets live line 0, "print=text" prints above, "retire",
     // "foreign=text" writes past the live lines between suspend and resume.
     void liveLines_data()
@@ -187,6 +243,76 @@ private slots:
         QCOMPARE(screen(whileLive).join('|'), shown);
     }
 
+    // An import on a terminal: one line per card that ends with the card's
+    // figures and summary; through a pipe the card reports as scripts read
+    // them. A card that cannot be read says so in its line.
+    void import_data()
+    {
+        QTest::addColumn<QString>("card3");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("last3"); // card 3's line, a pattern
+        const QString figures = "100%  12 B  (--|[\\d.]+ [kMGT]?B)/s  ";
+        QTest::newRow("three cards")
+            << "card3" << 0 << "\\[card 3\\] " + figures + "Copied 1/1 videos and 1/1 photos\\.";
+        QTest::newRow("card 3 missing")
+            << "/no/card" << 1 << "\\[card 3\\] Error: Please choose source";
+    }
+
+    void import()
+    {
+        QFETCH(QString, card3);
+        QFETCH(int, status);
+        QFETCH(QString, last3);
+        QTemporaryDir temp;
+        for (int n = 1; n <= 3; ++n) {
+            const QString card = temp.filePath(QStringLiteral("card%1/DCIM/100QVK/").arg(n));
+            QVERIFY(QDir().mkpath(card));
+            QFile video(card + "QVK0001.MOV"), photo(card + "QVK0002.JPG");
+            QVERIFY(video.open(QIODevice::WriteOnly) && video.write("video ") == 6);
+            QVERIFY(photo.open(QIODevice::WriteOnly) && photo.write("photo ") == 6);
+        }
+        const auto importTo = [&](const QString& dest, bool terminal) {
+            const QString third = card3.startsWith('/') ? card3 : temp.filePath(card3);
+            const QStringList arguments{"import",
+                                        "--card1",
+                                        temp.filePath("card1"),
+                                        "--card2",
+                                        temp.filePath("card2"),
+                                        "--card3",
+                                        third,
+                                        "--dest",
+                                        temp.filePath(dest)};
+            if (terminal)
+                return runOnTerminal(arguments, 100, temp.filePath("data"));
+            return runPiped(arguments, temp.filePath("data"));
+        };
+        const TerminalRun piped = importTo("piped", false);
+        const TerminalRun shown = importTo("shown", true);
+        QCOMPARE(piped.status, status);
+        QCOMPARE(shown.status, status);
+        QVERIFY2(!piped.output.contains('\x1b'), qPrintable(piped.output));
+        QVERIFY2(piped.output.contains("/card1/DCIM/100QVK/QVK0001.MOV\n"),
+                 qPrintable(piped.output));
+        QVERIFY2(piped.output.contains("[card 2] Copied 1/1 videos and 1/1 photos.\n"),
+                 qPrintable(piped.output));
+
+        const QStringList rows = screen(shown.output);
+        QStringList cardRows;
+        for (const QString& row : rows)
+            if (row.startsWith("[card") && !row.contains(stamp))
+                cardRows << row;
+        QCOMPARE(cardRows.size(), 3); // one line each, nothing of the way there left
+        const QString done =
+            "100%  12 B  (--|[\\d.]+ [kMGT]?B)/s  Copied 1/1 videos and 1/1 photos\\.";
+        for (int n = 1; n <= 2; ++n)
+            QVERIFY2(QRegularExpression(QStringLiteral("^\\[card %1\\] ").arg(n) + done + "$")
+                         .match(cardRows.at(n - 1))
+                         .hasMatch(),
+                     qPrintable(rows.join('\n')));
+        QVERIFY2(QRegularExpression("^" + last3 + "$").match(cardRows.at(2)).hasMatch(),
+                 qPrintable(rows.join('\n')));
+    }
+
     // A data export on a terminal and through a pipe: the terminal shows one
     // line that counts the records where the pipe has a line per record, and
     // the same reports otherwise. Warnings (of a unit that vanishes) land
@@ -215,16 +341,7 @@ private slots:
                                         sim.portPath(), "--dest", temp.filePath(folder)};
             if (terminal)
                 return runOnTerminal(arguments, 100, temp.filePath("data"));
-            QProcess process;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert("XDG_DATA_HOME", temp.filePath("data"));
-            process.setProcessEnvironment(env);
-            process.start(qEnvironmentVariable("PQVK_BUILD_DIR") + "/qvkctl", arguments);
-            TerminalRun run;
-            if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit)
-                run.status = process.exitCode();
-            run.output = QString::fromLocal8Bit(process.readAllStandardError());
-            return run;
+            return runPiped(arguments, temp.filePath("data"));
         };
         const TerminalRun piped = exportTo("piped", false);
         const TerminalRun shown = exportTo("shown", true);
