@@ -248,10 +248,10 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
         }
         const QString& path = files.at(k - 1);
         report(cardIndex, 0, total + 1, k, QStringLiteral("Copying ") + path);
-        if (path.endsWith(VideoExtension)) {
+        if (MediaNaming::isVideoFile(path)) {
             ++videosFound;
             videosCopied += copyVideoFile(path, cardIndex, k + 1, total, sourceDirectory);
-        } else if (path.endsWith(QLatin1String(".DNG")) || path.endsWith(QLatin1String(".JPG"))) {
+        } else if (MediaNaming::isPhotoFile(path)) {
             ++photosFound;
             photosCopied += copyPhotoFile(path, cardIndex, k + 1, total, sourceDirectory);
         }

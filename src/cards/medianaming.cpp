@@ -5,6 +5,21 @@
 
 namespace MediaNaming {
 
+bool isVideoFile(const QString& path)
+{
+    return path.endsWith(QLatin1String(".MOV"));
+}
+
+bool isPhotoFile(const QString& path)
+{
+    return path.endsWith(QLatin1String(".DNG")) || path.endsWith(QLatin1String(".JPG"));
+}
+
+bool isMediaFile(const QString& path)
+{
+    return isVideoFile(path) || isPhotoFile(path);
+}
+
 QString photoExtension(const QString& sourcePath)
 {
     return sourcePath.endsWith(QLatin1String(".DNG")) ? QStringLiteral(".DNG")

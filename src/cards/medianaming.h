@@ -8,6 +8,12 @@ class QDir;
 // with it and the stitching projects name the copies they refer to with it.
 namespace MediaNaming {
 
+// What an import copies: videos (".MOV") and photos (".JPG", ".DNG"). The
+// import and the wipe's check of the copies both go by these.
+bool isVideoFile(const QString& path);
+bool isPhotoFile(const QString& path);
+bool isMediaFile(const QString& path);
+
 // ".DNG" for a path ending in ".DNG" (case-sensitive), else ".JPG".
 QString photoExtension(const QString& sourcePath);
 

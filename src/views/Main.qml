@@ -49,6 +49,8 @@ ApplicationWindow {
     signal copyFiles(string dir1, string dir2, string dir3, string targetDir, string templatePath, string projectName)
     signal copyData(string port, string targetDir, string projectName)
     signal eraseCards(string dir1, string dir2, string dir3, bool eraseCards, bool createSyncConfig)
+    // The same once the user confirmed that media without a verified copy may be lost.
+    signal eraseCardsForced(string dir1, string dir2, string dir3, bool eraseCards, bool createSyncConfig)
     signal readCameraSettings(string port)
     signal saveCameraSettings(string port, string date, int recLedOn, double loggingInterval, double timelapseInterval, double timelapseTimeout, int e1FirmwareVersion)
     signal resetCameraSettings(string port)
@@ -167,11 +169,22 @@ ApplicationWindow {
                 && sources.cardUsing(selectedKey(page.card2List), 2) === 0 && page.filesDestinationField.text !== ""
     }
 
+    // The three cards are prepared together or not at all.
     function readyToEraseCards() {
         if ([1, 2, 3].some(cardCopying))
             return false
         var page = copyFilesPage
-        return hasSelection(page.card1List) || hasSelection(page.card2List) || hasSelection(page.card3List)
+        return hasSelection(page.card1List) && hasSelection(page.card2List) && hasSelection(page.card3List)
+    }
+
+    // The box names each card and what of it has a verified copy.
+    function openEraseCardsBox() {
+        if (!readyToEraseCards())
+            return
+        var page = copyFilesPage
+        eraseCardsBox.cards = appController.eraseCheck(selectedKey(page.card1List), selectedKey(page.card2List),
+                                                       selectedKey(page.card3List))
+        eraseCardsBox.open()
     }
 
     function copyFilesClicked() {
@@ -186,12 +199,15 @@ ApplicationWindow {
                   page.filesDestinationField.text, selectedKey(page.templateList), page.projectNameField.text)
     }
 
-    function eraseCardsClicked(eraseCardsChecked, createSyncConfigChecked) {
+    function eraseCardsClicked(eraseCardsChecked, createSyncConfigChecked, force) {
         if (!readyToEraseCards())
             return
         var page = copyFilesPage
-        eraseCards(selectedKey(page.card1List), selectedKey(page.card2List), selectedKey(page.card3List),
-                   eraseCardsChecked === true, createSyncConfigChecked === true)
+        var cards = [selectedKey(page.card1List), selectedKey(page.card2List), selectedKey(page.card3List)]
+        if (eraseCardsChecked === true && force === true)
+            eraseCardsForced(cards[0], cards[1], cards[2], true, createSyncConfigChecked === true)
+        else
+            eraseCards(cards[0], cards[1], cards[2], eraseCardsChecked === true, createSyncConfigChecked === true)
     }
 
     function updateCardProgress(cardNumber, from, to, value, text) {
@@ -460,7 +476,7 @@ ApplicationWindow {
         onSourceFolderRequested: fileChoosers.openSourceFolderDialog(card)
         onCardPicked: sources.pick(card)
         onRefreshCardsRequested: refreshDrives()
-        onEraseCardsRequested: eraseCardsBox.open()
+        onEraseCardsRequested: openEraseCardsBox()
         onDestinationFolderRequested: fileChoosers.openDestinationFolderDialog(true)
         // The "Copy Data" tab follows; edits there do not come back.
         onDestinationEdited: copyDataPage.dataDestinationField.text = folder
@@ -522,7 +538,7 @@ ApplicationWindow {
 
     EraseCardsBox {
         id: eraseCardsBox
-        onConfirmed: eraseCardsClicked(erase, writeSyncConfig)
+        onConfirmed: eraseCardsClicked(erase, writeSyncConfig, force)
     }
 
     EraseMemoryBox {

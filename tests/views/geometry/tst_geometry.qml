@@ -211,6 +211,11 @@ ViewTestCase {
             { tag: "wait", box: "waitBox",
               open: function () { window.updateDataProgress(0, 2, 1, "Reading 12 datasets from " + longFolder + " ...") } },
             { tag: "erase cards", box: "eraseCardsBox", open: function () { click("eraseCardsButton") } },
+            { tag: "erase cards, files would be lost", box: "eraseCardsLossBox", open: function () {
+                click("eraseCardsButton")
+                tryCompare(child("eraseCardsBox"), "opened", true)
+                click("eraseCardsConfirmButton")
+            } },
             { tag: "erase memory", box: "eraseMemoryBox", open: function () { click("eraseMemoryButton") } },
             { tag: "reset settings", box: "resetSettingsBox", open: function () { click("resetSettingsButton") } },
             { tag: "update firmware", box: "updateFirmwareBox", open: function () { click("updateFirmwareButton") } }
@@ -218,7 +223,16 @@ ViewTestCase {
     }
 
     function test_boxes(data) {
-        appController.drives = [drive("/media/user/QVK_01", "QVK_01")]
+        var volume = "/run/media/someone/a-card-reader-volume-with-a-rather-long-name-"
+        appController.drives = [drive(volume + "1", "QVK_01"), drive(volume + "2", "QVK_02"),
+                                drive(volume + "3", "QVK_03")]
+        appController.cardChecks = {}
+        appController.cardChecks[volume + "1"] = { "label": "QVK_01", "size": 127865454592, "files": 1214,
+                                                   "verified": 1214 }
+        appController.cardChecks[volume + "2"] = { "label": "QVK_02", "size": 127865454592, "files": 1214,
+                                                   "verified": 1187, "unreadable": 2 }
+        appController.cardChecks[volume + "3"] = { "label": "QVK_03", "size": 63831015424, "files": 12,
+                                                   "verified": 0 }
         appController.devices = [device("/dev/ttyUSB0", "PELORIN42", "FTDI")]
         createWindow()
         data.open()

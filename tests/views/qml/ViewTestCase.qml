@@ -13,11 +13,15 @@ TestCase {
         property var devices: []
         property var templates: []
         property var stored: ({})
+        // What eraseCheck answers for the cards, by path; a path not given
+        // is a card without media files.
+        property var cardChecks: ({})
         property var calls: []
         property int settingsUpdates: 0
 
         function reset() {
             drives = devices = templates = calls = []
+            cardChecks = {}
             settingsUpdates = 0
             stored = { "Serialnumber": "000000", "OverwriteAngles": "1", "RadiansAngles": "0",
                        "Camera1Roll": "-90", "Camera2Yaw": "-0" }
@@ -29,6 +33,14 @@ TestCase {
         function getMoviesLocation() { note("getMoviesLocation"); return "/home/user/Videos" }
         function getVersion() { return "1.8.3" }
         function setPort(port) { note("setPort:" + port) }
+        function eraseCheck(card1, card2, card3) {
+            note("eraseCheck:" + [card1, card2, card3].join("|"))
+            return [card1, card2, card3].map(function (path, i) {
+                return Object.assign({ "card": i + 1, "path": path, "label": "", "size": 0, "problem": "",
+                                       "files": 0, "verified": 0, "unreadable": 0 },
+                                     cardChecks[path] || {})
+            })
+        }
         function updateFirmware(port, path) { note("updateFirmware:" + port + "|" + path) }
         // Copies both ways, as the real controller's maps are.
         function getSettings() { note("getSettings"); return JSON.parse(JSON.stringify(stored)) }
@@ -45,7 +57,7 @@ TestCase {
         if (component.status !== Component.Ready)
             fail(component.errorString())
         window = component.createObject(null)
-        var signalNames = ["copyFiles", "copyData", "eraseCards", "readCameraSettings",
+        var signalNames = ["copyFiles", "copyData", "eraseCards", "eraseCardsForced", "readCameraSettings",
                            "saveCameraSettings", "resetCameraSettings", "eraseMemory"]
         signalNames.forEach(function (name) {
             window[name].connect(function () {
