@@ -56,12 +56,11 @@ Popup {
             wrapMode: Text.WordWrap
             Layout.fillWidth: true
         }
-        Label {
+        ElidedLabel {
             objectName: "eraseCardPlace" + number
             text: card ? card.path + ", " + box.sizeText(card.size) : ""
             color: "#999999"
             font.pixelSize: 12
-            elide: Text.ElideMiddle
             Layout.fillWidth: true
         }
     }
