@@ -161,49 +161,38 @@ ApplicationWindow {
     }
 
     function readyToCopyFiles() {
-        if ([1, 2, 3].some(cardCopying))
-            return false
-        var page = copyFilesPage
-        return hasSelection(page.card1List) && hasSelection(page.card2List) && hasSelection(page.card3List)
-                && sources.cardUsing(selectedKey(page.card1List), 1) === 0
-                && sources.cardUsing(selectedKey(page.card2List), 2) === 0 && page.filesDestinationField.text !== ""
+        return ![1, 2, 3].some(cardCopying) && sources.threeFolders() && copyFilesPage.filesDestinationField.text !== ""
     }
 
     // The three cards are prepared together or not at all.
     function readyToEraseCards() {
-        if ([1, 2, 3].some(cardCopying))
-            return false
-        var page = copyFilesPage
-        return hasSelection(page.card1List) && hasSelection(page.card2List) && hasSelection(page.card3List)
+        return ![1, 2, 3].some(cardCopying) && sources.selectedKeys().indexOf("") < 0
     }
 
     // The box names each card and what of it has a verified copy.
     function openEraseCardsBox() {
         if (!readyToEraseCards())
             return
-        var page = copyFilesPage
-        eraseCardsBox.cards = appController.eraseCheck(selectedKey(page.card1List), selectedKey(page.card2List),
-                                                       selectedKey(page.card3List))
+        var cards = sources.selectedKeys()
+        eraseCardsBox.cards = appController.eraseCheck(cards[0], cards[1], cards[2])
         eraseCardsBox.open()
     }
 
     function copyFilesClicked() {
         if (!readyToCopyFiles())
             return
-        cardOneCopying = true
-        cardTwoCopying = true
-        cardThreeCopying = true
+        cardOneCopying = cardTwoCopying = cardThreeCopying = true
         throughput.reset()
         var page = copyFilesPage
-        copyFiles(selectedKey(page.card1List), selectedKey(page.card2List), selectedKey(page.card3List),
-                  page.filesDestinationField.text, selectedKey(page.templateList), page.projectNameField.text)
+        var cards = sources.selectedKeys()
+        copyFiles(cards[0], cards[1], cards[2], page.filesDestinationField.text, selectedKey(page.templateList),
+                  page.projectNameField.text)
     }
 
     function eraseCardsClicked(eraseCardsChecked, createSyncConfigChecked, force) {
         if (!readyToEraseCards())
             return
-        var page = copyFilesPage
-        var cards = [selectedKey(page.card1List), selectedKey(page.card2List), selectedKey(page.card3List)]
+        var cards = sources.selectedKeys()
         if (eraseCardsChecked === true && force === true)
             eraseCardsForced(cards[0], cards[1], cards[2], true, createSyncConfigChecked === true)
         else

@@ -175,7 +175,7 @@ Item {
             Layout.preferredHeight: 26
             verticalAlignment: Text.AlignVCenter
         }
-        Label {
+        ElidedLabel {
             id: firmwareText
             objectName: "firmwareText"
             Layout.columnSpan: 2
@@ -201,7 +201,7 @@ Item {
             Layout.preferredHeight: 26
             verticalAlignment: Text.AlignVCenter
         }
-        Label {
+        ElidedLabel {
             id: batteryText
             objectName: "batteryText"
             Layout.columnSpan: 4

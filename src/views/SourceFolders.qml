@@ -33,6 +33,18 @@ QtObject {
         return list.currentIndex >= 0 && list.currentIndex < list.count ? model.get(list.currentIndex).key : ""
     }
 
+    // The folders of cards 1, 2 and 3 ("" for a list without a selection).
+    function selectedKeys() {
+        return [1, 2, 3].map(selectedKey)
+    }
+
+    // Each card has a folder of its own.
+    function threeFolders() {
+        var keys = selectedKeys()
+        return keys.every(function (key) { return key !== "" }) && cardUsing(keys[0], 1) === 0
+                && cardUsing(keys[1], 2) === 0
+    }
+
     // The other card whose list shows this folder; 0 when none does.
     function cardUsing(key, card) {
         for (var other = 1; other <= 3; ++other) {
