@@ -1,7 +1,8 @@
 #include "link/nmeasentence.h"
 
+#include <QtGlobal>
+
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -49,10 +50,10 @@ struct ByteClasses
 };
 constexpr ByteClasses byteClasses;
 
+// Through the log handler, so the line lands in the log with the rest.
 void conversionFailed(bool outOfRange, const char* conversion)
 {
-    // One call, so lines from several threads never mix.
-    std::fprintf(stderr, "%s%s\n", outOfRange ? "Out of range:" : "Invalid argument:", conversion);
+    qWarning("%s%s", outOfRange ? "Out of range:" : "Invalid argument:", conversion);
 }
 
 } // namespace
@@ -203,9 +204,11 @@ const char* NmeaSentence::numberStart(int index, const char** end, bool* negativ
     return p;
 }
 
-qint32 NmeaSentence::getInt(int index) const
+qint32 NmeaSentence::getInt(int index, bool* ok) const
 {
     constexpr qint32 substitute = std::numeric_limits<qint32>::max();
+    if (ok)
+        *ok = false;
     const char* end = nullptr;
     bool negative = false;
     const char* p = numberStart(index, &end, &negative);
@@ -228,12 +231,16 @@ qint32 NmeaSentence::getInt(int index) const
         conversionFailed(true, "stoi");
         return substitute;
     }
+    if (ok)
+        *ok = true;
     return qint32(value);
 }
 
-double NmeaSentence::getDouble(int index) const
+double NmeaSentence::getDouble(int index, bool* ok) const
 {
     constexpr double substitute = std::numeric_limits<double>::max();
+    if (ok)
+        *ok = false;
     const char* end = nullptr;
     bool negative = false;
     const char* p = numberStart(index, &end, &negative);
@@ -256,6 +263,8 @@ double NmeaSentence::getDouble(int index) const
         conversionFailed(false, "stod");
         return substitute;
     }
+    if (ok)
+        *ok = true;
     return negative ? -value : value;
 }
 

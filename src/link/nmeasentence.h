@@ -26,12 +26,13 @@ public:
 
     // Field access; an index beyond the fields reads as an empty field.
     QByteArray getString(int index) const;
-    // Base-10 integer; 2147483647 (and a line on standard error) when the field
-    // holds no number or one out of range. Text after the digits is ignored.
-    qint32 getInt(int index) const;
-    // Real number in decimal notation; the largest double (and a line on
-    // standard error) when the field holds none or one out of range.
-    double getDouble(int index) const;
+    // Base-10 integer; 2147483647 (and a warning "Invalid argument:stoi" or
+    // "Out of range:stoi") when the field holds no number or one out of range.
+    // Text after the digits is ignored. `ok` tells a number from the substitute.
+    qint32 getInt(int index, bool* ok = nullptr) const;
+    // Real number in decimal notation; the largest double (and a warning
+    // "...:stod") when the field holds none or one out of range.
+    double getDouble(int index, bool* ok = nullptr) const;
     // First character, 0 for an empty field.
     char getChar(int index) const;
 

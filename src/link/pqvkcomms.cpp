@@ -9,6 +9,7 @@
 #include <QtDebug>
 
 #include <charconv>
+#include <limits>
 #include <stdexcept>
 
 namespace {
@@ -30,6 +31,22 @@ bool fieldStarts(const NmeaSentence& s, int index, const char* text)
 bool fieldIs(const NmeaSentence& s, int index, const char* text)
 {
     return s.fieldCount() >= index && s.fieldEquals(index, text);
+}
+
+// A value of a settings or version answer as the unit meant it: a number
+// that converts, within what the setting can hold. Otherwise `problem` says
+// which value and what came.
+bool checkedInt(const NmeaSentence& s, int index, const char* name, qint64 maximum, qint32* value,
+                QString* problem)
+{
+    bool ok = false;
+    *value = s.getInt(index, &ok);
+    if (ok && *value >= 0 && *value <= maximum)
+        return true;
+    if (problem->isEmpty())
+        *problem = QStringLiteral("The unit reported a value out of range for the %1: \"%2\".")
+                       .arg(QLatin1String(name), QString::fromLatin1(s.getString(index)));
+    return false;
 }
 
 // Every received line is logged; the download reads many thousands, so the
@@ -129,6 +146,29 @@ void PQVKComms::takeSettings(const NmeaSentence& answer)
     config.timeLapseTimeout = quint32(answer.getInt(4));
 }
 
+// The settings of a read must be values the unit can hold: a negative LED
+// flag or a number the parser had to replace is no setting to show.
+QString PQVKComms::takeCheckedSettings(const NmeaSentence& answer)
+{
+    constexpr qint64 any = std::numeric_limits<qint32>::max();
+    QString problem;
+    qint32 led = 0, video = 0, timeLapse = 0, timeout = 0, e1 = qint32(DefaultE1Version);
+    checkedInt(answer, 1, "record LED", 1, &led, &problem);
+    checkedInt(answer, 2, "video logging interval", any, &video, &problem);
+    checkedInt(answer, 3, "time-lapse interval", any, &timeLapse, &problem);
+    checkedInt(answer, 4, "time-lapse time-out", any, &timeout, &problem);
+    if (answer.fieldCount() >= 5)
+        checkedInt(answer, 5, "E1 firmware version", any, &e1, &problem);
+    if (!problem.isEmpty())
+        return problem;
+    config.recLedOn = quint32(led);
+    config.videoLoggingInterval = quint32(video);
+    config.timeLapseInterval = quint32(timeLapse);
+    config.timeLapseTimeout = quint32(timeout);
+    config.e1FirmwareVersion = quint32(e1);
+    return problem;
+}
+
 bool PQVKComms::open(QString name)
 {
     qInfo() << "Opening port" << name;
@@ -163,35 +203,57 @@ bool PQVKComms::getSettings()
 {
     if (!requireOpen() || !sendCommand("GETSETTINGS"))
         return false;
-    return awaitAnswer([this](const NmeaSentence& s) {
+    QString problem;
+    const bool answered = awaitAnswer([this, &problem](const NmeaSentence& s) {
         if (!fieldStarts(s, 0, "$PQVKSETTINGS") || s.fieldCount() < 4)
             return false;
-        takeSettings(s);
-        config.e1FirmwareVersion = s.fieldCount() >= 5 ? quint32(s.getInt(5)) : DefaultE1Version;
+        problem = takeCheckedSettings(s);
         qInfo() << "PQVKSETTINGS response";
         return true;
     });
+    return answered && valuesAccepted(problem);
+}
+
+bool PQVKComms::valuesAccepted(const QString& problem)
+{
+    if (problem.isEmpty())
+        return true;
+    lastError = problem;
+    qWarning() << lastError;
+    return false;
 }
 
 bool PQVKComms::getVersion()
 {
     if (!requireOpen() || !sendCommand("VER"))
         return false;
-    return awaitAnswer([this](const NmeaSentence& s) {
+    QString problem;
+    const bool answered = awaitAnswer([this, &problem](const NmeaSentence& s) {
         if (fieldStarts(s, 0, "$PQVKMSG") && fieldStarts(s, 2, "PQVKVER") && s.fieldCount() >= 4) {
             config.firmware = QString::fromUtf8(s.getString(4));
-            config.date = s.getInt(1);
+            bool ok = false;
+            config.date = s.getInt(1, &ok);
+            if (!ok && problem.isEmpty())
+                problem = QStringLiteral("The unit reported a value out of range for the clock: "
+                                         "\"%1\".")
+                              .arg(QString::fromLatin1(s.getString(1)));
             qInfo() << "PQVKVER response";
             return false; // the battery answer follows
         }
         if (fieldStarts(s, 0, "$PQVKBATTERY") && s.fieldCount() >= 1) {
-            const double volts = s.getDouble(1);
+            bool ok = false;
+            const double volts = s.getDouble(1, &ok);
             config.battery = volts > 0.5 ? volts : 0.0;
+            if (!ok && problem.isEmpty())
+                problem = QStringLiteral("The unit reported a value out of range for the battery "
+                                         "voltage: \"%1\".")
+                              .arg(QString::fromLatin1(s.getString(1)));
             qInfo() << "PQVKBATTERY response";
             return true;
         }
         return false;
     });
+    return answered && valuesAccepted(problem);
 }
 
 QVariantList PQVKComms::deviceEntries(const QList<SerialPortEntry>& ports)

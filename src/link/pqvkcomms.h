@@ -82,4 +82,9 @@ private:
     bool requireOpen();
     void communicationError();
     void takeSettings(const NmeaSentence& answer);
+    // Empty when every value of the answer is one the unit can hold; then they
+    // are taken into `config`. Otherwise what is wrong, and nothing is taken.
+    QString takeCheckedSettings(const NmeaSentence& answer);
+    // False with `problem` as the last error (logged) when there is one.
+    bool valuesAccepted(const QString& problem);
 };

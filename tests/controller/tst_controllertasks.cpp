@@ -225,6 +225,11 @@ void TestControllerTasks::commands_data()
     QTest::newRow("read, no answer")
         << "read" << onSim << QByteArray("PQVKGETSETTINGS") << busy
         << QStringList{reading, "0,2,2,Error getting settings: " + error};
+    QTest::newRow("read, LED flag out of range")
+        << "read" << onSim << QByteArray("PQVKGETSETTINGS")
+        << QByteArray("PQVKSETTINGS,-1,1000,5000,60,29")
+        << QStringList{reading, "0,2,2,Error getting settings: The unit reported a value out of "
+                                "range for the record LED: \"-1\"."};
     QTest::newRow("save, no clock answer") << "save" << onSim << QByteArray("PQVKSETRTC") << busy
                                            << QStringList{"0,2,2,Error saving settings: " + error};
     QTest::newRow("reset") << "reset" << onSim << none << none

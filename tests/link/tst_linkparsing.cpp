@@ -30,6 +30,12 @@ const char* const seeds[] = {"$PQVKDATA,12,10,4098,12.5,20.25,7,-1.5,2.25,0*0D\r
                              "$PQVKMSG,1600000000,PQVKVER,VERSION,2.4.1*72\r\n",
                              "$PQVKCLOCK,2023,11,14,22,13,20,0,A*23\r\n"};
 
+// Fields that do not convert log a warning each, thousands under random input.
+void toStandardError(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(message));
+}
+
 // Bytes with a meaning to the parsers, so random input reaches every branch.
 const char syntaxBytes[] = "$,*\r\n-+.eE 09Af\xff\x80"; // and the closing NUL
 
@@ -153,18 +159,13 @@ private slots:
         QFETCH(double, value);
         QFETCH(QString, errorLine);
         const NmeaSentence sentence("$PQVKX," + field.toLatin1() + "*00");
-        QTemporaryFile capture;
-        QVERIFY(capture.open());
-        std::fflush(stderr);
-        const int saved = ::dup(2);
-        ::dup2(capture.handle(), 2);
-        const double got = real ? sentence.getDouble(1) : double(sentence.getInt(1));
-        std::fflush(stderr);
-        ::dup2(saved, 2);
-        ::close(saved);
-        capture.seek(0);
+        // A warning through the log handler, never a bare line on standard error.
+        if (!errorLine.isEmpty())
+            QTest::ignoreMessage(QtWarningMsg, qPrintable(errorLine));
+        bool ok = false;
+        const double got = real ? sentence.getDouble(1, &ok) : double(sentence.getInt(1, &ok));
         QCOMPARE(got, value);
-        QCOMPARE(QString(capture.readAll()), errorLine.isEmpty() ? errorLine : errorLine + '\n');
+        QCOMPARE(ok, errorLine.isEmpty()); // tells a number from the substitute
     }
 
     void decoding_data()
@@ -246,8 +247,8 @@ private slots:
     void randomInput()
     {
         QFETCH(bool, fromSeeds);
-        // Fields that do not convert write a line to standard error each, thousands
-        // here: the run goes to a child whose standard error is shown only on failure.
+        // Fields that do not convert log a warning each, thousands here: the run
+        // goes to a child whose standard error is shown only on failure.
         QTemporaryFile errors;
         QVERIFY(errors.open());
         std::fflush(stdout);
@@ -256,6 +257,7 @@ private slots:
         QVERIFY(child >= 0);
         if (child == 0) {
             ::dup2(errors.handle(), 2);
+            qInstallMessageHandler(toStandardError);
             QRandomGenerator rng(fromSeeds ? 7 : 20240611);
             quint64 sink = 0;
             for (int i = 0; i < 20000; ++i)

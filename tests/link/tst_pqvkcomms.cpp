@@ -199,6 +199,73 @@ private slots:
         QCOMPARE(c.e1FirmwareVersion, e1); // a reset leaves it as it was
     }
 
+    // Values the unit cannot mean fail the read, naming the value; nothing of
+    // the answer is taken. A number the parser replaced is logged as such.
+    void valuesOutOfRange_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("logged"); // a warning of the conversion, or empty
+        auto s = ControllerSimulator::sentence;
+        const QByteArray version = s("PQVKMSG,1650000000,PQVKVER,VERSION,2.4.1");
+        const QString range = "The unit reported a value out of range for the ";
+        QTest::newRow("negative LED flag")
+            << QByteArray("PQVKGETSETTINGS") << s("PQVKSETTINGS,-1,1000,5000,60,29")
+            << range + "record LED: \"-1\"."
+            << "";
+        QTest::newRow("LED flag 2")
+            << QByteArray("PQVKGETSETTINGS") << s("PQVKSETTINGS,2,1000,5000,60,29")
+            << range + "record LED: \"2\"."
+            << "";
+        QTest::newRow("interval the parser clamped")
+            << QByteArray("PQVKGETSETTINGS") << s("PQVKSETTINGS,1,99999999999,5000,60,29")
+            << range + "video logging interval: \"99999999999\"."
+            << "Out of range:stoi";
+        QTest::newRow("negative time-lapse interval")
+            << QByteArray("PQVKGETSETTINGS") << s("PQVKSETTINGS,1,1000,-5000,60,29")
+            << range + "time-lapse interval: \"-5000\"."
+            << "";
+        QTest::newRow("time-out not a number")
+            << QByteArray("PQVKGETSETTINGS") << s("PQVKSETTINGS,1,1000,5000,soon,29")
+            << range + "time-lapse time-out: \"soon\"."
+            << "Invalid argument:stoi";
+        QTest::newRow("negative E1 version")
+            << QByteArray("PQVKGETSETTINGS") << s("PQVKSETTINGS,1,1000,5000,60,-29")
+            << range + "E1 firmware version: \"-29\"."
+            << "";
+        QTest::newRow("clock not a number")
+            << QByteArray("PQVKVER")
+            << s("PQVKMSG,later,PQVKVER,VERSION,2.4.1") + s("PQVKBATTERY,3.9")
+            << range + "clock: \"later\"."
+            << "Invalid argument:stoi";
+        QTest::newRow("battery beyond a double")
+            << QByteArray("PQVKVER") << version + s("PQVKBATTERY,1e999")
+            << range + "battery voltage: \"1e999\"."
+            << "Out of range:stod";
+    }
+    void valuesOutOfRange()
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, error);
+        QFETCH(QString, logged);
+        ControllerSimulator sim;
+        sim.setReply(command, {answer});
+        QVERIFY(sim.start());
+        PQVKComms comms;
+        QVERIFY(comms.open(sim.portPath()));
+        takeLog();
+        QVERIFY(!comms.readConfig());
+        QCOMPARE(comms.lastError, error);
+        const QStringList log = takeLog();
+        QVERIFY2(!log.filter(error.section(':', 0, 0)).isEmpty(), qPrintable(log.join('\n')));
+        if (!logged.isEmpty())
+            QVERIFY2(log.contains(logged), qPrintable(log.join('\n')));
+        if (command == "PQVKGETSETTINGS") // nothing of a rejected answer is taken
+            QCOMPARE(comms.config.recLedOn, PQVKConfig().recLedOn);
+    }
+
     void readConfigRetries()
     {
         // The first version exchange lacks its battery answer; the second try is answered.
