@@ -2,6 +2,12 @@
 
 #include "link/nmeasentence.h"
 
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+
 namespace {
 
 enum Flags
@@ -12,17 +18,112 @@ enum Flags
     PhotoFlag = 16
 };
 
-QString reading(double value)
+void appendNumber(QByteArray& out, qint64 value)
 {
-    return QString::number(value, 'g', 6);
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, int(end - digits));
+}
+
+// General format with six significant digits, trailing zeros dropped, as
+// QString::number(value, 'g', 6) writes it. A value whose shortest exact form
+// has six digits or fewer is written from those digits; others (rare among
+// sensor readings) go the framework's way, which rounds ties away from zero.
+void appendReading(QByteArray& out, double value)
+{
+    if (value == 0) {
+        out += '0'; // also for -0, as the framework writes it
+        return;
+    }
+    char text[32];
+    const char* const end =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::scientific).ptr;
+    const char* p = text;
+    const bool negative = *p == '-';
+    if (negative)
+        ++p;
+    char digits[24];
+    int count = 0;
+    for (; p < end && *p != 'e'; ++p) {
+        if (*p != '.' && count < int(sizeof digits))
+            digits[count++] = *p;
+    }
+    if (count > 6 || p == end || std::abs(value) < DBL_MIN) {
+        out += QByteArray::number(value, 'g', 6);
+        return;
+    }
+    int exponent = 0;
+    std::from_chars(p + (p[1] == '+' ? 2 : 1), end, exponent);
+    if (negative)
+        out += '-';
+    if (exponent < -4 || exponent >= 6) {
+        out += digits[0];
+        if (count > 1) {
+            out += '.';
+            out.append(digits + 1, count - 1);
+        }
+        out += exponent < 0 ? "e-" : "e+";
+        if (std::abs(exponent) < 10)
+            out += '0';
+        appendNumber(out, std::abs(exponent));
+    } else if (exponent < 0) {
+        out += "0.";
+        out.append(-exponent - 1, '0');
+        out.append(digits, count);
+    } else if (exponent >= count - 1) {
+        out.append(digits, count);
+        out.append(exponent - (count - 1), '0');
+    } else {
+        out.append(digits, exponent + 1);
+        out += '.';
+        out.append(digits + exponent + 1, count - exponent - 1);
+    }
+}
+
+void appendTwoDigits(QByteArray& out, int value)
+{
+    out += char('0' + value / 10);
+    out += char('0' + value % 10);
+}
+
+// "yyyy-MM-dd hh:mm:ss" in local time, straight from the C library, which the
+// framework's own local time uses too; only without its time zone reload per
+// call. Times before 1970 go the framework's way, which treats them apart.
+void appendLocalTime(QByteArray& out, qint32 seconds)
+{
+    std::tm local{};
+    const std::time_t t = seconds;
+#ifdef Q_OS_WIN
+    const bool converted = seconds >= 0 && localtime_s(&local, &t) == 0;
+#else
+    const bool converted = seconds >= 0 && localtime_r(&t, &local) != nullptr;
+#endif
+    if (!converted) {
+        out += QDateTime::fromSecsSinceEpoch(seconds)
+                   .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                   .toLatin1();
+        return;
+    }
+    appendNumber(out, local.tm_year + 1900);
+    out += '-';
+    appendTwoDigits(out, local.tm_mon + 1);
+    out += '-';
+    appendTwoDigits(out, local.tm_mday);
+    out += ' ';
+    appendTwoDigits(out, local.tm_hour);
+    out += ':';
+    appendTwoDigits(out, local.tm_min);
+    out += ':';
+    appendTwoDigits(out, local.tm_sec);
 }
 
 } // namespace
 
-DataRecord::DataRecord(const QString& line)
+DataRecord::DataRecord(const QString& line) : DataRecord(line.toUtf8()) {}
+
+DataRecord::DataRecord(const QByteArray& line)
 {
-    dateTime = QDateTime::fromSecsSinceEpoch(0);
-    const NmeaSentence sentence(line.toUtf8());
+    const NmeaSentence sentence(line);
     // A record needs the values it exports (fields 1 to 8); anything less
     // stays a record of zeros. The sixth reading is read only when present.
     if (!sentence.verifyChecksum() || !sentence.fieldEquals(0, "$PQVKDATA") ||
@@ -48,7 +149,6 @@ DataRecord::DataRecord(const QString& line)
         else if (flags & PhotoFlag)
             Type = QLatin1Char('p');
     }
-    dateTime = QDateTime::fromSecsSinceEpoch(Timestamp);
 }
 
 void DataRecord::setStartTime(quint32 startTime)
@@ -58,20 +158,34 @@ void DataRecord::setStartTime(quint32 startTime)
     if ((quint32(Timestamp) & 0xFFFFu) < (startTime & 0xFFFFu))
         merged += 0x10000u; // the 16-bit counter wrapped since the start
     Timestamp = qint32(merged);
-    dateTime = QDateTime::fromSecsSinceEpoch(Timestamp);
+}
+
+void DataRecord::appendCsvRow(QByteArray& out) const
+{
+    appendNumber(out, Number);
+    out += ',';
+    appendNumber(out, Id);
+    out += ',';
+    appendLocalTime(out, Timestamp);
+    out += ',';
+    appendNumber(out, Timestamp);
+    out += ',';
+    appendNumber(out, qint64(Timestamp) - qint64(start));
+    out += ',';
+    if (!Type.isNull())
+        out += Type.toLatin1();
+    for (double reading : {depth, temperature, heading, roll, pitch}) {
+        out += ',';
+        appendReading(out, reading);
+    }
+    out += "\r\n";
 }
 
 QString DataRecord::toCsvRow() const
 {
-    const qint64 runtime = qint64(Timestamp) - qint64(start);
-    return QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9,%10,%11\r\n")
-        .arg(Number)
-        .arg(Id)
-        .arg(dateTime.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")))
-        .arg(Timestamp)
-        .arg(runtime)
-        .arg(Type.isNull() ? QString() : QString(Type))
-        .arg(reading(depth), reading(temperature), reading(heading), reading(roll), reading(pitch));
+    QByteArray row;
+    appendCsvRow(row);
+    return QString::fromLatin1(row);
 }
 
 QString DataRecord::csvHeader()

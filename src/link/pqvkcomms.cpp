@@ -2,13 +2,11 @@
 
 #include "link/nmeasentence.h"
 
+#include <QElapsedTimer>
 #include <QLoggingCategory>
-#include <QMetaMethod>
 #include <QSerialPortInfo>
-#include <QStringBuilder>
 #include <QtDebug>
 
-#include <charconv>
 #include <limits>
 #include <stdexcept>
 
@@ -20,8 +18,20 @@ constexpr int CountAttempts = 4;
 constexpr int ConfigAttempts = 5;
 constexpr quint32 BaudRate = 115200;
 constexpr quint32 DefaultE1Version = 29;
+// Progress reports of a download: about ten a second, however fast it runs.
+constexpr int ProgressIntervalMs = 100;
+// Lines of a download that are no record, logged one by one up to this many.
+constexpr int UnusualLinesLogged = 20;
 
 const char* const CommunicationError = "Communication error. Please try again.";
+
+// A phrase as a sentence of its own: capital first letter, full stop.
+QString asSentence(const QString& phrase)
+{
+    if (phrase.isEmpty() || phrase.endsWith(QLatin1Char('.')))
+        return phrase;
+    return phrase.at(0).toUpper() + phrase.mid(1) + QLatin1Char('.');
+}
 
 bool fieldStarts(const NmeaSentence& s, int index, const char* text)
 {
@@ -77,11 +87,11 @@ bool PQVKComms::writeLine(const QString& sentence)
     return true;
 }
 
-QByteArray PQVKComms::readPortLines(int waitMs, int maxLines)
+QByteArray PQVKComms::readPortLines(QDeadlineTimer deadline, int maxLines)
 {
     QByteArray text;
     for (int lines = 0; lines < maxLines; ++lines) {
-        const QByteArray piece = port.readLine(waitMs);
+        const QByteArray piece = port.readLine(deadline, MaxLineBytes);
         if (piece.isEmpty())
             break; // nothing more within the wait, or the device is gone
         if (text.isEmpty())
@@ -96,7 +106,16 @@ QByteArray PQVKComms::readPortLines(int waitMs, int maxLines)
 
 QString PQVKComms::readLine(int waitMs, int maxLines)
 {
-    const QString text = QString::fromUtf8(readPortLines(waitMs, maxLines));
+    // Each port line has the whole wait: a line that comes in pieces with a
+    // pause between them is still one line.
+    QByteArray bytes;
+    for (int lines = 0; lines < maxLines && !bytes.endsWith('\n'); ++lines) {
+        const QByteArray piece = port.readLine(QDeadlineTimer(waitMs), MaxLineBytes);
+        if (piece.isEmpty())
+            break;
+        bytes += piece;
+    }
+    const QString text = QString::fromUtf8(bytes);
     logReceived(text);
     return text;
 }
@@ -110,16 +129,40 @@ bool PQVKComms::sendCommand(const char* type, std::initializer_list<quint32> fie
     return writeLine(QString::fromLatin1(sentence.text()));
 }
 
-// Reads at most four lines, passing over empty, garbled and unwanted ones,
-// until `accept` takes one as the end of the exchange.
-bool PQVKComms::awaitAnswer(const std::function<bool(const NmeaSentence&)>& accept)
+QDeadlineTimer PQVKComms::answerDeadline() const
 {
+    const qint64 left = qMax<qint64>(0, qint64(waits.silenceMs) - unansweredMs);
+    return QDeadlineTimer(qMin<qint64>(waits.answerMs, left));
+}
+
+// Reads at most four lines, passing over empty, garbled and unwanted ones,
+// until `accept` takes one as the end of the exchange; all within one deadline.
+bool PQVKComms::awaitAnswer(const std::function<bool(const NmeaSentence&)>& accept, Wait wait)
+{
+    const QDeadlineTimer deadline =
+        wait == Wait::SlowAnswer ? QDeadlineTimer(waits.slowAnswerMs) : answerDeadline();
+    QElapsedTimer waited;
+    waited.start();
+    bool anything = false;
     for (int read = 0; read < MaxReads; ++read) {
-        const NmeaSentence answer(readLine(commandWaitMs, MaxPortLines).toUtf8());
-        if (answer.verifyChecksum() && accept(answer))
-            return true;
+        const QByteArray line = readPortLines(deadline, MaxPortLines);
+        logReceived(QString::fromUtf8(line));
+        anything = anything || !line.isEmpty();
+        const NmeaSentence answer(line);
+        if (answer.verifyChecksum()) {
+            heard();
+            waited.restart();
+            if (accept(answer))
+                return true;
+        }
+        if (deadline.hasExpired())
+            break;
     }
-    communicationError();
+    unansweredMs += waited.elapsed();
+    if (anything)
+        communicationError();
+    else
+        noAnswer();
     return false;
 }
 
@@ -135,6 +178,12 @@ bool PQVKComms::requireOpen()
 void PQVKComms::communicationError()
 {
     lastError = QString::fromLatin1(CommunicationError);
+    qWarning() << lastError;
+}
+
+void PQVKComms::noAnswer()
+{
+    lastError = QStringLiteral("No answer on port %1.").arg(openedName);
     qWarning() << lastError;
 }
 
@@ -177,9 +226,13 @@ bool PQVKComms::open(QString name)
         return true;
     }
     try {
-        return port.open(name.toUtf8(), BaudRate);
-    } catch (const std::runtime_error& error) {
+        port.open(name.toUtf8(), BaudRate);
+        openedName = name;
+        unansweredMs = 0;
+        return true;
+    } catch (const PortOpenError& error) {
         qWarning() << error.what();
+        openFailure = error.reason();
         return false;
     }
 }
@@ -300,10 +353,10 @@ bool PQVKComms::readConfig()
 {
     lastError.clear();
     bool version = false;
-    for (int attempt = 0; attempt < ConfigAttempts && !version; ++attempt)
+    for (int attempt = 0; attempt < ConfigAttempts && !version && !silentTooLong(); ++attempt)
         version = getVersion();
     bool settings = false;
-    for (int attempt = 0; attempt < ConfigAttempts && !settings; ++attempt)
+    for (int attempt = 0; attempt < ConfigAttempts && !settings && !silentTooLong(); ++attempt)
         settings = getSettings();
     return version && settings;
 }
@@ -325,6 +378,8 @@ bool PQVKComms::countData()
         });
         if (counted)
             return true;
+        if (silentTooLong())
+            break;
     }
     return false;
 }
@@ -364,48 +419,110 @@ bool PQVKComms::setConfig(uint secondsSinceEpochUtc, uint recLedOn, uint videoLo
 
 bool PQVKComms::readData(QStringList& resultStrings)
 {
-    lastError.clear();
-    if (!sendCommand("DUMP"))
+    const RecordDownload records = download();
+    if (!records.isWhole())
         return false;
-    const int before = resultStrings.size();
-    const bool report = isSignalConnected(QMetaMethod::fromSignal(&PQVKComms::newMessage));
-    const QString ofCount = QLatin1String(" of ") + QString::number(config.dataCount);
-    bool recordsStarted = false;
-    for (int reads = 1;; ++reads) {
-        const QByteArray line = readPortLines(downloadWaitMs, MaxPortLines);
-        QString text = QString::fromUtf8(line);
-        logReceived(text);
-        // Once records flow there is no read limit, but a read that brings
-        // nothing means the unit fell silent or vanished: the download is lost.
-        if (line.isEmpty() && recordsStarted)
-            break;
-        const NmeaSentence sentence(line);
-        if (sentence.verifyChecksum()) {
-            if (fieldStarts(sentence, 0, "$PQVKDATA") && sentence.fieldCount() >= 1) {
-                recordsStarted = true;
-                const qint32 number = sentence.getInt(1);
-                if (number > 0) {
-                    if (report) {
-                        // One allocation per message: the download sends one per record.
-                        char digits[12];
-                        const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-                        emit newMessage(QLatin1String("Reading dataset ") %
-                                        QLatin1String(digits, int(end - digits)) % ofCount);
-                    }
-                    resultStrings.append(std::move(text).trimmed());
-                }
-            } else if (fieldStarts(sentence, 0, "$PQVKMSG") &&
-                       fieldStarts(sentence, 4, "DATA END")) {
-                qInfo() << "All data read";
-                return true;
-            }
-        }
-        if (!recordsStarted && reads >= MaxReads)
-            break;
+    resultStrings.reserve(resultStrings.size() + records.count());
+    for (int i = 0; i < records.count(); ++i)
+        resultStrings.append(QString::fromLatin1(records.line(i)));
+    return true;
+}
+
+RecordDownload PQVKComms::download()
+{
+    lastError.clear();
+    RecordDownload records(config.dataCount);
+    if (!sendCommand("DUMP")) {
+        records.fail(QStringLiteral("the request could not be sent"));
+        lastError = asSentence(records.summary());
+        return records;
     }
-    resultStrings.erase(resultStrings.begin() + before, resultStrings.end());
-    communicationError();
-    return false;
+    // The unit has this long for each record; lines that are no record do
+    // not buy it more time.
+    QDeadlineTimer recordDeadline(waits.recordMs);
+    QElapsedTimer sinceReport;
+    int linesBeforeRecords = 0;
+    int unusualLogged = 0;
+    bool anything = false;
+    QByteArray lastRecord;
+    auto logUnusual = [&](const QByteArray& line) {
+        // A unit that babbles must not bury the log.
+        if (unusualLogged < UnusualLinesLogged)
+            logReceived(QString::fromLatin1(line));
+        else if (unusualLogged == UnusualLinesLogged)
+            qWarning("Download: further lines that are no record are not logged");
+        ++unusualLogged;
+    };
+
+    for (;;) {
+        const QByteArray line = port.readLine(recordDeadline, MaxLineBytes);
+        anything = anything || !line.isEmpty();
+        if (!line.endsWith('\n')) {
+            if (line.size() >= MaxLineBytes) {
+                logUnusual(line);
+                records.fail(
+                    QStringLiteral("the unit sent a line longer than %1 bytes").arg(MaxLineBytes));
+            } else if (!recordDeadline.hasExpired()) {
+                records.fail(
+                    QStringLiteral("port %1 failed or the unit was disconnected").arg(openedName));
+            } else if (!anything) {
+                records.fail(QStringLiteral("no answer on port %1").arg(openedName));
+            } else {
+                records.fail(QStringLiteral("the unit sent no record for %1 s")
+                                 .arg(waits.recordMs / 1000.0));
+            }
+            break;
+        }
+        const NmeaSentence sentence(line);
+        if (!sentence.verifyChecksum()) {
+            records.addGarbledLine();
+            logUnusual(line);
+        } else {
+            heard();
+            if (fieldStarts(sentence, 0, "$PQVKDATA") && sentence.fieldCount() >= 1) {
+                const qint32 number = sentence.getInt(1);
+                if (number <= 0) { // not a record of the log
+                    logUnusual(line);
+                    continue;
+                }
+                if (records.count() == 0)
+                    logReceived(QString::fromLatin1(line));
+                if (!records.addRecord(line.trimmed(), number, sentence.getInt(2)))
+                    break;
+                lastRecord = line;
+                recordDeadline.setRemainingTime(waits.recordMs);
+                if (!sinceReport.isValid() || sinceReport.elapsed() >= ProgressIntervalMs) {
+                    sinceReport.start();
+                    emit recordsReceived(records.count(), records.announced());
+                }
+                continue;
+            }
+            if (fieldStarts(sentence, 0, "$PQVKMSG") && fieldStarts(sentence, 4, "DATA END")) {
+                logReceived(QString::fromLatin1(line));
+                records.setEnded();
+                qInfo() << "All data read";
+                break;
+            }
+            logUnusual(line);
+        }
+        if (records.count() == 0 && ++linesBeforeRecords >= MaxReads) {
+            records.fail(QString::fromLatin1(CommunicationError));
+            break;
+        }
+    }
+    if (!lastRecord.isEmpty() && records.count() > 1)
+        logReceived(QString::fromLatin1(lastRecord));
+    if (records.count() > 0)
+        emit recordsReceived(records.count(), records.announced());
+
+    qInfo().noquote() << QStringLiteral("Download: %1 of %2 records")
+                             .arg(records.count())
+                             .arg(records.announced());
+    if (!records.isWhole()) {
+        lastError = asSentence(records.summary());
+        qWarning() << "Download:" << lastError;
+    }
+    return records;
 }
 
 bool PQVKComms::eraseData()
@@ -413,13 +530,15 @@ bool PQVKComms::eraseData()
     lastError.clear();
     if (!sendCommand("FORMAT"))
         return false;
-    return awaitAnswer([](const NmeaSentence& s) {
-        if (!fieldIs(s, 0, "$PQVKMSG") || !fieldIs(s, 2, "PQVKFORMAT") ||
-            !fieldIs(s, 4, "COMPLETE"))
-            return false;
-        qInfo() << "PQVKFORMAT response";
-        return true;
-    });
+    return awaitAnswer(
+        [](const NmeaSentence& s) {
+            if (!fieldIs(s, 0, "$PQVKMSG") || !fieldIs(s, 2, "PQVKFORMAT") ||
+                !fieldIs(s, 4, "COMPLETE"))
+                return false;
+            qInfo() << "PQVKFORMAT response";
+            return true;
+        },
+        Wait::SlowAnswer);
 }
 
 bool PQVKComms::off()
@@ -455,13 +574,15 @@ bool PQVKComms::reset()
     lastError.clear();
     if (!sendCommand("FACTORYSETTINGS"))
         return false;
-    return awaitAnswer([this](const NmeaSentence& s) {
-        if (!fieldStarts(s, 0, "$PQVKSETTINGS") || s.fieldCount() < 4)
-            return false;
-        takeSettings(s);
-        qInfo() << "PQVKSETTINGS response";
-        return true;
-    });
+    return awaitAnswer(
+        [this](const NmeaSentence& s) {
+            if (!fieldStarts(s, 0, "$PQVKSETTINGS") || s.fieldCount() < 4)
+                return false;
+            takeSettings(s);
+            qInfo() << "PQVKSETTINGS response";
+            return true;
+        },
+        Wait::SlowAnswer);
 }
 
 bool PQVKComms::setTime(uint secondsSinceEpochUtc)

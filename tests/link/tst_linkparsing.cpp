@@ -5,6 +5,7 @@
 #include <QTemporaryFile>
 #include <QtTest>
 
+#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <sys/wait.h>
@@ -236,6 +237,64 @@ private slots:
         const QByteArray field = QByteArray::number(value, 'g', 17);
         const DataRecord r(record("PQVKDATA,2,10,4098," + field + ",0,0,0,0,0"));
         QCOMPARE(r.toCsvRow().section(',', 6, 6), text);
+    }
+
+    // The export writes rows with its own number and time formatting; they must
+    // read exactly as the framework's formatting of the same record, in a zone
+    // with daylight saving and in UTC, for times around the year and readings
+    // of every size.
+    void rowsAsTheFrameworkWritesThem_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::newRow("Europe/Berlin") << QByteArray("Europe/Berlin");
+        QTest::newRow("UTC") << QByteArray("UTC");
+    }
+    void rowsAsTheFrameworkWritesThem()
+    {
+        QFETCH(QByteArray, zone);
+        qputenv("TZ", zone);
+        tzset();
+        QRandomGenerator rng(zone.size());
+        auto reading = [&rng]() -> double {
+            switch (rng.bounded(4)) {
+            case 0:
+                return (int(rng.bounded(200000)) - 100000) / std::pow(10.0, rng.bounded(-2, 7));
+            case 1:
+                return (rng.generateDouble() - 0.5) * std::pow(10.0, rng.bounded(-9, 12));
+            case 2:
+                return rng.bounded(2) ? 123456.5 : -0.0; // a tie, and a negative zero
+            default:
+                return std::numeric_limits<double>::max();
+            }
+        };
+        for (int i = 0; i < 20000; ++i) {
+            DataRecord r;
+            r.Number = int(rng.bounded(100000)) - 10;
+            r.Id = int(rng.generate());
+            r.start = rng.generate();
+            r.Timestamp = int(rng.generate()); // before 1970 too
+            r.Type = QLatin1Char("svp"[rng.bounded(3)]);
+            r.depth = reading();
+            r.temperature = reading();
+            r.heading = reading();
+            r.roll = reading();
+            r.pitch = reading();
+            const QString expected =
+                QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9,%10,%11\r\n")
+                    .arg(r.Number)
+                    .arg(r.Id)
+                    .arg(QDateTime::fromSecsSinceEpoch(r.Timestamp)
+                             .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")))
+                    .arg(r.Timestamp)
+                    .arg(qint64(r.Timestamp) - qint64(r.start))
+                    .arg(r.Type)
+                    .arg(QString::number(r.depth, 'g', 6), QString::number(r.temperature, 'g', 6),
+                         QString::number(r.heading, 'g', 6), QString::number(r.roll, 'g', 6),
+                         QString::number(r.pitch, 'g', 6));
+            QCOMPARE(r.toCsvRow(), expected);
+        }
+        qputenv("TZ", "UTC");
+        tzset();
     }
 
     void randomInput_data()
