@@ -25,6 +25,43 @@ void appendNumber(QByteArray& out, qint64 value)
     out.append(digits, int(end - digits));
 }
 
+// Readings mostly have a few decimals: a value that is exactly the double of
+// a decimal with at most six digits, between 1e-4 and 1e6, is written from
+// that decimal, which is what six significant digits give for it.
+bool appendShortDecimal(QByteArray& out, double value)
+{
+    const double magnitude = std::abs(value);
+    if (!(magnitude >= 1e-4 && magnitude < 1e6))
+        return false;
+    double scale = 1;
+    for (int decimals = 0; decimals <= 10; ++decimals, scale *= 10) {
+        const double scaled = magnitude * scale;
+        if (scaled >= 999999.5)
+            return false; // more than six digits
+        const double digits = std::round(scaled);
+        if (digits / scale != magnitude)
+            continue;
+        char text[16];
+        char* end = std::to_chars(text, text + sizeof text, qint64(digits)).ptr;
+        int length = int(end - text);
+        if (value < 0)
+            out += '-';
+        if (decimals == 0) {
+            out.append(text, length);
+        } else if (length > decimals) {
+            out.append(text, length - decimals);
+            out += '.';
+            out.append(text + length - decimals, decimals);
+        } else {
+            out += "0.";
+            out.append(decimals - length, '0');
+            out.append(text, length);
+        }
+        return true;
+    }
+    return false;
+}
+
 // General format with six significant digits, trailing zeros dropped, as
 // QString::number(value, 'g', 6) writes it. A value whose shortest exact form
 // has six digits or fewer is written from those digits; others (rare among
@@ -35,6 +72,8 @@ void appendReading(QByteArray& out, double value)
         out += '0'; // also for -0, as the framework writes it
         return;
     }
+    if (appendShortDecimal(out, value))
+        return;
     char text[32];
     const char* const end =
         std::to_chars(text, text + sizeof text, value, std::chars_format::scientific).ptr;
