@@ -173,12 +173,12 @@ void UnitTasks::copyData(const QString& port, const QString& targetDir, const QS
         }
         if (whole || attempt == DownloadAttempts)
             break;
+        // One substitution for all parts: a port or folder name may hold "%2".
         emit updateDataProgress(0, 2, 1,
                                 QStringLiteral("Download incomplete (%1). Asking the unit again "
                                                "(attempt %2 of %3) ...")
-                                    .arg(download.summary())
-                                    .arg(attempt + 1)
-                                    .arg(DownloadAttempts));
+                                    .arg(download.summary(), QString::number(attempt + 1),
+                                         QString::number(DownloadAttempts)));
         // What is still coming of this dump must not be taken for the next.
         if (!comms->settle()) {
             qWarning("Data: the unit does not stop sending; not asked again");
@@ -203,24 +203,20 @@ void UnitTasks::copyData(const QString& port, const QString& targetDir, const QS
     const DatasetFiles::Outcome written = DatasetFiles::write(kept, targetDir, projectName, !whole);
     const int files = written.filesWritten + written.filesFailed;
     if (written.filesFailed > 0) {
+        const QString incomplete =
+            whole ? QString()
+                  : QStringLiteral(" The download was incomplete: %1.").arg(kept.summary());
         emit updateDataProgress(0, 2, 2,
                                 QStringLiteral("Error: %1. Wrote %2 of %3 files in %4.%5")
-                                    .arg(written.error)
-                                    .arg(written.filesWritten)
-                                    .arg(files)
-                                    .arg(targetDir)
-                                    .arg(whole ? QString()
-                                               : QStringLiteral(" The download was incomplete: %1.")
-                                                     .arg(kept.summary())));
+                                    .arg(written.error, QString::number(written.filesWritten),
+                                         QString::number(files), targetDir, incomplete));
     } else if (!whole) {
         emit updateDataProgress(
             0, 2, 2,
             QStringLiteral("Error: The download stayed incomplete (%1). Saved %2 records in %3 "
                            "files named \"..._incomplete.csv\" in %4.")
-                .arg(kept.summary())
-                .arg(kept.count())
-                .arg(written.filesWritten)
-                .arg(targetDir));
+                .arg(kept.summary(), QString::number(kept.count()),
+                     QString::number(written.filesWritten), targetDir));
     } else {
         emit updateDataProgress(0, 2, 2,
                                 QStringLiteral("Wrote %1 records to %2 files in %3")

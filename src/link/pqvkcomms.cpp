@@ -506,7 +506,7 @@ RecordDownload PQVKComms::download()
             logUnusual(line);
         }
         if (records.count() == 0 && ++linesBeforeRecords >= MaxReads) {
-            records.fail(QString::fromLatin1(CommunicationError));
+            records.fail(QStringLiteral("no record among the first %1 lines").arg(MaxReads));
             break;
         }
     }
@@ -519,8 +519,11 @@ RecordDownload PQVKComms::download()
                              .arg(records.count())
                              .arg(records.announced());
     if (!records.isWhole()) {
-        lastError = asSentence(records.summary());
-        qWarning() << "Download:" << lastError;
+        // Nothing but other sentences: the unit did not take the request.
+        lastError = records.count() == 0 && linesBeforeRecords >= MaxReads
+                        ? QString::fromLatin1(CommunicationError)
+                        : asSentence(records.summary());
+        qWarning() << "Download:" << records.summary();
     }
     return records;
 }
