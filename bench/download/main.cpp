@@ -127,7 +127,9 @@ int main(int argc, char** argv)
     parser.addHelpOption();
     const QCommandLineOption recordsOption("records", "Records to download.", "n", "100000");
     const QCommandLineOption roundsOption("rounds", "Rounds of each reader.", "n", "5");
-    parser.addOptions({recordsOption, roundsOption});
+    const QCommandLineOption profileOption(
+        "profile", "Only run one part many times, for a profiler: client, csv or export.", "part");
+    parser.addOptions({recordsOption, roundsOption, profileOption});
     parser.process(app);
     const int total = parser.value(recordsOption).toInt();
     const int rounds = qMax(1, parser.value(roundsOption).toInt());
@@ -146,6 +148,23 @@ int main(int argc, char** argv)
         return 1;
     }
     const long expected = sim.recordCount();
+
+    if (parser.isSet(profileOption)) {
+        const QString part = parser.value(profileOption);
+        const RecordDownload records = clientRead(sim.portPath());
+        for (int round = 0; round < rounds; ++round) {
+            long reports = 0;
+            if (part == QLatin1String("client"))
+                clientRead(sim.portPath());
+            else if (part == QLatin1String("csv"))
+                DatasetFiles::write(records, work.filePath(QString::number(round)), QString(),
+                                    false);
+            else
+                exportRead(sim.portPath(), work.filePath(QString::number(round)), &reports);
+            QDir().mkpath(work.filePath(QString::number(round + 1)));
+        }
+        return 0;
+    }
 
     std::vector<double> plainTimes, clientTimes, csvTimes, exportTimes;
     long reports = 0;

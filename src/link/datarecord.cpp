@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 namespace {
@@ -18,17 +19,38 @@ enum Flags
     PhotoFlag = 16
 };
 
-void appendNumber(QByteArray& out, qint64 value)
+// One CSV row being put together on the stack: the export writes one per
+// record, and appending to the file's buffer piece by piece costs more than
+// the formatting itself. No row comes near its size.
+struct Row
 {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    out.append(digits, int(end - digits));
-}
+    char data[320];
+    char* p = data;
+
+    void put(char c) { *p++ = c; }
+    void put(const char* text, int length)
+    {
+        std::memcpy(p, text, size_t(length));
+        p += length;
+    }
+    void put(const char* text) { put(text, int(std::strlen(text))); }
+    void fill(int count, char c)
+    {
+        std::memset(p, c, size_t(count));
+        p += count;
+    }
+    void number(qint64 value) { p = std::to_chars(p, data + sizeof data, value).ptr; }
+    void twoDigits(int value)
+    {
+        put(char('0' + value / 10));
+        put(char('0' + value % 10));
+    }
+};
 
 // Readings mostly have a few decimals: a value that is exactly the double of
 // a decimal with at most six digits, between 1e-4 and 1e6, is written from
 // that decimal, which is what six significant digits give for it.
-bool appendShortDecimal(QByteArray& out, double value)
+bool putShortDecimal(Row& row, double value)
 {
     const double magnitude = std::abs(value);
     if (!(magnitude >= 1e-4 && magnitude < 1e6))
@@ -42,20 +64,19 @@ bool appendShortDecimal(QByteArray& out, double value)
         if (digits / scale != magnitude)
             continue;
         char text[16];
-        char* end = std::to_chars(text, text + sizeof text, qint64(digits)).ptr;
-        int length = int(end - text);
+        const int length = int(std::to_chars(text, text + sizeof text, qint64(digits)).ptr - text);
         if (value < 0)
-            out += '-';
+            row.put('-');
         if (decimals == 0) {
-            out.append(text, length);
+            row.put(text, length);
         } else if (length > decimals) {
-            out.append(text, length - decimals);
-            out += '.';
-            out.append(text + length - decimals, decimals);
+            row.put(text, length - decimals);
+            row.put('.');
+            row.put(text + length - decimals, decimals);
         } else {
-            out += "0.";
-            out.append(decimals - length, '0');
-            out.append(text, length);
+            row.put("0.", 2);
+            row.fill(decimals - length, '0');
+            row.put(text, length);
         }
         return true;
     }
@@ -66,13 +87,13 @@ bool appendShortDecimal(QByteArray& out, double value)
 // QString::number(value, 'g', 6) writes it. A value whose shortest exact form
 // has six digits or fewer is written from those digits; others (rare among
 // sensor readings) go the framework's way, which rounds ties away from zero.
-void appendReading(QByteArray& out, double value)
+void putReading(Row& row, double value)
 {
     if (value == 0) {
-        out += '0'; // also for -0, as the framework writes it
+        row.put('0'); // also for -0, as the framework writes it
         return;
     }
-    if (appendShortDecimal(out, value))
+    if (putShortDecimal(row, value))
         return;
     char text[32];
     const char* const end =
@@ -88,47 +109,42 @@ void appendReading(QByteArray& out, double value)
             digits[count++] = *p;
     }
     if (count > 6 || p == end || std::abs(value) < DBL_MIN) {
-        out += QByteArray::number(value, 'g', 6);
+        const QByteArray framework = QByteArray::number(value, 'g', 6);
+        row.put(framework.constData(), framework.size());
         return;
     }
     int exponent = 0;
     std::from_chars(p + (p[1] == '+' ? 2 : 1), end, exponent);
     if (negative)
-        out += '-';
+        row.put('-');
     if (exponent < -4 || exponent >= 6) {
-        out += digits[0];
+        row.put(digits[0]);
         if (count > 1) {
-            out += '.';
-            out.append(digits + 1, count - 1);
+            row.put('.');
+            row.put(digits + 1, count - 1);
         }
-        out += exponent < 0 ? "e-" : "e+";
+        row.put(exponent < 0 ? "e-" : "e+", 2);
         if (std::abs(exponent) < 10)
-            out += '0';
-        appendNumber(out, std::abs(exponent));
+            row.put('0');
+        row.number(std::abs(exponent));
     } else if (exponent < 0) {
-        out += "0.";
-        out.append(-exponent - 1, '0');
-        out.append(digits, count);
+        row.put("0.", 2);
+        row.fill(-exponent - 1, '0');
+        row.put(digits, count);
     } else if (exponent >= count - 1) {
-        out.append(digits, count);
-        out.append(exponent - (count - 1), '0');
+        row.put(digits, count);
+        row.fill(exponent - (count - 1), '0');
     } else {
-        out.append(digits, exponent + 1);
-        out += '.';
-        out.append(digits + exponent + 1, count - exponent - 1);
+        row.put(digits, exponent + 1);
+        row.put('.');
+        row.put(digits + exponent + 1, count - exponent - 1);
     }
-}
-
-void appendTwoDigits(QByteArray& out, int value)
-{
-    out += char('0' + value / 10);
-    out += char('0' + value % 10);
 }
 
 // "yyyy-MM-dd hh:mm:ss" in local time, straight from the C library, which the
 // framework's own local time uses too; only without its time zone reload per
 // call. Times before 1970 go the framework's way, which treats them apart.
-void appendLocalTime(QByteArray& out, qint32 seconds)
+void putLocalTime(Row& row, qint32 seconds)
 {
     std::tm local{};
     const std::time_t t = seconds;
@@ -138,22 +154,23 @@ void appendLocalTime(QByteArray& out, qint32 seconds)
     const bool converted = seconds >= 0 && localtime_r(&t, &local) != nullptr;
 #endif
     if (!converted) {
-        out += QDateTime::fromSecsSinceEpoch(seconds)
-                   .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
-                   .toLatin1();
+        const QByteArray framework = QDateTime::fromSecsSinceEpoch(seconds)
+                                         .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                                         .toLatin1();
+        row.put(framework.constData(), framework.size());
         return;
     }
-    appendNumber(out, local.tm_year + 1900);
-    out += '-';
-    appendTwoDigits(out, local.tm_mon + 1);
-    out += '-';
-    appendTwoDigits(out, local.tm_mday);
-    out += ' ';
-    appendTwoDigits(out, local.tm_hour);
-    out += ':';
-    appendTwoDigits(out, local.tm_min);
-    out += ':';
-    appendTwoDigits(out, local.tm_sec);
+    row.number(local.tm_year + 1900);
+    row.put('-');
+    row.twoDigits(local.tm_mon + 1);
+    row.put('-');
+    row.twoDigits(local.tm_mday);
+    row.put(' ');
+    row.twoDigits(local.tm_hour);
+    row.put(':');
+    row.twoDigits(local.tm_min);
+    row.put(':');
+    row.twoDigits(local.tm_sec);
 }
 
 } // namespace
@@ -201,23 +218,25 @@ void DataRecord::setStartTime(quint32 startTime)
 
 void DataRecord::appendCsvRow(QByteArray& out) const
 {
-    appendNumber(out, Number);
-    out += ',';
-    appendNumber(out, Id);
-    out += ',';
-    appendLocalTime(out, Timestamp);
-    out += ',';
-    appendNumber(out, Timestamp);
-    out += ',';
-    appendNumber(out, qint64(Timestamp) - qint64(start));
-    out += ',';
+    Row row;
+    row.number(Number);
+    row.put(',');
+    row.number(Id);
+    row.put(',');
+    putLocalTime(row, Timestamp);
+    row.put(',');
+    row.number(Timestamp);
+    row.put(',');
+    row.number(qint64(Timestamp) - qint64(start));
+    row.put(',');
     if (!Type.isNull())
-        out += Type.toLatin1();
+        row.put(Type.toLatin1());
     for (double reading : {depth, temperature, heading, roll, pitch}) {
-        out += ',';
-        appendReading(out, reading);
+        row.put(',');
+        putReading(row, reading);
     }
-    out += "\r\n";
+    row.put("\r\n", 2);
+    out.append(row.data, int(row.p - row.data));
 }
 
 QString DataRecord::toCsvRow() const

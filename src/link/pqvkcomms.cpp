@@ -93,11 +93,8 @@ QByteArray PQVKComms::readPortLines(QDeadlineTimer deadline, int maxLines)
     for (int lines = 0; lines < maxLines; ++lines) {
         const QByteArray piece = port.readLine(deadline, MaxLineBytes);
         if (piece.isEmpty())
-            break; // nothing more within the wait, or the device is gone
-        if (text.isEmpty())
-            text = piece;
-        else
-            text += piece;
+            break;     // nothing more within the wait, or the device is gone
+        text += piece; // a copy: the piece lives only until the next read
         if (text.endsWith('\n'))
             break;
     }
@@ -441,10 +438,10 @@ RecordDownload PQVKComms::download()
     // not buy it more time.
     QDeadlineTimer recordDeadline(waits.recordMs);
     QElapsedTimer sinceReport;
+    qint64 lastReportMs = std::numeric_limits<qint64>::min() / 2;
     int linesBeforeRecords = 0;
     int unusualLogged = 0;
     bool anything = false;
-    QByteArray lastRecord;
     auto logUnusual = [&](const QByteArray& line) {
         // A unit that babbles must not bury the log.
         if (unusualLogged < UnusualLinesLogged)
@@ -487,12 +484,14 @@ RecordDownload PQVKComms::download()
                 }
                 if (records.count() == 0)
                     logReceived(QString::fromLatin1(line));
-                if (!records.addRecord(line.trimmed(), number, sentence.getInt(2)))
+                if (!records.addRecord(line, number, sentence.getInt(2)))
                     break;
-                lastRecord = line;
-                recordDeadline.setRemainingTime(waits.recordMs);
-                if (!sinceReport.isValid() || sinceReport.elapsed() >= ProgressIntervalMs) {
-                    sinceReport.start();
+                // One look at the clock per record serves both the next
+                // record's deadline and the progress report.
+                sinceReport.restart();
+                recordDeadline.setDeadline(sinceReport.msecsSinceReference() + waits.recordMs);
+                if (sinceReport.msecsSinceReference() - lastReportMs >= ProgressIntervalMs) {
+                    lastReportMs = sinceReport.msecsSinceReference();
                     emit recordsReceived(records.count(), records.announced());
                 }
                 continue;
@@ -510,8 +509,8 @@ RecordDownload PQVKComms::download()
             break;
         }
     }
-    if (!lastRecord.isEmpty() && records.count() > 1)
-        logReceived(QString::fromLatin1(lastRecord));
+    if (records.count() > 1)
+        logReceived(QString::fromLatin1(records.line(records.count() - 1)));
     if (records.count() > 0)
         emit recordsReceived(records.count(), records.announced());
 

@@ -1,5 +1,7 @@
 #include "link/recorddownload.h"
 
+#include <cctype>
+
 namespace {
 
 constexpr int StartFlag = 1;
@@ -48,7 +50,14 @@ bool RecordDownload::addRecord(const QByteArray& line, qint32 number, qint32 fla
         startSeen = true;
     else if (!startSeen)
         ++beforeFirstStart;
-    bytes += line;
+    // Without white space at either end, the line end included.
+    const char* begin = line.constData();
+    const char* end = begin + line.size();
+    while (begin < end && std::isspace(static_cast<unsigned char>(*begin)))
+        ++begin;
+    while (end > begin && std::isspace(static_cast<unsigned char>(end[-1])))
+        --end;
+    bytes.append(begin, int(end - begin));
     ends.append(bytes.size());
     return true;
 }

@@ -19,9 +19,9 @@ public:
     explicit RecordDownload(qint64 announced = 0);
 
     // --- while the dump streams in ---
-    // A record sentence whose checksum verified, without its line end, with its
-    // number (above 0) and flags. False, and nothing kept, when it is one more
-    // than announced or the download would grow beyond what memory should hold.
+    // A record sentence whose checksum verified, with its number (above 0) and
+    // flags; kept without white space at either end (its line end). False, and nothing kept, when
+    // it is one more than announced or the download would grow beyond what memory should hold.
     bool addRecord(const QByteArray& line, qint32 number, qint32 flags);
     void addGarbledLine() { ++garbled; }
     void setEnded() { endSeen = true; }

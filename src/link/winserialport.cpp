@@ -18,6 +18,8 @@
 namespace {
 
 constexpr int WriteWaitMs = 5000;
+// What a read takes from the port at most at once.
+constexpr qint64 ReadPiece = 16384;
 
 // Ports open in this process. The platform's exclusive open does not stop a
 // second open from the same process everywhere (a privileged process passes
@@ -103,7 +105,6 @@ bool WinSerialPort::open(const QByteArray& name, quint32 baudRate)
     port->clearError();
 
     serial = std::move(port);
-    lineBuffer.clear();
     pending.clear();
     pendingPos = 0;
     return true;
@@ -116,33 +117,28 @@ bool WinSerialPort::isOpen() const
 
 QByteArray WinSerialPort::readLine(QDeadlineTimer deadline, int maxBytes)
 {
-    if (!isOpen()) {
-        lineBuffer.clear();
-        return lineBuffer;
-    }
+    if (!isOpen())
+        return QByteArray();
     maxBytes = qMax(1, maxBytes);
     for (;;) {
         const char* start = pending.constData() + pendingPos;
         const int unread = pending.size() - pendingPos;
-        const char* newline = static_cast<const char*>(std::memchr(start, '\n', size_t(unread)));
-        const int lineLength = newline ? int(newline + 1 - start) : 0;
+        const char* newline =
+            static_cast<const char*>(std::memchr(start, '\n', size_t(qMin(unread, maxBytes))));
         if (newline || unread >= maxBytes) {
-            lineBuffer = QByteArray(start, newline ? qMin(lineLength, maxBytes) : maxBytes);
-            pendingPos += lineBuffer.size();
-            if (pendingPos == pending.size()) {
-                pending.clear();
-                pendingPos = 0;
-            }
-            return lineBuffer;
+            const int length = newline ? int(newline + 1 - start) : maxBytes;
+            pendingPos += length;
+            // The line where it lies, not a copy: a download reads one per record.
+            return QByteArray::fromRawData(start, length);
         }
-        // Take what the port has in one go rather than byte by byte, but
-        // never more than a line may hold.
+        // Take what the port has in large pieces rather than byte by byte;
+        // the buffer never holds more than one piece and an unfinished line.
         if (serial->bytesAvailable() > 0) {
-            if (pendingPos > 0) {
+            if (pendingPos > 0) { // the lines handed out before are done with
                 pending.remove(0, pendingPos);
                 pendingPos = 0;
             }
-            const qint64 wanted = qMin<qint64>(serial->bytesAvailable(), qint64(maxBytes));
+            const qint64 wanted = qMin<qint64>(serial->bytesAvailable(), ReadPiece);
             const int size = pending.size();
             pending.resize(size + int(wanted));
             const qint64 got = serial->read(pending.data() + size, wanted);
@@ -158,10 +154,10 @@ QByteArray WinSerialPort::readLine(QDeadlineTimer deadline, int maxBytes)
             serial->bytesAvailable() <= 0)
             break;
     }
-    lineBuffer = pending.mid(pendingPos);
+    QByteArray rest = pending.mid(pendingPos);
     pending.clear();
     pendingPos = 0;
-    return lineBuffer;
+    return rest;
 }
 
 bool WinSerialPort::settle(int quietMs, QDeadlineTimer deadline)

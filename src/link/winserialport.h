@@ -44,6 +44,8 @@ public:
     // or the device failed (possibly nothing). Bytes after the line feed are
     // kept for the next read. A line longer than maxBytes comes back in pieces
     // of maxBytes, so no read holds more than that however long a line runs.
+    // The bytes of a whole line stay valid until the next read or close only:
+    // keep a copy (QByteArray(line.constData(), line.size())) to keep them longer.
     QByteArray readLine(QDeadlineTimer deadline, int maxBytes = DefaultMaxLineBytes);
     QByteArray readLine(int waitMs = 2000) { return readLine(QDeadlineTimer(waitMs)); }
     // Reads and drops whatever arrives until nothing has come for quietMs, or
@@ -59,8 +61,7 @@ public:
 
 private:
     std::unique_ptr<QSerialPort> serial;
-    QByteArray lineBuffer;
-    QByteArray pending; // bytes read past the last line feed, kept for the next read
+    QByteArray pending; // bytes read from the port; lines are handed out of it
     int pendingPos = 0; // start of the unread part of pending
     QString heldPath;   // this port's entry in the process-wide list of open ports
 };
