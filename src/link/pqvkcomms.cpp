@@ -509,8 +509,9 @@ RecordDownload PQVKComms::download()
             break;
         }
     }
-    if (records.count() > 1)
-        logReceived(QString::fromLatin1(records.line(records.count() - 1)));
+    if (records.count() > 1 && QLoggingCategory::defaultCategory()->isInfoEnabled())
+        qInfo() << "Download: last record"
+                << QString::fromLatin1(records.line(records.count() - 1));
     if (records.count() > 0)
         emit recordsReceived(records.count(), records.announced());
 
