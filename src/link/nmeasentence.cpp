@@ -79,18 +79,30 @@ void NmeaSentence::parse()
     const int size = m_text.size();
     int start = 0;
     int i = 0;
+    // The checksum of the bytes before the first "*" on the way.
+    quint8 sum = 0;
+    quint8 summing = 0xFF;
     for (; i < size; ++i) {
-        const ByteClass kind = byteClasses.of[quint8(data[i])];
-        if (kind == Plain)
+        const quint8 byte = quint8(data[i]);
+        const ByteClass kind = byteClasses.of[byte];
+        if (kind == Plain) {
+            sum ^= byte & summing;
             continue;
+        }
         if (kind == LineEnd)
             break;
-        if (kind == Star && m_star < 0)
+        if (kind == Star && m_star < 0) {
             m_star = i;
+            summing = 0;
+        }
+        sum ^= byte & summing;
         m_fields.append({start, i - start});
         start = i + 1;
     }
     m_size = i;
+    if (size > 0 && data[0] == '$' && m_star != 0)
+        sum ^= quint8('$'); // the "$" does not count
+    m_sum = sum;
 }
 
 void NmeaSentence::appendField(quint32 value)
@@ -142,25 +154,12 @@ bool NmeaSentence::verifyChecksum() const
             tooLarge = true; // keep checking that the remaining bytes are digits
         value &= 0xFFF;
     }
-    quint8 sum = 0;
-    for (int i = (data[0] == '$') ? 1 : 0; i < m_star; ++i)
-        sum ^= quint8(data[i]);
-    return !tooLarge && value == sum;
+    return !tooLarge && value == m_sum;
 }
 
 int NmeaSentence::fieldCount() const
 {
     return m_fields.size() < 2 ? 0 : m_fields.size() - 1;
-}
-
-const char* NmeaSentence::fieldData(int index, int* length) const
-{
-    if (index < 0 || index >= m_fields.size()) {
-        *length = 0;
-        return m_text.constData();
-    }
-    *length = m_fields[index].length;
-    return m_text.constData() + m_fields[index].start;
 }
 
 QByteArray NmeaSentence::getString(int index) const

@@ -47,7 +47,15 @@ public:
 private:
     void parse();
     void dropLineEnd();
-    const char* fieldData(int index, int* length) const;
+    const char* fieldData(int index, int* length) const
+    {
+        if (index < 0 || index >= m_fields.size()) {
+            *length = 0;
+            return m_text.constData();
+        }
+        *length = m_fields[index].length;
+        return m_text.constData() + m_fields[index].start;
+    }
     const char* numberStart(int index, const char** end, bool* negative) const;
 
     struct Span
@@ -57,6 +65,7 @@ private:
     };
     QByteArray m_text; // shared with the caller's bytes; the sentence is its first m_size
     int m_size = 0;
-    int m_star = -1; // first "*" within the sentence
+    int m_star = -1;  // first "*" within the sentence
+    quint8 m_sum = 0; // checksum of the bytes before it
     QVarLengthArray<Span, 16> m_fields;
 };

@@ -1,7 +1,5 @@
 #include "link/recorddownload.h"
 
-#include <cctype>
-
 namespace {
 
 constexpr int StartFlag = 1;
@@ -53,9 +51,10 @@ bool RecordDownload::addRecord(const QByteArray& line, qint32 number, qint32 fla
     // Without white space at either end, the line end included.
     const char* begin = line.constData();
     const char* end = begin + line.size();
-    while (begin < end && std::isspace(static_cast<unsigned char>(*begin)))
+    auto blank = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (begin < end && blank(*begin))
         ++begin;
-    while (end > begin && std::isspace(static_cast<unsigned char>(end[-1])))
+    while (end > begin && blank(end[-1]))
         --end;
     bytes.append(begin, int(end - begin));
     ends.append(bytes.size());
