@@ -8,8 +8,11 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
+#include <QThread>
+#include <QtConcurrent>
 
 #include <ctime>
+#include <functional>
 
 namespace DatasetFiles {
 
@@ -17,35 +20,70 @@ namespace {
 
 const QString Extension = QStringLiteral(".csv");
 
-// One dataset's file: its content is built in memory and written in one go.
-struct PendingFile
+// A stretch of the download that becomes one file: a dataset from its start
+// record on, or the records before the first start record.
+struct Stretch
 {
-    QString name; // before a number is added
+    int first = 0;
+    int end = 0;
+    bool started = true;
+};
+
+// One file's name (before any number) and content, made in memory.
+struct Built
+{
+    QString name;
     QByteArray content;
     int records = 0;
 };
 
+Built build(const RecordDownload& download, const Stretch& stretch, const QString& projectName,
+            bool incomplete)
+{
+    Built file;
+    file.content = DataRecord::csvHeader().toLatin1();
+    file.content.reserve(file.content.size() + (stretch.end - stretch.first) * 96);
+    int i = stretch.first;
+    if (stretch.started) {
+        const DataRecord start(download.line(i++));
+        file.name = fileName(start.dateTime(), projectName);
+        const quint32 startTime = static_cast<quint32>(start.Timestamp);
+        for (; i < stretch.end; ++i) {
+            DataRecord record(download.line(i));
+            record.setStartTime(startTime);
+            record.Number -= start.Number;
+            record.appendCsvRow(file.content);
+        }
+    } else {
+        // Only an incomplete download has these; they are kept as they came,
+        // without a time: Number, Id, no date, the 16-bit time as sent, no runtime.
+        file.name = withoutStartFileName(projectName);
+        for (; i < stretch.end; ++i) {
+            const DataRecord record(download.line(i));
+            QByteArray row;
+            record.appendCsvRow(row);
+            QList<QByteArray> columns = row.split(',');
+            columns[2].clear();
+            columns[3] = QByteArray::number(quint32(record.Timestamp) & 0xFFFFu);
+            columns[4].clear();
+            file.content += columns.join(',');
+        }
+    }
+    file.records = stretch.end - stretch.first - (stretch.started ? 1 : 0);
+    if (incomplete)
+        file.name = incompleteName(file.name);
+    return file;
+}
+
+// Gives a made file the first free name and writes it: never over a file of
+// this export or an earlier one.
 class Writer
 {
 public:
-    Writer(const QString& dir, bool incomplete) : dir(dir), incomplete(incomplete) {}
+    explicit Writer(const QString& dir) : dir(dir) {}
 
-    void begin(const QString& name)
+    void write(const Built& file)
     {
-        finish();
-        file = PendingFile();
-        file.name = incomplete ? incompleteName(name) : name;
-        file.content = DataRecord::csvHeader().toLatin1();
-        open = true;
-    }
-    QByteArray& content() { return file.content; }
-    void addRecord() { ++file.records; }
-
-    void finish()
-    {
-        if (!open)
-            return;
-        open = false;
         for (int n = 1;; ++n) {
             const QString name = numberedName(file.name, n);
             if (taken.contains(name))
@@ -66,19 +104,15 @@ public:
                     outcome.error = error;
                 qWarning() << "Data: Could not write" << name << error;
             }
-            break;
+            return;
         }
-        file = PendingFile();
     }
 
     Outcome outcome;
 
 private:
     QString dir;
-    bool incomplete;
     QSet<QString> taken;
-    PendingFile file;
-    bool open = false;
 };
 
 } // namespace
@@ -122,44 +156,27 @@ Outcome write(const RecordDownload& download, const QString& targetDir, const QS
 #else
     _tzset();
 #endif
-    Writer writer(targetDir, incomplete);
-    bool inDataset = false;
-    bool withoutStartOpen = false;
-    quint32 startTime = 0;
-    qint32 baseNumber = 0;
-    for (int i = 0; i < download.count(); ++i) {
-        DataRecord record(download.line(i));
-        if (record.isStart()) {
-            inDataset = true;
-            startTime = static_cast<quint32>(record.Timestamp);
-            baseNumber = record.Number;
-            writer.begin(fileName(record.dateTime(), projectName));
-            continue;
-        }
-        if (!inDataset) {
-            // No dataset can take it; only an incomplete download has such
-            // records, and they are kept as they came, without a time.
-            if (!withoutStartOpen) {
-                writer.begin(withoutStartFileName(projectName));
-                withoutStartOpen = true;
-            }
-            QByteArray row;
-            record.appendCsvRow(row);
-            // Number, Id, an empty date, the 16-bit time as sent, an empty runtime.
-            QList<QByteArray> columns = row.split(',');
-            columns[2].clear();
-            columns[3] = QByteArray::number(quint32(record.Timestamp) & 0xFFFFu);
-            columns[4].clear();
-            writer.content() += columns.join(',');
-            writer.addRecord();
-            continue;
-        }
-        record.setStartTime(startTime);
-        record.Number -= baseNumber;
-        record.appendCsvRow(writer.content());
-        writer.addRecord();
+    QVector<Stretch> stretches;
+    const QVector<int>& starts = download.datasetStarts();
+    if (download.count() > 0 && (starts.isEmpty() || starts.first() > 0))
+        stretches.append({0, starts.isEmpty() ? download.count() : starts.first(), false});
+    for (int k = 0; k < starts.size(); ++k)
+        stretches.append({starts[k], k + 1 < starts.size() ? starts[k + 1] : download.count()});
+
+    // The files are made side by side, a few at a time so that memory holds
+    // no more than those, and written one after the other in their order.
+    // The waiting thread takes part in the work, so a busy pool only slows it.
+    Writer writer(targetDir);
+    const std::function<Built(const Stretch&)> make = [&](const Stretch& stretch) {
+        return build(download, stretch, projectName, incomplete);
+    };
+    const int batch = qMax(1, QThread::idealThreadCount());
+    for (int from = 0; from < stretches.size(); from += batch) {
+        const QVector<Built> files =
+            QtConcurrent::blockingMapped<QVector<Built>>(stretches.mid(from, batch), make);
+        for (const Built& file : files)
+            writer.write(file);
     }
-    writer.finish();
     return writer.outcome;
 }
 

@@ -177,13 +177,28 @@ void putLocalTime(Row& row, qint32 seconds)
 
 DataRecord::DataRecord(const QString& line) : DataRecord(line.toUtf8()) {}
 
+namespace {
+
+// A record needs the values it exports (fields 1 to 8); anything less stays a
+// record of zeros.
+bool decodes(const NmeaSentence& sentence)
+{
+    return sentence.verifyChecksum() && sentence.fieldEquals(0, "$PQVKDATA") &&
+           sentence.fieldCount() >= 8;
+}
+
+} // namespace
+
+bool DataRecord::opensDataset(const NmeaSentence& sentence)
+{
+    return decodes(sentence) && (sentence.getInt(2) & StartFlag);
+}
+
 DataRecord::DataRecord(const QByteArray& line)
 {
     const NmeaSentence sentence(line);
-    // A record needs the values it exports (fields 1 to 8); anything less
-    // stays a record of zeros. The sixth reading is read only when present.
-    if (!sentence.verifyChecksum() || !sentence.fieldEquals(0, "$PQVKDATA") ||
-        sentence.fieldCount() < 8)
+    // The sixth reading is read only when present.
+    if (!decodes(sentence))
         return;
     valid = true;
     Id = Number = sentence.getInt(1);

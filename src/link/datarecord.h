@@ -5,6 +5,8 @@
 #include <QDateTime>
 #include <QString>
 
+class NmeaSentence;
+
 // One record sentence of the unit's log ("$PQVKDATA"), decoded, with its CSV
 // row. A line that does not decode gives a record of zeros with no Type.
 class DataRecord
@@ -22,6 +24,8 @@ public:
     // The same row appended as bytes: the export writes many thousands.
     void appendCsvRow(QByteArray& out) const;
     static QString csvHeader();
+    // Whether a sentence decodes as a start record, which opens a dataset.
+    static bool opensDataset(const NmeaSentence& sentence);
 
     // Timestamp in local time.
     QDateTime dateTime() const { return QDateTime::fromSecsSinceEpoch(Timestamp); }

@@ -1,5 +1,6 @@
 #include "link/pqvkcomms.h"
 
+#include "link/datarecord.h"
 #include "link/nmeasentence.h"
 
 #include <QElapsedTimer>
@@ -484,7 +485,7 @@ RecordDownload PQVKComms::download()
                 }
                 if (records.count() == 0)
                     logReceived(QString::fromLatin1(line));
-                if (!records.addRecord(line, number, sentence.getInt(2)))
+                if (!records.addRecord(line, number, DataRecord::opensDataset(sentence)))
                     break;
                 // One look at the clock per record serves both the next
                 // record's deadline and the progress report.

@@ -2,7 +2,6 @@
 
 namespace {
 
-constexpr int StartFlag = 1;
 constexpr int GapsNamed = 3;
 
 QString plural(qint64 n, const char* one, const char* many)
@@ -14,7 +13,7 @@ QString plural(qint64 n, const char* one, const char* many)
 
 RecordDownload::RecordDownload(qint64 announced) : announcedCount(announced) {}
 
-bool RecordDownload::addRecord(const QByteArray& line, qint32 number, qint32 flags)
+bool RecordDownload::addRecord(const QByteArray& line, qint32 number, bool opensDataset)
 {
     if (ends.size() >= announcedCount) {
         fail(QStringLiteral("the unit sent more records than the %1 it announced")
@@ -44,9 +43,9 @@ bool RecordDownload::addRecord(const QByteArray& line, qint32 number, qint32 fla
         }
     }
     lastNumber = number;
-    if (flags & StartFlag)
-        startSeen = true;
-    else if (!startSeen)
+    if (opensDataset)
+        starts.append(ends.size());
+    else if (starts.isEmpty())
         ++beforeFirstStart;
     // Without white space at either end, the line end included.
     const char* begin = line.constData();

@@ -20,9 +20,11 @@ public:
 
     // --- while the dump streams in ---
     // A record sentence whose checksum verified, with its number (above 0) and
-    // flags; kept without white space at either end (its line end). False, and nothing kept, when
-    // it is one more than announced or the download would grow beyond what memory should hold.
-    bool addRecord(const QByteArray& line, qint32 number, qint32 flags);
+    // whether it opens a dataset (DataRecord::opensDataset); kept without white
+    // space at either end (its line end). False, and nothing kept, when it is
+    // one more than announced or the download would grow beyond what memory
+    // should hold.
+    bool addRecord(const QByteArray& line, qint32 number, bool opensDataset);
     void addGarbledLine() { ++garbled; }
     void setEnded() { endSeen = true; }
     // The stream stopped before its end, for this reason (a phrase, e.g.
@@ -35,6 +37,8 @@ public:
     // Record i, as received without its line end; the bytes stay this
     // object's, valid while it lives.
     QByteArray line(int i) const;
+    // The positions of the records that open a dataset, in order.
+    const QVector<int>& datasetStarts() const { return starts; }
     bool ended() const { return endSeen; }
     QString failure() const { return failureReason; }
     // Phrases saying what is wrong, the failure first; empty for a whole dump.
@@ -50,6 +54,7 @@ private:
     qint64 announcedCount = 0;
     QByteArray bytes; // the records one after another
     QVector<int> ends;
+    QVector<int> starts;
     bool endSeen = false;
     QString failureReason;
     int garbled = 0;
@@ -57,5 +62,4 @@ private:
     int gaps = 0;
     QStringList gapTexts; // the first few
     int beforeFirstStart = 0;
-    bool startSeen = false;
 };
