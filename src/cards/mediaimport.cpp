@@ -44,7 +44,8 @@ MediaImport::MediaCopy MediaImport::copyMedia(const QString& sourcePath, int car
     const QString extension = video ? VideoExtension : MediaNaming::photoExtension(sourcePath);
     // Names are formed below the destination only: a destination folder whose
     // name holds the extension stays the folder the user chose.
-    const QString relative = MediaNaming::relativeTargetPath(sourceDirectory, sourcePath, video);
+    const QString relative =
+        MediaNaming::relativeTargetPath(sourceDirectory, sourcePath, extension);
     const auto copyName = [&](int collision) {
         return targetDirectory.filePath(
             MediaNaming::cameraCopyName(relative, extension, cardIndex, projectName, collision));
@@ -143,10 +144,11 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
         }
         const QString& path = files.at(k - 1);
         report(cardIndex, 0, total + 1, k, QStringLiteral("Copying ") + path);
-        if (path.endsWith(VideoExtension)) {
+        const QString extension = MediaNaming::mediaExtension(path);
+        if (extension == VideoExtension) {
             ++videosFound;
             videosCopied += copyVideoFile(path, cardIndex, k + 1, total, sourceDirectory);
-        } else if (path.endsWith(QLatin1String(".DNG")) || path.endsWith(QLatin1String(".JPG"))) {
+        } else if (!extension.isEmpty()) {
             ++photosFound;
             photosCopied += copyPhotoFile(path, cardIndex, k + 1, total, sourceDirectory);
         }

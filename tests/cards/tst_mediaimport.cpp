@@ -119,22 +119,32 @@ void TestMediaImport::copyNames_data()
     QTest::addColumn<QString>("project");
     QTest::addColumn<int>("collision");
     QTest::addColumn<QString>("copy"); // relative to the destination
+    QTest::addColumn<QString>("base"); // the recording's base path, likewise
     const auto row = [](const char* name, const char* file, int card, const QString& project,
-                        int collision, const char* copy) {
-        QTest::newRow(name) << QString(file) << card << project << collision << QString(copy);
+                        int collision, const char* copy, const char* base) {
+        QTest::newRow(name) << QString(file) << card << project << collision << QString(copy)
+                            << QString(base);
     };
-    row("card 3, no project", "A/B/C.MOV", 3, "", 0, "A/B/C_cam3.MOV");
-    row("project", "D/V.MOV", 2, "Reef", 0, "D/V_Reef_cam2.MOV");
-    row("collision 1, project", "D/V.MOV", 2, "Reef", 1, "D/V-1_cam2.MOV");
-    row("collision 2, project", "D/V.MOV", 2, "Reef", 2, "D/V-2_cam2.MOV");
-    row("collision 1, no project", "D/V.MOV", 1, "", 1, "D/V-1_cam1.MOV");
-    row("collision 2, no project", "D/P.JPG", 3, "", 2, "D/P-2_cam3.JPG");
-    row(".MOV in a folder name", "X.MOV/V.MOV", 1, "", 0, "X_cam1.MOV/V_cam1.MOV");
-    row("lower-case .mov folder", "a.mov/V.MOV", 2, "", 0, "a_cam2.MOV/V_cam2.MOV");
-    row(".DNG photo", "D/P.DNG", 1, "Reef 2. day", 0, "D/P_Reef 2. day_cam1.DNG");
-    row("photo in a .jpg folder", "x.jpg/P.JPG", 1, QStringLiteral("Récif"), 0,
-        "x.jpg/P_Récif_cam1.JPG");
-    row("%1 in project name", "V.MOV", 2, "A%1%2", 0, "V_A%1%2_cam2.MOV");
+    row("card 3, no project", "A/B/C.MOV", 3, "", 0, "A/B/C_cam3.MOV", "A/B/C.MOV");
+    row("project", "D/V.MOV", 2, "Reef", 0, "D/V_Reef_cam2.MOV", "D/V.MOV");
+    row("collision 1, project", "D/V.MOV", 2, "Reef", 1, "D/V-1_cam2.MOV", "D/V-1.MOV");
+    row("collision 2, project", "D/V.MOV", 2, "Reef", 2, "D/V-2_cam2.MOV", "D/V-2.MOV");
+    row("collision 1, no project", "D/V.MOV", 1, "", 1, "D/V-1_cam1.MOV", "D/V-1.MOV");
+    row("collision 2, no project", "D/P.JPG", 3, "", 2, "D/P-2_cam3.JPG", "D/P-2.JPG");
+    row(".DNG photo", "D/P.DNG", 1, "Reef 2. day", 0, "D/P_Reef 2. day_cam1.DNG", "D/P.DNG");
+    row("%1 in project name", "V.MOV", 2, "A%1%2", 0, "V_A%1%2_cam2.MOV", "V.MOV");
+    // Extensions in any case, copied under the upper-case one.
+    row("lower-case .mov", "D/V0002.mov", 1, "", 0, "D/V0002_cam1.MOV", "D/V0002.MOV");
+    row("lower-case .jpg", "D/P0001.jpg", 2, "Reef", 0, "D/P0001_Reef_cam2.JPG", "D/P0001.JPG");
+    row("mixed-case .Jpg", "D/P0002.Jpg", 3, "", 1, "D/P0002-1_cam3.JPG", "D/P0002-1.JPG");
+    row("lower-case .dng", "D/P0003.dng", 1, "", 0, "D/P0003_cam1.DNG", "D/P0003.DNG");
+    // Folders keep their names: the three cameras' copies meet in one folder.
+    row(".MOV in a folder name", "X.MOV/V.MOV", 1, "", 0, "X.MOV/V_cam1.MOV", "X.MOV/V.MOV");
+    row(".MOV folder, collision", "Reef.MOV.d/V.MOV", 2, "", 1, "Reef.MOV.d/V-1_cam2.MOV",
+        "Reef.MOV.d/V-1.MOV");
+    row("lower-case .mov folder", "a.mov/V.mov", 2, "", 0, "a.mov/V_cam2.MOV", "a.mov/V.MOV");
+    row("photo in a .JPG folder", "x.JPG/P.JPG", 1, QStringLiteral("Récif"), 0,
+        "x.JPG/P_Récif_cam1.JPG", "x.JPG/P.JPG");
 }
 
 void TestMediaImport::copyNames()
@@ -144,12 +154,13 @@ void TestMediaImport::copyNames()
     QFETCH(QString, project);
     QFETCH(int, collision);
     QFETCH(QString, copy);
+    QFETCH(QString, base);
     QVERIFY(MediaNaming::isValidProjectName(project));
-    const bool video = cardFile.endsWith(QLatin1String(".MOV"));
-    const QString ext = video ? QStringLiteral(".MOV") : MediaNaming::photoExtension(cardFile);
+    const QString ext = MediaNaming::mediaExtension(cardFile);
     const QString relative =
-        MediaNaming::relativeTargetPath(QDir("/card"), "/card/" + cardFile, video);
+        MediaNaming::relativeTargetPath(QDir("/card"), "/card/" + cardFile, ext);
     QCOMPARE(MediaNaming::cameraCopyName(relative, ext, card, project, collision), copy);
+    QCOMPARE(MediaNaming::basePath(relative, ext, collision), base);
 }
 
 void TestMediaImport::cardRun_data()
@@ -161,9 +172,14 @@ void TestMediaImport::cardRun_data()
         << QStringList{"A/B/V1.MOV", "A/V2.MOV", "A/P.JPG", "M/index.dat"}
         << QStringList{"A/B/V1_cam2.MOV", "A/P_cam2.JPG", "A/V2_cam2.MOV"}
         << QStringLiteral("Copied 2/2 videos and 1/1 photos.");
-    QTest::newRow("lower-case media announced, not copied")
-        << QStringList{"V1.mov", "V2.MOV", "P.jpg", "R.dng", "R.DNG"}
-        << QStringList{"R_cam2.DNG", "V2_cam2.MOV"}
+    QTest::newRow("media in any case, copied under upper-case extensions")
+        << QStringList{"V1.mov", "V2.MOV", "P.jpg", "Q.Jpg", "R.dng", "R.DNG", "notes.txt"}
+        << QStringList{"P_cam2.JPG", "Q_cam2.JPG",  "R-1_cam2.DNG",
+                       "R_cam2.DNG", "V1_cam2.MOV", "V2_cam2.MOV"}
+        << QStringLiteral("Copied 2/2 videos and 4/4 photos.");
+    QTest::newRow("a folder named like a video keeps its name")
+        << QStringList{"Reef.MOV.d/V0001.MOV", "Reef.MOV.d/P0001.JPG"}
+        << QStringList{"Reef.MOV.d/P0001_cam2.JPG", "Reef.MOV.d/V0001_cam2.MOV"}
         << QStringLiteral("Copied 1/1 videos and 1/1 photos.");
     QTest::newRow("empty card") << QStringList{} << QStringList{}
                                 << QStringLiteral("Copied 0/0 videos and 0/0 photos.");
@@ -295,8 +311,8 @@ void TestMediaImport::threeCardsOneProjectPerRecording()
     QVERIFY(TestSupport::writeFile(dir->filePath(QStringLiteral("t/Rig.jpg")), "preview"));
     QVERIFY(TestSupport::writeFile(dir->filePath(QStringLiteral("t/Rig2.KAVA")), rig));
     for (int n = 1; n <= 3; ++n) {
-        writeCardFile(card(n) + "/D/V.MOV", 5000 + n);
-        writeCardFile(card(n) + "/D/P.JPG", 3000 + n);
+        writeCardFile(card(n) + "/Reef.MOV.d/V.MOV", 5000 + n);
+        writeCardFile(card(n) + "/Reef.MOV.d/P.JPG", 3000 + n);
     }
     // Card 1 waits in each "Copying" report until card 3 has given as many.
     QSemaphore card3Copying;
@@ -322,7 +338,7 @@ void TestMediaImport::threeCardsOneProjectPerRecording()
     QCOMPARE(TestSupport::readFile(log), QByteArray("first run"));
     QVERIFY(together);
 
-    const QString folder = destination() + "/D/";
+    const QString folder = destination() + "/Reef.MOV.d/";
     const QStringList projects = QDir(folder).entryList({"*.kava", "*.pano"}, QDir::Files);
     QCOMPARE(projects.size(), 4); // two recordings, two photo sets
     QByteArray named;
@@ -334,8 +350,9 @@ void TestMediaImport::threeCardsOneProjectPerRecording()
         for (int n = 1; n <= 3; ++n) {
             const QString copy = copyName.arg(n);
             QVERIFY2(named.contains(copy.toUtf8()), qPrintable(copy));
-            QCOMPARE(TestSupport::readFile(folder + copy),
-                     TestSupport::readFile(card(n) + "/D/" + copy.left(1) + copy.right(4)));
+            QCOMPARE(
+                TestSupport::readFile(folder + copy),
+                TestSupport::readFile(card(n) + "/Reef.MOV.d/" + copy.left(1) + copy.right(4)));
             const QByteArray preview = TestSupport::readFile(folder + copy + ".jpg");
             QVERIFY2(copy.startsWith("V_") ? preview == "preview" : preview != rig,
                      qPrintable(copy));
