@@ -1,6 +1,7 @@
 #include "cards/mediaimport.h"
 
 #include "base/apppaths.h"
+#include "cards/cardwalk.h"
 #include "cards/medianaming.h"
 #include "cards/templatediscovery.h"
 #include "cards/templatewriter.h"
@@ -8,7 +9,6 @@
 #include "settings/settingsstore.h"
 
 #include <QDebug>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QStringList>
 #include <QThreadPool>
@@ -124,17 +124,25 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
 
     // The whole list first: copies made into a destination on the card itself
     // are not walked again.
-    QStringList files;
-    QDirIterator walk(QDir(sourceDir).absolutePath(), QDir::Files, QDirIterator::Subdirectories);
-    while (walk.hasNext())
-        files << walk.next();
+    const CardWalk::Result walk = CardWalk::walk(QDir(sourceDir).absolutePath());
+    for (const CardWalk::Problem& problem : walk.problems) {
+        const QString text = QStringLiteral("%1 %2").arg(problem.path, problem.reason);
+        qWarning() << QStringLiteral("Card %1: %2").arg(card, text);
+        report(cardIndex, 0, 1, 0, QStringLiteral("Error: ") + text);
+    }
+
+    // Counted before any copy, so that a stopped card still says how much it holds.
+    const int total = walk.files.size();
+    int videosFound = 0;
+    int photosFound = 0;
+    for (const CardWalk::File& file : walk.files) {
+        const QString extension = MediaNaming::mediaExtension(file.path);
+        videosFound += extension == VideoExtension;
+        photosFound += !extension.isEmpty() && extension != VideoExtension;
+    }
 
     const QDir sourceDirectory(sourceDir);
-    const QDir targetDirectory(targetDir);
-    const int total = files.size();
-    int videosFound = 0;
     int videosCopied = 0;
-    int photosFound = 0;
     int photosCopied = 0;
     bool stopped = false;
     for (int k = 1; k <= total; ++k) {
@@ -142,29 +150,52 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
             stopped = true;
             break;
         }
-        const QString& path = files.at(k - 1);
+        const CardWalk::File& file = walk.files.at(k - 1);
+        const QString& path = file.path;
         report(cardIndex, 0, total + 1, k, QStringLiteral("Copying ") + path);
         const QString extension = MediaNaming::mediaExtension(path);
-        if (extension == VideoExtension) {
-            ++videosFound;
+        if (extension.isEmpty())
+            continue;
+        if (!file.regular) {
+            // A FIFO would never end and a device never stop: not read at all.
+            qWarning()
+                << QStringLiteral("Card %1: not a regular file, not copied: %2").arg(card, path);
+            report(cardIndex, 0, total + 2, k + 1,
+                   QStringLiteral("Error: Not a regular file: %1").arg(path));
+        } else if (extension == VideoExtension) {
             videosCopied += copyVideoFile(path, cardIndex, k + 1, total, sourceDirectory);
-        } else if (!extension.isEmpty()) {
-            ++photosFound;
+        } else {
             photosCopied += copyPhotoFile(path, cardIndex, k + 1, total, sourceDirectory);
         }
     }
 
     if (videosFound + photosFound > 0)
         VerifiedCopy::syncNames(targetDir);
-    if (stopped)
-        qWarning() << QStringLiteral("Card %1: import stopped.").arg(card);
+
+    // The counts, then what else keeps the card from being complete.
     const QString counts[] = {QString::number(videosCopied), QString::number(videosFound),
                               QString::number(photosCopied), QString::number(photosFound)};
-    qInfo() << QStringLiteral("Card %5: copied %1/%2 videos and %3/%4 photos.")
-                   .arg(counts[0], counts[1], counts[2], counts[3], card);
-    report(cardIndex, 0, 1, 1,
-           QStringLiteral("Copied %1/%2 videos and %3/%4 photos.")
-               .arg(counts[0], counts[1], counts[2], counts[3]));
+    QString summary = QStringLiteral("Copied %1/%2 videos and %3/%4 photos.")
+                          .arg(counts[0], counts[1], counts[2], counts[3]);
+    if (!walk.problems.isEmpty()) {
+        const int unread = walk.problems.size();
+        summary += unread == 1 ? QStringLiteral(" 1 folder or file on the card could not be read.")
+                               : QStringLiteral(" %1 folders or files on the card could not be "
+                                                "read.")
+                                     .arg(unread);
+    }
+    if (stopped) {
+        qWarning() << QStringLiteral("Card %1: import stopped.").arg(card);
+        summary += QStringLiteral(" Import stopped.");
+    }
+    if (videosFound + photosFound == 0 && walk.problems.isEmpty()) {
+        // An empty card is more likely a wrong card than a finished one.
+        const QString none = QStringLiteral("No media found on card %1").arg(card);
+        qWarning() << none;
+        summary += QLatin1Char(' ') + none + QLatin1Char('.');
+    }
+    qInfo() << QStringLiteral("Card %1: c%2").arg(card, summary.mid(1));
+    report(cardIndex, 0, 1, 1, summary);
     // A stopped run is not complete: no "Done." and no log copy.
     return !stopped;
 }

@@ -619,8 +619,10 @@ int QvkCtl::runImport(const QStringList& cards, const QString& dest, const QStri
     controller->copyFiles(cards.at(0), cards.at(1), cards.at(2), dest, templatePath, project);
     waitForTasks();
 
+    // A card is complete when its summary is the counts alone, each a/a:
+    // anything the import adds to it says why the card is not.
     static const QRegularExpression summary(
-        QStringLiteral("^Copied (\\d+)/(\\d+) videos and (\\d+)/(\\d+) photos\\.$"));
+        QStringLiteral("^Copied (\\d+)/(\\d+) videos and (\\d+)/(\\d+) photos\\.(.*)$"));
     int status = Success;
     for (int card = 1; card <= 3; ++card) {
         const QVector<Report> list = reports.value(card);
@@ -634,7 +636,8 @@ int QvkCtl::runImport(const QStringList& cards, const QString& dest, const QStri
             status = fail(QStringLiteral("card %1 was not imported: %2").arg(card).arg(last.text));
             continue;
         }
-        if (match.captured(1) != match.captured(2) || match.captured(3) != match.captured(4))
+        if (match.captured(1) != match.captured(2) || match.captured(3) != match.captured(4) ||
+            !match.captured(5).isEmpty())
             status = fail(QStringLiteral("card %1: not every media file was copied: %2")
                               .arg(card)
                               .arg(last.text));

@@ -181,8 +181,13 @@ void TestMediaImport::cardRun_data()
         << QStringList{"Reef.MOV.d/V0001.MOV", "Reef.MOV.d/P0001.JPG"}
         << QStringList{"Reef.MOV.d/P0001_cam2.JPG", "Reef.MOV.d/V0001_cam2.MOV"}
         << QStringLiteral("Copied 1/1 videos and 1/1 photos.");
-    QTest::newRow("empty card") << QStringList{} << QStringList{}
-                                << QStringLiteral("Copied 0/0 videos and 0/0 photos.");
+    // Likely a wrong card: said, so that nobody wipes it as imported.
+    QTest::newRow("empty card")
+        << QStringList{} << QStringList{}
+        << QStringLiteral("Copied 0/0 videos and 0/0 photos. No media found on card 2.");
+    QTest::newRow("no media, other files")
+        << QStringList{"MISC/index.dat", "DCIM/100QVK/V0001.MP4"} << QStringList{}
+        << QStringLiteral("Copied 0/0 videos and 0/0 photos. No media found on card 2.");
 }
 
 // Before file k: (0, N + 1, k, "Copying"); after a good copy: (0, N + 2, k + 1).
