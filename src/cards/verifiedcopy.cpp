@@ -311,13 +311,25 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
     if (!pickName(nameFor, firstNumber, nextNameWhenTaken, &result))
         return result;
 
-    // Read only: the card is never written to.
-    Descriptor source(::open(QFile::encodeName(sourcePath).constData(), O_RDONLY | O_CLOEXEC));
+    // Read only: the card is never written to. Opened without waiting, as a
+    // FIFO would wait for a writer for ever, and read only when it is a
+    // regular file: a FIFO or a device may never end. A file under a lease
+    // (a file server's) refuses such an opening while its holder lets go;
+    // only regular files carry leases, so that one waits (the kernel bounds it).
+    const QByteArray sourceName = QFile::encodeName(sourcePath);
+    Descriptor source(::open(sourceName.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (source.fd < 0 && errno == EWOULDBLOCK)
+        source.fd = ::open(sourceName.constData(), O_RDONLY | O_CLOEXEC);
     struct stat sourceStat;
     if (source.fd < 0 || ::fstat(source.fd, &sourceStat) != 0) {
         result.error = errorText(errno);
         return result;
     }
+    if (!S_ISREG(sourceStat.st_mode)) {
+        result.error = QStringLiteral("not a regular file");
+        return result;
+    }
+    ::fcntl(source.fd, F_SETFL, ::fcntl(source.fd, F_GETFL) & ~O_NONBLOCK);
 #ifdef Q_OS_LINUX
     ::posix_fadvise(source.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
@@ -371,9 +383,20 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
     if (!pickName(nameFor, firstNumber, nextNameWhenTaken, &result))
         return result;
 
+    // Only a regular file is read: opening a FIFO would wait for a writer for
+    // ever, and a FIFO or a device may never end.
+    const QFileInfo sourceInfo(sourcePath);
+    if (sourceInfo.exists() && !sourceInfo.isFile()) {
+        result.error = QStringLiteral("not a regular file");
+        return result;
+    }
     QFile source(sourcePath);
     if (!source.open(QIODevice::ReadOnly)) {
         result.error = source.errorString();
+        return result;
+    }
+    if (source.isSequential()) {
+        result.error = QStringLiteral("not a regular file");
         return result;
     }
     const QDateTime modified = source.fileTime(QFileDevice::FileModificationTime);

@@ -12,6 +12,9 @@
 #include <QtConcurrent>
 #include <QtTest>
 
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -65,6 +68,8 @@ private slots:
     void threeCardsOneProjectPerRecording();
     void nameTakenDuringTheCopy_data();
     void nameTakenDuringTheCopy();
+    void onlyRegularFilesAreRead_data();
+    void onlyRegularFilesAreRead();
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
@@ -373,30 +378,36 @@ void TestMediaImport::nameTakenDuringTheCopy_data()
 }
 
 // A name taken while the copy is under way is never replaced nor written
-// through: the copy moves on to the next number. The source is a pipe, so the
-// test decides when the copy ends.
+// through: the copy moves on to the next number. The test holds a lease on
+// the source, so the copy waits in its opening, after it chose its name,
+// until the test has taken that name and lets go.
 void TestMediaImport::nameTakenDuringTheCopy()
 {
     QFETCH(bool, link);
     const QString outside = dir->filePath(QStringLiteral("outside"));
-    const QString source = dir->filePath(QStringLiteral("pipe"));
-    QVERIFY(::mkfifo(QFile::encodeName(source).constData(), 0600) == 0);
+    const QString source = dir->filePath(QStringLiteral("source"));
+    QVERIFY(TestSupport::writeFile(source, "new"));
     const auto nameFor = [this](int n) {
         return destination() + (n ? QStringLiteral("/V-%1.MOV").arg(n) : QStringLiteral("/V.MOV"));
     };
-    QFuture<VerifiedCopy::Result> copy = QtConcurrent::run([&] {
-        VerifiedCopy copier(source);
-        copier.setVerifySize(false);
-        return copier.copyToFreeName(nameFor);
-    });
-    QFile pipe(source);
-    QVERIFY(pipe.open(QIODevice::WriteOnly)); // returns once the copy reads
-    pipe.write("new");
+    const auto previous = std::signal(SIGIO, SIG_IGN); // the lease holder's notice
+    const int lease = ::open(QFile::encodeName(source).constData(), O_RDONLY);
+    QVERIFY(lease >= 0);
+    if (::fcntl(lease, F_SETLEASE, F_WRLCK) != 0) {
+        ::close(lease);
+        QSKIP("this file system takes no leases");
+    }
+    QFuture<VerifiedCopy::Result> copy =
+        QtConcurrent::run([&] { return VerifiedCopy(source).copyToFreeName(nameFor); });
+    while (::fcntl(lease, F_GETLEASE) == F_WRLCK) // until the copy opens the source
+        QThread::msleep(1);
     if (link)
         QVERIFY(QFile::link(outside, nameFor(0)));
     else
         QVERIFY(TestSupport::writeFile(nameFor(0), "first"));
-    pipe.close();
+    QCOMPARE(::fcntl(lease, F_SETLEASE, F_UNLCK), 0);
+    ::close(lease);
+    std::signal(SIGIO, previous);
 
     QCOMPARE(copy.result().number, 1);
     QCOMPARE(QFile::exists(outside), false);
@@ -404,6 +415,53 @@ void TestMediaImport::nameTakenDuringTheCopy()
         QCOMPARE(TestSupport::readFile(nameFor(0)), QByteArray("first"));
     QCOMPARE(TestSupport::readFile(nameFor(1)), QByteArray("new"));
     QCOMPARE(filesBelow(destination()), QStringList({"V-1.MOV", "V.MOV"}));
+}
+
+void TestMediaImport::onlyRegularFilesAreRead_data()
+{
+    QTest::addColumn<QString>("kind");
+    for (const char* kind : {"FIFO", "link to /dev/zero", "folder"})
+        QTest::newRow(kind) << QString(kind);
+}
+
+// A FIFO would block the copy for ever and /dev/zero fill the disk: neither is
+// read, nothing is left, and the reason is given. Should either be read, the
+// test ends all the same: a writer comes and goes on the FIFO, and files
+// written by this process may not grow past 64 MB.
+void TestMediaImport::onlyRegularFilesAreRead()
+{
+    QFETCH(QString, kind);
+    const QString source = dir->filePath(QStringLiteral("source"));
+    const QByteArray sourceName = QFile::encodeName(source);
+    if (kind == "FIFO")
+        QCOMPARE(::mkfifo(sourceName.constData(), 0600), 0);
+    else if (kind == "folder")
+        QVERIFY(QDir().mkpath(source));
+    else
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), source));
+    struct rlimit limit;
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const struct rlimit small = {64 << 20, limit.rlim_max};
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+
+    const QString target = destination() + QStringLiteral("/V.MOV");
+    QFuture<VerifiedCopy::Result> copy =
+        QtConcurrent::run([&] { return VerifiedCopy(source).copyTo(target); });
+    while (!copy.isFinished()) {
+        if (kind == "FIFO") {
+            const int writer = ::open(sourceName.constData(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0)
+                ::close(writer);
+        }
+        QThread::msleep(1);
+    }
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previous);
+
+    QCOMPARE(int(copy.result().outcome), int(VerifiedCopy::Outcome::Failed));
+    QCOMPARE(copy.result().error, QStringLiteral("not a regular file"));
+    QCOMPARE(filesBelow(destination()), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestMediaImport)
