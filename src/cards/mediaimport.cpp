@@ -2,7 +2,9 @@
 
 #include "base/apppaths.h"
 #include "cards/cardwalk.h"
+#include "cards/importpaths.h"
 #include "cards/medianaming.h"
+#include "cards/stitchtemplate.h"
 #include "cards/templatediscovery.h"
 #include "cards/templatewriter.h"
 #include "cards/verifiedcopy.h"
@@ -10,6 +12,7 @@
 
 #include <QDebug>
 #include <QFileInfo>
+#include <QMutexLocker>
 #include <QStringList>
 #include <QThreadPool>
 
@@ -18,6 +21,23 @@
 namespace {
 
 const QString VideoExtension = QStringLiteral(".MOV");
+
+// A card that its own worker refuses ("Please choose source", "Invalid
+// source") takes no part in the run's checks: the other cards still run.
+bool refusedCard(const QString& sourceDir)
+{
+    return sourceDir.isEmpty() || !QDir(sourceDir).exists() || sourceDir == QLatin1String("/") ||
+           sourceDir == QDir::rootPath();
+}
+
+QStringList runnableCards(QStringList cards)
+{
+    for (QString& card : cards) {
+        if (refusedCard(card))
+            card.clear();
+    }
+    return cards;
+}
 
 } // namespace
 
@@ -34,6 +54,33 @@ MediaImport::MediaImport(const QString& targetDir, const QString& templatePath,
     : targetDir(targetDir), targetDirectory(targetDir), templatePath(templatePath),
       projectName(projectName), report(std::move(report))
 {
+}
+
+QString MediaImport::refusal(const QStringList& cards, const QString& targetDir,
+                             const QString& templatePath)
+{
+    const QString paths = ImportPaths::problem(runnableCards(cards), targetDir);
+    if (!paths.isEmpty() || templatePath.isEmpty())
+        return paths;
+    return StitchTemplate::check(templatePath);
+}
+
+void MediaImport::setCards(const QStringList& runCards)
+{
+    cards = runCards;
+}
+
+QString MediaImport::checkRun()
+{
+    QMutexLocker lock(&runCheckMutex);
+    if (!runChecked) {
+        runChecked = true;
+        runRefusal = ImportPaths::problem(runnableCards(cards), targetDir);
+        // Read once for the whole run: every recording's project is made from it.
+        if (runRefusal.isEmpty() && !templatePath.isEmpty())
+            stitchTemplate = StitchTemplate::load(templatePath, &runRefusal);
+    }
+    return runRefusal;
 }
 
 // The steps that videos and photos share: names, the copy, the log and the report.
@@ -95,7 +142,7 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
         qWarning() << QStringLiteral("Card %1: %2").arg(card, reason);
         report(cardIndex, 0, 0, 0, QStringLiteral("Error: ") + reason);
     };
-    if (sourceDir.isEmpty() || !QDir(sourceDir).exists()) {
+    if (sourceDir.isEmpty() || !QDir(sourceDir).exists()) { // as refusedCard()
         refuse(QStringLiteral("Please choose source"));
         return false;
     }
@@ -110,6 +157,11 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
     // The project name becomes part of every copy's name.
     if (!MediaNaming::isValidProjectName(projectName)) {
         refuse(QStringLiteral("Invalid project name"));
+        return false;
+    }
+    const QString refused = checkRun();
+    if (!refused.isEmpty()) {
+        refuse(refused);
         return false;
     }
 
@@ -219,7 +271,7 @@ int MediaImport::copyVideoFile(const QString& sourcePath, int cardIndex, int fil
 {
     const MediaCopy media =
         copyMedia(sourcePath, cardIndex, fileIndex, totalFiles, sourceDirectory, true);
-    if (templatePath.isEmpty())
+    if (!stitchTemplate)
         return media.result;
 
     // The template's preview image beside the copy, never replacing one. A
@@ -233,7 +285,7 @@ int MediaImport::copyVideoFile(const QString& sourcePath, int cardIndex, int fil
         VerifiedCopy(image).copyTo(targetDirectory.absoluteFilePath(media.copyPath) +
                                    QStringLiteral(".jpg"));
 
-    writeVideoTemplate(cardIndex, templatePath, media.basePath, projectName, getSettings(),
+    writeVideoTemplate(cardIndex, *stitchTemplate, media.basePath, projectName, getSettings(),
                        media.collision);
     return media.result;
 }
@@ -243,8 +295,8 @@ int MediaImport::copyPhotoFile(const QString& sourcePath, int cardIndex, int fil
 {
     const MediaCopy media =
         copyMedia(sourcePath, cardIndex, fileIndex, totalFiles, sourceDirectory, false);
-    if (!templatePath.isEmpty())
-        writePhotoProject(cardIndex, templatePath, media.basePath, projectName, getSettings(),
+    if (stitchTemplate)
+        writePhotoProject(cardIndex, *stitchTemplate, media.basePath, projectName, getSettings(),
                           media.collision);
     return media.result;
 }

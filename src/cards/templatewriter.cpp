@@ -3,6 +3,7 @@
 #include "base/apppaths.h"
 #include "cards/exclusivefile.h"
 #include "cards/medianaming.h"
+#include "cards/stitchtemplate.h"
 #include "settings/settingsstore.h"
 
 #include <QDebug>
@@ -16,22 +17,6 @@ namespace {
 
 const QString VideoExtension = QStringLiteral(".MOV");
 const QString XmlDeclaration = QStringLiteral("<?xml version='1.0' encoding='UTF-8'?>");
-
-// The template's document; empty when the file cannot be read or parsed, in
-// which case no element below is found and the edits are skipped.
-QDomDocument readTemplate(int cardIndex, const QString& templatePath, bool* usable)
-{
-    QDomDocument doc;
-    QFile file(templatePath);
-    *usable = file.open(QIODevice::ReadOnly) && doc.setContent(file.readAll());
-    if (!*usable) {
-        qWarning().noquote() << QStringLiteral("Card %1: could not read template %2.")
-                                    .arg(cardIndex)
-                                    .arg(templatePath);
-        doc = QDomDocument();
-    }
-    return doc;
-}
 
 // The first `tag` child of `parent` and its next `tag` siblings, at most three.
 QVector<QDomElement> firstThree(const QDomElement& parent, const QString& tag)
@@ -156,8 +141,9 @@ QString projectFilePath(const QString& basePath, const QString& extension,
 
 } // namespace
 
-void writeVideoTemplate(int cardIndex, const QString& templatePath, const QString& basePath,
-                        const QString& projectName, const QVariantMap& settings, int collision)
+void writeVideoTemplate(int cardIndex, const StitchTemplate& stitchTemplate,
+                        const QString& basePath, const QString& projectName,
+                        const QVariantMap& settings, int collision)
 {
     const QString projectPath = projectFilePath(
         basePath, VideoExtension,
@@ -171,8 +157,7 @@ void writeVideoTemplate(int cardIndex, const QString& templatePath, const QStrin
     if (QFileInfo::exists(projectPath) || QFileInfo(projectPath).isSymLink())
         return;
 
-    bool usable = false;
-    QDomDocument doc = readTemplate(cardIndex, templatePath, &usable);
+    QDomDocument doc = stitchTemplate.document();
 
     const QStringList videos = cameraNames(basePath, VideoExtension, projectName, collision, {});
     const QStringList images =
@@ -228,13 +213,9 @@ void writeVideoTemplate(int cardIndex, const QString& templatePath, const QStrin
         break;
     }
 
-    // An unreadable template would leave an empty template in the folder that
-    // every later import with that name would use.
-    if (!usable)
-        return;
-
     const QString templatesDir = templatesDirPath();
-    const QString copyPath = templatesDir + QLatin1Char('/') + QFileInfo(templatePath).fileName();
+    const QString copyPath =
+        templatesDir + QLatin1Char('/') + QFileInfo(stitchTemplate.path()).fileName();
     if (!QFileInfo::exists(copyPath)) {
         QDir().mkpath(templatesDir);
         if (writeNew(cardIndex, copyPath, project))
@@ -246,7 +227,7 @@ void writeVideoTemplate(int cardIndex, const QString& templatePath, const QStrin
         logWritten("Card %1: wrote template file %2.", cardIndex, panoPath);
 }
 
-void writePhotoProject(int cardIndex, const QString& templatePath, const QString& basePath,
+void writePhotoProject(int cardIndex, const StitchTemplate& stitchTemplate, const QString& basePath,
                        const QString& projectName, const QVariantMap& settings, int collision)
 {
     const QString extension = MediaNaming::photoExtension(basePath);
@@ -262,12 +243,31 @@ void writePhotoProject(int cardIndex, const QString& templatePath, const QString
     if (QFileInfo::exists(projectPath) || QFileInfo(projectPath).isSymLink())
         return;
 
-    bool usable = false;
-    const QDomDocument doc = readTemplate(cardIndex, templatePath, &usable);
+    const QDomDocument doc = stitchTemplate.document();
     const QDomElement pano =
         doc.firstChildElement(QStringLiteral("kava")).firstChildElement(QStringLiteral("pano"));
     editPano(pano, cameraNames(basePath, extension, projectName, collision, {}), settings);
 
     if (writeNew(cardIndex, projectPath, photoProjectText(pano)))
         logWritten("Card %1: wrote template file %2.", cardIndex, projectPath);
+}
+
+void writeVideoTemplate(int cardIndex, const QString& templatePath, const QString& basePath,
+                        const QString& projectName, const QVariantMap& settings, int collision)
+{
+    QString error;
+    if (const auto loaded = StitchTemplate::load(templatePath, &error))
+        writeVideoTemplate(cardIndex, *loaded, basePath, projectName, settings, collision);
+    else
+        qWarning().noquote() << QStringLiteral("Card %1: %2").arg(cardIndex).arg(error);
+}
+
+void writePhotoProject(int cardIndex, const QString& templatePath, const QString& basePath,
+                       const QString& projectName, const QVariantMap& settings, int collision)
+{
+    QString error;
+    if (const auto loaded = StitchTemplate::load(templatePath, &error))
+        writePhotoProject(cardIndex, *loaded, basePath, projectName, settings, collision);
+    else
+        qWarning().noquote() << QStringLiteral("Card %1: %2").arg(cardIndex).arg(error);
 }

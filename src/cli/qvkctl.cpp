@@ -170,13 +170,23 @@ QString QvkCtl::usageText()
         "\n"
         "PORT is a name as 'qvkctl devices' lists it, or a device path.\n"
         "Progress goes to standard error, results to standard output.\n"
-        "Exit status: 0 success, 1 failure or anything refused, 2 usage error.\n");
+        "Exit status: 0 success; 1 failure, or a card refused or not imported completely;\n"
+        "2 usage error, or an import refused before anything was copied (a destination\n"
+        "on a card or holding one, a card given twice, a template that is no stitching\n"
+        "template).\n");
 }
 
 int QvkCtl::usageError(const QString& what)
 {
     err << ProgramName << ": " << what << '\n'
         << "Run '" << ProgramName << " --help' for the commands.\n";
+    err.flush();
+    return UsageError;
+}
+
+int QvkCtl::refuse(const QString& why)
+{
+    err << ProgramName << ": " << why << '\n';
     err.flush();
     return UsageError;
 }
@@ -385,6 +395,10 @@ int QvkCtl::run(const QStringList& arguments)
                          .compare(QLatin1String("kava"), Qt::CaseInsensitive) != 0)
             status = usageError(
                 QStringLiteral("--template '%1' is not a .kava template").arg(templatePath));
+        else if (const QString refused = controller->checkImportPaths(
+                     cards.at(0), cards.at(1), cards.at(2), dest, templatePath);
+                 !refused.isEmpty())
+            status = refuse(refused); // before anything is copied
         else
             status = runImport(cards, dest, templatePath, project);
     } else if (form->name == QLatin1String("prepare")) {

@@ -65,6 +65,8 @@ private:
     };
 
     int usageError(const QString& what);
+    // A run refused before it started: the reason, and the usage error status.
+    int refuse(const QString& why);
     int fail(const QString& what);
     void record(int channel, const QVariant& from, const QVariant& to, const QVariant& value,
                 const QVariant& text);

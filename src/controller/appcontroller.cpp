@@ -119,6 +119,12 @@ void AppController::setPort(QVariant port)
     storePort(port.toString());
 }
 
+QString AppController::checkImportPaths(QString card1, QString card2, QString card3,
+                                        QString targetDir, QString templatePath)
+{
+    return MediaImport::refusal({card1, card2, card3}, targetDir, templatePath);
+}
+
 void AppController::copyFiles(QString card1, QString card2, QString card3, QString targetDir,
                               QString templatePath, QString projectName)
 {
@@ -128,7 +134,8 @@ void AppController::copyFiles(QString card1, QString card2, QString card3, QStri
     }
     qInfo() << QStringLiteral("Start.");
     const auto run = newImportRun(targetDir, templatePath, projectName);
-    const QString cards[] = {card1, card2, card3};
+    const QStringList cards = {card1, card2, card3};
+    run->setCards(cards);
     for (int cardIndex = 1; cardIndex <= 3; ++cardIndex) {
         const QString card = cards[cardIndex - 1];
         QtConcurrent::run(QThreadPool::globalInstance(),
@@ -164,7 +171,12 @@ void AppController::runCardWorker(const std::shared_ptr<MediaImport>& run, int c
 void AppController::copyFilesWorker(int cardIndex, QString sourceDir, QString targetDir,
                                     QString templatePath, QString projectName)
 {
-    runCardWorker(newImportRun(targetDir, templatePath, projectName), cardIndex, sourceDir);
+    const auto run = newImportRun(targetDir, templatePath, projectName);
+    QStringList cards = {QString(), QString(), QString()};
+    if (cardIndex >= 1 && cardIndex <= 3)
+        cards[cardIndex - 1] = sourceDir;
+    run->setCards(cards);
+    runCardWorker(run, cardIndex, sourceDir);
 }
 
 void AppController::copyData(QString port, QString targetDir, QString projectName)

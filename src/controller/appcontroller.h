@@ -53,6 +53,10 @@ public slots:
     QVariant getMoviesLocation();
     QVariant getVersion();
     void setPort(QVariant port);
+    // Why an import of these cards into targetDir with this template must not
+    // start, or empty; asked before copyFiles.
+    QString checkImportPaths(QString card1, QString card2, QString card3, QString targetDir,
+                             QString templatePath);
     void copyFiles(QString card1, QString card2, QString card3, QString targetDir,
                    QString templatePath, QString projectName);
     void copyData(QString port, QString targetDir, QString projectName);

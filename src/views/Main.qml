@@ -217,6 +217,14 @@ ApplicationWindow {
     function copyFilesClicked() {
         if (!readyToCopyFiles())
             return
+        // Set-ups that can only go wrong are refused before anything is copied.
+        var refused = appController.checkImportPaths(selectedKey(card1List), selectedKey(card2List),
+                                                     selectedKey(card3List), filesDestinationField.text,
+                                                     selectedKey(templateList))
+        if (refused) {
+            showInfo(refused)
+            return
+        }
         cardOneCopying = true
         cardTwoCopying = true
         cardThreeCopying = true

@@ -63,6 +63,9 @@ private slots:
     void cardRun();
     void refusedCards_data();
     void refusedCards();
+    void refusedRuns_data();
+    void refusedRuns();
+    void templateReadOncePerRun();
     void failedCopies_data();
     void failedCopies();
     void threeCardsOneProjectPerRecording();
@@ -268,6 +271,114 @@ void TestMediaImport::refusedCards()
     }
     QCOMPARE(filesBelow(destination()), copies);
     QCOMPARE(timesDone(), 0);
+}
+
+void TestMediaImport::refusedRuns_data()
+{
+    QTest::addColumn<QString>("setup"); // what is given in place of the usual
+    QTest::addColumn<QString>("reason");
+    const auto row = [](const char* name, const char* reason) {
+        QTest::newRow(name) << QString(name) << QString(reason);
+    };
+    row("destination is a card", "The destination @/card2 lies on card 2 (@/card2)");
+    row("destination inside a card", "The destination @/card2/imports lies on card 2");
+    row("destination through a link into a card",
+        "The destination @/link/new lies on card 1 (@/card1)");
+    row("destination holds the cards", "Card 1 (@/card1) lies inside the destination @");
+    row("card given twice through a link", "Cards 1 and 2 are the same folder (@/card1)");
+    row("card inside another", "Card 3 (@/card1/DCIM) lies inside card 1 (@/card1)");
+    row("template not readable", "Cannot read the template @/t/Rig.kava: ");
+    row("template not XML", "The template @/t/Rig.kava is not a stitching template: ");
+    row("template of another kind",
+        "The template @/t/Rig.kava is not a stitching template: it holds <pano>, not <kava>");
+    row("template is a FIFO", "Cannot read the template @/t/Rig.kava: not a file");
+}
+
+// Set-ups that can only go wrong: refused before anything is copied, the
+// reason on every card's bar and from the check a caller asks first.
+void TestMediaImport::refusedRuns()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, reason);
+    const QString root = dir->path();
+    reason.replace("@", root);
+    for (int n = 1; n <= 3; ++n)
+        writeCardFile(card(n) + "/DCIM/V.MOV");
+    QStringList cards = {card(1), card(2), card(3)};
+    QString target = destination();
+    const QString rig = dir->filePath(QStringLiteral("t/Rig.kava"));
+    QString templatePath;
+    if (setup == "destination is a card")
+        target = card(2);
+    else if (setup == "destination inside a card")
+        target = card(2) + "/imports";
+    else if (setup == "destination through a link into a card")
+        target = root + "/link/new";
+    else if (setup == "destination holds the cards")
+        target = root;
+    else if (setup == "card given twice through a link")
+        cards[1] = root + "/card1 again";
+    else if (setup == "card inside another")
+        cards[2] = card(1) + "/DCIM";
+    else
+        templatePath = rig;
+    QVERIFY(QFile::link(card(1), root + "/link"));
+    QVERIFY(QFile::link(card(1), root + "/card1 again"));
+    if (setup == "template not readable")
+        QVERIFY(QDir().mkpath(dir->filePath("t")));
+    else if (setup == "template not XML")
+        QVERIFY(TestSupport::writeFile(rig, "<kava><videos></kava>"));
+    else if (setup == "template of another kind")
+        QVERIFY(TestSupport::writeFile(rig, "<pano/>"));
+    else if (setup == "template is a FIFO")
+        QVERIFY(QDir().mkpath(dir->filePath("t")) &&
+                ::mkfifo(QFile::encodeName(rig).constData(), 0600) == 0);
+    QStringList before = filesBelow(root);
+    before.removeAll(QStringLiteral("run.log"));
+
+    QVERIFY(controller->checkImportPaths(cards[0], cards[1], cards[2], target, templatePath)
+                .startsWith(reason));
+    controller->copyFiles(cards[0], cards[1], cards[2], target, templatePath, QString());
+    QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
+    QCoreApplication::processEvents();
+
+    QCOMPARE(reports.size(), 3);
+    for (int n = 1; n <= 3; ++n) {
+        const QString mine =
+            reports.filter(QRegularExpression(QStringLiteral("^%1 ").arg(n))).value(0);
+        QVERIFY2(mine.startsWith(QStringLiteral("%1 0 0 0 Error: ").arg(n) + reason),
+                 qPrintable(mine));
+    }
+    QStringList after = filesBelow(root);
+    after.removeAll(QStringLiteral("run.log"));
+    QCOMPARE(after, before); // nothing copied, nothing written
+    QCOMPARE(timesDone(), 0);
+}
+
+// The template is read once for the run: a template that goes away after the
+// first copy still makes every recording's project, each naming its copies.
+void TestMediaImport::templateReadOncePerRun()
+{
+    const QString rig = dir->filePath(QStringLiteral("t/Rig.kava"));
+    QVERIFY(TestSupport::writeFile(rig, "<kava><videos><video/><video/><video/></videos></kava>"));
+    const QStringList recordings = {"A/V0001.MOV", "B/V0002.MOV", "C/V0003.MOV"};
+    for (const QString& recording : recordings)
+        writeCardFile(card(1) + "/" + recording);
+    onReport = [&](const QString& report) {
+        if (report.contains(QLatin1String(" Copied ")))
+            QFile::remove(rig);
+    };
+
+    runWorker(1, destination(), rig);
+
+    QVERIFY(!QFileInfo::exists(rig));
+    QCOMPARE(reports.last(), QStringLiteral("1 0 1 1 Copied 3/3 videos and 0/0 photos."));
+    for (const QString& recording : recordings) {
+        const QString project = QString(recording).replace(".MOV", "_autopano.kava");
+        const QByteArray text = TestSupport::readFile(destination() + "/" + project);
+        QVERIFY2(text.contains(QFileInfo(recording).baseName().toUtf8() + "_cam3.MOV"),
+                 qPrintable(project));
+    }
 }
 
 void TestMediaImport::failedCopies_data()

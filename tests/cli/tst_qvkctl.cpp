@@ -481,6 +481,12 @@ private slots:
             "[card 3] Error: Please choose source\n");
         row("import, copies fail", import + "--card3 card3 --dest blocked", 1,
             "[card 3] Copied 0/1 videos and 0/1 photos.\n");
+        // Refused before anything is copied.
+        row("import, destination on a card", import + "--card3 card3 --dest card1/out", 2,
+            "/card1/out lies on card 1 (");
+        row("import, not a stitching template",
+            import + "--card3 card3 --dest out --template bad.kava", 2,
+            "bad.kava is not a stitching template: ");
         // Likely the wrong card: "import && prepare --erase" must not go on.
         row("import, card 3 without media", import + "--card3 card3/MISC --dest out", 1,
             "[card 3] Copied 0/0 videos and 0/0 photos. No media found on card 3.\n");
@@ -501,6 +507,7 @@ private slots:
         }
         QVERIFY(writeFile(temp.filePath("blocked/DCIM"), "not a folder"));
         QVERIFY(writeFile(temp.filePath("good.hex"), ":0400000001020304F2\n:00000001FF\n"));
+        QVERIFY(writeFile(temp.filePath("bad.kava"), "<kava><videos></kava>"));
         QVERIFY(writeFile(temp.filePath("bad.hex"), ":0400000001020304F3\n:00000001FF\n"));
         QVERIFY(writeFile(appDataFolder() + "/VazizidADU.log", "the app's last run\n"));
 
@@ -512,6 +519,9 @@ private slots:
         QCOMPARE(outcome.err.contains(" Warning: "), status == 1);
         QVERIFY(readFile(appDataFolder() + "/qvkctl.log").count("qvkctl start") <= 1); // fresh
         QCOMPARE(readFile(appDataFolder() + "/VazizidADU.log"), QByteArray("the app's last run\n"));
+        if (status == 2 && line.startsWith("import")) // nothing made, nothing copied
+            QVERIFY(!QFileInfo::exists(temp.filePath("out")) &&
+                    !QFileInfo::exists(temp.filePath("card1/out")));
         if (status == 0 && line.startsWith("import")) {
             QVERIFY(QFileInfo::exists(temp.filePath("out/DCIM/100QVK/QVK0001_Reef_cam3.MOV")));
             QVERIFY(readFile(temp.filePath("out/VazizidADU.log")).contains("Command:"));

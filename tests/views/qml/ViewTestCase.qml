@@ -15,10 +15,12 @@ TestCase {
         property var stored: ({})
         property var calls: []
         property int settingsUpdates: 0
+        property string importRefusal: "" // what checkImportPaths answers
 
         function reset() {
             drives = devices = templates = calls = []
             settingsUpdates = 0
+            importRefusal = ""
             stored = { "Serialnumber": "000000", "OverwriteAngles": "1", "RadiansAngles": "0",
                        "Camera1Roll": "-90", "Camera2Yaw": "-0" }
         }
@@ -29,6 +31,9 @@ TestCase {
         function getMoviesLocation() { note("getMoviesLocation"); return "/home/user/Videos" }
         function getVersion() { return "1.8.3" }
         function setPort(port) { note("setPort:" + port) }
+        function checkImportPaths(card1, card2, card3, targetDir, templatePath) {
+            return importRefusal
+        }
         function updateFirmware(port, path) { note("updateFirmware:" + port + "|" + path) }
         // Copies both ways, as the real controller's maps are.
         function getSettings() { note("getSettings"); return JSON.parse(JSON.stringify(stored)) }

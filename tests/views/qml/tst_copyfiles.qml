@@ -88,6 +88,19 @@ ViewTestCase {
         verify(window.cardOneCopying && window.cardTwoCopying && window.cardThreeCopying)
     }
 
+    // A set-up that can only go wrong is refused in the information box; nothing starts.
+    function test_copyFilesRefused() {
+        appController.drives = threeCards
+        createWindow()
+        appController.importRefusal = "The destination /media/u/A/out lies on card 1 (/media/u/A)"
+        appController.calls = []
+        click("copyFilesButton")
+        tryCompare(child("infoBox"), "visible", true)
+        compare(child("infoBox").text, appController.importRefusal)
+        compare(appController.calls, [])
+        verify(!window.cardOneCopying && !window.cardTwoCopying && !window.cardThreeCopying)
+    }
+
     function test_cardProgress_data() {
         return [
             { tag: "card 2 finished", report: [2, 0, 10, 10, "Card 2 done"],
