@@ -13,6 +13,7 @@
 #include <QDebug>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <QSet>
 #include <QStringList>
 #include <QThreadPool>
 
@@ -52,7 +53,7 @@ struct MediaImport::MediaCopy
 MediaImport::MediaImport(const QString& targetDir, const QString& templatePath,
                          const QString& projectName, CardReport report)
     : targetDir(targetDir), targetDirectory(targetDir), templatePath(templatePath),
-      projectName(projectName), report(std::move(report))
+      projectName(projectName), report(std::move(report)), runStart(QDateTime::currentDateTimeUtc())
 {
 }
 
@@ -81,6 +82,25 @@ QString MediaImport::checkRun()
             stitchTemplate = StitchTemplate::load(templatePath, &runRefusal);
     }
     return runRefusal;
+}
+
+void MediaImport::removeStaleTemporaries(int cardIndex, const QDir& sourceDirectory,
+                                         const QVector<CardWalk::File>& files)
+{
+    QSet<QString> folders{targetDirectory.absolutePath()};
+    for (const CardWalk::File& file : files) {
+        const QString extension = MediaNaming::mediaExtension(file.path);
+        if (!extension.isEmpty())
+            folders << QFileInfo(targetDirectory.absoluteFilePath(MediaNaming::relativeTargetPath(
+                                     sourceDirectory, file.path, extension)))
+                           .path();
+    }
+    // Only files from before this run: none of its own copies is taken for one.
+    for (const QString& folder : qAsConst(folders)) {
+        for (const QString& removed : VerifiedCopy::removeStaleTemporaries(folder, runStart))
+            qInfo() << QStringLiteral("Card %1: removed %2, left by an earlier run.")
+                           .arg(QString::number(cardIndex), removed);
+    }
 }
 
 // The steps that videos and photos share: names, the copy, the log and the report.
@@ -183,6 +203,8 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
         report(cardIndex, 0, 1, 0, QStringLiteral("Error: ") + text);
     }
 
+    removeStaleTemporaries(cardIndex, QDir(sourceDir), walk.files);
+
     // Counted before any copy, so that a stopped card still says how much it holds.
     const int total = walk.files.size();
     int videosFound = 0;
@@ -221,6 +243,9 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
         }
     }
 
+    // A stop that cut the last file short ends the loop as if complete.
+    stopped = stopped || (VerifiedCopy::stopRequested() &&
+                          (videosCopied < videosFound || photosCopied < photosFound));
     if (videosFound + photosFound > 0)
         VerifiedCopy::syncNames(targetDir);
 

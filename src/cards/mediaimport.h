@@ -1,7 +1,9 @@
 #pragma once
 
 #include "cards/cardreport.h"
+#include "cards/cardwalk.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QMutex>
 #include <QString>
@@ -56,6 +58,10 @@ private:
     // The run's own checks, made by the first worker while the others wait;
     // the reason the run is refused, or empty.
     QString checkRun();
+    // Removes what copies of a killed run left in the folders this card's
+    // copies go to.
+    void removeStaleTemporaries(int cardIndex, const QDir& sourceDirectory,
+                                const QVector<CardWalk::File>& files);
 
     QString targetDir;
     QDir targetDirectory;
@@ -63,6 +69,7 @@ private:
     QString projectName;
     CardReport report;
     QStringList cards;
+    QDateTime runStart;
     QMutex runCheckMutex;
     bool runChecked = false;
     QString runRefusal;

@@ -14,6 +14,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -66,6 +67,8 @@ private slots:
     void refusedRuns_data();
     void refusedRuns();
     void templateReadOncePerRun();
+    void staleTemporaries_data();
+    void staleTemporaries();
     void failedCopies_data();
     void failedCopies();
     void threeCardsOneProjectPerRecording();
@@ -379,6 +382,55 @@ void TestMediaImport::templateReadOncePerRun()
         QVERIFY2(text.contains(QFileInfo(recording).baseName().toUtf8() + "_cam3.MOV"),
                  qPrintable(project));
     }
+}
+
+void TestMediaImport::staleTemporaries_data()
+{
+    QTest::addColumn<QString>("file"); // below the destination
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("removed");
+    const auto row = [](const char* name, const char* file, const char* kind, bool removed) {
+        QTest::newRow(name) << QString(file) << QString(kind) << removed;
+    };
+    row("left by a killed run", "DCIM/.V_cam1.MOV.k3j4h5.part", "old", true);
+    row("left beside the run's log", ".VazizidADU.log.zz9.part", "old", true);
+    row("held by a copy at work", "DCIM/.V_cam2.MOV.b2.part", "locked", false);
+    row("the user's own hidden file", "DCIM/.notes.part", "old", false);
+    row("upper case, not of that form", "DCIM/.V_cam1.MOV.K3J4.part", "old", false);
+    row("a link of that form", "DCIM/.V_cam1.MOV.c3.part", "link", false);
+    row("in a folder the run does not write to", "Other/.V_cam1.MOV.d4.part", "old", false);
+}
+
+// A run removes what copies of a killed run left where it writes, and
+// nothing else: never a file a copy at work still holds or writes.
+void TestMediaImport::staleTemporaries()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, kind);
+    QFETCH(bool, removed);
+#ifdef PQVK_PORTABLE_COPY
+    QSKIP("the Qt-only copy removes temporary files only where open files cannot be removed");
+#endif
+    writeCardFile(card(1) + "/DCIM/V.MOV");
+    const QString path = destination() + "/" + file;
+    if (kind == "link")
+        QVERIFY(QDir().mkpath(destination() + "/DCIM") &&
+                QFile::link(dir->filePath(QStringLiteral("outside")), path));
+    else
+        writeCardFile(path); // before the run
+    const int held = kind == "locked" ? ::open(QFile::encodeName(path).constData(), O_RDONLY) : -1;
+    if (kind == "locked")
+        QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
+
+    runWorker(1, destination());
+    if (held >= 0)
+        ::close(held);
+
+    QCOMPARE(reports.last(), QStringLiteral("1 0 1 1 Copied 1/1 videos and 0/0 photos."));
+    QCOMPARE(QFileInfo(path).exists() || QFileInfo(path).isSymLink(), !removed);
+    const QByteArray log = TestSupport::readFile(logFilePath());
+    QCOMPARE(log.contains("Card 1: removed " + path.toUtf8() + ", left by an earlier run."),
+             removed);
 }
 
 void TestMediaImport::failedCopies_data()
