@@ -3,6 +3,8 @@
 #include "base/apppaths.h"
 #include "base/messagehandler.h"
 #include "cards/medianaming.h"
+#include "cards/verifiedcopy.h"
+#include "cli/stopsignals.h"
 #include "controller/appcontroller.h"
 
 #include <QCommandLineParser>
@@ -163,7 +165,8 @@ QString QvkCtl::usageText()
         "  data erase      erase the controller unit's memory\n"
         "  off             turn the controller unit off\n"
         "  firmware        update the controller unit's firmware with the boot-loader\n"
-        "  import          copy the media of the three cards into DIR\n"
+        "  import          copy the media of the three cards into DIR; SIGINT or SIGTERM\n"
+        "                  stops it, leaving no unfinished file\n"
         "  prepare         prepare the three cards for the next use; --erase wipes them\n"
         "                  (only card volumes as 'qvkctl drives' lists them), --sync-config\n"
         "                  writes the cameras' synchronisation configuration\n"
@@ -630,6 +633,18 @@ int QvkCtl::runFirmware(const QString& port, const QString& file)
 int QvkCtl::runImport(const QStringList& cards, const QString& dest, const QString& templatePath,
                       const QString& project)
 {
+    // SIGINT and SIGTERM stop the copies under way, which remove their
+    // unfinished files; the cards' summaries then say what was not copied.
+    VerifiedCopy::requestStop(false);
+    StopSignals stopSignals;
+    connect(&stopSignals, &StopSignals::stopRequested, this, [this](const QString& signalName) {
+        VerifiedCopy::requestStop();
+        qWarning() << "Stopping on" << signalName;
+        err << ProgramName << ": " << signalName
+            << ": stopping; the copies under way are given up and their unfinished files "
+               "removed\n";
+        err.flush();
+    });
     controller->copyFiles(cards.at(0), cards.at(1), cards.at(2), dest, templatePath, project);
     waitForTasks();
 

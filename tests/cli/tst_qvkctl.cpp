@@ -11,6 +11,7 @@
 #include <QTextStream>
 #include <QtTest>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -443,6 +444,85 @@ private slots:
             const QString stem = QFileInfo(cardFile).completeBaseName().section('\\', 0, 0);
             QVERIFY2(kept.filter(stem + "_Reef_cam").isEmpty(), qPrintable(kept.join(' ')));
         }
+    }
+
+    // SIGINT while the cards' big videos are being copied: the copies under
+    // way stop and leave no unfinished file, what was copied is complete, the
+    // summaries say what was not, and the status is 1. The program is held
+    // (SIGSTOP) as soon as a video's temporary file appears, so that the
+    // signal surely finds that copy under way.
+    void interruptedImport()
+    {
+        QTemporaryDir temp;
+        const QString root = temp.path();
+        constexpr qint64 videoSize = qint64(512) << 20; // sparse: no space on the card side
+        for (int n = 1; n <= 3; ++n) {
+            const QString folder = root + QStringLiteral("/card%1/DCIM/100QVK/").arg(n);
+            QVERIFY(writeFile(folder + "P0001.JPG", "photo " + QByteArray::number(n)));
+            QFile video(folder + "V0001.MOV");
+            QVERIFY(video.open(QIODevice::WriteOnly) && video.resize(videoSize));
+            video.seek(videoSize - 5);
+            video.write(QByteArray::number(n).rightJustified(5, '-'));
+        }
+        const QString copies = root + "/out/DCIM/100QVK";
+        const auto temporaries = [&] {
+            return QDir(copies).entryList({".*.part"}, QDir::Files | QDir::Hidden);
+        };
+
+        QProcess process;
+        process.setWorkingDirectory(root);
+        process.start(qEnvironmentVariable("PQVK_BUILD_DIR") + "/qvkctl",
+                      words("import --card1 card1 --card2 card2 --card3 card3 --dest out"));
+        QVERIFY(process.waitForStarted());
+        const pid_t pid = pid_t(process.processId());
+        bool held = false;
+        while (!held && process.state() == QProcess::Running) {
+            if (temporaries().filter("V0001").isEmpty()) {
+                process.waitForFinished(1);
+                continue;
+            }
+            ::kill(pid, SIGSTOP);
+            held = !temporaries().filter("V0001").isEmpty(); // not finished meanwhile
+            if (!held)
+                ::kill(pid, SIGCONT);
+        }
+        if (!held) {
+            process.waitForFinished(-1);
+            QSKIP("every copy ended before the test could hold the program");
+        }
+        ::kill(pid, SIGINT);
+        ::kill(pid, SIGCONT);
+        QVERIFY(process.waitForFinished(120000));
+        const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY2(err.contains("qvkctl: SIGINT: stopping;"), qPrintable(err));
+        QCOMPARE(temporaries(), QStringList());
+        // Each card: what it copied is complete, and its summary counts it.
+        int stopped = 0;
+        for (int n = 1; n <= 3; ++n) {
+            const QString card = root + QStringLiteral("/card%1/DCIM/100QVK/").arg(n);
+            const QString photo = copies + QStringLiteral("/P0001_cam%1.JPG").arg(n);
+            const QString video = copies + QStringLiteral("/V0001_cam%1.MOV").arg(n);
+            const bool photoKept = QFileInfo::exists(photo);
+            const bool videoKept = QFileInfo::exists(video);
+            if (photoKept)
+                QCOMPARE(readFile(photo), readFile(card + "P0001.JPG"));
+            if (videoKept)
+                QCOMPARE(QFileInfo(video).size(), videoSize);
+            const bool complete = photoKept && videoKept;
+            stopped += !complete;
+            const QString summary =
+                QStringLiteral("[card %1] Copied %2/1 videos and %3/1 photos.%4\n")
+                    .arg(n)
+                    .arg(int(videoKept))
+                    .arg(int(photoKept))
+                    .arg(complete ? "" : " Import stopped.");
+            QVERIFY2(err.contains(summary), qPrintable(summary + err));
+        }
+        QVERIFY(stopped > 0);
+        QVERIFY(!QFileInfo::exists(root + "/out/VazizidADU.log")); // the run is not complete
     }
 
     void helpListsEveryCommand()
