@@ -2,7 +2,6 @@ import QtQuick 2.7
 import QtQuick.Controls 2.2
 import QtQuick.Layouts 1.0
 import QtQuick.Window 2.2
-import QtQuick.Dialogs 1.2 as Dialogs
 
 ApplicationWindow {
     id: window
@@ -39,24 +38,6 @@ ApplicationWindow {
     // the settings store's default, where a local stand-in may listen.
     readonly property string defaultCalibrationServiceUrl: "http://localhost:8765"
     readonly property string calibrationRequestPath: "/api/v1/vazizidadu/calibration/"
-
-    readonly property var calibrationDefaults: ({
-            "Camera1Yaw": "0",
-            "Camera2Yaw": "120",
-            "Camera3Yaw": "-120",
-            "Camera1Pitch": "0",
-            "Camera2Pitch": "0",
-            "Camera3Pitch": "0",
-            "Camera1Roll": "-90",
-            "Camera2Roll": "-90",
-            "Camera3Roll": "-90",
-            "Camera1OffsetX": "-20",
-            "Camera2OffsetX": "-20",
-            "Camera3OffsetX": "-20",
-            "Camera1OffsetY": "0",
-            "Camera2OffsetY": "0",
-            "Camera3OffsetY": "0"
-        })
 
     signal copyFiles(string dir1, string dir2, string dir3, string targetDir, string templatePath, string projectName)
     signal copyData(string port, string targetDir, string projectName)
@@ -178,11 +159,11 @@ ApplicationWindow {
             if (k.indexOf("QVK") < 0 && v.indexOf("QVK") < 0)
                 continue
             if (k.endsWith("1") || v.endsWith("1"))
-                card1List.currentIndex = j
+                copyFilesPage.card1List.currentIndex = j
             else if (k.endsWith("2") || v.endsWith("2"))
-                card2List.currentIndex = j
+                copyFilesPage.card2List.currentIndex = j
             else if (k.endsWith("3") || v.endsWith("3"))
-                card3List.currentIndex = j
+                copyFilesPage.card3List.currentIndex = j
         }
     }
 
@@ -192,26 +173,28 @@ ApplicationWindow {
         for (var i = 0; i < templates.length; ++i)
             templateModel.append({ "key": textOf(templates[i].key), "value": textOf(templates[i].value) })
         if (templateModel.count > 0)
-            templateList.currentIndex = 0
+            copyFilesPage.templateList.currentIndex = 0
     }
 
     function refreshDestination() {
         var location = textOf(appController.getMoviesLocation())
-        filesDestinationField.text = location
-        dataDestinationField.text = location
+        copyFilesPage.filesDestinationField.text = location
+        copyDataPage.dataDestinationField.text = location
     }
 
     function readyToCopyFiles() {
         if (cardOneCopying || cardTwoCopying || cardThreeCopying)
             return false
-        return hasSelection(card1List) && hasSelection(card2List) && hasSelection(card3List)
-                && filesDestinationField.text !== ""
+        var page = copyFilesPage
+        return hasSelection(page.card1List) && hasSelection(page.card2List)
+                && hasSelection(page.card3List) && page.filesDestinationField.text !== ""
     }
 
     function readyToEraseCards() {
         if (cardOneCopying || cardTwoCopying || cardThreeCopying)
             return false
-        return hasSelection(card1List) || hasSelection(card2List) || hasSelection(card3List)
+        var page = copyFilesPage
+        return hasSelection(page.card1List) || hasSelection(page.card2List) || hasSelection(page.card3List)
     }
 
     function copyFilesClicked() {
@@ -228,20 +211,23 @@ ApplicationWindow {
         cardOneCopying = true
         cardTwoCopying = true
         cardThreeCopying = true
-        copyFiles(selectedKey(card1List), selectedKey(card2List), selectedKey(card3List),
-                  filesDestinationField.text, selectedKey(templateList), projectNameField.text)
+        var page = copyFilesPage
+        copyFiles(selectedKey(page.card1List), selectedKey(page.card2List), selectedKey(page.card3List),
+                  page.filesDestinationField.text, selectedKey(page.templateList), page.projectNameField.text)
     }
 
     function eraseCardsClicked(eraseCardsChecked, createSyncConfigChecked) {
         if (!readyToEraseCards())
             return
-        eraseCards(selectedKey(card1List), selectedKey(card2List), selectedKey(card3List),
+        var page = copyFilesPage
+        eraseCards(selectedKey(page.card1List), selectedKey(page.card2List), selectedKey(page.card3List),
                    eraseCardsChecked === true, createSyncConfigChecked === true)
     }
 
     function updateCardProgress(cardNumber, from, to, value, text) {
         var card = Number(cardNumber)
-        var bar = card === 1 ? card1Bar : card === 2 ? card2Bar : card === 3 ? card3Bar : null
+        var page = copyFilesPage
+        var bar = card === 1 ? page.card1Bar : card === 2 ? page.card2Bar : card === 3 ? page.card3Bar : null
         if (bar === null)
             return
         bar.from = Number(from)
@@ -261,7 +247,7 @@ ApplicationWindow {
     // showing what they showed.
     function sourceFolderChosen(card, url) {
         var path = urlToPath(url)
-        var lists = [card1List, card2List, card3List]
+        var lists = [copyFilesPage.card1List, copyFilesPage.card2List, copyFilesPage.card3List]
         var before = lists.map(function (list) { return list.currentIndex })
         var list = drives.slice()
         list.unshift({ "key": path, "value": path })
@@ -274,8 +260,8 @@ ApplicationWindow {
     function destinationFolderChosen(forCopyFiles, url) {
         var path = urlToPath(url)
         if (forCopyFiles)
-            filesDestinationField.text = path
-        dataDestinationField.text = path
+            copyFilesPage.filesDestinationField.text = path
+        copyDataPage.dataDestinationField.text = path
     }
 
     function templateFileChosen(url) {
@@ -284,7 +270,7 @@ ApplicationWindow {
         list.unshift({ "key": path, "value": path })
         templates = list
         templateModel.insert(0, { "key": path, "value": path })
-        templateList.currentIndex = 0
+        copyFilesPage.templateList.currentIndex = 0
     }
 
     // ---- Copy Data -----------------------------------------------------------
@@ -315,15 +301,15 @@ ApplicationWindow {
                 preselect = k
         }
         if (preselect >= 0) {
-            dataDeviceList.currentIndex = preselect
-            settingsDeviceList.currentIndex = preselect
+            copyDataPage.dataDeviceList.currentIndex = preselect
+            settingsPage.settingsDeviceList.currentIndex = preselect
         }
     }
 
     function getSelectedDataDeviceName() {
-        if (!hasSelection(dataDeviceList))
+        if (!hasSelection(copyDataPage.dataDeviceList))
             return ""
-        var name = selectedKey(dataDeviceList)
+        var name = selectedKey(copyDataPage.dataDeviceList)
         appController.setPort(name)
         return name
     }
@@ -331,20 +317,21 @@ ApplicationWindow {
     function readyToCopyData() {
         if (dataCopying)
             return false
-        return hasSelection(dataDeviceList) && dataDestinationField.text !== ""
+        return hasSelection(copyDataPage.dataDeviceList) && copyDataPage.dataDestinationField.text !== ""
     }
 
     function readyToEraseMemory() {
         if (dataCopying)
             return false
-        return hasSelection(dataDeviceList)
+        return hasSelection(copyDataPage.dataDeviceList)
     }
 
     function copyDataClicked() {
         if (!readyToCopyData())
             return
         dataCopying = true
-        copyData(getSelectedDataDeviceName(), dataDestinationField.text, dataProjectNameField.text)
+        copyData(getSelectedDataDeviceName(), copyDataPage.dataDestinationField.text,
+                 copyDataPage.dataProjectNameField.text)
     }
 
     function eraseMemoryClicked(eraseMemoryChecked) {
@@ -357,62 +344,37 @@ ApplicationWindow {
     }
 
     function updateDataProgress(from, to, value, text) {
-        showControllerProgress(dataBar, from, to, value, text)
+        showControllerProgress(copyDataPage.dataBar, from, to, value, text)
     }
 
     // ---- Settings ----------------------------------------------------------
 
     function getSelectedSettingsDeviceName() {
-        if (!hasSelection(settingsDeviceList))
+        if (!hasSelection(settingsPage.settingsDeviceList))
             return ""
-        var name = selectedKey(settingsDeviceList)
+        var name = selectedKey(settingsPage.settingsDeviceList)
         appController.setPort(name)
         return name
     }
 
     function readyToReadSettings() {
-        return !dataCopying && hasSelection(settingsDeviceList)
+        return !dataCopying && hasSelection(settingsPage.settingsDeviceList)
     }
 
     function readyToSaveCameraSettings() {
-        return !dataCopying && hasSelection(settingsDeviceList)
+        return !dataCopying && hasSelection(settingsPage.settingsDeviceList)
     }
 
     function readyToResetCameraSettings() {
-        return !dataCopying && hasSelection(settingsDeviceList)
+        return !dataCopying && hasSelection(settingsPage.settingsDeviceList)
     }
 
     function readyToUpdateFirmware() {
-        return !dataCopying && hasSelection(settingsDeviceList)
+        return !dataCopying && hasSelection(settingsPage.settingsDeviceList)
     }
 
     function getSelectedE1Firmware() {
-        switch (e1FirmwareList.currentIndex) {
-        case 0:
-            return 26
-        case 1:
-            return 29
-        case 2:
-            return 30
-        default:
-            return 29
-        }
-    }
-
-    function setE1Firmware(version) {
-        switch (Number(version)) {
-        case 26:
-            e1FirmwareList.currentIndex = 0
-            break
-        case 29:
-            e1FirmwareList.currentIndex = 1
-            break
-        case 30:
-            e1FirmwareList.currentIndex = 2
-            break
-        default:
-            break
-        }
+        return settingsPage.selectedE1Firmware()
     }
 
     function connectButtonClicked() {
@@ -431,9 +393,10 @@ ApplicationWindow {
         waitText = ""
         waitBox.open()
         // The slider values go out as they are, not cut to what the texts show.
-        saveCameraSettings(getSelectedSettingsDeviceName(), dateTimeField.text,
-                           recordLedBox.checked ? 1 : 0, videoIntervalSlider.value,
-                           photoIntervalSlider.value, photoTimeoutSlider.value,
+        var page = settingsPage
+        saveCameraSettings(getSelectedSettingsDeviceName(), page.dateTimeField.text,
+                           page.recordLedBox.checked ? 1 : 0, page.videoIntervalSlider.value,
+                           page.photoIntervalSlider.value, page.photoTimeoutSlider.value,
                            getSelectedE1Firmware())
     }
 
@@ -448,31 +411,32 @@ ApplicationWindow {
 
     function updateCameraSettings(firmware, battery, date, recLedOn, loggingInterval, timelapseInterval, timelapseTimeout, e1FirmwareVersion) {
         dataCopying = false
-        firmwareText.text = textOf(firmware)
-        batteryText.text = textOf(battery)
-        dateTimeField.text = textOf(date)
-        recordLedBox.checked = recLedOn === 1
-        videoIntervalSlider.value = Number(loggingInterval)
-        photoIntervalSlider.value = Number(timelapseInterval)
-        photoTimeoutSlider.value = Number(timelapseTimeout)
-        setE1Firmware(e1FirmwareVersion)
+        var page = settingsPage
+        page.firmwareText.text = textOf(firmware)
+        page.batteryText.text = textOf(battery)
+        page.dateTimeField.text = textOf(date)
+        page.recordLedBox.checked = recLedOn === 1
+        page.videoIntervalSlider.value = Number(loggingInterval)
+        page.photoIntervalSlider.value = Number(timelapseInterval)
+        page.photoTimeoutSlider.value = Number(timelapseTimeout)
+        page.showE1Firmware(e1FirmwareVersion)
         if (waitBox.visible)
             waitBox.close()
     }
 
     function updateCameraSettingsProgress(from, to, value, text) {
-        showControllerProgress(settingsBar, from, to, value, text)
+        showControllerProgress(settingsPage.settingsBar, from, to, value, text)
     }
 
     function updateFirmwareProgress(from, to, value, text) {
-        showControllerProgress(settingsBar, from, to, value, text)
+        showControllerProgress(settingsPage.settingsBar, from, to, value, text)
     }
 
     function updateFirmwareClicked() {
         if (dataCopying)
             return
         dataCopying = true
-        openFirmwareDialog()
+        fileChoosers.openFirmwareDialog()
     }
 
     function firmwareFileChosen(url) {
@@ -485,40 +449,16 @@ ApplicationWindow {
 
     // ---- Stitching calibration ----------------------------------------------
 
-    function calibrationFields() {
-        return [camera1YawField, camera2YawField, camera3YawField,
-                camera1PitchField, camera2PitchField, camera3PitchField,
-                camera1RollField, camera2RollField, camera3RollField,
-                camera1OffsetXField, camera2OffsetXField, camera3OffsetXField,
-                camera1OffsetYField, camera2OffsetYField, camera3OffsetYField]
-    }
-
     function loadStitchSettings() {
         settings = appController.getSettings()
-        radiansBox.checked = textOf(settings["RadiansAngles"]) === "1"
-        overwriteBox.checked = textOf(settings["OverwriteAngles"]) === "1"
-        var fields = calibrationFields()
-        for (var i = 0; i < fields.length; ++i)
-            fields[i].text = textOf(settings[fields[i].key])
-        serialField.text = textOf(settings["Serialnumber"])
+        calibrationDialog.showSettings(settings)
     }
 
     function saveStitchSettings() {
         var updated = settings
-        updated["Serialnumber"] = serialField.text
-        updated["RadiansAngles"] = radiansBox.checked ? "1" : "0"
-        updated["OverwriteAngles"] = overwriteBox.checked ? "1" : "0"
-        var fields = calibrationFields()
-        for (var i = 0; i < fields.length; ++i)
-            updated[fields[i].key] = fields[i].text
+        calibrationDialog.writeSettings(updated)
         appController.updateSettings(updated)
         loadStitchSettings()
-    }
-
-    function setCalibrationDefaults() {
-        var fields = calibrationFields()
-        for (var i = 0; i < fields.length; ++i)
-            fields[i].text = calibrationDefaults[fields[i].key]
     }
 
     function calibrationServiceUrl() {
@@ -536,17 +476,8 @@ ApplicationWindow {
         return calibrationServiceUrl() + calibrationRequestPath + encodeURIComponent(serial)
     }
 
-    // A service may send the flag as a boolean, a number or a text.
-    function truthValue(value) {
-        if (typeof value === "string") {
-            var text = value.trim().toLowerCase()
-            return text !== "" && text !== "0" && text !== "false"
-        }
-        return !!value
-    }
-
     function downloadCalibration() {
-        var serial = serialField.text
+        var serial = calibrationDialog.serial
         settings["Serialnumber"] = serial
         if (serial === "")
             return
@@ -583,18 +514,7 @@ ApplicationWindow {
         }
         var data = response["data"]
         if (response["success"] === true && data !== null && typeof data === "object") {
-            // A member the answer lacks leaves its field as it was rather than
-            // storing "undefined".
-            if (data["RadiansAngles"] !== undefined && data["RadiansAngles"] !== null)
-                radiansBox.checked = truthValue(data["RadiansAngles"])
-            // Only a number or a text is a value: an object, a list or a flag
-            // would be stored as junk such as "[object Object]".
-            var fields = calibrationFields()
-            for (var i = 0; i < fields.length; ++i) {
-                var value = data[fields[i].key]
-                if (typeof value === "number" || typeof value === "string")
-                    fields[i].text = String(value)
-            }
+            calibrationDialog.showDownloaded(data)
             saveStitchSettings()
         }
         showInfo(response["message"])
@@ -662,1483 +582,110 @@ ApplicationWindow {
 
     // ---- Tab "Copy Files" ----------------------------------------------------
 
-    Item {
+    CopyFilesPage {
         id: copyFilesPage
-        objectName: "copyFilesPage"
         anchors.fill: parent
         visible: tabBar.currentIndex === 0
-
-        GridLayout {
-            id: filesGrid
-
-            readonly property real columnWidth: width / 6 - columnSpacing
-            readonly property real rowUnit: height / 20 - rowSpacing
-            function span(n) {
-                return Math.max(0, n * columnWidth + (n - 1) * columnSpacing)
-            }
-
-            anchors.fill: parent
-            anchors.margins: 10
-            columns: 6
-            columnSpacing: 10
-            rowSpacing: 8
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.preferredHeight: 10
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Source:"
-                font.bold: true
-            }
-            Item {
-                Layout.columnSpan: 5
-                Layout.preferredWidth: filesGrid.span(5)
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Card 1"
-            }
-            ComboBox {
-                id: card1List
-                objectName: "card1List"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                model: driveModel
-                textRole: "value"
-                currentIndex: -1
-            }
-            Button {
-                objectName: "card1BrowseButton"
-                text: "..."
-                Layout.preferredWidth: filesGrid.span(1)
-                onClicked: openSourceFolderDialog(1)
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Card 2"
-            }
-            ComboBox {
-                id: card2List
-                objectName: "card2List"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                model: driveModel
-                textRole: "value"
-                currentIndex: -1
-            }
-            Button {
-                objectName: "card2BrowseButton"
-                text: "..."
-                Layout.preferredWidth: filesGrid.span(1)
-                onClicked: openSourceFolderDialog(2)
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Card 3"
-            }
-            ComboBox {
-                id: card3List
-                objectName: "card3List"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                model: driveModel
-                textRole: "value"
-                currentIndex: -1
-            }
-            Button {
-                objectName: "card3BrowseButton"
-                text: "..."
-                Layout.preferredWidth: filesGrid.span(1)
-                onClicked: openSourceFolderDialog(3)
-            }
-
-            Item {
-                Layout.preferredWidth: filesGrid.span(1)
-            }
-            Button {
-                objectName: "refreshCardsButton"
-                text: "Refresh Cards"
-                Layout.columnSpan: 2
-                Layout.preferredWidth: filesGrid.span(2)
-                onClicked: refreshDrives()
-            }
-            ActionButton {
-                objectName: "eraseCardsButton"
-                text: "Erase Cards"
-                destructive: true
-                Layout.columnSpan: 2
-                Layout.preferredWidth: filesGrid.span(2)
-                enabled: readyToEraseCards()
-                onClicked: eraseCardsBox.open()
-            }
-            Item {
-                Layout.preferredWidth: filesGrid.span(1)
-            }
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.preferredHeight: 10
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Destination:"
-                font.bold: true
-            }
-            Item {
-                Layout.columnSpan: 5
-                Layout.preferredWidth: filesGrid.span(5)
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Folder"
-            }
-            InputField {
-                id: filesDestinationField
-                objectName: "filesDestinationField"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                Layout.preferredHeight: filesGrid.rowUnit
-                // The Copy Data tab follows; edits there do not come back.
-                Keys.onReleased: dataDestinationField.text = text
-            }
-            Button {
-                objectName: "filesDestinationBrowseButton"
-                text: "..."
-                Layout.preferredWidth: filesGrid.span(1)
-                onClicked: openDestinationFolderDialog(true)
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Project Name"
-            }
-            InputField {
-                id: projectNameField
-                objectName: "projectNameField"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                Layout.preferredHeight: filesGrid.rowUnit
-                Keys.onReleased: dataProjectNameField.text = text
-            }
-            Item {
-                Layout.preferredWidth: filesGrid.span(1)
-            }
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.preferredHeight: 10
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Stitching:"
-                font.bold: true
-            }
-            Item {
-                Layout.columnSpan: 5
-                Layout.preferredWidth: filesGrid.span(5)
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Camera Angles"
-            }
-            Label {
-                objectName: "angleModeText"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                text: textOf(settings["OverwriteAngles"]) === "1"
-                      ? "Overwrite camera angles in template."
-                      : "Use camera angles from template."
-            }
-            Button {
-                objectName: "changeAnglesButton"
-                text: "Change"
-                Layout.preferredWidth: filesGrid.span(1)
-                onClicked: {
-                    loadStitchSettings()
-                    calibrationDialog.open()
-                }
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Template"
-            }
-            ComboBox {
-                id: templateList
-                objectName: "templateList"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                model: templateModel
-                textRole: "value"
-                currentIndex: -1
-            }
-            Button {
-                objectName: "templateBrowseButton"
-                text: "..."
-                Layout.preferredWidth: filesGrid.span(1)
-                onClicked: openTemplateDialog()
-            }
-
-            Item {
-                Layout.preferredWidth: filesGrid.span(1)
-            }
-            Button {
-                objectName: "refreshTemplatesButton"
-                text: "Refresh Templates"
-                Layout.columnSpan: 2
-                Layout.preferredWidth: filesGrid.span(2)
-                onClicked: loadTemplates()
-            }
-            ActionButton {
-                objectName: "copyFilesButton"
-                text: "Copy Files"
-                Layout.columnSpan: 2
-                Layout.preferredWidth: filesGrid.span(2)
-                enabled: readyToCopyFiles()
-                onClicked: copyFilesClicked()
-            }
-            Item {
-                Layout.preferredWidth: filesGrid.span(1)
-            }
-
-            Repeater {
-                model: 6
-                Item {
-                    Layout.preferredWidth: filesGrid.span(1)
-                    Layout.preferredHeight: 2
-                }
-            }
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.preferredHeight: 10
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Progress:"
-                font.bold: true
-            }
-            Item {
-                Layout.columnSpan: 5
-                Layout.preferredWidth: filesGrid.span(5)
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Card 1"
-                Layout.preferredHeight: 35
-                verticalAlignment: Text.AlignVCenter
-            }
-            StatusProgressBar {
-                id: card1Bar
-                objectName: "card1Progress"
-                Layout.columnSpan: 5
-                Layout.fillWidth: true
-                Layout.preferredHeight: 35
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Card 2"
-                Layout.preferredHeight: 35
-                verticalAlignment: Text.AlignVCenter
-            }
-            StatusProgressBar {
-                id: card2Bar
-                objectName: "card2Progress"
-                Layout.columnSpan: 5
-                Layout.fillWidth: true
-                Layout.preferredHeight: 35
-            }
-
-            Label {
-                Layout.preferredWidth: filesGrid.span(1)
-                text: "Card 3"
-                Layout.preferredHeight: 35
-                verticalAlignment: Text.AlignVCenter
-            }
-            StatusProgressBar {
-                id: card3Bar
-                objectName: "card3Progress"
-                Layout.columnSpan: 5
-                Layout.fillWidth: true
-                Layout.preferredHeight: 35
-            }
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.fillHeight: true
-            }
+        cardChoices: driveModel
+        templateChoices: templateModel
+        copyFilesReady: readyToCopyFiles()
+        eraseCardsReady: readyToEraseCards()
+        overwriteAngles: textOf(settings["OverwriteAngles"]) === "1"
+        onSourceFolderRequested: fileChoosers.openSourceFolderDialog(card)
+        onRefreshCardsRequested: refreshDrives()
+        onEraseCardsRequested: eraseCardsBox.open()
+        onDestinationFolderRequested: fileChoosers.openDestinationFolderDialog(true)
+        // The "Copy Data" tab follows; edits there do not come back.
+        onDestinationEdited: copyDataPage.dataDestinationField.text = folder
+        onProjectNameEdited: copyDataPage.dataProjectNameField.text = name
+        onChangeAnglesRequested: {
+            loadStitchSettings()
+            calibrationDialog.open()
         }
+        onTemplateFileRequested: fileChoosers.openTemplateDialog()
+        onRefreshTemplatesRequested: loadTemplates()
+        onCopyFilesRequested: copyFilesClicked()
     }
 
     // ---- Tab "Copy Data" -------------------------------------------------------
 
-    Item {
+    CopyDataPage {
         id: copyDataPage
-        objectName: "copyDataPage"
         anchors.fill: parent
         visible: tabBar.currentIndex === 1
-
-        GridLayout {
-            id: dataGrid
-
-            readonly property real columnWidth: width / 6 - columnSpacing
-            readonly property real rowUnit: height / 14 - rowSpacing
-            function span(n) {
-                return Math.max(0, n * columnWidth + (n - 1) * columnSpacing)
-            }
-
-            anchors.fill: parent
-            anchors.margins: 10
-            columns: 6
-            columnSpacing: 10
-            rowSpacing: 10
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.preferredHeight: 10
-            }
-
-            Label {
-                Layout.preferredWidth: dataGrid.span(1)
-                text: "Connection:"
-                font.bold: true
-            }
-            Item {
-                Layout.columnSpan: 5
-                Layout.preferredWidth: dataGrid.span(5)
-            }
-
-            Label {
-                text: "Device"
-                Layout.preferredWidth: dataGrid.span(1)
-            }
-            ComboBox {
-                id: dataDeviceList
-                objectName: "dataDeviceList"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                model: deviceModel
-                textRole: "value"
-                currentIndex: -1
-            }
-            Item {
-                Layout.preferredWidth: dataGrid.span(1)
-            }
-
-            Item {
-                Layout.preferredWidth: dataGrid.span(1)
-            }
-            Button {
-                objectName: "dataRefreshDevicesButton"
-                text: "Refresh Devices"
-                Layout.columnSpan: 2
-                Layout.preferredWidth: dataGrid.span(2)
-                onClicked: refreshDevices()
-            }
-            Item {
-                Layout.columnSpan: 3
-                Layout.preferredWidth: dataGrid.span(3)
-            }
-
-            Item {
-                Layout.preferredWidth: dataGrid.span(1)
-                Layout.preferredHeight: 10
-            }
-            Label {
-                objectName: "dataHintText"
-                Layout.columnSpan: 5
-                Layout.fillWidth: true
-                wrapMode: Text.WordWrap
-                text: readyToReadSettings() ? "" : "Please connect the camera with a Micro-USB cable and tap the record button twice."
-            }
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.preferredHeight: 10
-            }
-
-            Label {
-                Layout.preferredWidth: dataGrid.span(1)
-                text: "Destination:"
-                font.bold: true
-            }
-            Item {
-                Layout.columnSpan: 5
-                Layout.preferredWidth: dataGrid.span(5)
-            }
-
-            Label {
-                Layout.preferredWidth: dataGrid.span(1)
-                text: "Folder"
-            }
-            InputField {
-                id: dataDestinationField
-                objectName: "dataDestinationField"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                Layout.preferredHeight: dataGrid.rowUnit
-            }
-            Button {
-                objectName: "dataDestinationBrowseButton"
-                text: "..."
-                Layout.preferredWidth: dataGrid.span(1)
-                onClicked: openDestinationFolderDialog(false)
-            }
-
-            Label {
-                Layout.preferredWidth: dataGrid.span(1)
-                text: "Project Name"
-            }
-            InputField {
-                id: dataProjectNameField
-                objectName: "dataProjectNameField"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                Layout.preferredHeight: dataGrid.rowUnit
-            }
-            Item {
-                Layout.preferredWidth: dataGrid.span(1)
-            }
-
-            Item {
-                Layout.preferredWidth: dataGrid.span(1)
-            }
-            ActionButton {
-                objectName: "copyDataButton"
-                text: "Copy Data"
-                Layout.columnSpan: 2
-                Layout.preferredWidth: dataGrid.span(2)
-                enabled: readyToCopyData()
-                onClicked: copyDataClicked()
-            }
-            ActionButton {
-                objectName: "eraseMemoryButton"
-                text: "Erase Memory"
-                destructive: true
-                Layout.columnSpan: 2
-                Layout.preferredWidth: dataGrid.span(2)
-                enabled: readyToEraseMemory()
-                onClicked: eraseMemoryBox.open()
-            }
-            Item {
-                Layout.preferredWidth: dataGrid.span(1)
-            }
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.preferredHeight: 10
-            }
-
-            Label {
-                Layout.preferredWidth: dataGrid.span(1)
-                text: "Progress:"
-                font.bold: true
-                Layout.preferredHeight: dataGrid.rowUnit
-                verticalAlignment: Text.AlignBottom
-            }
-            Item {
-                Layout.columnSpan: 5
-                Layout.preferredWidth: dataGrid.span(5)
-            }
-
-            Label {
-                Layout.preferredWidth: dataGrid.span(1)
-                text: "Data"
-                Layout.preferredHeight: 35
-                verticalAlignment: Text.AlignVCenter
-            }
-            StatusProgressBar {
-                id: dataBar
-                objectName: "dataProgress"
-                Layout.columnSpan: 5
-                Layout.fillWidth: true
-                Layout.preferredHeight: 35
-            }
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.fillHeight: true
-            }
-        }
+        deviceChoices: deviceModel
+        copyDataReady: readyToCopyData()
+        eraseMemoryReady: readyToEraseMemory()
+        unitReady: readyToReadSettings()
+        onRefreshDevicesRequested: refreshDevices()
+        onDestinationFolderRequested: fileChoosers.openDestinationFolderDialog(false)
+        onCopyDataRequested: copyDataClicked()
+        onEraseMemoryRequested: eraseMemoryBox.open()
     }
 
     // ---- Tab "Settings" --------------------------------------------------------
 
-    Item {
+    SettingsPage {
         id: settingsPage
-        objectName: "settingsPage"
         anchors.fill: parent
         visible: tabBar.currentIndex === 2
-
-        GridLayout {
-            id: settingsGrid
-
-            readonly property real columnWidth: width / 6 - columnSpacing
-            readonly property real rowUnit: height / 14 - rowSpacing
-            // Compact rows, so that every row of the tab fits the window.
-            readonly property real controlHeight: Math.min(rowUnit, 40)
-            function span(n) {
-                return Math.max(0, n * columnWidth + (n - 1) * columnSpacing)
-            }
-
-            anchors.fill: parent
-            anchors.margins: 10
-            columns: 6
-            columnSpacing: 10
-            rowSpacing: 10
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.preferredHeight: 10
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Camera Device:"
-                font.bold: true
-            }
-            Item {
-                Layout.columnSpan: 5
-                Layout.preferredWidth: settingsGrid.span(5)
-            }
-
-            Label {
-                text: "Port"
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-            ComboBox {
-                id: settingsDeviceList
-                objectName: "settingsDeviceList"
-                Layout.preferredHeight: 44
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                model: deviceModel
-                textRole: "value"
-                currentIndex: -1
-            }
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-            Button {
-                objectName: "settingsRefreshDevicesButton"
-                text: "Refresh Devices"
-                Layout.preferredHeight: 44
-                Layout.columnSpan: 2
-                Layout.preferredWidth: settingsGrid.span(2)
-                onClicked: refreshDevices()
-            }
-            Button {
-                objectName: "connectButton"
-                text: "Connect"
-                Layout.preferredHeight: 44
-                Layout.columnSpan: 2
-                Layout.preferredWidth: settingsGrid.span(2)
-                enabled: readyToReadSettings()
-                onClicked: connectButtonClicked()
-            }
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-                Layout.preferredHeight: 10
-            }
-            Label {
-                objectName: "settingsHintText"
-                Layout.columnSpan: 5
-                Layout.fillWidth: true
-                wrapMode: Text.WordWrap
-                text: readyToReadSettings() ? "" : "Please connect the camera with a Micro-USB cable and tap the record button twice."
-            }
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.preferredHeight: 10
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Camera Settings:"
-                font.bold: true
-                Layout.preferredHeight: 30
-                verticalAlignment: Text.AlignVCenter
-            }
-            Item {
-                Layout.columnSpan: 5
-                Layout.preferredWidth: settingsGrid.span(5)
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Firmware:"
-                Layout.preferredHeight: 26
-                verticalAlignment: Text.AlignVCenter
-            }
-            Label {
-                id: firmwareText
-                objectName: "firmwareText"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                text: "-"
-            }
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Battery:"
-                Layout.preferredHeight: 26
-                verticalAlignment: Text.AlignVCenter
-            }
-            Label {
-                id: batteryText
-                objectName: "batteryText"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                text: "-"
-            }
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Date/Time"
-            }
-            InputField {
-                id: dateTimeField
-                objectName: "dateTimeField"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                Layout.preferredHeight: settingsGrid.controlHeight
-            }
-            Button {
-                objectName: "nowButton"
-                text: "Now"
-                Layout.preferredHeight: 44
-                Layout.preferredWidth: settingsGrid.span(1)
-                onClicked: dateTimeField.text = Qt.formatDateTime(new Date(), "yyyy-MM-dd hh:mm:ss")
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Record LED"
-            }
-            CheckBox {
-                id: recordLedBox
-                objectName: "recordLedBox"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                Layout.preferredHeight: settingsGrid.controlHeight
-                text: "LED is on while recording"
-                checked: true
-            }
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Video interval"
-            }
-            Slider {
-                id: videoIntervalSlider
-                objectName: "videoIntervalSlider"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                Layout.preferredHeight: settingsGrid.controlHeight
-                from: 0.2
-                to: 10
-                value: 1
-                stepSize: 0.1
-                snapMode: Slider.NoSnap
-            }
-            Label {
-                objectName: "videoIntervalText"
-                Layout.preferredWidth: settingsGrid.span(1)
-                horizontalAlignment: Text.AlignRight
-                text: videoIntervalSlider.value.toFixed(1) + " seconds"
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Photo interval"
-            }
-            Slider {
-                id: photoIntervalSlider
-                objectName: "photoIntervalSlider"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                Layout.preferredHeight: settingsGrid.controlHeight
-                from: 5
-                to: 120
-                value: 5
-                stepSize: 1
-                snapMode: Slider.SnapAlways
-            }
-            Label {
-                objectName: "photoIntervalText"
-                Layout.preferredWidth: settingsGrid.span(1)
-                horizontalAlignment: Text.AlignRight
-                text: photoIntervalSlider.value.toFixed(0) + " seconds"
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Photo timeout"
-            }
-            Slider {
-                id: photoTimeoutSlider
-                objectName: "photoTimeoutSlider"
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                Layout.preferredHeight: settingsGrid.controlHeight
-                from: 5
-                to: 360
-                value: 90
-                stepSize: 5
-                snapMode: Slider.NoSnap
-            }
-            Label {
-                objectName: "photoTimeoutText"
-                Layout.preferredWidth: settingsGrid.span(1)
-                horizontalAlignment: Text.AlignRight
-                text: photoTimeoutSlider.value.toFixed(0) + " minutes"
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "E1 Firmware"
-            }
-            ComboBox {
-                id: e1FirmwareList
-                objectName: "e1FirmwareList"
-                Layout.preferredHeight: 44
-                Layout.columnSpan: 4
-                Layout.fillWidth: true
-                model: ["0.26", "0.29", "0.30 (in beta, not officially supported)"]
-                currentIndex: 0
-            }
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-            Button {
-                objectName: "saveSettingsButton"
-                text: "Save Settings"
-                Layout.preferredHeight: 44
-                Layout.columnSpan: 2
-                Layout.preferredWidth: settingsGrid.span(2)
-                enabled: readyToSaveCameraSettings()
-                onClicked: saveCameraSettingsClicked()
-            }
-            ActionButton {
-                objectName: "resetSettingsButton"
-                text: "Reset Settings"
-                destructive: true
-                Layout.preferredHeight: 44
-                Layout.columnSpan: 2
-                Layout.preferredWidth: settingsGrid.span(2)
-                enabled: readyToResetCameraSettings()
-                onClicked: resetCameraSettingsClicked()
-            }
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-
-            Item {
-                Layout.preferredWidth: settingsGrid.span(1)
-            }
-            Button {
-                objectName: "updateFirmwareButton"
-                text: "Update Firmware"
-                Layout.preferredHeight: 44
-                Layout.columnSpan: 2
-                Layout.preferredWidth: settingsGrid.span(2)
-                enabled: readyToUpdateFirmware()
-                onClicked: updateFirmwareClicked()
-            }
-            Item {
-                Layout.columnSpan: 3
-                Layout.preferredWidth: settingsGrid.span(3)
-            }
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.preferredHeight: 10
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Progress:"
-                font.bold: true
-            }
-            Item {
-                Layout.columnSpan: 5
-                Layout.preferredWidth: settingsGrid.span(5)
-            }
-
-            Label {
-                Layout.preferredWidth: settingsGrid.span(1)
-                text: "Settings"
-                Layout.preferredHeight: 35
-                verticalAlignment: Text.AlignVCenter
-            }
-            StatusProgressBar {
-                id: settingsBar
-                objectName: "settingsProgress"
-                Layout.columnSpan: 5
-                Layout.fillWidth: true
-                Layout.preferredHeight: 35
-            }
-
-            Item {
-                Layout.columnSpan: 6
-                Layout.fillHeight: true
-            }
-        }
+        deviceChoices: deviceModel
+        connectReady: readyToReadSettings()
+        saveReady: readyToSaveCameraSettings()
+        resetReady: readyToResetCameraSettings()
+        updateFirmwareReady: readyToUpdateFirmware()
+        onRefreshDevicesRequested: refreshDevices()
+        onConnectRequested: connectButtonClicked()
+        onSaveRequested: saveCameraSettingsClicked()
+        onResetRequested: resetCameraSettingsClicked()
+        onUpdateFirmwareRequested: updateFirmwareClicked()
     }
 
     // ---- Boxes -----------------------------------------------------------------
 
-    Popup {
+    InfoBox {
         id: infoBox
-        objectName: "infoBox"
-        // Boxes are placed relative to the whole window, tab bar included.
-        parent: ApplicationWindow.overlay
-
-        property string text: ""
-
-        x: 100
-        y: 100
-        width: 500
-        height: 200
-        modal: true
-        focus: true
-        closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
-
-        ColumnLayout {
-            anchors.fill: parent
-
-            Label {
-                text: "Info"
-                font.bold: true
-                Layout.alignment: Qt.AlignLeft
-            }
-            Label {
-                objectName: "infoText"
-                text: infoBox.text
-                Layout.fillWidth: true
-                Layout.fillHeight: true
-                horizontalAlignment: Text.AlignHCenter
-                verticalAlignment: Text.AlignVCenter
-                wrapMode: Text.WordWrap
-            }
-            Button {
-                objectName: "infoOkButton"
-                text: "Ok"
-                Layout.preferredWidth: 150
-                Layout.alignment: Qt.AlignHCenter
-                onClicked: infoBox.close()
-            }
-        }
     }
 
-    Popup {
+    WaitBox {
         id: waitBox
-        objectName: "waitBox"
-        parent: ApplicationWindow.overlay
-        x: 100
-        y: 100
-        width: 500
-        height: 200
-        modal: true
-        focus: true
-        closePolicy: Popup.NoAutoClose
-        // Opens and closes at once, so a quick final report always closes it.
-        enter: Transition {}
-        exit: Transition {}
-
-        ColumnLayout {
-            anchors.fill: parent
-
-            Label {
-                text: "Please wait ..."
-                font.bold: true
-            }
-            BusyIndicator {
-                Layout.alignment: Qt.AlignHCenter
-                running: waitBox.visible
-            }
-            Label {
-                objectName: "waitText"
-                text: waitText
-                Layout.fillWidth: true
-                Layout.fillHeight: true
-                horizontalAlignment: Text.AlignHCenter
-                wrapMode: Text.WordWrap
-            }
-        }
+        text: waitText
     }
 
-    Popup {
+    EraseCardsBox {
         id: eraseCardsBox
-        objectName: "eraseCardsBox"
-        parent: ApplicationWindow.overlay
-        x: 100
-        y: 100
-        width: 500
-        height: 200
-        modal: true
-        focus: true
-        closePolicy: Popup.NoAutoClose
-
-        ColumnLayout {
-            anchors.fill: parent
-
-            Label {
-                text: "Please check all that apply:"
-            }
-            CheckBox {
-                id: eraseCardsCheck
-                objectName: "eraseCardsCheck"
-                text: "Erase cards. This can't be undone."
-                checked: true
-            }
-            CheckBox {
-                id: syncConfigCheck
-                objectName: "syncConfigCheck"
-                text: "Write sync configuration files"
-                checked: true
-            }
-            RowLayout {
-                Layout.alignment: Qt.AlignHCenter
-
-                ActionButton {
-                    objectName: "eraseCardsConfirmButton"
-                    text: "Erase"
-                    destructive: true
-                    Layout.preferredWidth: 150
-                    onClicked: {
-                        eraseCardsClicked(eraseCardsCheck.checked, syncConfigCheck.checked)
-                        eraseCardsBox.close()
-                    }
-                }
-                Button {
-                    objectName: "eraseCardsCancelButton"
-                    text: "Cancel"
-                    Layout.preferredWidth: 150
-                    onClicked: eraseCardsBox.close()
-                }
-            }
-        }
+        onConfirmed: eraseCardsClicked(erase, writeSyncConfig)
     }
 
-    Popup {
+    EraseMemoryBox {
         id: eraseMemoryBox
-        objectName: "eraseMemoryBox"
-        parent: ApplicationWindow.overlay
-        x: 100
-        y: 100
-        width: 500
-        height: 200
-        modal: true
-        focus: true
-        closePolicy: Popup.NoAutoClose
-
-        ColumnLayout {
-            anchors.fill: parent
-
-            Label {
-                text: "Please check all that apply:"
-            }
-            CheckBox {
-                id: eraseMemoryCheck
-                objectName: "eraseMemoryCheck"
-                text: "Erase memory. This can't be undone."
-                checked: true
-            }
-            RowLayout {
-                Layout.alignment: Qt.AlignHCenter
-
-                ActionButton {
-                    objectName: "eraseMemoryConfirmButton"
-                    text: "Erase"
-                    destructive: true
-                    Layout.preferredWidth: 150
-                    onClicked: {
-                        eraseMemoryClicked(eraseMemoryCheck.checked)
-                        eraseMemoryBox.close()
-                    }
-                }
-                Button {
-                    objectName: "eraseMemoryCancelButton"
-                    text: "Cancel"
-                    Layout.preferredWidth: 150
-                    onClicked: {
-                        eraseMemoryClicked(false)
-                        eraseMemoryBox.close()
-                    }
-                }
-            }
-        }
+        onAnswered: eraseMemoryClicked(erase)
     }
 
     // ---- Calibration dialog ------------------------------------------------------
 
-    Popup {
+    CalibrationDialog {
         id: calibrationDialog
-        objectName: "calibrationDialog"
-        parent: ApplicationWindow.overlay
-        x: 100
-        y: 100
-        width: 500
-        height: 700
-        modal: true
-        focus: true
-        padding: 0
-        closePolicy: Popup.NoAutoClose
-
-        GridLayout {
-            id: calibrationGrid
-
-            readonly property real columnWidth: width / 7 - columnSpacing
-            readonly property real rowUnit: height / 14 - rowSpacing
-            function span(n) {
-                return Math.max(0, n * columnWidth + (n - 1) * columnSpacing)
-            }
-
-            anchors.fill: parent
-            anchors.margins: 10
-            columns: 7
-            columnSpacing: 10
-            rowSpacing: 5
-
-            Label {
-                text: "Custom camera calibration settings"
-                font.bold: true
-                Layout.columnSpan: 7
-                Layout.preferredHeight: calibrationGrid.rowUnit
-                verticalAlignment: Text.AlignVCenter
-            }
-
-            Label {
-                text: "Your Pelorin QVK serial: "
-                Layout.columnSpan: 3
-                Layout.preferredWidth: calibrationGrid.span(3)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-                verticalAlignment: Text.AlignVCenter
-            }
-            InputField {
-                id: serialField
-                objectName: "serialField"
-                Layout.columnSpan: 2
-                Layout.preferredWidth: calibrationGrid.span(2)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-                horizontalAlignment: TextInput.AlignHCenter
-            }
-            Button {
-                objectName: "downloadButton"
-                text: "Download"
-                Layout.columnSpan: 2
-                Layout.preferredWidth: calibrationGrid.span(2)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-                onClicked: downloadCalibration()
-            }
-
-            Button {
-                objectName: "defaultsButton"
-                text: "Defaults"
-                Layout.columnSpan: 3
-                Layout.preferredWidth: calibrationGrid.span(3)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-                onClicked: setCalibrationDefaults()
-            }
-            Item {
-                Layout.preferredWidth: calibrationGrid.span(1)
-            }
-            Button {
-                objectName: "resetCalibrationButton"
-                text: "Reset"
-                Layout.columnSpan: 3
-                Layout.preferredWidth: calibrationGrid.span(3)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-                onClicked: loadStitchSettings()
-            }
-
-            Label {
-                text: "Camera:"
-                Layout.preferredWidth: calibrationGrid.span(1)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-                horizontalAlignment: Text.AlignRight
-                verticalAlignment: Text.AlignVCenter
-            }
-            Repeater {
-                model: ["1", "2", "3"]
-                Label {
-                    text: modelData
-                    Layout.columnSpan: 2
-                    Layout.preferredWidth: calibrationGrid.span(2)
-                    Layout.preferredHeight: calibrationGrid.rowUnit
-                    horizontalAlignment: Text.AlignHCenter
-                    verticalAlignment: Text.AlignVCenter
-                }
-            }
-
-            Label {
-                text: "Yaw: "
-                Layout.preferredWidth: calibrationGrid.span(1)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-                horizontalAlignment: Text.AlignRight
-                verticalAlignment: Text.AlignVCenter
-            }
-            CalibrationField {
-                id: camera1YawField
-                key: "Camera1Yaw"
-                enabled: overwriteBox.checked
-                Layout.columnSpan: 2
-                Layout.preferredWidth: calibrationGrid.span(2)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-            }
-            CalibrationField {
-                id: camera2YawField
-                key: "Camera2Yaw"
-                enabled: overwriteBox.checked
-                Layout.columnSpan: 2
-                Layout.preferredWidth: calibrationGrid.span(2)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-            }
-            CalibrationField {
-                id: camera3YawField
-                key: "Camera3Yaw"
-                enabled: overwriteBox.checked
-                Layout.columnSpan: 2
-                Layout.preferredWidth: calibrationGrid.span(2)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-            }
-
-            Label {
-                text: "Pitch: "
-                Layout.preferredWidth: calibrationGrid.span(1)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-                horizontalAlignment: Text.AlignRight
-                verticalAlignment: Text.AlignVCenter
-            }
-            CalibrationField {
-                id: camera1PitchField
-                key: "Camera1Pitch"
-                enabled: overwriteBox.checked
-                Layout.columnSpan: 2
-                Layout.preferredWidth: calibrationGrid.span(2)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-            }
-            CalibrationField {
-                id: camera2PitchField
-                key: "Camera2Pitch"
-                enabled: overwriteBox.checked
-                Layout.columnSpan: 2
-                Layout.preferredWidth: calibrationGrid.span(2)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-            }
-            CalibrationField {
-                id: camera3PitchField
-                key: "Camera3Pitch"
-                enabled: overwriteBox.checked
-                Layout.columnSpan: 2
-                Layout.preferredWidth: calibrationGrid.span(2)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-            }
-
-            Label {
-                text: "Roll: "
-                Layout.preferredWidth: calibrationGrid.span(1)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-                horizontalAlignment: Text.AlignRight
-                verticalAlignment: Text.AlignVCenter
-            }
-            CalibrationField {
-                id: camera1RollField
-                key: "Camera1Roll"
-                enabled: overwriteBox.checked
-                Layout.columnSpan: 2
-                Layout.preferredWidth: calibrationGrid.span(2)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-            }
-            CalibrationField {
-                id: camera2RollField
-                key: "Camera2Roll"
-                enabled: overwriteBox.checked
-                Layout.columnSpan: 2
-                Layout.preferredWidth: calibrationGrid.span(2)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-            }
-            CalibrationField {
-                id: camera3RollField
-                key: "Camera3Roll"
-                enabled: overwriteBox.checked
-                Layout.columnSpan: 2
-                Layout.preferredWidth: calibrationGrid.span(2)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-            }
-
-            Label {
-                text: "Offset X: "
-                Layout.preferredWidth: calibrationGrid.span(1)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-                horizontalAlignment: Text.AlignRight
-                verticalAlignment: Text.AlignVCenter
-            }
-            CalibrationField {
-                id: camera1OffsetXField
-                key: "Camera1OffsetX"
-                enabled: overwriteBox.checked
-                Layout.columnSpan: 2
-                Layout.preferredWidth: calibrationGrid.span(2)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-            }
-            CalibrationField {
-                id: camera2OffsetXField
-                key: "Camera2OffsetX"
-                enabled: overwriteBox.checked
-                Layout.columnSpan: 2
-                Layout.preferredWidth: calibrationGrid.span(2)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-            }
-            CalibrationField {
-                id: camera3OffsetXField
-                key: "Camera3OffsetX"
-                enabled: overwriteBox.checked
-                Layout.columnSpan: 2
-                Layout.preferredWidth: calibrationGrid.span(2)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-            }
-
-            Label {
-                text: "Offset Y: "
-                Layout.preferredWidth: calibrationGrid.span(1)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-                horizontalAlignment: Text.AlignRight
-                verticalAlignment: Text.AlignVCenter
-            }
-            CalibrationField {
-                id: camera1OffsetYField
-                key: "Camera1OffsetY"
-                enabled: overwriteBox.checked
-                Layout.columnSpan: 2
-                Layout.preferredWidth: calibrationGrid.span(2)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-            }
-            CalibrationField {
-                id: camera2OffsetYField
-                key: "Camera2OffsetY"
-                enabled: overwriteBox.checked
-                Layout.columnSpan: 2
-                Layout.preferredWidth: calibrationGrid.span(2)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-            }
-            CalibrationField {
-                id: camera3OffsetYField
-                key: "Camera3OffsetY"
-                enabled: overwriteBox.checked
-                Layout.columnSpan: 2
-                Layout.preferredWidth: calibrationGrid.span(2)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-            }
-
-            CheckBox {
-                id: radiansBox
-                objectName: "radiansBox"
-                text: "Angles are in Radians"
-                enabled: overwriteBox.checked
-                Layout.columnSpan: 7
-                Layout.preferredHeight: calibrationGrid.rowUnit
-                contentItem: Text {
-                    text: radiansBox.text
-                    font: radiansBox.font
-                    color: radiansBox.enabled ? "#FFFFFF" : "#999999"
-                    leftPadding: radiansBox.indicator.width + radiansBox.spacing
-                    verticalAlignment: Text.AlignVCenter
-                }
-            }
-            CheckBox {
-                id: overwriteBox
-                objectName: "overwriteBox"
-                text: "Overwrite camera angles in template"
-                Layout.columnSpan: 7
-                Layout.preferredHeight: calibrationGrid.rowUnit
-                contentItem: Text {
-                    text: overwriteBox.text
-                    font: overwriteBox.font
-                    color: "#FFFFFF"
-                    leftPadding: overwriteBox.indicator.width + overwriteBox.spacing
-                    verticalAlignment: Text.AlignVCenter
-                }
-            }
-
-            ActionButton {
-                objectName: "saveCalibrationButton"
-                text: "Save"
-                Layout.columnSpan: 3
-                Layout.preferredWidth: calibrationGrid.span(3)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-                onClicked: {
-                    saveStitchSettings()
-                    calibrationDialog.close()
-                }
-            }
-            Item {
-                Layout.preferredWidth: calibrationGrid.span(1)
-            }
-            Button {
-                objectName: "cancelCalibrationButton"
-                text: "Cancel"
-                Layout.columnSpan: 3
-                Layout.preferredWidth: calibrationGrid.span(3)
-                Layout.preferredHeight: calibrationGrid.rowUnit
-                onClicked: calibrationDialog.close()
-            }
-
-            Repeater {
-                model: 7
-                Item {
-                    Layout.preferredWidth: calibrationGrid.span(1)
-                    Layout.preferredHeight: 2
-                }
-            }
-
-            Item {
-                Layout.columnSpan: 7
-                Layout.preferredWidth: calibrationGrid.span(7)
-                Layout.fillHeight: true
-            }
-        }
+        onDownloadRequested: downloadCalibration()
+        onResetRequested: loadStitchSettings()
+        onSaveRequested: saveStitchSettings()
     }
 
     // ---- File choosers -----------------------------------------------------------
 
-    // Made on first use: most runs never need them, and the built-in fallback
-    // dialogs are costly to create.
-    property QtObject sourceFolderDialog: null
-    property QtObject destinationFolderDialog: null
-    property QtObject templateDialog: null
-    property QtObject firmwareDialog: null
+    // Made on first use by the choosers.
+    property alias sourceFolderDialog: fileChoosers.sourceFolderDialog
+    property alias destinationFolderDialog: fileChoosers.destinationFolderDialog
+    property alias templateDialog: fileChoosers.templateDialog
+    property alias firmwareDialog: fileChoosers.firmwareDialog
 
-    function openSourceFolderDialog(card) {
-        if (sourceFolderDialog === null)
-            sourceFolderDialog = sourceFolderDialogComponent.createObject(window)
-        sourceFolderDialog.targetCard = card
-        sourceFolderDialog.open()
-    }
-
-    function openDestinationFolderDialog(forCopyFiles) {
-        if (destinationFolderDialog === null)
-            destinationFolderDialog = destinationFolderDialogComponent.createObject(window)
-        destinationFolderDialog.forCopyFiles = forCopyFiles
-        destinationFolderDialog.open()
-    }
-
-    function openTemplateDialog() {
-        if (templateDialog === null)
-            templateDialog = templateDialogComponent.createObject(window)
-        templateDialog.open()
-    }
-
-    function openFirmwareDialog() {
-        if (firmwareDialog === null)
-            firmwareDialog = firmwareDialogComponent.createObject(window)
-        firmwareDialog.open()
-    }
-
-    Component {
-        id: sourceFolderDialogComponent
-
-        Dialogs.FileDialog {
-            property int targetCard: 1
-
-            objectName: "sourceFolderDialog"
-            title: "Choose a directory"
-            modality: Qt.WindowModal
-            selectFolder: true
-            selectExisting: false
-            selectMultiple: false
-            sidebarVisible: true
-            folder: shortcuts.desktop
-            onAccepted: sourceFolderChosen(targetCard, fileUrl)
-        }
-    }
-
-    Component {
-        id: destinationFolderDialogComponent
-
-        Dialogs.FileDialog {
-            property bool forCopyFiles: true
-
-            objectName: "destinationFolderDialog"
-            title: "Choose the target directory"
-            modality: Qt.WindowModal
-            selectFolder: true
-            selectExisting: false
-            selectMultiple: false
-            sidebarVisible: true
-            folder: shortcuts.movies
-            onAccepted: destinationFolderChosen(forCopyFiles, fileUrl)
-        }
-    }
-
-    Component {
-        id: templateDialogComponent
-
-        Dialogs.FileDialog {
-            objectName: "templateDialog"
-            title: "Select a stitching template"
-            modality: Qt.WindowModal
-            selectFolder: false
-            selectExisting: true
-            selectMultiple: false
-            sidebarVisible: true
-            folder: shortcuts.movies
-            nameFilters: ["Autopano Project Template (*.kava)"]
-            onAccepted: templateFileChosen(fileUrl)
-        }
-    }
-
-    Component {
-        id: firmwareDialogComponent
-
-        Dialogs.FileDialog {
-            objectName: "firmwareDialog"
-            title: "Please select the new firmware file"
-            modality: Qt.WindowModal
-            selectFolder: false
-            selectExisting: true
-            selectMultiple: false
-            sidebarVisible: true
-            folder: shortcuts.documents
-            nameFilters: ["Pelorin Firmware (*.hex)"]
-            onAccepted: firmwareFileChosen(fileUrl)
-            onRejected: firmwareFileRejected()
-        }
+    FileChoosers {
+        id: fileChoosers
+        dialogParent: window
+        onSourceFolderAccepted: window.sourceFolderChosen(card, fileUrl)
+        onDestinationFolderAccepted: window.destinationFolderChosen(forCopyFiles, fileUrl)
+        onTemplateFileAccepted: window.templateFileChosen(fileUrl)
+        onFirmwareFileAccepted: window.firmwareFileChosen(fileUrl)
+        onFirmwareFileRejected: window.firmwareFileRejected()
     }
 }

@@ -1,0 +1,353 @@
+import QtQuick 2.7
+import QtQuick.Controls 2.2
+import QtQuick.Layouts 1.0
+
+// The "Copy Files" tab: the three cards, where their files go, the stitching
+// template and one progress bar per card. It starts nothing itself: each
+// button asks the window by a signal.
+Item {
+    id: page
+
+    // The drives and templates offered in the lists.
+    property ListModel cardChoices
+    property ListModel templateChoices
+    property bool copyFilesReady: false
+    property bool eraseCardsReady: false
+    // The stitching settings replace the template's camera angles.
+    property bool overwriteAngles: false
+
+    // The controls whose values the window reads and sets.
+    property alias card1List: card1List
+    property alias card2List: card2List
+    property alias card3List: card3List
+    property alias filesDestinationField: filesDestinationField
+    property alias projectNameField: projectNameField
+    property alias templateList: templateList
+    property alias card1Bar: card1Bar
+    property alias card2Bar: card2Bar
+    property alias card3Bar: card3Bar
+
+    signal sourceFolderRequested(int card)
+    signal refreshCardsRequested
+    signal eraseCardsRequested
+    signal destinationFolderRequested
+    // Typed text, key by key, for the "Copy Data" tab to follow.
+    signal destinationEdited(string folder)
+    signal projectNameEdited(string name)
+    signal changeAnglesRequested
+    signal templateFileRequested
+    signal refreshTemplatesRequested
+    signal copyFilesRequested
+
+    objectName: "copyFilesPage"
+
+    GridLayout {
+        id: filesGrid
+
+        readonly property real columnWidth: width / 6 - columnSpacing
+        readonly property real rowUnit: height / 20 - rowSpacing
+        function span(n) {
+            return Math.max(0, n * columnWidth + (n - 1) * columnSpacing)
+        }
+
+        anchors.fill: parent
+        anchors.margins: 10
+        columns: 6
+        columnSpacing: 10
+        rowSpacing: 8
+
+        Item {
+            Layout.columnSpan: 6
+            Layout.preferredHeight: 10
+        }
+
+        Label {
+            Layout.preferredWidth: filesGrid.span(1)
+            text: "Source:"
+            font.bold: true
+        }
+        Item {
+            Layout.columnSpan: 5
+            Layout.preferredWidth: filesGrid.span(5)
+        }
+
+        Label {
+            Layout.preferredWidth: filesGrid.span(1)
+            text: "Card 1"
+        }
+        ComboBox {
+            id: card1List
+            objectName: "card1List"
+            Layout.columnSpan: 4
+            Layout.fillWidth: true
+            model: page.cardChoices
+            textRole: "value"
+            currentIndex: -1
+        }
+        Button {
+            objectName: "card1BrowseButton"
+            text: "..."
+            Layout.preferredWidth: filesGrid.span(1)
+            onClicked: page.sourceFolderRequested(1)
+        }
+
+        Label {
+            Layout.preferredWidth: filesGrid.span(1)
+            text: "Card 2"
+        }
+        ComboBox {
+            id: card2List
+            objectName: "card2List"
+            Layout.columnSpan: 4
+            Layout.fillWidth: true
+            model: page.cardChoices
+            textRole: "value"
+            currentIndex: -1
+        }
+        Button {
+            objectName: "card2BrowseButton"
+            text: "..."
+            Layout.preferredWidth: filesGrid.span(1)
+            onClicked: page.sourceFolderRequested(2)
+        }
+
+        Label {
+            Layout.preferredWidth: filesGrid.span(1)
+            text: "Card 3"
+        }
+        ComboBox {
+            id: card3List
+            objectName: "card3List"
+            Layout.columnSpan: 4
+            Layout.fillWidth: true
+            model: page.cardChoices
+            textRole: "value"
+            currentIndex: -1
+        }
+        Button {
+            objectName: "card3BrowseButton"
+            text: "..."
+            Layout.preferredWidth: filesGrid.span(1)
+            onClicked: page.sourceFolderRequested(3)
+        }
+
+        Item {
+            Layout.preferredWidth: filesGrid.span(1)
+        }
+        Button {
+            objectName: "refreshCardsButton"
+            text: "Refresh Cards"
+            Layout.columnSpan: 2
+            Layout.preferredWidth: filesGrid.span(2)
+            onClicked: page.refreshCardsRequested()
+        }
+        ActionButton {
+            objectName: "eraseCardsButton"
+            text: "Erase Cards"
+            destructive: true
+            Layout.columnSpan: 2
+            Layout.preferredWidth: filesGrid.span(2)
+            enabled: page.eraseCardsReady
+            onClicked: page.eraseCardsRequested()
+        }
+        Item {
+            Layout.preferredWidth: filesGrid.span(1)
+        }
+
+        Item {
+            Layout.columnSpan: 6
+            Layout.preferredHeight: 10
+        }
+
+        Label {
+            Layout.preferredWidth: filesGrid.span(1)
+            text: "Destination:"
+            font.bold: true
+        }
+        Item {
+            Layout.columnSpan: 5
+            Layout.preferredWidth: filesGrid.span(5)
+        }
+
+        Label {
+            Layout.preferredWidth: filesGrid.span(1)
+            text: "Folder"
+        }
+        InputField {
+            id: filesDestinationField
+            objectName: "filesDestinationField"
+            Layout.columnSpan: 4
+            Layout.fillWidth: true
+            Layout.preferredHeight: filesGrid.rowUnit
+            Keys.onReleased: page.destinationEdited(text)
+        }
+        Button {
+            objectName: "filesDestinationBrowseButton"
+            text: "..."
+            Layout.preferredWidth: filesGrid.span(1)
+            onClicked: page.destinationFolderRequested()
+        }
+
+        Label {
+            Layout.preferredWidth: filesGrid.span(1)
+            text: "Project Name"
+        }
+        InputField {
+            id: projectNameField
+            objectName: "projectNameField"
+            Layout.columnSpan: 4
+            Layout.fillWidth: true
+            Layout.preferredHeight: filesGrid.rowUnit
+            Keys.onReleased: page.projectNameEdited(text)
+        }
+        Item {
+            Layout.preferredWidth: filesGrid.span(1)
+        }
+
+        Item {
+            Layout.columnSpan: 6
+            Layout.preferredHeight: 10
+        }
+
+        Label {
+            Layout.preferredWidth: filesGrid.span(1)
+            text: "Stitching:"
+            font.bold: true
+        }
+        Item {
+            Layout.columnSpan: 5
+            Layout.preferredWidth: filesGrid.span(5)
+        }
+
+        Label {
+            Layout.preferredWidth: filesGrid.span(1)
+            text: "Camera Angles"
+        }
+        Label {
+            objectName: "angleModeText"
+            Layout.columnSpan: 4
+            Layout.fillWidth: true
+            text: page.overwriteAngles
+                  ? "Overwrite camera angles in template."
+                  : "Use camera angles from template."
+        }
+        Button {
+            objectName: "changeAnglesButton"
+            text: "Change"
+            Layout.preferredWidth: filesGrid.span(1)
+            onClicked: page.changeAnglesRequested()
+        }
+
+        Label {
+            Layout.preferredWidth: filesGrid.span(1)
+            text: "Template"
+        }
+        ComboBox {
+            id: templateList
+            objectName: "templateList"
+            Layout.columnSpan: 4
+            Layout.fillWidth: true
+            model: page.templateChoices
+            textRole: "value"
+            currentIndex: -1
+        }
+        Button {
+            objectName: "templateBrowseButton"
+            text: "..."
+            Layout.preferredWidth: filesGrid.span(1)
+            onClicked: page.templateFileRequested()
+        }
+
+        Item {
+            Layout.preferredWidth: filesGrid.span(1)
+        }
+        Button {
+            objectName: "refreshTemplatesButton"
+            text: "Refresh Templates"
+            Layout.columnSpan: 2
+            Layout.preferredWidth: filesGrid.span(2)
+            onClicked: page.refreshTemplatesRequested()
+        }
+        ActionButton {
+            objectName: "copyFilesButton"
+            text: "Copy Files"
+            Layout.columnSpan: 2
+            Layout.preferredWidth: filesGrid.span(2)
+            enabled: page.copyFilesReady
+            onClicked: page.copyFilesRequested()
+        }
+        Item {
+            Layout.preferredWidth: filesGrid.span(1)
+        }
+
+        Repeater {
+            model: 6
+            Item {
+                Layout.preferredWidth: filesGrid.span(1)
+                Layout.preferredHeight: 2
+            }
+        }
+
+        Item {
+            Layout.columnSpan: 6
+            Layout.preferredHeight: 10
+        }
+
+        Label {
+            Layout.preferredWidth: filesGrid.span(1)
+            text: "Progress:"
+            font.bold: true
+        }
+        Item {
+            Layout.columnSpan: 5
+            Layout.preferredWidth: filesGrid.span(5)
+        }
+
+        Label {
+            Layout.preferredWidth: filesGrid.span(1)
+            text: "Card 1"
+            Layout.preferredHeight: 35
+            verticalAlignment: Text.AlignVCenter
+        }
+        StatusProgressBar {
+            id: card1Bar
+            objectName: "card1Progress"
+            Layout.columnSpan: 5
+            Layout.fillWidth: true
+            Layout.preferredHeight: 35
+        }
+
+        Label {
+            Layout.preferredWidth: filesGrid.span(1)
+            text: "Card 2"
+            Layout.preferredHeight: 35
+            verticalAlignment: Text.AlignVCenter
+        }
+        StatusProgressBar {
+            id: card2Bar
+            objectName: "card2Progress"
+            Layout.columnSpan: 5
+            Layout.fillWidth: true
+            Layout.preferredHeight: 35
+        }
+
+        Label {
+            Layout.preferredWidth: filesGrid.span(1)
+            text: "Card 3"
+            Layout.preferredHeight: 35
+            verticalAlignment: Text.AlignVCenter
+        }
+        StatusProgressBar {
+            id: card3Bar
+            objectName: "card3Progress"
+            Layout.columnSpan: 5
+            Layout.fillWidth: true
+            Layout.preferredHeight: 35
+        }
+
+        Item {
+            Layout.columnSpan: 6
+            Layout.fillHeight: true
+        }
+    }
+}

@@ -1,0 +1,45 @@
+import QtQuick 2.7
+import QtQuick.Controls 2.2
+import QtQuick.Layouts 1.0
+
+// Shown while the controller unit is busy; only the window closes it.
+Popup {
+    id: box
+
+    // The latest report of the running task.
+    property string text: ""
+
+    objectName: "waitBox"
+    parent: ApplicationWindow.overlay
+    x: 100
+    y: 100
+    width: 500
+    height: 200
+    modal: true
+    focus: true
+    closePolicy: Popup.NoAutoClose
+    // Opens and closes at once, so a quick final report always closes it.
+    enter: Transition {}
+    exit: Transition {}
+
+    ColumnLayout {
+        anchors.fill: parent
+
+        Label {
+            text: "Please wait ..."
+            font.bold: true
+        }
+        BusyIndicator {
+            Layout.alignment: Qt.AlignHCenter
+            running: box.visible
+        }
+        Label {
+            objectName: "waitText"
+            text: box.text
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            horizontalAlignment: Text.AlignHCenter
+            wrapMode: Text.WordWrap
+        }
+    }
+}

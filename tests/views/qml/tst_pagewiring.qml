@@ -1,0 +1,143 @@
+import QtQuick 2.7
+import QtTest 1.2
+
+// What the tabs, boxes and file choosers ask for reaches the window, and what
+// the window shows reaches them: the controls the other tests leave alone.
+ViewTestCase {
+    name: "PageWiring"
+
+    readonly property var unit: device("/dev/ttyUSB0", "PELORIN42", "FTDI")
+
+    function startWithCardsAndUnit() {
+        appController.drives = [drive("/media/u/A", "QVK_01")]
+        appController.templates = [drive("/t/one.kava", "one")]
+        appController.devices = [unit]
+        createWindow()
+        appController.calls = []
+    }
+
+    // box: opened by the first button and closed by the second.
+    function test_buttons_data() {
+        return [
+            { tag: "Refresh Cards", buttons: ["refreshCardsButton"], calls: ["getDrives"] },
+            { tag: "Refresh Templates", buttons: ["refreshTemplatesButton"], calls: ["getTemplates"] },
+            { tag: "Refresh Devices on Copy Data", buttons: ["dataRefreshDevicesButton"],
+              calls: ["getDevices"] },
+            { tag: "Refresh Devices on Settings", buttons: ["settingsRefreshDevicesButton"],
+              calls: ["getDevices"] },
+            { tag: "erasing cards cancelled", box: "eraseCardsBox",
+              buttons: ["eraseCardsButton", "eraseCardsCancelButton"], calls: [] },
+            { tag: "erasing memory cancelled", box: "eraseMemoryBox",
+              buttons: ["eraseMemoryButton", "eraseMemoryCancelButton"], calls: [] }
+        ]
+    }
+
+    function test_buttons(data) {
+        startWithCardsAndUnit()
+        click(data.buttons[0])
+        if (data.box) {
+            tryCompare(child(data.box), "visible", true)
+            click(data.buttons[1])
+            tryCompare(child(data.box), "visible", false)
+        }
+        compare(appController.calls, data.calls)
+        verify(!window.dataCopying && !window.cardOneCopying)
+    }
+
+    // Each chooser answers with an existing folder or file, as its own "Ok"
+    // would (url null: "Cancel"); shown: the controls' texts afterwards.
+    function test_choosers_data() {
+        var folder = Qt.resolvedUrl(".").toString(), file = Qt.resolvedUrl("tst_pagewiring.qml").toString()
+        var folderPath = folder.substring("file://".length), filePath = file.substring("file://".length)
+        return [
+            { tag: "card 2 folder", button: "card2BrowseButton", dialog: "sourceFolderDialog",
+              url: folder, shown: { "card2List": folderPath, "card1List": "QVK_01 (/media/u/A)" } },
+            { tag: "Copy Files destination, followed by Copy Data", button: "filesDestinationBrowseButton",
+              dialog: "destinationFolderDialog", url: folder,
+              shown: { "filesDestinationField": folderPath, "dataDestinationField": folderPath } },
+            { tag: "Copy Data destination alone", button: "dataDestinationBrowseButton",
+              dialog: "destinationFolderDialog", url: folder,
+              shown: { "filesDestinationField": "/home/user/Videos", "dataDestinationField": folderPath } },
+            { tag: "template", button: "templateBrowseButton", dialog: "templateDialog", url: file,
+              shown: { "templateList": filePath } },
+            { tag: "firmware", button: "updateFirmwareButton", dialog: "firmwareDialog", url: file,
+              calls: ["setPort:/dev/ttyUSB0", "updateFirmware:/dev/ttyUSB0|" + filePath] },
+            { tag: "firmware chooser cancelled", button: "updateFirmwareButton", dialog: "firmwareDialog",
+              url: null, calls: [] }
+        ]
+    }
+
+    function test_choosers(data) {
+        startWithCardsAndUnit()
+        click(data.button)
+        var dialog = window[data.dialog]
+        verify(dialog !== null, data.dialog + " not made")
+        if (typeof dialog.addSelection !== "function")
+            skip("the platform's own file dialog is in use")
+        if (data.url === null) {
+            dialog.reject()
+            verify(!window.dataCopying)
+        } else {
+            dialog.clearSelection()
+            verify(dialog.addSelection(data.url), data.url)
+            dialog.accept()
+        }
+        for (var name in data.shown) {
+            var control = child(name)
+            var text = control.currentText !== undefined ? control.currentText : control.text
+            compare(text, data.shown[name], name)
+        }
+        compare(appController.calls, data.calls || [])
+    }
+
+    function test_typedFolderAndNameGoToCopyData() {
+        startWithCardsAndUnit()
+        window.requestActivate()
+        tryCompare(window, "active", true)
+        var fields = ["filesDestinationField", "projectNameField"]
+        for (var i = 0; i < fields.length; ++i) {
+            child(fields[i]).text = ""
+            click(fields[i])
+            keyClick(Qt.Key_A)
+            keyClick(Qt.Key_B)
+        }
+        compare([child("dataDestinationField").text, child("dataProjectNameField").text], ["ab", "ab"])
+        // Edits on Copy Data do not come back.
+        child("dataDestinationField").text = "elsewhere"
+        compare(child("filesDestinationField").text, "ab")
+    }
+
+    function test_calibrationButtons_data() {
+        return [
+            { tag: "Save stores what is shown", button: "saveCalibrationButton", updates: 1,
+              field: "5", mode: "Use camera angles from template." },
+            { tag: "Reset shows what is stored", button: "resetCalibrationButton", updates: 0,
+              field: "-90", mode: "Overwrite camera angles in template." }
+        ]
+    }
+
+    function test_calibrationButtons(data) {
+        createWindow()
+        click("changeAnglesButton")
+        tryCompare(child("calibrationDialog"), "visible", true)
+        child("Camera1RollField").text = "5"
+        child("overwriteBox").checked = false
+        click(data.button)
+        compare(appController.settingsUpdates, data.updates)
+        compare(child("Camera1RollField").text, data.field)
+        compare(child("angleModeText").text, data.mode)
+        tryCompare(child("calibrationDialog"), "visible", data.updates === 0)
+    }
+
+    function test_unitHintsAndWaitText() {
+        createWindow()
+        var hint = "Please connect the camera with a Micro-USB cable and tap the record button twice."
+        compare([child("dataHintText").text, child("settingsHintText").text], [hint, hint])
+        appController.devices = [unit]
+        click("settingsRefreshDevicesButton")
+        compare([child("dataHintText").text, child("settingsHintText").text], ["", ""])
+        window.updateDataProgress(0, 2, 1, "Step 1 ...")
+        compare(child("waitText").text, "Step 1 ...")
+        tryCompare(child("waitBox"), "visible", true)
+    }
+}
