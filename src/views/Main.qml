@@ -200,10 +200,11 @@ ApplicationWindow {
     function copyFilesClicked() {
         if (!readyToCopyFiles())
             return
+        var page = copyFilesPage
         // Set-ups that can only go wrong are refused before anything is copied.
-        var refused = appController.checkImportPaths(selectedKey(card1List), selectedKey(card2List),
-                                                     selectedKey(card3List), filesDestinationField.text,
-                                                     selectedKey(templateList))
+        var refused = appController.checkImportPaths(selectedKey(page.card1List), selectedKey(page.card2List),
+                                                     selectedKey(page.card3List), page.filesDestinationField.text,
+                                                     selectedKey(page.templateList))
         if (refused) {
             showInfo(refused)
             return
@@ -211,7 +212,6 @@ ApplicationWindow {
         cardOneCopying = true
         cardTwoCopying = true
         cardThreeCopying = true
-        var page = copyFilesPage
         copyFiles(selectedKey(page.card1List), selectedKey(page.card2List), selectedKey(page.card3List),
                   page.filesDestinationField.text, selectedKey(page.templateList), page.projectNameField.text)
     }
