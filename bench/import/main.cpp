@@ -1,6 +1,10 @@
-// Times the media import of three cards (two large videos and twenty photos
-// each) against three parallel `cp -r` of the same cards followed by `sync`,
-// taking turns, and prints both times and their ratio.
+// Times the verified media import of three cards (two videos and twenty
+// photos each) against the same assurance built from standard tools, three
+// cards in parallel: `cp -r`, `sync`, `xxhsum -H64` of every card file, each
+// copy's cache dropped (`dd iflag=nocache count=0`) and `xxhsum -c` of the
+// copies; and against plain `cp -r` + `sync`. The sides take turns; it prints
+// every round, min/median/max of each side and the ratios.
+#include "base/apppaths.h"
 #include "controller/appcontroller.h"
 
 #include <QCommandLineParser>
@@ -9,14 +13,15 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QThreadPool>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <memory>
-#include <numeric>
 #include <vector>
 
 #include <sys/resource.h>
@@ -67,7 +72,15 @@ void settle(bool dropCaches)
     QThread::sleep(1);
 }
 
-double runImport(const QStringList& cards, const QString& destination, bool* ok)
+long peakMemoryMiB()
+{
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+double runImport(const QStringList& cards, const QString& destination, const QString& expected,
+                 bool* ok)
 {
     AppController controller;
     QStringList summaries;
@@ -83,37 +96,75 @@ double runImport(const QStringList& cards, const QString& destination, bool* ok)
     QThreadPool::globalInstance()->waitForDone();
     const double seconds = timer.nsecsElapsed() / 1e9;
     QCoreApplication::processEvents();
-    *ok = summaries.size() == 3 && summaries.count(summaries.first()) == 3 &&
-          summaries.first().startsWith(QLatin1String("Copied 2/2 videos and 20/20 photos."));
+    *ok = summaries.size() == 3 && summaries.count(expected) == 3 &&
+          QDir(destination + QStringLiteral("/ascmhl"))
+                  .entryList({QStringLiteral("*.mhl")}, QDir::Files)
+                  .size() == 1;
     if (!*ok)
         std::fprintf(stderr, "import: %s\n", qPrintable(summaries.join(QLatin1String(" | "))));
     return seconds;
 }
 
-double runCopy(const QStringList& cards, const QString& destination, bool* ok)
+// Runs one shell script per card at once; the time until all three have ended.
+double runScripts(const QString& script, const QStringList& cards, const QString& destination,
+                  bool* ok)
 {
     QDir().mkpath(destination);
     QElapsedTimer timer;
     timer.start();
-    std::vector<std::unique_ptr<QProcess>> copies;
+    std::vector<std::unique_ptr<QProcess>> scripts;
     for (int i = 0; i < cards.size(); ++i) {
-        copies.emplace_back(new QProcess);
-        copies.back()->start(QStringLiteral("cp"),
-                             {QStringLiteral("-r"), cards[i],
-                              QDir(destination).filePath(QStringLiteral("card%1").arg(i + 1))});
+        scripts.emplace_back(new QProcess);
+        scripts.back()->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        const QString copy = QDir(destination).filePath(QStringLiteral("card%1").arg(i + 1));
+        const QString sums = QDir(destination).filePath(QStringLiteral("card%1.xxh64").arg(i + 1));
+        scripts.back()->start(QStringLiteral("sh"), {QStringLiteral("-c"), script,
+                                                     QStringLiteral("sh"), cards[i], copy, sums});
     }
     *ok = true;
-    for (auto& copy : copies)
-        *ok = copy->waitForFinished(-1) && copy->exitCode() == 0 && *ok;
-    *ok = QProcess::execute(QStringLiteral("sync"), {}) == 0 && *ok;
+    for (auto& process : scripts)
+        *ok = process->waitForFinished(-1) && process->exitStatus() == QProcess::NormalExit &&
+              process->exitCode() == 0 && *ok;
     return timer.nsecsElapsed() / 1e9;
 }
 
-double median(std::vector<double> values)
+// The same assurance as the import, from standard tools: the copy, on the
+// disk, hashes of the card files, the copies read back from the disk and
+// checked against them. (xxhsum's hashing pass draws progress on standard
+// error; its exit status still counts.)
+const char* const ToolsScript =
+    "set -e\n"
+    "cp -r \"$1\" \"$2\"\n"
+    "sync\n"
+    "(cd \"$1\" && find . -type f -exec xxhsum -H64 {} + 2>/dev/null) > \"$3\"\n"
+    "find \"$2\" -type f -exec dd iflag=nocache count=0 status=none if={} \\;\n"
+    "(cd \"$2\" && xxhsum -c --quiet \"$3\")\n";
+
+const char* const CopyScript = "set -e\n"
+                               "cp -r \"$1\" \"$2\"\n"
+                               "sync\n";
+
+struct Figures
 {
-    std::sort(values.begin(), values.end());
-    const size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+    std::vector<double> values;
+    double at(double fraction) const
+    {
+        std::vector<double> sorted = values;
+        std::sort(sorted.begin(), sorted.end());
+        const double index = fraction * double(sorted.size() - 1);
+        const size_t low = size_t(index);
+        const size_t high = std::min(low + 1, sorted.size() - 1);
+        return sorted[low] + (index - double(low)) * (sorted[high] - sorted[low]);
+    }
+    double min() const { return at(0); }
+    double median() const { return at(0.5); }
+    double max() const { return at(1); }
+};
+
+void printFigures(const char* name, const Figures& f, const char* unit)
+{
+    std::printf("  %-34s min %7.3f  median %7.3f  max %7.3f %s\n", name, f.min(), f.median(),
+                f.max(), unit);
 }
 
 } // namespace
@@ -124,34 +175,42 @@ int main(int argc, char* argv[])
     qInstallMessageHandler(warningsOnly);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Media import of three cards against three parallel cp -r and sync."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Verified import of three cards against cp -r + sync + xxhsum (hash, drop cache, check) "
+        "and against plain cp -r + sync."));
     parser.addHelpOption();
     const QCommandLineOption dirOption(QStringLiteral("dir"),
                                        QStringLiteral("Work folder (default: system temp)."),
                                        QStringLiteral("path"), QDir::tempPath());
     const QCommandLineOption roundsOption(QStringLiteral("rounds"),
-                                          QStringLiteral("Rounds of both sides, even (default 4)."),
-                                          QStringLiteral("n"), QStringLiteral("4"));
+                                          QStringLiteral("Counted rounds (default 5)."),
+                                          QStringLiteral("n"), QStringLiteral("5"));
     const QCommandLineOption videoOption(QStringLiteral("video-mib"),
-                                         QStringLiteral("Size of each video (default 512)."),
-                                         QStringLiteral("MiB"), QStringLiteral("512"));
+                                         QStringLiteral("Size of each video (default 48)."),
+                                         QStringLiteral("MiB"), QStringLiteral("48"));
+    const QCommandLineOption photoOption(QStringLiteral("photo-mib"),
+                                         QStringLiteral("Size of each photo (default 4)."),
+                                         QStringLiteral("MiB"), QStringLiteral("4"));
     const QCommandLineOption dropOption(QStringLiteral("drop-caches"),
                                         QStringLiteral("Drop the page cache before each side."));
     const QCommandLineOption noWarmupOption(QStringLiteral("no-warmup"),
                                             QStringLiteral("Count the first round too."));
-    parser.addOptions({dirOption, roundsOption, videoOption, dropOption, noWarmupOption});
+    parser.addOptions(
+        {dirOption, roundsOption, videoOption, photoOption, dropOption, noWarmupOption});
     parser.process(app);
 
-    // The side that runs first in a round pays for the previous round's
-    // clean-up on this disk, so the sides take turns over an even number of
-    // rounds and the ratio compares total times.
-    int rounds = std::max(2, parser.value(roundsOption).toInt());
-    rounds += rounds % 2;
+    const int rounds = std::max(1, parser.value(roundsOption).toInt());
     const qint64 videoSize = parser.value(videoOption).toLongLong() * MiB;
-    const qint64 photoSize = 10 * MiB;
+    const qint64 photoSize = parser.value(photoOption).toLongLong() * MiB;
     const bool dropCaches = parser.isSet(dropOption);
     const bool warmup = !parser.isSet(noWarmupOption);
+
+    for (const char* tool : {"cp", "sync", "xxhsum", "dd", "find"}) {
+        if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
+            std::fprintf(stderr, "%s is missing (xxhsum: Debian package xxhash)\n", tool);
+            return 1;
+        }
+    }
 
     QTemporaryDir work(
         QDir(parser.value(dirOption)).filePath(QStringLiteral("bench_import-XXXXXX")));
@@ -160,6 +219,11 @@ int main(int argc, char* argv[])
                      qPrintable(parser.value(dirOption)));
         return 1;
     }
+    // The import's ledger and log stay in the work folder, away from the user's.
+    qputenv("XDG_DATA_HOME", work.filePath(QStringLiteral("data")).toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", work.filePath(QStringLiteral("config")).toLocal8Bit());
+    resetPathCaches();
+    setLogFilePath(work.filePath(QStringLiteral("bench.log")));
 
     QStringList cards;
     qint64 total = 0;
@@ -181,56 +245,86 @@ int main(int argc, char* argv[])
             total += photoSize;
         }
     }
-    std::printf("work folder: %s\n", qPrintable(work.path()));
-    std::printf("cards: 3 x (2 x %lld MiB videos + 20 x %lld MiB photos) = %.2f GiB, %d rounds%s\n",
-                videoSize / MiB, photoSize / MiB, total / double(1024 * MiB), rounds,
+    const QString expected = QStringLiteral("Copied 2/2 videos and 20/20 photos.");
+    QFile loadAverage(QStringLiteral("/proc/loadavg"));
+    const QByteArray load =
+        loadAverage.open(QIODevice::ReadOnly) ? loadAverage.readLine().trimmed() : "?";
+    std::printf("work folder: %s, %d cores, load average %s\n", qPrintable(work.path()),
+                QThread::idealThreadCount(), load.constData());
+    std::printf("cards: 3 x (2 x %lld MiB videos + 20 x %lld MiB photos) = %lld MiB, %d rounds%s\n",
+                videoSize / MiB, photoSize / MiB, total / MiB, rounds,
                 dropCaches ? ", page cache dropped before each side" : "");
     std::fflush(stdout);
 
-    std::vector<double> importTimes;
-    std::vector<double> copyTimes;
+    enum Side
+    {
+        Import,
+        Tools,
+        Copy,
+        Sides
+    };
+    const char* const names[Sides] = {"verified import", "cp+sync+xxhsum+dd nocache+xxhsum -c",
+                                      "cp -r + sync"};
+    Figures times[Sides];
+    Figures toTools;
+    Figures toCopy;
     const QString destination = work.filePath(QStringLiteral("dest"));
+    long importMemory = 0;
     // Round 0 warms up (fresh disk blocks, caches) and is not counted.
     for (int round = warmup ? 0 : 1; round <= rounds; ++round) {
-        double importSeconds = 0;
-        double copySeconds = 0;
-        // Take turns so that neither side always runs first.
-        for (int side = 0; side < 2; ++side) {
-            const bool import = (side == 0) == (round % 2 == 1);
+        double seconds[Sides] = {};
+        // Each side runs first, second and third in turn: the side after
+        // another pays for its write-back and clean-up.
+        for (int k = 0; k < Sides; ++k) {
+            const Side side = Side((k + round) % Sides);
             settle(dropCaches);
             bool ok = false;
-            if (import)
-                importSeconds = runImport(cards, destination, &ok);
-            else
-                copySeconds = runCopy(cards, destination, &ok);
+            switch (side) {
+            case Import:
+                seconds[side] = runImport(cards, destination, expected, &ok);
+                importMemory = std::max(importMemory, peakMemoryMiB());
+                break;
+            case Tools:
+                seconds[side] =
+                    runScripts(QString::fromLatin1(ToolsScript), cards, destination, &ok);
+                break;
+            case Copy:
+                seconds[side] =
+                    runScripts(QString::fromLatin1(CopyScript), cards, destination, &ok);
+                break;
+            case Sides:
+                break;
+            }
             if (!ok) {
-                std::fprintf(stderr, "%s failed\n", import ? "import" : "cp");
+                std::fprintf(stderr, "%s failed\n", names[side]);
                 return 1;
             }
             QDir(destination).removeRecursively();
         }
-        if (round > 0) {
-            importTimes.push_back(importSeconds);
-            copyTimes.push_back(copySeconds);
-        }
-        std::printf("%s %d: import %.2f s (%.0f MiB/s), cp -r + sync %.2f s (%.0f MiB/s), "
-                    "ratio %.3f\n",
-                    round > 0 ? "round" : "warm-up round", round, importSeconds,
-                    total / MiB / importSeconds, copySeconds, total / MiB / copySeconds,
-                    importSeconds / copySeconds);
+        std::printf("%s %d: import %.2f s (%.0f MiB/s), tools %.2f s, cp -r + sync %.2f s; "
+                    "ratios %.3f and %.3f\n",
+                    round > 0 ? "round" : "warm-up round", round, seconds[Import],
+                    total / MiB / seconds[Import], seconds[Tools], seconds[Copy],
+                    seconds[Import] / seconds[Tools], seconds[Import] / seconds[Copy]);
         std::fflush(stdout);
+        if (round > 0) {
+            for (int side = 0; side < Sides; ++side)
+                times[side].values.push_back(seconds[side]);
+            toTools.values.push_back(seconds[Import] / seconds[Tools]);
+            toCopy.values.push_back(seconds[Import] / seconds[Copy]);
+        }
     }
 
-    const double importMedian = median(importTimes);
-    const double copyMedian = median(copyTimes);
-    struct rusage usage;
-    getrusage(RUSAGE_SELF, &usage);
-    const double importTotal = std::accumulate(importTimes.begin(), importTimes.end(), 0.0);
-    const double copyTotal = std::accumulate(copyTimes.begin(), copyTimes.end(), 0.0);
-    std::printf("median: import %.2f s, cp -r + sync %.2f s\n", importMedian, copyMedian);
-    std::printf("total over %d rounds: import %.2f s, cp -r + sync %.2f s\n", rounds, importTotal,
-                copyTotal);
-    std::printf("ratio import / (cp -r + sync): %.3f (goal <= 1.10)\n", importTotal / copyTotal);
-    std::printf("peak memory of this process: %ld MiB\n", usage.ru_maxrss / 1024);
+    std::printf("over %d rounds:\n", rounds);
+    for (int side = 0; side < Sides; ++side)
+        printFigures(names[side], times[side], "s");
+    printFigures("import / tools (goal <= 1.00)", toTools, "");
+    printFigures("import / (cp -r + sync)", toCopy, "");
+    std::printf("ratio of medians: import / tools %.3f, import / (cp -r + sync) %.3f\n",
+                times[Import].median() / times[Tools].median(),
+                times[Import].median() / times[Copy].median());
+    std::printf("peak memory of this process (the import runs in it): %ld MiB "
+                "(files of %lld MiB)\n",
+                importMemory, std::max(videoSize, photoSize) / MiB);
     return 0;
 }

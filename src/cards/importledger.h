@@ -24,13 +24,13 @@ struct CardIdentity
 struct LedgerEntry
 {
     CardIdentity card;
-    QString relativePath;  // the file's path relative to the card's root, '/' separated
-    qint64 size = -1;      // bytes
-    QDateTime modified;    // the card file's modification time (UTC, whole seconds or finer)
-    quint64 xxh64 = 0;     // XXH64 (seed 0) of the bytes
-    QString copyPath;      // absolute path of the copy
-    QDateTime copiedAt;    // when the copy took its final name (UTC)
-    QString runId;         // one id per import run (all three cards)
+    QString relativePath; // the file's path relative to the card's root, '/' separated
+    qint64 size = -1;     // bytes
+    QDateTime modified;   // the card file's modification time (UTC, whole seconds or finer)
+    quint64 xxh64 = 0;    // XXH64 (seed 0) of the bytes
+    QString copyPath;     // absolute path of the copy
+    QDateTime copiedAt;   // when the copy took its final name (UTC)
+    QString runId;        // one id per import run (all three cards)
 };
 
 // The record of every verified copy ever made, kept in an SQLite database
@@ -38,7 +38,9 @@ struct LedgerEntry
 // Each row is committed with its copy, so a crash mid-run loses no row of a
 // copy that took its final name. A missing database is created; a damaged one
 // is put aside (renamed, never deleted) and recreated with a warning.
-// Every call opens its own connection: any thread may use its own object.
+// Each object holds a database connection of its own, opened when it is
+// made: an object is used on the thread that made it, so every thread that
+// records or reads makes its own.
 class ImportLedger
 {
 public:
@@ -61,6 +63,9 @@ public:
     QString databasePath() const;
 
 private:
+    // Every row of the card, or only those of `relativePath` when given.
+    QList<LedgerEntry> select(const CardIdentity& card, const QString* relativePath) const;
+
     QString path;
     QString connectionName;
 };

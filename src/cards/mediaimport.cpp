@@ -2,8 +2,10 @@
 
 #include "base/apppaths.h"
 #include "cards/cardwalk.h"
+#include "cards/importledger.h"
 #include "cards/importpaths.h"
 #include "cards/medianaming.h"
+#include "cards/mhlhistory.h"
 #include "cards/stitchtemplate.h"
 #include "cards/templatediscovery.h"
 #include "cards/templatewriter.h"
@@ -11,17 +13,23 @@
 #include "settings/settingsstore.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QSet>
 #include <QStringList>
 #include <QThreadPool>
+#include <QUuid>
 
+#include <algorithm>
 #include <exception>
 
 namespace {
 
 const QString VideoExtension = QStringLiteral(".MOV");
+
+// The byte reports of a card come at most this often, and once at its end.
+constexpr qint64 BytesReportIntervalMs = 100;
 
 // A card that its own worker refuses ("Please choose source", "Invalid
 // source") takes no part in the run's checks: the other cards still run.
@@ -42,6 +50,17 @@ QStringList runnableCards(QStringList cards)
 
 } // namespace
 
+struct MediaImport::CardState
+{
+    bool identified = false;
+    CardIdentity identity;
+    std::unique_ptr<ImportLedger> ledger;
+    qint64 bytesTotal = 0;
+    qint64 bytesDone = 0; // of the files dealt with
+    qint64 inFile = 0;    // of the file being copied
+    QElapsedTimer sinceReport;
+};
+
 struct MediaImport::MediaCopy
 {
     int result = 0;    // 1 when copied and verified
@@ -51,10 +70,68 @@ struct MediaImport::MediaCopy
 };
 
 MediaImport::MediaImport(const QString& targetDir, const QString& templatePath,
-                         const QString& projectName, CardReport report)
+                         const QString& projectName, CardReport report, CardBytesReport bytes)
     : targetDir(targetDir), targetDirectory(targetDir), templatePath(templatePath),
-      projectName(projectName), report(std::move(report)), runStart(QDateTime::currentDateTimeUtc())
+      projectName(projectName), report(std::move(report)), bytes(std::move(bytes)),
+      runId(QUuid::createUuid().toString(QUuid::WithoutBraces)),
+      runStart(QDateTime::currentDateTimeUtc())
 {
+    for (auto& card : cards)
+        card.reset(new CardState);
+}
+
+MediaImport::~MediaImport() = default;
+
+MediaImport::CardState& MediaImport::cardState(int cardIndex)
+{
+    return *cards[cardIndex >= 1 && cardIndex <= 3 ? cardIndex : 0];
+}
+
+void MediaImport::reportBytes(int cardIndex, bool always)
+{
+    CardState& card = cardState(cardIndex);
+    if (!bytes || (!always && card.sinceReport.isValid() &&
+                   card.sinceReport.elapsed() < BytesReportIntervalMs))
+        return;
+    card.sinceReport.start();
+    bytes(cardIndex, std::min(card.bytesDone + card.inFile, card.bytesTotal), card.bytesTotal);
+}
+
+void MediaImport::noteWritten(const QString& path, quint64 xxh64, bool hashed, bool logCopy)
+{
+    QMutexLocker lock(&writtenMutex);
+    written.append({QDir::cleanPath(QFileInfo(path).absoluteFilePath()), xxh64, hashed, logCopy});
+}
+
+void MediaImport::noteWritten(const QStringList& paths)
+{
+    for (const QString& path : paths)
+        noteWritten(path, 0, false);
+}
+
+// The card's identity is looked up once, on the card's first verified copy;
+// the ledger is opened then too, on the worker's thread, and closed by it.
+void MediaImport::recordInLedger(int cardIndex, const QString& sourcePath,
+                                 const QDir& sourceDirectory, const QString& copyPath, qint64 size,
+                                 quint64 xxh64)
+{
+    CardState& card = cardState(cardIndex);
+    if (!card.identified) {
+        card.identity = CardIdentity::of(sourceDirectory.absolutePath());
+        card.identified = true;
+    }
+    if (!card.ledger)
+        card.ledger.reset(new ImportLedger(ImportLedger::defaultPath()));
+    LedgerEntry entry;
+    entry.card = card.identity;
+    entry.relativePath = sourceDirectory.relativeFilePath(sourcePath);
+    entry.size = size;
+    entry.modified = QFileInfo(sourcePath).lastModified().toUTC();
+    entry.xxh64 = xxh64;
+    entry.copyPath = QDir::cleanPath(QFileInfo(copyPath).absoluteFilePath());
+    entry.copiedAt = QDateTime::currentDateTimeUtc();
+    entry.runId = runId;
+    card.ledger->record(entry);
 }
 
 QString MediaImport::refusal(const QStringList& cards, const QString& targetDir,
@@ -66,9 +143,9 @@ QString MediaImport::refusal(const QStringList& cards, const QString& targetDir,
     return StitchTemplate::check(templatePath);
 }
 
-void MediaImport::setCards(const QStringList& runCards)
+void MediaImport::setCards(const QStringList& cards)
 {
-    cards = runCards;
+    runCards = cards;
 }
 
 QString MediaImport::checkRun()
@@ -76,7 +153,7 @@ QString MediaImport::checkRun()
     QMutexLocker lock(&runCheckMutex);
     if (!runChecked) {
         runChecked = true;
-        runRefusal = ImportPaths::problem(runnableCards(cards), targetDir);
+        runRefusal = ImportPaths::problem(runnableCards(runCards), targetDir);
         // Read once for the whole run: every recording's project is made from it.
         if (runRefusal.isEmpty() && !templatePath.isEmpty())
             stitchTemplate = StitchTemplate::load(templatePath, &runRefusal);
@@ -118,7 +195,17 @@ MediaImport::MediaCopy MediaImport::copyMedia(const QString& sourcePath, int car
             MediaNaming::cameraCopyName(relative, extension, cardIndex, projectName, collision));
     };
 
-    const VerifiedCopy::Result copied = VerifiedCopy(sourcePath).copyToFreeName(copyName);
+    CardState& card = cardState(cardIndex);
+    const qint64 fileSize = QFileInfo(sourcePath).size();
+    VerifiedCopy copier(sourcePath);
+    copier.setProgress([&](qint64 bytesWritten) {
+        card.inFile = std::min(bytesWritten, fileSize);
+        reportBytes(cardIndex, false);
+    });
+    const VerifiedCopy::Result copied = copier.copyToFreeName(copyName);
+    card.bytesDone += fileSize;
+    card.inFile = 0;
+    reportBytes(cardIndex, false);
 
     MediaCopy media;
     media.copyPath = copied.path;
@@ -130,24 +217,36 @@ MediaImport::MediaCopy MediaImport::copyMedia(const QString& sourcePath, int car
     // its summary, even after its last files (a bound of totalFiles would show
     // the card idle while its last file is still being copied).
     const int bound = totalFiles + 2;
-    const QString card = QString::number(cardIndex);
+    const QString number = QString::number(cardIndex);
     switch (copied.outcome) {
     case VerifiedCopy::Outcome::Copied:
         media.result = 1;
-        qInfo() << QStringLiteral("Card %1: copied file %2.").arg(card, sourcePath);
+        noteWritten(copied.path, copied.sourceHash, true);
+        recordInLedger(cardIndex, sourcePath, sourceDirectory, copied.path, copied.copySize,
+                       copied.sourceHash);
+        qInfo() << QStringLiteral("Card %1: copied file %2.").arg(number, sourcePath);
         report(cardIndex, 0, bound, fileIndex,
                QStringLiteral("Copied %1 correctly.").arg(sourcePath));
         break;
+    case VerifiedCopy::Outcome::HashMismatch:
+        qWarning() << QStringLiteral("Card %1: the copy of %2 differs from the card file: xxh64 "
+                                     "%3 read from the card, %4 read back from the copy; "
+                                     "nothing kept.")
+                          .arg(number, sourcePath, VerifiedCopy::hashText(copied.sourceHash),
+                               VerifiedCopy::hashText(copied.copyHash));
+        report(cardIndex, 0, bound, fileIndex,
+               QStringLiteral("Error: Could not copy %1.").arg(sourcePath));
+        break;
     case VerifiedCopy::Outcome::SizeMismatch:
         qWarning() << QStringLiteral("Card %1: file size for %2 doesn't match after copy (%3).")
-                          .arg(card, sourcePath, copied.error);
+                          .arg(number, sourcePath, copied.error);
         report(
             cardIndex, 0, bound, fileIndex,
             QStringLiteral("Warning: File size for %1 doesn't match after copy.").arg(sourcePath));
         break;
     default:
         qWarning() << QStringLiteral("Card %1: could not copy file %2 to %3: %4")
-                          .arg(card, sourcePath, copied.path, copied.error);
+                          .arg(number, sourcePath, copied.path, copied.error);
         report(cardIndex, 0, bound, fileIndex,
                QStringLiteral("Error: Could not copy %1.").arg(sourcePath));
         break;
@@ -216,6 +315,11 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
     }
 
     const QDir sourceDirectory(sourceDir);
+    CardState& state = cardState(cardIndex);
+    for (const CardWalk::File& file : walk.files) {
+        if (file.regular && !MediaNaming::mediaExtension(file.path).isEmpty())
+            state.bytesTotal += QFileInfo(file.path).size();
+    }
     int videosCopied = 0;
     int photosCopied = 0;
     bool stopped = false;
@@ -248,6 +352,7 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
                           (videosCopied < videosFound || photosCopied < photosFound));
     if (videosFound + photosFound > 0)
         VerifiedCopy::syncNames(targetDir);
+    state.ledger.reset(); // its connection belongs to this thread
 
     // The counts, then what else keeps the card from being complete.
     const QString counts[] = {QString::number(videosCopied), QString::number(videosFound),
@@ -272,23 +377,82 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
         summary += QLatin1Char(' ') + none + QLatin1Char('.');
     }
     qInfo() << QStringLiteral("Card %1: c%2").arg(card, summary.mid(1));
+    reportBytes(cardIndex, true);
     report(cardIndex, 0, 1, 1, summary);
     // A stopped run is not complete: no "Done." and no log copy.
     return !stopped;
 }
 
-void MediaImport::finishRun()
+void MediaImport::finishRun(bool complete)
 {
-    qInfo() << QStringLiteral("Done.");
-    try {
-        // An existing copy is kept; the log grows while it is copied, so its
-        // size is not compared.
-        VerifiedCopy log(logFilePath());
-        log.setVerifySize(false);
-        log.copyTo(QDir(targetDir).filePath(QStringLiteral("VazizidADU.log")));
-    } catch (const std::exception& e) {
-        qWarning() << "Error copying log file:" << QString::fromLocal8Bit(e.what());
+    if (complete) {
+        qInfo() << QStringLiteral("Done.");
+        try {
+            // An existing copy is kept; the log grows while it is copied, so
+            // its size is not compared.
+            VerifiedCopy log(logFilePath());
+            log.setVerifySize(false);
+            const VerifiedCopy::Result copied =
+                log.copyTo(QDir(targetDir).filePath(QStringLiteral("VazizidADU.log")));
+            if (copied.outcome == VerifiedCopy::Outcome::Copied)
+                noteWritten(copied.path, copied.sourceHash, true, true);
+        } catch (const std::exception& e) {
+            qWarning() << "Error copying log file:" << QString::fromLocal8Bit(e.what());
+        }
     }
+    writeHistory();
+}
+
+// Only what this run wrote below the destination: files that were there
+// before, and template copies kept elsewhere, are not claimed.
+void MediaImport::writeHistory()
+{
+    QVector<Written> files;
+    {
+        QMutexLocker lock(&writtenMutex);
+        files = written;
+    }
+    // A run that wrote nothing but the log copy adds no generation.
+    if (std::all_of(files.cbegin(), files.cend(), [](const Written& file) { return file.logCopy; }))
+        return;
+    const QDir destination(QDir::cleanPath(QFileInfo(targetDir).absoluteFilePath()));
+    QVector<MhlHistory::File> recorded;
+    QSet<QString> seen;
+    for (const Written& file : files) {
+        const QString relative = destination.relativeFilePath(file.path);
+        if (relative.startsWith(QLatin1String("../")) || QDir::isAbsolutePath(relative) ||
+            seen.contains(relative))
+            continue;
+        seen.insert(relative);
+        const QFileInfo info(file.path);
+        MhlHistory::File entry;
+        entry.path = relative;
+        entry.size = info.size();
+        entry.modified = info.lastModified();
+        entry.xxh64 = file.xxh64;
+        QString error;
+        if (!info.isFile() ||
+            (!file.hashed && !VerifiedCopy::hashFile(file.path, &entry.xxh64, &error))) {
+            qWarning().noquote() << QStringLiteral("Hash list: cannot read %1, which this import "
+                                                   "wrote: %2")
+                                        .arg(file.path,
+                                             info.isFile() ? error : QStringLiteral("gone"));
+            continue;
+        }
+        recorded.append(entry);
+    }
+    if (recorded.isEmpty())
+        return;
+    MhlHistory history(destination.path());
+    if (!history.addGeneration(recorded, QDateTime::currentDateTime())) {
+        qWarning().noquote() << QStringLiteral("Hash list: could not add this import to %1: %2")
+                                    .arg(history.historyPath(), history.errorString());
+        return;
+    }
+    VerifiedCopy::syncNames(history.historyPath());
+    qInfo().noquote() << QStringLiteral("Hash list: recorded %1 files in %2.")
+                             .arg(recorded.size())
+                             .arg(history.historyPath());
 }
 
 int MediaImport::copyVideoFile(const QString& sourcePath, int cardIndex, int fileIndex,
@@ -306,12 +470,15 @@ int MediaImport::copyVideoFile(const QString& sourcePath, int cardIndex, int fil
     image.replace(QLatin1String(".kava"), QLatin1String(".jpg"));
     if (image == templatePath || !QFileInfo::exists(image))
         image = templateJpg();
-    if (!image.isEmpty())
-        VerifiedCopy(image).copyTo(targetDirectory.absoluteFilePath(media.copyPath) +
-                                   QStringLiteral(".jpg"));
+    if (!image.isEmpty()) {
+        const VerifiedCopy::Result thumbnail = VerifiedCopy(image).copyTo(
+            targetDirectory.absoluteFilePath(media.copyPath) + QStringLiteral(".jpg"));
+        if (thumbnail.outcome == VerifiedCopy::Outcome::Copied)
+            noteWritten(thumbnail.path, thumbnail.sourceHash, true);
+    }
 
-    writeVideoTemplate(cardIndex, *stitchTemplate, media.basePath, projectName, getSettings(),
-                       media.collision);
+    noteWritten(writeVideoTemplate(cardIndex, *stitchTemplate, media.basePath, projectName,
+                                   getSettings(), media.collision));
     return media.result;
 }
 
@@ -321,7 +488,7 @@ int MediaImport::copyPhotoFile(const QString& sourcePath, int cardIndex, int fil
     const MediaCopy media =
         copyMedia(sourcePath, cardIndex, fileIndex, totalFiles, sourceDirectory, false);
     if (stitchTemplate)
-        writePhotoProject(cardIndex, *stitchTemplate, media.basePath, projectName, getSettings(),
-                          media.collision);
+        noteWritten(writePhotoProject(cardIndex, *stitchTemplate, media.basePath, projectName,
+                                      getSettings(), media.collision));
     return media.result;
 }

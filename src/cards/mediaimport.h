@@ -8,22 +8,38 @@
 #include <QMutex>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
+#include <array>
+#include <functional>
 #include <memory>
 
 class StitchTemplate;
+
+// A card's byte progress: (card, bytes of its media files gone through so
+// far, bytes of all its media files). Called on the card worker's thread.
+using CardBytesReport = std::function<void(int, qint64, qint64)>;
 
 // One import run: the three card workers of a run share one object. Each
 // worker walks its card and copies its videos and photos into the
 // destination under camera names, each copy verified and none ever replacing
 // a file; with a template, every recording also gets its stitching project.
-// Reports go through `report` as (card, from, to, value, text); the caller
-// decides which thread they reach.
+// Reports go through `report` as (card, from, to, value, text), and the bytes
+// through `bytes` at most ten times a second per card and once at each card's
+// end; the caller decides which thread they reach.
+//
+// Every verified copy is recorded in the import ledger as it takes its name;
+// at the end of the run, every file the run wrote into the destination is
+// recorded, with its hash, in a new generation of the destination's ASC MHL
+// history.
 class MediaImport
 {
 public:
     MediaImport(const QString& targetDir, const QString& templatePath, const QString& projectName,
-                CardReport report);
+                CardReport report, CardBytesReport bytes = nullptr);
+    ~MediaImport();
+    MediaImport(const MediaImport&) = delete;
+    MediaImport& operator=(const MediaImport&) = delete;
 
     // Why a run of these cards (in camera order), destination and template
     // must not start, or empty: paths that can only go wrong, a template that
@@ -40,9 +56,11 @@ public:
     // end of the run.
     bool copyCard(int cardIndex, const QString& sourceDir);
 
-    // The end of a run whose three workers have all finished: logs "Done." and
-    // copies the log into the destination.
-    void finishRun();
+    // The end of a run, once its three workers have ended, however they ended.
+    // When all three finished (`complete`): logs "Done." and copies the log
+    // into the destination. Then records what the run wrote into the
+    // destination in its hash list history (nothing written: no generation).
+    void finishRun(bool complete = true);
 
     // One card file each; 1 when the copy was made and verified, else 0.
     int copyVideoFile(const QString& sourcePath, int cardIndex, int fileIndex, int totalFiles,
@@ -52,8 +70,24 @@ public:
 
 private:
     struct MediaCopy;
+    struct CardState;
+    struct Written
+    {
+        QString path;
+        quint64 xxh64 = 0;
+        bool hashed = false; // else hashed from the disk at the end of the run
+        bool logCopy = false;
+    };
+
     MediaCopy copyMedia(const QString& sourcePath, int cardIndex, int fileIndex, int totalFiles,
                         const QDir& sourceDirectory, bool video);
+    CardState& cardState(int cardIndex);
+    void reportBytes(int cardIndex, bool always);
+    void recordInLedger(int cardIndex, const QString& sourcePath, const QDir& sourceDirectory,
+                        const QString& copyPath, qint64 size, quint64 xxh64);
+    void noteWritten(const QString& path, quint64 xxh64, bool hashed, bool logCopy = false);
+    void noteWritten(const QStringList& paths);
+    void writeHistory();
 
     // The run's own checks, made by the first worker while the others wait;
     // the reason the run is refused, or empty.
@@ -68,7 +102,13 @@ private:
     QString templatePath;
     QString projectName;
     CardReport report;
-    QStringList cards;
+    CardBytesReport bytes;
+    QString runId;
+    // One per card, each used by its card's worker only; [0] for other numbers.
+    std::array<std::unique_ptr<CardState>, 4> cards;
+    QMutex writtenMutex; // the three workers add to `written`
+    QVector<Written> written;
+    QStringList runCards; // the folders given, in camera order
     QDateTime runStart;
     QMutex runCheckMutex;
     bool runChecked = false;

@@ -141,10 +141,11 @@ QString projectFilePath(const QString& basePath, const QString& extension,
 
 } // namespace
 
-void writeVideoTemplate(int cardIndex, const StitchTemplate& stitchTemplate,
-                        const QString& basePath, const QString& projectName,
-                        const QVariantMap& settings, int collision)
+QStringList writeVideoTemplate(int cardIndex, const StitchTemplate& stitchTemplate,
+                               const QString& basePath, const QString& projectName,
+                               const QVariantMap& settings, int collision)
 {
+    QStringList written;
     const QString projectPath = projectFilePath(
         basePath, VideoExtension,
         projectName.isEmpty() ? QStringLiteral("_autopano.kava")
@@ -152,10 +153,10 @@ void writeVideoTemplate(int cardIndex, const StitchTemplate& stitchTemplate,
     if (projectPath == basePath) {
         qWarning().noquote()
             << QStringLiteral("Card %1: no video name in %2.").arg(cardIndex).arg(basePath);
-        return;
+        return written;
     }
     if (QFileInfo::exists(projectPath) || QFileInfo(projectPath).isSymLink())
-        return;
+        return written;
 
     QDomDocument doc = stitchTemplate.document();
 
@@ -205,9 +206,10 @@ void writeVideoTemplate(int cardIndex, const StitchTemplate& stitchTemplate,
     switch (ExclusiveFile::write(projectPath, project, &error)) {
     case ExclusiveFile::Created:
         logWritten("Card %1: wrote template file %2.", cardIndex, projectPath);
+        written << projectPath;
         break;
     case ExclusiveFile::AlreadyExists:
-        return; // another card's worker wrote this recording's project first
+        return written; // another card's worker wrote this recording's project first
     case ExclusiveFile::Failed:
         qWarning().noquote() << QStringLiteral("Card %1: %2").arg(cardIndex).arg(error);
         break;
@@ -218,17 +220,23 @@ void writeVideoTemplate(int cardIndex, const StitchTemplate& stitchTemplate,
         templatesDir + QLatin1Char('/') + QFileInfo(stitchTemplate.path()).fileName();
     if (!QFileInfo::exists(copyPath)) {
         QDir().mkpath(templatesDir);
-        if (writeNew(cardIndex, copyPath, project))
+        if (writeNew(cardIndex, copyPath, project)) {
             logWritten("Card %1: copied template file %2.", cardIndex, copyPath);
+            written << copyPath;
+        }
     }
 
     const QString panoPath = photoTemplatePath(copyPath);
-    if (!QFileInfo::exists(panoPath) && writeNew(cardIndex, panoPath, photoProjectText(pano)))
+    if (!QFileInfo::exists(panoPath) && writeNew(cardIndex, panoPath, photoProjectText(pano))) {
         logWritten("Card %1: wrote template file %2.", cardIndex, panoPath);
+        written << panoPath;
+    }
+    return written;
 }
 
-void writePhotoProject(int cardIndex, const StitchTemplate& stitchTemplate, const QString& basePath,
-                       const QString& projectName, const QVariantMap& settings, int collision)
+QStringList writePhotoProject(int cardIndex, const StitchTemplate& stitchTemplate,
+                              const QString& basePath, const QString& projectName,
+                              const QVariantMap& settings, int collision)
 {
     const QString extension = MediaNaming::photoExtension(basePath);
     const QString projectPath = projectFilePath(
@@ -238,36 +246,40 @@ void writePhotoProject(int cardIndex, const StitchTemplate& stitchTemplate, cons
     if (projectPath == basePath) {
         qWarning().noquote()
             << QStringLiteral("Card %1: no photo name in %2.").arg(cardIndex).arg(basePath);
-        return;
+        return {};
     }
     if (QFileInfo::exists(projectPath) || QFileInfo(projectPath).isSymLink())
-        return;
+        return {};
 
     const QDomDocument doc = stitchTemplate.document();
     const QDomElement pano =
         doc.firstChildElement(QStringLiteral("kava")).firstChildElement(QStringLiteral("pano"));
     editPano(pano, cameraNames(basePath, extension, projectName, collision, {}), settings);
 
-    if (writeNew(cardIndex, projectPath, photoProjectText(pano)))
-        logWritten("Card %1: wrote template file %2.", cardIndex, projectPath);
+    if (!writeNew(cardIndex, projectPath, photoProjectText(pano)))
+        return {};
+    logWritten("Card %1: wrote template file %2.", cardIndex, projectPath);
+    return {projectPath};
 }
 
-void writeVideoTemplate(int cardIndex, const QString& templatePath, const QString& basePath,
-                        const QString& projectName, const QVariantMap& settings, int collision)
+QStringList writeVideoTemplate(int cardIndex, const QString& templatePath, const QString& basePath,
+                               const QString& projectName, const QVariantMap& settings,
+                               int collision)
 {
     QString error;
     if (const auto loaded = StitchTemplate::load(templatePath, &error))
-        writeVideoTemplate(cardIndex, *loaded, basePath, projectName, settings, collision);
-    else
-        qWarning().noquote() << QStringLiteral("Card %1: %2").arg(cardIndex).arg(error);
+        return writeVideoTemplate(cardIndex, *loaded, basePath, projectName, settings, collision);
+    qWarning().noquote() << QStringLiteral("Card %1: %2").arg(cardIndex).arg(error);
+    return {};
 }
 
-void writePhotoProject(int cardIndex, const QString& templatePath, const QString& basePath,
-                       const QString& projectName, const QVariantMap& settings, int collision)
+QStringList writePhotoProject(int cardIndex, const QString& templatePath, const QString& basePath,
+                              const QString& projectName, const QVariantMap& settings,
+                              int collision)
 {
     QString error;
     if (const auto loaded = StitchTemplate::load(templatePath, &error))
-        writePhotoProject(cardIndex, *loaded, basePath, projectName, settings, collision);
-    else
-        qWarning().noquote() << QStringLiteral("Card %1: %2").arg(cardIndex).arg(error);
+        return writePhotoProject(cardIndex, *loaded, basePath, projectName, settings, collision);
+    qWarning().noquote() << QStringLiteral("Card %1: %2").arg(cardIndex).arg(error);
+    return {};
 }

@@ -6,8 +6,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+
+#include <xxhash.h>
 
 #include <atomic>
 #include <cerrno>
@@ -21,12 +25,10 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#ifdef Q_OS_LINUX
-#include <sys/sendfile.h>
-#endif
 #elif defined(Q_OS_WIN)
 #include <io.h>
 #elif defined(Q_OS_UNIX)
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -34,8 +36,61 @@ namespace {
 
 std::atomic_bool stopFlag{false};
 
-// The buffer of the plain read/write copy; the kernel's copy needs none.
-constexpr qint64 BufferSize = 1024 * 1024;
+QMutex hookMutex;
+VerifiedCopy::WrittenHook writtenHook;
+
+void runWrittenHook(const QString& sourcePath, const QString& tempPath)
+{
+    VerifiedCopy::WrittenHook hook;
+    {
+        QMutexLocker lock(&hookMutex);
+        hook = writtenHook;
+    }
+    if (hook)
+        hook(sourcePath, tempPath);
+}
+
+// One buffer per copy, used for the copy and its read-back. The kernel's own
+// copy is not used: the bytes must pass through here to be hashed.
+constexpr qint64 BufferSize = 4 * 1024 * 1024;
+
+// XXH64 with seed 0, fed piece by piece.
+class Hasher
+{
+public:
+    Hasher() : state(XXH64_createState())
+    {
+        if (state)
+            XXH64_reset(state, 0);
+    }
+    ~Hasher() { XXH64_freeState(state); }
+    Hasher(const Hasher&) = delete;
+    Hasher& operator=(const Hasher&) = delete;
+    bool ok() const { return state != nullptr; }
+    void add(const char* data, qint64 size) { XXH64_update(state, data, size_t(size)); }
+    quint64 value() const { return XXH64_digest(state); }
+
+private:
+    XXH64_state_t* state;
+};
+
+// Records both hashes; false, with the outcome set, when the copy read back
+// is not what was written.
+bool hashesMatch(VerifiedCopy::Result* result, quint64 sourceHash, quint64 copyHash,
+                 qint64 readBack)
+{
+    result->sourceHash = sourceHash;
+    result->copyHash = copyHash;
+    result->hashed = true;
+    if (sourceHash == copyHash && readBack == result->copySize)
+        return true;
+    result->outcome = VerifiedCopy::Outcome::HashMismatch;
+    result->error = QStringLiteral("xxh64 %1 read from the source, %2 read back from the copy "
+                                   "(%3 of %4 bytes)")
+                        .arg(VerifiedCopy::hashText(sourceHash), VerifiedCopy::hashText(copyHash),
+                             QString::number(readBack), QString::number(result->copySize));
+    return false;
+}
 
 bool nameInUse(const QString& path)
 {
@@ -150,45 +205,6 @@ struct TemporaryFile
     }
 };
 
-bool unsupported(int error)
-{
-    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP
-#if ENOTSUP != EOPNOTSUPP
-           || error == ENOTSUP
-#endif
-        ;
-}
-
-// Moves up to one chunk through the fixed buffer: the byte count, 0 at the
-// end of the source, -1 on an error (errno set).
-qint64 bufferedChunk(int in, int out, std::vector<char>& buffer)
-{
-    if (buffer.empty())
-        buffer.resize(BufferSize);
-    qint64 moved = 0;
-    while (moved < VerifiedCopy::ChunkSize) {
-        const ssize_t got = ::read(in, buffer.data(), buffer.size());
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-        if (got == 0)
-            break;
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = ::write(out, buffer.data() + done, size_t(got - done));
-            if (put < 0) {
-                if (errno == EINTR)
-                    continue;
-                return -1;
-            }
-            done += put;
-        }
-        moved += got;
-    }
-    return moved;
-}
-
 enum class Transfer
 {
     Done,
@@ -196,71 +212,84 @@ enum class Transfer
     Failed
 };
 
-// Copies from the current offsets to the end of the source: the kernel's copy
-// first, the plain one where the file systems do not offer it.
-Transfer transfer(int in, int out, QString* error)
+// Copies from the current offsets to the end of the source through the
+// buffer, hashing every byte it writes.
+Transfer transfer(int in, int out, std::vector<char>& buffer, Hasher& hash,
+                  const VerifiedCopy::Progress& progress, qint64* total, QString* error)
 {
-    enum Method
-    {
-        KernelCopy,
-        SendFile,
-        Buffered
-    };
-#ifdef Q_OS_LINUX
-    Method method = KernelCopy;
-#else
-    Method method = Buffered;
-#endif
-    std::vector<char> buffer;
-    qint64 total = 0;
+    qint64 chunkStart = 0;
     for (;;) {
-        qint64 moved = -1;
-        switch (method) {
-#ifdef Q_OS_LINUX
-        case KernelCopy:
-            moved =
-                ::copy_file_range(in, nullptr, out, nullptr, size_t(VerifiedCopy::ChunkSize), 0);
-            break;
-        case SendFile:
-            moved = ::sendfile(out, in, nullptr, size_t(VerifiedCopy::ChunkSize));
-            break;
-#else
-        case KernelCopy:
-        case SendFile:
-#endif
-        case Buffered:
-            moved = bufferedChunk(in, out, buffer);
-            break;
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            *error = errorText(errno);
+            return Transfer::Failed;
         }
-        if (moved > 0) {
+        if (got == 0)
+            break;
+        hash.add(buffer.data(), got);
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::write(out, buffer.data() + done, size_t(got - done));
+            if (put < 0) {
+                if (errno == EINTR)
+                    continue;
+                *error = errorText(errno);
+                return Transfer::Failed;
+            }
+            done += put;
+        }
+        *total += got;
+        if (*total - chunkStart >= VerifiedCopy::ChunkSize) {
 #ifdef Q_OS_LINUX
             // Start writing this chunk to the disk now, while the next one is
             // copied, so the flush at the end has little left to do.
-            ::sync_file_range(out, total, moved, SYNC_FILE_RANGE_WRITE);
+            ::sync_file_range(out, chunkStart, *total - chunkStart, SYNC_FILE_RANGE_WRITE);
 #endif
-            total += moved;
+            chunkStart = *total;
+            if (progress)
+                progress(*total);
             if (stopFlag.load())
                 return Transfer::Stopped;
-            continue;
         }
-        if (moved == 0) {
-            // Pseudo files claim to be empty and the kernel's copy believes
-            // them: confirm an empty source with a plain read.
-            if (total == 0 && method != Buffered) {
-                method = Method(method + 1);
-                continue;
-            }
-            return Transfer::Done;
-        }
-        if (errno == EINTR)
-            continue;
-        if (method != Buffered && unsupported(errno)) {
-            method = Method(method + 1);
-            continue;
-        }
-        *error = errorText(errno);
-        return Transfer::Failed;
     }
+    if (progress)
+        progress(*total);
+    return Transfer::Done;
+}
+
+// Hashes the copy as the disk gives it back: its pages, clean after the
+// flush, are dropped from the cache first, so the read reaches the disk.
+Transfer readBack(int fd, std::vector<char>& buffer, Hasher& hash, qint64* total, QString* error)
+{
+#ifdef Q_OS_LINUX
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    qint64 chunkStart = 0;
+    for (;;) {
+        const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), *total);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            *error = errorText(errno);
+            return Transfer::Failed;
+        }
+        if (got == 0)
+            break;
+        hash.add(buffer.data(), got);
+        *total += got;
+        if (*total - chunkStart >= VerifiedCopy::ChunkSize) {
+            chunkStart = *total;
+            if (stopFlag.load())
+                return Transfer::Stopped;
+        }
+    }
+#ifdef Q_OS_LINUX
+    // The copy is not read again here; its pages would only push others out.
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+#endif
+    return Transfer::Done;
 }
 
 #endif // PQVK_POSIX_COPY
@@ -277,6 +306,42 @@ void VerifiedCopy::requestStop(bool stop)
 bool VerifiedCopy::stopRequested()
 {
     return stopFlag.load();
+}
+
+void VerifiedCopy::setWrittenHook(WrittenHook hook)
+{
+    QMutexLocker lock(&hookMutex);
+    writtenHook = std::move(hook);
+}
+
+QString VerifiedCopy::hashText(quint64 xxh64)
+{
+    return QStringLiteral("%1").arg(xxh64, 16, 16, QLatin1Char('0'));
+}
+
+bool VerifiedCopy::hashFile(const QString& path, quint64* xxh64, QString* error)
+{
+    QFile file(path);
+    Hasher hash;
+    if (!hash.ok() || !file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = hash.ok() ? file.errorString() : QStringLiteral("out of memory");
+        return false;
+    }
+    std::vector<char> buffer(static_cast<size_t>(BufferSize));
+    for (;;) {
+        const qint64 got = file.read(buffer.data(), qint64(buffer.size()));
+        if (got < 0) {
+            if (error)
+                *error = file.errorString();
+            return false;
+        }
+        if (got == 0)
+            break;
+        hash.add(buffer.data(), got);
+    }
+    *xxh64 = hash.value();
+    return true;
 }
 
 void VerifiedCopy::syncNames(const QString& folder)
@@ -336,10 +401,12 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
     ::posix_fadvise(source.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
 
+    // Read and written on one descriptor, so the copy read back is the file
+    // that takes the name.
     TemporaryFile temp;
     for (int attempt = 0; temp.file.fd < 0; ++attempt) {
         temp.path = QFile::encodeName(temporaryName(result.path));
-        temp.file.fd = ::open(temp.path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        temp.file.fd = ::open(temp.path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (temp.file.fd < 0 && (errno != EEXIST || attempt > 8)) {
             result.error = errorText(errno);
             temp.path.clear();
@@ -349,7 +416,16 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
     // Held while the copy is made: removeStaleTemporaries() leaves it alone.
     ::flock(temp.file.fd, LOCK_EX | LOCK_NB);
 
-    switch (transfer(source.fd, temp.file.fd, &result.error)) {
+    Hasher written;
+    Hasher readFromDisk;
+    if (!written.ok() || !readFromDisk.ok()) {
+        result.error = QStringLiteral("out of memory");
+        return result;
+    }
+    std::vector<char> buffer(static_cast<size_t>(BufferSize));
+    qint64 writtenBytes = 0;
+    switch (transfer(source.fd, temp.file.fd, buffer, written, progress, &writtenBytes,
+                     &result.error)) {
     case Transfer::Done:
         break;
     case Transfer::Stopped:
@@ -369,6 +445,21 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
         return result;
     }
     if (!sizesMatch(&result, sourceStat.st_size, copyStat.st_size, verifySize))
+        return result;
+
+    runWrittenHook(sourcePath, QFile::decodeName(temp.path));
+    qint64 readBackBytes = 0;
+    switch (readBack(temp.file.fd, buffer, readFromDisk, &readBackBytes, &result.error)) {
+    case Transfer::Done:
+        break;
+    case Transfer::Stopped:
+        result.outcome = Outcome::Stopped;
+        result.error = QStringLiteral("stopped");
+        return result;
+    case Transfer::Failed:
+        return result;
+    }
+    if (!hashesMatch(&result, written.value(), readFromDisk.value(), readBackBytes))
         return result;
     if (temp.file.close() != 0) {
         result.error = errorText(errno);
@@ -424,7 +515,14 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
         }
     } remover{temp};
 
+    Hasher written;
+    Hasher readFromDisk;
+    if (!written.ok() || !readFromDisk.ok()) {
+        result.error = QStringLiteral("out of memory");
+        return result;
+    }
     std::vector<char> buffer(static_cast<size_t>(BufferSize));
+    qint64 writtenBytes = 0;
     for (;;) {
         qint64 moved = 0;
         while (moved < ChunkSize) {
@@ -435,12 +533,16 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
             }
             if (got == 0)
                 break;
+            written.add(buffer.data(), got);
             if (temp.write(buffer.data(), got) != got) {
                 result.error = temp.errorString();
                 return result;
             }
             moved += got;
         }
+        writtenBytes += moved;
+        if (progress)
+            progress(writtenBytes);
         if (moved == 0)
             break;
         if (stopFlag.load()) {
@@ -465,6 +567,36 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
     if (!sizesMatch(&result, source.size(), temp.size(), verifySize))
         return result;
     temp.close();
+
+    runWrittenHook(sourcePath, temp.fileName());
+    if (!temp.open(QIODevice::ReadOnly)) {
+        result.error = temp.errorString();
+        return result;
+    }
+#ifdef Q_OS_UNIX
+    // Windows offers no such call: there the read-back may come from the cache.
+    ::posix_fadvise(temp.handle(), 0, 0, POSIX_FADV_DONTNEED);
+#endif
+    qint64 readBackBytes = 0;
+    for (;;) {
+        const qint64 got = temp.read(buffer.data(), qint64(buffer.size()));
+        if (got < 0) {
+            result.error = temp.errorString();
+            return result;
+        }
+        if (got == 0)
+            break;
+        readFromDisk.add(buffer.data(), got);
+        readBackBytes += got;
+        if (stopFlag.load()) {
+            result.outcome = Outcome::Stopped;
+            result.error = QStringLiteral("stopped");
+            return result;
+        }
+    }
+    temp.close();
+    if (!hashesMatch(&result, written.value(), readFromDisk.value(), readBackBytes))
+        return result;
     remover.keep = publish(temp.fileName(), nameFor, nextNameWhenTaken, &result);
     return result;
 }

@@ -7,15 +7,18 @@
 
 #include <functional>
 
-// Copies one file so that its final name only ever holds a complete copy.
+// Copies one file so that its final name only ever holds a complete copy
+// whose bytes are known to be the source's.
 //
-// The bytes go to a hidden temporary file in the destination folder (the
-// kernel's own copy where it can, else a fixed-size buffer, so memory stays
-// flat whatever the file size). The copy takes the source's modification
-// time, is flushed to the disk and checked against the source's size, and
-// only then takes its final name, by a rename that never replaces an existing
-// file. On every failure the temporary file is removed. The source is only
-// ever opened for reading.
+// The source is read once, through a fixed-size buffer (memory stays flat
+// whatever the file size), and its bytes are hashed (XXH64) in the same pass
+// that writes them to a hidden temporary file in the destination folder. The
+// copy takes the source's modification time and is flushed to the disk; its
+// pages are then dropped from the cache and it is read back from the disk and
+// hashed again. Only when the sizes and both hashes agree does it take its
+// final name, by a rename that never replaces an existing file. On every
+// failure the temporary file is removed. The source is only ever opened for
+// reading.
 class VerifiedCopy
 {
 public:
@@ -23,6 +26,7 @@ public:
     {
         Copied,       // the final name holds a complete, verified copy
         SizeMismatch, // the copy's size differs from the source's; nothing kept
+        HashMismatch, // the copy read back differs from the bytes read; nothing kept
         NameTaken,    // copyTo() only: a file of that name exists; nothing kept
         Stopped,      // stopped by requestStop(); nothing kept
         Failed        // could not read, write or name the copy; nothing kept
@@ -35,19 +39,28 @@ public:
         int number = 0; // the number the name was formed with
         qint64 sourceSize = -1;
         qint64 copySize = -1;
+        // XXH64 (seed 0) of the bytes read from the source, and of the copy as
+        // read back from the disk; equal when Copied. Valid when `hashed`.
+        quint64 sourceHash = 0;
+        quint64 copyHash = 0;
+        bool hashed = false;
         QString error; // the reason, for the log
     };
 
     // The final name for a number: 0 first, then 1, 2, ... when taken.
     using NameFor = std::function<QString(int number)>;
 
-    // Bytes moved between two checks of the stop request.
+    // The bytes of this file written so far; called after every chunk and once at the end.
+    using Progress = std::function<void(qint64 bytesWritten)>;
+
+    // Bytes moved between two checks of the stop request and two progress calls.
     static constexpr qint64 ChunkSize = 8 * 1024 * 1024;
 
     explicit VerifiedCopy(const QString& sourcePath);
 
     // The log file grows while it is copied; its copy is taken as it is.
     void setVerifySize(bool verify) { verifySize = verify; }
+    void setProgress(Progress progress) { this->progress = std::move(progress); }
 
     // Copies to the first free name nameFor(n), n = firstNumber, firstNumber + 1, ...
     // A name that is taken by the time the copy is complete moves it on to the next.
@@ -74,9 +87,22 @@ public:
     // files from being removed.
     static QStringList removeStaleTemporaries(const QString& folder, const QDateTime& notAfter);
 
+    // 16 lower-case hex digits, the form hash lists and logs use.
+    static QString hashText(quint64 xxh64);
+    // XXH64 (seed 0) of a whole file, read through a fixed buffer; false with
+    // the reason in `error` when it cannot be read.
+    static bool hashFile(const QString& path, quint64* xxh64, QString* error = nullptr);
+
+    // Tests only: called with the source's and the temporary copy's paths once
+    // the copy is written and flushed, before it is read back, so a test can
+    // change the bytes on their way to the disk. Empty (the default) in use.
+    using WrittenHook = std::function<void(const QString& sourcePath, const QString& tempPath)>;
+    static void setWrittenHook(WrittenHook hook);
+
 private:
     Result copy(const NameFor& nameFor, int firstNumber, bool nextNameWhenTaken);
 
     QString sourcePath;
     bool verifySize = true;
+    Progress progress;
 };

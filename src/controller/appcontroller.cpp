@@ -131,6 +131,7 @@ void AppController::copyFiles(QString card1, QString card2, QString card3, QStri
     {
         QMutexLocker lock(&cardMutex);
         finishedCardWorkers = 0;
+        endedCardWorkers = 0;
     }
     qInfo() << QStringLiteral("Start.");
     const auto run = newImportRun(targetDir, templatePath, projectName);
@@ -151,21 +152,29 @@ std::shared_ptr<MediaImport> AppController::newImportRun(const QString& targetDi
         targetDir, templatePath, projectName,
         [this](int card, int from, int to, int value, const QString& text) {
             emit updateCardProgress(card, from, to, value, text);
+        },
+        [this](int card, qint64 copied, qint64 total) {
+            emit updateCardBytes(card, copied, total);
         });
 }
 
 void AppController::runCardWorker(const std::shared_ptr<MediaImport>& run, int cardIndex,
                                   const QString& sourceDir)
 {
-    if (!run->copyCard(cardIndex, sourceDir))
-        return;
-    int finished = 0;
+    const bool finished = run->copyCard(cardIndex, sourceDir);
+    int ended = 0;
+    bool complete = false;
     {
         QMutexLocker lock(&cardMutex);
-        finished = ++finishedCardWorkers;
+        if (finished)
+            ++finishedCardWorkers;
+        ended = ++endedCardWorkers;
+        complete = finishedCardWorkers == 3;
     }
-    if (finished == 3)
-        run->finishRun();
+    // A refused or stopped card keeps the run from being complete, but what
+    // the other cards copied still goes into the destination's history.
+    if (ended == 3)
+        run->finishRun(complete);
 }
 
 void AppController::copyFilesWorker(int cardIndex, QString sourceDir, QString targetDir,

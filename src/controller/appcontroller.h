@@ -34,6 +34,9 @@ public:
 signals:
     void updateCardProgress(QVariant cardNumber, QVariant progressFrom, QVariant progressTo,
                             QVariant progressValue, QVariant progressText);
+    // The bytes of a card's media files copied so far and in all, at most ten
+    // times a second per card and once at each card's end.
+    void updateCardBytes(QVariant cardNumber, QVariant bytesCopied, QVariant bytesTotal);
     void updateDataProgress(QVariant progressFrom, QVariant progressTo, QVariant progressValue,
                             QVariant progressText);
     void updateCameraSettingsProgress(QVariant progressFrom, QVariant progressTo,
@@ -93,12 +96,14 @@ private:
     // An import run whose reports reach the view as updateCardProgress.
     std::shared_ptr<MediaImport> newImportRun(const QString& targetDir, const QString& templatePath,
                                               const QString& projectName);
-    // One card worker of `run`; the last of the three to finish ends the run.
+    // One card worker of `run`; the last of the three to end, however it
+    // ended, ends the run.
     void runCardWorker(const std::shared_ptr<MediaImport>& run, int cardIndex,
                        const QString& sourceDir);
 
     UnitTasks* unitTasks = nullptr;
-    int finishedCardWorkers = 0;
+    int finishedCardWorkers = 0; // reached their summary
+    int endedCardWorkers = 0;    // returned, refused and stopped ones too
     QMutex cardMutex;
     QQuickWindow* appWindow = nullptr;
     QString version;

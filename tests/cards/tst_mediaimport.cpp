@@ -1,4 +1,5 @@
 #include "base/apppaths.h"
+#include "cards/importledger.h"
 #include "cards/medianaming.h"
 #include "cards/verifiedcopy.h"
 #include "controller/appcontroller.h"
@@ -17,6 +18,7 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <xxhash.h>
 
 namespace {
 
@@ -39,15 +41,43 @@ void writeCardFile(const QString& path, int size = 1000)
             file.setFileTime(SourceTime, QFileDevice::FileModificationTime));
 }
 
-// Every file below `root`, hidden ones too, sorted.
-QStringList filesBelow(const QString& root)
+// Every file below `root`, hidden ones too, sorted; the hash list history
+// under "ascmhl/" only when asked for.
+QStringList filesBelow(const QString& root, bool withHistory = false)
 {
     QStringList files;
     QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(root).relativeFilePath(it.next());
+    while (it.hasNext()) {
+        const QString file = QDir(root).relativeFilePath(it.next());
+        if (withHistory || !file.startsWith(QLatin1String("ascmhl/")))
+            files << file;
+    }
     files.sort();
     return files;
+}
+
+// XXH64 of a file's bytes, computed here in one go, apart from the copy's own hashing.
+QString xxh64Of(const QByteArray& bytes)
+{
+    return QStringLiteral("%1").arg(XXH64(bytes.constData(), size_t(bytes.size()), 0), 16, 16,
+                                    QLatin1Char('0'));
+}
+
+// Changes a written copy before it is read back, as a failing disk or cable would.
+void damage(const QString& path, const QString& how)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    if (how == QLatin1String("cut short")) {
+        QVERIFY(file.resize(file.size() / 2));
+    } else {
+        const qint64 at = file.size() / 3;
+        QVERIFY(file.seek(at));
+        char byte = 0;
+        QVERIFY(file.getChar(&byte));
+        QVERIFY(file.seek(at));
+        QVERIFY(file.putChar(char(byte ^ 0x10)));
+    }
 }
 
 } // namespace
@@ -76,6 +106,9 @@ private slots:
     void nameTakenDuringTheCopy();
     void onlyRegularFilesAreRead_data();
     void onlyRegularFilesAreRead();
+    void damagedCopyFailsTheRun_data();
+    void damagedCopyFailsTheRun();
+    void bytesReported();
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
@@ -104,6 +137,10 @@ void TestMediaImport::init()
 {
     QThreadPool::globalInstance()->waitForDone();
     VerifiedCopy::requestStop(false);
+    VerifiedCopy::setWrittenHook(nullptr);
+    // A ledger of this case's copies only.
+    for (const char* suffix : {"", "-wal", "-shm"})
+        QFile::remove(ImportLedger::defaultPath() + suffix);
     QThreadPool::globalInstance()->setMaxThreadCount(QThread::idealThreadCount());
     dir.reset(new QTemporaryDir);
     QVERIFY(dir->isValid());
@@ -274,6 +311,15 @@ void TestMediaImport::refusedCards()
     }
     QCOMPARE(filesBelow(destination()), copies);
     QCOMPARE(timesDone(), 0);
+    // The run still ends: what the other cards copied is in the history.
+    const QStringList manifests = QDir(destination() + "/ascmhl").entryList({"*.mhl"}, QDir::Files);
+    QCOMPARE(manifests.size(), copies.isEmpty() ? 0 : 1);
+    if (!copies.isEmpty()) {
+        const QByteArray manifest =
+            TestSupport::readFile(destination() + "/ascmhl/" + manifests.first());
+        for (const QString& copy : copies)
+            QVERIFY2(manifest.contains(">" + copy.toUtf8() + "</path>"), qPrintable(copy));
+    }
 }
 
 void TestMediaImport::refusedRuns_data()
@@ -436,8 +482,8 @@ void TestMediaImport::staleTemporaries()
 void TestMediaImport::failedCopies_data()
 {
     QTest::addColumn<QString>("failure");
-    for (const char* failure :
-         {"destination under a file", "source vanishes", "stopped mid-file", "size differs"})
+    for (const char* failure : {"destination under a file", "source vanishes", "stopped mid-file",
+                                "size differs", "changed on its way to the disk"})
         QTest::newRow(failure) << QString(failure);
 }
 
@@ -460,6 +506,12 @@ void TestMediaImport::failedCopies()
         onReport = [&](const QString&) { QFile::remove(video); };
     if (failure == "stopped mid-file")
         onReport = [](const QString&) { VerifiedCopy::requestStop(); };
+    QByteArray damaged;
+    if (failure == "changed on its way to the disk")
+        VerifiedCopy::setWrittenHook([&](const QString&, const QString& temp) {
+            damage(temp, "flipped");
+            damaged = TestSupport::readFile(temp);
+        });
 
     runWorker(1, failure == "destination under a file" ? "/dev/null/dest" : destination());
 
@@ -469,8 +521,15 @@ void TestMediaImport::failedCopies()
     QCOMPARE(reports[2], QStringLiteral("1 0 1 1 Copied 0/1 videos and 0/0 photos.") +
                              (failure == "stopped mid-file" ? " Import stopped." : ""));
     const QStringList log = QString(TestSupport::readFile(logFilePath())).split('\n');
-    QVERIFY(!log.filter(QStringLiteral("Card 1: ")).filter(video).isEmpty());
-    QCOMPARE(filesBelow(destination()), QStringList());
+    const QStringList warnings = log.filter(QStringLiteral("Card 1: ")).filter(video);
+    QVERIFY(!warnings.isEmpty());
+    if (!damaged.isEmpty()) { // both hashes named
+        QVERIFY2(warnings.last().contains(xxh64Of(TestSupport::readFile(video))),
+                 qPrintable(warnings.last()));
+        QVERIFY2(warnings.last().contains(xxh64Of(damaged)), qPrintable(warnings.last()));
+    }
+    QCOMPARE(filesBelow(destination(), true), QStringList());
+    QCOMPARE(ImportLedger().copiesOfCard(CardIdentity::of(card(1))).size(), 0);
 }
 
 // One recording on three cards, read together even on a one-thread pool:
@@ -627,6 +686,115 @@ void TestMediaImport::onlyRegularFilesAreRead()
     QCOMPARE(int(copy.result().outcome), int(VerifiedCopy::Outcome::Failed));
     QCOMPARE(copy.result().error, QStringLiteral("not a regular file"));
     QCOMPARE(filesBelow(destination()), QStringList());
+}
+
+void TestMediaImport::damagedCopyFailsTheRun_data()
+{
+    QTest::addColumn<QString>("victim"); // the card file whose copy is damaged
+    QTest::addColumn<QString>("how");
+    QTest::newRow("byte flipped in card 2's video") << "2/D/V.MOV"
+                                                    << "flipped";
+    QTest::newRow("card 3's photo cut short") << "3/D/P.JPG"
+                                              << "cut short";
+}
+
+// A copy changed between its write and its read-back is not kept under any
+// name and is not counted; every other copy is made, kept intact, in the
+// ledger and in the history, and only those.
+void TestMediaImport::damagedCopyFailsTheRun()
+{
+    QFETCH(QString, victim);
+    QFETCH(QString, how);
+    for (int n = 1; n <= 3; ++n) {
+        writeCardFile(card(n) + "/D/V.MOV", VerifiedCopy::ChunkSize + 1000 * n);
+        writeCardFile(card(n) + "/D/P.JPG", 3000 + n);
+    }
+    const QString victimPath = dir->filePath("card" + victim);
+    VerifiedCopy::setWrittenHook([&](const QString& source, const QString& temp) {
+        if (source == victimPath)
+            damage(temp, how);
+    });
+
+    runAll(card(2), QString(), QString());
+
+    const int victimCard = victim.left(1).toInt();
+    const bool video = victim.endsWith(".MOV");
+    QVERIFY(
+        reports.contains(
+            QStringLiteral("%1 0 4 3 Error: Could not copy %2.").arg(victimCard).arg(victimPath)) ||
+        reports.contains(
+            QStringLiteral("%1 0 4 2 Error: Could not copy %2.").arg(victimCard).arg(victimPath)));
+    for (int n = 1; n <= 3; ++n) {
+        const bool hit = n == victimCard;
+        QVERIFY(reports.contains(QStringLiteral("%1 0 1 1 Copied %2/1 videos and %3/1 photos.")
+                                     .arg(n)
+                                     .arg(hit && video ? 0 : 1)
+                                     .arg(hit && !video ? 0 : 1)));
+    }
+    QCOMPARE(timesDone(), 1);
+
+    // Every other copy is there, equal to its card file; nothing else is.
+    QStringList copies{"VazizidADU.log"};
+    QMap<QString, QString> hashes; // copy -> hash of its card file
+    for (int n = 1; n <= 3; ++n) {
+        for (const QString file : {"D/V.MOV", "D/P.JPG"}) {
+            if (QStringLiteral("%1/%2").arg(n).arg(file) == victim)
+                continue;
+            const QString copy = QString(file).replace(".", QStringLiteral("_cam%1.").arg(n));
+            copies << copy;
+            const QByteArray bytes = TestSupport::readFile(card(n) + "/" + file);
+            QCOMPARE(TestSupport::readFile(destination() + "/" + copy), bytes);
+            hashes.insert(destination() + "/" + copy, xxh64Of(bytes));
+        }
+    }
+    copies.sort();
+    QCOMPARE(filesBelow(destination()), copies);
+
+    // The ledger holds the verified copies, with their card files' hashes.
+    QMap<QString, QString> ledger;
+    ImportLedger reader;
+    for (int n = 1; n <= 3; ++n)
+        for (const LedgerEntry& entry : reader.copiesOfCard(CardIdentity::of(card(n)))) {
+            QCOMPARE(entry.card.rootPath, QFileInfo(card(n)).canonicalFilePath());
+            ledger.insert(entry.copyPath, VerifiedCopy::hashText(entry.xxh64));
+        }
+    QCOMPARE(ledger, hashes);
+
+    // So does the history, with the log copy.
+    const QStringList manifests = QDir(destination() + "/ascmhl").entryList({"*.mhl"}, QDir::Files);
+    QCOMPARE(manifests.size(), 1);
+    const QString manifest = TestSupport::readFile(destination() + "/ascmhl/" + manifests.first());
+    QCOMPARE(manifest.count("<hash>"), copies.size());
+    for (auto it = hashes.cbegin(); it != hashes.cend(); ++it)
+        QVERIFY2(manifest.contains(QDir(destination()).relativeFilePath(it.key()) +
+                                   "</path>\n      <xxh64 action=\"original\">" + it.value()),
+                 qPrintable(it.key()));
+}
+
+// The bytes of a card's media files, reported as they are copied: never
+// backwards, the total known from the start, the end at the total.
+void TestMediaImport::bytesReported()
+{
+    writeCardFile(card(1) + "/V.MOV", 2 * VerifiedCopy::ChunkSize + 5);
+    writeCardFile(card(1) + "/P.JPG", 7000);
+    writeCardFile(card(1) + "/index.dat", 100);
+    const qint64 total = 2 * VerifiedCopy::ChunkSize + 5 + 7000;
+    QList<QPair<qint64, qint64>> seen;
+    connect(controller.get(), &AppController::updateCardBytes, this,
+            [&](QVariant n, QVariant copied, QVariant all) {
+                QCOMPARE(n.toInt(), 1);
+                seen << qMakePair(copied.toLongLong(), all.toLongLong());
+            });
+
+    runWorker(1, destination());
+
+    QVERIFY(seen.size() >= 2); // the first chunk comes at once, the end always
+    for (int k = 0; k < seen.size(); ++k) {
+        QCOMPARE(seen[k].second, total);
+        QVERIFY(seen[k].first >= (k ? seen[k - 1].first : 0));
+    }
+    QVERIFY(seen.first().first < total);
+    QCOMPARE(seen.last().first, total);
 }
 
 QTEST_GUILESS_MAIN(TestMediaImport)

@@ -183,8 +183,8 @@ private slots:
         const int images = shape == "2 images" ? 2 : 3;
         const QString templatePath =
             chosenTemplate(makeTemplate(images, true, shape != "no rules"));
-        using Writer =
-            void (*)(int, const QString&, const QString&, const QString&, const QVariantMap&, int);
+        using Writer = QStringList (*)(int, const QString&, const QString&, const QString&,
+                                       const QVariantMap&, int);
         const Writer write = video ? Writer(&writeVideoTemplate) : Writer(&writePhotoProject);
         // The project must open exactly the files under which the import copies.
         QStringList copies, imageFiles;

@@ -1,4 +1,5 @@
 #include "base/apppaths.h"
+#include "cards/verifiedcopy.h"
 #include "cards/volumes.h"
 #include "cli/qvkctl.h"
 #include "simulator/controllersimulator.h"
@@ -606,6 +607,34 @@ private slots:
             QVERIFY(QFileInfo::exists(temp.filePath("out/DCIM/100QVK/QVK0001_Reef_cam3.MOV")));
             QVERIFY(readFile(temp.filePath("out/VazizidADU.log")).contains("Command:"));
         }
+    }
+
+    // A copy that changed on its way to the disk fails its card and the run.
+    void importWithDamagedCopy()
+    {
+        QTemporaryDir temp;
+        QStringList cards;
+        for (int n = 1; n <= 3; ++n) {
+            cards << temp.filePath(QStringLiteral("card%1").arg(n));
+            QVERIFY(
+                writeFile(cards.last() + "/DCIM/QVK0001.MOV", "video " + QByteArray::number(n)));
+        }
+        const QString victim = cards[1] + "/DCIM/QVK0001.MOV";
+        VerifiedCopy::setWrittenHook([&](const QString& source, const QString& copy) {
+            QFile file(copy);
+            if (source == victim && file.open(QIODevice::ReadWrite))
+                file.write("V");
+        });
+        const Outcome outcome = run({"import", "--card1", cards[0], "--card2", cards[1], "--card3",
+                                     cards[2], "--dest", temp.filePath("out")});
+        VerifiedCopy::setWrittenHook(nullptr);
+        QCOMPARE(outcome.status, 1);
+        QVERIFY2(outcome.err.contains("[card 2] Error: Could not copy " + victim + ".\n"),
+                 qPrintable(outcome.err));
+        QVERIFY2(outcome.err.contains("[card 2] Copied 0/1 videos and 0/0 photos.\n"),
+                 qPrintable(outcome.err));
+        QVERIFY(!QFileInfo::exists(temp.filePath("out/DCIM/QVK0001_cam2.MOV")));
+        QCOMPARE(readFile(temp.filePath("out/DCIM/QVK0001_cam3.MOV")), QByteArray("video 3"));
     }
 };
 

@@ -1,0 +1,250 @@
+#include "cards/importledger.h"
+#include "support/testsupport.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+Q_DECLARE_METATYPE(CardIdentity)
+
+namespace {
+
+LedgerEntry entry(const CardIdentity& card, const QString& file, int n = 0)
+{
+    LedgerEntry e;
+    e.card = card;
+    e.relativePath = file;
+    e.size = 1000 + n;
+    e.modified = QDateTime(QDate(2021, 3, 4), QTime(5, 6, 7, 250), Qt::UTC);
+    e.xxh64 = 0xfedcba9876543210ULL + quint64(n); // above the signed range
+    e.copyPath = QStringLiteral("/dest/%1-%2").arg(file).arg(n);
+    e.copiedAt = QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5, 678), Qt::UTC);
+    e.runId = QStringLiteral("run-%1").arg(n);
+    return e;
+}
+
+CardIdentity identity(const char* uuid, const char* root)
+{
+    CardIdentity card;
+    card.uuid = QString::fromLatin1(uuid);
+    card.label = QStringLiteral("QVK CAM");
+    card.rootPath = QString::fromLatin1(root);
+    return card;
+}
+
+// A database that SQLite opens but that holds another program's table.
+bool writeForeignDatabase(const QString& path)
+{
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "foreign");
+        db.setDatabaseName(path);
+        ok = db.open() && QSqlQuery(db).exec("CREATE TABLE copies (id INTEGER, what TEXT)");
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("foreign");
+    return ok;
+}
+
+} // namespace
+
+class TestImportLedger : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void rowsComeBackAsRecorded();
+    void sameCard_data();
+    void sameCard();
+    void damagedLedgerIsPutAside_data();
+    void damagedLedgerIsPutAside();
+    void unwritableLedgerWarns();
+    void objectsOnSeveralThreads();
+    void folderCardIsKnownByItsPath();
+
+private:
+    std::unique_ptr<QTemporaryDir> dir;
+    QString ledgerPath() const { return dir->filePath("data/imports.sqlite"); }
+};
+
+void TestImportLedger::init()
+{
+    dir.reset(new QTemporaryDir);
+    QVERIFY(dir->isValid());
+}
+
+// Every field survives the database, in the order recorded; the folder is made.
+void TestImportLedger::rowsComeBackAsRecorded()
+{
+    const CardIdentity card = identity("1234-ABCD", "/media/cam1");
+    const CardIdentity other = identity("9999-0000", "/media/cam2");
+    ImportLedger ledger(ledgerPath());
+    QVERIFY(ledger.record(entry(card, "DCIM/A.MOV", 1)));
+    QVERIFY(ledger.record(entry(other, "DCIM/A.MOV", 2)));
+    QVERIFY(ledger.record(entry(card, "DCIM/B.JPG", 3)));
+    QVERIFY(ledger.record(entry(card, "DCIM/A.MOV", 4)));
+
+    // Another object, as another program would read it.
+    const QList<LedgerEntry> rows = ImportLedger(ledgerPath()).copiesOfCard(card);
+    QCOMPARE(rows.size(), 3);
+    const int expected[] = {1, 3, 4};
+    for (int k = 0; k < 3; ++k) {
+        const LedgerEntry want = entry(card, k == 1 ? "DCIM/B.JPG" : "DCIM/A.MOV", expected[k]);
+        const LedgerEntry& got = rows[k];
+        QCOMPARE(got.card.uuid, want.card.uuid);
+        QCOMPARE(got.card.label, want.card.label);
+        QCOMPARE(got.card.rootPath, want.card.rootPath);
+        QCOMPARE(got.relativePath, want.relativePath);
+        QCOMPARE(got.size, want.size);
+        QCOMPARE(got.modified, want.modified);
+        QCOMPARE(got.xxh64, want.xxh64);
+        QCOMPARE(got.copyPath, want.copyPath);
+        QCOMPARE(got.copiedAt, want.copiedAt);
+        QCOMPARE(got.runId, want.runId);
+    }
+    QCOMPARE(ledger.copiesOf(card, "DCIM/A.MOV").size(), 2);
+    QCOMPARE(ledger.copiesOf(card, "DCIM/C.MOV").size(), 0);
+}
+
+void TestImportLedger::sameCard_data()
+{
+    QTest::addColumn<CardIdentity>("recorded");
+    QTest::addColumn<CardIdentity>("asked");
+    QTest::addColumn<bool>("same");
+    const auto row = [](const char* name, CardIdentity a, CardIdentity b, bool same) {
+        QTest::newRow(name) << a << b << same;
+    };
+    row("same UUID, mounted elsewhere", identity("AAAA", "/media/a"), identity("AAAA", "/mnt/x"),
+        true);
+    row("another card at the same mount point", identity("AAAA", "/media/a"),
+        identity("BBBB", "/media/a"), false);
+    row("folders without UUID, same path", identity("", "/home/u/card"),
+        identity("", "/home/u/card"), true);
+    row("folders without UUID, other path", identity("", "/home/u/card"),
+        identity("", "/home/u/card2"), false);
+    row("UUID known on one side only, same path", identity("AAAA", "/media/a"),
+        identity("", "/media/a"), true);
+}
+
+// The ledger's questions follow CardIdentity::sameCard.
+void TestImportLedger::sameCard()
+{
+    QFETCH(CardIdentity, recorded);
+    QFETCH(CardIdentity, asked);
+    QFETCH(bool, same);
+    QCOMPARE(recorded.sameCard(asked), same);
+    QCOMPARE(asked.sameCard(recorded), same);
+    ImportLedger ledger(ledgerPath());
+    QVERIFY(ledger.record(entry(recorded, "V.MOV")));
+    QCOMPARE(ledger.copiesOfCard(asked).size(), same ? 1 : 0);
+    QCOMPARE(ledger.copiesOf(asked, "V.MOV").size(), same ? 1 : 0);
+}
+
+void TestImportLedger::damagedLedgerIsPutAside_data()
+{
+    QTest::addColumn<QString>("damage");
+    for (const char* damage :
+         {"random bytes", "a text file", "database cut short", "another program's table"})
+        QTest::newRow(damage) << QString(damage);
+}
+
+// A ledger that is no longer a sound database is moved aside, bytes intact,
+// with a warning, and a new one takes the rows.
+void TestImportLedger::damagedLedgerIsPutAside()
+{
+    QFETCH(QString, damage);
+    QVERIFY(QDir().mkpath(dir->filePath("data")));
+    if (damage == "random bytes") {
+        QByteArray bytes;
+        for (int k = 0; k < 8192; ++k)
+            bytes += char(k * 7919 % 251);
+        QVERIFY(TestSupport::writeFile(ledgerPath(), bytes));
+    } else if (damage == "a text file") {
+        QVERIFY(TestSupport::writeFile(ledgerPath(), "imports, one per line\n"));
+    } else if (damage == "database cut short") {
+        {
+            ImportLedger full(ledgerPath());
+            for (int n = 0; n < 300; ++n)
+                QVERIFY(full.record(entry(identity("AAAA", "/media/a"), "DCIM/LONG_NAME.MOV", n)));
+        }
+        QFile file(ledgerPath());
+        QVERIFY(file.size() > 8 * 4096);
+        QVERIFY(file.resize(file.size() / 3));
+    } else {
+        QVERIFY(writeForeignDatabase(ledgerPath()));
+    }
+    const QByteArray before = TestSupport::readFile(ledgerPath());
+
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Import ledger .*imports\\.sqlite was "
+                                                          "damaged .* moved to .*damaged-"));
+    ImportLedger ledger(ledgerPath());
+    QVERIFY(ledger.record(entry(identity("AAAA", "/media/a"), "V.MOV")));
+
+    QCOMPARE(ledger.copiesOfCard(identity("AAAA", "/media/a")).size(), 1);
+    const QStringList aside =
+        QDir(dir->filePath("data")).entryList({"imports.sqlite.damaged-*"}, QDir::Files);
+    QCOMPARE(aside.size(), 1);
+    QCOMPARE(TestSupport::readFile(dir->filePath("data/" + aside.first())), before);
+}
+
+// A ledger that cannot be written says so, and the caller goes on.
+void TestImportLedger::unwritableLedgerWarns()
+{
+    QVERIFY(TestSupport::writeFile(dir->filePath("data"), "a file where the folder goes"));
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Import ledger .*imports\\.sqlite: "));
+    ImportLedger ledger(ledgerPath());
+    QTest::ignoreMessage(QtWarningMsg,
+                         QRegularExpression("^Import ledger .*: cannot record /dest/V.MOV-0: "));
+    QVERIFY(!ledger.record(entry(identity("AAAA", "/media/a"), "V.MOV")));
+    QCOMPARE(TestSupport::readFile(dir->filePath("data")),
+             QByteArray("a file where the folder goes"));
+}
+
+// Three card workers record at once, each through its own object.
+void TestImportLedger::objectsOnSeveralThreads()
+{
+    constexpr int Rows = 25;
+    std::vector<std::unique_ptr<QThread>> threads;
+    QAtomicInt failures;
+    for (int card = 1; card <= 3; ++card) {
+        threads.emplace_back(QThread::create([&, card] {
+            ImportLedger ledger(ledgerPath());
+            const CardIdentity id = identity("", qPrintable(QStringLiteral("/card%1").arg(card)));
+            for (int n = 0; n < Rows; ++n)
+                if (!ledger.record(entry(id, QStringLiteral("F%1.JPG").arg(n), n)))
+                    failures.ref();
+        }));
+        threads.back()->start();
+    }
+    for (auto& thread : threads)
+        QVERIFY(thread->wait(120000));
+    QCOMPARE(failures.loadRelaxed(), 0);
+    ImportLedger ledger(ledgerPath());
+    for (int card = 1; card <= 3; ++card)
+        QCOMPARE(ledger.copiesOfCard(identity("", qPrintable(QStringLiteral("/card%1").arg(card))))
+                     .size(),
+                 Rows);
+}
+
+// A folder given as a card is not a volume: no UUID nor label, its real path.
+void TestImportLedger::folderCardIsKnownByItsPath()
+{
+    QVERIFY(QDir().mkpath(dir->filePath("real/card")));
+    QVERIFY(QFile::link(dir->filePath("real/card"), dir->filePath("link")));
+    const CardIdentity card = CardIdentity::of(dir->filePath("link"));
+    QCOMPARE(card.rootPath, QFileInfo(dir->filePath("real/card")).canonicalFilePath());
+    QCOMPARE(card.uuid, QString());
+    QCOMPARE(card.label, QString());
+    QVERIFY(card.sameCard(CardIdentity::of(dir->filePath("real/card/"))));
+}
+
+QTEST_GUILESS_MAIN(TestImportLedger)
+#include "tst_importledger.moc"

@@ -1,0 +1,487 @@
+#include "base/apppaths.h"
+#include "cards/mhlhistory.h"
+#include "cards/verifiedcopy.h"
+#include "controller/appcontroller.h"
+#include "support/testsupport.h"
+
+#include <QDirIterator>
+#include <QDomDocument>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QThreadPool>
+#include <QtTest>
+
+#include <sys/mount.h>
+#include <xxhash.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+void captureMessages(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    QFile log(logFilePath());
+    if (log.open(QIODevice::WriteOnly | QIODevice::Append))
+        log.write(message.toUtf8() + '\n');
+}
+
+QString xxh64Of(const QByteArray& bytes)
+{
+    return QStringLiteral("%1").arg(XXH64(bytes.constData(), size_t(bytes.size()), 0), 16, 16,
+                                    QLatin1Char('0'));
+}
+
+QString schemaFolder()
+{
+    return qEnvironmentVariable("PQVK_SOURCE_DIR") + QStringLiteral("/tests/cards/data/ascmhl");
+}
+
+// xmllint's verdict on `file` against one of the ASC's schemas; empty when valid.
+QString schemaErrors(const QString& schema, const QString& file)
+{
+    QProcess xmllint;
+    xmllint.setProcessChannelMode(QProcess::MergedChannels);
+    xmllint.start(QStringLiteral("xmllint"), {QStringLiteral("--noout"), QStringLiteral("--schema"),
+                                              schemaFolder() + QLatin1Char('/') + schema, file});
+    if (!xmllint.waitForFinished(60000))
+        return QStringLiteral("xmllint did not finish");
+    return xmllint.exitCode() == 0 ? QString() : QString::fromUtf8(xmllint.readAll());
+}
+
+// Every file below `root` but the history, hidden ones too, sorted.
+QStringList filesBelow(const QString& root)
+{
+    QStringList files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = QDir(root).relativeFilePath(it.next());
+        if (!file.startsWith(QLatin1String("ascmhl/")))
+            files << file;
+    }
+    files.sort();
+    return files;
+}
+
+struct Recorded
+{
+    qint64 size = -1;
+    QString modified;
+    QString xxh64;
+    QString action;
+};
+
+// path -> what one manifest records for it
+QMap<QString, Recorded> readManifest(const QString& path)
+{
+    QDomDocument doc;
+    QFile file(path);
+    QMap<QString, Recorded> files;
+    if (!file.open(QIODevice::ReadOnly) || !doc.setContent(&file, true))
+        return files;
+    const QDomNodeList hashes = doc.elementsByTagNameNS("urn:ASC:MHL:v2.0", "hash");
+    for (int i = 0; i < hashes.size(); ++i) {
+        const QDomElement hash = hashes.item(i).toElement();
+        const QDomElement pathElement = hash.firstChildElement("path");
+        const QDomElement xxh64 = hash.firstChildElement("xxh64");
+        files.insert(pathElement.text(), {pathElement.attribute("size").toLongLong(),
+                                          pathElement.attribute("lastmodificationdate"),
+                                          xxh64.text(), xxh64.attribute("action")});
+    }
+    return files;
+}
+
+// Checks a folder's history as a verifier would: every manifest and the chain
+// valid, every manifest's C4 ID as the chain says, every file below the folder
+// (but `unclaimed`) recorded once with its size and its hash. Returns every
+// manifest's records in generation order.
+QVector<QMap<QString, Recorded>> verifyHistory(const QString& folder,
+                                               const QStringList& unclaimed = {})
+{
+    QVector<QMap<QString, Recorded>> generations;
+    MhlHistory history(folder);
+    const QVector<MhlHistory::Generation> chain = history.generations();
+    [&] {
+        QVERIFY2(!chain.isEmpty(), qPrintable(history.errorString()));
+        const QString chainErrors = schemaErrors("ASCMHLDirectory.xsd", history.chainPath());
+        QVERIFY2(chainErrors.isEmpty(), qPrintable(chainErrors));
+        QStringList manifests =
+            QDir(history.historyPath()).entryList({"*.mhl"}, QDir::Files, QDir::Name);
+        QCOMPARE(manifests.size(), chain.size());
+        const QString name = QFileInfo(folder).fileName();
+        QMap<QString, Recorded> all;
+        for (int k = 0; k < chain.size(); ++k) {
+            const MhlHistory::Generation& generation = chain[k];
+            QCOMPARE(generation.number, k + 1);
+            QCOMPARE(generation.manifest, manifests[k]);
+            QVERIFY2(QRegularExpression(QStringLiteral("^%1_%2_\\d{4}-\\d\\d-\\d\\d_\\d{6}Z\\.mhl$")
+                                            .arg(k + 1, 4, 10, QLatin1Char('0'))
+                                            .arg(QRegularExpression::escape(name)))
+                         .match(generation.manifest)
+                         .hasMatch(),
+                     qPrintable(generation.manifest));
+            const QString path = history.historyPath() + '/' + generation.manifest;
+            QCOMPARE(generation.c4, MhlHistory::c4Id(TestSupport::readFile(path)));
+            const QString errors = schemaErrors("ASCMHL.xsd", path);
+            QVERIFY2(errors.isEmpty(), qPrintable(errors));
+            const QByteArray text = TestSupport::readFile(path);
+            QVERIFY(text.contains("<process>transfer</process>"));
+            QVERIFY(text.contains(
+                QStringLiteral("<tool version=\"%1\">VazizidADU</tool>").arg(AppVersion).toUtf8()));
+            const QMap<QString, Recorded> files = readManifest(path);
+            QVERIFY(!files.isEmpty());
+            for (auto it = files.cbegin(); it != files.cend(); ++it) {
+                QVERIFY2(!all.contains(it.key()), qPrintable(it.key()));
+                all.insert(it.key(), it.value());
+            }
+            generations << files;
+        }
+        QStringList present = filesBelow(folder);
+        for (const QString& file : unclaimed)
+            present.removeOne(file);
+        QCOMPARE(QStringList(all.keys()), present);
+        for (auto it = all.cbegin(); it != all.cend(); ++it) {
+            const QByteArray bytes = TestSupport::readFile(folder + '/' + it.key());
+            QCOMPARE(it.value().size, qint64(bytes.size()));
+            QCOMPARE(it.value().xxh64, xxh64Of(bytes));
+            QCOMPARE(it.value().action, QStringLiteral("original"));
+            QCOMPARE(QDateTime::fromString(it.value().modified, Qt::ISODate).toSecsSinceEpoch(),
+                     QFileInfo(folder + '/' + it.key()).lastModified().toSecsSinceEpoch());
+        }
+    }();
+    return generations;
+}
+
+const QByteArray Rig = "<kava><videos><video/><video/><video/></videos><pano><images>"
+                       "<image><def/></image><image><def/></image><image><def/></image>"
+                       "</images></pano><output/></kava>";
+
+} // namespace
+
+class TestMhlHistory : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void c4Id_data();
+    void c4Id();
+    void twoImports();
+    void nothingWrittenAddsNoGeneration_data();
+    void nothingWrittenAddsNoGeneration();
+    void historyNotWritten_data();
+    void historyNotWritten();
+    void writersAtOnce();
+    void twoImportsAtOnce();
+    void stoppedRunRecordsWhatItCopied();
+
+private:
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<AppController> controller;
+    QStringList reports;
+    QString mounted;
+    QString card(int n) const { return dir->filePath(QStringLiteral("card%1").arg(n)); }
+    QString destination() const { return dir->filePath(QStringLiteral("Reef day 2")); }
+    QString log() const { return TestSupport::readFile(logFilePath()); }
+    void cardFile(int n, const QString& file, int size)
+    {
+        QVERIFY(TestSupport::writeFile(
+            card(n) + '/' + file,
+            (card(n) + file).toUtf8().leftJustified(size, char('a' + size % 26), true)));
+    }
+    void runAll(const QString& target, const QString& templatePath = QString(),
+                const QString& project = QString(), AppController* other = nullptr)
+    {
+        controller->copyFiles(card(1), card(2), card(3), target, templatePath, project);
+        if (other)
+            other->copyFiles(card(1), card(2), card(3), target, templatePath, project);
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(120000));
+        QCoreApplication::processEvents();
+    }
+};
+
+void TestMhlHistory::initTestCase()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("xmllint")).isEmpty())
+        QSKIP("xmllint is missing (Debian package libxml2-utils; scripts/install-deps)");
+    QVERIFY2(QFileInfo::exists(schemaFolder() + "/ASCMHL.xsd"), qPrintable(schemaFolder()));
+}
+
+void TestMhlHistory::init()
+{
+    QThreadPool::globalInstance()->waitForDone();
+    VerifiedCopy::setWrittenHook(nullptr);
+    dir.reset(new QTemporaryDir);
+    QVERIFY(dir->isValid());
+    setLogFilePath(dir->filePath(QStringLiteral("run.log")));
+    qInstallMessageHandler(captureMessages);
+    reports.clear();
+    controller.reset(new AppController);
+    connect(controller.get(), &AppController::updateCardProgress, this,
+            [this](QVariant n, QVariant, QVariant to, QVariant, QVariant text) {
+                if (to.toInt() <= 1)
+                    reports << n.toString() + ' ' + text.toString();
+            });
+}
+
+void TestMhlHistory::cleanup()
+{
+    VerifiedCopy::setWrittenHook(nullptr);
+    VerifiedCopy::requestStop(false);
+    if (!mounted.isEmpty())
+        ::umount2(QFile::encodeName(mounted).constData(), MNT_DETACH);
+    mounted.clear();
+}
+
+void TestMhlHistory::c4Id_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("id");
+    QTest::newRow("nothing") << QByteArray()
+                             << "c459dsjfscH38cYeXXYogktxf4Cd9ibshE3BHUo6a58hBXmRQdZrAkZzsWcbWtDg5"
+                                "oQstpDuni4Hirj75GEmTc1sFT";
+    QTest::newRow("foo") << QByteArray("foo")
+                         << "c45xZeXwMSpqXjpDumcHMA6mhoAmGHkUo7r9WmN2UgSEQzj9KjgseaQdkEJ11fGb5S1"
+                            "WEENcV3q8RFWwEeVpC7Fjk2";
+}
+
+void TestMhlHistory::c4Id()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, id);
+    QCOMPARE(MhlHistory::c4Id(bytes), id);
+}
+
+// Two imports with a template into one folder that already held a file: two
+// generations that validate and verify, each recording what its run wrote
+// (copies, thumbnails, projects, the first run's log copy) with the hashes of
+// the card files; the first never changes; a flipped byte in any recorded
+// file no longer matches its hash.
+void TestMhlHistory::twoImports()
+{
+    for (int n = 1; n <= 3; ++n) {
+        cardFile(n, "DCIM/100QVK/V0001.MOV", 3 * 1024 * 1024 + n);
+        cardFile(n, "DCIM/100QVK/P0002.JPG", 20000 + n);
+        cardFile(n, "MISC/index.dat", 10);
+    }
+    const QString rig = dir->filePath("t/Rig.kava");
+    QVERIFY(TestSupport::writeFile(rig, Rig));
+    QVERIFY(TestSupport::writeFile(dir->filePath("t/Rig.jpg"), "preview"));
+    QVERIFY(TestSupport::writeFile(destination() + "/notes.txt", "the user's own"));
+
+    runAll(destination(), rig, "Reef");
+    const QString first = MhlHistory(destination()).generations().value(0).manifest;
+    QVERIFY(!first.isEmpty());
+    const QByteArray firstBytes = TestSupport::readFile(destination() + "/ascmhl/" + first);
+    runAll(destination(), rig, "Reef");
+
+    const QVector<QMap<QString, Recorded>> generations =
+        verifyHistory(destination(), {"notes.txt"});
+    QCOMPARE(generations.size(), 2);
+    QCOMPARE(TestSupport::readFile(destination() + "/ascmhl/" + first), firstBytes);
+    QVERIFY(generations[0].contains("VazizidADU.log"));
+    QVERIFY(!generations[1].contains("VazizidADU.log")); // the first run's copy is kept
+    for (int n = 1; n <= 3; ++n) {
+        const QString folder = "DCIM/100QVK/";
+        for (const QString copy :
+             {"V0001_Reef_cam%1.MOV", "V0001_Reef_cam%1.MOV.jpg", "P0002_Reef_cam%1.JPG"})
+            QVERIFY2(generations[0].contains(folder + copy.arg(n)), qPrintable(copy));
+        for (const QString copy : {"V0001-1_cam%1.MOV", "V0001-1_cam%1.MOV.jpg"})
+            QVERIFY2(generations[1].contains(folder + copy.arg(n)), qPrintable(copy));
+        // The recorded hash is the card file's, computed apart from the import.
+        QCOMPARE(generations[0].value(folder + QStringLiteral("V0001_Reef_cam%1.MOV").arg(n)).xxh64,
+                 xxh64Of(TestSupport::readFile(card(n) + "/DCIM/100QVK/V0001.MOV")));
+        QCOMPARE(generations[1].value(folder + QStringLiteral("P0002-1_cam%1.JPG").arg(n)).xxh64,
+                 xxh64Of(TestSupport::readFile(card(n) + "/DCIM/100QVK/P0002.JPG")));
+    }
+    QVERIFY(generations[0].contains("DCIM/100QVK/V0001_Reef_autopano.kava"));
+    QVERIFY(generations[1].contains("DCIM/100QVK/V0001-1_Reef_autopano.kava"));
+    QVERIFY(generations[1].contains("DCIM/100QVK/P0002-1_Reef_giga.JPG.pano"));
+
+    // Any flipped byte of any recorded file is found.
+    for (const auto& files : generations) {
+        for (auto it = files.cbegin(); it != files.cend(); ++it) {
+            const QString path = destination() + '/' + it.key();
+            QByteArray bytes = TestSupport::readFile(path);
+            const int at = bytes.size() * 2 / 3;
+            bytes[at] = char(bytes.at(at) ^ 0x01);
+            QVERIFY(TestSupport::writeFile(path, bytes));
+            QVERIFY2(xxh64Of(TestSupport::readFile(path)) != it.value().xxh64,
+                     qPrintable(it.key()));
+        }
+    }
+}
+
+void TestMhlHistory::nothingWrittenAddsNoGeneration_data()
+{
+    QTest::addColumn<QString>("situation");
+    for (const char* situation : {"cards without media", "every card refused", "every copy fails"})
+        QTest::newRow(situation) << QString(situation);
+}
+
+// A run that wrote nothing into the destination leaves its history alone.
+void TestMhlHistory::nothingWrittenAddsNoGeneration()
+{
+    QFETCH(QString, situation);
+    for (int n = 1; n <= 3; ++n)
+        cardFile(n, situation == "cards without media" ? "MISC/index.dat" : "D/V.MOV", 100);
+    if (situation == "every copy fails")
+        QVERIFY(TestSupport::writeFile(destination() + "/D", "a file where the folder goes"));
+
+    if (situation == "every card refused")
+        controller->copyFiles(card(1), card(2), card(3), destination(), QString(), "a/b");
+    else
+        controller->copyFiles(card(1), card(2), card(3), destination(), QString(), QString());
+    QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
+
+    QVERIFY(!QFileInfo::exists(destination() + "/ascmhl"));
+    QCOMPARE(log().count("\"Done.\""), situation == "every card refused" ? 0 : 1);
+}
+
+void TestMhlHistory::historyNotWritten_data()
+{
+    QTest::addColumn<QString>("obstacle");
+    for (const char* obstacle : {"ascmhl is a file", "chain file damaged", "destination full"})
+        QTest::newRow(obstacle) << QString(obstacle);
+}
+
+// A history that cannot take the run's generation: the copies stay, the
+// warning names the cause, nothing of the history is changed or left half-made.
+void TestMhlHistory::historyNotWritten()
+{
+    QFETCH(QString, obstacle);
+    QString target = destination();
+    for (int n = 1; n <= 3; ++n)
+        cardFile(n, "D/P.JPG", 50000);
+    QByteArray before;
+    QAtomicInt copies; // made so far, by the three workers
+    if (obstacle == "ascmhl is a file") {
+        before = "not a folder";
+        QVERIFY(TestSupport::writeFile(target + "/ascmhl", before));
+    } else if (obstacle == "chain file damaged") {
+        runAll(target);
+        before = TestSupport::readFile(target + "/ascmhl/ascmhl_chain.xml");
+        before.chop(before.size() / 2);
+        QVERIFY(TestSupport::writeFile(target + "/ascmhl/ascmhl_chain.xml", before));
+    } else {
+        mounted = dir->filePath("small");
+        QVERIFY(QDir().mkpath(mounted));
+        if (::mount("tmpfs", QFile::encodeName(mounted).constData(), "tmpfs", 0, "size=1m") != 0)
+            QSKIP("cannot mount a small file system here (needs root)");
+        target = mounted + "/dest";
+        // The last copy fills the disk once its bytes are written.
+        VerifiedCopy::setWrittenHook([&](const QString&, const QString&) {
+            if (copies.fetchAndAddOrdered(1) < 2)
+                return;
+            QFile filler(mounted + "/filler");
+            const QByteArray block(4096, 'x');
+            if (filler.open(QIODevice::WriteOnly))
+                while (filler.write(block) == block.size() && filler.flush()) {
+                }
+        });
+    }
+    const QStringList manifestsBefore =
+        QDir(target + "/ascmhl").entryList(QDir::Files | QDir::Hidden);
+    QFile::remove(logFilePath());
+
+    runAll(target);
+
+    for (int n = 1; n <= 3; ++n)
+        QCOMPARE(TestSupport::readFile(target + QStringLiteral("/D/P_cam%1.JPG").arg(n)),
+                 TestSupport::readFile(card(n) + "/D/P.JPG"));
+    QVERIFY(reports.contains("1 Copied 0/0 videos and 1/1 photos."));
+    const QStringList warnings = QString(log()).split('\n').filter("Hash list: could not add");
+    QCOMPARE(warnings.size(), 1);
+    QVERIFY2(warnings.first().contains(target + "/ascmhl"), qPrintable(warnings.first()));
+    if (obstacle == "ascmhl is a file") {
+        QCOMPARE(TestSupport::readFile(target + "/ascmhl"), before);
+    } else {
+        // No new manifest, no temporary or lock file left behind.
+        QCOMPARE(QDir(target + "/ascmhl").entryList(QDir::Files | QDir::Hidden), manifestsBefore);
+        if (obstacle == "chain file damaged")
+            QCOMPARE(TestSupport::readFile(target + "/ascmhl/ascmhl_chain.xml"), before);
+    }
+}
+
+// Writers that add to one history at the same time each get a generation
+// number of their own, and the chain lists every one of them.
+void TestMhlHistory::writersAtOnce()
+{
+    QVERIFY(TestSupport::writeFile(destination() + "/a.txt", "a"));
+    MhlHistory::File file;
+    file.path = "a.txt";
+    file.size = 1;
+    file.modified = QDateTime::currentDateTime();
+    file.xxh64 = XXH64("a", 1, 0);
+    constexpr int Writers = 6;
+    constexpr int Each = 4;
+    std::vector<std::unique_ptr<QThread>> threads;
+    QAtomicInt failures;
+    for (int w = 0; w < Writers; ++w) {
+        threads.emplace_back(QThread::create([&] {
+            for (int k = 0; k < Each; ++k)
+                if (!MhlHistory(destination()).addGeneration({file}, QDateTime::currentDateTime()))
+                    failures.ref();
+        }));
+        threads.back()->start();
+    }
+    for (auto& thread : threads)
+        QVERIFY(thread->wait(120000));
+    QCOMPARE(failures.loadRelaxed(), 0);
+
+    MhlHistory history(destination());
+    const QVector<MhlHistory::Generation> chain = history.generations();
+    QCOMPARE(chain.size(), Writers * Each);
+    for (int k = 0; k < chain.size(); ++k) {
+        QCOMPARE(chain[k].number, k + 1);
+        QCOMPARE(chain[k].c4, MhlHistory::c4Id(TestSupport::readFile(history.historyPath() + '/' +
+                                                                     chain[k].manifest)));
+    }
+    QCOMPARE(QDir(history.historyPath()).entryList(QDir::Files | QDir::Hidden).size(),
+             Writers * Each + 1);
+}
+
+// Two imports of the same cards into one destination at the same time: two
+// generations with numbers of their own, together recording every file.
+void TestMhlHistory::twoImportsAtOnce()
+{
+    for (int n = 1; n <= 3; ++n)
+        cardFile(n, "D/V.MOV", 2 * 1024 * 1024 + n);
+    AppController other;
+
+    runAll(destination(), QString(), QString(), &other);
+
+    const QVector<QMap<QString, Recorded>> generations = verifyHistory(destination());
+    QCOMPARE(generations.size(), 2);
+    QCOMPARE(filesBelow(destination()).size(), 7); // two copies per card and one log copy
+}
+
+// A run stopped midway is not complete (no "Done.", no log copy), but what it
+// copied before the stop is in the history, and nothing else.
+void TestMhlHistory::stoppedRunRecordsWhatItCopied()
+{
+    for (int n = 1; n <= 3; ++n) {
+        cardFile(n, "D/V.MOV", int(3 * VerifiedCopy::ChunkSize));
+        cardFile(n, "D/P.JPG", 5000); // short of a chunk: finished once written
+    }
+    VerifiedCopy::setWrittenHook([](const QString& source, const QString&) {
+        if (source.endsWith(".JPG"))
+            VerifiedCopy::requestStop();
+    });
+
+    runAll(destination());
+
+    QCOMPARE(log().count("\"Done.\""), 0);
+    QVERIFY(!QFileInfo::exists(destination() + "/VazizidADU.log"));
+    const QStringList copies = filesBelow(destination());
+    QVERIFY(copies.size() >= 1 && copies.size() < 6);
+    QCOMPARE(verifyHistory(destination()).size(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestMhlHistory)
+#include "tst_mhlhistory.moc"
