@@ -11,8 +11,8 @@ constexpr Qt::CaseSensitivity PathCase = Qt::CaseInsensitive;
 constexpr Qt::CaseSensitivity PathCase = Qt::CaseSensitive;
 #endif
 
-// `path` is `folder` or lies below it.
-bool within(const QString& path, const QString& folder)
+// `path` is `folder` or lies below it, both resolved already.
+bool inside(const QString& path, const QString& folder)
 {
     if (path.compare(folder, PathCase) == 0)
         return true;
@@ -41,6 +41,11 @@ QString ImportPaths::resolved(const QString& path)
     }
 }
 
+bool ImportPaths::within(const QString& path, const QString& folder)
+{
+    return inside(resolved(path), resolved(folder));
+}
+
 QString ImportPaths::problem(const QStringList& cards, const QString& targetDir)
 {
     QStringList resolvedCards;
@@ -54,10 +59,10 @@ QString ImportPaths::problem(const QStringList& cards, const QString& targetDir)
             continue;
         const QString number = QString::number(i + 1);
         if (!destination.isEmpty()) {
-            if (within(destination, card))
+            if (inside(destination, card))
                 return QStringLiteral("The destination %1 lies on card %2 (%3)")
                     .arg(targetDir, number, card);
-            if (within(card, destination))
+            if (inside(card, destination))
                 return QStringLiteral("Card %1 (%2) lies inside the destination %3")
                     .arg(number, card, targetDir);
         }
@@ -69,7 +74,7 @@ QString ImportPaths::problem(const QStringList& cards, const QString& targetDir)
             if (j > i && card.compare(other, PathCase) == 0)
                 return QStringLiteral("Cards %1 and %2 are the same folder (%3)")
                     .arg(number, otherNumber, card);
-            if (card.compare(other, PathCase) != 0 && within(card, other))
+            if (card.compare(other, PathCase) != 0 && inside(card, other))
                 return QStringLiteral("Card %1 (%2) lies inside card %3 (%4)")
                     .arg(number, card, otherNumber, other);
         }

@@ -19,4 +19,7 @@ public:
     // The path with links resolved, as far as it exists; the part that does
     // not exist yet is appended as written.
     static QString resolved(const QString& path);
+
+    // `path` is `folder` or lies below it, both resolved.
+    static bool within(const QString& path, const QString& folder);
 };

@@ -15,6 +15,7 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHash>
 #include <QMutexLocker>
 #include <QSet>
 #include <QStringList>
@@ -55,6 +56,7 @@ struct MediaImport::CardState
     bool identified = false;
     CardIdentity identity;
     std::unique_ptr<ImportLedger> ledger;
+    QHash<QString, QList<LedgerEntry>> imported; // by relative path, with skipImported
     qint64 bytesTotal = 0;
     qint64 bytesDone = 0; // of the files dealt with
     qint64 inFile = 0;    // of the file being copied
@@ -146,6 +148,33 @@ QString MediaImport::refusal(const QStringList& cards, const QString& targetDir,
 void MediaImport::setCards(const QStringList& cards)
 {
     runCards = cards;
+}
+
+void MediaImport::setSkipImported(bool skip)
+{
+    skipImported = skip;
+}
+
+QString MediaImport::importedCopy(int cardIndex, const QDir& sourceDirectory,
+                                  const QString& sourcePath)
+{
+    const CardState& card = cardState(cardIndex);
+    const auto rows = card.imported.constFind(sourceDirectory.relativeFilePath(sourcePath));
+    if (rows == card.imported.constEnd())
+        return QString();
+    const QFileInfo source(sourcePath);
+    for (const LedgerEntry& row : *rows) {
+        // The card file as it was copied: a reused name on a card not wiped
+        // is another recording.
+        if (source.size() != row.size ||
+            source.lastModified().toMSecsSinceEpoch() != row.modified.toMSecsSinceEpoch())
+            continue;
+        const QFileInfo copy(row.copyPath);
+        if (copy.isFile() && !copy.isSymLink() && copy.size() == row.size &&
+            ImportPaths::within(row.copyPath, targetDir))
+            return row.copyPath;
+    }
+    return QString();
 }
 
 QString MediaImport::checkRun()
@@ -304,6 +333,17 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
 
     removeStaleTemporaries(cardIndex, QDir(sourceDir), walk.files);
 
+    const QDir sourceDirectory(sourceDir);
+    CardState& state = cardState(cardIndex);
+    if (skipImported) {
+        state.identity = CardIdentity::of(sourceDirectory.absolutePath());
+        state.identified = true;
+        if (!state.ledger)
+            state.ledger.reset(new ImportLedger(ImportLedger::defaultPath()));
+        for (const LedgerEntry& row : state.ledger->copiesOfCard(state.identity))
+            state.imported[row.relativePath] << row;
+    }
+
     // Counted before any copy, so that a stopped card still says how much it holds.
     const int total = walk.files.size();
     int videosFound = 0;
@@ -314,8 +354,6 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
         photosFound += !extension.isEmpty() && extension != VideoExtension;
     }
 
-    const QDir sourceDirectory(sourceDir);
-    CardState& state = cardState(cardIndex);
     for (const CardWalk::File& file : walk.files) {
         if (file.regular && !MediaNaming::mediaExtension(file.path).isEmpty())
             state.bytesTotal += QFileInfo(file.path).size();
@@ -334,12 +372,23 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
         const QString extension = MediaNaming::mediaExtension(path);
         if (extension.isEmpty())
             continue;
+        const QString imported = skipImported && file.regular
+                                     ? importedCopy(cardIndex, sourceDirectory, path)
+                                     : QString();
         if (!file.regular) {
             // A FIFO would never end and a device never stop: not read at all.
             qWarning()
                 << QStringLiteral("Card %1: not a regular file, not copied: %2").arg(card, path);
             report(cardIndex, 0, total + 2, k + 1,
                    QStringLiteral("Error: Not a regular file: %1").arg(path));
+        } else if (!imported.isEmpty()) {
+            qInfo() << QStringLiteral("Card %1: %2 was imported before as %3; not copied again.")
+                           .arg(card, path, imported);
+            report(cardIndex, 0, total + 2, k + 1,
+                   QStringLiteral("Already imported %1.").arg(path));
+            (extension == VideoExtension ? videosCopied : photosCopied) += 1;
+            state.bytesDone += QFileInfo(path).size();
+            reportBytes(cardIndex, false);
         } else if (extension == VideoExtension) {
             videosCopied += copyVideoFile(path, cardIndex, k + 1, total, sourceDirectory);
         } else {

@@ -51,6 +51,12 @@ public:
     // checks the run (once for all) before it copies anything.
     void setCards(const QStringList& cards);
 
+    // Card files whose verified copy in this destination the ledger records,
+    // and which are as they were then (size and time) as is the copy (size),
+    // are reported as already imported and counted as copied, not copied
+    // again. Off by default; set before any worker starts.
+    void setSkipImported(bool skip);
+
     // The worker of card `cardIndex` (1 to 3). Returns false when the card was
     // refused or the run was stopped: such a card does not count toward the
     // end of the run.
@@ -96,6 +102,9 @@ private:
     // copies go to.
     void removeStaleTemporaries(int cardIndex, const QDir& sourceDirectory,
                                 const QVector<CardWalk::File>& files);
+    // The ledger's verified copy of a card file in this destination that the
+    // file and the copy still match, or empty.
+    QString importedCopy(int cardIndex, const QDir& sourceDirectory, const QString& sourcePath);
 
     QString targetDir;
     QDir targetDirectory;
@@ -109,6 +118,7 @@ private:
     QMutex writtenMutex; // the three workers add to `written`
     QVector<Written> written;
     QStringList runCards; // the folders given, in camera order
+    bool skipImported = false;
     QDateTime runStart;
     QMutex runCheckMutex;
     bool runChecked = false;

@@ -59,7 +59,7 @@ const QVector<CommandForm>& commandForms()
         {QStringLiteral("import"),
          {QStringLiteral("card1"), QStringLiteral("card2"), QStringLiteral("card3"),
           QStringLiteral("dest")},
-         {QStringLiteral("template"), QStringLiteral("project")}},
+         {QStringLiteral("template"), QStringLiteral("project"), QStringLiteral("skip-imported")}},
         {QStringLiteral("prepare"),
          {QStringLiteral("card1"), QStringLiteral("card2"), QStringLiteral("card3")},
          {QStringLiteral("erase"), QStringLiteral("sync-config")}},
@@ -147,7 +147,7 @@ QString QvkCtl::usageText()
         "  qvkctl off --port PORT\n"
         "  qvkctl firmware --port PORT --file FILE.hex\n"
         "  qvkctl import --card1 DIR --card2 DIR --card3 DIR --dest DIR [--template FILE.kava]\n"
-        "                [--project NAME]\n"
+        "                [--project NAME] [--skip-imported]\n"
         "  qvkctl prepare --card1 DIR --card2 DIR --card3 DIR [--erase] [--sync-config]\n"
         "  qvkctl --help | --version\n"
         "\n"
@@ -166,7 +166,9 @@ QString QvkCtl::usageText()
         "  off             turn the controller unit off\n"
         "  firmware        update the controller unit's firmware with the boot-loader\n"
         "  import          copy the media of the three cards into DIR; SIGINT or SIGTERM\n"
-        "                  stops it, leaving no unfinished file\n"
+        "                  stops it, leaving no unfinished file; --skip-imported leaves\n"
+        "                  out the files whose verified copy in DIR an earlier import\n"
+        "                  made and that are unchanged since (they count as copied)\n"
         "  prepare         prepare the three cards for the next use; --erase wipes them\n"
         "                  (only card volumes as 'qvkctl drives' lists them), --sync-config\n"
         "                  writes the cameras' synchronisation configuration\n"
@@ -228,6 +230,7 @@ int QvkCtl::run(const QStringList& arguments)
         parser.addOption({name, QString(), QStringLiteral("value")});
     parser.addOption({QStringLiteral("erase"), QString()});
     parser.addOption({QStringLiteral("sync-config"), QString()});
+    parser.addOption({QStringLiteral("skip-imported"), QString()});
 
     const bool parsed = parser.parse(arguments);
     if (parser.isSet(QStringLiteral("help"))) {
@@ -403,7 +406,8 @@ int QvkCtl::run(const QStringList& arguments)
                  !refused.isEmpty())
             status = refuse(refused); // before anything is copied
         else
-            status = runImport(cards, dest, templatePath, project);
+            status = runImport(cards, dest, templatePath, project,
+                               parser.isSet(QStringLiteral("skip-imported")));
     } else if (form->name == QLatin1String("prepare")) {
         status = runPrepare(cards, parser.isSet(QStringLiteral("erase")),
                             parser.isSet(QStringLiteral("sync-config")));
@@ -631,7 +635,7 @@ int QvkCtl::runFirmware(const QString& port, const QString& file)
 }
 
 int QvkCtl::runImport(const QStringList& cards, const QString& dest, const QString& templatePath,
-                      const QString& project)
+                      const QString& project, bool skipImported)
 {
     // SIGINT and SIGTERM stop the copies under way, which remove their
     // unfinished files; the cards' summaries then say what was not copied.
@@ -645,7 +649,8 @@ int QvkCtl::runImport(const QStringList& cards, const QString& dest, const QStri
                "removed\n";
         err.flush();
     });
-    controller->copyFiles(cards.at(0), cards.at(1), cards.at(2), dest, templatePath, project);
+    controller->copyFiles(cards.at(0), cards.at(1), cards.at(2), dest, templatePath, project,
+                          skipImported);
     waitForTasks();
 
     // A card is complete when its summary is the counts alone, each a/a:

@@ -86,7 +86,7 @@ private:
     int runDataExport(const QString& port, const QString& dest, const QString& project);
     int runFirmware(const QString& port, const QString& file);
     int runImport(const QStringList& cards, const QString& dest, const QString& templatePath,
-                  const QString& project);
+                  const QString& project, bool skipImported);
     int runPrepare(const QStringList& cards, bool erase, bool syncConfig);
     int outcomeOfLastReport(const QString& successPrefix);
 

@@ -126,7 +126,7 @@ QString AppController::checkImportPaths(QString card1, QString card2, QString ca
 }
 
 void AppController::copyFiles(QString card1, QString card2, QString card3, QString targetDir,
-                              QString templatePath, QString projectName)
+                              QString templatePath, QString projectName, bool skipImported)
 {
     {
         QMutexLocker lock(&cardMutex);
@@ -137,6 +137,7 @@ void AppController::copyFiles(QString card1, QString card2, QString card3, QStri
     const auto run = newImportRun(targetDir, templatePath, projectName);
     const QStringList cards = {card1, card2, card3};
     run->setCards(cards);
+    run->setSkipImported(skipImported);
     for (int cardIndex = 1; cardIndex <= 3; ++cardIndex) {
         const QString card = cards[cardIndex - 1];
         QtConcurrent::run(QThreadPool::globalInstance(),
@@ -278,8 +279,9 @@ void AppController::init(QQuickWindow* window)
         return;
 
     // The view's signals start the operations of the same name.
-    connect(appWindow, SIGNAL(copyFiles(QString, QString, QString, QString, QString, QString)),
-            this, SLOT(copyFiles(QString, QString, QString, QString, QString, QString)));
+    connect(appWindow,
+            SIGNAL(copyFiles(QString, QString, QString, QString, QString, QString, bool)), this,
+            SLOT(copyFiles(QString, QString, QString, QString, QString, QString, bool)));
     connect(appWindow, SIGNAL(eraseCards(QString, QString, QString, bool, bool)), this,
             SLOT(eraseCards(QString, QString, QString, bool, bool)));
     connect(appWindow, SIGNAL(copyData(QString, QString, QString)), this,

@@ -39,7 +39,8 @@ ApplicationWindow {
     readonly property string defaultCalibrationServiceUrl: "http://localhost:8765"
     readonly property string calibrationRequestPath: "/api/v1/vazizidadu/calibration/"
 
-    signal copyFiles(string dir1, string dir2, string dir3, string targetDir, string templatePath, string projectName)
+    signal copyFiles(string dir1, string dir2, string dir3, string targetDir, string templatePath, string projectName,
+                     bool skipImported)
     signal copyData(string port, string targetDir, string projectName)
     signal eraseCards(string dir1, string dir2, string dir3, bool eraseCards, bool createSyncConfig)
     signal readCameraSettings(string port)
@@ -213,7 +214,8 @@ ApplicationWindow {
         cardTwoCopying = true
         cardThreeCopying = true
         copyFiles(selectedKey(page.card1List), selectedKey(page.card2List), selectedKey(page.card3List),
-                  page.filesDestinationField.text, selectedKey(page.templateList), page.projectNameField.text)
+                  page.filesDestinationField.text, selectedKey(page.templateList), page.projectNameField.text,
+                  page.skipImportedBox.checked)
     }
 
     function eraseCardsClicked(eraseCardsChecked, createSyncConfigChecked) {
@@ -591,6 +593,8 @@ ApplicationWindow {
         copyFilesReady: readyToCopyFiles()
         eraseCardsReady: readyToEraseCards()
         overwriteAngles: textOf(settings["OverwriteAngles"]) === "1"
+        skipImported: textOf(settings["SkipImported"]) === "1"
+        onSkipImportedEdited: appController.updateSettings({ "SkipImported": skip ? "1" : "0" })
         onSourceFolderRequested: fileChoosers.openSourceFolderDialog(card)
         onRefreshCardsRequested: refreshDrives()
         onEraseCardsRequested: eraseCardsBox.open()

@@ -99,6 +99,8 @@ private slots:
     void templateReadOncePerRun();
     void staleTemporaries_data();
     void staleTemporaries();
+    void skipImported_data();
+    void skipImported();
     void failedCopies_data();
     void failedCopies();
     void threeCardsOneProjectPerRecording();
@@ -125,9 +127,11 @@ private:
                                           Q_ARG(QString, card(n)), Q_ARG(QString, target),
                                           Q_ARG(QString, templatePath), Q_ARG(QString, {})));
     }
-    void runAll(const QString& card2, const QString& templatePath, const QString& project)
+    void runAll(const QString& card2, const QString& templatePath, const QString& project,
+                bool skipImported = false, const QString& target = QString())
     {
-        controller->copyFiles(card(1), card2, card(3), destination(), templatePath, project);
+        controller->copyFiles(card(1), card2, card(3), target.isEmpty() ? destination() : target,
+                              templatePath, project, skipImported);
         QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
         QCoreApplication::processEvents();
     }
@@ -477,6 +481,74 @@ void TestMediaImport::staleTemporaries()
     const QByteArray log = TestSupport::readFile(logFilePath());
     QCOMPARE(log.contains("Card 1: removed " + path.toUtf8() + ", left by an earlier run."),
              removed);
+}
+
+void TestMediaImport::skipImported_data()
+{
+    QTest::addColumn<QString>("change");    // between the first run and the second
+    QTest::addColumn<bool>("skip");         // the second run skips what was imported
+    QTest::addColumn<QStringList>("again"); // card files the second run copies
+    QTest::addColumn<QStringList>("kept");  // the destination afterwards
+    const QStringList first = {"A/P1_cam1.JPG", "A/V1_cam1.MOV", "A/V2_cam1.MOV"};
+    const auto row = [&](const char* name, bool skip, const QStringList& again,
+                         const QStringList& added) {
+        QStringList kept = first + added;
+        kept.sort();
+        QTest::newRow(name) << QString(name) << skip << again << kept;
+    };
+    row("nothing changed", true, {}, {});
+    row("a copy gone", true, {"A/V1.MOV"}, {});
+    row("a copy cut short", true, {"A/V1.MOV"}, {"A/V1-1_cam1.MOV"});
+    row("a card file recorded anew under its name", true, {"A/V2.MOV"}, {"A/V2-1_cam1.MOV"});
+    row("another destination", true, {"A/P1.JPG", "A/V1.MOV", "A/V2.MOV"}, {});
+    row("not asked", false, {"A/P1.JPG", "A/V1.MOV", "A/V2.MOV"},
+        {"A/P1-1_cam1.JPG", "A/V1-1_cam1.MOV", "A/V2-1_cam1.MOV"});
+}
+
+// A second run with skipImported copies only what has no intact copy in this
+// destination from the first; the rest is reported as already imported and
+// counted as copied.
+void TestMediaImport::skipImported()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, skip);
+    QFETCH(QStringList, again);
+    QFETCH(QStringList, kept);
+    for (const char* file : {"A/V1.MOV", "A/V2.MOV", "A/P1.JPG"})
+        writeCardFile(card(1) + "/" + file);
+    QVERIFY(QDir().mkpath(card(2)) && QDir().mkpath(card(3)));
+    runAll(card(2), QString(), QString());
+    QVERIFY(reports.contains("1 0 1 1 Copied 2/2 videos and 1/1 photos."));
+
+    QString target = destination();
+    if (change == "a copy gone")
+        QVERIFY(QFile::remove(destination() + "/A/V1_cam1.MOV"));
+    else if (change == "a copy cut short")
+        QVERIFY(QFile(destination() + "/A/V1_cam1.MOV").resize(10));
+    else if (change == "a card file recorded anew under its name")
+        writeCardFile(card(1) + "/A/V2.MOV", 2000);
+    else if (change == "another destination")
+        target = dir->filePath(QStringLiteral("elsewhere"));
+    reports.clear();
+    runAll(card(2), QString(), QString(), skip, target);
+
+    QCOMPARE(filesBelow(target).filter("_cam"),
+             change == "another destination"
+                 ? QStringList({"A/P1_cam1.JPG", "A/V1_cam1.MOV", "A/V2_cam1.MOV"})
+                 : kept);
+    QVERIFY(reports.contains("1 0 1 1 Copied 2/2 videos and 1/1 photos."));
+    for (const char* file : {"A/V1.MOV", "A/V2.MOV", "A/P1.JPG"}) {
+        const QString path = card(1) + "/" + file;
+        const bool copied = again.contains(file);
+        QVERIFY2(reports.filter(QRegularExpression(" Copied " + QRegularExpression::escape(path) +
+                                                   " correctly\\.$"))
+                         .size() == int(copied),
+                 file);
+        QVERIFY2(reports.filter(QRegularExpression(" Already imported " +
+                                                   QRegularExpression::escape(path) + "\\.$"))
+                         .size() == int(!copied),
+                 file);
+    }
 }
 
 void TestMediaImport::failedCopies_data()

@@ -524,6 +524,42 @@ private slots:
         }
         QVERIFY(stopped > 0);
         QVERIFY(!QFileInfo::exists(root + "/out/VazizidADU.log")); // the run is not complete
+
+        // Run again, skipping what was imported: only what is missing is
+        // copied, nothing twice, and the run succeeds.
+        QStringList before;
+        for (const QString& name : QDir(copies).entryList(QDir::Files))
+            before << copies + "/" + name;
+        const Outcome rerun = run(words("import --card1 card1 --card2 card2 --card3 card3 "
+                                        "--dest out --skip-imported"),
+                                  root);
+        QCOMPARE(rerun.status, 0);
+        QStringList expected;
+        for (int n = 1; n <= 3; ++n) {
+            const QString card = root + QStringLiteral("/card%1/DCIM/100QVK/").arg(n);
+            for (const QString& name : {QStringLiteral("P0001"), QStringLiteral("V0001")}) {
+                const QString extension = name.startsWith('P') ? ".JPG" : ".MOV";
+                const QString copy =
+                    copies + QStringLiteral("/%1_cam%2%3").arg(name).arg(n).arg(extension);
+                expected << QFileInfo(copy).fileName();
+                const bool wasThere = before.contains(copy);
+                const QString said = wasThere ? QStringLiteral("Already imported %1.")
+                                              : QStringLiteral("Copied %1 correctly.");
+                QVERIFY2(rerun.err.contains(QStringLiteral("[card %1] ").arg(n) +
+                                            said.arg(card + name + extension)),
+                         qPrintable(copy + "\n" + rerun.err));
+                QFile copied(copy), original(card + name + extension);
+                QVERIFY(copied.open(QIODevice::ReadOnly) && original.open(QIODevice::ReadOnly));
+                QCOMPARE(copied.size(), original.size());
+                QVERIFY(copied.seek(qMax<qint64>(0, copied.size() - 64)) &&
+                        original.seek(qMax<qint64>(0, original.size() - 64)));
+                QCOMPARE(copied.readAll(), original.readAll()); // its own last bytes
+            }
+            QVERIFY(rerun.err.contains(
+                QStringLiteral("[card %1] Copied 1/1 videos and 1/1 photos.\n").arg(n)));
+        }
+        expected.sort();
+        QCOMPARE(QDir(copies).entryList(QDir::Files | QDir::Hidden), expected);
     }
 
     void helpListsEveryCommand()
