@@ -41,6 +41,8 @@ int main(int argc, char** argv)
     QCoreApplication::setApplicationVersion(AppVersion);
     QGuiApplication app(argc, argv);
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/logo.png")));
+    // Wayland desktops match the window to its launcher by this name.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.pelorin.qvk"));
     updateAppDirPath(QCoreApplication::applicationFilePath());
 
     AppController controller;

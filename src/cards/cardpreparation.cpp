@@ -1,6 +1,7 @@
 #include "cards/cardpreparation.h"
 
 #include "cards/volumes.h"
+#include "cards/wipecheck.h"
 
 #include <QDebug>
 #include <QDir>
@@ -14,10 +15,6 @@ namespace {
 const qint64 maxCardBytes = 137438953472LL;
 
 const QByteArray configText = QByteArrayLiteral("multi.auto_ena=1\nrecord.tl_enable=0\n");
-
-// Folders that the volume itself manages; a wipe leaves them alone.
-const QStringList volumeManagedFolders = {QStringLiteral("System Volume Information"),
-                                          QStringLiteral("lost+found")};
 
 QString cardText(const char* pattern, int card, const QString& path)
 {
@@ -42,23 +39,51 @@ bool removeFile(const QString& path)
            QFile::setPermissions(path, permissions | QFile::WriteUser) && QFile::remove(path);
 }
 
-// Deletes everything below the card's folder, never the folder itself. Links
-// are removed as links: the wipe never follows one out of the card.
-bool eraseBelow(const QString& path)
+struct Wipe
 {
+    QString cardRoot;
+    quint64 device = 0;
     bool complete = true;
-    const QFileInfoList entries = QDir(path).entryInfoList(QDir::AllEntries | QDir::Hidden |
-                                                           QDir::System | QDir::NoDotAndDotDot);
+    QStringList leftMounts; // relative to the card root
+};
+
+// Deletes everything below the folder that lies on the card's own file
+// system. Links are removed as links: the wipe never follows one out of the
+// card. Another volume mounted below the card is left as it is, and with it
+// the folders that lead to it. Returns whether the folder holds nothing of
+// the card any more except such folders.
+bool eraseBelow(const QString& folder, Wipe& wipe, bool top)
+{
+    bool holdsMount = false;
+    const QFileInfoList entries = QDir(folder).entryInfoList(QDir::AllEntries | QDir::Hidden |
+                                                             QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo& entry : entries) {
+        const QString path = entry.filePath();
+        quint64 device = 0;
+        if (!Volumes::deviceOf(path, &device)) {
+            wipe.complete = false;
+            continue;
+        }
+        if (device != wipe.device) {
+            // A mount point: another file system, never part of the card.
+            wipe.leftMounts << QDir(wipe.cardRoot).relativeFilePath(path);
+            holdsMount = true;
+            continue;
+        }
         if (entry.isDir() && !entry.isSymLink()) {
-            if (volumeManagedFolders.contains(entry.fileName()))
+            if (top && Volumes::isVolumeManagedFolder(entry.fileName()))
                 continue;
-            complete = QDir(entry.filePath()).removeRecursively() && complete;
-        } else {
-            complete = removeFile(entry.filePath()) && complete;
+            if (eraseBelow(path, wipe, false)) {
+                if (!QDir(folder).rmdir(entry.fileName()))
+                    wipe.complete = false;
+            } else {
+                holdsMount = true;
+            }
+        } else if (!removeFile(path)) {
+            wipe.complete = false;
         }
     }
-    return complete;
+    return !holdsMount;
 }
 
 // A link standing where a card file belongs would send the write off the card.
@@ -88,6 +113,17 @@ QByteArray readWhole(const QString& path)
     return file.readAll();
 }
 
+// Both name the same folder, links and ".." resolved where the folders exist.
+bool samePath(const QString& a, const QString& b)
+{
+    const auto resolved = [](const QString& path) {
+        const QFileInfo info(path);
+        const QString canonical = info.canonicalFilePath();
+        return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+    };
+    return resolved(a) == resolved(b);
+}
+
 bool isError(const QString& status)
 {
     return status.startsWith(QLatin1String("Error"));
@@ -101,13 +137,25 @@ void prepareCard(int card, const QString& path, bool erase, bool createSyncConfi
 
     if (erase) {
         report(card, 0, 2, 1, QStringLiteral("Erasing"));
-        const bool complete = eraseBelow(path);
+        Wipe wipe;
+        wipe.cardRoot = path;
+        const bool complete = Volumes::deviceOf(path, &wipe.device);
+        if (complete)
+            eraseBelow(path, wipe, true);
         root.rmdir(QStringLiteral("DCIM"));
         root.rmdir(QStringLiteral("MISC"));
         root.rmdir(QStringLiteral("QVK_0%1").arg(card));
         root.rmdir(QStringLiteral(".disable_osx_metadata"));
         root.rmdir(QStringLiteral(".metadata_never_index"));
-        if (complete) {
+        for (const QString& mount : qAsConst(wipe.leftMounts))
+            qWarning() << QStringLiteral("Left the volume mounted at %3 on card %1 (%2) as it is")
+                              .arg(QString::number(card), path, mount);
+        if (complete && wipe.complete && !wipe.leftMounts.isEmpty()) {
+            status = QStringLiteral("Error: Erased all but other volumes mounted inside: %1")
+                         .arg(wipe.leftMounts.join(QStringLiteral(", ")));
+            qWarning() << cardText("Erased card %1 (%2) except other volumes mounted inside", card,
+                                   path);
+        } else if (complete && wipe.complete) {
             status = QStringLiteral("Erased");
             qInfo() << cardText("Erased card %1 (%2)", card, path);
         } else {
@@ -174,32 +222,118 @@ void prepareCard(int card, const QString& path, bool erase, bool createSyncConfi
     report(card, 0, 2, 2, status);
 }
 
+// The wipe's check of one card: true when it may go on. Every file without a
+// verified copy is named in the log, as a warning when the wipe is forced.
+bool checkCopies(int card, const QString& path, const WipeOptions& wipe, const CardReport& report)
+{
+    WipeCheck check(wipe.ledgerPath);
+    check.setReverify(wipe.reverify);
+    const CardCopies copies = check.check(path);
+    const QString counts =
+        QStringLiteral("%1 of %2").arg(copies.verifiedFiles()).arg(copies.mediaFiles);
+    if (copies.safeToWipe()) {
+        qInfo() << cardText("Card %1 (%2): ", card, path) + counts +
+                       QStringLiteral(" media files copied and verified");
+        return true;
+    }
+
+    // Refused, the log lists them; forced, each is a warning of what was lost.
+    QStringList paths;
+    const auto name = [&](const CardCopies::Entry& entry, const QString& shown) {
+        paths << shown;
+        const QString line = cardText("Card %1 (%2): ", card, path) +
+                             (wipe.force ? QStringLiteral("wiping without a verified copy: ")
+                                         : QStringLiteral("no verified copy: ")) +
+                             entry.relativePath + QStringLiteral(" (") + entry.reason +
+                             QLatin1Char(')');
+        if (wipe.force)
+            qWarning() << line;
+        else
+            qInfo() << line;
+    };
+    for (const CardCopies::Entry& entry : copies.unverified)
+        name(entry, entry.relativePath);
+    for (const CardCopies::Entry& entry : copies.unreadable)
+        name(entry, entry.relativePath + QStringLiteral(" (cannot be read)"));
+    if (wipe.unverified)
+        wipe.unverified(card, paths);
+
+    QString problem = QStringLiteral("%1 of %2 media files on card %3 (%4) have no verified copy")
+                          .arg(QString::number(copies.unverified.size()),
+                               QString::number(copies.mediaFiles), QString::number(card), path);
+    if (!copies.unreadable.isEmpty())
+        problem +=
+            QStringLiteral(", %1 more places could not be read").arg(copies.unreadable.size());
+    if (wipe.force) {
+        qWarning() << QStringLiteral("Forced: ") + problem + QStringLiteral("; wiping anyway");
+        return true;
+    }
+    const QString text = QStringLiteral("Error: ") + problem;
+    qCritical() << text;
+    report(card, 0, 2, 2, text);
+    return false;
+}
+
 } // namespace
 
+QString cardScopeProblem(const QString& path)
+{
+    if (path.isEmpty())
+        return QStringLiteral("no card chosen");
+    const VolumeInfo volume = Volumes::volumeForPath(path);
+    if (!volume.valid)
+        return QStringLiteral("no volume holds it");
+    if (!volume.ready)
+        return QStringLiteral("the volume is not ready");
+    if (volume.root)
+        return QStringLiteral("the system's own volume");
+    if (volume.bytesTotal > maxCardBytes)
+        return QStringLiteral("larger than 128 GiB");
+    if (volume.readOnly)
+        return QStringLiteral("the volume is read-only");
+    if (!Volumes::isCardCandidate(volume))
+        return QStringLiteral("a %1 file system, not a card").arg(volume.fileSystemType);
+    // A wipe takes everything below the path: only a whole volume, never a
+    // folder that a slip of the hand chose.
+    if (!samePath(path, volume.rootPath))
+        return QStringLiteral("a folder, not the root of its volume (%1)").arg(volume.rootPath);
+    if (!volume.isFileSystemRoot())
+        return QStringLiteral("a folder of another volume mounted here, not a whole file system");
+    return QString();
+}
+
 void prepareCards(const QString& card1, const QString& card2, const QString& card3, bool eraseCards,
-                  bool createSyncConfig, const CardReport& report)
+                  bool createSyncConfig, const CardReport& report, const WipeOptions& wipe)
 {
     const QString cards[] = {card1, card2, card3};
 
     for (int card = 1; card <= 3; ++card)
         report(card, 0, 1, 2, QString());
 
-    // Nothing is touched unless all three cards pass. A card on the system's
-    // own volume is refused like a missing one: a wipe must never reach it.
+    // Nothing is touched unless all three cards pass. A card that is no whole
+    // card volume ends the check at once; the copies of every card are
+    // checked, so that one run names all that is missing.
+    bool refused = false;
     for (int card = 1; card <= 3; ++card) {
         const QString& path = cards[card - 1];
-        const VolumeInfo volume = Volumes::volumeForPath(path);
-        if (volume.valid && volume.ready && !volume.root && volume.bytesTotal <= maxCardBytes) {
-            const QString text = cardText("Card %1 (%2) ok.", card, path);
-            qInfo() << text;
-            report(card, 0, 1, 2, text);
-        } else {
-            const QString text = cardText("Invalid directory for card %1 (%2)", card, path);
+        const QString problem = cardScopeProblem(path);
+        if (!problem.isEmpty()) {
+            const QString text =
+                cardText("Invalid directory for card %1 (%2): ", card, path) + problem;
             qCritical() << text;
             report(card, 0, 2, 2, text);
             return;
         }
+        if (eraseCards && !checkCopies(card, path, wipe, report)) {
+            refused = true;
+            continue;
+        }
+        const QString text = cardText("Card %1 (%2) ok.", card, path);
+        qInfo() << text;
+        report(card, 0, 1, 2, text);
     }
+    if (refused)
+        return;
 
     for (int card = 1; card <= 3; ++card) {
         const QString& path = cards[card - 1];

@@ -3,8 +3,31 @@
 #include "cards/cardreport.h"
 
 #include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// Why the path may not be prepared as a card, empty when it may: only the
+// root of a whole file system that could be a card (not the system's, not
+// read-only, at most 128 GiB) is wiped or given marker files.
+QString cardScopeProblem(const QString& path);
+
+// How a wipe is checked. By default a card is wiped only when every media
+// file on it has a verified copy (see WipeCheck).
+struct WipeOptions
+{
+    bool force = false;    // wipe anyway; the log names what had no verified copy
+    bool reverify = false; // read every copy again and compare its hash first
+    QString ledgerPath;    // empty: the ledger every import writes to
+    // Told in the check pass of each card whose wipe would lose media files
+    // without a verified copy (or could not look everywhere): their paths
+    // relative to the card, in path order.
+    std::function<void(int card, const QStringList& relativePaths)> unverified;
+};
 
 // Prepares the three cards for the next dive: optional wipe, optional sync
-// configuration, marker files. Runs to its end on the calling thread.
+// configuration, marker files. Nothing is touched unless all three cards
+// pass the checks. Runs to its end on the calling thread.
 void prepareCards(const QString& card1, const QString& card2, const QString& card3, bool eraseCards,
-                  bool createSyncConfig, const CardReport& report);
+                  bool createSyncConfig, const CardReport& report,
+                  const WipeOptions& wipe = WipeOptions());

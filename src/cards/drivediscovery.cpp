@@ -11,9 +11,7 @@ QVariantList listDrives()
     QList<QJsonObject> entries;
     const QList<VolumeInfo> volumes = Volumes::mountedVolumes();
     for (const VolumeInfo& volume : volumes) {
-        if (!volume.valid || !volume.ready || volume.root || volume.readOnly)
-            continue;
-        if (Volumes::isPseudoFileSystem(volume.fileSystemType))
+        if (!Volumes::isCardCandidate(volume))
             continue;
         QString key = volume.rootPath;
         key.remove(QStringLiteral("file://"), Qt::CaseSensitive);

@@ -40,6 +40,14 @@ bool refusedCard(const QString& sourceDir)
            sourceDir == QDir::rootPath();
 }
 
+// A time as the ledger holds it may have whole seconds only.
+bool sameTime(const QDateTime& recorded, const QDateTime& now)
+{
+    const qint64 a = recorded.toMSecsSinceEpoch();
+    const qint64 b = now.toMSecsSinceEpoch();
+    return a == b || (a % 1000 == 0 && a / 1000 == b / 1000);
+}
+
 QStringList runnableCards(QStringList cards)
 {
     for (QString& card : cards) {
@@ -166,8 +174,7 @@ QString MediaImport::importedCopy(int cardIndex, const QDir& sourceDirectory,
     for (const LedgerEntry& row : *rows) {
         // The card file as it was copied: a reused name on a card not wiped
         // is another recording.
-        if (source.size() != row.size ||
-            source.lastModified().toMSecsSinceEpoch() != row.modified.toMSecsSinceEpoch())
+        if (source.size() != row.size || !sameTime(row.modified, source.lastModified()))
             continue;
         const QFileInfo copy(row.copyPath);
         if (copy.isFile() && !copy.isSymLink() && copy.size() == row.size &&

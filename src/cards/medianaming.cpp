@@ -26,6 +26,21 @@ QString mediaExtension(const QString& path)
     return QString();
 }
 
+bool isVideoFile(const QString& path)
+{
+    return mediaExtension(path) == QLatin1String(".MOV");
+}
+
+bool isPhotoFile(const QString& path)
+{
+    return isMediaFile(path) && !isVideoFile(path);
+}
+
+bool isMediaFile(const QString& path)
+{
+    return !mediaExtension(path).isEmpty();
+}
+
 QString photoExtension(const QString& sourcePath)
 {
     return sourcePath.endsWith(QLatin1String(".DNG"), Qt::CaseInsensitive) ? QStringLiteral(".DNG")

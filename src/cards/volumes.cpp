@@ -1,10 +1,15 @@
 #include "cards/volumes.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStorageInfo>
 
 #include <atomic>
+
+#if defined(Q_OS_UNIX)
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -25,15 +30,63 @@ bool isSystemMountPoint(const QString& rootPath)
 #endif
 }
 
+QList<MountInfoEntry> systemMountTable()
+{
+#if defined(Q_OS_LINUX)
+    QFile file(QStringLiteral("/proc/self/mountinfo"));
+    // A proc file has no size: read it to its end.
+    if (file.open(QIODevice::ReadOnly))
+        return Volumes::parseMountInfo(file.readAll());
+#endif
+    return {};
+}
+
+// What the volume at `rootPath` shows of its file system. The last mount on a
+// mount point is the one that is seen. Where the platform has no mount table,
+// volumes are drive roots: whole file systems.
+QString mountRootOf(const QString& rootPath, const QList<MountInfoEntry>& table)
+{
+#if defined(Q_OS_LINUX)
+    const QString wanted = QDir::cleanPath(rootPath);
+    QString root;
+    for (const MountInfoEntry& entry : table)
+        if (QDir::cleanPath(entry.mountPoint) == wanted)
+            root = entry.root;
+    return root;
+#else
+    Q_UNUSED(rootPath)
+    Q_UNUSED(table)
+    return QStringLiteral("/");
+#endif
+}
+
+VolumeInfo fromStorage(const QStorageInfo& storage, const QList<MountInfoEntry>& table)
+{
+    VolumeInfo info;
+    info.valid = storage.isValid();
+    info.ready = storage.isReady();
+    info.readOnly = storage.isReadOnly();
+    info.rootPath = storage.rootPath();
+    info.root = storage.isRoot() || isSystemMountPoint(info.rootPath);
+    info.bytesTotal = storage.bytesTotal();
+    info.name = storage.name();
+    info.displayName = storage.displayName();
+    info.fileSystemType = QString::fromLatin1(storage.fileSystemType());
+    if (info.valid)
+        info.mountRoot = mountRootOf(info.rootPath, table);
+    return info;
+}
+
 class SystemVolumeProvider : public VolumeProvider
 {
 public:
     QList<VolumeInfo> mountedVolumes() const override
     {
         QList<VolumeInfo> result;
+        const QList<MountInfoEntry> table = systemMountTable();
         const QList<QStorageInfo> storages = QStorageInfo::mountedVolumes();
         for (const QStorageInfo& storage : storages)
-            result.append(VolumeInfo::fromStorageInfo(storage));
+            result.append(fromStorage(storage, table));
         return result;
     }
 
@@ -44,6 +97,26 @@ public:
         return VolumeInfo::fromStorageInfo(QStorageInfo(path));
     }
 };
+
+// One field of a mountinfo line: "\ooo" stands for the byte with that octal value.
+QString unescapeMountField(const QByteArray& field)
+{
+    QByteArray bytes;
+    bytes.reserve(field.size());
+    for (int i = 0; i < field.size(); ++i) {
+        const char c = field.at(i);
+        if (c == '\\' && i + 3 < field.size() && field.at(i + 1) >= '0' && field.at(i + 1) <= '3' &&
+            field.at(i + 2) >= '0' && field.at(i + 2) <= '7' && field.at(i + 3) >= '0' &&
+            field.at(i + 3) <= '7') {
+            bytes.append(char(((field.at(i + 1) - '0') << 6) | ((field.at(i + 2) - '0') << 3) |
+                              (field.at(i + 3) - '0')));
+            i += 3;
+        } else {
+            bytes.append(c);
+        }
+    }
+    return QFile::decodeName(bytes);
+}
 
 const SystemVolumeProvider systemProvider;
 std::atomic<const VolumeProvider*> currentProvider{nullptr};
@@ -58,17 +131,7 @@ const VolumeProvider& provider()
 
 VolumeInfo VolumeInfo::fromStorageInfo(const QStorageInfo& storage)
 {
-    VolumeInfo info;
-    info.valid = storage.isValid();
-    info.ready = storage.isReady();
-    info.readOnly = storage.isReadOnly();
-    info.rootPath = storage.rootPath();
-    info.root = storage.isRoot() || isSystemMountPoint(info.rootPath);
-    info.bytesTotal = storage.bytesTotal();
-    info.name = storage.name();
-    info.displayName = storage.displayName();
-    info.fileSystemType = QString::fromLatin1(storage.fileSystemType());
-    return info;
+    return fromStorage(storage, systemMountTable());
 }
 
 VolumeProvider::~VolumeProvider() = default;
@@ -86,6 +149,7 @@ VolumeInfo FolderVolumeProvider::folderVolume(const QString& folder, const QStri
     info.displayName = label.isEmpty() ? info.rootPath : label;
     info.bytesTotal = bytesTotal;
     info.fileSystemType = QStringLiteral("vfat");
+    info.mountRoot = QStringLiteral("/");
     return info;
 }
 
@@ -155,4 +219,52 @@ bool Volumes::isPseudoFileSystem(const QString& fileSystemType)
     };
     const QString type = fileSystemType.trimmed().toLower();
     return type.startsWith(QLatin1String("cgroup")) || pseudo.contains(type);
+}
+
+bool Volumes::isCardCandidate(const VolumeInfo& volume)
+{
+    return volume.valid && volume.ready && !volume.root && !volume.readOnly &&
+           !isPseudoFileSystem(volume.fileSystemType);
+}
+
+QList<MountInfoEntry> Volumes::parseMountInfo(const QByteArray& text)
+{
+    // id parent major:minor root mount-point options [optional fields...] - type source
+    // super-options
+    QList<MountInfoEntry> entries;
+    const QList<QByteArray> lines = text.split('\n');
+    for (const QByteArray& line : lines) {
+        const QList<QByteArray> fields = line.split(' ');
+        const int separator = fields.indexOf(QByteArrayLiteral("-"), 6);
+        if (fields.size() < 6 || separator < 0 || separator + 2 >= fields.size())
+            continue;
+        MountInfoEntry entry;
+        entry.root = unescapeMountField(fields.at(3));
+        entry.mountPoint = unescapeMountField(fields.at(4));
+        entry.fileSystemType = unescapeMountField(fields.at(separator + 1));
+        entry.source = unescapeMountField(fields.at(separator + 2));
+        entries.append(entry);
+    }
+    return entries;
+}
+
+bool Volumes::deviceOf(const QString& path, quint64* device)
+{
+#if defined(Q_OS_UNIX)
+    struct stat info;
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    *device = quint64(info.st_dev);
+#else
+    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+        return false;
+    *device = 0;
+#endif
+    return true;
+}
+
+bool Volumes::isVolumeManagedFolder(const QString& name)
+{
+    return name == QLatin1String("lost+found") ||
+           name == QLatin1String("System Volume Information");
 }

@@ -22,8 +22,25 @@ struct VolumeInfo
     // The label, or the root path when there is no label.
     QString displayName;
     QString fileSystemType;
+    // The folder of its file system that the volume shows at its root path:
+    // "/" for a whole file system, the folder for a bind mount of one; empty
+    // when unknown.
+    QString mountRoot;
+
+    // A whole file system, not a folder of one mounted elsewhere: the only
+    // kind of volume that may be prepared as a card.
+    bool isFileSystemRoot() const { return mountRoot == QLatin1String("/"); }
 
     static VolumeInfo fromStorageInfo(const QStorageInfo& storage);
+};
+
+// One line of Linux's mount table (/proc/self/mountinfo), its fields decoded.
+struct MountInfoEntry
+{
+    QString root;       // the mounted folder of its file system ("/" for all of it)
+    QString mountPoint; // where it is mounted
+    QString fileSystemType;
+    QString source;
 };
 
 // The source of volume information. The system's is backed by QStorageInfo;
@@ -43,7 +60,8 @@ class FolderVolumeProvider : public VolumeProvider
 {
 public:
     explicit FolderVolumeProvider(const QList<VolumeInfo>& volumes = {});
-    // A valid, ready, writable, non-root volume on the folder, as a card looks.
+    // A valid, ready, writable, non-root volume on the folder, a whole file
+    // system of its own, as a card looks.
     static VolumeInfo folderVolume(const QString& folder, const QString& label = QString(),
                                    qint64 bytesTotal = 32LL * 1024 * 1024 * 1024);
 
@@ -70,4 +88,24 @@ public:
     // File systems that never hold user data (kernel, memory and container
     // mounts); they are never offered as cards.
     static bool isPseudoFileSystem(const QString& fileSystemType);
+
+    // A volume that may be a card: valid, ready, writable, not the system's,
+    // not a pseudo file system. Drive discovery offers these; card
+    // preparation touches no other.
+    static bool isCardCandidate(const VolumeInfo& volume);
+
+    // A folder at a volume's root that the file system itself keeps
+    // ("lost+found", "System Volume Information"): never the user's, a wipe
+    // leaves it.
+    static bool isVolumeManagedFolder(const QString& name);
+
+    // The device that holds the entry itself (a link's own, never its
+    // target's): entries on another device are another volume mounted there.
+    // False when the entry cannot be read. Where the platform gives no
+    // devices every entry has device 0.
+    static bool deviceOf(const QString& path, quint64* device);
+
+    // The lines of a mountinfo text. Fields that hold a space, tab, line feed
+    // or backslash carry it as an octal escape ("\040"); they are decoded.
+    static QList<MountInfoEntry> parseMountInfo(const QByteArray& text);
 };

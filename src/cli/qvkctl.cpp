@@ -4,8 +4,10 @@
 #include "base/messagehandler.h"
 #include "cards/medianaming.h"
 #include "cards/verifiedcopy.h"
+#include "cli/livelines.h"
 #include "cli/stopsignals.h"
 #include "controller/appcontroller.h"
+#include "controller/controllertasks.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -15,6 +17,8 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
@@ -22,6 +26,7 @@
 #include <QThreadPool>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -40,10 +45,10 @@ struct CommandForm
 const QVector<CommandForm>& commandForms()
 {
     static const QVector<CommandForm> forms = {
-        {QStringLiteral("devices"), {}, {}},
-        {QStringLiteral("drives"), {}, {}},
-        {QStringLiteral("templates"), {}, {}},
-        {QStringLiteral("settings read"), {QStringLiteral("port")}, {}},
+        {QStringLiteral("devices"), {}, {QStringLiteral("json")}},
+        {QStringLiteral("drives"), {}, {QStringLiteral("json")}},
+        {QStringLiteral("templates"), {}, {QStringLiteral("json")}},
+        {QStringLiteral("settings read"), {QStringLiteral("port")}, {QStringLiteral("json")}},
         {QStringLiteral("settings save"),
          {QStringLiteral("port"), QStringLiteral("date"), QStringLiteral("rec-led"),
           QStringLiteral("video-interval"), QStringLiteral("photo-interval"),
@@ -62,7 +67,8 @@ const QVector<CommandForm>& commandForms()
          {QStringLiteral("template"), QStringLiteral("project"), QStringLiteral("skip-imported")}},
         {QStringLiteral("prepare"),
          {QStringLiteral("card1"), QStringLiteral("card2"), QStringLiteral("card3")},
-         {QStringLiteral("erase"), QStringLiteral("sync-config")}},
+         {QStringLiteral("erase"), QStringLiteral("sync-config"), QStringLiteral("force"),
+          QStringLiteral("reverify")}},
     };
     return forms;
 }
@@ -103,6 +109,25 @@ QString displayText(const QVariant& value)
     return value.toString();
 }
 
+// The app's handler, but an echoed line never lands inside the live lines.
+void handlerBesideLiveLines(QtMsgType type, const QMessageLogContext& context,
+                            const QString& message)
+{
+    LiveLines* live = type == QtDebugMsg || type == QtInfoMsg ? nullptr : LiveLines::active();
+    if (live)
+        live->suspend();
+    messageHandler(type, context, message);
+    if (live)
+        live->resume();
+}
+
+// What the data export reports for every record it receives.
+const QRegularExpression& recordReport()
+{
+    static const QRegularExpression pattern(QStringLiteral("^Reading dataset (\\d+) of (\\d+)$"));
+    return pattern;
+}
+
 } // namespace
 
 QvkCtl::QvkCtl(QTextStream& outStream, QTextStream& errStream, QObject* parent)
@@ -115,6 +140,11 @@ QvkCtl::~QvkCtl() = default;
 void QvkCtl::setOwnLog(bool enabled)
 {
     ownLog = enabled;
+}
+
+void QvkCtl::setTerminal(std::function<int()> columns)
+{
+    terminalColumns = std::move(columns);
 }
 
 void QvkCtl::configureApplication()
@@ -133,11 +163,14 @@ QString QvkCtl::ownLogFileName()
 QString QvkCtl::usageText()
 {
     return QStringLiteral(
+        "qvkctl runs the operations of the Pelorin QVK app without its window, from a\n"
+        "terminal or a script, with the app's settings, templates and task bodies.\n"
+        "\n"
         "Usage:\n"
-        "  qvkctl devices\n"
-        "  qvkctl drives\n"
-        "  qvkctl templates\n"
-        "  qvkctl settings read  --port PORT\n"
+        "  qvkctl devices [--json]\n"
+        "  qvkctl drives [--json]\n"
+        "  qvkctl templates [--json]\n"
+        "  qvkctl settings read  --port PORT [--json]\n"
         "  qvkctl settings save  --port PORT --date \"yyyy-MM-dd hh:mm:ss\" --rec-led 0|1\n"
         "                        --video-interval SECONDS --photo-interval SECONDS\n"
         "                        --photo-timeout MINUTES --e1 VERSION\n"
@@ -148,7 +181,8 @@ QString QvkCtl::usageText()
         "  qvkctl firmware --port PORT --file FILE.hex\n"
         "  qvkctl import --card1 DIR --card2 DIR --card3 DIR --dest DIR [--template FILE.kava]\n"
         "                [--project NAME] [--skip-imported]\n"
-        "  qvkctl prepare --card1 DIR --card2 DIR --card3 DIR [--erase] [--sync-config]\n"
+        "  qvkctl prepare --card1 DIR --card2 DIR --card3 DIR [--erase [--reverify] [--force]]\n"
+        "                 [--sync-config]\n"
         "  qvkctl --help | --version\n"
         "\n"
         "Commands:\n"
@@ -170,11 +204,22 @@ QString QvkCtl::usageText()
         "                  out the files whose verified copy in DIR an earlier import\n"
         "                  made and that are unchanged since (they count as copied)\n"
         "  prepare         prepare the three cards for the next use; --erase wipes them\n"
-        "                  (only card volumes as 'qvkctl drives' lists them), --sync-config\n"
-        "                  writes the cameras' synchronisation configuration\n"
+        "                  (only whole card volumes as 'qvkctl drives' lists them, and\n"
+        "                  only when every media file has a verified copy from an import;\n"
+        "                  --reverify reads every copy again first, --force wipes without\n"
+        "                  copies), --sync-config writes the cameras' synchronisation\n"
+        "                  configuration\n"
+        "\n"
+        "Options:\n"
+        "  --json          print one JSON document instead of lines: for devices an array\n"
+        "                  of objects with name, description, location, manufacturer and\n"
+        "                  serial; for drives and templates an array of objects with path\n"
+        "                  and name; for settings read an object of the settings\n"
         "\n"
         "PORT is a name as 'qvkctl devices' lists it, or a device path.\n"
-        "Progress goes to standard error, results to standard output.\n"
+        "Results go to standard output, progress to standard error: one line per\n"
+        "report, or, on a terminal, a live line per card of an import (share of the\n"
+        "bytes copied, speed, time left) and for the records of a data export.\n"
         "Exit status: 0 success; 1 failure, or a card refused or not imported completely;\n"
         "2 usage error, or an import refused before anything was copied (a destination\n"
         "on a card or holding one, a card given twice, a template that is no stitching\n"
@@ -183,30 +228,38 @@ QString QvkCtl::usageText()
 
 int QvkCtl::usageError(const QString& what)
 {
-    err << ProgramName << ": " << what << '\n'
-        << "Run '" << ProgramName << " --help' for the commands.\n";
-    err.flush();
+    printLine(ProgramName + QStringLiteral(": ") + what);
+    printLine(QStringLiteral("Run '%1 --help' for the commands.").arg(ProgramName));
     return UsageError;
 }
 
 int QvkCtl::refuse(const QString& why)
 {
-    err << ProgramName << ": " << why << '\n';
-    err.flush();
+    printLine(ProgramName + QStringLiteral(": ") + why);
     return UsageError;
 }
 
 int QvkCtl::fail(const QString& what)
 {
-    err << ProgramName << ": " << what << '\n';
-    err.flush();
+    printLine(ProgramName + QStringLiteral(": ") + what);
     return Failure;
+}
+
+void QvkCtl::printLine(const QString& line)
+{
+    if (live) {
+        live->print(line);
+        return;
+    }
+    err << line << '\n';
+    err.flush();
 }
 
 int QvkCtl::run(const QStringList& arguments)
 {
     reports.clear();
     cameraSettings.clear();
+    json = false;
 
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -231,6 +284,9 @@ int QvkCtl::run(const QStringList& arguments)
     parser.addOption({QStringLiteral("erase"), QString()});
     parser.addOption({QStringLiteral("sync-config"), QString()});
     parser.addOption({QStringLiteral("skip-imported"), QString()});
+    parser.addOption({QStringLiteral("force"), QString()});
+    parser.addOption({QStringLiteral("reverify"), QString()});
+    parser.addOption({QStringLiteral("json"), QString()});
 
     const bool parsed = parser.parse(arguments);
     if (parser.isSet(QStringLiteral("help"))) {
@@ -298,6 +354,9 @@ int QvkCtl::run(const QStringList& arguments)
         if (parser.isSet(option))
             cards << absolutePath(parser.value(option));
     }
+    for (const char* wipeOption : {"force", "reverify"})
+        if (parser.isSet(QLatin1String(wipeOption)) && !parser.isSet(QStringLiteral("erase")))
+            return usageError(QStringLiteral("--%1 applies to --erase only").arg(wipeOption));
     if (cards.size() == 3 && QSet<QString>(cards.cbegin(), cards.cend()).size() < 3)
         return usageError(QStringLiteral("the three cards must be three different folders"));
     if (!project.isEmpty() && !MediaNaming::isValidProjectName(project))
@@ -351,11 +410,15 @@ int QvkCtl::run(const QStringList& arguments)
         e1 = e1Text.toInt();
     }
 
+    json = parser.isSet(QStringLiteral("json"));
+    if (terminalColumns)
+        live.reset(new LiveLines(err, terminalColumns));
     startOwnLog(arguments);
     AppController appController;
     appController.setVersion(AppVersion);
     controller = &appController;
     connect(controller, &AppController::updateCardProgress, this, &QvkCtl::onCardProgress);
+    connect(controller, &AppController::updateCardBytes, this, &QvkCtl::onCardBytes);
     connect(controller, &AppController::updateDataProgress, this, &QvkCtl::onProgress);
     connect(controller, &AppController::updateCameraSettingsProgress, this, &QvkCtl::onProgress);
     connect(controller, &AppController::updateFirmwareProgress, this, &QvkCtl::onProgress);
@@ -410,12 +473,15 @@ int QvkCtl::run(const QStringList& arguments)
                                parser.isSet(QStringLiteral("skip-imported")));
     } else if (form->name == QLatin1String("prepare")) {
         status = runPrepare(cards, parser.isSet(QStringLiteral("erase")),
-                            parser.isSet(QStringLiteral("sync-config")));
+                            parser.isSet(QStringLiteral("sync-config")),
+                            parser.isSet(QStringLiteral("force")),
+                            parser.isSet(QStringLiteral("reverify")));
     }
 
     // Whatever the outcome, no task may outlive the controller.
     waitForTasks();
     controller = nullptr;
+    live.reset();
     qInfo() << "qvkctl exit status:" << status;
     stopOwnLog();
     return status;
@@ -430,7 +496,7 @@ void QvkCtl::startOwnLog(const QStringList& arguments)
     const QString folder = dataDirPath();
     setLogFilePath(QDir(folder.isEmpty() ? appDirPath() : folder).filePath(ownLogFileName()));
     removeLogFile();
-    previousHandler = qInstallMessageHandler(messageHandler);
+    previousHandler = qInstallMessageHandler(live ? handlerBesideLiveLines : messageHandler);
     previousEcho = setMessageEcho(false); // one log line per record would bury the progress
     logInstalled = true;
     qInfo() << QStringLiteral("qvkctl start");
@@ -459,16 +525,82 @@ void QvkCtl::record(int channel, const QVariant& from, const QVariant& to, const
     reports[channel].append(report);
     if (report.text.isEmpty())
         return; // a report that only clears the view's display
-    if (channel > 0)
-        err << "[card " << channel << "] ";
-    err << report.text << '\n';
-    err.flush();
+    if (live && showLive(channel, report))
+        return;
+    printLine(channel > 0 ? QStringLiteral("[card %1] %2").arg(channel).arg(report.text)
+                          : report.text);
+}
+
+bool QvkCtl::showLive(int channel, const Report& report)
+{
+    if (channel == 0) {
+        // The records of a data export: one line that counts them.
+        const QRegularExpressionMatch match = recordReport().match(report.text);
+        if (!match.hasMatch()) {
+            if (!records.isEmpty()) // its last count stays, above what follows
+                live->setLine(0, records);
+            records.clear();
+            live->retire();
+            return false;
+        }
+        const qint64 received = match.captured(1).toLongLong();
+        const qint64 total = match.captured(2).toLongLong();
+        records = QStringLiteral("Receiving records: %1 of %2 (%3%)")
+                      .arg(received)
+                      .arg(total)
+                      .arg(total > 0 ? received * 100 / total : 0);
+        // A few hundred drawings whatever the count: one per record would
+        // keep the terminal busier than the download.
+        if (received == 1 || received == total || received % qMax<qint64>(1, total / 200) == 0)
+            live->setLine(0, records);
+        return true;
+    }
+    if (!liveImport)
+        return false;
+    // A card of an import: its line shows its figures and its last report.
+    CardLine& line = cardLines[channel - 1];
+    line.text = report.text;
+    line.done = report.value >= report.to;
+    // A trouble on the way stays on the screen, above the lines.
+    if (!line.done && (report.text.startsWith(QLatin1String("Error")) ||
+                       report.text.startsWith(QLatin1String("Warning"))))
+        live->print(QStringLiteral("[card %1] %2").arg(channel).arg(report.text));
+    showCard(channel);
+    if (std::all_of(std::begin(cardLines), std::end(cardLines),
+                    [](const CardLine& c) { return c.done; }))
+        live->retire();
+    return true;
 }
 
 void QvkCtl::onCardProgress(QVariant cardNumber, QVariant progressFrom, QVariant progressTo,
                             QVariant progressValue, QVariant progressText)
 {
     record(qBound(1, cardNumber.toInt(), 3), progressFrom, progressTo, progressValue, progressText);
+}
+
+void QvkCtl::onCardBytes(QVariant cardNumber, QVariant bytesCopied, QVariant bytesTotal)
+{
+    if (!liveImport)
+        return;
+    const int card = qBound(1, cardNumber.toInt(), 3);
+    cardLines[card - 1].meter.update(clock.elapsed(), bytesCopied.toLongLong(),
+                                     bytesTotal.toLongLong());
+    showCard(card);
+}
+
+void QvkCtl::showCard(int card)
+{
+    const CardLine& line = cardLines[card - 1];
+    const QString figures = line.meter.text();
+    // The card's own paths need no folder: the line has room for the file.
+    QString text = line.text;
+    if (!line.root.isEmpty())
+        text.replace(line.root + QLatin1Char('/'), QString());
+    live->setLine(card - 1, QStringLiteral("[card %1] %2%3%4")
+                                .arg(card)
+                                .arg(figures)
+                                .arg(figures.isEmpty() ? QString() : QStringLiteral("  "))
+                                .arg(text));
 }
 
 void QvkCtl::onProgress(QVariant progressFrom, QVariant progressTo, QVariant progressValue,
@@ -505,19 +637,40 @@ void QvkCtl::waitForTasks()
     }
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
+    if (live) {
+        if (!records.isEmpty())
+            live->setLine(0, records);
+        records.clear();
+        live->retire();
+    }
 }
 
 int QvkCtl::runDevices()
 {
+    static const char* const keys[] = {"name", "description", "location", "manufacturer", "serial"};
+    QJsonArray array;
     for (const QVariant& entry : controller->getDevices()) {
         const QVariantMap map = entryMap(entry);
         QStringList fields;
-        for (const char* key : {"name", "description", "location", "manufacturer", "serial"})
+        QJsonObject object;
+        for (const char* key : keys) {
             fields << map.value(QLatin1String(key)).toString();
-        out << fields.join(QLatin1Char('\t')) << '\n';
+            object.insert(QLatin1String(key), fields.last());
+        }
+        array.append(object);
+        if (!json)
+            out << fields.join(QLatin1Char('\t')) << '\n';
     }
+    if (json)
+        printJson(QJsonDocument(array));
     out.flush();
     return Success;
+}
+
+void QvkCtl::printJson(const QJsonDocument& document)
+{
+    out << QString::fromUtf8(document.toJson(QJsonDocument::Indented));
+    out.flush();
 }
 
 int QvkCtl::runDrives()
@@ -532,11 +685,17 @@ int QvkCtl::runTemplates()
 
 int QvkCtl::printKeysAndValues(const QVariantList& entries)
 {
+    QJsonArray array;
     for (const QVariant& entry : entries) {
         const QVariantMap map = entryMap(entry);
-        out << map.value(QStringLiteral("key")).toString() << '\t'
-            << map.value(QStringLiteral("value")).toString() << '\n';
+        const QString path = map.value(QStringLiteral("key")).toString();
+        const QString name = map.value(QStringLiteral("value")).toString();
+        array.append(QJsonObject{{QStringLiteral("path"), path}, {QStringLiteral("name"), name}});
+        if (!json)
+            out << path << '\t' << name << '\n';
     }
+    if (json)
+        printJson(QJsonDocument(array));
     out.flush();
     return Success;
 }
@@ -565,8 +724,14 @@ int QvkCtl::runSettingsRead(const QString& port)
                                         "timelapseInterval",
                                         "timelapseTimeout",
                                         "e1FirmwareVersion"};
-    for (int i = 0; i < 8; ++i)
-        out << names[i] << '=' << displayText(cameraSettings.at(i)) << '\n';
+    QJsonObject object;
+    for (int i = 0; i < 8; ++i) {
+        object.insert(QLatin1String(names[i]), QJsonValue::fromVariant(cameraSettings.at(i)));
+        if (!json)
+            out << names[i] << '=' << displayText(cameraSettings.at(i)) << '\n';
+    }
+    if (json)
+        printJson(QJsonDocument(object));
     out.flush();
     return Success;
 }
@@ -626,6 +791,13 @@ int QvkCtl::runFirmware(const QString& port, const QString& file)
                                                     : QDir(firmwareDirPath()).exists(file);
     if (!found)
         return usageError(QStringLiteral("--file '%1': no such firmware file").arg(file));
+    // The boot-loader is the rig maker's program, which an installation does
+    // not bring: say where it belongs rather than that it failed to start.
+    const QString bootloader = ControllerTasks::bootloaderProgram();
+    if (!QFileInfo(bootloader).isExecutable())
+        return fail(QStringLiteral("no boot-loader program at %1: copy the rig maker's "
+                                   "boot-loader there to update the firmware")
+                        .arg(bootloader));
     controller->updateFirmware(port, file);
     waitForTasks();
     const QVector<Report> list = reports.value(0);
@@ -644,14 +816,23 @@ int QvkCtl::runImport(const QStringList& cards, const QString& dest, const QStri
     connect(&stopSignals, &StopSignals::stopRequested, this, [this](const QString& signalName) {
         VerifiedCopy::requestStop();
         qWarning() << "Stopping on" << signalName;
-        err << ProgramName << ": " << signalName
-            << ": stopping; the copies under way are given up and their unfinished files "
-               "removed\n";
-        err.flush();
+        printLine(ProgramName + QStringLiteral(": ") + signalName +
+                  QStringLiteral(": stopping; the copies under way are given up and their "
+                                 "unfinished files removed"));
     });
+    if (live) {
+        liveImport = true;
+        clock.start();
+        for (int card = 1; card <= 3; ++card) {
+            cardLines[card - 1] = CardLine();
+            cardLines[card - 1].root = cards.at(card - 1);
+            showCard(card);
+        }
+    }
     controller->copyFiles(cards.at(0), cards.at(1), cards.at(2), dest, templatePath, project,
                           skipImported);
     waitForTasks();
+    liveImport = false;
 
     // A card is complete when its summary is the counts alone, each a/a:
     // anything the import adds to it says why the card is not.
@@ -679,29 +860,21 @@ int QvkCtl::runImport(const QStringList& cards, const QString& dest, const QStri
     return status;
 }
 
-int QvkCtl::runPrepare(const QStringList& cards, bool erase, bool syncConfig)
+int QvkCtl::runPrepare(const QStringList& cards, bool erase, bool syncConfig, bool force,
+                       bool reverify)
 {
-    QStringList paths = cards;
-    if (erase) {
-        // A wipe reaches whole volumes only: never a folder that a typing
-        // slip named, so every card must be a card volume as `drives` lists it.
-        QMap<QString, QString> volumes;
-        for (const QVariant& entry : controller->getDrives()) {
-            const QString key = entryMap(entry).value(QStringLiteral("key")).toString();
-            volumes.insert(QDir::cleanPath(key), key);
-        }
-        for (int n = 0; n < 3; ++n) {
-            if (!volumes.contains(paths.at(n)))
-                return usageError(QStringLiteral("--card%1 '%2' is not a card volume that "
-                                                 "'qvkctl drives' lists; --erase wipes whole "
-                                                 "volumes only")
-                                      .arg(n + 1)
-                                      .arg(paths.at(n)));
-            paths[n] = volumes.value(paths.at(n));
-        }
-    }
-    controller->eraseCards(paths.at(0), paths.at(1), paths.at(2), erase, syncConfig);
+    // The card preparation itself refuses anything but whole card volumes
+    // and cards whose media lack verified copies; it names the files here.
+    QMap<int, QStringList> unverified;
+    const QMetaObject::Connection named =
+        connect(controller, &AppController::unverifiedFiles, this,
+                [&](const QVariant& card, const QVariant& paths) {
+                    unverified.insert(card.toInt(), paths.toStringList());
+                });
+    controller->prepareCards(cards.at(0), cards.at(1), cards.at(2), erase, syncConfig, force,
+                             reverify);
     waitForTasks();
+    disconnect(named);
 
     // A prepared card ends with a finished report of its work pass; a card
     // refused by the checks, or left untouched because another was, does not.
@@ -715,5 +888,19 @@ int QvkCtl::runPrepare(const QStringList& cards, bool erase, bool syncConfig)
         if (!prepared)
             status = fail(QStringLiteral("card %1 was not prepared").arg(card));
     }
+
+    // The first files of each refused card; the log has them all. A forced
+    // wipe has named each in a warning already.
+    const int shown = 10;
+    for (auto it = unverified.cbegin(); it != unverified.cend() && !force; ++it) {
+        const QStringList& paths = it.value();
+        err << ProgramName << ": card " << it.key() << ": no verified copy of " << paths.size()
+            << (paths.size() == 1 ? " media file:\n" : " media files:\n");
+        for (const QString& path : paths.mid(0, shown))
+            err << "  " << path << '\n';
+        if (paths.size() > shown)
+            err << "  ... and " << paths.size() - shown << " more (see the log)\n";
+    }
+    err.flush();
     return status;
 }

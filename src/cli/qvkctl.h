@@ -1,5 +1,8 @@
 #pragma once
 
+#include "cli/transfermeter.h"
+
+#include <QElapsedTimer>
 #include <QMap>
 #include <QObject>
 #include <QString>
@@ -7,7 +10,12 @@
 #include <QVariant>
 #include <QVector>
 
+#include <functional>
+#include <memory>
+
 class AppController;
+class LiveLines;
+class QJsonDocument;
 class QTextStream;
 
 // The command-line companion: runs one operation of AppController (the very
@@ -38,6 +46,12 @@ public:
     // texts. The handler in place before the run is restored afterwards.
     void setOwnLog(bool enabled);
 
+    // Standard error is a terminal `columns()` wide: the progress of an import
+    // (one line per card) and of a data export (the records received) is
+    // shown in lines that change in place. Otherwise every report is a line
+    // of its own, as scripts read them.
+    void setTerminal(std::function<int()> columns);
+
     // Gives the process the app's application name, so that the user data
     // folder, the settings file and the templates folder are the app's,
     // whatever this program is called. Call after creating the application.
@@ -49,6 +63,7 @@ public:
 private slots:
     void onCardProgress(QVariant cardNumber, QVariant progressFrom, QVariant progressTo,
                         QVariant progressValue, QVariant progressText);
+    void onCardBytes(QVariant cardNumber, QVariant bytesCopied, QVariant bytesTotal);
     void onProgress(QVariant progressFrom, QVariant progressTo, QVariant progressValue,
                     QVariant progressText);
     void onCameraSettings(QVariant firmware, QVariant battery, QVariant date, QVariant recLedOn,
@@ -68,6 +83,10 @@ private:
     // A run refused before it started: the reason, and the usage error status.
     int refuse(const QString& why);
     int fail(const QString& what);
+    void printLine(const QString& line); // on standard error, above any live lines
+    // Whether the report went into a live line rather than a line of its own.
+    bool showLive(int channel, const Report& report);
+    void showCard(int card);
     void record(int channel, const QVariant& from, const QVariant& to, const QVariant& value,
                 const QVariant& text);
     void waitForTasks();
@@ -79,6 +98,7 @@ private:
     int runTemplates();
     // Drive and template entries: key and value separated by a tab.
     int printKeysAndValues(const QVariantList& entries);
+    void printJson(const QJsonDocument& document);
     int runSettingsRead(const QString& port);
     int runSettingsSave(const QString& port, const QString& date, int recLed, double video,
                         double photo, double timeout, int e1);
@@ -87,16 +107,33 @@ private:
     int runFirmware(const QString& port, const QString& file);
     int runImport(const QStringList& cards, const QString& dest, const QString& templatePath,
                   const QString& project, bool skipImported);
-    int runPrepare(const QStringList& cards, bool erase, bool syncConfig);
+    int runPrepare(const QStringList& cards, bool erase, bool syncConfig, bool force,
+                   bool reverify);
     int outcomeOfLastReport(const QString& successPrefix);
 
     QTextStream& out;
     QTextStream& err;
     bool ownLog = true;
+    bool json = false; // results as one JSON document
     bool logInstalled = false;
     bool previousEcho = true;
     QtMessageHandler previousHandler = nullptr;
     AppController* controller = nullptr;
     QMap<int, QVector<Report>> reports; // channel 0: the controller tasks; 1-3: the cards
     QVariantList cameraSettings;
+    std::function<int()> terminalColumns; // set when standard error is a terminal
+    std::unique_ptr<LiveLines> live;
+    QString records; // the data export's live line
+
+    // An import's live lines, one per card.
+    struct CardLine
+    {
+        TransferMeter meter;
+        QString root; // the card's folder
+        QString text; // the card's last report
+        bool done = false;
+    };
+    CardLine cardLines[3];
+    bool liveImport = false;
+    QElapsedTimer clock; // for the meters' speeds
 };

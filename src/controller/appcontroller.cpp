@@ -5,6 +5,7 @@
 #include "cards/drivediscovery.h"
 #include "cards/mediaimport.h"
 #include "cards/templatediscovery.h"
+#include "cards/wipecheck.h"
 #include "controller/controllertasks.h"
 #include "controller/unittasks.h"
 #include "link/pqvkcomms.h"
@@ -235,11 +236,36 @@ void AppController::updateFirmware(QString port, QString filePath)
 void AppController::eraseCards(QString card1, QString card2, QString card3, bool erase,
                                bool createSyncConfig)
 {
+    prepareCards(card1, card2, card3, erase, createSyncConfig, false, false);
+}
+
+void AppController::eraseCardsForced(QString card1, QString card2, QString card3, bool erase,
+                                     bool createSyncConfig)
+{
+    prepareCards(card1, card2, card3, erase, createSyncConfig, true, false);
+}
+
+void AppController::prepareCards(QString card1, QString card2, QString card3, bool erase,
+                                 bool createSyncConfig, bool force, bool reverify)
+{
+    WipeOptions wipe;
+    wipe.force = force;
+    wipe.reverify = reverify;
+    wipe.unverified = [this](int card, const QStringList& paths) {
+        emit unverifiedFiles(card, paths);
+    };
     // Runs on the GUI thread to its end; the reports reach the view directly.
-    prepareCards(card1, card2, card3, erase, createSyncConfig,
-                 [this](int card, int from, int to, int value, const QString& text) {
-                     emit updateCardProgress(card, from, to, value, text);
-                 });
+    ::prepareCards(
+        card1, card2, card3, erase, createSyncConfig,
+        [this](int card, int from, int to, int value, const QString& text) {
+            emit updateCardProgress(card, from, to, value, text);
+        },
+        wipe);
+}
+
+QVariantList AppController::eraseCheck(QString card1, QString card2, QString card3)
+{
+    return WipeCheck().eraseCheck(card1, card2, card3);
 }
 
 void AppController::eraseMemory(QString port)
@@ -284,6 +310,8 @@ void AppController::init(QQuickWindow* window)
             SLOT(copyFiles(QString, QString, QString, QString, QString, QString, bool)));
     connect(appWindow, SIGNAL(eraseCards(QString, QString, QString, bool, bool)), this,
             SLOT(eraseCards(QString, QString, QString, bool, bool)));
+    connect(appWindow, SIGNAL(eraseCardsForced(QString, QString, QString, bool, bool)), this,
+            SLOT(eraseCardsForced(QString, QString, QString, bool, bool)));
     connect(appWindow, SIGNAL(copyData(QString, QString, QString)), this,
             SLOT(copyData(QString, QString, QString)));
     connect(appWindow, SIGNAL(readCameraSettings(QString)), this,

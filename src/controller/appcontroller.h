@@ -43,6 +43,9 @@ signals:
                                       QVariant progressValue, QVariant progressText);
     void updateFirmwareProgress(QVariant progressFrom, QVariant progressTo, QVariant progressValue,
                                 QVariant progressText);
+    // The media files of a card whose wipe was asked for that have no verified
+    // copy (paths relative to the card), told before any card is touched.
+    void unverifiedFiles(QVariant cardNumber, QVariant relativePaths);
     void updateCameraSettings(QVariant firmware, QVariant battery, QVariant date, QVariant recLedOn,
                               QVariant videoLoggingInterval, QVariant timelapseInterval,
                               QVariant timelapseTimeout, QVariant e1FirmwareVersion);
@@ -74,6 +77,17 @@ public slots:
                             double timelapseTimeoutMinutes, int e1FirmwareVersion);
     void eraseCards(QString card1, QString card2, QString card3, bool eraseCards,
                     bool createSyncConfig);
+    // The same after the user confirmed that files without a verified copy
+    // may be lost.
+    void eraseCardsForced(QString card1, QString card2, QString card3, bool eraseCards,
+                          bool createSyncConfig);
+    // Card preparation with every choice: `force` wipes cards whose media
+    // lack a verified copy, `reverify` reads every copy again first.
+    void prepareCards(QString card1, QString card2, QString card3, bool eraseCards,
+                      bool createSyncConfig, bool force, bool reverify);
+    // For the erase box: per card its label, path, size and how many of its
+    // media files have a verified copy (see WipeCheck::eraseCheck).
+    QVariantList eraseCheck(QString card1, QString card2, QString card3);
     void eraseMemory(QString port);
     void exitApp();
     void recvDataMessage(QString message);

@@ -2,28 +2,144 @@ import QtQuick 2.7
 import QtQuick.Controls 2.2
 import QtQuick.Layouts 1.0
 
-// Asks what preparing the cards shall do before anything is touched.
+// Asks what preparing the cards shall do before anything is touched. It names
+// each card and how many of its media files have a verified copy; wiping a
+// card whose files have none takes a second confirmation that says how many
+// would be lost.
 Popup {
     id: box
 
-    // "Erase": the two choices as ticked; "Cancel" sends nothing.
-    signal confirmed(bool erase, bool writeSyncConfig)
+    // The cards as the controller's eraseCheck describes them: card, label,
+    // path, size, problem, files, verified, unreadable.
+    property var cards: []
+
+    // What a wipe would lose: media files without a verified copy, and places
+    // the check could not look into.
+    readonly property int filesWithoutCopy: countOf(function (card) {
+        return Math.max(0, card.files - card.verified)
+    })
+    readonly property int placesUnread: countOf(function (card) {
+        return Math.max(0, card.unreadable)
+    })
+    // A card that is no whole card volume is refused whatever is ticked.
+    readonly property bool cardsUsable: cards.length === 3 && countOf(function (card) {
+        return card.problem ? 1 : 0
+    }) === 0
+
+    // "Erase" (or "Erase anyway" after the second box): the two choices as
+    // ticked; `force` when the user accepted losing files without a copy.
+    signal confirmed(bool erase, bool writeSyncConfig, bool force)
 
     objectName: "eraseCardsBox"
     parent: ApplicationWindow.overlay
     x: 100
     y: 100
     width: 500
-    height: 200
+    height: Math.max(200, content.implicitHeight + topPadding + bottomPadding)
     modal: true
     focus: true
     closePolicy: Popup.NoAutoClose
 
+    // One card: what it is, where, and what of it has a verified copy.
+    component CardLine: ColumnLayout {
+        property int number: 1
+        readonly property var card: number <= box.cards.length ? box.cards[number - 1] : null
+
+        Layout.fillWidth: true
+        spacing: 0
+        visible: card !== null
+        Label {
+            objectName: "eraseCardText" + number
+            text: card ? box.cardText(card) : ""
+            color: card && (card.problem || card.verified < card.files || card.unreadable > 0)
+                   ? "#ff8a80" : "#ffffff"
+            wrapMode: Text.WordWrap
+            Layout.fillWidth: true
+        }
+        Label {
+            objectName: "eraseCardPlace" + number
+            text: card ? card.path + ", " + box.sizeText(card.size) : ""
+            color: "#999999"
+            font.pixelSize: 12
+            elide: Text.ElideMiddle
+            Layout.fillWidth: true
+        }
+    }
+
+    function countOf(perCard) {
+        var sum = 0
+        for (var i = 0; i < cards.length; ++i)
+            sum += perCard(cards[i])
+        return sum
+    }
+
+    function sizeText(bytes) {
+        var units = ["bytes", "KB", "MB", "GB", "TB"]
+        var value = Number(bytes)
+        var unit = 0
+        while (value >= 1000 && unit < units.length - 1) {
+            value /= 1000
+            ++unit
+        }
+        return (unit === 0 ? value : value.toFixed(1)) + " " + units[unit]
+    }
+
+    function cardName(card) {
+        return "Card " + card.card + " " + (card.label ? card.label : card.path)
+    }
+
+    function cardText(card) {
+        if (card.problem)
+            return cardName(card) + ": cannot be prepared: " + card.problem
+        var text = cardName(card) + ": " + card.verified + " of " + card.files
+                + " files copied and verified"
+        if (card.unreadable > 0)
+            text += ", " + card.unreadable + (card.unreadable === 1 ? " place" : " places")
+                    + " could not be read"
+        return text
+    }
+
+    function lossText() {
+        var lost = []
+        for (var i = 0; i < cards.length; ++i) {
+            var missing = Math.max(0, cards[i].files - cards[i].verified)
+            if (missing > 0 || cards[i].unreadable > 0)
+                lost.push(cardName(cards[i]) + ": " + missing
+                          + (missing === 1 ? " file" : " files")
+                          + (cards[i].unreadable > 0 ? " and " + cards[i].unreadable
+                                                       + (cards[i].unreadable === 1 ? " unreadable place"
+                                                                                    : " unreadable places")
+                                                     : ""))
+        }
+        return filesWithoutCopy + (filesWithoutCopy === 1 ? " media file has" : " media files have")
+                + " no verified copy and will be lost for good (" + lost.join("; ") + ")."
+                + " Erase anyway?"
+    }
+
+    function erase() {
+        if (eraseCardsCheck.checked && (filesWithoutCopy > 0 || placesUnread > 0)) {
+            lossBox.open()
+            return
+        }
+        box.confirmed(eraseCardsCheck.checked, syncConfigCheck.checked, false)
+        box.close()
+    }
+
     ColumnLayout {
+        id: content
         anchors.fill: parent
 
         Label {
             text: "Please check all that apply:"
+        }
+        CardLine {
+            number: 1
+        }
+        CardLine {
+            number: 2
+        }
+        CardLine {
+            number: 3
         }
         CheckBox {
             id: eraseCardsCheck
@@ -44,17 +160,67 @@ Popup {
                 objectName: "eraseCardsConfirmButton"
                 text: "Erase"
                 destructive: true
+                enabled: box.cardsUsable
                 Layout.preferredWidth: 150
-                onClicked: {
-                    box.confirmed(eraseCardsCheck.checked, syncConfigCheck.checked)
-                    box.close()
-                }
+                onClicked: box.erase()
             }
             Button {
                 objectName: "eraseCardsCancelButton"
                 text: "Cancel"
                 Layout.preferredWidth: 150
                 onClicked: box.close()
+            }
+        }
+    }
+
+    // The second confirmation: only for a wipe that would lose files.
+    Popup {
+        id: lossBox
+
+        objectName: "eraseCardsLossBox"
+        parent: ApplicationWindow.overlay
+        x: 100
+        y: 150
+        width: 500
+        height: Math.max(200, lossContent.implicitHeight + topPadding + bottomPadding)
+        modal: true
+        focus: true
+        closePolicy: Popup.NoAutoClose
+
+        ColumnLayout {
+            id: lossContent
+            anchors.fill: parent
+
+            Label {
+                text: "Files would be lost"
+                font.bold: true
+            }
+            Label {
+                objectName: "eraseCardsLossText"
+                text: box.lossText()
+                wrapMode: Text.WordWrap
+                Layout.fillWidth: true
+            }
+            RowLayout {
+                Layout.alignment: Qt.AlignHCenter
+
+                ActionButton {
+                    objectName: "eraseCardsAnywayButton"
+                    text: "Erase anyway"
+                    destructive: true
+                    Layout.preferredWidth: 150
+                    onClicked: {
+                        box.confirmed(eraseCardsCheck.checked, syncConfigCheck.checked, true)
+                        lossBox.close()
+                        box.close()
+                    }
+                }
+                Button {
+                    objectName: "eraseCardsLossCancelButton"
+                    text: "Cancel"
+                    Layout.preferredWidth: 150
+                    onClicked: lossBox.close()
+                }
             }
         }
     }

@@ -43,6 +43,8 @@ ApplicationWindow {
                      bool skipImported)
     signal copyData(string port, string targetDir, string projectName)
     signal eraseCards(string dir1, string dir2, string dir3, bool eraseCards, bool createSyncConfig)
+    // The same once the user confirmed that media without a verified copy may be lost.
+    signal eraseCardsForced(string dir1, string dir2, string dir3, bool eraseCards, bool createSyncConfig)
     signal readCameraSettings(string port)
     signal saveCameraSettings(string port, string date, int recLedOn, double loggingInterval, double timelapseInterval, double timelapseTimeout, int e1FirmwareVersion)
     signal resetCameraSettings(string port)
@@ -191,11 +193,22 @@ ApplicationWindow {
                 && hasSelection(page.card3List) && page.filesDestinationField.text !== ""
     }
 
+    // The three cards are prepared together or not at all.
     function readyToEraseCards() {
         if (cardOneCopying || cardTwoCopying || cardThreeCopying)
             return false
         var page = copyFilesPage
-        return hasSelection(page.card1List) || hasSelection(page.card2List) || hasSelection(page.card3List)
+        return hasSelection(page.card1List) && hasSelection(page.card2List) && hasSelection(page.card3List)
+    }
+
+    // The box names each card and what of it has a verified copy.
+    function openEraseCardsBox() {
+        if (!readyToEraseCards())
+            return
+        var page = copyFilesPage
+        eraseCardsBox.cards = appController.eraseCheck(selectedKey(page.card1List), selectedKey(page.card2List),
+                                                       selectedKey(page.card3List))
+        eraseCardsBox.open()
     }
 
     function copyFilesClicked() {
@@ -218,12 +231,15 @@ ApplicationWindow {
                   page.skipImportedBox.checked)
     }
 
-    function eraseCardsClicked(eraseCardsChecked, createSyncConfigChecked) {
+    function eraseCardsClicked(eraseCardsChecked, createSyncConfigChecked, force) {
         if (!readyToEraseCards())
             return
         var page = copyFilesPage
-        eraseCards(selectedKey(page.card1List), selectedKey(page.card2List), selectedKey(page.card3List),
-                   eraseCardsChecked === true, createSyncConfigChecked === true)
+        var cards = [selectedKey(page.card1List), selectedKey(page.card2List), selectedKey(page.card3List)]
+        if (eraseCardsChecked === true && force === true)
+            eraseCardsForced(cards[0], cards[1], cards[2], true, createSyncConfigChecked === true)
+        else
+            eraseCards(cards[0], cards[1], cards[2], eraseCardsChecked === true, createSyncConfigChecked === true)
     }
 
     function updateCardProgress(cardNumber, from, to, value, text) {
@@ -597,7 +613,7 @@ ApplicationWindow {
         onSkipImportedEdited: appController.updateSettings({ "SkipImported": skip ? "1" : "0" })
         onSourceFolderRequested: fileChoosers.openSourceFolderDialog(card)
         onRefreshCardsRequested: refreshDrives()
-        onEraseCardsRequested: eraseCardsBox.open()
+        onEraseCardsRequested: openEraseCardsBox()
         onDestinationFolderRequested: fileChoosers.openDestinationFolderDialog(true)
         // The "Copy Data" tab follows; edits there do not come back.
         onDestinationEdited: copyDataPage.dataDestinationField.text = folder
@@ -658,7 +674,7 @@ ApplicationWindow {
 
     EraseCardsBox {
         id: eraseCardsBox
-        onConfirmed: eraseCardsClicked(erase, writeSyncConfig)
+        onConfirmed: eraseCardsClicked(erase, writeSyncConfig, force)
     }
 
     EraseMemoryBox {

@@ -1,17 +1,15 @@
 #include "cards/cardpreparation.h"
-#include "cards/drivediscovery.h"
 #include "cards/volumes.h"
+#include "support/loopvolume.h"
 #include "support/testsupport.h"
 
 #include <QDirIterator>
-#include <QJsonDocument>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #if defined(Q_OS_LINUX)
 #include <sys/fsuid.h>
-#include <sys/mount.h>
 #include <unistd.h>
 #endif
 
@@ -64,18 +62,6 @@ void actAs([[maybe_unused]] unsigned id)
         setfsgid(id);
         setfsuid(id);
     }
-#endif
-}
-
-// Mounts (or unmounts) a small memory file system on the folder: a real volume.
-bool memoryVolume(const QString& folder, bool mounted)
-{
-#if defined(Q_OS_LINUX)
-    const QByteArray path = folder.toLocal8Bit();
-    return mounted ? mount("tmpfs", path, "tmpfs", 0, "size=1m") == 0
-                   : umount2(path, MNT_DETACH) == 0;
-#else
-    return false;
 #endif
 }
 
@@ -143,8 +129,6 @@ private slots:
     {
         qInstallMessageHandler(nullptr);
         Volumes::setProvider(nullptr);
-        for (const QString& card : cards)
-            memoryVolume(card, false);
     }
 
     void flags_data()
@@ -156,7 +140,7 @@ private slots:
         QTest::newRow("no flags") << false << false << false << "No action";
         QTest::newRow("config") << false << true << false << "Prepared.";
         QTest::newRow("both") << true << true << false << "Erased and prepared.";
-        QTest::newRow("both, memory volumes") << true << true << true << "Erased and prepared.";
+        QTest::newRow("both, real volumes") << true << true << true << "Erased and prepared.";
     }
 
     void flags()
@@ -165,11 +149,12 @@ private slots:
         QFETCH(bool, sync);
         QFETCH(bool, mounted);
         QFETCH(QString, status);
+        LoopVolume loops[3];
         if (mounted) {
             // Real volumes through the system's own volume information.
-            for (const QString& card : cards)
-                if (!memoryVolume(card, true))
-                    QSKIP("memory volumes cannot be mounted here (needs root)");
+            for (int n = 0; n < 3; ++n)
+                if (!loops[n].mount(base->filePath(QString("image%1").arg(n)), cards[n]))
+                    QSKIP(qPrintable(loops[n].error()));
             Volumes::setProvider(nullptr);
         }
         fillCards();
@@ -189,9 +174,13 @@ private slots:
 
         for (int n = 1; n <= 3; ++n) {
             const QString card = cards[n - 1];
-            QCOMPARE(tree(card), markers(n, erase ? QStringList{"MISC/", "MISC/cfg"}
+            // The volume's own folder for repairs stays.
+            const QStringList volumeFolders = mounted ? QStringList{"lost+found/"} : QStringList();
+            QCOMPARE(
+                tree(card),
+                markers(n, volumeFolders + (erase ? QStringList{"MISC/", "MISC/cfg"}
                                                   : QStringList{".hidden", "DCIM/", "DCIM/x.MP4",
-                                                                "MISC/", "MISC/cfg", "out@"}));
+                                                                "MISC/", "MISC/cfg", "out@"})));
             QCOMPARE(TestSupport::readFile(card + "/AutoRun.inf"), autoRunBytes(n));
             QCOMPARE(TestSupport::readFile(card + QString("/QVK_0%1").arg(n)), QByteArray());
             if (sync) {
@@ -207,42 +196,171 @@ private slots:
                 QVERIFY2(logged(line, n), line);
         }
         QCOMPARE(tree(base->filePath("outside")), QStringList{"file"});
-        // Memory file systems are no card to offer, even though one can be prepared.
-        if (mounted)
-            QVERIFY(!QJsonDocument::fromVariant(listDrives()).toJson().contains(cards[0].toUtf8()));
     }
 
+    // A card the check pass refuses: nothing is touched on any card, and the
+    // report names the cause.
     void refused_data()
     {
         QTest::addColumn<int>("card");
-        QTest::addColumn<qint64>("bytes");
-        QTest::addColumn<bool>("ready");
-        QTest::addColumn<bool>("root");
-        QTest::newRow("one byte more") << 2 << Q_INT64_C(137438953473) << true << false;
-        QTest::newRow("not ready") << 3 << Q_INT64_C(1) << false << false;
-        QTest::newRow("system volume") << 2 << Q_INT64_C(1) << true << true;
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("one byte more") << 2 << "bytes"
+                                       << "larger than 128 GiB";
+        QTest::newRow("not ready") << 3 << "ready"
+                                   << "the volume is not ready";
+        QTest::newRow("system volume") << 2 << "root"
+                                       << "the system's own volume";
+        QTest::newRow("read-only") << 1 << "readOnly"
+                                   << "the volume is read-only";
+        QTest::newRow("memory file system") << 3 << "tmpfs"
+                                            << "a tmpfs file system, not a card";
+        QTest::newRow("folder given as a card") << 2 << "folder"
+                                                << "a folder, not the root of its volume (%1)";
+        QTest::newRow("bind mount of a folder")
+            << 1 << "/data/cards/x"
+            << "a folder of another volume mounted here, not a whole file system";
+        QTest::newRow("no volume") << 3 << "none"
+                                   << "no volume holds it";
     }
 
     void refused()
     {
         QFETCH(int, card);
-        QFETCH(qint64, bytes);
-        QFETCH(bool, ready);
-        QFETCH(bool, root);
+        QFETCH(QString, change);
+        QFETCH(QString, reason);
         fillCards();
         QList<VolumeInfo> list = volumes.mountedVolumes();
-        list[card - 1].bytesTotal = bytes;
-        list[card - 1].ready = ready;
-        list[card - 1].root = root;
+        VolumeInfo& volume = list[card - 1];
+        if (change == "bytes")
+            volume.bytesTotal = 137438953473;
+        volume.ready = change != "ready";
+        volume.root = change == "root";
+        volume.readOnly = change == "readOnly";
+        if (change == "tmpfs")
+            volume.fileSystemType = change;
+        if (change == "folder") {
+            // The volume is the card's parent folder; the card a folder on it.
+            reason = reason.arg(base->path());
+            volume.rootPath = base->path();
+        }
+        if (change.startsWith('/'))
+            volume.mountRoot = change;
+        if (change == "none")
+            list.removeAt(card - 1);
         volumes = FolderVolumeProvider(list);
         const QStringList before = tree(base->path());
 
         prepare(true, true);
-        const char* invalid = "Invalid directory for card %1 (%2)";
+        const QString invalid = cardLine("Invalid directory for card %1 (%2): ", card) + reason;
         QCOMPARE(reports.size(), 3 + card);
-        QCOMPARE(reports.last(), QString("%1 0 2 2 ").arg(card) + cardLine(invalid, card));
-        QVERIFY(logged(invalid, card, 'C'));
+        QCOMPARE(reports.last(), QString("%1 0 2 2 ").arg(card) + invalid);
+        QVERIFY(logLines.contains("C \"" + invalid + "\""));
         QCOMPARE(tree(base->path()), before);
+    }
+
+    // Real mounts, seen through the system's volume information.
+    void bindMountRefused()
+    {
+        LoopVolume loops[3], disk, bound;
+        for (int n : {0, 2})
+            if (!loops[n].mount(base->filePath(QString("image%1").arg(n)), cards[n]))
+                QSKIP(qPrintable(loops[n].error()));
+        // A data volume whose folder is shown where card 2 would be.
+        if (!disk.mount(base->filePath("disk.img"), base->filePath("disk")))
+            QSKIP(qPrintable(disk.error()));
+        QVERIFY(TestSupport::writeFile(base->filePath("disk/data/keep.txt"), "data"));
+        if (!bound.bind(base->filePath("disk/data"), cards[1]))
+            QSKIP(qPrintable(bound.error()));
+        Volumes::setProvider(nullptr);
+        fillCards();
+        const QStringList before = tree(base->path());
+
+        prepare(true, true);
+        const QString invalid = cardLine("Invalid directory for card %1 (%2): ", 2) +
+                                "a folder of another volume mounted here, not a whole file system";
+        QCOMPARE(reports.last(), "2 0 2 2 " + invalid);
+        QVERIFY(logLines.contains("C \"" + invalid + "\""));
+        QCOMPARE(tree(base->path()), before);
+        QCOMPARE(TestSupport::readFile(base->filePath("disk/data/keep.txt")), QByteArray("data"));
+    }
+
+    void volumeInsideCardSurvives()
+    {
+        LoopVolume loops[3], inner;
+        for (int n = 0; n < 3; ++n)
+            if (!loops[n].mount(base->filePath(QString("image%1").arg(n)), cards[n]))
+                QSKIP(qPrintable(loops[n].error()));
+        if (!inner.mount(base->filePath("inner.img"), cards[0] + "/DCIM/backup"))
+            QSKIP(qPrintable(inner.error()));
+        QVERIFY(TestSupport::writeFile(cards[0] + "/DCIM/backup/keep.MOV", "another volume"));
+        Volumes::setProvider(nullptr);
+        fillCards();
+
+        prepare(true, true);
+        const QString left = "Error: Erased all but other volumes mounted inside: DCIM/backup";
+        for (const QString& final : {"1 0 2 2 " + left, QString("2 0 2 2 Erased and prepared."),
+                                     QString("3 0 2 2 Erased and prepared.")})
+            QVERIFY2(reports.contains(final), qPrintable(reports.join('\n')));
+        QVERIFY(logLines.contains(
+            QString("W \"Left the volume mounted at DCIM/backup on card 1 (%1) as it is\"")
+                .arg(cards[0])));
+        QCOMPARE(tree(cards[0]),
+                 markers(1, {"DCIM/", "DCIM/backup/", "DCIM/backup/keep.MOV",
+                             "DCIM/backup/lost+found/", "MISC/", "MISC/cfg", "lost+found/"}));
+        QCOMPARE(TestSupport::readFile(cards[0] + "/DCIM/backup/keep.MOV"),
+                 QByteArray("another volume"));
+        QCOMPARE(tree(base->filePath("outside")), QStringList{"file"});
+    }
+
+    void mountInfoFields_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QString>("root");
+        QTest::addColumn<QString>("mountPoint");
+        QTest::addColumn<QString>("type");
+        QTest::newRow("whole file system")
+            << QByteArray("36 25 8:1 / /media/u/QVK_01 rw,nosuid shared:1 - vfat /dev/sdb1 rw")
+            << "/"
+            << "/media/u/QVK_01"
+            << "vfat";
+        QTest::newRow("label with a space")
+            << QByteArray("36 25 8:1 / /media/u/NO\\040NAME rw - vfat /dev/sdb1 rw") << "/"
+            << "/media/u/NO NAME"
+            << "vfat";
+        QTest::newRow("bind mount, no optional fields")
+            << QByteArray("40 25 8:2 /data/a\\134b /mnt/card rw - ext4 /dev/sda2 rw")
+            << "/data/a\\b"
+            << "/mnt/card"
+            << "ext4";
+        QTest::newRow("several optional fields")
+            << QByteArray("41 25 0:5 / /mnt/x rw shared:2 master:1 - tmpfs tmpfs rw") << "/"
+            << "/mnt/x"
+            << "tmpfs";
+        QTest::newRow("tab and line feed")
+            << QByteArray("42 25 8:3 / /mnt/a\\011b\\012c rw - ext4 /dev/sdc1 rw") << "/"
+            << "/mnt/a\tb\nc"
+            << "ext4";
+        QTest::newRow("cut short") << QByteArray("43 25 8:3 / /mnt/a rw") << ""
+                                   << ""
+                                   << "";
+    }
+
+    void mountInfoFields()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QString, root);
+        QFETCH(QString, mountPoint);
+        QFETCH(QString, type);
+        const QList<MountInfoEntry> entries =
+            Volumes::parseMountInfo("1 0 0:1 / / rw - ext4 /dev/sda1 rw\n" + line + "\n");
+        QCOMPARE(entries.size(), root.isEmpty() ? 1 : 2);
+        QCOMPARE(entries.first().mountPoint, QString("/"));
+        if (root.isEmpty())
+            return;
+        QCOMPARE(entries.last().root, root);
+        QCOMPARE(entries.last().mountPoint, mountPoint);
+        QCOMPARE(entries.last().fileSystemType, type);
     }
 
     void linksWhereCardFilesBelongReplaced()

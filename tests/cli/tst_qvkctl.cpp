@@ -1,12 +1,17 @@
 #include "base/apppaths.h"
+#include "cards/importledger.h"
 #include "cards/verifiedcopy.h"
 #include "cards/volumes.h"
 #include "cli/qvkctl.h"
 #include "simulator/controllersimulator.h"
+#include "support/loopvolume.h"
 #include "support/testsupport.h"
 
 #include <QDir>
 #include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -21,6 +26,17 @@ using TestSupport::readFile;
 using TestSupport::writeFile;
 
 namespace {
+
+// The whole of a program's output as one JSON document; a null one (which
+// fails any comparison) when it is not exactly that.
+QJsonDocument parseJson(const QString& text)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(text.toUtf8(), &error);
+    if (error.error != QJsonParseError::NoError)
+        qWarning() << "not JSON:" << error.errorString() << text;
+    return document;
+}
 
 struct Outcome
 {
@@ -37,6 +53,37 @@ QStringList words(const QString& line, const QString& port = {}, const QString& 
     list.replaceInStrings(QStringLiteral("_"), QStringLiteral(" "));
     list.replaceInStrings(QRegularExpression(QStringLiteral("^P$")), port);
     return list.replaceInStrings(QRegularExpression(QStringLiteral("^D$")), dest);
+}
+
+// What the bash completion offers for a command line typed up to its end,
+// sorted; "ERROR" when the script does not load.
+QStringList completions(const QString& line, const QString& workingDir,
+                        const QString& dataHome = {})
+{
+    static const char* const script = R"(
+source "$1" || { echo ERROR; exit; }
+read -ra COMP_WORDS <<<"$2"
+[[ "$2" == *" " ]] && COMP_WORDS+=("")
+COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+_qvkctl
+printf '%s\n' "${COMPREPLY[@]}"
+)";
+    QProcess bash;
+    bash.setWorkingDirectory(workingDir);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!dataHome.isEmpty())
+        env.insert("XDG_DATA_HOME", dataHome);
+    bash.setProcessEnvironment(env);
+    bash.start("bash",
+               {"-c", script, "bash",
+                qEnvironmentVariable("PQVK_SOURCE_DIR") + "/packaging/qvkctl.bash-completion",
+                line});
+    if (!bash.waitForFinished(30000))
+        return {"ERROR"};
+    QStringList list =
+        QString::fromLocal8Bit(bash.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    list.sort();
+    return list;
 }
 
 } // namespace
@@ -174,11 +221,14 @@ private slots:
             {"off", "'off' needs --port"},
             {"off --port P --port Q", "--port given more than once"},
             {"off --port P --dest /tmp/qvkctl-test-dest", "--dest does not apply to 'off'"},
+            {"data export --port P --dest /tmp/qvkctl-test-dest --json",
+             "--json does not apply to 'data export'"},
             {"data export --port P --dest /tmp/qvkctl-test-dest --project ../up", "'../up'"},
             {"import --card1 a --card2 b/ --card3 ./b --dest d", "three different folders"},
             {"import --card1 a --card2 b --card3 c --dest d --template No_Such_Rig",
              "--template 'No Such Rig'"},
             {"firmware --port P --file no-such-image.hex", "no such firmware file"},
+            {"prepare --card1 a --card2 b --card3 c --force", "--force applies to --erase only"},
             // Settings to save are checked before the unit hears anything.
             {save("--date", "2021-03-04"), "--date '2021-03-04'"},
             {save("--date", "2040-01-01_00:00:00"), "1970 to 2038"},
@@ -206,7 +256,8 @@ private slots:
     }
 
     // `devices` lists the port the app's settings file names; `drives` and
-    // `templates` print key and value, tab-separated.
+    // `templates` print key and value, tab-separated, or with --json one
+    // document that holds the same.
     void listings()
     {
         ControllerSimulator sim;
@@ -214,10 +265,18 @@ private slots:
         const QString ini = appDataFolder() + "/VazizidADU.ini";
         QVERIFY(writeFile(ini, "[General]\nExtraSerialPorts=" + sim.portPath().toUtf8() + "\n"));
         Outcome outcome = run({"devices"});
+        const Outcome json = run({"devices", "--json"});
         QVERIFY(QFile::remove(ini));
         QCOMPARE(outcome.status, 0);
         const QString line = sim.portPath() + "\tConfigured port\t" + sim.portPath() + "\t\t";
         QVERIFY2(outcome.out.split('\n').contains(line), qPrintable(outcome.out));
+        QCOMPARE(json.status, 0);
+        const QJsonObject port{{"name", sim.portPath()},
+                               {"description", "Configured port"},
+                               {"location", sim.portPath()},
+                               {"manufacturer", ""},
+                               {"serial", ""}};
+        QVERIFY2(parseJson(json.out).array().contains(port), qPrintable(json.out));
 
         QTemporaryDir volumes;
         const QString a = volumes.filePath("a"), b = volumes.filePath("b");
@@ -229,6 +288,11 @@ private slots:
         outcome = run({"drives"});
         QCOMPARE(outcome.status, 0);
         QCOMPARE(outcome.out, a + "\tQVK_01\n" + b + "\t" + b + "\n");
+        outcome = run({"drives", "--json"});
+        QCOMPARE(outcome.status, 0);
+        QCOMPARE(parseJson(outcome.out),
+                 QJsonDocument(QJsonArray{QJsonObject{{"path", a}, {"name", "QVK_01"}},
+                                          QJsonObject{{"path", b}, {"name", b}}}));
 
         if (QDir(appDirPath() + "/templates").exists())
             QSKIP("an installed templates folder hides the user's");
@@ -236,9 +300,16 @@ private slots:
         QVERIFY(writeFile(templates + "/Rig.kava", "<kava/>"));
         QVERIFY(writeFile(templates + "/Wide.kava", "<kava/>"));
         outcome = run({"templates"});
+        const Outcome jsonTemplates = run({"templates", "--json"});
         QVERIFY(QDir(templates).removeRecursively());
         QCOMPARE(outcome.status, 0);
         QCOMPARE(outcome.out, templates + "/Wide.kava\tWide\n" + templates + "/Rig.kava\tRig\n");
+        QCOMPARE(jsonTemplates.status, 0);
+        QCOMPARE(parseJson(jsonTemplates.out),
+                 QJsonDocument(
+                     QJsonArray{QJsonObject{{"path", templates + "/Wide.kava"}, {"name", "Wide"}},
+                                QJsonObject{{"path", templates + "/Rig.kava"}, {"name", "Rig"}}}));
+        QCOMPARE(run({"templates", "--json"}).out, QString("[\n]\n")); // none: still a document
     }
 
     // Commands on the unit; "a && b" runs a, which must succeed, then b.
@@ -310,6 +381,35 @@ private slots:
         QCOMPARE(sim.receivedCount("PQVKOFF") > 0, line.startsWith("off"));
     }
 
+    // The settings as numbers and texts a script can take as they are; a read
+    // that fails prints no document.
+    void settingsAsJson()
+    {
+        ControllerSimulator sim;
+        QVERIFY(sim.start());
+        sim.setBattery(4.13);
+        QCOMPARE(run(words("settings save --port P --date 2021-03-04_05:06:07 --rec-led 1 "
+                           "--video-interval 0.25 --photo-interval 7 --photo-timeout 90 --e1 29",
+                           sim.portPath()))
+                     .status,
+                 0);
+        Outcome outcome = run({"settings", "read", "--port", sim.portPath(), "--json"});
+        QCOMPARE(outcome.status, 0);
+        QCOMPARE(parseJson(outcome.out), QJsonDocument(QJsonObject{
+                                             {"firmware", "2.4.1"},
+                                             {"battery", "100 %"},
+                                             {"date", "2021-03-04 05:06:07"},
+                                             {"recLedOn", 1},
+                                             {"videoLoggingInterval", 0.25},
+                                             {"timelapseInterval", 7},
+                                             {"timelapseTimeout", 90},
+                                             {"e1FirmwareVersion", 29},
+                                         }));
+        outcome = run({"settings", "read", "--port", "/dev/no-such-port", "--json"});
+        QCOMPARE(outcome.status, 1);
+        QCOMPARE(outcome.out, QString());
+    }
+
     void prepare_data()
     {
         QTest::addColumn<QString>("flags");
@@ -321,8 +421,8 @@ private slots:
         QTest::newRow("erase and configure")
             << "--erase --sync-config" << true << 0 << "Erased and prepared." << false;
         QTest::newRow("card 3 refused") << "" << false << 1 << "" << false;
-        // A wipe reaches card volumes only: refused before anything runs.
-        QTest::newRow("erase of a plain folder") << "--erase" << false << 2 << "" << false;
+        // A wipe reaches card volumes only: refused before anything is touched.
+        QTest::newRow("erase of a plain folder") << "--erase" << false << 1 << "" << false;
         QTest::newRow("config not written")
             << "--sync-config" << true << 1 << "Error: Could not write config file" << true;
     }
@@ -339,7 +439,8 @@ private slots:
         QStringList arguments = words("prepare " + flags);
         for (int n = 1; n <= 3; ++n) {
             arguments << QStringLiteral("--card%1").arg(n) << temp.filePath(QString::number(n));
-            QVERIFY(writeFile(arguments.last() + "/DCIM/old.MOV", "old"));
+            // No media: the wipe asks for no copy of it.
+            QVERIFY(writeFile(arguments.last() + "/DCIM/old.THM", "old"));
             if (miscIsFile)
                 QVERIFY(writeFile(arguments.last() + "/MISC", "not a folder"));
             if (n < 3 || card3IsVolume)
@@ -350,7 +451,7 @@ private slots:
         QCOMPARE(outcome.status, status);
         for (int n = 1; n <= 3; ++n) {
             const QString card = temp.filePath(QString::number(n));
-            QCOMPARE(QFileInfo::exists(card + "/DCIM/old.MOV"), status || !flags.contains("erase"));
+            QCOMPARE(QFileInfo::exists(card + "/DCIM/old.THM"), status || !flags.contains("erase"));
             QCOMPARE(QFileInfo::exists(card + QStringLiteral("/QVK_0%1").arg(n)),
                      !finalText.isEmpty());
             QCOMPARE(outcome.err.contains(QStringLiteral("[card %1] %2\n").arg(n).arg(finalText)),
@@ -560,6 +661,182 @@ private slots:
         }
         expected.sort();
         QCOMPARE(QDir(copies).entryList(QDir::Files | QDir::Hidden), expected);
+    }
+
+    // A wipe on real card volumes as a script runs it: the real program,
+    // after an import or none. "I" in a line runs the import first, "&&"
+    // then the wipe; errText: what standard error must say.
+    void wipe_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("change"); // between the import and the wipe
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("wiped");
+        QTest::addColumn<QStringList>("errText");
+        const QString prepare = "prepare --card1 card1 --card2 card2 --card3 card3 --erase ";
+        const QString import = "import --card1 card1 --card2 card2 --card3 card3 --dest out && ";
+        // Card 1 holds twelve videos and a photo: ten are named, the log has all.
+        QStringList unlisted{"  DCIM/100QVK/P0001.JPG\n"};
+        for (int k = 1; k <= 9; ++k)
+            unlisted << QString("  DCIM/100QVK/V%1.MOV\n").arg(k, 4, 10, QLatin1Char('0'));
+        QTest::newRow("never imported: refused, ten files named")
+            << prepare << "" << 1 << false
+            << (QStringList{"qvkctl: card 1: no verified copy of 13 media files:\n"} + unlisted +
+                QStringList{"  ... and 3 more (see the log)\n",
+                            "[card 1] Error: 13 of 13 media files on card 1",
+                            "qvkctl: card 3: no verified copy of 1 media file:\n"
+                            "  DCIM/100QVK/V0001.MOV\n"});
+        QTest::newRow("imported: wiped")
+            << import + prepare + "--sync-config"
+            << "" << 0 << true << QStringList{"[card 2] Erased and prepared.\n"};
+        QTest::newRow("imported, copies read again: wiped")
+            << import + prepare + "--reverify"
+            << "" << 0 << true << QStringList{"[card 3] Erased\n"};
+        QTest::newRow("a copy lost: refused")
+            << import + prepare << "lose" << 1 << false
+            << QStringList{"qvkctl: card 3: no verified copy of 1 media file:\n"
+                           "  DCIM/100QVK/V0001.MOV\n",
+                           "[card 3] Error: 1 of 1 media files on card 3"};
+        QTest::newRow("a copy damaged, read again: refused")
+            << import + prepare + "--reverify"
+            << "damage" << 1 << false << QStringList{"  DCIM/100QVK/V0001.MOV\n"};
+        QTest::newRow("never imported, forced: wiped")
+            << prepare + "--force"
+            << "" << 0 << true
+            << QStringList{"wiping without a verified copy: DCIM/100QVK/V0012.MOV",
+                           "[card 1] Erased\n"};
+        QTest::newRow("card 2 a bind mount: refused")
+            << prepare + "--force"
+            << "bind" << 1 << false
+            << QStringList{"a folder of another volume mounted here, not a whole file system"};
+    }
+
+    void wipe()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, change);
+        QFETCH(int, status);
+        QFETCH(bool, wiped);
+        QFETCH(QStringList, errText);
+        QTemporaryDir temp;
+        LoopVolume loops[3], bound;
+        QFile::remove(ImportLedger::defaultPath());
+        for (int n = 1; n <= 3; ++n) {
+            const QString card = temp.filePath(QString("card%1").arg(n));
+            if (n == 2 && change == "bind") {
+                if (!loops[1].mount(temp.filePath("disk.img"), temp.filePath("disk")))
+                    QSKIP(qPrintable(loops[1].error()));
+                QVERIFY(QDir().mkpath(temp.filePath("disk/data")));
+                if (!bound.bind(temp.filePath("disk/data"), card))
+                    QSKIP(qPrintable(bound.error()));
+            } else if (!loops[n - 1].mount(temp.filePath(QString("image%1").arg(n)), card)) {
+                QSKIP(qPrintable(loops[n - 1].error()));
+            }
+            for (int k = 1; k <= (n == 1 ? 12 : 1); ++k)
+                QVERIFY(writeFile(
+                    card + QString("/DCIM/100QVK/V%1.MOV").arg(k, 4, 10, QLatin1Char('0')),
+                    "video"));
+            if (n == 1)
+                QVERIFY(writeFile(card + "/DCIM/100QVK/P0001.JPG", "photo"));
+        }
+
+        Outcome outcome;
+        const QStringList steps = line.split(" && ");
+        for (const QString& step : steps) {
+            if (step.startsWith("prepare") && change == "lose")
+                QVERIFY(QFile::remove(temp.filePath("out/DCIM/100QVK/V0001_cam3.MOV")));
+            if (step.startsWith("prepare") && change == "damage")
+                QVERIFY(writeFile(temp.filePath("out/DCIM/100QVK/V0001_cam3.MOV"), "vidoe"));
+            outcome = run(words(step), temp.path());
+            if (step.startsWith("import"))
+                QCOMPARE(outcome.status, 0);
+        }
+        QCOMPARE(outcome.status, status);
+        for (const QString& text : errText)
+            QVERIFY2(outcome.err.contains(text), qPrintable(outcome.err));
+        for (int n = 1; n <= 3; ++n) {
+            const QString card = temp.filePath(QString("card%1").arg(n));
+            QCOMPARE(QFileInfo::exists(card + "/DCIM/100QVK/V0001.MOV"), !wiped);
+            QCOMPARE(QFileInfo::exists(card + QString("/QVK_0%1").arg(n)), wiped);
+        }
+        if (change == "bind")
+            QVERIFY(QFileInfo::exists(temp.filePath("disk/data/DCIM/100QVK/V0001.MOV")));
+    }
+
+    void completion_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("offered"); // sorted, separated by commas
+        QTest::newRow("commands") << "qvkctl "
+                                  << "--help,--version,data,devices,drives,firmware,import,off,"
+                                     "prepare,settings,templates";
+        QTest::newRow("settings") << "qvkctl settings "
+                                  << "read,reset,save";
+        QTest::newRow("data, begun") << "qvkctl data e"
+                                     << "erase,export";
+        QTest::newRow("options not given yet")
+            << "qvkctl import --card1 a --dest b --"
+            << "--card2,--card3,--project,--skip-imported,--template";
+        QTest::newRow("a flag takes no value")
+            << "qvkctl prepare --erase --"
+            << "--card1,--card2,--card3,--force,--reverify,--sync-config";
+        QTest::newRow("record LED") << "qvkctl settings save --rec-led "
+                                    << "0,1";
+        QTest::newRow("E1 firmware") << "qvkctl settings save --port P --e1 "
+                                     << "26,29,30";
+        QTest::newRow("folders") << "qvkctl import --dest "
+                                 << "cards";
+        QTest::newRow("firmware files") << "qvkctl firmware --file "
+                                        << "cards,new.hex";
+        QTest::newRow("templates by name and file") << "qvkctl import --template "
+                                                    << "Rig,Wide Angle,cards,own.kava";
+    }
+
+    // In a folder holding a folder, a firmware image and a template, with two
+    // templates in the user data folder.
+    void completion()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, offered);
+        QTemporaryDir dir, data;
+        QVERIFY(QDir().mkpath(dir.filePath("cards")));
+        QVERIFY(writeFile(dir.filePath("new.hex"), ":00000001FF\n"));
+        QVERIFY(writeFile(dir.filePath("own.kava"), "<kava/>"));
+        QVERIFY(writeFile(data.filePath("Pelorin QVK/templates/Rig.kava"), "<kava/>"));
+        QVERIFY(writeFile(data.filePath("Pelorin QVK/templates/Wide Angle.kava"), "<kava/>"));
+        QCOMPARE(completions(line, dir.path(), data.path()).join(','), offered);
+    }
+
+    // The completion offers each command exactly the options its usage line
+    // names, so the two cannot drift apart.
+    void completionFollowsUsage()
+    {
+        QStringList entries; // one per command, continuation lines joined
+        for (const QString& line : QvkCtl::usageText().split('\n')) {
+            if (line.startsWith("  qvkctl "))
+                entries << line.trimmed();
+            else if (line.startsWith("      ") && !entries.isEmpty() &&
+                     entries.last().startsWith("qvkctl"))
+                entries.last() += ' ' + line.trimmed();
+            else if (!line.startsWith("  "))
+                entries << QString(); // the usage block has ended
+        }
+        QTemporaryDir dir;
+        int checked = 0;
+        static const QRegularExpression form("^qvkctl ([a-z]+(?: [a-z]+)?)\\b(.*)$");
+        static const QRegularExpression option("--[a-z0-9-]+");
+        for (const QString& entry : entries) {
+            const QRegularExpressionMatch match = form.match(entry);
+            if (!match.hasMatch())
+                continue;
+            QStringList options;
+            for (auto it = option.globalMatch(match.captured(2)); it.hasNext();)
+                options << it.next().captured();
+            options.sort();
+            QCOMPARE(completions("qvkctl " + match.captured(1) + " --", dir.path()), options);
+            ++checked;
+        }
+        QCOMPARE(checked, 12);
     }
 
     void helpListsEveryCommand()

@@ -21,6 +21,7 @@ Window {
     signal copyFiles(string dir1, string dir2, string dir3, string targetDir, string templatePath, string projectName, bool skipImported)
     signal copyData(string port, string targetDir, string projectName)
     signal eraseCards(string dir1, string dir2, string dir3, bool eraseCards, bool createSyncConfig)
+    signal eraseCardsForced(string dir1, string dir2, string dir3, bool eraseCards, bool createSyncConfig)
     signal readCameraSettings(string port)
     signal saveCameraSettings(string port, string date, int recLedOn, double loggingInterval, double timelapseInterval, double timelapseTimeout, int e1FirmwareVersion)
     signal resetCameraSettings(string port)
@@ -124,7 +125,11 @@ void TestAppController::callsReachTheOtherSide_data()
                                << NoPort << "updateDataProgress" + failed;
     QTest::newRow("erase cards")
         << "eraseCards" << QVariantList{"", "", "", true, false} << "3"
-        << "updateCardProgress(1, 0, 2, 2, Invalid directory for card 1 ())";
+        << "updateCardProgress(1, 0, 2, 2, Invalid directory for card 1 (): no card chosen)";
+    QTest::newRow("erase cards, forced")
+        << "eraseCardsForced" << QVariantList{"/nonexistent/card", "", "", true, false} << "3"
+        << "updateCardProgress(1, 0, 2, 2, Invalid directory for card 1 (/nonexistent/card): no "
+           "volume holds it)";
 }
 
 void TestAppController::callsReachTheOtherSide()

@@ -13,12 +13,16 @@ TestCase {
         property var devices: []
         property var templates: []
         property var stored: ({})
+        // What eraseCheck answers for the cards, by path; a path not given
+        // is a card without media files.
+        property var cardChecks: ({})
         property var calls: []
         property int settingsUpdates: 0
         property string importRefusal: "" // what checkImportPaths answers
 
         function reset() {
             drives = devices = templates = calls = []
+            cardChecks = {}
             settingsUpdates = 0
             importRefusal = ""
             stored = { "Serialnumber": "000000", "OverwriteAngles": "1", "RadiansAngles": "0",
@@ -33,6 +37,14 @@ TestCase {
         function setPort(port) { note("setPort:" + port) }
         function checkImportPaths(card1, card2, card3, targetDir, templatePath) {
             return importRefusal
+        }
+        function eraseCheck(card1, card2, card3) {
+            note("eraseCheck:" + [card1, card2, card3].join("|"))
+            return [card1, card2, card3].map(function (path, i) {
+                return Object.assign({ "card": i + 1, "path": path, "label": "", "size": 0, "problem": "",
+                                       "files": 0, "verified": 0, "unreadable": 0 },
+                                     cardChecks[path] || {})
+            })
         }
         function updateFirmware(port, path) { note("updateFirmware:" + port + "|" + path) }
         // Copies both ways, as the real controller's maps are.
@@ -50,7 +62,7 @@ TestCase {
         if (component.status !== Component.Ready)
             fail(component.errorString())
         window = component.createObject(null)
-        var signalNames = ["copyFiles", "copyData", "eraseCards", "readCameraSettings",
+        var signalNames = ["copyFiles", "copyData", "eraseCards", "eraseCardsForced", "readCameraSettings",
                            "saveCameraSettings", "resetCameraSettings", "eraseMemory"]
         signalNames.forEach(function (name) {
             window[name].connect(function () {

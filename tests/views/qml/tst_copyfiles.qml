@@ -54,6 +54,8 @@ ViewTestCase {
               ready: [false, false, true, true, true, true, true, true] },
             { tag: "controller busy", flag: "dataCopying",
               ready: [true, true, false, false, false, false, false, false] },
+            { tag: "two cards: no erase", drives: threeCards.slice(0, 2),
+              ready: [false, false, true, true, true, true, true, true] },
             { tag: "nothing attached", drives: [], devices: [], ready: all.map(function () { return false }) }
         ]
     }
@@ -175,9 +177,79 @@ ViewTestCase {
         child("syncConfigCheck").checked = true
         click("eraseCardsConfirmButton")
         tryCompare(child("eraseCardsBox"), "visible", false)
-        compare(appController.calls, ["eraseCards:/media/u/A|/media/u/B|/media/u/C|false|true"])
+        compare(appController.calls, ["eraseCheck:/media/u/A|/media/u/B|/media/u/C",
+                                      "eraseCards:/media/u/A|/media/u/B|/media/u/C|false|true"])
         // Preparing the cards is not an import: the card flags stay down.
         verify(!window.cardOneCopying)
+    }
+
+    // The box names each card and its verified copies; a wipe that would lose
+    // files needs "Erase anyway" in a second box that names their number.
+    // answers: the buttons pressed after "Erase"; sent: what reaches the
+    // controller after eraseCheck.
+    function test_eraseCardsBoxCounts_data() {
+        var copied = { "/media/u/A": { "label": "QVK_01", "size": 31914983424, "files": 214, "verified": 214 },
+                       "/media/u/B": { "label": "QVK_02", "size": 31914983424, "files": 214, "verified": 214 },
+                       "/media/u/C": { "label": "QVK_03", "size": 63831015424, "files": 5, "verified": 5 } }
+        var lacking = JSON.parse(JSON.stringify(copied))
+        lacking["/media/u/B"].verified = 211
+        var notVolume = JSON.parse(JSON.stringify(copied))
+        notVolume["/media/u/C"] = { "label": "", "problem": "a folder, not the root of its volume (/media)",
+                                    "files": -1, "verified": -1, "unreadable": -1 }
+        var cards = "/media/u/A|/media/u/B|/media/u/C"
+        return [
+            { tag: "all copied and verified", checks: copied, answers: [],
+              texts: ["Card 1 QVK_01: 214 of 214 files copied and verified",
+                      "Card 2 QVK_02: 214 of 214 files copied and verified",
+                      "Card 3 QVK_03: 5 of 5 files copied and verified"],
+              place: "/media/u/C, 63.8 GB", sent: ["eraseCards:" + cards + "|true|true"] },
+            { tag: "card 2 lacks copies, erased anyway", checks: lacking,
+              answers: ["eraseCardsAnywayButton"],
+              texts: ["Card 1 QVK_01: 214 of 214 files copied and verified",
+                      "Card 2 QVK_02: 211 of 214 files copied and verified",
+                      "Card 3 QVK_03: 5 of 5 files copied and verified"],
+              loss: "3 media files have no verified copy and will be lost for good (Card 2 QVK_02: 3 files).",
+              sent: ["eraseCardsForced:" + cards + "|true|true"] },
+            { tag: "card 2 lacks copies, second box cancelled", checks: lacking,
+              answers: ["eraseCardsLossCancelButton", "eraseCardsCancelButton"],
+              loss: "3 media files have no verified copy", sent: [] },
+            { tag: "card 2 lacks copies, not erased", checks: lacking, keepFiles: true, answers: [],
+              sent: ["eraseCards:" + cards + "|false|true"] },
+            { tag: "card 3 is a folder", checks: notVolume, answers: ["eraseCardsCancelButton"],
+              texts: ["Card 1 QVK_01: 214 of 214 files copied and verified",
+                      "Card 2 QVK_02: 214 of 214 files copied and verified",
+                      "Card 3 /media/u/C: cannot be prepared: a folder, not the root of its volume (/media)"],
+              eraseDisabled: true, sent: [] }
+        ]
+    }
+
+    function test_eraseCardsBoxCounts(data) {
+        appController.drives = threeCards
+        appController.cardChecks = data.checks
+        createWindow()
+        appController.calls = []
+        click("eraseCardsButton")
+        tryCompare(child("eraseCardsBox"), "visible", true)
+        if (data.texts)
+            compare([1, 2, 3].map(function (n) { return child("eraseCardText" + n).text }), data.texts)
+        if (data.place)
+            compare(child("eraseCardPlace3").text, data.place)
+        child("eraseCardsCheck").checked = !data.keepFiles
+        compare(child("eraseCardsConfirmButton").enabled, !data.eraseDisabled)
+        if (!data.eraseDisabled)
+            click("eraseCardsConfirmButton")
+        if (data.loss) {
+            tryCompare(child("eraseCardsLossBox"), "visible", true)
+            verify(child("eraseCardsLossText").text.indexOf(data.loss) === 0, child("eraseCardsLossText").text)
+            compare(appController.calls.length, 1) // nothing sent before the second answer
+        }
+        data.answers.forEach(function (button) {
+            click(button)
+            tryCompare(child("eraseCardsLossBox"), "visible", false)
+        })
+        tryCompare(child("eraseCardsBox"), "visible", false)
+        compare(child("eraseCardsLossBox").visible, false)
+        compare(appController.calls, ["eraseCheck:" + "/media/u/A|/media/u/B|/media/u/C"].concat(data.sent))
     }
 
     function test_urlToPath_data() {

@@ -9,7 +9,8 @@ ViewTestCase {
     readonly property var unit: device("/dev/ttyUSB0", "PELORIN42", "FTDI")
 
     function startWithCardsAndUnit() {
-        appController.drives = [drive("/media/u/A", "QVK_01")]
+        appController.drives = [drive("/media/u/A", "QVK_01"), drive("/media/u/B", "QVK_02"),
+                                drive("/media/u/C", "QVK_03")]
         appController.templates = [drive("/t/one.kava", "one")]
         appController.devices = [unit]
         createWindow()
@@ -26,7 +27,8 @@ ViewTestCase {
             { tag: "Refresh Devices on Settings", buttons: ["settingsRefreshDevicesButton"],
               calls: ["getDevices"] },
             { tag: "erasing cards cancelled", box: "eraseCardsBox",
-              buttons: ["eraseCardsButton", "eraseCardsCancelButton"], calls: [] },
+              buttons: ["eraseCardsButton", "eraseCardsCancelButton"],
+              calls: ["eraseCheck:/media/u/A|/media/u/B|/media/u/C"] },
             { tag: "erasing memory cancelled", box: "eraseMemoryBox",
               buttons: ["eraseMemoryButton", "eraseMemoryCancelButton"], calls: [] }
         ]

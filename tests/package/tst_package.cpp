@@ -1,0 +1,227 @@
+#include "support/testsupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <algorithm>
+
+using TestSupport::readFile;
+using TestSupport::writeFile;
+
+namespace {
+
+const QString AppFolder = QStringLiteral("/usr/lib/pelorin-qvk");
+
+struct Outcome
+{
+    int status = -1; // -1: did not end, or crashed
+    QString out;
+    QString err;
+};
+
+Outcome runProgram(const QString& program, const QStringList& arguments,
+                   const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+                   const QString& workingDir = {})
+{
+    QProcess process;
+    process.setProcessEnvironment(env);
+    if (!workingDir.isEmpty())
+        process.setWorkingDirectory(workingDir);
+    process.start(program, arguments);
+    Outcome outcome;
+    if (process.waitForFinished(180000) && process.exitStatus() == QProcess::NormalExit)
+        outcome.status = process.exitCode();
+    outcome.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    outcome.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return outcome;
+}
+
+} // namespace
+
+// The Debian package as a user gets it: made with CPack from this build tree,
+// unpacked into a temporary root, its programs started there, its files
+// checked by Debian's validators.
+class TestPackage : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir work;
+    QString deb;
+    QString root() const { return work.filePath("root"); }
+
+    // A user of its own for every program run: nothing of the tester's.
+    QProcessEnvironment userEnvironment(const QString& name) const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        const QString home = work.filePath("home-" + name);
+        env.insert("HOME", home);
+        env.insert("XDG_DATA_HOME", home + "/.local/share");
+        env.insert("XDG_CONFIG_HOME", home + "/.config");
+        env.insert("XDG_CACHE_HOME", home + "/.cache");
+        return env;
+    }
+    QString userDataFolder(const QString& name) const
+    {
+        return work.filePath("home-" + name) + "/.local/share/Pelorin QVK";
+    }
+
+private slots:
+    void initTestCase()
+    {
+        for (const char* tool : {"dpkg-deb", "dpkg-shlibdeps"})
+            if (QStandardPaths::findExecutable(tool).isEmpty())
+                QSKIP(qPrintable(
+                    QString("%1 is missing: install dpkg-dev (scripts/install-deps)").arg(tool)));
+        QVERIFY(work.isValid());
+        // CPack installs into a folder of its own: the build tree is only read.
+        const Outcome cpack =
+            runProgram(PQVK_CPACK, {"-G", "DEB", "--config",
+                                    qEnvironmentVariable("PQVK_BUILD_DIR") + "/CPackConfig.cmake",
+                                    "-B", work.filePath("out")});
+        QVERIFY2(cpack.status == 0, qPrintable(cpack.out + cpack.err));
+        const QStringList debs = QDir(work.filePath("out")).entryList({"*.deb"}, QDir::Files);
+        QCOMPARE(debs.size(), 1);
+        deb = work.filePath("out/" + debs.first());
+        const Outcome unpack = runProgram("dpkg-deb", {"-x", deb, root()});
+        QVERIFY2(unpack.status == 0, qPrintable(unpack.err));
+    }
+
+    // Libraries come from dpkg-shlibdeps, the window's QML modules from its
+    // imports: a package without them installs a window that cannot load.
+    void dependencies()
+    {
+        const Outcome field = runProgram("dpkg-deb", {"--field", deb, "Depends"});
+        QCOMPARE(field.status, 0);
+        const QStringList depends = field.out.trimmed().split(", ");
+        for (const char* package : {"libqt5core5a", "libqt5serialport5", "qml-module-qtquick2",
+                                    "qml-module-qtquick-controls2", "qml-module-qtquick-dialogs",
+                                    "qml-module-qtquick-layouts", "qml-module-qtquick-window2"})
+            QVERIFY2(std::any_of(depends.cbegin(), depends.cend(),
+                                 [&](const QString& d) { return d.startsWith(package); }),
+                     qPrintable(QString(package) + " not in " + field.out));
+    }
+
+    void files_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("kind"); // "link" to a program, "folder", "file"
+        QTest::newRow("app link") << "/usr/bin/VazizidADU"
+                                  << "link";
+        QTest::newRow("qvkctl link") << "/usr/bin/qvkctl"
+                                     << "link";
+        QTest::newRow("boot-loader folder") << AppFolder + "/utilities"
+                                            << "folder";
+        QTest::newRow("launcher") << "/usr/share/applications/com.pelorin.qvk.desktop"
+                                  << "file";
+        QTest::newRow("metadata") << "/usr/share/metainfo/com.pelorin.qvk.metainfo.xml"
+                                  << "file";
+        QTest::newRow("icon") << "/usr/share/icons/hicolor/256x256/apps/com.pelorin.qvk.png"
+                              << "file";
+        QTest::newRow("udev rule") << "/usr/lib/udev/rules.d/70-pelorin-qvk.rules"
+                                   << "file";
+        QTest::newRow("completion") << "/usr/share/bash-completion/completions/qvkctl"
+                                    << "file";
+        QTest::newRow("qvkctl page") << "/usr/share/man/man1/qvkctl.1.gz"
+                                     << "file";
+        QTest::newRow("app page") << "/usr/share/man/man1/VazizidADU.1.gz"
+                                  << "file";
+        QTest::newRow("copyright") << "/usr/share/doc/pelorin-qvk/copyright"
+                                   << "file";
+    }
+
+    void files()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, kind);
+        const QFileInfo info(root() + path);
+        if (kind == "link") {
+            // Relative, so the unpacked root works like the installed one.
+            QVERIFY2(info.isSymLink() && QFileInfo(info.symLinkTarget()).isExecutable(),
+                     qPrintable(path));
+            QCOMPARE(QFile::symLinkTarget(info.filePath()),
+                     root() + AppFolder + "/" + info.fileName());
+        } else if (kind == "folder") {
+            QVERIFY2(info.isDir(), qPrintable(path));
+        } else {
+            QVERIFY2(info.isFile() && info.size() > 0, qPrintable(path));
+        }
+    }
+
+    // Started through their links, the programs find their application
+    // folder: qvkctl runs the boot-loader put into the packaged utilities
+    // folder, the app takes the templates of that folder.
+    void programsStartAndFindTheirFolder()
+    {
+        const Outcome version = runProgram(root() + "/usr/bin/qvkctl", {"--version"});
+        QCOMPARE(version.status, 0);
+        QCOMPARE(version.out, QString("1.8.3\n"));
+
+        const QString utilities = root() + AppFolder + "/utilities";
+        // The rig maker's program is not ours to ship: qvkctl says where it goes.
+        QVERIFY(QDir(utilities).isEmpty());
+        QVERIFY(writeFile(work.filePath("good.hex"), ":0400000001020304F2\n:00000001FF\n"));
+        const QStringList flash{"firmware", "--port", "ttyUSB7", "--file",
+                                work.filePath("good.hex")};
+        const Outcome missing =
+            runProgram(root() + "/usr/bin/qvkctl", flash, userEnvironment("qvkctl"), work.path());
+        QCOMPARE(missing.status, 1);
+        QVERIFY2(missing.err.contains("no boot-loader program at " + utilities + "/bootloader"),
+                 qPrintable(missing.err));
+        QVERIFY(QFile::copy(qEnvironmentVariable("PQVK_BUILD_DIR") + "/utilities/bootloader",
+                            utilities + "/bootloader"));
+        const Outcome flashed =
+            runProgram(root() + "/usr/bin/qvkctl", flash, userEnvironment("qvkctl"), work.path());
+        QVERIFY(QFile::remove(utilities + "/bootloader"));
+        QVERIFY2(flashed.status == 0 && flashed.err.contains("\nDone\n"), qPrintable(flashed.err));
+        QVERIFY2(readFile(userDataFolder("qvkctl") + "/qvkctl.log")
+                     .contains("Utilities dir: \"" + utilities.toUtf8() + '"'),
+                 qPrintable(readFile(userDataFolder("qvkctl") + "/qvkctl.log")));
+
+        const QString templates = root() + AppFolder + "/templates";
+        QVERIFY(writeFile(templates + "/Rig.kava", "<kava/>"));
+        QProcessEnvironment env = userEnvironment("app");
+        env.insert("QT_QUICK_BACKEND", "software");
+        env.insert("LD_PRELOAD", PQVK_AUTOCLOSE);
+        const Outcome app = runProgram(root() + "/usr/bin/VazizidADU", {}, env, work.path());
+        QVERIFY(QDir(templates).removeRecursively());
+        const QByteArray log = readFile(userDataFolder("app") + "/VazizidADU.log");
+        QVERIFY2(app.status == 0, qPrintable(app.err.right(3000)));
+        QVERIFY2(log.contains("Template dir: \"" + templates.toUtf8() + '"'), log.constData());
+        QVERIFY2(log.endsWith("Info: Application end\n"), log.constData());
+    }
+
+    void validators_data()
+    {
+        QTest::addColumn<QString>("tool");
+        QTest::addColumn<QStringList>("arguments"); // "@" stands for the unpacked root
+        QTest::newRow("desktop entry")
+            << "desktop-file-validate"
+            << QStringList{"@/usr/share/applications/com.pelorin.qvk.desktop"};
+        QTest::newRow("AppStream metadata")
+            << "appstreamcli"
+            << QStringList{"validate", "--no-net", "--pedantic",
+                           "@/usr/share/metainfo/com.pelorin.qvk.metainfo.xml"};
+        // Errors and warnings fail: the package has none (scripts/package shows
+        // lintian's notes too).
+        QTest::newRow("lintian") << "lintian" << QStringList{"--fail-on", "error,warning", "DEB"};
+    }
+
+    void validators()
+    {
+        QFETCH(QString, tool);
+        QFETCH(QStringList, arguments);
+        if (QStandardPaths::findExecutable(tool).isEmpty())
+            QSKIP(qPrintable(tool + " is missing (scripts/install-deps installs it)"));
+        arguments.replaceInStrings(QRegularExpression("^@"), root());
+        arguments.replaceInStrings(QRegularExpression("^DEB$"), deb);
+        const Outcome outcome = runProgram(tool, arguments);
+        QVERIFY2(outcome.status == 0, qPrintable(outcome.out + outcome.err));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPackage)
+#include "tst_package.moc"

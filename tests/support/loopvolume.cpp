@@ -1,0 +1,114 @@
+#include "support/loopvolume.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <cstring>
+
+#if defined(Q_OS_LINUX)
+#include <sys/mount.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Runs a program to its end; its error output when it fails.
+QString runTool(const QString& program, const QStringList& arguments)
+{
+    const QString path =
+        QStandardPaths::findExecutable(program, {"/usr/sbin", "/sbin", "/usr/bin", "/bin"});
+    if (path.isEmpty())
+        return program + " is not installed";
+    QProcess process;
+    process.start(path, arguments);
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0)
+        return program + " failed: " + QString::fromLocal8Bit(process.readAllStandardError());
+    return QString();
+}
+
+} // namespace
+
+LoopVolume::~LoopVolume()
+{
+    unmount();
+}
+
+bool LoopVolume::fail(const QString& why)
+{
+    reason = why;
+    return false;
+}
+
+bool LoopVolume::mount(const QString& image, const QString& mountPoint, const QString& type,
+                       const QString& label, int megabytes)
+{
+#if defined(Q_OS_LINUX)
+    if (geteuid() != 0)
+        return fail("mounting a file system image needs root");
+    if (!QDir().mkpath(mountPoint))
+        return fail("cannot create " + mountPoint);
+    QFile file(image);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        !file.resize(qint64(megabytes) * 1024 * 1024))
+        return fail("cannot create the image " + image);
+    file.close();
+    QString problem;
+    if (type == "vfat")
+        problem =
+            runTool("mkfs.vfat", QStringList{"-n", label.isEmpty() ? "NO NAME" : label, image});
+    else
+        problem = runTool("mkfs." + type,
+                          QStringList{"-q", "-F"} +
+                              (label.isEmpty() ? QStringList() : QStringList{"-L", label}) +
+                              QStringList{image});
+    if (!problem.isEmpty())
+        return fail(problem);
+    problem = runTool("mount", {"-o", "loop", "-t", type, image, mountPoint});
+    if (!problem.isEmpty())
+        return fail("cannot mount a loop device here: " + problem);
+    point = mountPoint;
+    return true;
+#else
+    Q_UNUSED(image)
+    Q_UNUSED(mountPoint)
+    Q_UNUSED(type)
+    Q_UNUSED(label)
+    Q_UNUSED(megabytes)
+    return fail("loop mounts are a Linux test");
+#endif
+}
+
+bool LoopVolume::bind(const QString& from, const QString& mountPoint)
+{
+#if defined(Q_OS_LINUX)
+    if (geteuid() != 0)
+        return fail("a bind mount needs root");
+    if (!QDir().mkpath(mountPoint))
+        return fail("cannot create " + mountPoint);
+    if (::mount(QFile::encodeName(from).constData(), QFile::encodeName(mountPoint).constData(),
+                nullptr, MS_BIND, nullptr) != 0)
+        return fail("cannot bind-mount here: " + QString::fromLocal8Bit(strerror(errno)));
+    point = mountPoint;
+    return true;
+#else
+    Q_UNUSED(from)
+    Q_UNUSED(mountPoint)
+    return fail("bind mounts are a Linux test");
+#endif
+}
+
+bool LoopVolume::unmount()
+{
+    if (point.isEmpty())
+        return false;
+#if defined(Q_OS_LINUX)
+    // Lazily: a file still open in a failed test must not keep the mount.
+    ::umount2(QFile::encodeName(point).constData(), MNT_DETACH);
+#endif
+    point.clear();
+    return true;
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+// A real file system for a test: an image file formatted and mounted through
+// a loop device (root only). The destructor unmounts it lazily, so a test
+// that fails half-way leaves no mount behind; the image goes with its folder.
+class LoopVolume
+{
+public:
+    LoopVolume() = default;
+    ~LoopVolume();
+    LoopVolume(const LoopVolume&) = delete;
+    LoopVolume& operator=(const LoopVolume&) = delete;
+
+    // Formats `image` (created, `megabytes` large) as `type` ("ext4" or
+    // "vfat") with the label and mounts it at `mountPoint` (created). False,
+    // with the reason in error(), when this machine cannot: tests skip then.
+    bool mount(const QString& image, const QString& mountPoint, const QString& type = "ext4",
+               const QString& label = QString(), int megabytes = 8);
+    // Shows the folder `from` also at `mountPoint` (created): a bind mount.
+    bool bind(const QString& from, const QString& mountPoint);
+    // Unmounts now (lazily); true when it was mounted.
+    bool unmount();
+
+    QString mountPoint() const { return point; }
+    QString error() const { return reason; }
+
+private:
+    bool fail(const QString& why);
+
+    QString point;
+    QString reason;
+};
