@@ -12,6 +12,7 @@
 #include <QMutexLocker>
 #include <QStandardPaths>
 
+#include <atomic>
 #include <cstdio>
 
 const QString AppName = QStringLiteral("Pelorin QVK");
@@ -37,6 +38,8 @@ struct PathCache
 };
 
 QBasicMutex cacheMutex;
+
+std::atomic<int> logGeneration{0};
 
 PathCache& cache()
 {
@@ -199,16 +202,28 @@ void removeLogFile()
     } catch (const QException& e) {
         qWarning() << exceptionDescription(e);
     }
+    ++logGeneration; // the handler's open file is gone from the folder
 }
 
 void setLogFilePath(const QString& path)
 {
-    QMutexLocker lock(&cacheMutex);
-    cache().logFile = path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath();
+    {
+        QMutexLocker lock(&cacheMutex);
+        cache().logFile = path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath();
+    }
+    ++logGeneration;
+}
+
+int logFileGeneration()
+{
+    return logGeneration.load();
 }
 
 void resetPathCaches()
 {
-    QMutexLocker lock(&cacheMutex);
-    cache() = PathCache();
+    {
+        QMutexLocker lock(&cacheMutex);
+        cache() = PathCache();
+    }
+    ++logGeneration;
 }

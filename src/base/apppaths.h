@@ -20,5 +20,8 @@ void removeLogFile();
 
 // The command-line companion keeps a log of its own run instead of the app's.
 void setLogFilePath(const QString& path);
+// Changes whenever the log file's path changes or the file is removed, so the
+// message handler, which keeps the file open, knows to open it anew.
+int logFileGeneration();
 // Tests start each case from empty caches.
 void resetPathCaches();

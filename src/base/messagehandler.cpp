@@ -7,12 +7,12 @@
 #include <QFile>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QTextStream>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -43,23 +43,73 @@ void writeToStandardError(const QString& line, const QMessageLogContext& context
     fflush(stderr);
 }
 
+// The log file stays open between messages: opening and closing it for each
+// one made a download of many records crawl. Each line is handed to the
+// system at once (unbuffered), so a crash loses nothing that was logged.
+// Used under logMutex only; never destroyed, so messages logged during static
+// destruction still reach it.
+struct OpenLog
+{
+    QFile file;
+    int generation = -1;
+    qint64 lastAttemptMs = 0;
+};
+
+OpenLog& openLog()
+{
+    static OpenLog* log = new OpenLog;
+    return *log;
+}
+
 void appendToLogFile(const QString& line)
 {
-    QFile file(logFilePath());
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
-        return; // nowhere else to put it
-    QTextStream stream(&file);
-    stream << line << '\n';
-    stream.flush();
-    file.close();
+    OpenLog& log = openLog();
+    const int generation = logFileGeneration();
+    if (generation != log.generation) {
+        log.file.close();
+        log.generation = generation;
+        log.lastAttemptMs = 0;
+    }
+    if (!log.file.isOpen()) {
+        // A log that cannot be opened (its folder missing) is tried again at
+        // most once a second, not for every message.
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        if (log.lastAttemptMs != 0 && now - log.lastAttemptMs < 1000)
+            return;
+        log.lastAttemptMs = now;
+        log.file.setFileName(logFilePath());
+        if (!log.file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text |
+                           QIODevice::Unbuffered))
+            return; // nowhere else to put it
+    }
+    QByteArray bytes = line.toLocal8Bit();
+    bytes += '\n';
+    log.file.write(bytes);
+}
+
+// "yyyy-MM-dd hh:mm:ss.zzz" in local time. The date and time part is worked
+// out once a second: the local time conversion is the costly part of a line.
+QString timeStamp()
+{
+    thread_local qint64 cachedSecond = std::numeric_limits<qint64>::min();
+    thread_local QString cachedPrefix;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = now >= 0 ? now / 1000 : (now - 999) / 1000;
+    if (second != cachedSecond) {
+        cachedSecond = second;
+        cachedPrefix = QDateTime::fromMSecsSinceEpoch(second * 1000)
+                           .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss."));
+    }
+    const int ms = int(now - second * 1000);
+    const char digits[3] = {char('0' + ms / 100), char('0' + ms / 10 % 10), char('0' + ms % 10)};
+    return cachedPrefix + QLatin1String(digits, 3);
 }
 
 } // namespace
 
 QString formatLogLine(QtMsgType type, const QString& message)
 {
-    const QString stamp =
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz"));
+    const QString stamp = timeStamp();
     // Round trip through the local 8-bit encoding, as the log file is written in it.
     const QString text = QString::fromUtf8(message.toLocal8Bit());
     const char* pattern = "%1 Debug: %2";

@@ -1,17 +1,11 @@
 #include "controller/controllertasks.h"
 
 #include "base/apppaths.h"
-#include "link/datarecord.h"
 
-#include <QDebug>
 #include <QDir>
-#include <QFileInfo>
-#include <QSaveFile>
-#include <QTextStream>
 
 #include <cmath>
 #include <limits>
-#include <memory>
 
 namespace ControllerTasks {
 
@@ -105,86 +99,6 @@ quint32 clockSeconds(const QString& text, const QDateTime& now)
 QString clockText(qint32 secondsSinceEpoch)
 {
     return QDateTime::fromSecsSinceEpoch(secondsSinceEpoch, Qt::LocalTime).toString(ClockFormat);
-}
-
-QString csvFileName(const QDateTime& datasetStart, const QString& projectName)
-{
-    const QString stamp = datasetStart.toString(QStringLiteral("yyyyMMdd-hhmm00"));
-    if (projectName.isEmpty())
-        return QStringLiteral("vazizidadu_%1.csv").arg(stamp);
-    return QStringLiteral("vazizidadu_%1_%2.csv").arg(projectName, stamp);
-}
-
-QString distinctFileName(const QString& name, QSet<QString>& taken)
-{
-    QString candidate = name;
-    const QString stem = name.endsWith(QLatin1String(".csv")) ? name.chopped(4) : name;
-    const QString extension = name.mid(stem.size());
-    for (int n = 2; taken.contains(candidate); ++n)
-        candidate = QStringLiteral("%1-%2%3").arg(stem).arg(n).arg(extension);
-    taken.insert(candidate);
-    return candidate;
-}
-
-CsvExport writeDatasetFiles(const QStringList& recordLines, const QString& targetDir,
-                            const QString& projectName)
-{
-    CsvExport result;
-    QSet<QString> taken;
-    std::unique_ptr<QSaveFile> file;
-    std::unique_ptr<QTextStream> stream;
-    bool inDataset = false;
-    quint32 startTime = 0;
-    qint32 baseNumber = 0;
-
-    // A file takes its name only once it is complete, replacing a file of an
-    // earlier export; a failed write leaves that earlier file as it was.
-    auto finishFile = [&] {
-        if (!file)
-            return;
-        stream->flush();
-        if (file->commit())
-            ++result.filesWritten;
-        else
-            qWarning() << "Data: Could not write" << file->fileName() << file->errorString();
-        stream.reset();
-        file.reset();
-    };
-
-    for (const QString& line : recordLines) {
-        DataRecord record(line);
-        if (record.isStart()) {
-            finishFile();
-            inDataset = true;
-            startTime = static_cast<quint32>(record.Timestamp);
-            baseNumber = record.Number;
-            // Two datasets that start within one minute would share a name.
-            const QString name = distinctFileName(csvFileName(record.dateTime, projectName), taken);
-            file = std::make_unique<QSaveFile>(QDir(targetDir).filePath(name));
-            if (file->open(QIODevice::WriteOnly)) {
-                stream = std::make_unique<QTextStream>(file.get());
-                *stream << DataRecord::csvHeader();
-            } else {
-                qWarning() << "Data: Could not create" << file->fileName() << file->errorString();
-                file.reset();
-            }
-            continue;
-        }
-        if (!inDataset) {
-            ++result.recordsBeforeFirstStart;
-            continue;
-        }
-        record.setStartTime(startTime);
-        record.Number -= baseNumber;
-        if (stream)
-            *stream << record.toCsvRow();
-    }
-    finishFile();
-
-    if (result.recordsBeforeFirstStart > 0)
-        qWarning() << "Data:" << result.recordsBeforeFirstStart
-                   << "records before the first dataset start were not written";
-    return result;
 }
 
 QString bootloaderProgram()

@@ -3,13 +3,12 @@
 #include "link/pqvkconfig.h"
 
 #include <QDateTime>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 
 // Helpers of the controller-unit tasks: the conversions between the view's
-// units and the unit's, the battery level text, the CSV export and the
-// boot-loader's command line. Free of the serial link, so tests reach them directly.
+// units and the unit's, the battery level text and the boot-loader's command
+// line. Free of the serial link, so tests reach them directly.
 namespace ControllerTasks {
 
 // The clock text the view shows and sends.
@@ -43,23 +42,6 @@ PQVKConfig settingsToConfig(int recLedOn, double videoLoggingIntervalSeconds,
 quint32 clockSeconds(const QString& text, const QDateTime& now = QDateTime::currentDateTime());
 // The unit's clock as the view shows it, local time.
 QString clockText(qint32 secondsSinceEpoch);
-
-// "vazizidadu_<yyyyMMdd-hhmm>00.csv", or "vazizidadu_<project>_<...>.csv":
-// the seconds are always written as "00".
-QString csvFileName(const QDateTime& datasetStart, const QString& projectName);
-// `name` when no file of this export has it yet, else the name with "-2",
-// "-3", ... before ".csv"; the name returned is added to `taken`.
-QString distinctFileName(const QString& name, QSet<QString>& taken);
-
-struct CsvExport
-{
-    int filesWritten = 0;
-    int recordsBeforeFirstStart = 0; // records no dataset can take; not written
-};
-// Writes one CSV file per dataset of the downloaded record lines into
-// `targetDir`. A file appears under its name only when it is complete.
-CsvExport writeDatasetFiles(const QStringList& recordLines, const QString& targetDir,
-                            const QString& projectName);
 
 // The boot-loader in the utilities folder.
 QString bootloaderProgram();

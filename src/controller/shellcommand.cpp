@@ -37,6 +37,7 @@ bool ShellCommand::start(const QString& program, const QStringList& arguments)
 {
     running = false;
     succeeded = false;
+    lastOutput.start();
     qInfo("Starting firmware update");
 
     if (process) {
@@ -84,14 +85,28 @@ void ShellCommand::wait(int ms)
     }
 }
 
+void ShellCommand::stop()
+{
+    if (process && process->state() != QProcess::NotRunning) {
+        process->disconnect(this);
+        process->kill();
+        process->waitForFinished(5000);
+        process->deleteLater();
+    }
+    running = false;
+    succeeded = false;
+}
+
 void ShellCommand::onStdoutAvailable()
 {
+    lastOutput.restart();
     if (process)
         qInfo() << outputLines(process->readAllStandardOutput());
 }
 
 void ShellCommand::onStderrAvailable()
 {
+    lastOutput.restart();
     if (process)
         qWarning() << outputLines(process->readAllStandardError());
 }

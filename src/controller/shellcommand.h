@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QProcess>
@@ -23,7 +24,12 @@ public:
     // pool thread and calls this until isRunning() turns false.
     void wait(int ms);
 
+    // Ends the process at once; the run has not succeeded.
+    void stop();
+
     bool isRunning() const { return running; }
+    // Milliseconds since the process started or last printed anything.
+    qint64 quietFor() const { return lastOutput.elapsed(); }
     // A normal exit with code 0.
     bool hasSucceeded() const { return succeeded; }
 
@@ -41,4 +47,5 @@ private:
     bool running = false;
     bool succeeded = false;
     QPointer<QProcess> process;
+    QElapsedTimer lastOutput;
 };

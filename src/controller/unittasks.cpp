@@ -2,11 +2,13 @@
 
 #include "cards/medianaming.h"
 #include "controller/controllertasks.h"
+#include "controller/datasetfiles.h"
 #include "controller/shellcommand.h"
 #include "link/pqvkcomms.h"
 
 #include <QDebug>
 
+#include <climits>
 #include <memory>
 
 using namespace ControllerTasks;
@@ -15,6 +17,30 @@ namespace {
 
 using Progress = void (UnitTasks::*)(QVariant, QVariant, QVariant, QVariant);
 using Relay = void (UnitTasks::*)(QString);
+
+// A download that does not match what the unit announced is asked for again,
+// at most this often in all.
+constexpr int DownloadAttempts = 3;
+
+QString openFailureText(const PQVKComms& comms, const QString& port)
+{
+    switch (comms.openFailure) {
+    case PortOpenError::InUseElsewhere:
+        return QStringLiteral("Error: Port %1 is in use by another program.").arg(port);
+    case PortOpenError::InUseHere:
+        return QStringLiteral("Error: Port %1 is in use by another task of this program.")
+            .arg(port);
+    default:
+        return QStringLiteral("Error: Could not open port %1.").arg(port);
+    }
+}
+
+// The data bar during a download: records received of those announced, one
+// more step standing for the files still to write.
+int downloadSteps(qint64 announced)
+{
+    return int(qBound<qint64>(1, announced + 1, INT_MAX));
+}
 
 // The opening every controller task shares: a client whose messages reach the
 // view through `relay`, the port opened and the init command sent. No client
@@ -26,7 +52,7 @@ std::unique_ptr<PQVKComms> openUnit(UnitTasks* tasks, Relay relay, Progress prog
     auto comms = std::make_unique<PQVKComms>();
     QObject::connect(comms.get(), &PQVKComms::newMessage, tasks, relay);
     if (!comms->open(port)) {
-        (tasks->*progress)(0, 1, 1, QStringLiteral("Error: Could not open port %1.").arg(port));
+        (tasks->*progress)(0, 1, 1, openFailureText(*comms, port));
         return nullptr;
     }
     if (!comms->beep())
@@ -84,6 +110,13 @@ void UnitTasks::resetSettings(const QString& port)
         return;
 
     emit updateCameraSettingsProgress(0, 2, 1, QStringLiteral("Resetting controller ..."));
+    // The reset has a long wait of its own; a unit that does not answer a
+    // quick question first is not there, and that is said within the usual wait.
+    if (!comms->getVersion()) {
+        emit updateCameraSettingsProgress(
+            0, 2, 2, QStringLiteral("Error resetting controller: %1").arg(comms->lastError));
+        return;
+    }
     if (comms->reset())
         emit updateCameraSettingsProgress(0, 2, 2, QStringLiteral("Success. Controller reset."));
     else
@@ -115,7 +148,8 @@ void UnitTasks::copyData(const QString& port, const QString& targetDir, const QS
     if (!comms->countData()) {
         // An unanswered count says nothing about the unit's memory: ending with
         // "No records available." would invite erasing data never saved.
-        const QString error = QStringLiteral("Error: Could not read available data.");
+        const QString error =
+            QStringLiteral("Error: Could not read available data. %1").arg(comms->lastError);
         emit updateDataProgress(0, 2, 1, error);
         emit updateDataProgress(0, 2, 2, error);
         return;
@@ -124,23 +158,79 @@ void UnitTasks::copyData(const QString& port, const QString& targetDir, const QS
         emit updateDataProgress(0, 2, 2, QStringLiteral("No records available."));
         return;
     }
-    QStringList lines;
-    if (!comms->readData(lines)) {
-        // The unit holds records: a failed download must not read as an empty memory.
-        emit updateDataProgress(0, 2, 2,
-                                QStringLiteral("Error reading data: %1").arg(comms->lastError));
+    connect(
+        comms.get(), &PQVKComms::recordsReceived, this,
+        [this](int received, qint64 announced) {
+            emit updateDataProgress(
+                0, downloadSteps(announced), received,
+                QStringLiteral("Reading record %1 of %2").arg(received).arg(announced));
+        },
+        Qt::DirectConnection);
+
+    // A dump that does not match the count is asked for again; the most
+    // complete one is kept.
+    RecordDownload kept;
+    bool keptAny = false;
+    for (int attempt = 1;; ++attempt) {
+        RecordDownload download = comms->download();
+        const bool whole = download.isWhole();
+        if (whole || !keptAny || download.count() >= kept.count()) {
+            kept = download;
+            keptAny = true;
+        }
+        if (whole || attempt == DownloadAttempts)
+            break;
+        // One substitution for all parts: a port or folder name may hold "%2".
+        emit updateDataProgress(0, 2, 1,
+                                QStringLiteral("Download incomplete (%1). Asking the unit again "
+                                               "(attempt %2 of %3) ...")
+                                    .arg(download.summary(), QString::number(attempt + 1),
+                                         QString::number(DownloadAttempts)));
+        // What is still coming of this dump must not be taken for the next.
+        if (!comms->settle()) {
+            qWarning("Data: the unit does not stop sending; not asked again");
+            break;
+        }
+        if (!comms->countData() || comms->config.dataCount == 0)
+            break;
+    }
+    if (kept.count() == 0) {
+        // Nothing arrived that could be saved.
+        emit updateDataProgress(
+            0, 2, 2,
+            QStringLiteral("Error reading data: %1")
+                .arg(comms->lastError.isEmpty() ? kept.summary() : comms->lastError));
         return;
     }
-    emit updateDataProgress(0, 2, 1,
-                            QStringLiteral("Reading %1 datasets ...")
-                                .arg(static_cast<quint32>(comms->config.dataCount)));
 
-    const CsvExport written = writeDatasetFiles(lines, targetDir, projectName);
-    emit updateDataProgress(0, 2, 2,
-                            QStringLiteral("Wrote %1 records to %2 files in %3")
-                                .arg(lines.size())
-                                .arg(written.filesWritten)
-                                .arg(targetDir));
+    const bool whole = kept.isWhole();
+    const int steps = downloadSteps(kept.announced());
+    emit updateDataProgress(0, steps, qMin(kept.count(), steps - 1),
+                            QStringLiteral("Writing %1 records ...").arg(kept.count()));
+    const DatasetFiles::Outcome written = DatasetFiles::write(kept, targetDir, projectName, !whole);
+    const int files = written.filesWritten + written.filesFailed;
+    if (written.filesFailed > 0) {
+        const QString incomplete =
+            whole ? QString()
+                  : QStringLiteral(" The download was incomplete: %1.").arg(kept.summary());
+        emit updateDataProgress(0, 2, 2,
+                                QStringLiteral("Error: %1. Wrote %2 of %3 files in %4.%5")
+                                    .arg(written.error, QString::number(written.filesWritten),
+                                         QString::number(files), targetDir, incomplete));
+    } else if (!whole) {
+        emit updateDataProgress(
+            0, 2, 2,
+            QStringLiteral("Error: The download stayed incomplete (%1). Saved %2 records in %3 "
+                           "files named \"..._incomplete.csv\" in %4.")
+                .arg(kept.summary(), QString::number(kept.count()),
+                     QString::number(written.filesWritten), targetDir));
+    } else {
+        emit updateDataProgress(0, 2, 2,
+                                QStringLiteral("Wrote %1 records to %2 files in %3")
+                                    .arg(kept.count())
+                                    .arg(written.filesWritten)
+                                    .arg(targetDir));
+    }
 }
 
 void UnitTasks::eraseMemory(const QString& port)
@@ -151,6 +241,14 @@ void UnitTasks::eraseMemory(const QString& port)
         return;
 
     emit updateDataProgress(0, 2, 1, QStringLiteral("Erasing memory ..."));
+    // The erase has a long wait of its own; a unit that does not answer the
+    // count first is not there, and that is said within the usual wait.
+    if (!comms->countData()) {
+        emit updateDataProgress(0, 2, 2,
+                                QStringLiteral("Error erasing memory: %1").arg(comms->lastError));
+        return;
+    }
+    qInfo() << "Data: erasing" << comms->config.dataCount << "records";
     if (comms->eraseData())
         emit updateDataProgress(0, 2, 2, QStringLiteral("Success. Memory erased."));
     else
@@ -178,12 +276,24 @@ void UnitTasks::updateFirmware(const QString& port, const QString& filePath)
 {
     const QString program = bootloaderProgram();
     const QStringList arguments = bootloaderArguments(port, filePath);
+    const int quietMs = UnitWaits::defaults().bootloaderQuietMs;
 
     ShellCommand runner;
     connect(&runner, &ShellCommand::newMessage, this, &UnitTasks::firmwareMessage);
     if (runner.start(program, arguments)) {
-        while (runner.isRunning())
+        while (runner.isRunning()) {
             runner.wait(200);
+            // A boot-loader that prints nothing for so long is stuck, not slow.
+            if (runner.isRunning() && runner.quietFor() >= quietMs) {
+                runner.stop();
+                const QString error = QStringLiteral("Error updating firmware: the boot-loader "
+                                                     "printed nothing for %1 s and was stopped.")
+                                          .arg(quietMs / 1000.0);
+                qWarning().noquote() << error;
+                emit updateFirmwareProgress(0, 2, 2, error);
+                return;
+            }
+        }
     }
     if (runner.hasSucceeded())
         emit updateFirmwareProgress(0, 2, 2, QStringLiteral("Done"));

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QChar>
 #include <QDateTime>
 #include <QString>
+
+class NmeaSentence;
 
 // One record sentence of the unit's log ("$PQVKDATA"), decoded, with its CSV
 // row. A line that does not decode gives a record of zeros with no Type.
@@ -11,13 +14,21 @@ class DataRecord
 public:
     DataRecord() = default;
     explicit DataRecord(const QString& line);
+    explicit DataRecord(const QByteArray& line);
 
     // Completes Timestamp from the dataset's start time: the record carries only
     // the low 16 bits of its time; the upper bits come from the start, one step
     // higher when the low bits have wrapped since the start.
     void setStartTime(quint32 startTime);
     QString toCsvRow() const;
+    // The same row appended as bytes: the export writes many thousands.
+    void appendCsvRow(QByteArray& out) const;
     static QString csvHeader();
+    // Whether a sentence decodes as a start record, which opens a dataset.
+    static bool opensDataset(const NmeaSentence& sentence);
+
+    // Timestamp in local time.
+    QDateTime dateTime() const { return QDateTime::fromSecsSinceEpoch(Timestamp); }
 
     bool isValid() const { return valid; }
     bool isStart() const { return Type == QLatin1Char('s'); }
@@ -27,7 +38,6 @@ public:
     qint32 flags = 0;
     quint32 start = 0;    // dataset start, seconds since the epoch
     qint32 Timestamp = 0; // seconds since the epoch once setStartTime ran
-    QDateTime dateTime;   // Timestamp in local time
     QChar Type;           // 's', 'v', 'p', or null when the flags select none
     double depth = 0;
     double temperature = 0;

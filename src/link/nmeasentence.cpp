@@ -1,7 +1,8 @@
 #include "link/nmeasentence.h"
 
+#include <QtGlobal>
+
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 
@@ -49,10 +50,10 @@ struct ByteClasses
 };
 constexpr ByteClasses byteClasses;
 
+// Through the log handler, so the line lands in the log with the rest.
 void conversionFailed(bool outOfRange, const char* conversion)
 {
-    // One call, so lines from several threads never mix.
-    std::fprintf(stderr, "%s%s\n", outOfRange ? "Out of range:" : "Invalid argument:", conversion);
+    qWarning("%s%s", outOfRange ? "Out of range:" : "Invalid argument:", conversion);
 }
 
 } // namespace
@@ -78,18 +79,30 @@ void NmeaSentence::parse()
     const int size = m_text.size();
     int start = 0;
     int i = 0;
+    // The checksum of the bytes before the first "*" on the way.
+    quint8 sum = 0;
+    quint8 summing = 0xFF;
     for (; i < size; ++i) {
-        const ByteClass kind = byteClasses.of[quint8(data[i])];
-        if (kind == Plain)
+        const quint8 byte = quint8(data[i]);
+        const ByteClass kind = byteClasses.of[byte];
+        if (kind == Plain) {
+            sum ^= byte & summing;
             continue;
+        }
         if (kind == LineEnd)
             break;
-        if (kind == Star && m_star < 0)
+        if (kind == Star && m_star < 0) {
             m_star = i;
+            summing = 0;
+        }
+        sum ^= byte & summing;
         m_fields.append({start, i - start});
         start = i + 1;
     }
     m_size = i;
+    if (size > 0 && data[0] == '$' && m_star != 0)
+        sum ^= quint8('$'); // the "$" does not count
+    m_sum = sum;
 }
 
 void NmeaSentence::appendField(quint32 value)
@@ -141,25 +154,12 @@ bool NmeaSentence::verifyChecksum() const
             tooLarge = true; // keep checking that the remaining bytes are digits
         value &= 0xFFF;
     }
-    quint8 sum = 0;
-    for (int i = (data[0] == '$') ? 1 : 0; i < m_star; ++i)
-        sum ^= quint8(data[i]);
-    return !tooLarge && value == sum;
+    return !tooLarge && value == m_sum;
 }
 
 int NmeaSentence::fieldCount() const
 {
     return m_fields.size() < 2 ? 0 : m_fields.size() - 1;
-}
-
-const char* NmeaSentence::fieldData(int index, int* length) const
-{
-    if (index < 0 || index >= m_fields.size()) {
-        *length = 0;
-        return m_text.constData();
-    }
-    *length = m_fields[index].length;
-    return m_text.constData() + m_fields[index].start;
 }
 
 QByteArray NmeaSentence::getString(int index) const
@@ -203,9 +203,11 @@ const char* NmeaSentence::numberStart(int index, const char** end, bool* negativ
     return p;
 }
 
-qint32 NmeaSentence::getInt(int index) const
+qint32 NmeaSentence::getInt(int index, bool* ok) const
 {
     constexpr qint32 substitute = std::numeric_limits<qint32>::max();
+    if (ok)
+        *ok = false;
     const char* end = nullptr;
     bool negative = false;
     const char* p = numberStart(index, &end, &negative);
@@ -228,12 +230,16 @@ qint32 NmeaSentence::getInt(int index) const
         conversionFailed(true, "stoi");
         return substitute;
     }
+    if (ok)
+        *ok = true;
     return qint32(value);
 }
 
-double NmeaSentence::getDouble(int index) const
+double NmeaSentence::getDouble(int index, bool* ok) const
 {
     constexpr double substitute = std::numeric_limits<double>::max();
+    if (ok)
+        *ok = false;
     const char* end = nullptr;
     bool negative = false;
     const char* p = numberStart(index, &end, &negative);
@@ -256,6 +262,8 @@ double NmeaSentence::getDouble(int index) const
         conversionFailed(false, "stod");
         return substitute;
     }
+    if (ok)
+        *ok = true;
     return negative ? -value : value;
 }
 

@@ -26,12 +26,13 @@ public:
 
     // Field access; an index beyond the fields reads as an empty field.
     QByteArray getString(int index) const;
-    // Base-10 integer; 2147483647 (and a line on standard error) when the field
-    // holds no number or one out of range. Text after the digits is ignored.
-    qint32 getInt(int index) const;
-    // Real number in decimal notation; the largest double (and a line on
-    // standard error) when the field holds none or one out of range.
-    double getDouble(int index) const;
+    // Base-10 integer; 2147483647 (and a warning "Invalid argument:stoi" or
+    // "Out of range:stoi") when the field holds no number or one out of range.
+    // Text after the digits is ignored. `ok` tells a number from the substitute.
+    qint32 getInt(int index, bool* ok = nullptr) const;
+    // Real number in decimal notation; the largest double (and a warning
+    // "...:stod") when the field holds none or one out of range.
+    double getDouble(int index, bool* ok = nullptr) const;
     // First character, 0 for an empty field.
     char getChar(int index) const;
 
@@ -46,7 +47,15 @@ public:
 private:
     void parse();
     void dropLineEnd();
-    const char* fieldData(int index, int* length) const;
+    const char* fieldData(int index, int* length) const
+    {
+        if (index < 0 || index >= m_fields.size()) {
+            *length = 0;
+            return m_text.constData();
+        }
+        *length = m_fields[index].length;
+        return m_text.constData() + m_fields[index].start;
+    }
     const char* numberStart(int index, const char** end, bool* negative) const;
 
     struct Span
@@ -56,6 +65,7 @@ private:
     };
     QByteArray m_text; // shared with the caller's bytes; the sentence is its first m_size
     int m_size = 0;
-    int m_star = -1; // first "*" within the sentence
+    int m_star = -1;  // first "*" within the sentence
+    quint8 m_sum = 0; // checksum of the bytes before it
     QVarLengthArray<Span, 16> m_fields;
 };

@@ -1,14 +1,14 @@
 #include "link/pqvkcomms.h"
 
+#include "link/datarecord.h"
 #include "link/nmeasentence.h"
 
+#include <QElapsedTimer>
 #include <QLoggingCategory>
-#include <QMetaMethod>
 #include <QSerialPortInfo>
-#include <QStringBuilder>
 #include <QtDebug>
 
-#include <charconv>
+#include <limits>
 #include <stdexcept>
 
 namespace {
@@ -19,8 +19,20 @@ constexpr int CountAttempts = 4;
 constexpr int ConfigAttempts = 5;
 constexpr quint32 BaudRate = 115200;
 constexpr quint32 DefaultE1Version = 29;
+// Progress reports of a download: about ten a second, however fast it runs.
+constexpr int ProgressIntervalMs = 100;
+// Lines of a download that are no record, logged one by one up to this many.
+constexpr int UnusualLinesLogged = 20;
 
 const char* const CommunicationError = "Communication error. Please try again.";
+
+// A phrase as a sentence of its own: capital first letter, full stop.
+QString asSentence(const QString& phrase)
+{
+    if (phrase.isEmpty() || phrase.endsWith(QLatin1Char('.')))
+        return phrase;
+    return phrase.at(0).toUpper() + phrase.mid(1) + QLatin1Char('.');
+}
 
 bool fieldStarts(const NmeaSentence& s, int index, const char* text)
 {
@@ -30,6 +42,22 @@ bool fieldStarts(const NmeaSentence& s, int index, const char* text)
 bool fieldIs(const NmeaSentence& s, int index, const char* text)
 {
     return s.fieldCount() >= index && s.fieldEquals(index, text);
+}
+
+// A value of a settings or version answer as the unit meant it: a number
+// that converts, within what the setting can hold. Otherwise `problem` says
+// which value and what came.
+bool checkedInt(const NmeaSentence& s, int index, const char* name, qint64 maximum, qint32* value,
+                QString* problem)
+{
+    bool ok = false;
+    *value = s.getInt(index, &ok);
+    if (ok && *value >= 0 && *value <= maximum)
+        return true;
+    if (problem->isEmpty())
+        *problem = QStringLiteral("The unit reported a value out of range for the %1: \"%2\".")
+                       .arg(QLatin1String(name), QString::fromLatin1(s.getString(index)));
+    return false;
 }
 
 // Every received line is logged; the download reads many thousands, so the
@@ -60,17 +88,14 @@ bool PQVKComms::writeLine(const QString& sentence)
     return true;
 }
 
-QByteArray PQVKComms::readPortLines(int waitMs, int maxLines)
+QByteArray PQVKComms::readPortLines(QDeadlineTimer deadline, int maxLines)
 {
     QByteArray text;
     for (int lines = 0; lines < maxLines; ++lines) {
-        const QByteArray piece = port.readLine(waitMs);
+        const QByteArray piece = port.readLine(deadline, MaxLineBytes);
         if (piece.isEmpty())
-            break; // nothing more within the wait, or the device is gone
-        if (text.isEmpty())
-            text = piece;
-        else
-            text += piece;
+            break;     // nothing more within the wait, or the device is gone
+        text += piece; // a copy: the piece lives only until the next read
         if (text.endsWith('\n'))
             break;
     }
@@ -79,7 +104,16 @@ QByteArray PQVKComms::readPortLines(int waitMs, int maxLines)
 
 QString PQVKComms::readLine(int waitMs, int maxLines)
 {
-    const QString text = QString::fromUtf8(readPortLines(waitMs, maxLines));
+    // Each port line has the whole wait: a line that comes in pieces with a
+    // pause between them is still one line.
+    QByteArray bytes;
+    for (int lines = 0; lines < maxLines && !bytes.endsWith('\n'); ++lines) {
+        const QByteArray piece = port.readLine(QDeadlineTimer(waitMs), MaxLineBytes);
+        if (piece.isEmpty())
+            break;
+        bytes += piece;
+    }
+    const QString text = QString::fromUtf8(bytes);
     logReceived(text);
     return text;
 }
@@ -93,16 +127,40 @@ bool PQVKComms::sendCommand(const char* type, std::initializer_list<quint32> fie
     return writeLine(QString::fromLatin1(sentence.text()));
 }
 
-// Reads at most four lines, passing over empty, garbled and unwanted ones,
-// until `accept` takes one as the end of the exchange.
-bool PQVKComms::awaitAnswer(const std::function<bool(const NmeaSentence&)>& accept)
+QDeadlineTimer PQVKComms::answerDeadline() const
 {
+    const qint64 left = qMax<qint64>(0, qint64(waits.silenceMs) - unansweredMs);
+    return QDeadlineTimer(qMin<qint64>(waits.answerMs, left));
+}
+
+// Reads at most four lines, passing over empty, garbled and unwanted ones,
+// until `accept` takes one as the end of the exchange; all within one deadline.
+bool PQVKComms::awaitAnswer(const std::function<bool(const NmeaSentence&)>& accept, Wait wait)
+{
+    const QDeadlineTimer deadline =
+        wait == Wait::SlowAnswer ? QDeadlineTimer(waits.slowAnswerMs) : answerDeadline();
+    QElapsedTimer waited;
+    waited.start();
+    bool anything = false;
     for (int read = 0; read < MaxReads; ++read) {
-        const NmeaSentence answer(readLine(commandWaitMs, MaxPortLines).toUtf8());
-        if (answer.verifyChecksum() && accept(answer))
-            return true;
+        const QByteArray line = readPortLines(deadline, MaxPortLines);
+        logReceived(QString::fromUtf8(line));
+        anything = anything || !line.isEmpty();
+        const NmeaSentence answer(line);
+        if (answer.verifyChecksum()) {
+            heard();
+            waited.restart();
+            if (accept(answer))
+                return true;
+        }
+        if (deadline.hasExpired())
+            break;
     }
-    communicationError();
+    unansweredMs += waited.elapsed();
+    if (anything)
+        communicationError();
+    else
+        noAnswer();
     return false;
 }
 
@@ -121,12 +179,41 @@ void PQVKComms::communicationError()
     qWarning() << lastError;
 }
 
+void PQVKComms::noAnswer()
+{
+    lastError = QStringLiteral("No answer on port %1.").arg(openedName);
+    qWarning() << lastError;
+}
+
 void PQVKComms::takeSettings(const NmeaSentence& answer)
 {
     config.recLedOn = quint32(answer.getInt(1));
     config.videoLoggingInterval = quint32(answer.getInt(2));
     config.timeLapseInterval = quint32(answer.getInt(3));
     config.timeLapseTimeout = quint32(answer.getInt(4));
+}
+
+// The settings of a read must be values the unit can hold: a negative LED
+// flag or a number the parser had to replace is no setting to show.
+QString PQVKComms::takeCheckedSettings(const NmeaSentence& answer)
+{
+    constexpr qint64 any = std::numeric_limits<qint32>::max();
+    QString problem;
+    qint32 led = 0, video = 0, timeLapse = 0, timeout = 0, e1 = qint32(DefaultE1Version);
+    checkedInt(answer, 1, "record LED", 1, &led, &problem);
+    checkedInt(answer, 2, "video logging interval", any, &video, &problem);
+    checkedInt(answer, 3, "time-lapse interval", any, &timeLapse, &problem);
+    checkedInt(answer, 4, "time-lapse time-out", any, &timeout, &problem);
+    if (answer.fieldCount() >= 5)
+        checkedInt(answer, 5, "E1 firmware version", any, &e1, &problem);
+    if (!problem.isEmpty())
+        return problem;
+    config.recLedOn = quint32(led);
+    config.videoLoggingInterval = quint32(video);
+    config.timeLapseInterval = quint32(timeLapse);
+    config.timeLapseTimeout = quint32(timeout);
+    config.e1FirmwareVersion = quint32(e1);
+    return problem;
 }
 
 bool PQVKComms::open(QString name)
@@ -137,9 +224,13 @@ bool PQVKComms::open(QString name)
         return true;
     }
     try {
-        return port.open(name.toUtf8(), BaudRate);
-    } catch (const std::runtime_error& error) {
+        port.open(name.toUtf8(), BaudRate);
+        openedName = name;
+        unansweredMs = 0;
+        return true;
+    } catch (const PortOpenError& error) {
         qWarning() << error.what();
+        openFailure = error.reason();
         return false;
     }
 }
@@ -163,35 +254,57 @@ bool PQVKComms::getSettings()
 {
     if (!requireOpen() || !sendCommand("GETSETTINGS"))
         return false;
-    return awaitAnswer([this](const NmeaSentence& s) {
+    QString problem;
+    const bool answered = awaitAnswer([this, &problem](const NmeaSentence& s) {
         if (!fieldStarts(s, 0, "$PQVKSETTINGS") || s.fieldCount() < 4)
             return false;
-        takeSettings(s);
-        config.e1FirmwareVersion = s.fieldCount() >= 5 ? quint32(s.getInt(5)) : DefaultE1Version;
+        problem = takeCheckedSettings(s);
         qInfo() << "PQVKSETTINGS response";
         return true;
     });
+    return answered && valuesAccepted(problem);
+}
+
+bool PQVKComms::valuesAccepted(const QString& problem)
+{
+    if (problem.isEmpty())
+        return true;
+    lastError = problem;
+    qWarning() << lastError;
+    return false;
 }
 
 bool PQVKComms::getVersion()
 {
     if (!requireOpen() || !sendCommand("VER"))
         return false;
-    return awaitAnswer([this](const NmeaSentence& s) {
+    QString problem;
+    const bool answered = awaitAnswer([this, &problem](const NmeaSentence& s) {
         if (fieldStarts(s, 0, "$PQVKMSG") && fieldStarts(s, 2, "PQVKVER") && s.fieldCount() >= 4) {
             config.firmware = QString::fromUtf8(s.getString(4));
-            config.date = s.getInt(1);
+            bool ok = false;
+            config.date = s.getInt(1, &ok);
+            if (!ok && problem.isEmpty())
+                problem = QStringLiteral("The unit reported a value out of range for the clock: "
+                                         "\"%1\".")
+                              .arg(QString::fromLatin1(s.getString(1)));
             qInfo() << "PQVKVER response";
             return false; // the battery answer follows
         }
         if (fieldStarts(s, 0, "$PQVKBATTERY") && s.fieldCount() >= 1) {
-            const double volts = s.getDouble(1);
+            bool ok = false;
+            const double volts = s.getDouble(1, &ok);
             config.battery = volts > 0.5 ? volts : 0.0;
+            if (!ok && problem.isEmpty())
+                problem = QStringLiteral("The unit reported a value out of range for the battery "
+                                         "voltage: \"%1\".")
+                              .arg(QString::fromLatin1(s.getString(1)));
             qInfo() << "PQVKBATTERY response";
             return true;
         }
         return false;
     });
+    return answered && valuesAccepted(problem);
 }
 
 QVariantList PQVKComms::deviceEntries(const QList<SerialPortEntry>& ports)
@@ -238,10 +351,10 @@ bool PQVKComms::readConfig()
 {
     lastError.clear();
     bool version = false;
-    for (int attempt = 0; attempt < ConfigAttempts && !version; ++attempt)
+    for (int attempt = 0; attempt < ConfigAttempts && !version && !silentTooLong(); ++attempt)
         version = getVersion();
     bool settings = false;
-    for (int attempt = 0; attempt < ConfigAttempts && !settings; ++attempt)
+    for (int attempt = 0; attempt < ConfigAttempts && !settings && !silentTooLong(); ++attempt)
         settings = getSettings();
     return version && settings;
 }
@@ -263,6 +376,8 @@ bool PQVKComms::countData()
         });
         if (counted)
             return true;
+        if (silentTooLong())
+            break;
     }
     return false;
 }
@@ -302,48 +417,116 @@ bool PQVKComms::setConfig(uint secondsSinceEpochUtc, uint recLedOn, uint videoLo
 
 bool PQVKComms::readData(QStringList& resultStrings)
 {
-    lastError.clear();
-    if (!sendCommand("DUMP"))
+    const RecordDownload records = download();
+    if (!records.isWhole())
         return false;
-    const int before = resultStrings.size();
-    const bool report = isSignalConnected(QMetaMethod::fromSignal(&PQVKComms::newMessage));
-    const QString ofCount = QLatin1String(" of ") + QString::number(config.dataCount);
-    bool recordsStarted = false;
-    for (int reads = 1;; ++reads) {
-        const QByteArray line = readPortLines(downloadWaitMs, MaxPortLines);
-        QString text = QString::fromUtf8(line);
-        logReceived(text);
-        // Once records flow there is no read limit, but a read that brings
-        // nothing means the unit fell silent or vanished: the download is lost.
-        if (line.isEmpty() && recordsStarted)
-            break;
-        const NmeaSentence sentence(line);
-        if (sentence.verifyChecksum()) {
-            if (fieldStarts(sentence, 0, "$PQVKDATA") && sentence.fieldCount() >= 1) {
-                recordsStarted = true;
-                const qint32 number = sentence.getInt(1);
-                if (number > 0) {
-                    if (report) {
-                        // One allocation per message: the download sends one per record.
-                        char digits[12];
-                        const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-                        emit newMessage(QLatin1String("Reading dataset ") %
-                                        QLatin1String(digits, int(end - digits)) % ofCount);
-                    }
-                    resultStrings.append(std::move(text).trimmed());
-                }
-            } else if (fieldStarts(sentence, 0, "$PQVKMSG") &&
-                       fieldStarts(sentence, 4, "DATA END")) {
-                qInfo() << "All data read";
-                return true;
-            }
-        }
-        if (!recordsStarted && reads >= MaxReads)
-            break;
+    resultStrings.reserve(resultStrings.size() + records.count());
+    for (int i = 0; i < records.count(); ++i)
+        resultStrings.append(QString::fromLatin1(records.line(i)));
+    return true;
+}
+
+RecordDownload PQVKComms::download()
+{
+    lastError.clear();
+    RecordDownload records(config.dataCount);
+    if (!sendCommand("DUMP")) {
+        records.fail(QStringLiteral("the request could not be sent"));
+        lastError = asSentence(records.summary());
+        return records;
     }
-    resultStrings.erase(resultStrings.begin() + before, resultStrings.end());
-    communicationError();
-    return false;
+    // The unit has this long for each record; lines that are no record do
+    // not buy it more time.
+    QDeadlineTimer recordDeadline(waits.recordMs);
+    QElapsedTimer sinceReport;
+    qint64 lastReportMs = std::numeric_limits<qint64>::min() / 2;
+    int linesBeforeRecords = 0;
+    int unusualLogged = 0;
+    bool anything = false;
+    auto logUnusual = [&](const QByteArray& line) {
+        // A unit that babbles must not bury the log.
+        if (unusualLogged < UnusualLinesLogged)
+            logReceived(QString::fromLatin1(line));
+        else if (unusualLogged == UnusualLinesLogged)
+            qWarning("Download: further lines that are no record are not logged");
+        ++unusualLogged;
+    };
+
+    for (;;) {
+        const QByteArray line = port.readLine(recordDeadline, MaxLineBytes);
+        anything = anything || !line.isEmpty();
+        if (!line.endsWith('\n')) {
+            if (line.size() >= MaxLineBytes) {
+                logUnusual(line);
+                records.fail(
+                    QStringLiteral("the unit sent a line longer than %1 bytes").arg(MaxLineBytes));
+            } else if (!recordDeadline.hasExpired()) {
+                records.fail(
+                    QStringLiteral("port %1 failed or the unit was disconnected").arg(openedName));
+            } else if (!anything) {
+                records.fail(QStringLiteral("no answer on port %1").arg(openedName));
+            } else {
+                records.fail(QStringLiteral("the unit sent no record for %1 s")
+                                 .arg(waits.recordMs / 1000.0));
+            }
+            break;
+        }
+        const NmeaSentence sentence(line);
+        if (!sentence.verifyChecksum()) {
+            records.addGarbledLine();
+            logUnusual(line);
+        } else {
+            heard();
+            if (fieldStarts(sentence, 0, "$PQVKDATA") && sentence.fieldCount() >= 1) {
+                const qint32 number = sentence.getInt(1);
+                if (number <= 0) { // not a record of the log
+                    logUnusual(line);
+                    continue;
+                }
+                if (records.count() == 0)
+                    logReceived(QString::fromLatin1(line));
+                if (!records.addRecord(line, number, DataRecord::opensDataset(sentence)))
+                    break;
+                // One look at the clock per record serves both the next
+                // record's deadline and the progress report.
+                sinceReport.restart();
+                recordDeadline.setDeadline(sinceReport.msecsSinceReference() + waits.recordMs);
+                if (sinceReport.msecsSinceReference() - lastReportMs >= ProgressIntervalMs) {
+                    lastReportMs = sinceReport.msecsSinceReference();
+                    emit recordsReceived(records.count(), records.announced());
+                }
+                continue;
+            }
+            if (fieldStarts(sentence, 0, "$PQVKMSG") && fieldStarts(sentence, 4, "DATA END")) {
+                logReceived(QString::fromLatin1(line));
+                records.setEnded();
+                qInfo() << "All data read";
+                break;
+            }
+            logUnusual(line);
+        }
+        if (records.count() == 0 && ++linesBeforeRecords >= MaxReads) {
+            records.fail(QStringLiteral("no record among the first %1 lines").arg(MaxReads));
+            break;
+        }
+    }
+    if (records.count() > 1 && QLoggingCategory::defaultCategory()->isInfoEnabled())
+        qInfo() << "Download: last record"
+                << QString::fromLatin1(records.line(records.count() - 1));
+    if (records.count() > 0)
+        emit recordsReceived(records.count(), records.announced());
+
+    qInfo().noquote() << QStringLiteral("Download: %1 of %2 records")
+                             .arg(records.count())
+                             .arg(records.announced());
+    if (!records.isWhole()) {
+        // Nothing but other sentences: the unit did not take the request.
+        lastError = records.count() == 0 && linesBeforeRecords >= MaxReads
+                        ? QString::fromLatin1(CommunicationError)
+                        : asSentence(records.summary());
+        qWarning() << "Download:" << records.summary();
+    }
+    return records;
 }
 
 bool PQVKComms::eraseData()
@@ -351,13 +534,15 @@ bool PQVKComms::eraseData()
     lastError.clear();
     if (!sendCommand("FORMAT"))
         return false;
-    return awaitAnswer([](const NmeaSentence& s) {
-        if (!fieldIs(s, 0, "$PQVKMSG") || !fieldIs(s, 2, "PQVKFORMAT") ||
-            !fieldIs(s, 4, "COMPLETE"))
-            return false;
-        qInfo() << "PQVKFORMAT response";
-        return true;
-    });
+    return awaitAnswer(
+        [](const NmeaSentence& s) {
+            if (!fieldIs(s, 0, "$PQVKMSG") || !fieldIs(s, 2, "PQVKFORMAT") ||
+                !fieldIs(s, 4, "COMPLETE"))
+                return false;
+            qInfo() << "PQVKFORMAT response";
+            return true;
+        },
+        Wait::SlowAnswer);
 }
 
 bool PQVKComms::off()
@@ -393,13 +578,15 @@ bool PQVKComms::reset()
     lastError.clear();
     if (!sendCommand("FACTORYSETTINGS"))
         return false;
-    return awaitAnswer([this](const NmeaSentence& s) {
-        if (!fieldStarts(s, 0, "$PQVKSETTINGS") || s.fieldCount() < 4)
-            return false;
-        takeSettings(s);
-        qInfo() << "PQVKSETTINGS response";
-        return true;
-    });
+    return awaitAnswer(
+        [this](const NmeaSentence& s) {
+            if (!fieldStarts(s, 0, "$PQVKSETTINGS") || s.fieldCount() < 4)
+                return false;
+            takeSettings(s);
+            qInfo() << "PQVKSETTINGS response";
+            return true;
+        },
+        Wait::SlowAnswer);
 }
 
 bool PQVKComms::setTime(uint secondsSinceEpochUtc)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "link/pqvkconfig.h"
+#include "link/recorddownload.h"
+#include "link/unitwaits.h"
 #include "link/winserialport.h"
 
 #include <QList>
@@ -34,8 +36,8 @@ public:
     ~PQVKComms() override;
 
     bool writeLine(const QString& sentence);
-    // Up to maxLines port lines, until one ends in a line feed. Each port read
-    // waits at most waitMs; a read that brings nothing ends the call.
+    // Up to maxLines port lines, until one ends in a line feed; each port
+    // line may take waitMs. What came by then (possibly nothing).
     QString readLine(int waitMs, int maxLines);
 
     // The candidate ports among those listed: each logged, those whose location
@@ -46,12 +48,26 @@ public:
     PQVKConfig config;
     QString lastError;
 
-    // Wait per read of an answer, and per read during the dataset download.
-    int commandWaitMs = 2000;
-    int downloadWaitMs = 10000;
+    UnitWaits waits = UnitWaits::defaults();
+    // Why the last open failed.
+    PortOpenError::Reason openFailure = PortOpenError::CannotOpen;
+    // The longest line the unit may send; anything longer is garbage.
+    static constexpr int MaxLineBytes = 512;
+
+    // Sends "$PQVKDUMP" and takes the records until the end message, checking
+    // them against `config.dataCount` (set by countData). Ends early when no
+    // record comes within the record wait, when more records come than were
+    // announced, or when a line runs longer than MaxLineBytes. A dump that is
+    // not whole leaves its summary in lastError.
+    RecordDownload download();
+    // Drops what the unit still sends of an earlier answer until the port has
+    // been quiet for a moment; false when it never went quiet.
+    bool settle() { return port.settle(waits.settleMs, QDeadlineTimer(waits.settleLimitMs)); }
 
 signals:
     void newMessage(QString message);
+    // During a download, about ten times a second and once at its end.
+    void recordsReceived(int received, qint64 announced);
 
 public slots:
     bool open(QString name);
@@ -64,9 +80,8 @@ public slots:
     bool countData();
     bool setConfig(uint secondsSinceEpochUtc, uint recLedOn, uint videoLoggingInterval,
                    uint timeLapseInterval, uint timeLapseTimeout, uint e1FirmwareVersion);
-    // Appends one line per record. False when nothing came within four reads,
-    // or when the unit fell silent or vanished before the end message; then
-    // the list keeps nothing from this call.
+    // download(), appending one line per record when the dump is whole. False,
+    // and nothing appended, for any other dump.
     bool readData(QStringList& resultStrings);
     bool eraseData();
     bool off();
@@ -76,10 +91,33 @@ public slots:
     bool setTime(uint secondsSinceEpochUtc);
 
 private:
-    QByteArray readPortLines(int waitMs, int maxLines);
+    enum class Wait
+    {
+        Answer,    // an ordinary command
+        SlowAnswer // the unit answers only once it has done the work
+    };
+
+    QByteArray readPortLines(QDeadlineTimer deadline, int maxLines);
     bool sendCommand(const char* type, std::initializer_list<quint32> fields = {});
-    bool awaitAnswer(const std::function<bool(const NmeaSentence&)>& accept);
+    bool awaitAnswer(const std::function<bool(const NmeaSentence&)>& accept,
+                     Wait wait = Wait::Answer);
     bool requireOpen();
     void communicationError();
+    // Nothing came back at all: the message names the port.
+    void noAnswer();
+    // The time spent waiting on the unit since it last said something valid
+    // reached the silence limit: retries are pointless.
+    bool silentTooLong() const { return unansweredMs >= qint64(waits.silenceMs); }
+    // The wait for an ordinary answer, cut short where the silence limit ends it.
+    QDeadlineTimer answerDeadline() const;
+    void heard() { unansweredMs = 0; }
     void takeSettings(const NmeaSentence& answer);
+    // Empty when every value of the answer is one the unit can hold; then they
+    // are taken into `config`. Otherwise what is wrong, and nothing is taken.
+    QString takeCheckedSettings(const NmeaSentence& answer);
+    // False with `problem` as the last error (logged) when there is one.
+    bool valuesAccepted(const QString& problem);
+
+    QString openedName;
+    qint64 unansweredMs = 0;
 };

@@ -1,17 +1,25 @@
 #include "link/winserialport.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QMutex>
 #include <QSerialPort>
 #include <QSet>
 
+#include <climits>
 #include <cstring>
 #include <stdexcept>
+
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
 
 namespace {
 
 constexpr int WriteWaitMs = 5000;
+// What a read takes from the port at most at once.
+constexpr qint64 ReadPiece = 16384;
 
 // Ports open in this process. The platform's exclusive open does not stop a
 // second open from the same process everywhere (a privileged process passes
@@ -33,6 +41,23 @@ QString portKey(const QString& name)
 #endif
 }
 
+// A device that refuses us although we may use it is held by another program:
+// its lock file, an exclusive open, or (on Windows, which reports nothing
+// else for a held port) access denied.
+PortOpenError::Reason openFailureReason(const QSerialPort& port, const QString& path)
+{
+    if (port.error() != QSerialPort::PermissionError)
+        return PortOpenError::CannotOpen;
+#ifdef Q_OS_WIN
+    Q_UNUSED(path);
+    return PortOpenError::InUseElsewhere;
+#else
+    return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0
+               ? PortOpenError::InUseElsewhere
+               : PortOpenError::CannotOpen;
+#endif
+}
+
 } // namespace
 
 WinSerialPort::WinSerialPort() = default;
@@ -49,8 +74,10 @@ bool WinSerialPort::open(const QByteArray& name, quint32 baudRate)
     const QString key = portKey(portName);
     {
         QMutexLocker lock(&openPortsMutex);
-        if (name.isEmpty() || openPorts.contains(key))
-            throw std::runtime_error("ERROR: Could not open com port");
+        if (name.isEmpty())
+            throw PortOpenError(PortOpenError::CannotOpen, "ERROR: Could not open com port");
+        if (openPorts.contains(key))
+            throw PortOpenError(PortOpenError::InUseHere, "ERROR: Could not open com port");
         openPorts.insert(key);
     }
     heldPath = key;
@@ -58,8 +85,9 @@ bool WinSerialPort::open(const QByteArray& name, quint32 baudRate)
     auto port = std::make_unique<QSerialPort>();
     port->setPortName(portName);
     if (!port->open(QIODevice::ReadWrite)) {
+        const PortOpenError::Reason reason = openFailureReason(*port, key);
         close();
-        throw std::runtime_error("ERROR: Could not open com port");
+        throw PortOpenError(reason, "ERROR: Could not open com port");
     }
     const bool set = port->setBaudRate(qint32(baudRate)) && port->setDataBits(QSerialPort::Data8) &&
                      port->setParity(QSerialPort::NoParity) &&
@@ -68,7 +96,8 @@ bool WinSerialPort::open(const QByteArray& name, quint32 baudRate)
     if (!set) {
         port->close();
         close();
-        throw std::runtime_error("ERROR: Could not set com port parameters");
+        throw PortOpenError(PortOpenError::CannotConfigure,
+                            "ERROR: Could not set com port parameters");
     }
     // Raised while open. A pseudo-terminal has no modem lines; that is no failure.
     port->setDataTerminalReady(true);
@@ -76,7 +105,6 @@ bool WinSerialPort::open(const QByteArray& name, quint32 baudRate)
     port->clearError();
 
     serial = std::move(port);
-    lineBuffer.clear();
     pending.clear();
     pendingPos = 0;
     return true;
@@ -87,56 +115,67 @@ bool WinSerialPort::isOpen() const
     return serial && serial->isOpen();
 }
 
-QByteArray WinSerialPort::readLine(int waitMs)
+QByteArray WinSerialPort::readLine(QDeadlineTimer deadline, int maxBytes)
 {
-    if (!isOpen()) {
-        lineBuffer.clear();
-        return lineBuffer;
-    }
-    QDeadlineTimer deadline; // started only when the read has to wait
-    bool waiting = false;
+    if (!isOpen())
+        return QByteArray();
+    maxBytes = qMax(1, maxBytes);
     for (;;) {
         const char* start = pending.constData() + pendingPos;
+        const int unread = pending.size() - pendingPos;
         const char* newline =
-            static_cast<const char*>(std::memchr(start, '\n', size_t(pending.size() - pendingPos)));
-        if (newline) {
-            lineBuffer = QByteArray(start, int(newline + 1 - start));
-            pendingPos += lineBuffer.size();
-            if (pendingPos == pending.size()) {
-                pending.clear();
-                pendingPos = 0;
-            }
-            return lineBuffer;
+            static_cast<const char*>(std::memchr(start, '\n', size_t(qMin(unread, maxBytes))));
+        if (newline || unread >= maxBytes) {
+            const int length = newline ? int(newline + 1 - start) : maxBytes;
+            pendingPos += length;
+            // The line where it lies, not a copy: a download reads one per record.
+            return QByteArray::fromRawData(start, length);
         }
-        // Take everything the port has in one go rather than byte by byte.
+        // Take what the port has in large pieces rather than byte by byte;
+        // the buffer never holds more than one piece and an unfinished line.
         if (serial->bytesAvailable() > 0) {
-            if (pendingPos > 0) {
+            if (pendingPos > 0) { // the lines handed out before are done with
                 pending.remove(0, pendingPos);
                 pendingPos = 0;
             }
-            const qint64 available = serial->bytesAvailable();
+            const qint64 wanted = qMin<qint64>(serial->bytesAvailable(), ReadPiece);
             const int size = pending.size();
-            pending.resize(size + int(available));
-            const qint64 got = serial->read(pending.data() + size, available);
+            pending.resize(size + int(wanted));
+            const qint64 got = serial->read(pending.data() + size, wanted);
             pending.resize(size + int(qMax<qint64>(got, 0)));
             continue;
-        }
-        if (!waiting) {
-            deadline.setRemainingTime(qMax(0, waitMs));
-            waiting = true;
         }
         const qint64 remaining = deadline.remainingTime();
         if (remaining == 0)
             break;
         // False on time-out and when the device failed (unplugged): either way
         // the wait is over.
-        if (!serial->waitForReadyRead(int(remaining)) && serial->bytesAvailable() <= 0)
+        if (!serial->waitForReadyRead(remaining < 0 ? -1 : int(qMin<qint64>(remaining, INT_MAX))) &&
+            serial->bytesAvailable() <= 0)
             break;
     }
-    lineBuffer = pending.mid(pendingPos);
+    QByteArray rest = pending.mid(pendingPos);
     pending.clear();
     pendingPos = 0;
-    return lineBuffer;
+    return rest;
+}
+
+bool WinSerialPort::settle(int quietMs, QDeadlineTimer deadline)
+{
+    pending.clear();
+    pendingPos = 0;
+    if (!isOpen())
+        return true;
+    for (;;) {
+        serial->readAll();
+        const qint64 remaining = deadline.remainingTime();
+        if (remaining == 0)
+            return false;
+        const int wait = remaining < 0 ? quietMs : int(qMin<qint64>(remaining, quietMs));
+        if (serial->waitForReadyRead(wait) || serial->bytesAvailable() > 0)
+            continue;
+        return wait == quietMs; // quiet for the whole of quietMs
+    }
 }
 
 qint64 WinSerialPort::write(const QByteArray& text)

@@ -2,10 +2,12 @@
 #include "app/startup.h"
 #include "base/apppaths.h"
 #include "controller/appcontroller.h"
+#include "simulator/controllersimulator.h"
 #include "support/testsupport.h"
 
 #include <QProcess>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtConcurrent>
 #include <QtTest>
@@ -25,6 +27,7 @@ private slots:
     }
     // First: once the probe's application has ended, the global pool is gone.
     void shutDownWaitsForTasks();
+    void shutDownTurnsTheUnitOff();
     void startAndNormalClose();
     void scaleFactor_data();
     void scaleFactor();
@@ -150,6 +153,29 @@ void TestStartup::shutDownWaitsForTasks()
     QTest::ignoreMessage(QtInfoMsg, "Camera shut down");
     shutDownController(*controller);
     QCOMPARE(finished.loadAcquire(), 1);
+}
+
+// At exit the unit named by the view is turned off, once: its port is then
+// forgotten, so a second shut-down sends nothing.
+void TestStartup::shutDownTurnsTheUnitOff()
+{
+    // As at exit, the application object still lives. Not named after the
+    // app: later folders named after the application would look like its own.
+    QByteArray program = "tst_startup";
+    char* argv[] = {program.data(), nullptr};
+    int argc = 1;
+    QCoreApplication app(argc, argv);
+    ControllerSimulator sim;
+    QVERIFY(sim.start());
+    AppController controller;
+    QSignalSpy reports(&controller, &AppController::updateDataProgress);
+    controller.setPort(sim.portPath());
+    shutDownController(controller);
+    QCOMPARE(sim.receivedCount("PQVKOFF"), 1);
+    QCOMPARE(controller.port(), QString());
+    QCOMPARE(reports.last().at(3).toString(), QStringLiteral("Success. Controller is off"));
+    shutDownController(controller);
+    QCOMPARE(sim.receivedCount("PQVKOFF"), 1);
 }
 
 // The real app in a home of its own, with hand-edited settings, closed through

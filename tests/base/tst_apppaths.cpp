@@ -7,7 +7,9 @@
 #include <QThreadPool>
 #include <QtTest>
 
+#include <cstdio>
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -57,6 +59,8 @@ private slots:
     void userDataFolder();
     void shippedAndToolFolders();
     void manyThreadsLogAtOnce();
+    void logFollowsItsPath();
+    void lineOnDiskBeforeACrash();
 };
 
 void TestAppPaths::userDataFolder_data()
@@ -145,6 +149,63 @@ void TestAppPaths::manyThreadsLogAtOnce()
         QCOMPARE(lines.size(), threadCount * perThread);
         QCOMPARE(seen.size(), threadCount * perThread);
     }
+}
+
+// The handler keeps the log open between messages; a changed path, a removed
+// log and emptied caches each send the next line to the file now named.
+void TestAppPaths::logFollowsItsPath()
+{
+    const QString first = root->filePath("first.log"), second = root->filePath("second.log");
+    auto linesOf = [](const QString& path) {
+        QStringList lines;
+        for (const QString& line : QString::fromLatin1(TestSupport::readFile(path)).split('\n'))
+            if (!line.isEmpty())
+                lines << line.section(QStringLiteral(" Info: "), 1);
+        return lines;
+    };
+    StandardErrorCapture capture(errPath());
+    const QtMessageHandler previous = qInstallMessageHandler(messageHandler);
+    setLogFilePath(first);
+    qInfo("one");
+    setLogFilePath(second);
+    qInfo("two");
+    removeLogFile(); // as every start does
+    qInfo("three");
+    setLogFilePath(first);
+    qInfo("four");
+    resetPathCaches();
+    updateAppDirPath(appFolder() + "/VazizidADU");
+    qInfo("five");
+    qInstallMessageHandler(previous);
+
+    QCOMPARE(linesOf(first), QStringList({"one", "four"}));
+    QCOMPARE(linesOf(second), QStringList({"three"}));
+    QCOMPARE(linesOf(logFilePath()), QStringList({"Updating App path", "five"}));
+}
+
+// A line is in the file as soon as the message returns: a process that dies
+// right after it (no exit handlers, no destructors) has still logged it.
+void TestAppPaths::lineOnDiskBeforeACrash()
+{
+    setLogFilePath(root->filePath("crash.log"));
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t child = ::fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        StandardErrorCapture capture(errPath());
+        qInstallMessageHandler(messageHandler);
+        qInfo("opened");
+        qWarning("the last words");
+        ::_exit(0);
+    }
+    int status = 0;
+    QCOMPARE(::waitpid(child, &status, 0), child);
+    const QString log = QString::fromLatin1(TestSupport::readFile(root->filePath("crash.log")));
+    QVERIFY2(log.contains(QRegularExpression(QStringLiteral("^%1 Info: opened\n%1 Warning: the "
+                                                            "last words\n$")
+                                                 .arg(Stamp))),
+             qPrintable(log));
 }
 
 QTEST_GUILESS_MAIN(TestAppPaths)

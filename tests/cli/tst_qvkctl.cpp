@@ -346,7 +346,16 @@ private slots:
         // records downloaded but no file written.
         row("export, count not answered", exportLine, 1, "Could not read available data",
             "PQVKNUMDUMP", 2);
-        row("export, no start record", exportLine, 1, "Wrote 3 records to 0 files", "start", 1);
+        // A download that stays damaged is kept in files named incomplete, and fails.
+        row("export, no start record", exportLine, 1,
+            "Error: The download stayed incomplete (3 records before the first start record)",
+            "start", 1, 1);
+        row("export, damaged download", exportLine, 1,
+            "Error: The download stayed incomplete (7 of 8 records arrived; 1 line with a bad "
+            "checksum; record 3 missing)",
+            "garble", 2, 2);
+        row("settings read, value out of range", "settings read --port P", 1,
+            "The unit reported a value out of range for the record LED", "led");
     }
 
     void unitCommands()
@@ -364,6 +373,11 @@ private slots:
         const QByteArray unrelated = ControllerSimulator::sentence("PQVKSTATUS,0,IDLE");
         if (fault == "start")
             sim.setRecordLines(ControllerSimulator::datasetRecords(datasets, 3).mid(1));
+        else if (fault == "garble")
+            sim.setDumpDamage({2}, {});
+        else if (fault == "led")
+            sim.setReply("PQVKGETSETTINGS",
+                         {ControllerSimulator::sentence("PQVKSETTINGS,-1,1000,5000,60,29")});
         else if (!fault.isEmpty())
             sim.setReply(fault, {unrelated, unrelated, unrelated, unrelated});
         QTemporaryDir temp;
@@ -408,6 +422,26 @@ private slots:
         outcome = run({"settings", "read", "--port", "/dev/no-such-port", "--json"});
         QCOMPARE(outcome.status, 1);
         QCOMPARE(outcome.out, QString());
+    }
+
+    // A port that another program holds is named as in use, not as missing.
+    void portHeldByAnotherProgram()
+    {
+        ControllerSimulator sim;
+        QVERIFY(sim.start());
+        sim.setAnswerDelay("PQVKFORMAT", 3000); // the other program's erase holds the port
+        QProcess other;
+        other.start(qEnvironmentVariable("PQVK_BUILD_DIR") + "/qvkctl",
+                    {"data", "erase", "--port", sim.portPath()});
+        QVERIFY(sim.waitForCommands(2, 20000)); // the init command and the erase
+        const Outcome outcome = run({"settings", "read", "--port", sim.portPath()});
+        QVERIFY(other.waitForFinished(30000));
+        QCOMPARE(outcome.status, 1);
+        QVERIFY2(outcome.err.contains("Error: Port " + sim.portPath() +
+                                      " is in use by another program."),
+                 qPrintable(outcome.err));
+        QCOMPARE(sim.receivedCount("PQVKVER"), 0);
+        QCOMPARE(other.exitCode(), 0); // the other program's erase went on undisturbed
     }
 
     void prepare_data()

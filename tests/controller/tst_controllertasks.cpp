@@ -1,20 +1,21 @@
 // The controller-unit tasks against the simulator over a pseudo-terminal, and
-// the firmware update with the boot-loader stand-in.
+// the firmware update with the boot-loader stand-in. Runs in a zone with
+// daylight saving (see tasks.cmake): the clock travels in local time.
 #include "base/apppaths.h"
 #include "controller/appcontroller.h"
 #include "link/pqvkcomms.h"
+#include "link/unitwaits.h"
 #include "simulator/controllersimulator.h"
 #include "support/testsupport.h"
 
 #include <QtTest>
 
 #include <cmath>
+#include <ctime>
 
 namespace {
 
 const char* const clockFormat = "yyyy-MM-dd hh:mm:ss";
-const QByteArray header =
-    "Number,Id,Datetime,Timestamp,Runtime,Type,Depth,Temperature,Heading,Roll,Pitch\r\n";
 
 // "from,to,value,text" per report of a progress signal.
 QStringList texts(const QSignalSpy& spy)
@@ -37,49 +38,6 @@ QString receivedFields(const ControllerSimulator& sim, const QString& name)
     return command.mid(comma + 1, command.indexOf('*') - comma - 1);
 }
 
-qint64 at(int hour, int minute, int second)
-{
-    return QDateTime(QDate(2024, 3, 5), QTime(hour, minute, second)).toSecsSinceEpoch();
-}
-
-QString local(qint64 seconds, const char* format)
-{
-    return QDateTime::fromSecsSinceEpoch(seconds).toString(format);
-}
-
-// A record as the unit sends it: only a start record (flag 1) carries the
-// full timestamp, the others its low 16 bits.
-QByteArray record(int id, int flags, qint64 timestamp, const QByteArray& readings)
-{
-    const qint64 field = (flags & 1) ? timestamp : (timestamp & 0xFFFF);
-    return ControllerSimulator::sentence("PQVKDATA," + QByteArray::number(id) + ',' +
-                                         QByteArray::number(flags) + ',' +
-                                         QByteArray::number(field) + ',' + readings + ",0");
-}
-
-// The row the export writes for a record `runtime` seconds after `start`.
-QByteArray row(int number, int id, qint64 start, int runtime, char type, const QByteArray& readings)
-{
-    return QStringLiteral("%1,%2,%3,%4,%5,%6,")
-               .arg(number)
-               .arg(id)
-               .arg(local(start + runtime, clockFormat))
-               .arg(start + runtime)
-               .arg(runtime)
-               .arg(QLatin1Char(type))
-               .toLatin1() +
-           readings + "\r\n";
-}
-
-// On this thread, so the unit's relayed messages keep their place among the reports.
-void exportTo(AppController& controller, const QString& port, const QString& dest,
-              const QString& project)
-{
-    QVERIFY(QMetaObject::invokeMethod(&controller, "copyDataWorker", Qt::DirectConnection,
-                                      Q_ARG(QString, port), Q_ARG(QString, dest),
-                                      Q_ARG(QString, project)));
-}
-
 } // namespace
 
 class TestControllerTasks : public QObject
@@ -87,6 +45,7 @@ class TestControllerTasks : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
     void read_data();
@@ -95,10 +54,10 @@ private slots:
     void save();
     void commands_data();
     void commands();
-    void exportFiles_data();
-    void exportFiles();
-    void exportFails_data();
-    void exportFails();
+    void silentPort_data();
+    void silentPort();
+    void slowAnswers_data();
+    void slowAnswers();
     void firmware_data();
     void firmware();
 
@@ -106,6 +65,16 @@ private:
     std::unique_ptr<ControllerSimulator> sim;
     std::unique_ptr<QTemporaryDir> tmp;
 };
+
+void TestControllerTasks::initTestCase()
+{
+    // The clock travels in local time: a zone with daylight saving shows what
+    // UTC would hide (tasks.cmake sets it too).
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    QCOMPARE(QDateTime::fromSecsSinceEpoch(1600000000).toString(clockFormat),
+             QStringLiteral("2020-09-13 14:26:40"));
+}
 
 void TestControllerTasks::init()
 {
@@ -119,6 +88,7 @@ void TestControllerTasks::cleanup()
     QThreadPool::globalInstance()->waitForDone();
     sim.reset();
     tmp.reset();
+    UnitWaits::setDefaults(UnitWaits());
 }
 
 void TestControllerTasks::read_data()
@@ -159,7 +129,7 @@ void TestControllerTasks::read()
              QStringList({"0,2,1,Reading settings ...", "0,2,2,Success. Settings read."}));
     QCOMPARE(values.size(), 1);
     QCOMPARE(values.first(),
-             QVariantList({"2.4.1", level, local(1600000000, clockFormat)}) + shown);
+             QVariantList({"2.4.1", level, "2020-09-13 14:26:40"}) + shown); // summer time
 }
 
 void TestControllerTasks::save_data()
@@ -168,18 +138,21 @@ void TestControllerTasks::save_data()
     QTest::addColumn<double>("videoSeconds");
     QTest::addColumn<double>("timelapseSeconds");
     QTest::addColumn<double>("timeoutMinutes");
-    QTest::addColumn<QString>("sent");    // fields of the settings command; LED and E1 as given
-    QTest::addColumn<bool>("clockTaken"); // false: the current time is sent instead
+    QTest::addColumn<QString>("sent"); // fields of the settings command; LED and E1 as given
+    QTest::addColumn<qint64>("clock"); // sent to the unit; 0: the current time instead
 
     // 2.01 * 1000 and the minutes of "month 13" land a rounding error below a whole number.
-    QTest::newRow("0.25 s, 90.9 minutes")
-        << "2024-05-06 07:08:09" << 0.25 << 2.01 << 90.9 << "1,250,2010,90,30" << true;
+    QTest::newRow("0.25 s, 90.9 minutes, summer time")
+        << "2024-05-06 07:08:09" << 0.25 << 2.01 << 90.9 << "1,250,2010,90,30"
+        << qint64(1714972089); // 05:08:09 UTC
+    QTest::newRow("winter time") << "2024-12-06 07:08:09" << 1.0 << 5.0 << 60.0
+                                 << "1,1000,5000,60,29" << qint64(1733465289); // 06:08:09 UTC
     QTest::newRow("month 13") << "2024-13-06 07:08:09" << 1.9999 << 5.0 << 2.9999999999999996
-                              << "0,1999,5000,3,26" << false;
+                              << "0,1999,5000,3,26" << qint64(0);
     QTest::newRow("before 1970, negative, not a number")
-        << "1969-07-20 20:17:00" << -1.5 << std::nan("") << -3.0 << "1,0,0,0,30" << false;
+        << "1969-07-20 20:17:00" << -1.5 << std::nan("") << -3.0 << "1,0,0,0,30" << qint64(0);
     QTest::newRow("beyond the unit's clock")
-        << "2100-01-01 00:00:00" << 1.0 << 1.0 << 1.0 << "1,1000,1000,1,29" << false;
+        << "2100-01-01 00:00:00" << 1.0 << 1.0 << 1.0 << "1,1000,1000,1,29" << qint64(0);
 }
 
 void TestControllerTasks::save()
@@ -189,7 +162,7 @@ void TestControllerTasks::save()
     QFETCH(double, timelapseSeconds);
     QFETCH(double, timeoutMinutes);
     QFETCH(QString, sent);
-    QFETCH(bool, clockTaken);
+    QFETCH(qint64, clock);
 
     AppController controller;
     QSignalSpy progress(&controller, &AppController::updateCameraSettingsProgress);
@@ -202,11 +175,11 @@ void TestControllerTasks::save()
 
     QCOMPARE(texts(progress), QStringList{"0,2,2,Success. Settings saved."});
     QCOMPARE(receivedFields(*sim, "PQVKSETSETTINGS"), sent);
-    const qint64 clock = receivedFields(*sim, "PQVKSETRTC").toLongLong();
-    if (clockTaken)
-        QCOMPARE(clock, QDateTime::fromString(date, clockFormat).toSecsSinceEpoch());
+    const qint64 sentClock = receivedFields(*sim, "PQVKSETRTC").toLongLong();
+    if (clock)
+        QCOMPARE(sentClock, clock);
     else
-        QVERIFY2(clock >= before && clock <= after, qPrintable(QString::number(clock)));
+        QVERIFY2(sentClock >= before && sentClock <= after, qPrintable(QString::number(sentClock)));
 }
 
 void TestControllerTasks::commands_data()
@@ -225,6 +198,11 @@ void TestControllerTasks::commands_data()
     QTest::newRow("read, no answer")
         << "read" << onSim << QByteArray("PQVKGETSETTINGS") << busy
         << QStringList{reading, "0,2,2,Error getting settings: " + error};
+    QTest::newRow("read, LED flag out of range")
+        << "read" << onSim << QByteArray("PQVKGETSETTINGS")
+        << QByteArray("PQVKSETTINGS,-1,1000,5000,60,29")
+        << QStringList{reading, "0,2,2,Error getting settings: The unit reported a value out of "
+                                "range for the record LED: \"-1\"."};
     QTest::newRow("save, no clock answer") << "save" << onSim << QByteArray("PQVKSETRTC") << busy
                                            << QStringList{"0,2,2,Error saving settings: " + error};
     QTest::newRow("reset") << "reset" << onSim << none << none
@@ -248,7 +226,9 @@ void TestControllerTasks::commands_data()
     for (int i = 0; i < 6; ++i) // both reasons a port cannot be opened
         QTest::addRow("%s, port %s", tasks[i], i % 2 ? "held" : "missing")
             << tasks[i] << (i % 2 ? "held" : "missing") << none << none
-            << QStringList{"0,1,1,Error: Could not open port PORT."};
+            << QStringList{i % 2 ? "0,1,1,Error: Port PORT is in use by another task of this "
+                                   "program."
+                                 : "0,1,1,Error: Could not open port PORT."};
     QTest::newRow("off, empty port") << "off" << QString() << none << none << QStringList();
 }
 
@@ -295,149 +275,130 @@ void TestControllerTasks::commands()
         QCOMPARE(controller.port(), QString()); // either way no second power-off at exit
 }
 
-void TestControllerTasks::exportFiles_data()
+namespace {
+
+// Runs a task to its end on this thread; the reports of its signal.
+QStringList runTask(const QString& task, const QString& port, const QString& dest)
 {
-    QTest::addColumn<QList<QByteArray>>("lines");
-    QTest::addColumn<QString>("project");
-    QTest::addColumn<QVariantMap>("before"); // files of an earlier export
-    QTest::addColumn<QVariantMap>("files");  // name -> exact bytes
-    QTest::addColumn<QString>("warning");
+    AppController controller;
+    QSignalSpy settingsProgress(&controller, &AppController::updateCameraSettingsProgress);
+    QSignalSpy dataProgress(&controller, &AppController::updateDataProgress);
+    if (task == "read")
+        controller.readCameraSettings(port);
+    else if (task == "save")
+        controller.saveCameraSettings(port, "2024-05-06 07:08:09", 1, 0.5, 2, 30, 30);
+    else if (task == "reset")
+        controller.resetCameraSettings(port);
+    else if (task == "export")
+        controller.copyData(port, dest, QString());
+    else if (task == "erase")
+        controller.eraseMemory(port);
+    else
+        controller.turnOff(port);
+    QThreadPool::globalInstance()->waitForDone();
+    return texts(settingsProgress) + texts(dataProgress);
+}
 
-    // Readings in general format with six significant digits.
-    const QByteArray readingsA = "12.5,3,1000000,-1.5,2.25", rowA = "12.5,3,1e+06,-1.5,2.25";
-    const QByteArray readingsB = "0.0001,20.25,359,0,-0.00001", rowB = "0.0001,20.25,359,0,-1e-05";
-    const QByteArray readingsC = "1,2,3,4,5";
+} // namespace
 
-    const qint64 s1 = at(14, 7, 42), s2 = at(16, 0, 0);
-    const QList<QByteArray> twoDatasets = {
-        record(10, 1, s1, readingsC),      record(11, 10, s1 + 2, readingsA),
-        record(12, 18, s1 + 4, readingsB), record(13, 1, s2, readingsC),
-        record(15, 10, s2 + 7, readingsC),
+// A port where nothing answers: every task ends with an error that names the
+// port within the silence limit; erase and reset, which have a long wait of
+// their own, are never sent to a unit that does not answer a quick question
+// first; no retry goes on beyond the limit.
+void TestControllerTasks::silentPort_data()
+{
+    QTest::addColumn<QString>("task");
+    QTest::addColumn<QString>("report"); // the last one
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<int>("requests"); // of that command, at most
+    QTest::addColumn<bool>("garbled"); // answers come, but none verifies
+    QTest::addColumn<QByteArray>("never"); // a command that must not go out
+
+    const QString noAnswer = "No answer on port PORT.";
+    const auto row = [](const char* name, const char* task, const QString& report,
+                        const char* command, int requests, bool garbled = false,
+                        const char* never = "") {
+        QTest::newRow(name) << task << report << QByteArray(command) << requests << garbled
+                            << QByteArray(never);
     };
-    const QByteArray first = header + row(1, 11, s1, 2, 'v', rowA) + row(2, 12, s1, 4, 'p', rowB);
-    const QByteArray second = header + row(2, 15, s2, 7, 'v', readingsC);
-    QTest::newRow("two datasets") << twoDatasets << "" << QVariantMap()
-                                  << QVariantMap{{"vazizidadu_20240305-140700.csv", first},
-                                                 {"vazizidadu_20240305-160000.csv", second}}
-                                  << "";
-    QTest::newRow("with project") << twoDatasets << "Reef" << QVariantMap()
-                                  << QVariantMap{{"vazizidadu_Reef_20240305-140700.csv", first},
-                                                 {"vazizidadu_Reef_20240305-160000.csv", second}}
-                                  << "";
-
-    // Neither dataset of one minute may swallow the other; an earlier export's file is replaced.
-    const qint64 early = at(14, 7, 5), late = at(14, 7, 50);
-    QTest::newRow("same minute")
-        << QList<QByteArray>{record(1, 1, early, readingsC), record(2, 10, early + 1, readingsA),
-                             record(3, 1, late, readingsC), record(4, 18, late + 3, readingsB)}
-        << "" << QVariantMap{{"vazizidadu_20240305-140700.csv", QByteArray("old export\r\n")}}
-        << QVariantMap{{"vazizidadu_20240305-140700.csv", header + row(1, 2, early, 1, 'v', rowA)},
-                       {"vazizidadu_20240305-140700-2.csv", header + row(1, 4, late, 3, 'p', rowB)}}
-        << "";
-
-    const qint64 wrap = (s1 | 0xFFFF) - 5; // the low 16 bits wrap after the start
-    QTest::newRow("16-bit wrap")
-        << QList<QByteArray>{record(7, 1, wrap, readingsC), record(8, 10, wrap + 3, readingsA),
-                             record(9, 10, wrap + 20, readingsA)}
-        << "" << QVariantMap()
-        << QVariantMap{{"vazizidadu_" + local(wrap, "yyyyMMdd-hhmm") + "00.csv",
-                        header + row(1, 8, wrap, 3, 'v', rowA) + row(2, 9, wrap, 20, 'v', rowA)}}
-        << "";
-
-    QTest::newRow("records before the first start")
-        << QList<QByteArray>{record(4, 10, s1 - 9, readingsA), record(5, 18, s1 - 8, readingsA),
-                             record(6, 1, s1, readingsC), record(7, 10, s1 + 2, readingsA)}
-        << "" << QVariantMap()
-        << QVariantMap{{"vazizidadu_20240305-140700.csv", header + row(1, 7, s1, 2, 'v', rowA)}}
-        << "2 records before the first dataset start";
+    row("read", "read", "0,2,2,Error getting settings: " + noAnswer, "PQVKVER", 3);
+    row("save", "save", "0,2,2,Error saving settings: " + noAnswer, "PQVKSETRTC", 1);
+    row("reset", "reset", "0,2,2,Error resetting controller: " + noAnswer, "PQVKVER", 3, false,
+        "PQVKFACTORYSETTINGS");
+    row("export", "export", "0,2,2,Error: Could not read available data. " + noAnswer,
+        "PQVKNUMDUMP", 3);
+    row("erase", "erase", "0,2,2,Error erasing memory: " + noAnswer, "PQVKNUMDUMP", 3, false,
+        "PQVKFORMAT");
+    row("off", "off", "0,2,2,Error turning off: " + noAnswer, "PQVKOFF", 1);
+    // Lines come, but none that verifies: given up as soon as silence would be.
+    row("read, only garbled answers", "read",
+        "0,2,2,Error getting settings: Communication error. Please try again.", "PQVKVER", 3, true);
 }
 
-void TestControllerTasks::exportFiles()
+void TestControllerTasks::silentPort()
 {
-    QFETCH(QList<QByteArray>, lines);
-    QFETCH(QString, project);
-    QFETCH(QVariantMap, before);
-    QFETCH(QVariantMap, files);
-    QFETCH(QString, warning);
-    const QString dest = tmp->path();
-    for (auto it = before.cbegin(); it != before.cend(); ++it)
-        QVERIFY(TestSupport::writeFile(dest + '/' + it.key(), it.value().toByteArray()));
-    sim->setRecordLines(lines);
-    if (!warning.isEmpty())
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(warning));
-
-    AppController controller;
-    QSignalSpy progress(&controller, &AppController::updateDataProgress);
-    exportTo(controller, sim->portPath(), dest, project);
-
-    QStringList expected = {"0,2,1,Counting datasets ..."};
-    for (const QByteArray& line : lines) // the unit's messages, relayed in their place
-        expected << QStringLiteral("0,2,1,Reading dataset %1 of %2")
-                        .arg(line.split(',').at(1).toInt())
-                        .arg(lines.size());
-    expected << QStringLiteral("0,2,1,Reading %1 datasets ...").arg(lines.size())
-             << QStringLiteral("0,2,2,Wrote %1 records to %2 files in %3")
-                    .arg(lines.size())
-                    .arg(files.size())
-                    .arg(dest);
-    QCOMPARE(texts(progress), expected);
-    // Exactly these files, complete, and no temporary leftovers.
-    QCOMPARE(QDir(dest).entryList(QDir::Files | QDir::Hidden, QDir::Name), files.keys());
-    for (auto it = files.cbegin(); it != files.cend(); ++it)
-        QCOMPARE(TestSupport::readFile(dest + '/' + it.key()), it.value().toByteArray());
-}
-
-void TestControllerTasks::exportFails_data()
-{
-    QTest::addColumn<QString>("dest"); // "@" is the test's folder
-    QTest::addColumn<int>("datasets"); // of three records each; -1: the unit vanishes mid-download
-    QTest::addColumn<QString>("project");
-    QTest::addColumn<QString>("report"); // the last report starts so; "0,1,1," ones are the only
-
-    const QString badName = "0,1,1,Error: Invalid project name", noName;
-    QTest::newRow("no destination")
-        << "" << 1 << noName << "0,1,1,Error: Please choose destination";
-    QTest::newRow("parent folder") << "@" << 1 << "../up" << badName;
-    QTest::newRow("slash") << "@" << 1 << "a/b" << badName;
-    QTest::newRow("backslash") << "@" << 1 << "a\\b" << badName;
-    QTest::newRow("colon") << "@" << 1 << "a:b" << badName;
-    QTest::newRow("empty memory") << "@" << 0 << noName << "0,2,2,No records available.";
-    QTest::newRow("download fails") << "@" << -1 << noName << "0,2,2,Error reading data: ";
-    // The unit holds records but never answers the count: no "No records available."
-    QTest::newRow("count unanswered")
-        << "@" << -2 << noName << "0,2,2,Error: Could not read available data.";
-    QTest::newRow("missing folder")
-        << "@/missing" << 2 << noName << "0,2,2,Wrote 8 records to 0 files in @/missing";
-}
-
-void TestControllerTasks::exportFails()
-{
-    QFETCH(QString, dest);
-    QFETCH(int, datasets);
-    QFETCH(QString, project);
+    QFETCH(QString, task);
     QFETCH(QString, report);
-    dest.replace('@', tmp->path());
-    report.replace('@', tmp->path());
-    sim->setDatasets(datasets < 0 ? 2 : datasets, 3);
-    if (datasets == -1)
-        sim->setVanishAfter(4);
-    if (datasets == -2) {
-        const QByteArray unrelated = ControllerSimulator::sentence("PQVKSTATUS,0,IDLE");
-        sim->setReply("PQVKNUMDUMP", {unrelated, unrelated, unrelated, unrelated});
-    }
+    QFETCH(QByteArray, command);
+    QFETCH(int, requests);
+    QFETCH(bool, garbled);
+    QFETCH(QByteArray, never);
+    UnitWaits waits; // a tenth of a second for 8 s
+    waits.answerMs = 100;
+    waits.silenceMs = 250;
+    waits.slowAnswerMs = 400;
+    UnitWaits::setDefaults(waits);
+    sim->setGarbleChecksums(garbled);
+    sim->setSilent(!garbled);
+    sim->setDatasets(1, 3);
 
-    AppController controller;
-    QSignalSpy progress(&controller, &AppController::updateDataProgress);
-    exportTo(controller, sim->portPath(), dest, project);
+    const QStringList reports = runTask(task, sim->portPath(), tmp->path());
+    QVERIFY(!reports.isEmpty());
+    QCOMPARE(reports.last(), report.replace("PORT", sim->portPath()));
+    QVERIFY(sim->receivedCount(command) >= 1);
+    QVERIFY2(sim->receivedCount(command) <= requests,
+             qPrintable(sim->receivedCommands().join(' ')));
+    if (!never.isEmpty())
+        QCOMPARE(sim->receivedCount(never), 0);
+    QVERIFY(QDir(tmp->path()).isEmpty());
+}
 
-    const QStringList reports = texts(progress);
-    QVERIFY2(!reports.isEmpty() && reports.last().startsWith(report),
-             qPrintable(reports.join('\n')));
-    if (report.startsWith("0,1,1,")) {
-        QCOMPARE(reports.size(), 1);
-        QVERIFY(sim->receivedCommands().isEmpty());
-    }
-    QVERIFY(QDir(tmp->path()).isEmpty()); // no file, no folder, no half dataset
+// Erase and factory reset answer only when done: they have a long wait of
+// their own, while an ordinary command that answers as late fails.
+void TestControllerTasks::slowAnswers_data()
+{
+    QTest::addColumn<QString>("task");
+    QTest::addColumn<QByteArray>("command");
+    QTest::addColumn<int>("delay");
+    QTest::addColumn<QString>("report");
+    QTest::newRow("erase longer than an answer may take")
+        << "erase" << QByteArray("PQVKFORMAT") << 600 << "0,2,2,Success. Memory erased.";
+    QTest::newRow("factory reset longer than an answer may take")
+        << "reset" << QByteArray("PQVKFACTORYSETTINGS") << 600
+        << "0,2,2,Success. Controller reset.";
+    QTest::newRow("erase beyond its long wait")
+        << "erase" << QByteArray("PQVKFORMAT") << 2500
+        << "0,2,2,Error erasing memory: No answer on port PORT.";
+    QTest::newRow("an ordinary command as late")
+        << "off" << QByteArray("PQVKOFF") << 600
+        << "0,2,2,Error turning off: No answer on port PORT.";
+}
+
+void TestControllerTasks::slowAnswers()
+{
+    QFETCH(QString, task);
+    QFETCH(QByteArray, command);
+    QFETCH(int, delay);
+    QFETCH(QString, report);
+    UnitWaits waits;
+    waits.answerMs = 300;
+    waits.silenceMs = 1000;
+    waits.slowAnswerMs = 1500;
+    UnitWaits::setDefaults(waits);
+    sim->setAnswerDelay(command, delay);
+
+    const QStringList reports = runTask(task, sim->portPath(), tmp->path());
+    QCOMPARE(reports.last(), report.replace("PORT", sim->portPath()));
 }
 
 void TestControllerTasks::firmware_data()
@@ -446,6 +407,7 @@ void TestControllerTasks::firmware_data()
     QTest::addColumn<QString>("file");   // as the view passes it; "@" is the test's folder
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QStringList>("reports");
+    QTest::addColumn<bool>("stalls"); // the boot-loader prints nothing more after erasing
 
     const QByteArray hex = ":10010000214601360121470136007EFE09D2190140\r\n"
                            ":100110002146017E17C20001FF5F16002148011928\r\n"
@@ -454,12 +416,21 @@ void TestControllerTasks::firmware_data()
     badChecksum.replace("0140\r\n", "0141\r\n");
     const QString started = "0,2,1,Firmware update started";
     const QString error = "0,2,2,Error updating firmware.";
-    QTest::newRow("bare name") << true << "fw.hex" << hex << QStringList{started, "0,2,2,Done"};
+    QTest::newRow("bare name") << true << "fw.hex" << hex << QStringList{started, "0,2,2,Done"}
+                               << false;
     QTest::newRow("absolute path")
-        << true << "@/stick/new.hex" << hex << QStringList{started, "0,2,2,Done"};
-    QTest::newRow("bad checksum") << true << "fw.hex" << badChecksum << QStringList{started, error};
+        << true << "@/stick/new.hex" << hex << QStringList{started, "0,2,2,Done"} << false;
+    QTest::newRow("bad checksum") << true << "fw.hex" << badChecksum << QStringList{started, error}
+                                  << false;
     QTest::newRow("no boot-loader")
-        << false << "fw.hex" << hex << QStringList{"0,2,1,Firmware update failed to start", error};
+        << false << "fw.hex" << hex << QStringList{"0,2,1,Firmware update failed to start", error}
+        << false;
+    // Its quiet limit (10 minutes) shortened to 0.6 s; its steps come every 0.15 s.
+    QTest::newRow("boot-loader falls silent")
+        << true << "fw.hex" << hex
+        << QStringList{started, "0,2,2,Error updating firmware: the boot-loader printed nothing "
+                                "for 0.6 s and was stopped."}
+        << true;
 }
 
 void TestControllerTasks::firmware()
@@ -468,6 +439,7 @@ void TestControllerTasks::firmware()
     QFETCH(QString, file);
     QFETCH(QByteArray, content);
     QFETCH(QStringList, reports);
+    QFETCH(bool, stalls);
     const QString appDir = tmp->path() + "/app";
     resetPathCaches();
     updateAppDirPath(appDir + "/VazizidADU");
@@ -480,12 +452,18 @@ void TestControllerTasks::firmware()
     QVERIFY(TestSupport::writeFile(QDir(appDir + "/firmware").absoluteFilePath(file), content));
     // Slower than one wait slice of the task, which runs no event loop.
     qputenv("BOOTLOADER_STANDIN_DELAY_MS", "150");
+    if (stalls)
+        qputenv("BOOTLOADER_STANDIN_STALL", "1");
+    UnitWaits waits;
+    waits.bootloaderQuietMs = 600;
+    UnitWaits::setDefaults(waits);
 
     // The stand-in exits 2 unless "-p COM3" arrives as one argument.
     AppController controller;
     QSignalSpy progress(&controller, &AppController::updateFirmwareProgress);
     QVERIFY(QMetaObject::invokeMethod(&controller, "updateFirmwareWorker", Qt::DirectConnection,
                                       Q_ARG(QString, "COM3"), Q_ARG(QString, file)));
+    qunsetenv("BOOTLOADER_STANDIN_STALL");
     QCOMPARE(texts(progress), reports);
     resetPathCaches();
 }

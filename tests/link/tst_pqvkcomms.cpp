@@ -1,4 +1,5 @@
 #include "link/pqvkcomms.h"
+#include "link/recorddownload.h"
 #include "simulator/controllersimulator.h"
 
 #include <QMutex>
@@ -107,8 +108,9 @@ private slots:
         QTest::newRow("getSettings garbled")
             << "getSettings" << 0 << "garble" << none << false << 1;
         QTest::newRow("setConfig garbled") << "setConfig" << 0 << "garble" << none << false << 1;
-        // Reads of 100 ms: an answer during the second read still counts.
+        // One deadline of 400 ms for the whole exchange: an answer after 150 ms counts.
         QTest::newRow("eraseData late") << "eraseData" << 0 << "late" << none << true << 1;
+        QTest::newRow("getSettings late") << "getSettings" << 2 << "late" << none << true << 1;
 
         auto s = ControllerSimulator::sentence;
         QTest::newRow("countData never answered")
@@ -146,12 +148,19 @@ private slots:
             sim.setReply(name, {answer});
         QVERIFY(sim.start());
         PQVKComms comms;
-        comms.commandWaitMs = quirk == "late" ? 100 : succeeds ? 2000 : 30;
+        comms.waits.answerMs = comms.waits.slowAnswerMs = quirk == "late" ? 400
+                                                          : succeeds      ? 2000
+                                                                          : 50;
         QVERIFY(comms.open(sim.portPath()));
         takeLog();
         QCOMPARE(commands.value(command).second(comms), succeeds);
-        if (!succeeds) // four reads per request, and per step of setConfig
-            QCOMPARE(reads(takeLog()), 4 * requests * (command == "setConfig" ? 2 : 1));
+        if (!succeeds) { // four reads at most per request, and per step of setConfig
+            const int steps = requests * (command == "setConfig" ? 2 : 1);
+            const int count = reads(takeLog());
+            QVERIFY2(count >= steps && count <= 4 * steps, qPrintable(QString::number(count)));
+            if (unrelated >= 4)
+                QCOMPARE(count, 4 * steps);
+        }
         // A success after a failed attempt keeps that attempt's text.
         QCOMPARE(comms.lastError, succeeds && requests == 1 ? QString() : CommError);
         QTRY_COMPARE_WITH_TIMEOUT(sim.receivedCount(name), requests, 2000);
@@ -199,6 +208,73 @@ private slots:
         QCOMPARE(c.e1FirmwareVersion, e1); // a reset leaves it as it was
     }
 
+    // Values the unit cannot mean fail the read, naming the value; nothing of
+    // the answer is taken. A number the parser replaced is logged as such.
+    void valuesOutOfRange_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("logged"); // a warning of the conversion, or empty
+        auto s = ControllerSimulator::sentence;
+        const QByteArray version = s("PQVKMSG,1650000000,PQVKVER,VERSION,2.4.1");
+        const QString range = "The unit reported a value out of range for the ";
+        QTest::newRow("negative LED flag")
+            << QByteArray("PQVKGETSETTINGS") << s("PQVKSETTINGS,-1,1000,5000,60,29")
+            << range + "record LED: \"-1\"."
+            << "";
+        QTest::newRow("LED flag 2")
+            << QByteArray("PQVKGETSETTINGS") << s("PQVKSETTINGS,2,1000,5000,60,29")
+            << range + "record LED: \"2\"."
+            << "";
+        QTest::newRow("interval the parser clamped")
+            << QByteArray("PQVKGETSETTINGS") << s("PQVKSETTINGS,1,99999999999,5000,60,29")
+            << range + "video logging interval: \"99999999999\"."
+            << "Out of range:stoi";
+        QTest::newRow("negative time-lapse interval")
+            << QByteArray("PQVKGETSETTINGS") << s("PQVKSETTINGS,1,1000,-5000,60,29")
+            << range + "time-lapse interval: \"-5000\"."
+            << "";
+        QTest::newRow("time-out not a number")
+            << QByteArray("PQVKGETSETTINGS") << s("PQVKSETTINGS,1,1000,5000,soon,29")
+            << range + "time-lapse time-out: \"soon\"."
+            << "Invalid argument:stoi";
+        QTest::newRow("negative E1 version")
+            << QByteArray("PQVKGETSETTINGS") << s("PQVKSETTINGS,1,1000,5000,60,-29")
+            << range + "E1 firmware version: \"-29\"."
+            << "";
+        QTest::newRow("clock not a number")
+            << QByteArray("PQVKVER")
+            << s("PQVKMSG,later,PQVKVER,VERSION,2.4.1") + s("PQVKBATTERY,3.9")
+            << range + "clock: \"later\"."
+            << "Invalid argument:stoi";
+        QTest::newRow("battery beyond a double")
+            << QByteArray("PQVKVER") << version + s("PQVKBATTERY,1e999")
+            << range + "battery voltage: \"1e999\"."
+            << "Out of range:stod";
+    }
+    void valuesOutOfRange()
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, error);
+        QFETCH(QString, logged);
+        ControllerSimulator sim;
+        sim.setReply(command, {answer});
+        QVERIFY(sim.start());
+        PQVKComms comms;
+        QVERIFY(comms.open(sim.portPath()));
+        takeLog();
+        QVERIFY(!comms.readConfig());
+        QCOMPARE(comms.lastError, error);
+        const QStringList log = takeLog();
+        QVERIFY2(!log.filter(error.section(':', 0, 0)).isEmpty(), qPrintable(log.join('\n')));
+        if (!logged.isEmpty())
+            QVERIFY2(log.contains(logged), qPrintable(log.join('\n')));
+        if (command == "PQVKGETSETTINGS") // nothing of a rejected answer is taken
+            QCOMPARE(comms.config.recLedOn, PQVKConfig().recLedOn);
+    }
+
     void readConfigRetries()
     {
         // The first version exchange lacks its battery answer; the second try is answered.
@@ -206,7 +282,7 @@ private slots:
         sim.setReply("PQVKVER", {ControllerSimulator::sentence("PQVKMSG,1,PQVKVER,V,1.0")});
         QVERIFY(sim.start());
         PQVKComms comms;
-        comms.commandWaitMs = 200;
+        comms.waits.answerMs = 200;
         QVERIFY(comms.open(sim.portPath()));
         std::thread mend([&] {
             sim.waitForCommands(1, 5000);
@@ -218,14 +294,30 @@ private slots:
         QCOMPARE(sim.receivedCount("PQVKVER"), 2);
         QCOMPARE(sim.receivedCount("PQVKGETSETTINGS"), 1);
 
-        // Never answered: five of each, then false.
+        // Never answered, but within the silence limit: five of each, then false,
+        // naming the port that stayed silent.
         sim.setSilent(true);
         sim.clearReceived();
-        comms.commandWaitMs = 20;
+        comms.waits.answerMs = 20;
         QVERIFY(!comms.readConfig());
-        QCOMPARE(comms.lastError, CommError);
+        QCOMPARE(comms.lastError, "No answer on port " + sim.portPath() + ".");
         QCOMPARE(sim.receivedCount("PQVKVER"), 5);
         QTRY_COMPARE_WITH_TIMEOUT(sim.receivedCount("PQVKGETSETTINGS"), 5, 2000);
+
+        // Silent for longer than the silence limit: no further retries. The
+        // third version request is cut short at the limit.
+        comms.close();
+        PQVKComms silent;
+        silent.waits.answerMs = 100;
+        silent.waits.silenceMs = 250;
+        sim.clearReceived();
+        QVERIFY(silent.open(sim.portPath()));
+        QVERIFY(!silent.readConfig());
+        QCOMPARE(silent.lastError, "No answer on port " + sim.portPath() + ".");
+        QCOMPARE(sim.receivedCount("PQVKVER"), 3);
+        QCOMPARE(sim.receivedCount("PQVKGETSETTINGS"), 0);
+        QVERIFY(!silent.countData());
+        QTRY_COMPARE_WITH_TIMEOUT(sim.receivedCount("PQVKNUMDUMP"), 1, 2000);
     }
 
     void download_data()
@@ -237,7 +329,7 @@ private slots:
         QTest::addColumn<int>("vanishAfter");
         QTest::newRow("end message only") << 0 << 0 << 0 << 0 << -1;
         QTest::newRow("three others first") << 2 << 5 << 3 << 0 << -1;
-        QTest::newRow("many records") << 3 << 400 << 0 << 0 << -1;
+        QTest::newRow("many records") << 3 << 1500 << 0 << 0 << -1;
         // One record per read, far more than four reads.
         QTest::newRow("records trickling in") << 1 << 9 << 0 << 40 << -1;
         QTest::newRow("unit vanishing mid-stream") << 1 << 50 << 0 << 200 << 20;
@@ -258,45 +350,110 @@ private slots:
         PQVKComms comms;
         QVERIFY(comms.open(sim.portPath()));
         QVERIFY(comms.countData());
-        QSignalSpy messages(&comms, &PQVKComms::newMessage);
+        QSignalSpy progress(&comms, &PQVKComms::recordsReceived);
         QStringList lines = {"kept"};
         const bool complete = vanishAfter < 0;
         QCOMPARE(comms.readData(lines), complete);
-        QCOMPARE(comms.lastError, complete ? QString() : CommError);
-        // An unfinished download keeps nothing from its call.
+        if (!complete)
+            QVERIFY2(comms.lastError.contains(
+                         QRegularExpression("^Port " + QRegularExpression::escape(sim.portPath()) +
+                                            " failed or the unit was disconnected; \\d+ of 51 "
+                                            "records arrived")),
+                     qPrintable(comms.lastError));
+        // An unfinished download appends nothing.
         QStringList expected = {"kept"};
         for (const QByteArray& line : ControllerSimulator::datasetRecords(datasets, records))
             expected.append(QString::fromLatin1(line).trimmed());
         QCOMPARE(lines, complete ? expected : expected.mid(0, 1));
-        if (complete && lines.size() > 1) {
-            QCOMPARE(messages.size(), lines.size() - 1);
-            QCOMPARE(messages.last().at(0).toString(),
-                     QString("Reading dataset %1 of %1").arg(lines.size() - 1));
+        // Progress: a few reports, the last with every record received.
+        const int received = complete ? lines.size() - 1 : vanishAfter;
+        if (received > 0) {
+            QVERIFY(!progress.isEmpty());
+            QCOMPARE(progress.last(), QVariantList({received, qint64(sim.recordCount())}));
+            if (received >= 1000) // a fast download: a handful of reports, not one per record
+                QVERIFY2(progress.size() <= received / 100,
+                         qPrintable(QString::number(progress.size())));
         }
     }
 
-    void downloadSkipsAndSilence()
+    // Dumps that are not whole, each named for what is wrong with it; the
+    // records that came are kept, never more than were announced, and a unit
+    // that does not stop cannot keep the download going or fill the log.
+    void damagedDumps_data()
     {
-        auto s = ControllerSimulator::sentence;
-        const QByteArray good = s("PQVKDATA,3,10,4098,1,2,3,4,5,6");
+        using Tail = ControllerSimulator::DumpTail;
+        QTest::addColumn<QList<int>>("garbled"); // positions of the ten records, from 0
+        QTest::addColumn<QList<int>>("dropped");
+        QTest::addColumn<int>("announced"); // -1: the truth
+        QTest::addColumn<int>("tail");      // a DumpTail after the first three records
+        QTest::addColumn<int>("kept");
+        QTest::addColumn<QString>("summary"); // starts so; empty: the dump is whole
+
+        const QList<int> none;
+        const int end = int(Tail::End);
+        QTest::newRow("whole") << none << none << -1 << end << 10 << "";
+        QTest::newRow("bad checksum") << QList<int>{3} << none << -1 << end << 9
+                                      << "9 of 10 records arrived; 1 line with a bad checksum; "
+                                         "record 4 missing";
+        QTest::newRow("gap") << none << QList<int>{3, 4} << -1 << end << 8
+                             << "8 of 10 records arrived; records 4 to 5 missing";
+        QTest::newRow("count mismatch")
+            << none << none << 12 << end << 10 << "10 of 12 records arrived";
+        QTest::newRow("lost first start record")
+            << none << QList<int>{0} << -1 << end << 9
+            << "9 of 10 records arrived; 4 records before the first start record";
+        QTest::newRow("lost start record in the middle")
+            << none << QList<int>{5} << -1 << end << 9
+            << "9 of 10 records arrived; record 6 missing";
+        QTest::newRow("stalled") << none << none << -1 << int(Tail::Silence) << 3
+                                 << "the unit sent no record for 0.3 s; 3 of 10 records arrived";
+        QTest::newRow("status lines only") << none << none << -1 << int(Tail::StatusLines) << 3
+                                           << "the unit sent no record for 0.3 s; 3 of 10";
+        QTest::newRow("garbage") << none << none << -1 << int(Tail::Garbage) << 3
+                                 << "the unit sent no record for 0.3 s; 3 of 10 records arrived; ";
+        QTest::newRow("endless line") << none << none << -1 << int(Tail::EndlessLine) << 3
+                                      << "the unit sent a line longer than 512 bytes; 3 of 10";
+        QTest::newRow("endless records") << none << none << 10 << int(Tail::EndlessRecords) << 10
+                                         << "the unit sent more records than the 10 it announced";
+    }
+    void damagedDumps()
+    {
+        QFETCH(QList<int>, garbled);
+        QFETCH(QList<int>, dropped);
+        QFETCH(int, announced);
+        QFETCH(int, tail);
+        QFETCH(int, kept);
+        QFETCH(QString, summary);
         ControllerSimulator sim;
-        // A record numbered 0 is passed over, a garbled one is not taken.
-        sim.setRecordLines(
-            {s("PQVKDATA,0,1,1600000000,0,0,0,0,0,0"), "$PQVKDATA,2,10,4098,1,2,3,4,5,6*00", good});
+        sim.setDatasets(2, 4);
+        sim.setDumpDamage(garbled, dropped);
+        sim.setAnnouncedCount(announced);
+        const auto dumpTail = ControllerSimulator::DumpTail(tail);
+        sim.setDumpTail(dumpTail,
+                        dumpTail == ControllerSimulator::DumpTail::EndlessRecords ? 10 : 3);
         QVERIFY(sim.start());
         PQVKComms comms;
-        comms.downloadWaitMs = 50;
+        comms.waits.recordMs = 300;
         QVERIFY(comms.open(sim.portPath()));
-        QStringList lines;
-        QVERIFY(comms.readData(lines));
-        QCOMPARE(lines, QStringList(QString::fromLatin1(good).trimmed()));
-
-        sim.setSilent(true);
+        QVERIFY(comms.countData());
         takeLog();
-        QVERIFY(!comms.readData(lines));
-        QCOMPARE(lines.size(), 1);
-        QCOMPARE(comms.lastError, CommError);
-        QCOMPARE(takeLog().count("readLine: \"\""), 4);
+        const RecordDownload download = comms.download();
+        const QStringList log = takeLog();
+
+        QCOMPARE(download.count(), kept);
+        QVERIFY(download.count() <= download.announced());
+        QVERIFY2(summary.isEmpty() ? download.summary().isEmpty()
+                                   : download.summary().startsWith(summary),
+                 qPrintable(download.summary()));
+        QCOMPARE(download.isWhole(), summary.isEmpty());
+        QCOMPARE(comms.lastError.isEmpty(), summary.isEmpty());
+        const QList<QByteArray> sent = ControllerSimulator::datasetRecords(2, 4);
+        for (int i = 0, k = 0; i < kept; ++i, ++k) {
+            while (dropped.contains(k) || garbled.contains(k))
+                ++k;
+            QCOMPARE(download.line(i), sent.at(k).trimmed());
+        }
+        QVERIFY2(log.size() < 40, qPrintable(QString::number(log.size())));
     }
 
     void readLines()
@@ -336,6 +493,50 @@ private slots:
         QCOMPARE(comms.readLine(60000, 3), QString());
         QVERIFY(!comms.off());
         QVERIFY2(timer.elapsed() < 30000, "a read waited on a vanished device");
+    }
+
+    // The waits the program really uses, which the other tests shorten.
+    void defaultWaits_data()
+    {
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("expected");
+        const UnitWaits waits;
+        QTest::newRow("a command's answer, 8 s") << waits.answerMs << 8000;
+        QTest::newRow("a silent port given up after 20 s") << waits.silenceMs << 20000;
+        QTest::newRow("erase and factory reset, 90 s") << waits.slowAnswerMs << 90000;
+        QTest::newRow("the next record, 10 s") << waits.recordMs << 10000;
+        QTest::newRow("quiet before asking again, 0.5 s") << waits.settleMs << 500;
+        QTest::newRow("asking again only within 10 s") << waits.settleLimitMs << 10000;
+        QTest::newRow("a quiet boot-loader, 10 min") << waits.bootloaderQuietMs << 600000;
+        QTest::newRow("the longest line, 512 bytes") << PQVKComms::MaxLineBytes << 512;
+        QTest::newRow("a new client's waits") << PQVKComms().waits.answerMs << 8000;
+    }
+    void defaultWaits()
+    {
+        QFETCH(int, value);
+        QFETCH(int, expected);
+        QCOMPARE(value, expected);
+    }
+
+    // Every sentence goes out with CR LF, and with nothing else of a line end.
+    void sentencesEndInCrLf()
+    {
+        ControllerSimulator sim;
+        QVERIFY(sim.start());
+        PQVKComms comms;
+        comms.waits.answerMs = 300;
+        QVERIFY(comms.open(sim.portPath()));
+        for (const auto& command : commands)
+            command.second(comms);
+        QStringList data;
+        comms.readData(data);
+        QVERIFY(comms.writeLine(" $PQVKBEEP*0E \t"));
+        QTRY_COMPARE_WITH_TIMEOUT(sim.receivedLines().size(), commands.size() + 3, 2000);
+        for (const QByteArray& line : sim.receivedLines()) {
+            QVERIFY2(line.endsWith("\r\n") && line.count('\r') == 1 && line.count('\n') == 1,
+                     line.toHex().constData());
+            QVERIFY2(line.startsWith('$'), line.constData());
+        }
     }
 
     void deviceEntries()

@@ -8,7 +8,8 @@
 // to standard output with CR LF line ends, as the real program prints on
 // Windows. Exit status: 0 written, 1 missing or invalid file, 2 usage error.
 // BOOTLOADER_STANDIN_DELAY_MS (milliseconds) slows each progress step, so a
-// caller's wait can be seen at work.
+// caller's wait can be seen at work. With BOOTLOADER_STANDIN_STALL set it hangs
+// after erasing, printing nothing more, as a boot-loader that lost the unit.
 
 #include <chrono>
 #include <cstdlib>
@@ -143,6 +144,9 @@ int main(int argc, char** argv)
         total += record.type == 0 ? record.data.size() : 0;
 
     say("Erasing flash ...");
+    if (std::getenv("BOOTLOADER_STANDIN_STALL"))
+        for (;;)
+            std::this_thread::sleep_for(std::chrono::hours(1));
     size_t written = 0;
     int lastPercent = -1;
     for (const Record& record : records) {

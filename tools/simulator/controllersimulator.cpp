@@ -90,7 +90,19 @@ struct ControllerSimulator::Private
     QList<QByteArray> records;
     int rate = 0;
     int vanishAfter = -1;
+    QHash<QByteArray, int> commandDelays;
+    int announced = -1;
+    QList<int> garbledRecords, droppedRecords;
+    int damagedDumps = -1;
+    int dumps = 0;
+    DumpTail tail = DumpTail::End;
+    int tailAfter = 0;
+    bool tailRunning = false; // an endless tail is being sent
+    int tailNextId = 0;
+    qint64 tailDue = 0;
+    quint32 garbageSeed = 1;
     QStringList received;
+    QList<QByteArray> receivedRaw;
     std::deque<Outgoing> queue;
     bool vanishNow = false;
 
@@ -103,6 +115,7 @@ struct ControllerSimulator::Private
     std::atomic<bool> stopping{false};
     std::atomic<bool> running{false};
     QByteArray input;
+    qint64 lastWriteMs = 0;
 
     void poke() const
     {
@@ -125,6 +138,7 @@ struct ControllerSimulator::Private
     QList<QByteArray> answerFor(const QByteArray& name, const QList<QByteArray>& fields);
     QByteArray settingsBody() const;
     void enqueueDump(qint64 start);
+    void continueTail(); // queues the next stretch of an endless tail
 };
 
 ControllerSimulator::ControllerSimulator() : d(new Private) {}
@@ -222,6 +236,33 @@ void ControllerSimulator::setAnswerDelay(int milliseconds)
     LOCKED;
     d->delayMs = qMax(0, milliseconds);
 }
+void ControllerSimulator::setAnswerDelay(const QByteArray& command, int milliseconds)
+{
+    LOCKED;
+    if (milliseconds < 0)
+        d->commandDelays.remove(command);
+    else
+        d->commandDelays.insert(command, milliseconds);
+}
+void ControllerSimulator::setAnnouncedCount(int records)
+{
+    LOCKED;
+    d->announced = records;
+}
+void ControllerSimulator::setDumpDamage(const QList<int>& garbled, const QList<int>& dropped,
+                                        int dumps)
+{
+    LOCKED;
+    d->garbledRecords = garbled;
+    d->droppedRecords = dropped;
+    d->damagedDumps = dumps;
+}
+void ControllerSimulator::setDumpTail(DumpTail tail, int afterRecords)
+{
+    LOCKED;
+    d->tail = tail;
+    d->tailAfter = qMax(0, afterRecords);
+}
 void ControllerSimulator::setReportE1(bool report)
 {
     LOCKED;
@@ -314,6 +355,11 @@ QStringList ControllerSimulator::receivedCommands() const
     LOCKED;
     return d->received;
 }
+QList<QByteArray> ControllerSimulator::receivedLines() const
+{
+    LOCKED;
+    return d->receivedRaw;
+}
 int ControllerSimulator::receivedCount(const QByteArray& name) const
 {
     const QString prefix = '$' + QString::fromLatin1(name);
@@ -329,6 +375,7 @@ void ControllerSimulator::clearReceived()
 {
     LOCKED;
     d->received.clear();
+    d->receivedRaw.clear();
 }
 bool ControllerSimulator::waitForCommands(int count, int timeoutMs) const
 {
@@ -410,7 +457,8 @@ QList<QByteArray> ControllerSimulator::Private::answerFor(const QByteArray& name
         const QDateTime t = QDateTime::fromSecsSinceEpoch(clock, Qt::UTC);
         out << framed("PQVKCLOCK," + t.toString("yyyy,M,d,h,m,s").toLatin1() + ",0,A", garble);
     } else if (name == "PQVKNUMDUMP") {
-        out << framed("PQVKNUMDATA," + QByteArray::number(records.size()), garble);
+        const int count = announced >= 0 ? announced : records.size();
+        out << framed("PQVKNUMDATA," + QByteArray::number(count), garble);
     } else if (name == "PQVKFORMAT") {
         records.clear();
         out << message("FORMAT,COMPLETE");
@@ -422,9 +470,34 @@ QList<QByteArray> ControllerSimulator::Private::answerFor(const QByteArray& name
     return out;
 }
 
+// A record line with its checksum digits changed.
+static QByteArray garbled(QByteArray line)
+{
+    const int star = line.lastIndexOf('*');
+    if (star >= 0 && star + 2 < line.size()) {
+        line[star + 1] = line[star + 1] == '0' ? '1' : '0';
+    }
+    return line;
+}
+
 void ControllerSimulator::Private::enqueueDump(qint64 start)
 {
-    const int limit = vanishAfter >= 0 ? qMin(vanishAfter, records.size()) : records.size();
+    ++dumps;
+    const bool damaged = damagedDumps < 0 || dumps <= damagedDumps;
+    QList<QByteArray> lines;
+    for (int i = 0; i < records.size(); ++i) {
+        if (damaged && droppedRecords.contains(i))
+            continue;
+        lines.append(damaged && garbledRecords.contains(i) ? garbled(records.at(i))
+                                                           : records.at(i));
+    }
+    const bool tailed = tail != DumpTail::End;
+    int limit = lines.size();
+    if (vanishAfter >= 0)
+        limit = qMin(limit, vanishAfter);
+    if (tailed)
+        limit = qMin(limit, tailAfter);
+    const bool endMessage = vanishAfter < 0 && !tailed;
     const QByteArray end =
         framed("PQVKMSG," + QByteArray::number(clock) + ",PQVKDUMP,DUMP,DATA END", garble);
     if (rate <= 0) {
@@ -432,21 +505,21 @@ void ControllerSimulator::Private::enqueueDump(qint64 start)
         out.due = start;
         qsizetype size = end.size();
         for (int i = 0; i < limit; ++i)
-            size += records.at(i).size();
+            size += lines.at(i).size();
         out.bytes.reserve(size);
         for (int i = 0; i < limit; ++i)
-            out.bytes += records.at(i);
-        if (vanishAfter < 0)
+            out.bytes += lines.at(i);
+        if (endMessage)
             out.bytes += end;
         queue.push_back(out);
     } else {
         for (int i = 0; i < limit; ++i) {
             Outgoing out;
             out.due = start + qint64(i) * 1000 / rate;
-            out.bytes = records.at(i);
+            out.bytes = lines.at(i);
             queue.push_back(out);
         }
-        if (vanishAfter < 0) {
+        if (endMessage) {
             Outgoing out;
             out.due = start + qint64(limit) * 1000 / rate;
             out.bytes = end;
@@ -458,7 +531,46 @@ void ControllerSimulator::Private::enqueueDump(qint64 start)
         out.due = start;
         out.vanish = true;
         queue.push_back(out);
+    } else if (tailed && tail != DumpTail::Silence) {
+        tailRunning = true;
+        tailNextId = limit + 1;
+        tailDue = start + (rate > 0 ? qint64(limit) * 1000 / rate : 0);
     }
+}
+
+void ControllerSimulator::Private::continueTail()
+{
+    Outgoing out;
+    out.due = tailDue;
+    switch (tail) {
+    case DumpTail::StatusLines:
+        out.bytes = framed("PQVKSTATUS," + QByteArray::number(clock) + ",BUSY", false);
+        tailDue += 20;
+        break;
+    case DumpTail::Garbage:
+        for (int line = 0; line < 32; ++line) {
+            for (int i = 0; i < 60; ++i) {
+                garbageSeed = garbageSeed * 1103515245u + 12345u;
+                const char c = char(0x20 + (garbageSeed >> 16) % 0x5f);
+                out.bytes += c;
+            }
+            out.bytes += "\r\n";
+        }
+        break;
+    case DumpTail::EndlessRecords:
+        for (int i = 0; i < 64; ++i, ++tailNextId)
+            out.bytes += framed("PQVKDATA," + QByteArray::number(tailNextId) +
+                                    ",10,4098,1.5,20,7,-1.5,2.25,0",
+                                false);
+        break;
+    case DumpTail::EndlessLine:
+        out.bytes = QByteArray(4096, 'A');
+        break;
+    default:
+        tailRunning = false;
+        return;
+    }
+    queue.push_back(out);
 }
 
 void ControllerSimulator::Private::handleLine(const QByteArray& raw)
@@ -470,7 +582,10 @@ void ControllerSimulator::Private::handleLine(const QByteArray& raw)
         return;
     std::lock_guard<std::mutex> lock(mutex);
     received.append(QString::fromLatin1(line));
+    receivedRaw.append(raw);
     receivedChanged.notify_all();
+    // Any command ends an endless tail; what was queued of it still goes out.
+    tailRunning = false;
     if (silent || !commandVerifies(line))
         return;
     const QList<QByteArray> fields = line.left(line.indexOf('*')).split(',');
@@ -478,7 +593,7 @@ void ControllerSimulator::Private::handleLine(const QByteArray& raw)
     if (name == "PQVKBEEP")
         return;
 
-    const qint64 due = nowMs() + delayMs;
+    const qint64 due = nowMs() + commandDelays.value(name, delayMs);
     Outgoing out;
     out.due = due;
     for (int i = 0; i < unrelated; ++i)
@@ -516,6 +631,8 @@ void ControllerSimulator::Private::serve()
         {
             std::lock_guard<std::mutex> lock(mutex);
             vanishing = vanishNow;
+            if (queue.empty() && tailRunning)
+                continueTail();
             if (!queue.empty()) {
                 const Outgoing& head = queue.front();
                 const qint64 wait = head.due - nowMs();
@@ -525,7 +642,8 @@ void ControllerSimulator::Private::serve()
                     // Close only once the client has taken what was sent before.
                     int unread = 0;
                     ::ioctl(keeper, FIONREAD, &unread);
-                    if (unread == 0 || nowMs() - head.due > 2000)
+                    // Written bytes reach the terminal's queue a moment later.
+                    if ((unread == 0 && nowMs() - lastWriteMs > 50) || nowMs() - head.due > 2000)
                         vanishing = true;
                     else
                         timeout = 5;
@@ -571,6 +689,7 @@ void ControllerSimulator::Private::serve()
                 if (n <= 0)
                     break;
                 head.offset += int(n);
+                lastWriteMs = nowMs();
                 if (head.offset < head.bytes.size())
                     break;
                 queue.pop_front();

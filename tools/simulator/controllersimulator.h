@@ -54,10 +54,13 @@ public:
     QString portPath() const;
 
     // --- behaviour switches ---
-    void setSilent(bool silent);              // read commands, answer nothing
-    void setGarbleChecksums(bool garble);     // built answers carry a wrong checksum
-    void setUnrelatedBefore(int count);       // this many unrelated sentences before each answer
-    void setAnswerDelay(int milliseconds);    // every answer (and a dump) starts this late
+    void setSilent(bool silent);           // read commands, answer nothing
+    void setGarbleChecksums(bool garble);  // built answers carry a wrong checksum
+    void setUnrelatedBefore(int count);    // this many unrelated sentences before each answer
+    void setAnswerDelay(int milliseconds); // every answer (and a dump) starts this late
+    // The answer to this one command (name without "$") starts this late
+    // instead; a slow erase, say. A negative delay restores the common one.
+    void setAnswerDelay(const QByteArray& command, int milliseconds);
     void setReportE1(bool report);            // settings answers carry the E1 field (default true)
     void setBattery(double volts);            // default 3.9
     void setClock(qint64 secondsSinceEpoch);  // default 1600000000
@@ -80,6 +83,24 @@ public:
     void setStreamRate(int recordsPerSecond);
     // During a dump, close the device after this many records; -1 (default) never.
     void setVanishAfter(int records);
+    // NUMDUMP announces this many records instead of those held; -1 (default)
+    // announces the truth.
+    void setAnnouncedCount(int records);
+    // Damage to the first `dumps` dumps (-1: every dump): the records at these
+    // positions (from 0) go out with a wrong checksum, or not at all.
+    void setDumpDamage(const QList<int>& garbled, const QList<int>& dropped, int dumps = -1);
+    // What a dump sends after `afterRecords` records instead of the rest and
+    // its end message. Endless tails go on until the next command arrives.
+    enum class DumpTail
+    {
+        End,            // the rest and the end message (default)
+        Silence,        // nothing more
+        StatusLines,    // a status sentence every 20 ms
+        Garbage,        // lines of random bytes, as fast as the link takes
+        EndlessRecords, // records numbered on without end
+        EndlessLine     // bytes without any line feed
+    };
+    void setDumpTail(DumpTail tail, int afterRecords = 0);
     // Record lines held right now (NUMDUMP reports their count).
     int recordCount() const;
 
@@ -90,6 +111,8 @@ public:
     // --- what the unit received ---
     // Every command line received, without its line end, in arrival order.
     QStringList receivedCommands() const;
+    // The same lines exactly as they came, line ends included.
+    QList<QByteArray> receivedLines() const;
     // How many commands of that name arrived (name without "$", e.g. "PQVKVER").
     int receivedCount(const QByteArray& name) const;
     void clearReceived();

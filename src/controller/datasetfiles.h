@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+class RecordDownload;
+
+// The CSV files of one data export: one file per dataset, each under a name
+// that holds nothing before it is complete and never replaces a file. A name
+// already taken, by this export or an earlier one, takes the next free "-2",
+// "-3", ... before ".csv".
+//
+// The files of a download that is not whole carry "_incomplete" before
+// ".csv" (and before any "-N"), so nobody takes them for a full copy of the
+// unit's memory; records that came before the first start record, which no
+// dataset can take, go to a file of their own named so.
+namespace DatasetFiles {
+
+// "vazizidadu_<yyyyMMdd-hhmm>00.csv", or "vazizidadu_<project>_<...>.csv":
+// the seconds are always written as "00".
+QString fileName(const QDateTime& datasetStart, const QString& projectName);
+// The name for records without a start record, which only an incomplete
+// export has: "vazizidadu_[<project>_]without-start.csv" before the mark.
+QString withoutStartFileName(const QString& projectName);
+// "<stem>_incomplete.csv" for "<stem>.csv".
+QString incompleteName(const QString& name);
+// `name` with "-n" before ".csv" (n >= 2); `name` itself for n = 1.
+QString numberedName(const QString& name, int n);
+
+struct Outcome
+{
+    int filesWritten = 0; // complete, under their final names
+    int filesFailed = 0;  // not written; no file holds their names
+    int records = 0;      // rows in the files written
+    QString error;        // the first file that could not be written, and why
+};
+
+// Writes the records of `download` into `targetDir`, one file per dataset;
+// with `incomplete` under "_incomplete" names.
+Outcome write(const RecordDownload& download, const QString& targetDir, const QString& projectName,
+              bool incomplete);
+
+} // namespace DatasetFiles

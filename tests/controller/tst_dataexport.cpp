@@ -1,0 +1,507 @@
+// The data export against the simulator: the CSV files it leaves, the reports
+// the view gets, and every way the unit, the link or the destination can let
+// it down. Runs in a zone with daylight saving (see tasks.cmake).
+#include "controller/appcontroller.h"
+#include "link/unitwaits.h"
+#include "simulator/controllersimulator.h"
+#include "support/testsupport.h"
+
+#include <QtTest>
+
+#include <ctime>
+#include <sys/mount.h>
+
+namespace {
+
+const char* const clockFormat = "yyyy-MM-dd hh:mm:ss";
+const QByteArray header =
+    "Number,Id,Datetime,Timestamp,Runtime,Type,Depth,Temperature,Heading,Roll,Pitch\r\n";
+
+// "from,to,value,text" per report of a progress signal.
+QStringList texts(const QSignalSpy& spy)
+{
+    QStringList result;
+    for (const QList<QVariant>& r : spy)
+        result << QStringLiteral("%1,%2,%3,%4")
+                      .arg(r.at(0).toInt())
+                      .arg(r.at(1).toInt())
+                      .arg(r.at(2).toInt())
+                      .arg(r.at(3).toString());
+    return result;
+}
+
+// The reports without the download's progress, which comes as often as time
+// allows; the last of those is kept, with the counts it carries.
+QStringList withoutRecordProgress(const QStringList& reports)
+{
+    QStringList result;
+    QString last;
+    for (const QString& report : reports) {
+        if (report.contains(QLatin1String(",Reading record "))) {
+            last = report;
+            continue;
+        }
+        if (!last.isEmpty())
+            result << last;
+        last.clear();
+        result << report;
+    }
+    return result;
+}
+
+qint64 at(int year, int month, int day, int hour, int minute, int second)
+{
+    return QDateTime(QDate(year, month, day), QTime(hour, minute, second)).toSecsSinceEpoch();
+}
+
+qint64 utc(int year, int month, int day, int hour, int minute, int second)
+{
+    return QDateTime(QDate(year, month, day), QTime(hour, minute, second), Qt::UTC)
+        .toSecsSinceEpoch();
+}
+
+QString local(qint64 seconds, const char* format)
+{
+    return QDateTime::fromSecsSinceEpoch(seconds).toString(format);
+}
+
+// The export's name for a dataset that starts then.
+QString nameAt(qint64 start, const QString& more = {})
+{
+    return "vazizidadu_" + local(start, "yyyyMMdd-hhmm") + "00" + more + ".csv";
+}
+
+// A record as the unit sends it: only a start record (flag 1) carries the
+// full timestamp, the others its low 16 bits.
+QByteArray record(int id, int flags, qint64 timestamp, const QByteArray& readings)
+{
+    const qint64 field = (flags & 1) ? timestamp : (timestamp & 0xFFFF);
+    return ControllerSimulator::sentence("PQVKDATA," + QByteArray::number(id) + ',' +
+                                         QByteArray::number(flags) + ',' +
+                                         QByteArray::number(field) + ',' + readings + ",0");
+}
+
+// The row the export writes for a record `runtime` seconds after `start`.
+QByteArray row(int number, int id, qint64 start, int runtime, char type, const QByteArray& readings)
+{
+    return QStringLiteral("%1,%2,%3,%4,%5,%6,")
+               .arg(number)
+               .arg(id)
+               .arg(local(start + runtime, clockFormat))
+               .arg(start + runtime)
+               .arg(runtime)
+               .arg(QLatin1Char(type))
+               .toLatin1() +
+           readings + "\r\n";
+}
+
+QAtomicInt messageCount;
+void countMessage(QtMsgType, const QMessageLogContext&, const QString&)
+{
+    messageCount.fetchAndAddRelaxed(1);
+}
+
+// The files of a folder, hidden ones included: no temporary file may stay.
+QStringList filesIn(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+} // namespace
+
+class TestDataExport : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<ControllerSimulator> sim;
+    std::unique_ptr<QTemporaryDir> tmp;
+    QString mounted;
+
+    // On this thread, so the reports keep their order.
+    QStringList exportTo(const QString& dest, const QString& project = {})
+    {
+        AppController controller;
+        QSignalSpy progress(&controller, &AppController::updateDataProgress);
+        [&] {
+            QVERIFY(QMetaObject::invokeMethod(&controller, "copyDataWorker", Qt::DirectConnection,
+                                              Q_ARG(QString, sim->portPath()), Q_ARG(QString, dest),
+                                              Q_ARG(QString, project)));
+        }();
+        return texts(progress);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // The names and rows carry local time: a zone with daylight saving
+        // shows what UTC would hide (tasks.cmake sets it too).
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+        QCOMPARE(local(1600000000, clockFormat), QStringLiteral("2020-09-13 14:26:40"));
+    }
+    void init()
+    {
+        sim = std::make_unique<ControllerSimulator>();
+        QVERIFY(sim->start());
+        tmp = std::make_unique<QTemporaryDir>();
+    }
+    void cleanup()
+    {
+        sim.reset();
+        if (!mounted.isEmpty())
+            umount2(QFile::encodeName(mounted).constData(), MNT_DETACH);
+        mounted.clear();
+        tmp.reset();
+        UnitWaits::setDefaults(UnitWaits());
+    }
+
+    void exportFiles_data();
+    void exportFiles();
+    void exportFails_data();
+    void exportFails();
+    void damagedDownload_data();
+    void damagedDownload();
+    void endlessStreams_data();
+    void endlessStreams();
+    void fullDestination();
+};
+
+void TestDataExport::exportFiles_data()
+{
+    QTest::addColumn<QList<QByteArray>>("lines");
+    QTest::addColumn<QString>("project");
+    QTest::addColumn<QVariantMap>("before"); // files of an earlier export
+    QTest::addColumn<QVariantMap>("files");  // name -> exact bytes
+
+    // Readings in general format with six significant digits.
+    const QByteArray readingsA = "12.5,3,1000000,-1.5,2.25", rowA = "12.5,3,1e+06,-1.5,2.25";
+    const QByteArray readingsB = "0.0001,20.25,359,0,-0.00001", rowB = "0.0001,20.25,359,0,-1e-05";
+    const QByteArray readingsC = "1,2,3,4,5";
+
+    const qint64 s1 = at(2024, 3, 5, 14, 7, 42), s2 = at(2024, 3, 5, 16, 0, 0);
+    const QList<QByteArray> twoDatasets = {
+        record(10, 1, s1, readingsC),      record(11, 10, s1 + 2, readingsA),
+        record(12, 18, s1 + 4, readingsB), record(13, 1, s2, readingsC),
+        record(14, 10, s2 + 7, readingsC),
+    };
+    const QByteArray first = header + row(1, 11, s1, 2, 'v', rowA) + row(2, 12, s1, 4, 'p', rowB);
+    const QByteArray second = header + row(1, 14, s2, 7, 'v', readingsC);
+    QTest::newRow("two datasets") << twoDatasets << "" << QVariantMap()
+                                  << QVariantMap{{"vazizidadu_20240305-140700.csv", first},
+                                                 {"vazizidadu_20240305-160000.csv", second}};
+    QTest::newRow("with project") << twoDatasets << "Reef" << QVariantMap()
+                                  << QVariantMap{{"vazizidadu_Reef_20240305-140700.csv", first},
+                                                 {"vazizidadu_Reef_20240305-160000.csv", second}};
+
+    // Neither dataset of one minute may swallow the other, and an earlier
+    // export's file of that minute (a unit whose clock was reset) is kept.
+    const qint64 early = at(2024, 3, 5, 14, 7, 5), late = at(2024, 3, 5, 14, 7, 50);
+    const QList<QByteArray> sameMinute = {
+        record(1, 1, early, readingsC), record(2, 10, early + 1, readingsA),
+        record(3, 1, late, readingsC), record(4, 18, late + 3, readingsB)};
+    const QByteArray earlyFile = header + row(1, 2, early, 1, 'v', rowA);
+    const QByteArray lateFile = header + row(1, 4, late, 3, 'p', rowB);
+    QTest::newRow("same minute") << sameMinute << "" << QVariantMap()
+                                 << QVariantMap{{"vazizidadu_20240305-140700.csv", earlyFile},
+                                                {"vazizidadu_20240305-140700-2.csv", lateFile}};
+    const QByteArray old = "old export\r\n";
+    QTest::newRow("same minute as an earlier export's files")
+        << sameMinute << ""
+        << QVariantMap{{"vazizidadu_20240305-140700.csv", old},
+                       {"vazizidadu_20240305-140700-3.csv", old}}
+        << QVariantMap{{"vazizidadu_20240305-140700.csv", old},
+                       {"vazizidadu_20240305-140700-2.csv", earlyFile},
+                       {"vazizidadu_20240305-140700-3.csv", old},
+                       {"vazizidadu_20240305-140700-4.csv", lateFile}};
+    // The number goes in as text, whatever the project name holds.
+    QTest::newRow("project holding %2")
+        << sameMinute << "a%2b%1" << QVariantMap()
+        << QVariantMap{{"vazizidadu_a%2b%1_20240305-140700.csv", earlyFile},
+                       {"vazizidadu_a%2b%1_20240305-140700-2.csv", lateFile}};
+
+    const qint64 wrap = (s1 | 0xFFFF) - 5; // the low 16 bits wrap after the start
+    QTest::newRow("16-bit wrap") << QList<QByteArray>{record(7, 1, wrap, readingsC),
+                                                      record(8, 10, wrap + 3, readingsA),
+                                                      record(9, 10, wrap + 20, readingsA)}
+                                 << "" << QVariantMap()
+                                 << QVariantMap{{nameAt(wrap), header +
+                                                                   row(1, 8, wrap, 3, 'v', rowA) +
+                                                                   row(2, 9, wrap, 20, 'v', rowA)}};
+
+    // Local time across the changes of daylight saving: the clock jumps from
+    // 02:00 to 03:00 in spring, and runs through 02:00 to 03:00 twice in autumn.
+    const qint64 spring = utc(2024, 3, 31, 0, 59, 0); // 01:59 local
+    QTest::newRow("dataset across the spring change")
+        << QList<QByteArray>{record(1, 1, spring, readingsC), record(2, 10, spring + 90, readingsA)}
+        << "" << QVariantMap()
+        << QVariantMap{{"vazizidadu_20240331-015900.csv", header + "1,2,2024-03-31 03:00:30," +
+                                                              QByteArray::number(spring + 90) +
+                                                              ",90,v," + rowA + "\r\n"}};
+    const qint64 summer = utc(2024, 10, 27, 0, 30, 0), winter = utc(2024, 10, 27, 1, 30, 0);
+    QTest::newRow("the autumn hour twice")
+        << QList<QByteArray>{record(1, 1, summer, readingsC), record(2, 10, summer + 1, readingsA),
+                             record(3, 1, winter, readingsC), record(4, 10, winter + 1, readingsA)}
+        << "" << QVariantMap()
+        << QVariantMap{
+               {"vazizidadu_20241027-023000.csv", header + row(1, 2, summer, 1, 'v', rowA)},
+               {"vazizidadu_20241027-023000-2.csv", header + row(1, 4, winter, 1, 'v', rowA)}};
+}
+
+void TestDataExport::exportFiles()
+{
+    QFETCH(QList<QByteArray>, lines);
+    QFETCH(QString, project);
+    QFETCH(QVariantMap, before);
+    QFETCH(QVariantMap, files);
+    const QString dest = tmp->path();
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        QVERIFY(TestSupport::writeFile(dest + '/' + it.key(), it.value().toByteArray()));
+    sim->setRecordLines(lines);
+
+    const int n = lines.size();
+    QCOMPARE(withoutRecordProgress(exportTo(dest, project)),
+             QStringList({"0,2,1,Counting datasets ...",
+                          QStringLiteral("0,%1,%2,Reading record %2 of %2").arg(n + 1).arg(n),
+                          QStringLiteral("0,%1,%2,Writing %2 records ...").arg(n + 1).arg(n),
+                          QStringLiteral("0,2,2,Wrote %1 records to %2 files in %3")
+                              .arg(n)
+                              .arg(files.size() - before.size())
+                              .arg(dest)}));
+    // Exactly these files, complete, and no temporary leftovers.
+    QCOMPARE(filesIn(dest), files.keys());
+    for (auto it = files.cbegin(); it != files.cend(); ++it)
+        QCOMPARE(TestSupport::readFile(dest + '/' + it.key()), it.value().toByteArray());
+}
+
+void TestDataExport::exportFails_data()
+{
+    QTest::addColumn<QString>("dest"); // "@" is the test's folder
+    QTest::addColumn<int>("datasets"); // of three records each
+    QTest::addColumn<QString>("project");
+    QTest::addColumn<QString>("report"); // the last report starts so; "0,1,1," ones are the only
+
+    const QString badName = "0,1,1,Error: Invalid project name", noName;
+    QTest::newRow("no destination")
+        << "" << 1 << noName << "0,1,1,Error: Please choose destination";
+    QTest::newRow("parent folder") << "@" << 1 << "../up" << badName;
+    QTest::newRow("slash") << "@" << 1 << "a/b" << badName;
+    QTest::newRow("backslash") << "@" << 1 << "a\\b" << badName;
+    QTest::newRow("colon") << "@" << 1 << "a:b" << badName;
+    QTest::newRow("empty memory") << "@" << 0 << noName << "0,2,2,No records available.";
+    // The unit holds records but never answers the count: no "No records available."
+    QTest::newRow("count unanswered")
+        << "@" << -1 << noName << "0,2,2,Error: Could not read available data. ";
+    // Every file fails, and the export says so.
+    QTest::newRow("missing folder")
+        << "@/missing" << 2 << noName << "0,2,2,Error: Cannot create a file beside @/missing/";
+}
+
+void TestDataExport::exportFails()
+{
+    QFETCH(QString, dest);
+    QFETCH(int, datasets);
+    QFETCH(QString, project);
+    QFETCH(QString, report);
+    dest.replace('@', tmp->path());
+    report.replace('@', tmp->path());
+    UnitWaits waits;
+    waits.answerMs = 300;
+    UnitWaits::setDefaults(waits);
+    sim->setDatasets(qMax(datasets, 2), 3);
+    if (datasets == 0)
+        sim->setDatasets(0, 0);
+    if (datasets < 0) {
+        const QByteArray unrelated = ControllerSimulator::sentence("PQVKSTATUS,0,IDLE");
+        sim->setReply("PQVKNUMDUMP", {unrelated, unrelated, unrelated, unrelated});
+    }
+
+    const QStringList reports = exportTo(dest, project);
+    QVERIFY2(!reports.isEmpty() && reports.last().startsWith(report),
+             qPrintable(reports.join('\n')));
+    if (report.startsWith("0,1,1,")) {
+        QCOMPARE(reports.size(), 1);
+        QVERIFY(sim->receivedCommands().isEmpty());
+    }
+    if (dest.endsWith("missing"))
+        QVERIFY(reports.last().endsWith(" Wrote 0 of 2 files in " + dest + "."));
+    QVERIFY(QDir(tmp->path()).isEmpty()); // no file, no folder, no half dataset
+}
+
+// A download that does not match what the unit announced is asked for again;
+// when that mends it, the export is as if nothing happened. When it does not,
+// what arrived is kept in files named incomplete and the export fails.
+void TestDataExport::damagedDownload_data()
+{
+    QTest::addColumn<QList<int>>("garbled"); // positions of the eight records, from 0
+    QTest::addColumn<QList<int>>("dropped");
+    QTest::addColumn<int>("announced"); // -1: the truth
+    QTest::addColumn<int>("damagedDumps");
+    QTest::addColumn<QStringList>("files"); // of the two datasets and those without a start
+    QTest::addColumn<QString>("problems");
+
+    const QList<int> none;
+    const QString d1 = nameAt(1600000000), d2 = nameAt(1600100000);
+    const QString d1Incomplete = nameAt(1600000000, "_incomplete"),
+                  d2Incomplete = nameAt(1600100000, "_incomplete");
+    const QString withoutStart = "vazizidadu_without-start_incomplete.csv";
+    const QStringList whole = {d1, d2}, both = {d1Incomplete, d2Incomplete};
+    QTest::newRow("bad checksum, mended by asking again")
+        << QList<int>{2} << none << -1 << 1 << whole << "";
+    QTest::newRow("bad checksum")
+        << QList<int>{2} << none << -1 << -1 << both
+        << "7 of 8 records arrived; 1 line with a bad checksum; record 3 missing";
+    QTest::newRow("gap, mended by asking again") << none << QList<int>{6} << -1 << 2 << whole << "";
+    QTest::newRow("gap") << none << QList<int>{6} << -1 << -1 << both
+                         << "7 of 8 records arrived; record 7 missing";
+    QTest::newRow("count mismatch") << none << none << 9 << -1 << both << "8 of 9 records arrived";
+    QTest::newRow("lost first start record, mended by asking again")
+        << none << QList<int>{0} << -1 << 1 << whole << "";
+    QTest::newRow("lost first start record")
+        << none << QList<int>{0} << -1 << -1 << QStringList{d2Incomplete, withoutStart}
+        << "7 of 8 records arrived; 3 records before the first start record";
+    // Without the check its records would run on in the first dataset's file.
+    QTest::newRow("lost start record in the middle")
+        << none << QList<int>{4} << -1 << -1 << QStringList{d1Incomplete}
+        << "7 of 8 records arrived; record 5 missing";
+}
+
+void TestDataExport::damagedDownload()
+{
+    QFETCH(QList<int>, garbled);
+    QFETCH(QList<int>, dropped);
+    QFETCH(int, announced);
+    QFETCH(int, damagedDumps);
+    QFETCH(QStringList, files);
+    QFETCH(QString, problems);
+    UnitWaits waits;
+    waits.settleMs = 100;
+    UnitWaits::setDefaults(waits);
+    sim->setDatasets(2, 3);
+    sim->setDumpDamage(garbled, dropped, damagedDumps);
+    sim->setAnnouncedCount(announced);
+    const QString dest = tmp->path();
+
+    const QStringList reports = exportTo(dest);
+    const bool mended = problems.isEmpty();
+    const int requests = mended ? damagedDumps + 1 : 3;
+    QCOMPARE(sim->receivedCount("PQVKDUMP"), requests);
+    QCOMPARE(reports.filter("Asking the unit again").size(), requests - 1);
+    files.sort();
+    QCOMPARE(filesIn(dest), files);
+    if (mended) {
+        QCOMPARE(reports.last(), "0,2,2,Wrote 8 records to 2 files in " + dest);
+        return;
+    }
+    QCOMPARE(reports.last(), QStringLiteral("0,2,2,Error: The download stayed incomplete (%1). "
+                                            "Saved %2 records in %3 files named "
+                                            "\"..._incomplete.csv\" in %4.")
+                                 .arg(problems)
+                                 .arg(announced < 0 ? 7 : 8)
+                                 .arg(files.size())
+                                 .arg(dest));
+    // What arrived is all there: a row per record that is no start record.
+    int rows = 0;
+    for (const QString& name : files)
+        rows += TestSupport::readFile(dest + '/' + name).count("\r\n") - 1;
+    QCOMPARE(rows,
+             (announced < 0 ? 7 : 8) - files.filter(QRegularExpression("^vazizidadu_\\d")).size());
+}
+
+// A unit that stalls, babbles or sends without end ends the download in a
+// bounded time with an error; what came before is kept, never more records
+// than were announced.
+void TestDataExport::endlessStreams_data()
+{
+    using Tail = ControllerSimulator::DumpTail;
+    QTest::addColumn<int>("tail"); // after three records
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("falls silent") << int(Tail::Silence) << 3
+                                  << "the unit sent no record for 0.3 s; 3 of 8 records arrived";
+    // The unit does not stop: it is not asked again.
+    QTest::newRow("only status lines")
+        << int(Tail::StatusLines) << 1 << "the unit sent no record for 0.3 s; 3 of 8 records";
+    QTest::newRow("garbage") << int(Tail::Garbage) << 1
+                             << "the unit sent no record for 0.3 s; 3 of 8 records arrived; ";
+    QTest::newRow("a line without end")
+        << int(Tail::EndlessLine) << 1 << "the unit sent a line longer than 512 bytes; 3 of 8";
+    QTest::newRow("records without end")
+        << int(Tail::EndlessRecords) << 1 << "the unit sent more records than the 8 it announced";
+}
+
+void TestDataExport::endlessStreams()
+{
+    QFETCH(int, tail);
+    QFETCH(int, requests);
+    QFETCH(QString, problem);
+    UnitWaits waits;
+    waits.recordMs = 300;
+    waits.settleMs = 100;
+    waits.settleLimitMs = 600;
+    UnitWaits::setDefaults(waits);
+    sim->setDatasets(2, 3);
+    const auto dumpTail = ControllerSimulator::DumpTail(tail);
+    sim->setDumpTail(dumpTail, dumpTail == ControllerSimulator::DumpTail::EndlessRecords ? 8 : 3);
+    const QString dest = tmp->path();
+
+    messageCount = 0;
+    const QtMessageHandler previous = qInstallMessageHandler(countMessage);
+    const QStringList reports = exportTo(dest);
+    qInstallMessageHandler(previous);
+    QVERIFY2(messageCount < 150, qPrintable(QString::number(messageCount))); // the log not flooded
+    QCOMPARE(sim->receivedCount("PQVKDUMP"), requests);
+    const QString last = reports.last();
+    QVERIFY2(last.startsWith("0,2,2,Error: The download stayed incomplete (" + problem),
+             qPrintable(last));
+    const int kept = dumpTail == ControllerSimulator::DumpTail::EndlessRecords ? 8 : 3;
+    QVERIFY2(last.endsWith(QStringLiteral("Saved %1 records in %2 files named "
+                                          "\"..._incomplete.csv\" in %3.")
+                               .arg(kept)
+                               .arg(kept == 8 ? 2 : 1)
+                               .arg(dest)),
+             qPrintable(last));
+    const QStringList files = filesIn(dest);
+    QCOMPARE(files.size(), kept == 8 ? 2 : 1);
+    QCOMPARE(files.first(), nameAt(1600000000, "_incomplete"));
+    // The header and a row for each record after the start record.
+    QCOMPARE(TestSupport::readFile(dest + '/' + files.first()).count("\r\n"), kept == 8 ? 4 : 3);
+}
+
+// The destination fills up: a file that could not be written holds no name,
+// the datasets after it are still written, and the export fails.
+void TestDataExport::fullDestination()
+{
+    const QString dest = tmp->filePath("small");
+    QVERIFY(QDir().mkpath(dest));
+    if (mount("tmpfs", QFile::encodeName(dest).constData(), "tmpfs", 0, "size=64k") != 0)
+        QSKIP("no small file system can be mounted here (needs root)");
+    mounted = dest;
+    // A small dataset, one far larger than the file system, another small one.
+    QList<QByteArray> lines;
+    int id = 1;
+    const qint64 starts[] = {at(2024, 6, 1, 10, 0, 0), at(2024, 6, 1, 11, 0, 0),
+                             at(2024, 6, 1, 12, 0, 0)};
+    const int sizes[] = {20, 3000, 20};
+    for (int d = 0; d < 3; ++d) {
+        lines << record(id++, 1, starts[d], "1,2,3,4,5");
+        for (int k = 1; k <= sizes[d]; ++k)
+            lines << record(id++, 10, starts[d] + k, "12.5,20.25,359,-1.5,2.25");
+    }
+    sim->setRecordLines(lines);
+
+    const QStringList reports = exportTo(dest);
+    const QString large = dest + '/' + nameAt(starts[1]);
+    QVERIFY2(reports.last().startsWith("0,2,2,Error: Cannot write " + large + ": "),
+             qPrintable(reports.last()));
+    QVERIFY2(reports.last().endsWith(" Wrote 2 of 3 files in " + dest + "."),
+             qPrintable(reports.last()));
+    QCOMPARE(filesIn(dest), QStringList({nameAt(starts[0]), nameAt(starts[2])}));
+    for (int d : {0, 2}) {
+        const QByteArray content = TestSupport::readFile(dest + '/' + nameAt(starts[d]));
+        QCOMPARE(content.count("\r\n"), 21);
+        QVERIFY(content.startsWith(header) && content.endsWith(",v,12.5,20.25,359,-1.5,2.25\r\n"));
+    }
+}
+
+QTEST_MAIN(TestDataExport)
+#include "tst_dataexport.moc"
