@@ -1,18 +1,21 @@
 #include "cards/mediaimport.h"
 
 #include "base/apppaths.h"
+#include "cards/cardwalk.h"
 #include "cards/importledger.h"
+#include "cards/importpaths.h"
 #include "cards/medianaming.h"
 #include "cards/mhlhistory.h"
+#include "cards/stitchtemplate.h"
 #include "cards/templatediscovery.h"
 #include "cards/templatewriter.h"
 #include "cards/verifiedcopy.h"
 #include "settings/settingsstore.h"
 
 #include <QDebug>
-#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHash>
 #include <QMutexLocker>
 #include <QSet>
 #include <QStringList>
@@ -29,6 +32,31 @@ const QString VideoExtension = QStringLiteral(".MOV");
 // The byte reports of a card come at most this often, and once at its end.
 constexpr qint64 BytesReportIntervalMs = 100;
 
+// A card that its own worker refuses ("Please choose source", "Invalid
+// source") takes no part in the run's checks: the other cards still run.
+bool refusedCard(const QString& sourceDir)
+{
+    return sourceDir.isEmpty() || !QDir(sourceDir).exists() || sourceDir == QLatin1String("/") ||
+           sourceDir == QDir::rootPath();
+}
+
+// A time as the ledger holds it may have whole seconds only.
+bool sameTime(const QDateTime& recorded, const QDateTime& now)
+{
+    const qint64 a = recorded.toMSecsSinceEpoch();
+    const qint64 b = now.toMSecsSinceEpoch();
+    return a == b || (a % 1000 == 0 && a / 1000 == b / 1000);
+}
+
+QStringList runnableCards(QStringList cards)
+{
+    for (QString& card : cards) {
+        if (refusedCard(card))
+            card.clear();
+    }
+    return cards;
+}
+
 } // namespace
 
 struct MediaImport::CardState
@@ -36,6 +64,7 @@ struct MediaImport::CardState
     bool identified = false;
     CardIdentity identity;
     std::unique_ptr<ImportLedger> ledger;
+    QHash<QString, QList<LedgerEntry>> imported; // by relative path, with skipImported
     qint64 bytesTotal = 0;
     qint64 bytesDone = 0; // of the files dealt with
     qint64 inFile = 0;    // of the file being copied
@@ -54,7 +83,8 @@ MediaImport::MediaImport(const QString& targetDir, const QString& templatePath,
                          const QString& projectName, CardReport report, CardBytesReport bytes)
     : targetDir(targetDir), targetDirectory(targetDir), templatePath(templatePath),
       projectName(projectName), report(std::move(report)), bytes(std::move(bytes)),
-      runId(QUuid::createUuid().toString(QUuid::WithoutBraces))
+      runId(QUuid::createUuid().toString(QUuid::WithoutBraces)),
+      runStart(QDateTime::currentDateTimeUtc())
 {
     for (auto& card : cards)
         card.reset(new CardState);
@@ -114,6 +144,78 @@ void MediaImport::recordInLedger(int cardIndex, const QString& sourcePath,
     card.ledger->record(entry);
 }
 
+QString MediaImport::refusal(const QStringList& cards, const QString& targetDir,
+                             const QString& templatePath)
+{
+    const QString paths = ImportPaths::problem(runnableCards(cards), targetDir);
+    if (!paths.isEmpty() || templatePath.isEmpty())
+        return paths;
+    return StitchTemplate::check(templatePath);
+}
+
+void MediaImport::setCards(const QStringList& cards)
+{
+    runCards = cards;
+}
+
+void MediaImport::setSkipImported(bool skip)
+{
+    skipImported = skip;
+}
+
+QString MediaImport::importedCopy(int cardIndex, const QDir& sourceDirectory,
+                                  const QString& sourcePath)
+{
+    const CardState& card = cardState(cardIndex);
+    const auto rows = card.imported.constFind(sourceDirectory.relativeFilePath(sourcePath));
+    if (rows == card.imported.constEnd())
+        return QString();
+    const QFileInfo source(sourcePath);
+    for (const LedgerEntry& row : *rows) {
+        // The card file as it was copied: a reused name on a card not wiped
+        // is another recording.
+        if (source.size() != row.size || !sameTime(row.modified, source.lastModified()))
+            continue;
+        const QFileInfo copy(row.copyPath);
+        if (copy.isFile() && !copy.isSymLink() && copy.size() == row.size &&
+            ImportPaths::within(row.copyPath, targetDir))
+            return row.copyPath;
+    }
+    return QString();
+}
+
+QString MediaImport::checkRun()
+{
+    QMutexLocker lock(&runCheckMutex);
+    if (!runChecked) {
+        runChecked = true;
+        runRefusal = ImportPaths::problem(runnableCards(runCards), targetDir);
+        // Read once for the whole run: every recording's project is made from it.
+        if (runRefusal.isEmpty() && !templatePath.isEmpty())
+            stitchTemplate = StitchTemplate::load(templatePath, &runRefusal);
+    }
+    return runRefusal;
+}
+
+void MediaImport::removeStaleTemporaries(int cardIndex, const QDir& sourceDirectory,
+                                         const QVector<CardWalk::File>& files)
+{
+    QSet<QString> folders{targetDirectory.absolutePath()};
+    for (const CardWalk::File& file : files) {
+        const QString extension = MediaNaming::mediaExtension(file.path);
+        if (!extension.isEmpty())
+            folders << QFileInfo(targetDirectory.absoluteFilePath(MediaNaming::relativeTargetPath(
+                                     sourceDirectory, file.path, extension)))
+                           .path();
+    }
+    // Only files from before this run: none of its own copies is taken for one.
+    for (const QString& folder : qAsConst(folders)) {
+        for (const QString& removed : VerifiedCopy::removeStaleTemporaries(folder, runStart))
+            qInfo() << QStringLiteral("Card %1: removed %2, left by an earlier run.")
+                           .arg(QString::number(cardIndex), removed);
+    }
+}
+
 // The steps that videos and photos share: names, the copy, the log and the report.
 MediaImport::MediaCopy MediaImport::copyMedia(const QString& sourcePath, int cardIndex,
                                               int fileIndex, int totalFiles,
@@ -122,7 +224,8 @@ MediaImport::MediaCopy MediaImport::copyMedia(const QString& sourcePath, int car
     const QString extension = video ? VideoExtension : MediaNaming::photoExtension(sourcePath);
     // Names are formed below the destination only: a destination folder whose
     // name holds the extension stays the folder the user chose.
-    const QString relative = MediaNaming::relativeTargetPath(sourceDirectory, sourcePath, video);
+    const QString relative =
+        MediaNaming::relativeTargetPath(sourceDirectory, sourcePath, extension);
     const auto copyName = [&](int collision) {
         return targetDirectory.filePath(
             MediaNaming::cameraCopyName(relative, extension, cardIndex, projectName, collision));
@@ -194,7 +297,7 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
         qWarning() << QStringLiteral("Card %1: %2").arg(card, reason);
         report(cardIndex, 0, 0, 0, QStringLiteral("Error: ") + reason);
     };
-    if (sourceDir.isEmpty() || !QDir(sourceDir).exists()) {
+    if (sourceDir.isEmpty() || !QDir(sourceDir).exists()) { // as refusedCard()
         refuse(QStringLiteral("Please choose source"));
         return false;
     }
@@ -211,6 +314,11 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
         refuse(QStringLiteral("Invalid project name"));
         return false;
     }
+    const QString refused = checkRun();
+    if (!refused.isEmpty()) {
+        refuse(refused);
+        return false;
+    }
 
     // The three cards are read in parallel even on a pool with fewer threads:
     // a card worker mostly waits for its disks, so it gives its pool slot back
@@ -223,22 +331,41 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
 
     // The whole list first: copies made into a destination on the card itself
     // are not walked again.
-    QStringList files;
-    QDirIterator walk(QDir(sourceDir).absolutePath(), QDir::Files, QDirIterator::Subdirectories);
-    while (walk.hasNext())
-        files << walk.next();
+    const CardWalk::Result walk = CardWalk::walk(QDir(sourceDir).absolutePath());
+    for (const CardWalk::Problem& problem : walk.problems) {
+        const QString text = QStringLiteral("%1 %2").arg(problem.path, problem.reason);
+        qWarning() << QStringLiteral("Card %1: %2").arg(card, text);
+        report(cardIndex, 0, 1, 0, QStringLiteral("Error: ") + text);
+    }
+
+    removeStaleTemporaries(cardIndex, QDir(sourceDir), walk.files);
 
     const QDir sourceDirectory(sourceDir);
-    const QDir targetDirectory(targetDir);
-    const int total = files.size();
     CardState& state = cardState(cardIndex);
-    for (const QString& path : files)
-        if (path.endsWith(VideoExtension) || path.endsWith(QLatin1String(".DNG")) ||
-            path.endsWith(QLatin1String(".JPG")))
-            state.bytesTotal += QFileInfo(path).size();
+    if (skipImported) {
+        state.identity = CardIdentity::of(sourceDirectory.absolutePath());
+        state.identified = true;
+        if (!state.ledger)
+            state.ledger.reset(new ImportLedger(ImportLedger::defaultPath()));
+        for (const LedgerEntry& row : state.ledger->copiesOfCard(state.identity))
+            state.imported[row.relativePath] << row;
+    }
+
+    // Counted before any copy, so that a stopped card still says how much it holds.
+    const int total = walk.files.size();
     int videosFound = 0;
-    int videosCopied = 0;
     int photosFound = 0;
+    for (const CardWalk::File& file : walk.files) {
+        const QString extension = MediaNaming::mediaExtension(file.path);
+        videosFound += extension == VideoExtension;
+        photosFound += !extension.isEmpty() && extension != VideoExtension;
+    }
+
+    for (const CardWalk::File& file : walk.files) {
+        if (file.regular && !MediaNaming::mediaExtension(file.path).isEmpty())
+            state.bytesTotal += QFileInfo(file.path).size();
+    }
+    int videosCopied = 0;
     int photosCopied = 0;
     bool stopped = false;
     for (int k = 1; k <= total; ++k) {
@@ -246,30 +373,68 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
             stopped = true;
             break;
         }
-        const QString& path = files.at(k - 1);
+        const CardWalk::File& file = walk.files.at(k - 1);
+        const QString& path = file.path;
         report(cardIndex, 0, total + 1, k, QStringLiteral("Copying ") + path);
-        if (MediaNaming::isVideoFile(path)) {
-            ++videosFound;
+        const QString extension = MediaNaming::mediaExtension(path);
+        if (extension.isEmpty())
+            continue;
+        const QString imported = skipImported && file.regular
+                                     ? importedCopy(cardIndex, sourceDirectory, path)
+                                     : QString();
+        if (!file.regular) {
+            // A FIFO would never end and a device never stop: not read at all.
+            qWarning()
+                << QStringLiteral("Card %1: not a regular file, not copied: %2").arg(card, path);
+            report(cardIndex, 0, total + 2, k + 1,
+                   QStringLiteral("Error: Not a regular file: %1").arg(path));
+        } else if (!imported.isEmpty()) {
+            qInfo() << QStringLiteral("Card %1: %2 was imported before as %3; not copied again.")
+                           .arg(card, path, imported);
+            report(cardIndex, 0, total + 2, k + 1,
+                   QStringLiteral("Already imported %1.").arg(path));
+            (extension == VideoExtension ? videosCopied : photosCopied) += 1;
+            state.bytesDone += QFileInfo(path).size();
+            reportBytes(cardIndex, false);
+        } else if (extension == VideoExtension) {
             videosCopied += copyVideoFile(path, cardIndex, k + 1, total, sourceDirectory);
-        } else if (MediaNaming::isPhotoFile(path)) {
-            ++photosFound;
+        } else {
             photosCopied += copyPhotoFile(path, cardIndex, k + 1, total, sourceDirectory);
         }
     }
 
+    // A stop that cut the last file short ends the loop as if complete.
+    stopped = stopped || (VerifiedCopy::stopRequested() &&
+                          (videosCopied < videosFound || photosCopied < photosFound));
     if (videosFound + photosFound > 0)
         VerifiedCopy::syncNames(targetDir);
     state.ledger.reset(); // its connection belongs to this thread
-    if (stopped)
-        qWarning() << QStringLiteral("Card %1: import stopped.").arg(card);
+
+    // The counts, then what else keeps the card from being complete.
     const QString counts[] = {QString::number(videosCopied), QString::number(videosFound),
                               QString::number(photosCopied), QString::number(photosFound)};
-    qInfo() << QStringLiteral("Card %5: copied %1/%2 videos and %3/%4 photos.")
-                   .arg(counts[0], counts[1], counts[2], counts[3], card);
+    QString summary = QStringLiteral("Copied %1/%2 videos and %3/%4 photos.")
+                          .arg(counts[0], counts[1], counts[2], counts[3]);
+    if (!walk.problems.isEmpty()) {
+        const int unread = walk.problems.size();
+        summary += unread == 1 ? QStringLiteral(" 1 folder or file on the card could not be read.")
+                               : QStringLiteral(" %1 folders or files on the card could not be "
+                                                "read.")
+                                     .arg(unread);
+    }
+    if (stopped) {
+        qWarning() << QStringLiteral("Card %1: import stopped.").arg(card);
+        summary += QStringLiteral(" Import stopped.");
+    }
+    if (videosFound + photosFound == 0 && walk.problems.isEmpty()) {
+        // An empty card is more likely a wrong card than a finished one.
+        const QString none = QStringLiteral("No media found on card %1").arg(card);
+        qWarning() << none;
+        summary += QLatin1Char(' ') + none + QLatin1Char('.');
+    }
+    qInfo() << QStringLiteral("Card %1: c%2").arg(card, summary.mid(1));
     reportBytes(cardIndex, true);
-    report(cardIndex, 0, 1, 1,
-           QStringLiteral("Copied %1/%2 videos and %3/%4 photos.")
-               .arg(counts[0], counts[1], counts[2], counts[3]));
+    report(cardIndex, 0, 1, 1, summary);
     // A stopped run is not complete: no "Done." and no log copy.
     return !stopped;
 }
@@ -351,7 +516,7 @@ int MediaImport::copyVideoFile(const QString& sourcePath, int cardIndex, int fil
 {
     const MediaCopy media =
         copyMedia(sourcePath, cardIndex, fileIndex, totalFiles, sourceDirectory, true);
-    if (templatePath.isEmpty())
+    if (!stitchTemplate)
         return media.result;
 
     // The template's preview image beside the copy, never replacing one. A
@@ -368,7 +533,7 @@ int MediaImport::copyVideoFile(const QString& sourcePath, int cardIndex, int fil
             noteWritten(thumbnail.path, thumbnail.sourceHash, true);
     }
 
-    noteWritten(writeVideoTemplate(cardIndex, templatePath, media.basePath, projectName,
+    noteWritten(writeVideoTemplate(cardIndex, *stitchTemplate, media.basePath, projectName,
                                    getSettings(), media.collision));
     return media.result;
 }
@@ -378,8 +543,8 @@ int MediaImport::copyPhotoFile(const QString& sourcePath, int cardIndex, int fil
 {
     const MediaCopy media =
         copyMedia(sourcePath, cardIndex, fileIndex, totalFiles, sourceDirectory, false);
-    if (!templatePath.isEmpty())
-        noteWritten(writePhotoProject(cardIndex, templatePath, media.basePath, projectName,
+    if (stitchTemplate)
+        noteWritten(writePhotoProject(cardIndex, *stitchTemplate, media.basePath, projectName,
                                       getSettings(), media.collision));
     return media.result;
 }

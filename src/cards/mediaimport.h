@@ -1,15 +1,20 @@
 #pragma once
 
 #include "cards/cardreport.h"
+#include "cards/cardwalk.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <array>
 #include <functional>
 #include <memory>
+
+class StitchTemplate;
 
 // A card's byte progress: (card, bytes of its media files gone through so
 // far, bytes of all its media files). Called on the card worker's thread.
@@ -35,6 +40,22 @@ public:
     ~MediaImport();
     MediaImport(const MediaImport&) = delete;
     MediaImport& operator=(const MediaImport&) = delete;
+
+    // Why a run of these cards (in camera order), destination and template
+    // must not start, or empty: paths that can only go wrong, a template that
+    // cannot be used. Quick: for a caller to ask before it starts a run.
+    static QString refusal(const QStringList& cards, const QString& targetDir,
+                           const QString& templatePath);
+
+    // The run's cards in camera order, before any worker starts: each worker
+    // checks the run (once for all) before it copies anything.
+    void setCards(const QStringList& cards);
+
+    // Card files whose verified copy in this destination the ledger records,
+    // and which are as they were then (size and time) as is the copy (size),
+    // are reported as already imported and counted as copied, not copied
+    // again. Off by default; set before any worker starts.
+    void setSkipImported(bool skip);
 
     // The worker of card `cardIndex` (1 to 3). Returns false when the card was
     // refused or the run was stopped: such a card does not count toward the
@@ -74,6 +95,17 @@ private:
     void noteWritten(const QStringList& paths);
     void writeHistory();
 
+    // The run's own checks, made by the first worker while the others wait;
+    // the reason the run is refused, or empty.
+    QString checkRun();
+    // Removes what copies of a killed run left in the folders this card's
+    // copies go to.
+    void removeStaleTemporaries(int cardIndex, const QDir& sourceDirectory,
+                                const QVector<CardWalk::File>& files);
+    // The ledger's verified copy of a card file in this destination that the
+    // file and the copy still match, or empty.
+    QString importedCopy(int cardIndex, const QDir& sourceDirectory, const QString& sourcePath);
+
     QString targetDir;
     QDir targetDirectory;
     QString templatePath;
@@ -85,4 +117,11 @@ private:
     std::array<std::unique_ptr<CardState>, 4> cards;
     QMutex writtenMutex; // the three workers add to `written`
     QVector<Written> written;
+    QStringList runCards; // the folders given, in camera order
+    bool skipImported = false;
+    QDateTime runStart;
+    QMutex runCheckMutex;
+    bool runChecked = false;
+    QString runRefusal;
+    std::shared_ptr<const StitchTemplate> stitchTemplate; // set by checkRun() with a template
 };

@@ -3,27 +3,48 @@
 #include <QDir>
 #include <QFileInfo>
 
+namespace {
+
+// `path` with every `text` in its last component replaced.
+QString replaceInFileName(const QString& path, const QString& text, const QString& replacement)
+{
+    const int nameStart = path.lastIndexOf(QLatin1Char('/')) + 1;
+    QString name = path.mid(nameStart);
+    return path.left(nameStart) + name.replace(text, replacement);
+}
+
+} // namespace
+
 namespace MediaNaming {
+
+QString mediaExtension(const QString& path)
+{
+    for (const char* extension : {".MOV", ".JPG", ".DNG"}) {
+        if (path.endsWith(QLatin1String(extension), Qt::CaseInsensitive))
+            return QString::fromLatin1(extension);
+    }
+    return QString();
+}
 
 bool isVideoFile(const QString& path)
 {
-    return path.endsWith(QLatin1String(".MOV"));
+    return mediaExtension(path) == QLatin1String(".MOV");
 }
 
 bool isPhotoFile(const QString& path)
 {
-    return path.endsWith(QLatin1String(".DNG")) || path.endsWith(QLatin1String(".JPG"));
+    return isMediaFile(path) && !isVideoFile(path);
 }
 
 bool isMediaFile(const QString& path)
 {
-    return isVideoFile(path) || isPhotoFile(path);
+    return !mediaExtension(path).isEmpty();
 }
 
 QString photoExtension(const QString& sourcePath)
 {
-    return sourcePath.endsWith(QLatin1String(".DNG")) ? QStringLiteral(".DNG")
-                                                      : QStringLiteral(".JPG");
+    return sourcePath.endsWith(QLatin1String(".DNG"), Qt::CaseInsensitive) ? QStringLiteral(".DNG")
+                                                                           : QStringLiteral(".JPG");
 }
 
 QString cameraCopyName(const QString& path, const QString& extension, int cardIndex,
@@ -38,16 +59,15 @@ QString cameraCopyName(const QString& path, const QString& extension, int cardIn
         suffix = QStringLiteral("_%1_cam%2%3").arg(projectName, card, extension);
     else
         suffix = QStringLiteral("_cam%1%2").arg(card, extension);
-    QString name = path;
-    return name.replace(extension, suffix);
+    return replaceInFileName(path, extension, suffix);
 }
 
 QString basePath(const QString& targetPath, const QString& extension, int collision)
 {
-    QString base = targetPath;
-    if (collision > 0)
-        base.replace(extension, QStringLiteral("-%1%2").arg(QString::number(collision), extension));
-    return base;
+    if (collision == 0)
+        return targetPath;
+    return replaceInFileName(targetPath, extension,
+                             QStringLiteral("-%1%2").arg(QString::number(collision), extension));
 }
 
 QString projectCameraName(const QString& basePath, const QString& extension, int cardIndex,
@@ -60,11 +80,12 @@ QString projectCameraName(const QString& basePath, const QString& extension, int
                           0);
 }
 
-QString relativeTargetPath(const QDir& sourceDirectory, const QString& sourcePath, bool video)
+QString relativeTargetPath(const QDir& sourceDirectory, const QString& sourcePath,
+                           const QString& extension)
 {
     QString relative = sourceDirectory.relativeFilePath(sourcePath);
-    if (video)
-        relative.replace(QLatin1String(".mov"), QLatin1String(".MOV"));
+    if (relative.endsWith(extension, Qt::CaseInsensitive))
+        relative.replace(relative.size() - extension.size(), extension.size(), extension);
     return relative;
 }
 

@@ -3,6 +3,7 @@
 #include "base/apppaths.h"
 #include "cards/exclusivefile.h"
 #include "cards/medianaming.h"
+#include "cards/stitchtemplate.h"
 #include "settings/settingsstore.h"
 
 #include <QDebug>
@@ -16,22 +17,6 @@ namespace {
 
 const QString VideoExtension = QStringLiteral(".MOV");
 const QString XmlDeclaration = QStringLiteral("<?xml version='1.0' encoding='UTF-8'?>");
-
-// The template's document; empty when the file cannot be read or parsed, in
-// which case no element below is found and the edits are skipped.
-QDomDocument readTemplate(int cardIndex, const QString& templatePath, bool* usable)
-{
-    QDomDocument doc;
-    QFile file(templatePath);
-    *usable = file.open(QIODevice::ReadOnly) && doc.setContent(file.readAll());
-    if (!*usable) {
-        qWarning().noquote() << QStringLiteral("Card %1: could not read template %2.")
-                                    .arg(cardIndex)
-                                    .arg(templatePath);
-        doc = QDomDocument();
-    }
-    return doc;
-}
 
 // The first `tag` child of `parent` and its next `tag` siblings, at most three.
 QVector<QDomElement> firstThree(const QDomElement& parent, const QString& tag)
@@ -156,9 +141,9 @@ QString projectFilePath(const QString& basePath, const QString& extension,
 
 } // namespace
 
-QStringList writeVideoTemplate(int cardIndex, const QString& templatePath, const QString& basePath,
-                               const QString& projectName, const QVariantMap& settings,
-                               int collision)
+QStringList writeVideoTemplate(int cardIndex, const StitchTemplate& stitchTemplate,
+                               const QString& basePath, const QString& projectName,
+                               const QVariantMap& settings, int collision)
 {
     QStringList written;
     const QString projectPath = projectFilePath(
@@ -173,8 +158,7 @@ QStringList writeVideoTemplate(int cardIndex, const QString& templatePath, const
     if (QFileInfo::exists(projectPath) || QFileInfo(projectPath).isSymLink())
         return written;
 
-    bool usable = false;
-    QDomDocument doc = readTemplate(cardIndex, templatePath, &usable);
+    QDomDocument doc = stitchTemplate.document();
 
     const QStringList videos = cameraNames(basePath, VideoExtension, projectName, collision, {});
     const QStringList images =
@@ -231,13 +215,9 @@ QStringList writeVideoTemplate(int cardIndex, const QString& templatePath, const
         break;
     }
 
-    // An unreadable template would leave an empty template in the folder that
-    // every later import with that name would use.
-    if (!usable)
-        return written;
-
     const QString templatesDir = templatesDirPath();
-    const QString copyPath = templatesDir + QLatin1Char('/') + QFileInfo(templatePath).fileName();
+    const QString copyPath =
+        templatesDir + QLatin1Char('/') + QFileInfo(stitchTemplate.path()).fileName();
     if (!QFileInfo::exists(copyPath)) {
         QDir().mkpath(templatesDir);
         if (writeNew(cardIndex, copyPath, project)) {
@@ -254,9 +234,9 @@ QStringList writeVideoTemplate(int cardIndex, const QString& templatePath, const
     return written;
 }
 
-QStringList writePhotoProject(int cardIndex, const QString& templatePath, const QString& basePath,
-                              const QString& projectName, const QVariantMap& settings,
-                              int collision)
+QStringList writePhotoProject(int cardIndex, const StitchTemplate& stitchTemplate,
+                              const QString& basePath, const QString& projectName,
+                              const QVariantMap& settings, int collision)
 {
     const QString extension = MediaNaming::photoExtension(basePath);
     const QString projectPath = projectFilePath(
@@ -271,8 +251,7 @@ QStringList writePhotoProject(int cardIndex, const QString& templatePath, const 
     if (QFileInfo::exists(projectPath) || QFileInfo(projectPath).isSymLink())
         return {};
 
-    bool usable = false;
-    const QDomDocument doc = readTemplate(cardIndex, templatePath, &usable);
+    const QDomDocument doc = stitchTemplate.document();
     const QDomElement pano =
         doc.firstChildElement(QStringLiteral("kava")).firstChildElement(QStringLiteral("pano"));
     editPano(pano, cameraNames(basePath, extension, projectName, collision, {}), settings);
@@ -281,4 +260,26 @@ QStringList writePhotoProject(int cardIndex, const QString& templatePath, const 
         return {};
     logWritten("Card %1: wrote template file %2.", cardIndex, projectPath);
     return {projectPath};
+}
+
+QStringList writeVideoTemplate(int cardIndex, const QString& templatePath, const QString& basePath,
+                               const QString& projectName, const QVariantMap& settings,
+                               int collision)
+{
+    QString error;
+    if (const auto loaded = StitchTemplate::load(templatePath, &error))
+        return writeVideoTemplate(cardIndex, *loaded, basePath, projectName, settings, collision);
+    qWarning().noquote() << QStringLiteral("Card %1: %2").arg(cardIndex).arg(error);
+    return {};
+}
+
+QStringList writePhotoProject(int cardIndex, const QString& templatePath, const QString& basePath,
+                              const QString& projectName, const QVariantMap& settings,
+                              int collision)
+{
+    QString error;
+    if (const auto loaded = StitchTemplate::load(templatePath, &error))
+        return writePhotoProject(cardIndex, *loaded, basePath, projectName, settings, collision);
+    qWarning().noquote() << QStringLiteral("Card %1: %2").arg(cardIndex).arg(error);
+    return {};
 }

@@ -9,6 +9,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
 #include <xxhash.h>
 
@@ -21,6 +22,7 @@
 #define PQVK_POSIX_COPY
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #elif defined(Q_OS_WIN)
@@ -376,13 +378,25 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
     if (!pickName(nameFor, firstNumber, nextNameWhenTaken, &result))
         return result;
 
-    // Read only: the card is never written to.
-    Descriptor source(::open(QFile::encodeName(sourcePath).constData(), O_RDONLY | O_CLOEXEC));
+    // Read only: the card is never written to. Opened without waiting, as a
+    // FIFO would wait for a writer for ever, and read only when it is a
+    // regular file: a FIFO or a device may never end. A file under a lease
+    // (a file server's) refuses such an opening while its holder lets go;
+    // only regular files carry leases, so that one waits (the kernel bounds it).
+    const QByteArray sourceName = QFile::encodeName(sourcePath);
+    Descriptor source(::open(sourceName.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (source.fd < 0 && errno == EWOULDBLOCK)
+        source.fd = ::open(sourceName.constData(), O_RDONLY | O_CLOEXEC);
     struct stat sourceStat;
     if (source.fd < 0 || ::fstat(source.fd, &sourceStat) != 0) {
         result.error = errorText(errno);
         return result;
     }
+    if (!S_ISREG(sourceStat.st_mode)) {
+        result.error = QStringLiteral("not a regular file");
+        return result;
+    }
+    ::fcntl(source.fd, F_SETFL, ::fcntl(source.fd, F_GETFL) & ~O_NONBLOCK);
 #ifdef Q_OS_LINUX
     ::posix_fadvise(source.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
@@ -399,6 +413,8 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
             return result;
         }
     }
+    // Held while the copy is made: removeStaleTemporaries() leaves it alone.
+    ::flock(temp.file.fd, LOCK_EX | LOCK_NB);
 
     Hasher written;
     Hasher readFromDisk;
@@ -462,9 +478,20 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
     if (!pickName(nameFor, firstNumber, nextNameWhenTaken, &result))
         return result;
 
+    // Only a regular file is read: opening a FIFO would wait for a writer for
+    // ever, and a FIFO or a device may never end.
+    const QFileInfo sourceInfo(sourcePath);
+    if (sourceInfo.exists() && !sourceInfo.isFile()) {
+        result.error = QStringLiteral("not a regular file");
+        return result;
+    }
     QFile source(sourcePath);
     if (!source.open(QIODevice::ReadOnly)) {
         result.error = source.errorString();
+        return result;
+    }
+    if (source.isSequential()) {
+        result.error = QStringLiteral("not a regular file");
         return result;
     }
     const QDateTime modified = source.fileTime(QFileDevice::FileModificationTime);
@@ -575,3 +602,50 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
 }
 
 #endif
+
+// Only names that temporaryName() forms, and only files: a hidden file of the
+// user's own that happens to end in ".part" does not look like that. A copy
+// sets its temporary file's modification time to the source's before it names
+// it, so the time looked at is the last change of any kind.
+QStringList VerifiedCopy::removeStaleTemporaries(const QString& folder, const QDateTime& notAfter)
+{
+    QStringList removed;
+#if defined(PQVK_POSIX_COPY) || defined(Q_OS_WIN)
+    static const QRegularExpression pattern(QStringLiteral("^\\..{1,48}\\.[0-9a-z]{1,13}\\.part$"));
+    const QDir dir(folder);
+    const QStringList names =
+        dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
+    for (const QString& name : names) {
+        if (!pattern.match(name).hasMatch())
+            continue;
+        const QString path = dir.filePath(name);
+#ifdef PQVK_POSIX_COPY
+        // Opened without following a link or waiting; a copy at work holds
+        // its lock, one whose program was killed holds none.
+        const QByteArray encoded = QFile::encodeName(path);
+        Descriptor file(
+            ::open(encoded.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat st;
+        if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        const qint64 changed = qint64(st.st_ctim.tv_sec) * 1000 + st.st_ctim.tv_nsec / 1000000;
+        // File times may lag the clock by a tick: the same millisecond counts as before.
+        if (changed > notAfter.toMSecsSinceEpoch() || ::flock(file.fd, LOCK_EX | LOCK_NB) != 0)
+            continue;
+        if (::unlink(encoded.constData()) == 0)
+            removed << path;
+#else
+        // The system removes no file that a copy at work holds open.
+        const QFileInfo info(path);
+        if (info.isFile() && !info.isSymLink() && info.metadataChangeTime() <= notAfter &&
+            QFile::remove(path))
+            removed << path;
+#endif
+    }
+#else
+    // Without locks, and where open files can be removed, no file is safe to take.
+    Q_UNUSED(folder)
+    Q_UNUSED(notAfter)
+#endif
+    return removed;
+}

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <functional>
@@ -77,6 +79,13 @@ public:
     // until cleared with requestStop(false).
     static void requestStop(bool stop = true);
     static bool stopRequested();
+
+    // Removes the temporary files in `folder` (not below it) that a copy left
+    // when its program was killed: only names of the temporary form, last
+    // changed no later than `notAfter`, and held by no copy at work. Returns their
+    // paths. The Qt-only copy takes none but on Windows, which keeps open
+    // files from being removed.
+    static QStringList removeStaleTemporaries(const QString& folder, const QDateTime& notAfter);
 
     // 16 lower-case hex digits, the form hash lists and logs use.
     static QString hashText(quint64 xxh64);

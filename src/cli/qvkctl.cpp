@@ -3,7 +3,9 @@
 #include "base/apppaths.h"
 #include "base/messagehandler.h"
 #include "cards/medianaming.h"
+#include "cards/verifiedcopy.h"
 #include "cli/livelines.h"
+#include "cli/stopsignals.h"
 #include "controller/appcontroller.h"
 #include "controller/controllertasks.h"
 
@@ -62,7 +64,7 @@ const QVector<CommandForm>& commandForms()
         {QStringLiteral("import"),
          {QStringLiteral("card1"), QStringLiteral("card2"), QStringLiteral("card3"),
           QStringLiteral("dest")},
-         {QStringLiteral("template"), QStringLiteral("project")}},
+         {QStringLiteral("template"), QStringLiteral("project"), QStringLiteral("skip-imported")}},
         {QStringLiteral("prepare"),
          {QStringLiteral("card1"), QStringLiteral("card2"), QStringLiteral("card3")},
          {QStringLiteral("erase"), QStringLiteral("sync-config"), QStringLiteral("force"),
@@ -122,7 +124,7 @@ void handlerBesideLiveLines(QtMsgType type, const QMessageLogContext& context,
 // What the data export reports for every record it receives.
 const QRegularExpression& recordReport()
 {
-    static const QRegularExpression pattern(QStringLiteral("^Reading dataset (\\d+) of (\\d+)$"));
+    static const QRegularExpression pattern(QStringLiteral("^Reading record (\\d+) of (\\d+)$"));
     return pattern;
 }
 
@@ -178,7 +180,7 @@ QString QvkCtl::usageText()
         "  qvkctl off --port PORT\n"
         "  qvkctl firmware --port PORT --file FILE.hex\n"
         "  qvkctl import --card1 DIR --card2 DIR --card3 DIR --dest DIR [--template FILE.kava]\n"
-        "                [--project NAME]\n"
+        "                [--project NAME] [--skip-imported]\n"
         "  qvkctl prepare --card1 DIR --card2 DIR --card3 DIR [--erase [--reverify] [--force]]\n"
         "                 [--sync-config]\n"
         "  qvkctl --help | --version\n"
@@ -197,7 +199,10 @@ QString QvkCtl::usageText()
         "  data erase      erase the controller unit's memory\n"
         "  off             turn the controller unit off\n"
         "  firmware        update the controller unit's firmware with the boot-loader\n"
-        "  import          copy the media of the three cards into DIR\n"
+        "  import          copy the media of the three cards into DIR; SIGINT or SIGTERM\n"
+        "                  stops it, leaving no unfinished file; --skip-imported leaves\n"
+        "                  out the files whose verified copy in DIR an earlier import\n"
+        "                  made and that are unchanged since (they count as copied)\n"
         "  prepare         prepare the three cards for the next use; --erase wipes them\n"
         "                  (only whole card volumes as 'qvkctl drives' lists them, and\n"
         "                  only when every media file has a verified copy from an import;\n"
@@ -215,13 +220,22 @@ QString QvkCtl::usageText()
         "Results go to standard output, progress to standard error: one line per\n"
         "report, or, on a terminal, a live line per card of an import (share of the\n"
         "bytes copied, speed, time left) and for the records of a data export.\n"
-        "Exit status: 0 success, 1 failure or anything refused, 2 usage error.\n");
+        "Exit status: 0 success; 1 failure, or a card refused or not imported completely;\n"
+        "2 usage error, or an import refused before anything was copied (a destination\n"
+        "on a card or holding one, a card given twice, a template that is no stitching\n"
+        "template).\n");
 }
 
 int QvkCtl::usageError(const QString& what)
 {
     printLine(ProgramName + QStringLiteral(": ") + what);
     printLine(QStringLiteral("Run '%1 --help' for the commands.").arg(ProgramName));
+    return UsageError;
+}
+
+int QvkCtl::refuse(const QString& why)
+{
+    printLine(ProgramName + QStringLiteral(": ") + why);
     return UsageError;
 }
 
@@ -269,6 +283,7 @@ int QvkCtl::run(const QStringList& arguments)
         parser.addOption({name, QString(), QStringLiteral("value")});
     parser.addOption({QStringLiteral("erase"), QString()});
     parser.addOption({QStringLiteral("sync-config"), QString()});
+    parser.addOption({QStringLiteral("skip-imported"), QString()});
     parser.addOption({QStringLiteral("force"), QString()});
     parser.addOption({QStringLiteral("reverify"), QString()});
     parser.addOption({QStringLiteral("json"), QString()});
@@ -449,8 +464,13 @@ int QvkCtl::run(const QStringList& arguments)
                          .compare(QLatin1String("kava"), Qt::CaseInsensitive) != 0)
             status = usageError(
                 QStringLiteral("--template '%1' is not a .kava template").arg(templatePath));
+        else if (const QString refused = controller->checkImportPaths(
+                     cards.at(0), cards.at(1), cards.at(2), dest, templatePath);
+                 !refused.isEmpty())
+            status = refuse(refused); // before anything is copied
         else
-            status = runImport(cards, dest, templatePath, project);
+            status = runImport(cards, dest, templatePath, project,
+                               parser.isSet(QStringLiteral("skip-imported")));
     } else if (form->name == QLatin1String("prepare")) {
         status = runPrepare(cards, parser.isSet(QStringLiteral("erase")),
                             parser.isSet(QStringLiteral("sync-config")),
@@ -529,10 +549,8 @@ bool QvkCtl::showLive(int channel, const Report& report)
                       .arg(received)
                       .arg(total)
                       .arg(total > 0 ? received * 100 / total : 0);
-        // A few hundred drawings whatever the count: one per record would
-        // keep the terminal busier than the download.
-        if (received == 1 || received == total || received % qMax<qint64>(1, total / 200) == 0)
-            live->setLine(0, records);
+        // The export reports about ten times a second, so each is drawn.
+        live->setLine(0, records);
         return true;
     }
     if (!liveImport)
@@ -787,8 +805,19 @@ int QvkCtl::runFirmware(const QString& port, const QString& file)
 }
 
 int QvkCtl::runImport(const QStringList& cards, const QString& dest, const QString& templatePath,
-                      const QString& project)
+                      const QString& project, bool skipImported)
 {
+    // SIGINT and SIGTERM stop the copies under way, which remove their
+    // unfinished files; the cards' summaries then say what was not copied.
+    VerifiedCopy::requestStop(false);
+    StopSignals stopSignals;
+    connect(&stopSignals, &StopSignals::stopRequested, this, [this](const QString& signalName) {
+        VerifiedCopy::requestStop();
+        qWarning() << "Stopping on" << signalName;
+        printLine(ProgramName + QStringLiteral(": ") + signalName +
+                  QStringLiteral(": stopping; the copies under way are given up and their "
+                                 "unfinished files removed"));
+    });
     if (live) {
         liveImport = true;
         clock.start();
@@ -798,12 +827,15 @@ int QvkCtl::runImport(const QStringList& cards, const QString& dest, const QStri
             showCard(card);
         }
     }
-    controller->copyFiles(cards.at(0), cards.at(1), cards.at(2), dest, templatePath, project);
+    controller->copyFiles(cards.at(0), cards.at(1), cards.at(2), dest, templatePath, project,
+                          skipImported);
     waitForTasks();
     liveImport = false;
 
+    // A card is complete when its summary is the counts alone, each a/a:
+    // anything the import adds to it says why the card is not.
     static const QRegularExpression summary(
-        QStringLiteral("^Copied (\\d+)/(\\d+) videos and (\\d+)/(\\d+) photos\\.$"));
+        QStringLiteral("^Copied (\\d+)/(\\d+) videos and (\\d+)/(\\d+) photos\\.(.*)$"));
     int status = Success;
     for (int card = 1; card <= 3; ++card) {
         const QVector<Report> list = reports.value(card);
@@ -817,7 +849,8 @@ int QvkCtl::runImport(const QStringList& cards, const QString& dest, const QStri
             status = fail(QStringLiteral("card %1 was not imported: %2").arg(card).arg(last.text));
             continue;
         }
-        if (match.captured(1) != match.captured(2) || match.captured(3) != match.captured(4))
+        if (match.captured(1) != match.captured(2) || match.captured(3) != match.captured(4) ||
+            !match.captured(5).isEmpty())
             status = fail(QStringLiteral("card %1: not every media file was copied: %2")
                               .arg(card)
                               .arg(last.text));

@@ -80,6 +80,8 @@ private:
     };
 
     int usageError(const QString& what);
+    // A run refused before it started: the reason, and the usage error status.
+    int refuse(const QString& why);
     int fail(const QString& what);
     void printLine(const QString& line); // on standard error, above any live lines
     // Whether the report went into a live line rather than a line of its own.
@@ -104,7 +106,7 @@ private:
     int runDataExport(const QString& port, const QString& dest, const QString& project);
     int runFirmware(const QString& port, const QString& file);
     int runImport(const QStringList& cards, const QString& dest, const QString& templatePath,
-                  const QString& project);
+                  const QString& project, bool skipImported);
     int runPrepare(const QStringList& cards, bool erase, bool syncConfig, bool force,
                    bool reverify);
     int outcomeOfLastReport(const QString& successPrefix);

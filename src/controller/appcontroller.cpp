@@ -120,8 +120,14 @@ void AppController::setPort(QVariant port)
     storePort(port.toString());
 }
 
+QString AppController::checkImportPaths(QString card1, QString card2, QString card3,
+                                        QString targetDir, QString templatePath)
+{
+    return MediaImport::refusal({card1, card2, card3}, targetDir, templatePath);
+}
+
 void AppController::copyFiles(QString card1, QString card2, QString card3, QString targetDir,
-                              QString templatePath, QString projectName)
+                              QString templatePath, QString projectName, bool skipImported)
 {
     {
         QMutexLocker lock(&cardMutex);
@@ -130,7 +136,9 @@ void AppController::copyFiles(QString card1, QString card2, QString card3, QStri
     }
     qInfo() << QStringLiteral("Start.");
     const auto run = newImportRun(targetDir, templatePath, projectName);
-    const QString cards[] = {card1, card2, card3};
+    const QStringList cards = {card1, card2, card3};
+    run->setCards(cards);
+    run->setSkipImported(skipImported);
     for (int cardIndex = 1; cardIndex <= 3; ++cardIndex) {
         const QString card = cards[cardIndex - 1];
         QtConcurrent::run(QThreadPool::globalInstance(),
@@ -174,7 +182,12 @@ void AppController::runCardWorker(const std::shared_ptr<MediaImport>& run, int c
 void AppController::copyFilesWorker(int cardIndex, QString sourceDir, QString targetDir,
                                     QString templatePath, QString projectName)
 {
-    runCardWorker(newImportRun(targetDir, templatePath, projectName), cardIndex, sourceDir);
+    const auto run = newImportRun(targetDir, templatePath, projectName);
+    QStringList cards = {QString(), QString(), QString()};
+    if (cardIndex >= 1 && cardIndex <= 3)
+        cards[cardIndex - 1] = sourceDir;
+    run->setCards(cards);
+    runCardWorker(run, cardIndex, sourceDir);
 }
 
 void AppController::copyData(QString port, QString targetDir, QString projectName)
@@ -292,8 +305,9 @@ void AppController::init(QQuickWindow* window)
         return;
 
     // The view's signals start the operations of the same name.
-    connect(appWindow, SIGNAL(copyFiles(QString, QString, QString, QString, QString, QString)),
-            this, SLOT(copyFiles(QString, QString, QString, QString, QString, QString)));
+    connect(appWindow,
+            SIGNAL(copyFiles(QString, QString, QString, QString, QString, QString, bool)), this,
+            SLOT(copyFiles(QString, QString, QString, QString, QString, QString, bool)));
     connect(appWindow, SIGNAL(eraseCards(QString, QString, QString, bool, bool)), this,
             SLOT(eraseCards(QString, QString, QString, bool, bool)));
     connect(appWindow, SIGNAL(eraseCardsForced(QString, QString, QString, bool, bool)), this,

@@ -59,8 +59,14 @@ public slots:
     QVariant getMoviesLocation();
     QVariant getVersion();
     void setPort(QVariant port);
+    // Why an import of these cards into targetDir with this template must not
+    // start, or empty; asked before copyFiles.
+    QString checkImportPaths(QString card1, QString card2, QString card3, QString targetDir,
+                             QString templatePath);
+    // skipImported: card files that the ledger says were imported into
+    // targetDir before are not copied again.
     void copyFiles(QString card1, QString card2, QString card3, QString targetDir,
-                   QString templatePath, QString projectName);
+                   QString templatePath, QString projectName, bool skipImported = false);
     void copyData(QString port, QString targetDir, QString projectName);
     void readCameraSettings(QString port);
     void resetCameraSettings(QString port);

@@ -110,6 +110,13 @@ void UnitTasks::resetSettings(const QString& port)
         return;
 
     emit updateCameraSettingsProgress(0, 2, 1, QStringLiteral("Resetting controller ..."));
+    // The reset has a long wait of its own; a unit that does not answer a
+    // quick question first is not there, and that is said within the usual wait.
+    if (!comms->getVersion()) {
+        emit updateCameraSettingsProgress(
+            0, 2, 2, QStringLiteral("Error resetting controller: %1").arg(comms->lastError));
+        return;
+    }
     if (comms->reset())
         emit updateCameraSettingsProgress(0, 2, 2, QStringLiteral("Success. Controller reset."));
     else
@@ -234,6 +241,14 @@ void UnitTasks::eraseMemory(const QString& port)
         return;
 
     emit updateDataProgress(0, 2, 1, QStringLiteral("Erasing memory ..."));
+    // The erase has a long wait of its own; a unit that does not answer the
+    // count first is not there, and that is said within the usual wait.
+    if (!comms->countData()) {
+        emit updateDataProgress(0, 2, 2,
+                                QStringLiteral("Error erasing memory: %1").arg(comms->lastError));
+        return;
+    }
+    qInfo() << "Data: erasing" << comms->config.dataCount << "records";
     if (comms->eraseData())
         emit updateDataProgress(0, 2, 2, QStringLiteral("Success. Memory erased."));
     else

@@ -15,6 +15,8 @@ Item {
     property bool eraseCardsReady: false
     // The stitching settings replace the template's camera angles.
     property bool overwriteAngles: false
+    // The stored choice the "Skip files already imported" box starts from.
+    property bool skipImported: false
 
     // The controls whose values the window reads and sets.
     property alias card1List: card1List
@@ -23,6 +25,7 @@ Item {
     property alias filesDestinationField: filesDestinationField
     property alias projectNameField: projectNameField
     property alias templateList: templateList
+    property alias skipImportedBox: skipImportedBox
     property alias card1Bar: card1Bar
     property alias card2Bar: card2Bar
     property alias card3Bar: card3Bar
@@ -36,6 +39,7 @@ Item {
     // Typed text, key by key, for the "Copy Data" tab to follow.
     signal destinationEdited(string folder)
     signal projectNameEdited(string name)
+    signal skipImportedEdited(bool skip)
     signal changeAnglesRequested
     signal templateFileRequested
     signal refreshTemplatesRequested
@@ -65,7 +69,6 @@ Item {
         columns: 6
         columnSpacing: 10
         rowSpacing: 8
-
 
         Label {
             Layout.preferredWidth: filesGrid.span(1)
@@ -158,16 +161,26 @@ Item {
             Layout.preferredWidth: filesGrid.span(1)
         }
 
-
         Label {
             Layout.preferredWidth: filesGrid.span(1)
             text: "Destination:"
             font.bold: true
             Layout.topMargin: 10
         }
-        Item {
+        // In the heading's row, kept low, so the tab keeps its height.
+        CheckBox {
+            id: skipImportedBox
+            objectName: "skipImportedBox"
+            text: "Skip files already imported"
             Layout.columnSpan: 5
             Layout.preferredWidth: filesGrid.span(5)
+            Layout.preferredHeight: 22
+            Layout.topMargin: 10
+            topPadding: 0
+            bottomPadding: 0
+            leftPadding: 0
+            checked: page.skipImported
+            onToggled: page.skipImportedEdited(checked)
         }
 
         Label {
@@ -202,7 +215,6 @@ Item {
         Item {
             Layout.preferredWidth: filesGrid.span(1)
         }
-
 
         Label {
             Layout.preferredWidth: filesGrid.span(1)
@@ -281,7 +293,6 @@ Item {
                 Layout.preferredHeight: 2
             }
         }
-
 
         Label {
             Layout.preferredWidth: filesGrid.span(1)

@@ -7,6 +7,33 @@ Popup {
     id: box
 
     property string text: ""
+    // A text the box can follow while it shows it, such as what still runs;
+    // the box closes once it is empty.
+    property string followed: ""
+    property bool following: false
+
+    function show(message) {
+        following = false
+        text = message
+        open()
+    }
+
+    function follow(message) {
+        show(message)
+        following = true
+    }
+
+    onFollowedChanged: {
+        if (!following)
+            return
+        if (followed !== "") {
+            text = followed
+        } else {
+            following = false
+            close()
+        }
+    }
+    onClosed: following = false
 
     objectName: "infoBox"
     // Boxes are placed relative to the whole window, tab bar included.

@@ -32,7 +32,6 @@ ApplicationWindow {
     readonly property bool busy: cardOneCopying || cardTwoCopying || cardThreeCopying || dataCopying
     // What still runs, for the box that refuses to close the window.
     readonly property string runningText: runningOperationsText()
-    property bool closeRefusalShown: false
 
     // Status line of the wait box.
     property string waitText: ""
@@ -46,7 +45,8 @@ ApplicationWindow {
     // A reset is followed by a read, so the tab shows what the unit now holds.
     property bool readAfterReset: false
 
-    signal copyFiles(string dir1, string dir2, string dir3, string targetDir, string templatePath, string projectName)
+    signal copyFiles(string dir1, string dir2, string dir3, string targetDir, string templatePath, string projectName,
+                     bool skipImported)
     signal copyData(string port, string targetDir, string projectName)
     signal eraseCards(string dir1, string dir2, string dir3, bool eraseCards, bool createSyncConfig)
     // The same once the user confirmed that media without a verified copy may be lost.
@@ -71,20 +71,7 @@ ApplicationWindow {
         if (readyToExit())
             return
         close.accepted = false
-        showInfo(runningText)
-        closeRefusalShown = true
-    }
-
-    // The refusal follows what still runs and goes once nothing does.
-    onRunningTextChanged: {
-        if (!closeRefusalShown)
-            return
-        if (runningText !== "") {
-            infoBox.text = runningText
-        } else {
-            closeRefusalShown = false
-            infoBox.close()
-        }
+        infoBox.follow(runningText)
     }
 
     // ---- helpers ------------------------------------------------------------
@@ -102,9 +89,7 @@ ApplicationWindow {
     }
 
     function showInfo(message) {
-        closeRefusalShown = false
-        infoBox.text = textOf(message)
-        infoBox.open()
+        infoBox.show(textOf(message))
     }
 
     function runningOperationsText() {
@@ -181,12 +166,19 @@ ApplicationWindow {
     function copyFilesClicked() {
         if (!readyToCopyFiles())
             return
-        cardOneCopying = cardTwoCopying = cardThreeCopying = true
-        throughput.reset()
         var page = copyFilesPage
         var cards = sources.selectedKeys()
+        // Set-ups that can only go wrong are refused before anything is copied.
+        var refused = appController.checkImportPaths(cards[0], cards[1], cards[2], page.filesDestinationField.text,
+                                                     selectedKey(page.templateList))
+        if (refused) {
+            showInfo(refused)
+            return
+        }
+        cardOneCopying = cardTwoCopying = cardThreeCopying = true
+        throughput.reset()
         copyFiles(cards[0], cards[1], cards[2], page.filesDestinationField.text, selectedKey(page.templateList),
-                  page.projectNameField.text)
+                  page.projectNameField.text, page.skipImportedBox.checked)
     }
 
     function eraseCardsClicked(eraseCardsChecked, createSyncConfigChecked, force) {
@@ -462,6 +454,8 @@ ApplicationWindow {
         copyFilesReady: readyToCopyFiles()
         eraseCardsReady: readyToEraseCards()
         overwriteAngles: textOf(settings["OverwriteAngles"]) === "1"
+        skipImported: textOf(settings["SkipImported"]) === "1"
+        onSkipImportedEdited: appController.updateSettings({ "SkipImported": skip ? "1" : "0" })
         onSourceFolderRequested: fileChoosers.openSourceFolderDialog(card)
         onCardPicked: sources.pick(card)
         onRefreshCardsRequested: refreshDrives()
@@ -517,7 +511,7 @@ ApplicationWindow {
 
     InfoBox {
         id: infoBox
-        onClosed: closeRefusalShown = false
+        followed: runningText
     }
 
     WaitBox {

@@ -13,6 +13,10 @@
 #include <QtConcurrent>
 #include <QtTest>
 
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <xxhash.h>
 
@@ -90,11 +94,20 @@ private slots:
     void cardRun();
     void refusedCards_data();
     void refusedCards();
+    void refusedRuns_data();
+    void refusedRuns();
+    void templateReadOncePerRun();
+    void staleTemporaries_data();
+    void staleTemporaries();
+    void skipImported_data();
+    void skipImported();
     void failedCopies_data();
     void failedCopies();
     void threeCardsOneProjectPerRecording();
     void nameTakenDuringTheCopy_data();
     void nameTakenDuringTheCopy();
+    void onlyRegularFilesAreRead_data();
+    void onlyRegularFilesAreRead();
     void damagedCopyFailsTheRun_data();
     void damagedCopyFailsTheRun();
     void bytesReported();
@@ -114,9 +127,11 @@ private:
                                           Q_ARG(QString, card(n)), Q_ARG(QString, target),
                                           Q_ARG(QString, templatePath), Q_ARG(QString, {})));
     }
-    void runAll(const QString& card2, const QString& templatePath, const QString& project)
+    void runAll(const QString& card2, const QString& templatePath, const QString& project,
+                bool skipImported = false, const QString& target = QString())
     {
-        controller->copyFiles(card(1), card2, card(3), destination(), templatePath, project);
+        controller->copyFiles(card(1), card2, card(3), target.isEmpty() ? destination() : target,
+                              templatePath, project, skipImported);
         QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
         QCoreApplication::processEvents();
     }
@@ -156,22 +171,32 @@ void TestMediaImport::copyNames_data()
     QTest::addColumn<QString>("project");
     QTest::addColumn<int>("collision");
     QTest::addColumn<QString>("copy"); // relative to the destination
+    QTest::addColumn<QString>("base"); // the recording's base path, likewise
     const auto row = [](const char* name, const char* file, int card, const QString& project,
-                        int collision, const char* copy) {
-        QTest::newRow(name) << QString(file) << card << project << collision << QString(copy);
+                        int collision, const char* copy, const char* base) {
+        QTest::newRow(name) << QString(file) << card << project << collision << QString(copy)
+                            << QString(base);
     };
-    row("card 3, no project", "A/B/C.MOV", 3, "", 0, "A/B/C_cam3.MOV");
-    row("project", "D/V.MOV", 2, "Reef", 0, "D/V_Reef_cam2.MOV");
-    row("collision 1, project", "D/V.MOV", 2, "Reef", 1, "D/V-1_cam2.MOV");
-    row("collision 2, project", "D/V.MOV", 2, "Reef", 2, "D/V-2_cam2.MOV");
-    row("collision 1, no project", "D/V.MOV", 1, "", 1, "D/V-1_cam1.MOV");
-    row("collision 2, no project", "D/P.JPG", 3, "", 2, "D/P-2_cam3.JPG");
-    row(".MOV in a folder name", "X.MOV/V.MOV", 1, "", 0, "X_cam1.MOV/V_cam1.MOV");
-    row("lower-case .mov folder", "a.mov/V.MOV", 2, "", 0, "a_cam2.MOV/V_cam2.MOV");
-    row(".DNG photo", "D/P.DNG", 1, "Reef 2. day", 0, "D/P_Reef 2. day_cam1.DNG");
-    row("photo in a .jpg folder", "x.jpg/P.JPG", 1, QStringLiteral("Récif"), 0,
-        "x.jpg/P_Récif_cam1.JPG");
-    row("%1 in project name", "V.MOV", 2, "A%1%2", 0, "V_A%1%2_cam2.MOV");
+    row("card 3, no project", "A/B/C.MOV", 3, "", 0, "A/B/C_cam3.MOV", "A/B/C.MOV");
+    row("project", "D/V.MOV", 2, "Reef", 0, "D/V_Reef_cam2.MOV", "D/V.MOV");
+    row("collision 1, project", "D/V.MOV", 2, "Reef", 1, "D/V-1_cam2.MOV", "D/V-1.MOV");
+    row("collision 2, project", "D/V.MOV", 2, "Reef", 2, "D/V-2_cam2.MOV", "D/V-2.MOV");
+    row("collision 1, no project", "D/V.MOV", 1, "", 1, "D/V-1_cam1.MOV", "D/V-1.MOV");
+    row("collision 2, no project", "D/P.JPG", 3, "", 2, "D/P-2_cam3.JPG", "D/P-2.JPG");
+    row(".DNG photo", "D/P.DNG", 1, "Reef 2. day", 0, "D/P_Reef 2. day_cam1.DNG", "D/P.DNG");
+    row("%1 in project name", "V.MOV", 2, "A%1%2", 0, "V_A%1%2_cam2.MOV", "V.MOV");
+    // Extensions in any case, copied under the upper-case one.
+    row("lower-case .mov", "D/V0002.mov", 1, "", 0, "D/V0002_cam1.MOV", "D/V0002.MOV");
+    row("lower-case .jpg", "D/P0001.jpg", 2, "Reef", 0, "D/P0001_Reef_cam2.JPG", "D/P0001.JPG");
+    row("mixed-case .Jpg", "D/P0002.Jpg", 3, "", 1, "D/P0002-1_cam3.JPG", "D/P0002-1.JPG");
+    row("lower-case .dng", "D/P0003.dng", 1, "", 0, "D/P0003_cam1.DNG", "D/P0003.DNG");
+    // Folders keep their names: the three cameras' copies meet in one folder.
+    row(".MOV in a folder name", "X.MOV/V.MOV", 1, "", 0, "X.MOV/V_cam1.MOV", "X.MOV/V.MOV");
+    row(".MOV folder, collision", "Reef.MOV.d/V.MOV", 2, "", 1, "Reef.MOV.d/V-1_cam2.MOV",
+        "Reef.MOV.d/V-1.MOV");
+    row("lower-case .mov folder", "a.mov/V.mov", 2, "", 0, "a.mov/V_cam2.MOV", "a.mov/V.MOV");
+    row("photo in a .JPG folder", "x.JPG/P.JPG", 1, QStringLiteral("Récif"), 0,
+        "x.JPG/P_Récif_cam1.JPG", "x.JPG/P.JPG");
 }
 
 void TestMediaImport::copyNames()
@@ -181,12 +206,13 @@ void TestMediaImport::copyNames()
     QFETCH(QString, project);
     QFETCH(int, collision);
     QFETCH(QString, copy);
+    QFETCH(QString, base);
     QVERIFY(MediaNaming::isValidProjectName(project));
-    const bool video = cardFile.endsWith(QLatin1String(".MOV"));
-    const QString ext = video ? QStringLiteral(".MOV") : MediaNaming::photoExtension(cardFile);
+    const QString ext = MediaNaming::mediaExtension(cardFile);
     const QString relative =
-        MediaNaming::relativeTargetPath(QDir("/card"), "/card/" + cardFile, video);
+        MediaNaming::relativeTargetPath(QDir("/card"), "/card/" + cardFile, ext);
     QCOMPARE(MediaNaming::cameraCopyName(relative, ext, card, project, collision), copy);
+    QCOMPARE(MediaNaming::basePath(relative, ext, collision), base);
 }
 
 void TestMediaImport::cardRun_data()
@@ -198,12 +224,22 @@ void TestMediaImport::cardRun_data()
         << QStringList{"A/B/V1.MOV", "A/V2.MOV", "A/P.JPG", "M/index.dat"}
         << QStringList{"A/B/V1_cam2.MOV", "A/P_cam2.JPG", "A/V2_cam2.MOV"}
         << QStringLiteral("Copied 2/2 videos and 1/1 photos.");
-    QTest::newRow("lower-case media announced, not copied")
-        << QStringList{"V1.mov", "V2.MOV", "P.jpg", "R.dng", "R.DNG"}
-        << QStringList{"R_cam2.DNG", "V2_cam2.MOV"}
+    QTest::newRow("media in any case, copied under upper-case extensions")
+        << QStringList{"V1.mov", "V2.MOV", "P.jpg", "Q.Jpg", "R.dng", "R.DNG", "notes.txt"}
+        << QStringList{"P_cam2.JPG", "Q_cam2.JPG",  "R-1_cam2.DNG",
+                       "R_cam2.DNG", "V1_cam2.MOV", "V2_cam2.MOV"}
+        << QStringLiteral("Copied 2/2 videos and 4/4 photos.");
+    QTest::newRow("a folder named like a video keeps its name")
+        << QStringList{"Reef.MOV.d/V0001.MOV", "Reef.MOV.d/P0001.JPG"}
+        << QStringList{"Reef.MOV.d/P0001_cam2.JPG", "Reef.MOV.d/V0001_cam2.MOV"}
         << QStringLiteral("Copied 1/1 videos and 1/1 photos.");
-    QTest::newRow("empty card") << QStringList{} << QStringList{}
-                                << QStringLiteral("Copied 0/0 videos and 0/0 photos.");
+    // Likely a wrong card: said, so that nobody wipes it as imported.
+    QTest::newRow("empty card")
+        << QStringList{} << QStringList{}
+        << QStringLiteral("Copied 0/0 videos and 0/0 photos. No media found on card 2.");
+    QTest::newRow("no media, other files")
+        << QStringList{"MISC/index.dat", "DCIM/100QVK/V0001.MP4"} << QStringList{}
+        << QStringLiteral("Copied 0/0 videos and 0/0 photos. No media found on card 2.");
 }
 
 // Before file k: (0, N + 1, k, "Copying"); after a good copy: (0, N + 2, k + 1).
@@ -290,6 +326,231 @@ void TestMediaImport::refusedCards()
     }
 }
 
+void TestMediaImport::refusedRuns_data()
+{
+    QTest::addColumn<QString>("setup"); // what is given in place of the usual
+    QTest::addColumn<QString>("reason");
+    const auto row = [](const char* name, const char* reason) {
+        QTest::newRow(name) << QString(name) << QString(reason);
+    };
+    row("destination is a card", "The destination @/card2 lies on card 2 (@/card2)");
+    row("destination inside a card", "The destination @/card2/imports lies on card 2");
+    row("destination through a link into a card",
+        "The destination @/link/new lies on card 1 (@/card1)");
+    row("destination holds the cards", "Card 1 (@/card1) lies inside the destination @");
+    row("card given twice through a link", "Cards 1 and 2 are the same folder (@/card1)");
+    row("card inside another", "Card 3 (@/card1/DCIM) lies inside card 1 (@/card1)");
+    row("template not readable", "Cannot read the template @/t/Rig.kava: ");
+    row("template not XML", "The template @/t/Rig.kava is not a stitching template: ");
+    row("template of another kind",
+        "The template @/t/Rig.kava is not a stitching template: it holds <pano>, not <kava>");
+    row("template is a FIFO", "Cannot read the template @/t/Rig.kava: not a file");
+}
+
+// Set-ups that can only go wrong: refused before anything is copied, the
+// reason on every card's bar and from the check a caller asks first.
+void TestMediaImport::refusedRuns()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, reason);
+    const QString root = dir->path();
+    reason.replace("@", root);
+    for (int n = 1; n <= 3; ++n)
+        writeCardFile(card(n) + "/DCIM/V.MOV");
+    QStringList cards = {card(1), card(2), card(3)};
+    QString target = destination();
+    const QString rig = dir->filePath(QStringLiteral("t/Rig.kava"));
+    QString templatePath;
+    if (setup == "destination is a card")
+        target = card(2);
+    else if (setup == "destination inside a card")
+        target = card(2) + "/imports";
+    else if (setup == "destination through a link into a card")
+        target = root + "/link/new";
+    else if (setup == "destination holds the cards")
+        target = root;
+    else if (setup == "card given twice through a link")
+        cards[1] = root + "/card1 again";
+    else if (setup == "card inside another")
+        cards[2] = card(1) + "/DCIM";
+    else
+        templatePath = rig;
+    QVERIFY(QFile::link(card(1), root + "/link"));
+    QVERIFY(QFile::link(card(1), root + "/card1 again"));
+    if (setup == "template not readable")
+        QVERIFY(QDir().mkpath(dir->filePath("t")));
+    else if (setup == "template not XML")
+        QVERIFY(TestSupport::writeFile(rig, "<kava><videos></kava>"));
+    else if (setup == "template of another kind")
+        QVERIFY(TestSupport::writeFile(rig, "<pano/>"));
+    else if (setup == "template is a FIFO")
+        QVERIFY(QDir().mkpath(dir->filePath("t")) &&
+                ::mkfifo(QFile::encodeName(rig).constData(), 0600) == 0);
+    QStringList before = filesBelow(root);
+    before.removeAll(QStringLiteral("run.log"));
+
+    QVERIFY(controller->checkImportPaths(cards[0], cards[1], cards[2], target, templatePath)
+                .startsWith(reason));
+    controller->copyFiles(cards[0], cards[1], cards[2], target, templatePath, QString());
+    QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
+    QCoreApplication::processEvents();
+
+    QCOMPARE(reports.size(), 3);
+    for (int n = 1; n <= 3; ++n) {
+        const QString mine =
+            reports.filter(QRegularExpression(QStringLiteral("^%1 ").arg(n))).value(0);
+        QVERIFY2(mine.startsWith(QStringLiteral("%1 0 0 0 Error: ").arg(n) + reason),
+                 qPrintable(mine));
+    }
+    QStringList after = filesBelow(root);
+    after.removeAll(QStringLiteral("run.log"));
+    QCOMPARE(after, before); // nothing copied, nothing written
+    QCOMPARE(timesDone(), 0);
+}
+
+// The template is read once for the run: a template that goes away after the
+// first copy still makes every recording's project, each naming its copies.
+void TestMediaImport::templateReadOncePerRun()
+{
+    const QString rig = dir->filePath(QStringLiteral("t/Rig.kava"));
+    QVERIFY(TestSupport::writeFile(rig, "<kava><videos><video/><video/><video/></videos></kava>"));
+    const QStringList recordings = {"A/V0001.MOV", "B/V0002.MOV", "C/V0003.MOV"};
+    for (const QString& recording : recordings)
+        writeCardFile(card(1) + "/" + recording);
+    onReport = [&](const QString& report) {
+        if (report.contains(QLatin1String(" Copied ")))
+            QFile::remove(rig);
+    };
+
+    runWorker(1, destination(), rig);
+
+    QVERIFY(!QFileInfo::exists(rig));
+    QCOMPARE(reports.last(), QStringLiteral("1 0 1 1 Copied 3/3 videos and 0/0 photos."));
+    for (const QString& recording : recordings) {
+        const QString project = QString(recording).replace(".MOV", "_autopano.kava");
+        const QByteArray text = TestSupport::readFile(destination() + "/" + project);
+        QVERIFY2(text.contains(QFileInfo(recording).baseName().toUtf8() + "_cam3.MOV"),
+                 qPrintable(project));
+    }
+}
+
+void TestMediaImport::staleTemporaries_data()
+{
+    QTest::addColumn<QString>("file"); // below the destination
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("removed");
+    const auto row = [](const char* name, const char* file, const char* kind, bool removed) {
+        QTest::newRow(name) << QString(file) << QString(kind) << removed;
+    };
+    row("left by a killed run", "DCIM/.V_cam1.MOV.k3j4h5.part", "old", true);
+    row("left beside the run's log", ".VazizidADU.log.zz9.part", "old", true);
+    row("held by a copy at work", "DCIM/.V_cam2.MOV.b2.part", "locked", false);
+    row("the user's own hidden file", "DCIM/.notes.part", "old", false);
+    row("upper case, not of that form", "DCIM/.V_cam1.MOV.K3J4.part", "old", false);
+    row("a link of that form", "DCIM/.V_cam1.MOV.c3.part", "link", false);
+    row("in a folder the run does not write to", "Other/.V_cam1.MOV.d4.part", "old", false);
+}
+
+// A run removes what copies of a killed run left where it writes, and
+// nothing else: never a file a copy at work still holds or writes.
+void TestMediaImport::staleTemporaries()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, kind);
+    QFETCH(bool, removed);
+#ifdef PQVK_PORTABLE_COPY
+    QSKIP("the Qt-only copy removes temporary files only where open files cannot be removed");
+#endif
+    writeCardFile(card(1) + "/DCIM/V.MOV");
+    const QString path = destination() + "/" + file;
+    if (kind == "link")
+        QVERIFY(QDir().mkpath(destination() + "/DCIM") &&
+                QFile::link(dir->filePath(QStringLiteral("outside")), path));
+    else
+        writeCardFile(path); // before the run
+    const int held = kind == "locked" ? ::open(QFile::encodeName(path).constData(), O_RDONLY) : -1;
+    if (kind == "locked")
+        QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
+
+    runWorker(1, destination());
+    if (held >= 0)
+        ::close(held);
+
+    QCOMPARE(reports.last(), QStringLiteral("1 0 1 1 Copied 1/1 videos and 0/0 photos."));
+    QCOMPARE(QFileInfo(path).exists() || QFileInfo(path).isSymLink(), !removed);
+    const QByteArray log = TestSupport::readFile(logFilePath());
+    QCOMPARE(log.contains("Card 1: removed " + path.toUtf8() + ", left by an earlier run."),
+             removed);
+}
+
+void TestMediaImport::skipImported_data()
+{
+    QTest::addColumn<QString>("change");    // between the first run and the second
+    QTest::addColumn<bool>("skip");         // the second run skips what was imported
+    QTest::addColumn<QStringList>("again"); // card files the second run copies
+    QTest::addColumn<QStringList>("kept");  // the destination afterwards
+    const QStringList first = {"A/P1_cam1.JPG", "A/V1_cam1.MOV", "A/V2_cam1.MOV"};
+    const auto row = [&](const char* name, bool skip, const QStringList& again,
+                         const QStringList& added) {
+        QStringList kept = first + added;
+        kept.sort();
+        QTest::newRow(name) << QString(name) << skip << again << kept;
+    };
+    row("nothing changed", true, {}, {});
+    row("a copy gone", true, {"A/V1.MOV"}, {});
+    row("a copy cut short", true, {"A/V1.MOV"}, {"A/V1-1_cam1.MOV"});
+    row("a card file recorded anew under its name", true, {"A/V2.MOV"}, {"A/V2-1_cam1.MOV"});
+    row("another destination", true, {"A/P1.JPG", "A/V1.MOV", "A/V2.MOV"}, {});
+    row("not asked", false, {"A/P1.JPG", "A/V1.MOV", "A/V2.MOV"},
+        {"A/P1-1_cam1.JPG", "A/V1-1_cam1.MOV", "A/V2-1_cam1.MOV"});
+}
+
+// A second run with skipImported copies only what has no intact copy in this
+// destination from the first; the rest is reported as already imported and
+// counted as copied.
+void TestMediaImport::skipImported()
+{
+    QFETCH(QString, change);
+    QFETCH(bool, skip);
+    QFETCH(QStringList, again);
+    QFETCH(QStringList, kept);
+    for (const char* file : {"A/V1.MOV", "A/V2.MOV", "A/P1.JPG"})
+        writeCardFile(card(1) + "/" + file);
+    QVERIFY(QDir().mkpath(card(2)) && QDir().mkpath(card(3)));
+    runAll(card(2), QString(), QString());
+    QVERIFY(reports.contains("1 0 1 1 Copied 2/2 videos and 1/1 photos."));
+
+    QString target = destination();
+    if (change == "a copy gone")
+        QVERIFY(QFile::remove(destination() + "/A/V1_cam1.MOV"));
+    else if (change == "a copy cut short")
+        QVERIFY(QFile(destination() + "/A/V1_cam1.MOV").resize(10));
+    else if (change == "a card file recorded anew under its name")
+        writeCardFile(card(1) + "/A/V2.MOV", 2000);
+    else if (change == "another destination")
+        target = dir->filePath(QStringLiteral("elsewhere"));
+    reports.clear();
+    runAll(card(2), QString(), QString(), skip, target);
+
+    QCOMPARE(filesBelow(target).filter("_cam"),
+             change == "another destination"
+                 ? QStringList({"A/P1_cam1.JPG", "A/V1_cam1.MOV", "A/V2_cam1.MOV"})
+                 : kept);
+    QVERIFY(reports.contains("1 0 1 1 Copied 2/2 videos and 1/1 photos."));
+    for (const char* file : {"A/V1.MOV", "A/V2.MOV", "A/P1.JPG"}) {
+        const QString path = card(1) + "/" + file;
+        const bool copied = again.contains(file);
+        QVERIFY2(reports.filter(QRegularExpression(" Copied " + QRegularExpression::escape(path) +
+                                                   " correctly\\.$"))
+                         .size() == int(copied),
+                 file);
+        QVERIFY2(reports.filter(QRegularExpression(" Already imported " +
+                                                   QRegularExpression::escape(path) + "\\.$"))
+                         .size() == int(!copied),
+                 file);
+    }
+}
+
 void TestMediaImport::failedCopies_data()
 {
     QTest::addColumn<QString>("failure");
@@ -328,7 +589,9 @@ void TestMediaImport::failedCopies()
 
     QCOMPARE(reports.size(), 3);
     QCOMPARE(reports[1], QStringLiteral("1 0 3 2 ") + report.arg(video));
-    QCOMPARE(reports[2], QStringLiteral("1 0 1 1 Copied 0/1 videos and 0/0 photos."));
+    // A stop that cuts the last file short still says the import stopped.
+    QCOMPARE(reports[2], QStringLiteral("1 0 1 1 Copied 0/1 videos and 0/0 photos.") +
+                             (failure == "stopped mid-file" ? " Import stopped." : ""));
     const QStringList log = QString(TestSupport::readFile(logFilePath())).split('\n');
     const QStringList warnings = log.filter(QStringLiteral("Card 1: ")).filter(video);
     QVERIFY(!warnings.isEmpty());
@@ -354,8 +617,8 @@ void TestMediaImport::threeCardsOneProjectPerRecording()
     QVERIFY(TestSupport::writeFile(dir->filePath(QStringLiteral("t/Rig.jpg")), "preview"));
     QVERIFY(TestSupport::writeFile(dir->filePath(QStringLiteral("t/Rig2.KAVA")), rig));
     for (int n = 1; n <= 3; ++n) {
-        writeCardFile(card(n) + "/D/V.MOV", 5000 + n);
-        writeCardFile(card(n) + "/D/P.JPG", 3000 + n);
+        writeCardFile(card(n) + "/Reef.MOV.d/V.MOV", 5000 + n);
+        writeCardFile(card(n) + "/Reef.MOV.d/P.JPG", 3000 + n);
     }
     // Card 1 waits in each "Copying" report until card 3 has given as many.
     QSemaphore card3Copying;
@@ -381,7 +644,7 @@ void TestMediaImport::threeCardsOneProjectPerRecording()
     QCOMPARE(TestSupport::readFile(log), QByteArray("first run"));
     QVERIFY(together);
 
-    const QString folder = destination() + "/D/";
+    const QString folder = destination() + "/Reef.MOV.d/";
     const QStringList projects = QDir(folder).entryList({"*.kava", "*.pano"}, QDir::Files);
     QCOMPARE(projects.size(), 4); // two recordings, two photo sets
     QByteArray named;
@@ -393,8 +656,9 @@ void TestMediaImport::threeCardsOneProjectPerRecording()
         for (int n = 1; n <= 3; ++n) {
             const QString copy = copyName.arg(n);
             QVERIFY2(named.contains(copy.toUtf8()), qPrintable(copy));
-            QCOMPARE(TestSupport::readFile(folder + copy),
-                     TestSupport::readFile(card(n) + "/D/" + copy.left(1) + copy.right(4)));
+            QCOMPARE(
+                TestSupport::readFile(folder + copy),
+                TestSupport::readFile(card(n) + "/Reef.MOV.d/" + copy.left(1) + copy.right(4)));
             const QByteArray preview = TestSupport::readFile(folder + copy + ".jpg");
             QVERIFY2(copy.startsWith("V_") ? preview == "preview" : preview != rig,
                      qPrintable(copy));
@@ -410,30 +674,36 @@ void TestMediaImport::nameTakenDuringTheCopy_data()
 }
 
 // A name taken while the copy is under way is never replaced nor written
-// through: the copy moves on to the next number. The source is a pipe, so the
-// test decides when the copy ends.
+// through: the copy moves on to the next number. The test holds a lease on
+// the source, so the copy waits in its opening, after it chose its name,
+// until the test has taken that name and lets go.
 void TestMediaImport::nameTakenDuringTheCopy()
 {
     QFETCH(bool, link);
     const QString outside = dir->filePath(QStringLiteral("outside"));
-    const QString source = dir->filePath(QStringLiteral("pipe"));
-    QVERIFY(::mkfifo(QFile::encodeName(source).constData(), 0600) == 0);
+    const QString source = dir->filePath(QStringLiteral("source"));
+    QVERIFY(TestSupport::writeFile(source, "new"));
     const auto nameFor = [this](int n) {
         return destination() + (n ? QStringLiteral("/V-%1.MOV").arg(n) : QStringLiteral("/V.MOV"));
     };
-    QFuture<VerifiedCopy::Result> copy = QtConcurrent::run([&] {
-        VerifiedCopy copier(source);
-        copier.setVerifySize(false);
-        return copier.copyToFreeName(nameFor);
-    });
-    QFile pipe(source);
-    QVERIFY(pipe.open(QIODevice::WriteOnly)); // returns once the copy reads
-    pipe.write("new");
+    const auto previous = std::signal(SIGIO, SIG_IGN); // the lease holder's notice
+    const int lease = ::open(QFile::encodeName(source).constData(), O_RDONLY);
+    QVERIFY(lease >= 0);
+    if (::fcntl(lease, F_SETLEASE, F_WRLCK) != 0) {
+        ::close(lease);
+        QSKIP("this file system takes no leases");
+    }
+    QFuture<VerifiedCopy::Result> copy =
+        QtConcurrent::run([&] { return VerifiedCopy(source).copyToFreeName(nameFor); });
+    while (::fcntl(lease, F_GETLEASE) == F_WRLCK) // until the copy opens the source
+        QThread::msleep(1);
     if (link)
         QVERIFY(QFile::link(outside, nameFor(0)));
     else
         QVERIFY(TestSupport::writeFile(nameFor(0), "first"));
-    pipe.close();
+    QCOMPARE(::fcntl(lease, F_SETLEASE, F_UNLCK), 0);
+    ::close(lease);
+    std::signal(SIGIO, previous);
 
     QCOMPARE(copy.result().number, 1);
     QCOMPARE(QFile::exists(outside), false);
@@ -441,6 +711,53 @@ void TestMediaImport::nameTakenDuringTheCopy()
         QCOMPARE(TestSupport::readFile(nameFor(0)), QByteArray("first"));
     QCOMPARE(TestSupport::readFile(nameFor(1)), QByteArray("new"));
     QCOMPARE(filesBelow(destination()), QStringList({"V-1.MOV", "V.MOV"}));
+}
+
+void TestMediaImport::onlyRegularFilesAreRead_data()
+{
+    QTest::addColumn<QString>("kind");
+    for (const char* kind : {"FIFO", "link to /dev/zero", "folder"})
+        QTest::newRow(kind) << QString(kind);
+}
+
+// A FIFO would block the copy for ever and /dev/zero fill the disk: neither is
+// read, nothing is left, and the reason is given. Should either be read, the
+// test ends all the same: a writer comes and goes on the FIFO, and files
+// written by this process may not grow past 64 MB.
+void TestMediaImport::onlyRegularFilesAreRead()
+{
+    QFETCH(QString, kind);
+    const QString source = dir->filePath(QStringLiteral("source"));
+    const QByteArray sourceName = QFile::encodeName(source);
+    if (kind == "FIFO")
+        QCOMPARE(::mkfifo(sourceName.constData(), 0600), 0);
+    else if (kind == "folder")
+        QVERIFY(QDir().mkpath(source));
+    else
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), source));
+    struct rlimit limit;
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const struct rlimit small = {64 << 20, limit.rlim_max};
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+
+    const QString target = destination() + QStringLiteral("/V.MOV");
+    QFuture<VerifiedCopy::Result> copy =
+        QtConcurrent::run([&] { return VerifiedCopy(source).copyTo(target); });
+    while (!copy.isFinished()) {
+        if (kind == "FIFO") {
+            const int writer = ::open(sourceName.constData(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0)
+                ::close(writer);
+        }
+        QThread::msleep(1);
+    }
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, previous);
+
+    QCOMPARE(int(copy.result().outcome), int(VerifiedCopy::Outcome::Failed));
+    QCOMPARE(copy.result().error, QStringLiteral("not a regular file"));
+    QCOMPARE(filesBelow(destination()), QStringList());
 }
 
 void TestMediaImport::damagedCopyFailsTheRun_data()

@@ -158,6 +158,10 @@ private slots:
         QTest::newRow("video added to card 1 after the import")
             << true << "add video" << false << false << QList<int>{1} << "DCIM/100QVK/QVK0003.MOV"
             << "no copy recorded";
+        // The import copies media in any case, so the wipe asks for their copies.
+        QTest::newRow("lower-case video added to card 1 after the import")
+            << true << "add video" << false << false << QList<int>{1} << "DCIM/100QVK/QVK0003.mov"
+            << "no copy recorded";
         QTest::newRow("copy of card 2 damaged, read again")
             << true << "damage copy" << false << true << QList<int>{2} << Video
             << "its copy's content differs from the card's";

@@ -8,6 +8,7 @@
 #include "support/testsupport.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -15,6 +16,11 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QtTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using TestSupport::readFile;
 using TestSupport::writeFile;
@@ -86,11 +92,79 @@ class TestQvkCtl : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir dataHome; // the platform's data folder of every run
+    QTemporaryDir dataHome;              // the platform's data folder of every run
+    std::unique_ptr<QTemporaryDir> tree; // the card tree's run, made once
+    Outcome treeRun;
+
+    void runCardTree()
+    {
+        tree.reset(new QTemporaryDir);
+        QVERIFY(tree->isValid());
+        const QString root = tree->path();
+        const auto file = [&](const QString& path, const QByteArray& bytes = {}) {
+            QVERIFY(writeFile(root + "/" + path, bytes.isEmpty() ? path.toUtf8() : bytes));
+        };
+        const auto link = [&](const QString& target, const QString& path) {
+            QVERIFY(QFile::link(target, root + "/" + path));
+        };
+        const auto mode = [&](const QString& path, mode_t bits) {
+            QCOMPARE(::chmod(QFile::encodeName(root + "/" + path).constData(), bits), 0);
+        };
+        for (const char* name : {"V0001.MOV", "V0002.mov", "P0002.Jpg", "P0003.dng", "._V0001.MOV"})
+            file(QString("card1/DCIM/100QVK/") + name);
+        for (int n = 1; n <= 3; ++n)
+            file(QString("card%1/Reef.MOV.d/V0001.MOV").arg(n));
+        for (const char* name : {"Locked/V0009.MOV", "NoSearch/V0010.MOV", "DCIM/100QVK/V0001.MOV",
+                                 "DCIM/100QVK/V0003.MOV"})
+            file(QString("card2/") + name);
+        mode("card2/Locked", 0);
+        mode("card2/NoSearch", 0444);
+        mode("card2/DCIM/100QVK/V0003.MOV", 0);
+        file("card3/DCIM/100QVK/V0001.MOV");
+        file("photo.JPG", "a photo outside the card");
+        const QByteArray latin1Name = QFile::encodeName(root) + "/card3/DCIM/100QVK/caf\xe9.MOV";
+        const int fd = ::open(latin1Name.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0 && ::close(fd) == 0);
+        QCOMPARE(
+            ::mkfifo(QFile::encodeName(root + "/card3/DCIM/100QVK/F0001.MOV").constData(), 0644),
+            0);
+        link("/dev/zero", "card3/DCIM/100QVK/Z0001.MOV");
+        link(root + "/card1/DCIM", "card3/Linked");
+        link(root + "/gone", "card3/DCIM/100QVK/G0001.MOV");
+        link(root + "/photo.JPG", "card3/DCIM/100QVK/L0001.JPG");
+        QVERIFY(writeFile(root + "/Rig.kava", "<kava><videos><video/><video/><video/></videos>"
+                                              "<output/></kava>"));
+        // The unprivileged program's own folders.
+        for (const char* folder : {"", "/out", "/data"}) {
+            QVERIFY(QDir().mkpath(root + folder));
+            QVERIFY(::chmod(QFile::encodeName(root + folder).constData(), 0777) == 0);
+        }
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_DATA_HOME", root + "/data");
+        environment.insert("LC_ALL", "C.UTF-8");
+        treeRun = run(words("import --card1 card1 --card2 card2 --card3 card3 --dest out "
+                            "--project Reef --template Rig.kava"),
+                      root, environment, true);
+    }
+
+    // What QTemporaryDir cannot remove: a name it cannot represent, folders it cannot enter.
+    void removeCardTree()
+    {
+        if (!tree)
+            return;
+        const QByteArray root = QFile::encodeName(tree->path());
+        ::unlink(root + "/card3/DCIM/100QVK/caf\xe9.MOV");
+        ::chmod(root + "/card2/Locked", 0755);
+        ::chmod(root + "/card2/NoSearch", 0755);
+        tree.reset();
+    }
     QString appDataFolder() const { return dataHome.path() + QStringLiteral("/Pelorin QVK"); }
 
     // In this process, or the real program in `workingDir`: what a script sees.
-    Outcome run(const QStringList& arguments, const QString& workingDir = {})
+    Outcome run(const QStringList& arguments, const QString& workingDir = {},
+                const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+                bool unprivileged = false)
     {
         Outcome outcome;
         if (workingDir.isEmpty()) {
@@ -102,7 +176,16 @@ class TestQvkCtl : public QObject
         }
         QProcess process;
         process.setWorkingDirectory(workingDir);
-        process.start(qEnvironmentVariable("PQVK_BUILD_DIR") + "/qvkctl", arguments);
+        process.setProcessEnvironment(environment);
+        const QString program = qEnvironmentVariable("PQVK_BUILD_DIR") + "/qvkctl";
+        // Tests run as root, for whom file modes do not hold: the program
+        // then runs as "nobody".
+        if (unprivileged && ::geteuid() == 0)
+            process.start("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--clear-groups",
+                                                 "--", program} +
+                                         arguments);
+        else
+            process.start(program, arguments);
         if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit)
             outcome.status = process.exitCode();
         outcome.out = QString::fromLocal8Bit(process.readAllStandardOutput());
@@ -120,6 +203,7 @@ private slots:
         resetPathCaches();
     }
     void cleanup() { Volumes::setProvider(nullptr); }
+    void cleanupTestCase() { removeCardTree(); }
 
     void usageErrors_data()
     {
@@ -409,6 +493,210 @@ private slots:
         }
     }
 
+    // One import over three cards that hold every kind of entry it meets, run
+    // as a user for whom file modes hold. Card 1 holds media in any case and is
+    // complete; card 2 what that user cannot read; card 3 names, links and
+    // files that are no regular files. Each row: what was kept, what was said
+    // ("@" stands for the run's folder, "!" in front for never), the status.
+    void cardTree_data()
+    {
+        QTest::addColumn<QString>("cardFile"); // below the run's folder
+        QTest::addColumn<QString>("copy");     // below the destination; empty for none
+        QTest::addColumn<QString>("said");
+        const auto row = [](const char* name, const char* cardFile, const char* copy,
+                            const char* said) {
+            QTest::newRow(name) << QString(cardFile) << QString(copy) << QString(said);
+        };
+        row("lower-case .mov", "card1/DCIM/100QVK/V0002.mov", "DCIM/100QVK/V0002_Reef_cam1.MOV",
+            "[card 1] Copied @/card1/DCIM/100QVK/V0002.mov correctly.");
+        row("mixed-case .Jpg", "card1/DCIM/100QVK/P0002.Jpg", "DCIM/100QVK/P0002_Reef_cam1.JPG",
+            "");
+        row("lower-case .dng", "card1/DCIM/100QVK/P0003.dng", "DCIM/100QVK/P0003_Reef_cam1.DNG",
+            "");
+        row("a folder named like a video keeps its name", "card2/Reef.MOV.d/V0001.MOV",
+            "Reef.MOV.d/V0001_Reef_cam2.MOV", "");
+        row("that recording's project names the three copies", "",
+            "Reef.MOV.d/V0001_Reef_autopano.kava", "");
+        row("another computer's file", "card1/DCIM/100QVK/._V0001.MOV", "", "!._V0001");
+        row("card 1 complete", "", "", "[card 1] Copied 3/3 videos and 2/2 photos.\n");
+
+        row("folder that cannot be listed", "card2/Locked/V0009.MOV", "",
+            "[card 2] Error: @/card2/Locked cannot be listed: Permission denied");
+        row("folder that cannot be searched", "card2/NoSearch/V0010.MOV", "",
+            "[card 2] Error: @/card2/NoSearch/V0010.MOV cannot be opened: Permission denied");
+        row("video that cannot be read", "card2/DCIM/100QVK/V0003.MOV", "",
+            "[card 2] Error: Could not copy @/card2/DCIM/100QVK/V0003.MOV.");
+        row("card 2 not complete", "", "",
+            "[card 2] Copied 2/3 videos and 0/0 photos. 2 folders or files on the card could "
+            "not be read.\n");
+
+        row("name the encoding cannot represent", "card3/DCIM/100QVK/caf\\xe9.MOV", "",
+            "[card 3] Error: @/card3/DCIM/100QVK/caf\\xe9.MOV has a name that the system's "
+            "encoding cannot represent");
+        row("FIFO", "card3/DCIM/100QVK/F0001.MOV", "",
+            "[card 3] Error: Not a regular file: @/card3/DCIM/100QVK/F0001.MOV");
+        row("link to /dev/zero", "card3/DCIM/100QVK/Z0001.MOV", "",
+            "[card 3] Error: Not a regular file: @/card3/DCIM/100QVK/Z0001.MOV");
+        row("link to a folder", "card3/Linked", "",
+            "[card 3] Error: @/card3/Linked is a link to a folder; not followed");
+        row("link that leads nowhere", "card3/DCIM/100QVK/G0001.MOV", "",
+            "[card 3] Error: @/card3/DCIM/100QVK/G0001.MOV is a link that leads nowhere");
+        row("link to a file", "card3/DCIM/100QVK/L0001.JPG", "DCIM/100QVK/L0001_Reef_cam3.JPG", "");
+        row("card 3 not complete", "", "",
+            "[card 3] Copied 2/4 videos and 1/1 photos. 3 folders or files on the card could "
+            "not be read.\n");
+    }
+
+    void cardTree()
+    {
+        QFETCH(QString, cardFile);
+        QFETCH(QString, copy);
+        QFETCH(QString, said);
+        if (!tree)
+            runCardTree();
+        const QString root = tree->path();
+        const QString out = root + "/out/";
+        QCOMPARE(treeRun.status, 1);
+        said.replace("@", root);
+        if (said.startsWith('!'))
+            QVERIFY2(!treeRun.err.contains(said.mid(1)), qPrintable(treeRun.err));
+        else
+            QVERIFY2(treeRun.err.contains(said), qPrintable(treeRun.err));
+
+        QStringList kept; // every file of the destination, hidden ones too
+        QDirIterator it(out, QDir::Files | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext())
+            kept << QDir(out).relativeFilePath(it.next());
+        QVERIFY2(kept.filter(".part").isEmpty(), qPrintable(kept.join(' ')));
+        if (copy.endsWith(".kava")) {
+            const QByteArray project = readFile(out + copy);
+            for (int n = 1; n <= 3; ++n)
+                QVERIFY(project.contains(QString("V0001_Reef_cam%1.MOV").arg(n).toUtf8()));
+        } else if (!copy.isEmpty()) {
+            QVERIFY2(kept.contains(copy), qPrintable(kept.join(' ')));
+            QCOMPARE(readFile(out + copy), readFile(root + "/" + cardFile));
+        } else if (!cardFile.isEmpty()) { // no copy of it anywhere
+            const QString stem = QFileInfo(cardFile).completeBaseName().section('\\', 0, 0);
+            QVERIFY2(kept.filter(stem + "_Reef_cam").isEmpty(), qPrintable(kept.join(' ')));
+        }
+    }
+
+    // SIGINT while the cards' big videos are being copied: the copies under
+    // way stop and leave no unfinished file, what was copied is complete, the
+    // summaries say what was not, and the status is 1. The program is held
+    // (SIGSTOP) as soon as a video's temporary file appears, so that the
+    // signal surely finds that copy under way.
+    void interruptedImport()
+    {
+        QTemporaryDir temp;
+        const QString root = temp.path();
+        constexpr qint64 videoSize = qint64(512) << 20; // sparse: no space on the card side
+        for (int n = 1; n <= 3; ++n) {
+            const QString folder = root + QStringLiteral("/card%1/DCIM/100QVK/").arg(n);
+            QVERIFY(writeFile(folder + "P0001.JPG", "photo " + QByteArray::number(n)));
+            QFile video(folder + "V0001.MOV");
+            QVERIFY(video.open(QIODevice::WriteOnly) && video.resize(videoSize));
+            video.seek(videoSize - 5);
+            video.write(QByteArray::number(n).rightJustified(5, '-'));
+        }
+        const QString copies = root + "/out/DCIM/100QVK";
+        const auto temporaries = [&] {
+            return QDir(copies).entryList({".*.part"}, QDir::Files | QDir::Hidden);
+        };
+
+        QProcess process;
+        process.setWorkingDirectory(root);
+        process.start(qEnvironmentVariable("PQVK_BUILD_DIR") + "/qvkctl",
+                      words("import --card1 card1 --card2 card2 --card3 card3 --dest out"));
+        QVERIFY(process.waitForStarted());
+        const pid_t pid = pid_t(process.processId());
+        bool held = false;
+        while (!held && process.state() == QProcess::Running) {
+            if (temporaries().filter("V0001").isEmpty()) {
+                process.waitForFinished(1);
+                continue;
+            }
+            ::kill(pid, SIGSTOP);
+            held = !temporaries().filter("V0001").isEmpty(); // not finished meanwhile
+            if (!held)
+                ::kill(pid, SIGCONT);
+        }
+        if (!held) {
+            process.waitForFinished(-1);
+            QSKIP("every copy ended before the test could hold the program");
+        }
+        ::kill(pid, SIGINT);
+        ::kill(pid, SIGCONT);
+        QVERIFY(process.waitForFinished(120000));
+        const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 1);
+        QVERIFY2(err.contains("qvkctl: SIGINT: stopping;"), qPrintable(err));
+        QCOMPARE(temporaries(), QStringList());
+        // Each card: what it copied is complete, and its summary counts it.
+        int stopped = 0;
+        for (int n = 1; n <= 3; ++n) {
+            const QString card = root + QStringLiteral("/card%1/DCIM/100QVK/").arg(n);
+            const QString photo = copies + QStringLiteral("/P0001_cam%1.JPG").arg(n);
+            const QString video = copies + QStringLiteral("/V0001_cam%1.MOV").arg(n);
+            const bool photoKept = QFileInfo::exists(photo);
+            const bool videoKept = QFileInfo::exists(video);
+            if (photoKept)
+                QCOMPARE(readFile(photo), readFile(card + "P0001.JPG"));
+            if (videoKept)
+                QCOMPARE(QFileInfo(video).size(), videoSize);
+            const bool complete = photoKept && videoKept;
+            stopped += !complete;
+            const QString summary =
+                QStringLiteral("[card %1] Copied %2/1 videos and %3/1 photos.%4\n")
+                    .arg(n)
+                    .arg(int(videoKept))
+                    .arg(int(photoKept))
+                    .arg(complete ? "" : " Import stopped.");
+            QVERIFY2(err.contains(summary), qPrintable(summary + err));
+        }
+        QVERIFY(stopped > 0);
+        QVERIFY(!QFileInfo::exists(root + "/out/VazizidADU.log")); // the run is not complete
+
+        // Run again, skipping what was imported: only what is missing is
+        // copied, nothing twice, and the run succeeds.
+        QStringList before;
+        for (const QString& name : QDir(copies).entryList(QDir::Files))
+            before << copies + "/" + name;
+        const Outcome rerun = run(words("import --card1 card1 --card2 card2 --card3 card3 "
+                                        "--dest out --skip-imported"),
+                                  root);
+        QCOMPARE(rerun.status, 0);
+        QStringList expected;
+        for (int n = 1; n <= 3; ++n) {
+            const QString card = root + QStringLiteral("/card%1/DCIM/100QVK/").arg(n);
+            for (const QString& name : {QStringLiteral("P0001"), QStringLiteral("V0001")}) {
+                const QString extension = name.startsWith('P') ? ".JPG" : ".MOV";
+                const QString copy =
+                    copies + QStringLiteral("/%1_cam%2%3").arg(name).arg(n).arg(extension);
+                expected << QFileInfo(copy).fileName();
+                const bool wasThere = before.contains(copy);
+                const QString said = wasThere ? QStringLiteral("Already imported %1.")
+                                              : QStringLiteral("Copied %1 correctly.");
+                QVERIFY2(rerun.err.contains(QStringLiteral("[card %1] ").arg(n) +
+                                            said.arg(card + name + extension)),
+                         qPrintable(copy + "\n" + rerun.err));
+                QFile copied(copy), original(card + name + extension);
+                QVERIFY(copied.open(QIODevice::ReadOnly) && original.open(QIODevice::ReadOnly));
+                QCOMPARE(copied.size(), original.size());
+                QVERIFY(copied.seek(qMax<qint64>(0, copied.size() - 64)) &&
+                        original.seek(qMax<qint64>(0, original.size() - 64)));
+                QCOMPARE(copied.readAll(), original.readAll()); // its own last bytes
+            }
+            QVERIFY(rerun.err.contains(
+                QStringLiteral("[card %1] Copied 1/1 videos and 1/1 photos.\n").arg(n)));
+        }
+        expected.sort();
+        QCOMPARE(QDir(copies).entryList(QDir::Files | QDir::Hidden), expected);
+    }
+
     // A wipe on real card volumes as a script runs it: the real program,
     // after an import or none. "I" in a line runs the import first, "&&"
     // then the wipe; errText: what standard error must say.
@@ -520,8 +808,9 @@ private slots:
                                   << "read,reset,save";
         QTest::newRow("data, begun") << "qvkctl data e"
                                      << "erase,export";
-        QTest::newRow("options not given yet") << "qvkctl import --card1 a --dest b --"
-                                               << "--card2,--card3,--project,--template";
+        QTest::newRow("options not given yet")
+            << "qvkctl import --card1 a --dest b --"
+            << "--card2,--card3,--project,--skip-imported,--template";
         QTest::newRow("a flag takes no value")
             << "qvkctl prepare --erase --"
             << "--card1,--card2,--card3,--force,--reverify,--sync-config";
@@ -620,6 +909,15 @@ private slots:
             "[card 3] Error: Please choose source\n");
         row("import, copies fail", import + "--card3 card3 --dest blocked", 1,
             "[card 3] Copied 0/1 videos and 0/1 photos.\n");
+        // Refused before anything is copied.
+        row("import, destination on a card", import + "--card3 card3 --dest card1/out", 2,
+            "/card1/out lies on card 1 (");
+        row("import, not a stitching template",
+            import + "--card3 card3 --dest out --template bad.kava", 2,
+            "bad.kava is not a stitching template: ");
+        // Likely the wrong card: "import && prepare --erase" must not go on.
+        row("import, card 3 without media", import + "--card3 card3/MISC --dest out", 1,
+            "[card 3] Copied 0/0 videos and 0/0 photos. No media found on card 3.\n");
     }
 
     void program()
@@ -637,6 +935,7 @@ private slots:
         }
         QVERIFY(writeFile(temp.filePath("blocked/DCIM"), "not a folder"));
         QVERIFY(writeFile(temp.filePath("good.hex"), ":0400000001020304F2\n:00000001FF\n"));
+        QVERIFY(writeFile(temp.filePath("bad.kava"), "<kava><videos></kava>"));
         QVERIFY(writeFile(temp.filePath("bad.hex"), ":0400000001020304F3\n:00000001FF\n"));
         QVERIFY(writeFile(appDataFolder() + "/VazizidADU.log", "the app's last run\n"));
 
@@ -648,6 +947,9 @@ private slots:
         QCOMPARE(outcome.err.contains(" Warning: "), status == 1);
         QVERIFY(readFile(appDataFolder() + "/qvkctl.log").count("qvkctl start") <= 1); // fresh
         QCOMPARE(readFile(appDataFolder() + "/VazizidADU.log"), QByteArray("the app's last run\n"));
+        if (status == 2 && line.startsWith("import")) // nothing made, nothing copied
+            QVERIFY(!QFileInfo::exists(temp.filePath("out")) &&
+                    !QFileInfo::exists(temp.filePath("card1/out")));
         if (status == 0 && line.startsWith("import")) {
             QVERIFY(QFileInfo::exists(temp.filePath("out/DCIM/100QVK/QVK0001_Reef_cam3.MOV")));
             QVERIFY(readFile(temp.filePath("out/VazizidADU.log")).contains("Command:"));

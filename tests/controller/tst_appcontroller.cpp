@@ -18,7 +18,7 @@ import QtQuick.Window 2.2
 Window {
     id: root
     property string lastCall: ""
-    signal copyFiles(string dir1, string dir2, string dir3, string targetDir, string templatePath, string projectName)
+    signal copyFiles(string dir1, string dir2, string dir3, string targetDir, string templatePath, string projectName, bool skipImported)
     signal copyData(string port, string targetDir, string projectName)
     signal eraseCards(string dir1, string dir2, string dir3, bool eraseCards, bool createSyncConfig)
     signal eraseCardsForced(string dir1, string dir2, string dir3, bool eraseCards, bool createSyncConfig)
@@ -163,7 +163,7 @@ void TestAppController::tasksRunOnPoolThreads()
     connect(controller.data(), &AppController::updateCardProgress, this, record,
             Qt::DirectConnection);
     QTemporaryDir destination;
-    fire("copyFiles", {"", "", "", destination.path(), "", ""});
+    fire("copyFiles", {"", "", "", destination.path(), "", "", false});
     QThreadPool::globalInstance()->waitForDone();
     QCOMPARE(cards.loadAcquire(), 0b1110); // cards 1, 2 and 3
     QCOMPARE(onGuiThread.loadAcquire(), 0);

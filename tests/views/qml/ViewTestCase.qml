@@ -18,11 +18,13 @@ TestCase {
         property var cardChecks: ({})
         property var calls: []
         property int settingsUpdates: 0
+        property string importRefusal: "" // what checkImportPaths answers
 
         function reset() {
             drives = devices = templates = calls = []
             cardChecks = {}
             settingsUpdates = 0
+            importRefusal = ""
             stored = { "Serialnumber": "000000", "OverwriteAngles": "1", "RadiansAngles": "0",
                        "Camera1Roll": "-90", "Camera2Yaw": "-0" }
         }
@@ -33,6 +35,9 @@ TestCase {
         function getMoviesLocation() { note("getMoviesLocation"); return "/home/user/Videos" }
         function getVersion() { return "1.8.3" }
         function setPort(port) { note("setPort:" + port) }
+        function checkImportPaths(card1, card2, card3, targetDir, templatePath) {
+            return importRefusal
+        }
         function eraseCheck(card1, card2, card3) {
             note("eraseCheck:" + [card1, card2, card3].join("|"))
             return [card1, card2, card3].map(function (path, i) {

@@ -86,8 +86,44 @@ ViewTestCase {
         click("copyFilesButton")
         window.copyFilesClicked() // busy: starts nothing more
         compare(appController.calls,
-                ["copyFiles:/media/u/A|/media/u/B|/media/u/C|/home/user/Videos|/t/two.kava|Reef"])
+                ["copyFiles:/media/u/A|/media/u/B|/media/u/C|/home/user/Videos|/t/two.kava|Reef|false"])
         verify(window.cardOneCopying && window.cardTwoCopying && window.cardThreeCopying)
+    }
+
+    // The box starts from the settings file (off when it holds nothing), keeps
+    // each change there, and the import follows it.
+    function test_skipImported_data() {
+        return [
+            { tag: "off by default", stored: undefined, checked: false, stores: "1" },
+            { tag: "kept on", stored: "1", checked: true, stores: "0" }
+        ]
+    }
+
+    function test_skipImported(data) {
+        appController.drives = threeCards
+        if (data.stored !== undefined)
+            appController.stored.SkipImported = data.stored
+        createWindow()
+        compare(child("skipImportedBox").checked, data.checked)
+        click("skipImportedBox")
+        compare(appController.stored.SkipImported, data.stores)
+        appController.calls = []
+        click("copyFilesButton")
+        compare(appController.calls,
+                ["copyFiles:/media/u/A|/media/u/B|/media/u/C|/home/user/Videos|||" + !data.checked])
+    }
+
+    // A set-up that can only go wrong is refused in the information box; nothing starts.
+    function test_copyFilesRefused() {
+        appController.drives = threeCards
+        createWindow()
+        appController.importRefusal = "The destination /media/u/A/out lies on card 1 (/media/u/A)"
+        appController.calls = []
+        click("copyFilesButton")
+        tryCompare(child("infoBox"), "visible", true)
+        compare(child("infoBox").text, appController.importRefusal)
+        compare(appController.calls, [])
+        verify(!window.cardOneCopying && !window.cardTwoCopying && !window.cardThreeCopying)
     }
 
     function test_cardProgress_data() {
