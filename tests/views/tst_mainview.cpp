@@ -53,7 +53,8 @@ public slots:
             QStringLiteral("silentServiceAddress"),
             QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort()));
         engine->rootContext()->setContextProperty(
-            QStringLiteral("closedServiceAddress"), QStringLiteral("http://127.0.0.1:%1").arg(closedPort));
+            QStringLiteral("closedServiceAddress"),
+            QStringLiteral("http://127.0.0.1:%1").arg(closedPort));
     }
 
 private:
