@@ -1,6 +1,5 @@
 import QtQuick 2.7
 import QtQuick.Controls 2.2
-import QtQuick.Controls.Material 2.2
 
 // A list of folders or files: a long entry loses its middle rather than its
 // end, where the names that tell entries apart are, and shows in full as a
@@ -32,7 +31,6 @@ ComboBox {
         leftPadding: 12
         text: list.displayText
         font: list.font
-        color: list.enabled ? list.Material.foreground : list.Material.hintTextColor
         verticalAlignment: Text.AlignVCenter
         elide: Text.ElideMiddle
     }
@@ -43,8 +41,8 @@ ComboBox {
         hoverEnabled: list.hoverEnabled
         contentItem: Label {
             text: model[list.textRole]
-            font: list.font
-            color: list.currentIndex === index ? list.Material.accent : list.Material.foreground
+            font.pixelSize: list.font.pixelSize
+            font.bold: list.currentIndex === index
             verticalAlignment: Text.AlignVCenter
             elide: Text.ElideMiddle
         }
