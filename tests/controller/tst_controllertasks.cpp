@@ -15,20 +15,9 @@
 
 namespace {
 
-const char* const clockFormat = "yyyy-MM-dd hh:mm:ss";
+const auto texts = TestSupport::progressTexts;
 
-// "from,to,value,text" per report of a progress signal.
-QStringList texts(const QSignalSpy& spy)
-{
-    QStringList result;
-    for (const QList<QVariant>& r : spy)
-        result << QStringLiteral("%1,%2,%3,%4")
-                      .arg(r.at(0).toInt())
-                      .arg(r.at(1).toInt())
-                      .arg(r.at(2).toInt())
-                      .arg(r.at(3).toString());
-    return result;
-}
+const char* const clockFormat = "yyyy-MM-dd hh:mm:ss";
 
 // The fields of a received command, without its name and checksum.
 QString receivedFields(const ControllerSimulator& sim, const QString& name)

@@ -13,22 +13,11 @@
 
 namespace {
 
+const auto texts = TestSupport::progressTexts;
+
 const char* const clockFormat = "yyyy-MM-dd hh:mm:ss";
 const QByteArray header =
     "Number,Id,Datetime,Timestamp,Runtime,Type,Depth,Temperature,Heading,Roll,Pitch\r\n";
-
-// "from,to,value,text" per report of a progress signal.
-QStringList texts(const QSignalSpy& spy)
-{
-    QStringList result;
-    for (const QList<QVariant>& r : spy)
-        result << QStringLiteral("%1,%2,%3,%4")
-                      .arg(r.at(0).toInt())
-                      .arg(r.at(1).toInt())
-                      .arg(r.at(2).toInt())
-                      .arg(r.at(3).toString());
-    return result;
-}
 
 // The reports without the download's progress, which comes as often as time
 // allows; the last of those is kept, with the counts it carries.
