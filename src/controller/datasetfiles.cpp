@@ -89,14 +89,15 @@ public:
             if (taken.contains(name))
                 continue;
             QString error;
-            const ExclusiveFile::Outcome written =
-                ExclusiveFile::write(QDir(dir).filePath(name), file.content, &error);
+            const QString path = QDir(dir).filePath(name);
+            const ExclusiveFile::Outcome written = ExclusiveFile::write(path, file.content, &error);
             if (written == ExclusiveFile::AlreadyExists)
                 continue; // an earlier export's file: never replaced
             taken.insert(name);
             if (written == ExclusiveFile::Created) {
                 ++outcome.filesWritten;
                 outcome.records += file.records;
+                outcome.files.append({path, qint64(file.content.size())});
                 qInfo() << "Data: Wrote" << name << "with" << file.records << "records";
             } else {
                 ++outcome.filesFailed;

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QDateTime>
+#include <QPair>
 #include <QString>
+#include <QVector>
 
 class RecordDownload;
 
@@ -33,6 +35,8 @@ struct Outcome
     int filesFailed = 0;  // not written; no file holds their names
     int records = 0;      // rows in the files written
     QString error;        // the first file that could not be written, and why
+    // Path and size in bytes of each file written, in order.
+    QVector<QPair<QString, qint64>> files;
 };
 
 // Writes the records of `download` into `targetDir`, one file per dataset;
