@@ -11,6 +11,8 @@
 #include <QThread>
 #include <QtConcurrent>
 
+#include <xxhash.h>
+
 #include <ctime>
 #include <functional>
 
@@ -35,6 +37,7 @@ struct Built
     QString name;
     QByteArray content;
     int records = 0;
+    quint64 xxh64 = 0; // of the content
 };
 
 Built build(const RecordDownload& download, const Stretch& stretch, const QString& projectName,
@@ -72,6 +75,7 @@ Built build(const RecordDownload& download, const Stretch& stretch, const QStrin
     file.records = stretch.end - stretch.first - (stretch.started ? 1 : 0);
     if (incomplete)
         file.name = incompleteName(file.name);
+    file.xxh64 = XXH64(file.content.constData(), size_t(file.content.size()), 0);
     return file;
 }
 
@@ -97,7 +101,7 @@ public:
             if (written == ExclusiveFile::Created) {
                 ++outcome.filesWritten;
                 outcome.records += file.records;
-                outcome.files.append({path, qint64(file.content.size())});
+                outcome.files.append({path, qint64(file.content.size()), file.xxh64});
                 qInfo() << "Data: Wrote" << name << "with" << file.records << "records";
             } else {
                 ++outcome.filesFailed;

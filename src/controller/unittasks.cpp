@@ -65,42 +65,41 @@ std::unique_ptr<PQVKComms> openUnit(UnitTasks* tasks, Relay relay, Progress prog
     return comms;
 }
 
-// Keeps a complete export for the erase to find: the files as they are on
-// the disk now. False (logged) when it cannot be kept.
+// Keeps a complete export for the erase to find, once each file read back
+// from the disk is found to hold the bytes meant for it. False (logged) when
+// it cannot be kept.
 bool recordExport(const QString& port, qint64 announced, const DatasetFiles::Outcome& written)
 {
+    const auto notRecorded = [](const QString& why) {
+        qWarning().noquote() << QStringLiteral("Data: %1; the export is not recorded as "
+                                               "complete, so the unit's memory is not erased")
+                                    .arg(why);
+        return false;
+    };
     ExportEntry entry;
     entry.unit = PQVKComms::unitIdentity(port);
     entry.announced = announced;
     // Each file holds its dataset's start record as well as its rows.
     entry.written = written.records + written.filesWritten;
     entry.exportedAt = QDateTime::currentDateTimeUtc();
-    for (const auto& pathAndSize : written.files) {
+    if (entry.written != announced)
+        return notRecorded(QStringLiteral("the files hold %1 of the %2 records announced")
+                               .arg(entry.written)
+                               .arg(announced));
+    for (const DatasetFiles::Outcome::File& made : written.files) {
         ExportedFile file;
-        file.path = pathAndSize.first;
+        file.path = made.path;
         QString error;
-        if (!VerifiedCopy::hashFile(file.path, &file.xxh64, &error)) {
-            qWarning().noquote() << QStringLiteral("Data: cannot read back %1 (%2); the export "
-                                                   "is not recorded as complete")
-                                        .arg(file.path, error);
-            return false;
-        }
+        if (!VerifiedCopy::hashFile(file.path, &file.xxh64, &error))
+            return notRecorded(QStringLiteral("cannot read back %1 (%2)").arg(file.path, error));
         file.size = QFileInfo(file.path).size();
-        if (file.size != pathAndSize.second) {
-            qWarning().noquote() << QStringLiteral("Data: %1 has %2 bytes, not the %3 written; "
-                                                   "the export is not recorded as complete")
-                                        .arg(file.path, QString::number(file.size),
-                                             QString::number(pathAndSize.second));
-            return false;
-        }
+        if (file.size != made.size || file.xxh64 != made.xxh64)
+            return notRecorded(
+                QStringLiteral("%1 read back (%2 bytes, XXH64 %3) is not what was "
+                               "written (%4 bytes, XXH64 %5)")
+                    .arg(file.path, QString::number(file.size), VerifiedCopy::hashText(file.xxh64),
+                         QString::number(made.size), VerifiedCopy::hashText(made.xxh64)));
         entry.files << file;
-    }
-    if (entry.written != announced) {
-        qWarning().noquote() << QStringLiteral("Data: the files hold %1 of the %2 records "
-                                               "announced; the export is not recorded as complete")
-                                    .arg(entry.written)
-                                    .arg(announced);
-        return false;
     }
     if (!ExportLedger().record(entry))
         return false;
