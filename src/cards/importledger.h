@@ -5,6 +5,10 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <memory>
+
+class LedgerDatabase;
+
 // Which card a file came from. A card is known by its file system UUID where
 // the platform gives one; without it (a folder given as a card, a platform
 // that gives none) by its root path. The label is kept for the reader.
@@ -66,6 +70,5 @@ private:
     // Every row of the card, or only those of `relativePath` when given.
     QList<LedgerEntry> select(const CardIdentity& card, const QString* relativePath) const;
 
-    QString path;
-    QString connectionName;
+    std::unique_ptr<LedgerDatabase> db;
 };

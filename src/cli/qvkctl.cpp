@@ -58,7 +58,7 @@ const QVector<CommandForm>& commandForms()
         {QStringLiteral("data export"),
          {QStringLiteral("port"), QStringLiteral("dest")},
          {QStringLiteral("project")}},
-        {QStringLiteral("data erase"), {QStringLiteral("port")}, {}},
+        {QStringLiteral("data erase"), {QStringLiteral("port")}, {QStringLiteral("force")}},
         {QStringLiteral("off"), {QStringLiteral("port")}, {}},
         {QStringLiteral("firmware"), {QStringLiteral("port"), QStringLiteral("file")}, {}},
         {QStringLiteral("import"),
@@ -176,7 +176,7 @@ QString QvkCtl::usageText()
         "                        --photo-timeout MINUTES --e1 VERSION\n"
         "  qvkctl settings reset --port PORT\n"
         "  qvkctl data export --port PORT --dest DIR [--project NAME]\n"
-        "  qvkctl data erase  --port PORT\n"
+        "  qvkctl data erase  --port PORT [--force]\n"
         "  qvkctl off --port PORT\n"
         "  qvkctl firmware --port PORT --file FILE.hex\n"
         "  qvkctl import --card1 DIR --card2 DIR --card3 DIR --dest DIR [--template FILE.kava]\n"
@@ -196,7 +196,10 @@ QString QvkCtl::usageText()
         "                  photo timeout 5-360 min, E1 firmware 26, 29 or 30)\n"
         "  settings reset  restore the controller unit's factory settings\n"
         "  data export     download the logged datasets into CSV files in DIR\n"
-        "  data erase      erase the controller unit's memory\n"
+        "  data erase      erase the controller unit's memory, only when it is empty or a\n"
+        "                  complete data export of this unit saved as many records as it\n"
+        "                  holds, in CSV files still there at their size; --force erases\n"
+        "                  anyway\n"
         "  off             turn the controller unit off\n"
         "  firmware        update the controller unit's firmware with the boot-loader\n"
         "  import          copy the media of the three cards into DIR; SIGINT or SIGTERM\n"
@@ -355,7 +358,8 @@ int QvkCtl::run(const QStringList& arguments)
             cards << absolutePath(parser.value(option));
     }
     for (const char* wipeOption : {"force", "reverify"})
-        if (parser.isSet(QLatin1String(wipeOption)) && !parser.isSet(QStringLiteral("erase")))
+        if (form->name == QLatin1String("prepare") && parser.isSet(QLatin1String(wipeOption)) &&
+            !parser.isSet(QStringLiteral("erase")))
             return usageError(QStringLiteral("--%1 applies to --erase only").arg(wipeOption));
     if (cards.size() == 3 && QSet<QString>(cards.cbegin(), cards.cend()).size() < 3)
         return usageError(QStringLiteral("the three cards must be three different folders"));
@@ -438,7 +442,7 @@ int QvkCtl::run(const QStringList& arguments)
             runSettingsSave(port, date, recLed, videoInterval, photoInterval, photoTimeout, e1);
     } else if (form->name == QLatin1String("settings reset") ||
                form->name == QLatin1String("data erase") || form->name == QLatin1String("off")) {
-        status = runPortTask(form->name, port);
+        status = runPortTask(form->name, port, parser.isSet(QStringLiteral("force")));
     } else if (form->name == QLatin1String("data export")) {
         status = runDataExport(port, dest, project);
     } else if (form->name == QLatin1String("firmware")) {
@@ -742,10 +746,12 @@ int QvkCtl::runSettingsSave(const QString& port, const QString& date, int recLed
     return outcomeOfLastReport(QStringLiteral("Success."));
 }
 
-int QvkCtl::runPortTask(const QString& command, const QString& port)
+int QvkCtl::runPortTask(const QString& command, const QString& port, bool force)
 {
     if (command == QLatin1String("settings reset"))
         controller->resetCameraSettings(port);
+    else if (command == QLatin1String("data erase") && force)
+        controller->eraseMemoryForced(port);
     else if (command == QLatin1String("data erase"))
         controller->eraseMemory(port);
     else

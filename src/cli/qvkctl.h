@@ -102,7 +102,7 @@ private:
     int runSettingsRead(const QString& port);
     int runSettingsSave(const QString& port, const QString& date, int recLed, double video,
                         double photo, double timeout, int e1);
-    int runPortTask(const QString& command, const QString& port);
+    int runPortTask(const QString& command, const QString& port, bool force = false);
     int runDataExport(const QString& port, const QString& dest, const QString& project);
     int runFirmware(const QString& port, const QString& file);
     int runImport(const QStringList& cards, const QString& dest, const QString& templatePath,

@@ -274,6 +274,12 @@ void AppController::eraseMemory(QString port)
     QtConcurrent::run(QThreadPool::globalInstance(), [=] { eraseMemoryWorker(port); });
 }
 
+void AppController::eraseMemoryForced(QString port)
+{
+    storePort(port);
+    QtConcurrent::run(QThreadPool::globalInstance(), [=] { unitTasks->eraseMemory(port, true); });
+}
+
 void AppController::exitApp()
 {
     try {

@@ -88,7 +88,12 @@ public slots:
     // For the erase box: per card its label, path, size and how many of its
     // media files have a verified copy (see WipeCheck::eraseCheck).
     QVariantList eraseCheck(QString card1, QString card2, QString card3);
+    // Erases the unit's memory only when its records are saved (see
+    // UnitTasks::eraseMemory); otherwise the report says why not.
     void eraseMemory(QString port);
+    // Erases whatever the unit holds, with a warning in the log when its
+    // records are not known to be saved.
+    void eraseMemoryForced(QString port);
     void exitApp();
     void recvDataMessage(QString message);
     void recvSettingsMessage(QString message);

@@ -11,6 +11,8 @@
 #include <QThread>
 #include <QtConcurrent>
 
+#include <xxhash.h>
+
 #include <ctime>
 #include <functional>
 
@@ -35,6 +37,7 @@ struct Built
     QString name;
     QByteArray content;
     int records = 0;
+    quint64 xxh64 = 0; // of the content
 };
 
 Built build(const RecordDownload& download, const Stretch& stretch, const QString& projectName,
@@ -72,6 +75,7 @@ Built build(const RecordDownload& download, const Stretch& stretch, const QStrin
     file.records = stretch.end - stretch.first - (stretch.started ? 1 : 0);
     if (incomplete)
         file.name = incompleteName(file.name);
+    file.xxh64 = XXH64(file.content.constData(), size_t(file.content.size()), 0);
     return file;
 }
 
@@ -89,14 +93,15 @@ public:
             if (taken.contains(name))
                 continue;
             QString error;
-            const ExclusiveFile::Outcome written =
-                ExclusiveFile::write(QDir(dir).filePath(name), file.content, &error);
+            const QString path = QDir(dir).filePath(name);
+            const ExclusiveFile::Outcome written = ExclusiveFile::write(path, file.content, &error);
             if (written == ExclusiveFile::AlreadyExists)
                 continue; // an earlier export's file: never replaced
             taken.insert(name);
             if (written == ExclusiveFile::Created) {
                 ++outcome.filesWritten;
                 outcome.records += file.records;
+                outcome.files.append({path, qint64(file.content.size()), file.xxh64});
                 qInfo() << "Data: Wrote" << name << "with" << file.records << "records";
             } else {
                 ++outcome.filesFailed;

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QDateTime>
+#include <QPair>
 #include <QString>
+#include <QVector>
 
 class RecordDownload;
 
@@ -33,6 +35,13 @@ struct Outcome
     int filesFailed = 0;  // not written; no file holds their names
     int records = 0;      // rows in the files written
     QString error;        // the first file that could not be written, and why
+    struct File
+    {
+        QString path;
+        qint64 size = 0;   // bytes
+        quint64 xxh64 = 0; // XXH64 (seed 0) of the bytes meant for it
+    };
+    QVector<File> files; // each file written, in order
 };
 
 // Writes the records of `download` into `targetDir`, one file per dataset;

@@ -1,12 +1,16 @@
 #include "controller/unittasks.h"
 
 #include "cards/medianaming.h"
+#include "cards/verifiedcopy.h"
 #include "controller/controllertasks.h"
 #include "controller/datasetfiles.h"
+#include "controller/exportledger.h"
 #include "controller/shellcommand.h"
 #include "link/pqvkcomms.h"
 
+#include <QDateTime>
 #include <QDebug>
+#include <QFileInfo>
 
 #include <climits>
 #include <memory>
@@ -59,6 +63,69 @@ std::unique_ptr<PQVKComms> openUnit(UnitTasks* tasks, Relay relay, Progress prog
         (tasks->*progress)(0, initFailureTo, 1,
                            QStringLiteral("Error: Could not send init command."));
     return comms;
+}
+
+// Keeps a complete export for the erase to find, once each file read back
+// from the disk is found to hold the bytes meant for it. False (logged) when
+// it cannot be kept.
+bool recordExport(const QString& port, qint64 announced, const DatasetFiles::Outcome& written)
+{
+    const auto notRecorded = [](const QString& why) {
+        qWarning().noquote() << QStringLiteral("Data: %1; the export is not recorded as "
+                                               "complete, so the unit's memory is not erased")
+                                    .arg(why);
+        return false;
+    };
+    ExportEntry entry;
+    entry.unit = PQVKComms::unitIdentity(port);
+    entry.announced = announced;
+    // Each file holds its dataset's start record as well as its rows.
+    entry.written = written.records + written.filesWritten;
+    entry.exportedAt = QDateTime::currentDateTimeUtc();
+    if (entry.written != announced)
+        return notRecorded(QStringLiteral("the files hold %1 of the %2 records announced")
+                               .arg(entry.written)
+                               .arg(announced));
+    for (const DatasetFiles::Outcome::File& made : written.files) {
+        ExportedFile file;
+        file.path = made.path;
+        QString error;
+        if (!VerifiedCopy::hashFile(file.path, &file.xxh64, &error))
+            return notRecorded(QStringLiteral("cannot read back %1 (%2)").arg(file.path, error));
+        file.size = QFileInfo(file.path).size();
+        if (file.size != made.size || file.xxh64 != made.xxh64)
+            return notRecorded(
+                QStringLiteral("%1 read back (%2 bytes, XXH64 %3) is not what was "
+                               "written (%4 bytes, XXH64 %5)")
+                    .arg(file.path, QString::number(file.size), VerifiedCopy::hashText(file.xxh64),
+                         QString::number(made.size), VerifiedCopy::hashText(made.xxh64)));
+        entry.files << file;
+    }
+    if (!ExportLedger().record(entry))
+        return false;
+    qInfo().noquote() << QStringLiteral("Data: recorded the export of %1 records of %2 in %3 files")
+                             .arg(QString::number(announced), entry.unit,
+                                  QString::number(entry.files.size()));
+    return true;
+}
+
+// Why the unit's `records` records are not known to be saved, one reason per
+// recorded export of the unit looked at, newest first; empty when one of
+// them saved exactly that many records in files that are still there.
+QStringList unsavedReasons(const QString& port, qint64 records)
+{
+    const QString unit = PQVKComms::unitIdentity(port);
+    const QList<ExportEntry> exports = ExportLedger().exportsOf(unit);
+    if (exports.isEmpty())
+        return {QStringLiteral("no complete export of the unit %1 is recorded").arg(unit)};
+    QStringList reasons;
+    for (const ExportEntry& entry : exports) {
+        const QString doubt = ExportLedger::doubt(entry, records);
+        if (doubt.isEmpty())
+            return {};
+        reasons << doubt;
+    }
+    return reasons;
 }
 
 } // namespace
@@ -225,6 +292,9 @@ void UnitTasks::copyData(const QString& port, const QString& targetDir, const QS
                 .arg(kept.summary(), QString::number(kept.count()),
                      QString::number(written.filesWritten), targetDir));
     } else {
+        // A record that cannot be kept leaves the files as good as they are;
+        // only the erase will refuse (the log says why).
+        recordExport(port, kept.announced(), written);
         emit updateDataProgress(0, 2, 2,
                                 QStringLiteral("Wrote %1 records to %2 files in %3")
                                     .arg(kept.count())
@@ -233,7 +303,7 @@ void UnitTasks::copyData(const QString& port, const QString& targetDir, const QS
     }
 }
 
-void UnitTasks::eraseMemory(const QString& port)
+void UnitTasks::eraseMemory(const QString& port, bool force)
 {
     const auto comms =
         openUnit(this, &UnitTasks::dataMessage, &UnitTasks::updateDataProgress, port);
@@ -248,7 +318,28 @@ void UnitTasks::eraseMemory(const QString& port)
                                 QStringLiteral("Error erasing memory: %1").arg(comms->lastError));
         return;
     }
-    qInfo() << "Data: erasing" << comms->config.dataCount << "records";
+    const qint64 records = comms->config.dataCount;
+    const QStringList reasons = records > 0 ? unsavedReasons(port, records) : QStringList();
+    // The log need not hold every export ever made of the unit.
+    constexpr int ReasonsLogged = 5;
+    for (int i = 0; i < qMin(reasons.size(), ReasonsLogged); ++i)
+        qWarning().noquote()
+            << QStringLiteral("Data: records not known to be saved: %1").arg(reasons.at(i));
+    if (reasons.size() > ReasonsLogged)
+        qWarning().noquote() << QStringLiteral("Data: ... and %1 older exports of the unit")
+                                    .arg(reasons.size() - ReasonsLogged);
+    if (!reasons.isEmpty() && !force) {
+        emit updateDataProgress(0, 2, 2,
+                                QStringLiteral("Error: The unit holds %1 records that no complete "
+                                               "export has saved. Export them first.")
+                                    .arg(records));
+        return;
+    }
+    if (!reasons.isEmpty())
+        qWarning().noquote() << QStringLiteral("Data: erasing %1 records that no complete export "
+                                               "has saved, as forced")
+                                    .arg(records);
+    qInfo() << "Data: erasing" << records << "records";
     if (comms->eraseData())
         emit updateDataProgress(0, 2, 2, QStringLiteral("Success. Memory erased."));
     else

@@ -23,7 +23,10 @@ public:
     void saveSettings(const QString& port, const QString& date, const PQVKConfig& cfg);
     void resetSettings(const QString& port);
     void copyData(const QString& port, const QString& targetDir, const QString& projectName);
-    void eraseMemory(const QString& port);
+    // Erases only what is saved: an empty unit, or one whose records a
+    // complete export recorded in ExportLedger saved in files still there.
+    // `force` erases anyway, with a warning in the log.
+    void eraseMemory(const QString& port, bool force = false);
     // False when the unit could not be opened (reported already).
     bool turnOff(const QString& port);
     void updateFirmware(const QString& port, const QString& filePath);

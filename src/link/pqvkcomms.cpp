@@ -4,6 +4,7 @@
 #include "link/nmeasentence.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSerialPortInfo>
 #include <QtDebug>
@@ -345,6 +346,37 @@ QVariantList PQVKComms::getDevices()
                       info.manufacturer(), info.serialNumber()});
     }
     return deviceEntries(ports);
+}
+
+QString PQVKComms::unitIdentity(const QString& port)
+{
+#ifdef Q_OS_WIN
+    const QString device = port.toUpper();
+#else
+    // A bare name is a device under /dev, as the port opens it.
+    QString device = port;
+    if (!port.startsWith(QLatin1Char('/')) && !port.startsWith(QLatin1String("./")) &&
+        !port.startsWith(QLatin1String("../")))
+        device = QStringLiteral("/dev/") + port;
+    const QString canonical = QFileInfo(device).canonicalFilePath();
+    if (!canonical.isEmpty())
+        device = canonical;
+#endif
+    const QList<QSerialPortInfo> available = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo& info : available) {
+#ifdef Q_OS_WIN
+        const bool same = info.portName().toUpper() == device;
+#else
+        const QString location = QFileInfo(info.systemLocation()).canonicalFilePath();
+        const bool same = info.systemLocation() == device || location == device;
+#endif
+        if (same && !info.serialNumber().isEmpty())
+            return QStringLiteral("usb %1:%2 serial %3")
+                .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'))
+                .arg(info.serialNumber());
+    }
+    return device;
 }
 
 bool PQVKComms::readConfig()

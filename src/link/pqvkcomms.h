@@ -43,6 +43,10 @@ public:
     // The candidate ports among those listed: each logged, those whose location
     // marks a modem, phone or Bluetooth link left out, in the order given.
     static QVariantList deviceEntries(const QList<SerialPortEntry>& ports);
+    // What tells this unit from others across runs: the USB serial number of
+    // the port (with its vendor and product ids) where the device list gives
+    // one, else the port's canonical device path (the name on Windows).
+    static QString unitIdentity(const QString& port);
 
     WinSerialPort port;
     PQVKConfig config;

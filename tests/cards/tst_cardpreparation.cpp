@@ -13,6 +13,8 @@
 #include <unistd.h>
 #endif
 
+using TestSupport::tree;
+
 namespace {
 
 const QByteArray configBytes = "multi.auto_ena=1\nrecord.tl_enable=0\n";
@@ -28,21 +30,6 @@ QStringList logLines;
 void captureLog(QtMsgType type, const QMessageLogContext&, const QString& text)
 {
     logLines << QString(QLatin1Char("DWCFI"[type])) + ' ' + text;
-}
-
-// Everything below a folder, links as "name@", folders with a trailing slash.
-QStringList tree(const QString& root)
-{
-    QStringList result;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QFileInfo info(it.next());
-        const QString name = QDir(root).relativeFilePath(info.filePath());
-        result << (info.isSymLink() ? name + "@" : info.isDir() ? name + "/" : name);
-    }
-    result.sort();
-    return result;
 }
 
 QStringList markers(int card, QStringList others = {})

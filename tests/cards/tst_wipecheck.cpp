@@ -19,6 +19,8 @@
 using TestSupport::readFile;
 using TestSupport::writeFile;
 
+using TestSupport::tree;
+
 namespace {
 
 QStringList logLines;
@@ -26,21 +28,6 @@ QStringList logLines;
 void captureLog(QtMsgType type, const QMessageLogContext&, const QString& text)
 {
     logLines << QString(QLatin1Char("DWCFI"[type])) + ' ' + text;
-}
-
-// Everything below a folder, folders with a trailing slash.
-QStringList tree(const QString& root)
-{
-    QStringList result;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QFileInfo info(it.next());
-        const QString name = QDir(root).relativeFilePath(info.filePath());
-        result << (info.isDir() && !info.isSymLink() ? name + "/" : name);
-    }
-    result.sort();
-    return result;
 }
 
 const QString Video = QStringLiteral("DCIM/100QVK/QVK0001.MOV");

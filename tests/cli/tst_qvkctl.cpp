@@ -229,6 +229,8 @@ private slots:
              "--template 'No Such Rig'"},
             {"firmware --port P --file no-such-image.hex", "no such firmware file"},
             {"prepare --card1 a --card2 b --card3 c --force", "--force applies to --erase only"},
+            {"off --port P --force", "--force does not apply to 'off'"},
+            {"data erase --port P --reverify", "--reverify does not apply to 'data erase'"},
             // Settings to save are checked before the unit hears anything.
             {save("--date", "2021-03-04"), "--date '2021-03-04'"},
             {save("--date", "2040-01-01_00:00:00"), "1970 to 2038"},
@@ -338,6 +340,16 @@ private slots:
         row("settings reset", "settings reset --port P", 0, "Success. Controller reset.");
         row("data erase", "data erase --port P", 0, "Success. Memory erased.");
         row("erase not confirmed", "data erase --port P", 1, "Communication error", "PQVKFORMAT");
+        // The unit's records are erased only once an export saved them all.
+        row("data erase, records never exported", "data erase --port P", 1,
+            "Error: The unit holds 8 records that no complete export has saved. Export them "
+            "first.",
+            {}, 2);
+        row("data erase, forced", "data erase --port P --force", 0, "Success. Memory erased.", {},
+            2);
+        row("export, then erase",
+            "data export --port P --dest D --project Reef && data erase --port P", 0,
+            "Success. Memory erased.", {}, 2, 2);
         row("off", "off --port P", 0, "Success. Controller is off");
         const QString exportLine = "data export --port P --dest D --project Reef";
         row("export", exportLine, 0, "Wrote 8 records to 2 files", {}, 2, 2);
@@ -384,7 +396,8 @@ private slots:
         const QString dest = temp.filePath("exports/unit"); // not there yet
         const QStringList commands = line.split(" && ");
         for (const QString& command : commands.mid(0, commands.size() - 1))
-            QCOMPARE(run(words(command, sim.portPath())).status, 0);
+            QCOMPARE(run(words(command, sim.portPath(), dest)).status, 0);
+        sim.clearReceived();
         const Outcome outcome = run(words(commands.last(), sim.portPath(), dest));
         QCOMPARE(outcome.status, status);
         QVERIFY2(text.contains('=') ? outcome.out == text
@@ -393,6 +406,11 @@ private slots:
         QCOMPARE(QDir(dest).entryList({"vazizidadu_Reef_*.csv"}, QDir::Files).size(), files);
         QCOMPARE(QFileInfo::exists(dest), files > 0); // no empty folder left behind
         QCOMPARE(sim.receivedCount("PQVKOFF") > 0, line.startsWith("off"));
+        if (commands.last().startsWith("data erase") && datasets > 0) {
+            // A refused erase never reaches the unit: its records are all there.
+            QCOMPARE(sim.receivedCount("PQVKFORMAT"), status == 0 ? 1 : 0);
+            QCOMPARE(sim.recordCount(), status == 0 ? 0 : datasets * 4);
+        }
     }
 
     // The settings as numbers and texts a script can take as they are; a read

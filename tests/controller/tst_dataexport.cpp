@@ -2,6 +2,7 @@
 // the view gets, and every way the unit, the link or the destination can let
 // it down. Runs in a zone with daylight saving (see tasks.cmake).
 #include "controller/appcontroller.h"
+#include "controller/exportledger.h"
 #include "link/unitwaits.h"
 #include "simulator/controllersimulator.h"
 #include "support/testsupport.h"
@@ -13,22 +14,11 @@
 
 namespace {
 
+const auto texts = TestSupport::progressTexts;
+
 const char* const clockFormat = "yyyy-MM-dd hh:mm:ss";
 const QByteArray header =
     "Number,Id,Datetime,Timestamp,Runtime,Type,Depth,Temperature,Heading,Roll,Pitch\r\n";
-
-// "from,to,value,text" per report of a progress signal.
-QStringList texts(const QSignalSpy& spy)
-{
-    QStringList result;
-    for (const QList<QVariant>& r : spy)
-        result << QStringLiteral("%1,%2,%3,%4")
-                      .arg(r.at(0).toInt())
-                      .arg(r.at(1).toInt())
-                      .arg(r.at(2).toInt())
-                      .arg(r.at(3).toString());
-    return result;
-}
 
 // The reports without the download's progress, which comes as often as time
 // allows; the last of those is kept, with the counts it carries.
@@ -101,6 +91,16 @@ void countMessage(QtMsgType, const QMessageLogContext&, const QString&)
     messageCount.fetchAndAddRelaxed(1);
 }
 
+QMutex warningsMutex;
+QStringList warnings;
+void keepWarning(QtMsgType type, const QMessageLogContext&, const QString& text)
+{
+    if (type != QtWarningMsg)
+        return;
+    QMutexLocker lock(&warningsMutex);
+    warnings << text;
+}
+
 // The files of a folder, hidden ones included: no temporary file may stay.
 QStringList filesIn(const QString& dir)
 {
@@ -141,6 +141,9 @@ private slots:
     }
     void init()
     {
+        // No export of an earlier case may vouch for this one's unit.
+        for (const char* suffix : {"", "-wal", "-shm"})
+            QFile::remove(ExportLedger::defaultPath() + suffix);
         sim = std::make_unique<ControllerSimulator>();
         QVERIFY(sim->start());
         tmp = std::make_unique<QTemporaryDir>();
@@ -164,6 +167,8 @@ private slots:
     void endlessStreams_data();
     void endlessStreams();
     void fullDestination();
+    void eraseGate_data();
+    void eraseGate();
 };
 
 void TestDataExport::exportFiles_data()
@@ -501,6 +506,98 @@ void TestDataExport::fullDestination()
         QCOMPARE(content.count("\r\n"), 21);
         QVERIFY(content.startsWith(header) && content.endsWith(",v,12.5,20.25,359,-1.5,2.25\r\n"));
     }
+}
+
+// The unit's memory is erased only when what it holds is saved: empty, or a
+// complete export of this unit saved as many records into files that are
+// still there at their size. Otherwise nothing goes to the unit but the
+// count, unless forced.
+void TestDataExport::eraseGate_data()
+{
+    QTest::addColumn<QString>("before"); // what happened since the unit was filled
+    QTest::addColumn<bool>("force");
+    QTest::addColumn<bool>("erased");
+    QTest::addColumn<QString>("why"); // in a warning of the log; empty: no warning
+
+    const QString refusedNever = "no complete export of the unit ";
+    QTest::newRow("never exported") << "" << false << false << refusedNever;
+    QTest::newRow("complete export") << "export" << false << true << "";
+    QTest::newRow("empty unit") << "empty" << false << true << "";
+    QTest::newRow("a file deleted") << "export,delete" << false << false << " is missing";
+    QTest::newRow("a file shortened") << "export,shorten" << false << false << " bytes, not the ";
+    QTest::newRow("damaged export") << "damaged export" << false << false << refusedNever;
+    QTest::newRow("more records since")
+        << "export,more" << false << false << " saved 8 records; the unit holds 12 now";
+    QTest::newRow("another unit's export") << "other unit export" << false << false << refusedNever;
+    QTest::newRow("a later complete export after a deleted one")
+        << "export,delete,export" << false << true << "";
+    QTest::newRow("never exported, forced")
+        << "" << true << true << "erasing 8 records that no complete export has saved, as forced";
+}
+
+void TestDataExport::eraseGate()
+{
+    QFETCH(QString, before);
+    QFETCH(bool, force);
+    QFETCH(bool, erased);
+    QFETCH(QString, why);
+    const int held = before == "empty" ? 0 : 8;
+    sim->setDatasets(held ? 2 : 0, 3);
+    const QString dest = tmp->path();
+    for (const QString& step : before.split(',', Qt::SkipEmptyParts)) {
+        if (step == "export") {
+            QVERIFY(exportTo(dest).last().startsWith("0,2,2,Wrote 8 records to 2 files"));
+        } else if (step == "damaged export") {
+            sim->setDumpDamage({2}, {});
+            QVERIFY(exportTo(dest).last().startsWith("0,2,2,Error: The download stayed"));
+            sim->setDumpDamage({}, {}, 0);
+        } else if (step == "other unit export") {
+            ControllerSimulator other;
+            QVERIFY(other.start());
+            other.setDatasets(2, 3);
+            AppController controller;
+            QSignalSpy progress(&controller, &AppController::updateDataProgress);
+            QVERIFY(QMetaObject::invokeMethod(&controller, "copyDataWorker", Qt::DirectConnection,
+                                              Q_ARG(QString, other.portPath()),
+                                              Q_ARG(QString, dest), Q_ARG(QString, "other")));
+            QVERIFY(texts(progress).last().startsWith("0,2,2,Wrote 8 records to 2 files"));
+        } else if (step == "delete" || step == "shorten") {
+            const QString first = dest + '/' + filesIn(dest).first();
+            QVERIFY(step == "delete" ? QFile::remove(first)
+                                     : QFile(first).resize(QFileInfo(first).size() - 1));
+        } else if (step == "more") {
+            sim->setDatasets(3, 3);
+        }
+    }
+    const int holding = sim->recordCount();
+    const QStringList files = filesIn(dest);
+    sim->clearReceived();
+
+    AppController controller;
+    QSignalSpy progress(&controller, &AppController::updateDataProgress);
+    warnings.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(keepWarning);
+    if (force) {
+        controller.eraseMemoryForced(sim->portPath());
+        QThreadPool::globalInstance()->waitForDone();
+    } else {
+        QVERIFY(QMetaObject::invokeMethod(&controller, "eraseMemoryWorker", Qt::DirectConnection,
+                                          Q_ARG(QString, sim->portPath())));
+    }
+    qInstallMessageHandler(previous);
+
+    const QString refused = QStringLiteral("0,2,2,Error: The unit holds %1 records that no "
+                                           "complete export has saved. Export them first.")
+                                .arg(holding);
+    QCOMPARE(texts(progress), QStringList({"0,2,1,Erasing memory ...",
+                                           erased ? "0,2,2,Success. Memory erased." : refused}));
+    QCOMPARE(sim->receivedCount("PQVKFORMAT"), erased ? 1 : 0);
+    QCOMPARE(sim->recordCount(), erased ? 0 : holding);
+    QCOMPARE(filesIn(dest), files); // the erase never touches the exports
+    if (why.isEmpty())
+        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
+    else
+        QVERIFY2(warnings.filter(why).size() == 1, qPrintable(warnings.join('\n')));
 }
 
 QTEST_MAIN(TestDataExport)

@@ -1,8 +1,10 @@
 #include "support/testsupport.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QSignalSpy>
 
 namespace TestSupport {
 
@@ -21,6 +23,32 @@ QByteArray readFile(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return file.readAll();
+}
+
+QStringList tree(const QString& root)
+{
+    QStringList result;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        const QString name = QDir(root).relativeFilePath(info.filePath());
+        result << (info.isSymLink() ? name + "@" : info.isDir() ? name + "/" : name);
+    }
+    result.sort();
+    return result;
+}
+
+QStringList progressTexts(const QSignalSpy& spy)
+{
+    QStringList result;
+    for (const QList<QVariant>& r : spy)
+        result << QStringLiteral("%1,%2,%3,%4")
+                      .arg(r.at(0).toInt())
+                      .arg(r.at(1).toInt())
+                      .arg(r.at(2).toInt())
+                      .arg(r.at(3).toString());
+    return result;
 }
 
 } // namespace TestSupport

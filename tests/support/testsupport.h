@@ -2,6 +2,9 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
+
+class QSignalSpy;
 
 // Small helpers shared by the tests.
 namespace TestSupport {
@@ -10,5 +13,9 @@ namespace TestSupport {
 bool writeFile(const QString& path, const QByteArray& bytes);
 // The whole content of a file, empty when it cannot be read.
 QByteArray readFile(const QString& path);
+// Everything below a folder, sorted: links as "name@", folders with a trailing slash.
+QStringList tree(const QString& root);
+// "from,to,value,text" per report that a progress signal's spy caught.
+QStringList progressTexts(const QSignalSpy& spy);
 
 } // namespace TestSupport
