@@ -439,7 +439,7 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
     return !stopped;
 }
 
-void MediaImport::finishRun(bool complete)
+void MediaImport::finishRun(bool complete, int lastCard)
 {
     if (complete) {
         qInfo() << QStringLiteral("Done.");
@@ -456,12 +456,17 @@ void MediaImport::finishRun(bool complete)
             qWarning() << "Error copying log file:" << QString::fromLocal8Bit(e.what());
         }
     }
-    writeHistory();
+    // The copies stay verified, but no other tool could check them: the run
+    // must not read as a success.
+    const QString historyError = writeHistory();
+    if (!historyError.isEmpty())
+        report(lastCard, 0, 1, 1,
+               QStringLiteral("Error: Could not write the hash list: %1").arg(historyError));
 }
 
 // Only what this run wrote below the destination: files that were there
 // before, and template copies kept elsewhere, are not claimed.
-void MediaImport::writeHistory()
+QString MediaImport::writeHistory()
 {
     QVector<Written> files;
     {
@@ -470,7 +475,7 @@ void MediaImport::writeHistory()
     }
     // A run that wrote nothing but the log copy adds no generation.
     if (std::all_of(files.cbegin(), files.cend(), [](const Written& file) { return file.logCopy; }))
-        return;
+        return {};
     const QDir destination(QDir::cleanPath(QFileInfo(targetDir).absoluteFilePath()));
     QVector<MhlHistory::File> recorded;
     QSet<QString> seen;
@@ -498,17 +503,18 @@ void MediaImport::writeHistory()
         recorded.append(entry);
     }
     if (recorded.isEmpty())
-        return;
+        return {};
     MhlHistory history(destination.path());
     if (!history.addGeneration(recorded, QDateTime::currentDateTime())) {
         qWarning().noquote() << QStringLiteral("Hash list: could not add this import to %1: %2")
                                     .arg(history.historyPath(), history.errorString());
-        return;
+        return history.errorString();
     }
     VerifiedCopy::syncNames(history.historyPath());
     qInfo().noquote() << QStringLiteral("Hash list: recorded %1 files in %2.")
                              .arg(recorded.size())
                              .arg(history.historyPath());
+    return {};
 }
 
 int MediaImport::copyVideoFile(const QString& sourcePath, int cardIndex, int fileIndex,

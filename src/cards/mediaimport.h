@@ -66,7 +66,9 @@ public:
     // When all three finished (`complete`): logs "Done." and copies the log
     // into the destination. Then records what the run wrote into the
     // destination in its hash list history (nothing written: no generation).
-    void finishRun(bool complete = true);
+    // A history that cannot take the run fails it: card `lastCard`, the one
+    // whose worker ended the run, reports why after its summary.
+    void finishRun(bool complete = true, int lastCard = 3);
 
     // One card file each; 1 when the copy was made and verified, else 0.
     int copyVideoFile(const QString& sourcePath, int cardIndex, int fileIndex, int totalFiles,
@@ -93,7 +95,9 @@ private:
                         const QString& copyPath, qint64 size, quint64 xxh64);
     void noteWritten(const QString& path, quint64 xxh64, bool hashed, bool logCopy = false);
     void noteWritten(const QStringList& paths);
-    void writeHistory();
+    // Why the run's generation could not be added; empty when it was, or
+    // when the run wrote nothing to record.
+    QString writeHistory();
 
     // The run's own checks, made by the first worker while the others wait;
     // the reason the run is refused, or empty.

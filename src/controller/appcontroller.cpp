@@ -176,7 +176,7 @@ void AppController::runCardWorker(const std::shared_ptr<MediaImport>& run, int c
     // A refused or stopped card keeps the run from being complete, but what
     // the other cards copied still goes into the destination's history.
     if (ended == 3)
-        run->finishRun(complete);
+        run->finishRun(complete, cardIndex);
 }
 
 void AppController::copyFilesWorker(int cardIndex, QString sourceDir, QString targetDir,

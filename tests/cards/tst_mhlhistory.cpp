@@ -351,7 +351,8 @@ void TestMhlHistory::historyNotWritten_data()
 }
 
 // A history that cannot take the run's generation: the copies stay, the
-// warning names the cause, nothing of the history is changed or left half-made.
+// warning names the cause, the run ends in an error on the card that ended it,
+// nothing of the history is changed or left half-made.
 void TestMhlHistory::historyNotWritten()
 {
     QFETCH(QString, obstacle);
@@ -395,6 +396,9 @@ void TestMhlHistory::historyNotWritten()
         QCOMPARE(TestSupport::readFile(target + QStringLiteral("/D/P_cam%1.JPG").arg(n)),
                  TestSupport::readFile(card(n) + "/D/P.JPG"));
     QVERIFY(reports.contains("1 Copied 0/0 videos and 1/1 photos."));
+    const QStringList failed = reports.filter(" Error: Could not write the hash list: ");
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(reports.last(), failed.first()); // after every summary
     const QStringList warnings = QString(log()).split('\n').filter("Hash list: could not add");
     QCOMPARE(warnings.size(), 1);
     QVERIFY2(warnings.first().contains(target + "/ascmhl"), qPrintable(warnings.first()));

@@ -927,6 +927,9 @@ private slots:
             "[card 3] Error: Please choose source\n");
         row("import, copies fail", import + "--card3 card3 --dest blocked", 1,
             "[card 3] Copied 0/1 videos and 0/1 photos.\n");
+        // Every copy verified, but no other tool could check them.
+        row("import, hash list cannot be written", import + "--card3 card3 --dest unlisted", 1,
+            "] Error: Could not write the hash list: ");
         // Refused before anything is copied.
         row("import, destination on a card", import + "--card3 card3 --dest card1/out", 2,
             "/card1/out lies on card 1 (");
@@ -952,6 +955,7 @@ private slots:
             QVERIFY(writeFile(card + "MISC/index.dat", "index"));
         }
         QVERIFY(writeFile(temp.filePath("blocked/DCIM"), "not a folder"));
+        QVERIFY(writeFile(temp.filePath("unlisted/ascmhl"), "not a folder"));
         QVERIFY(writeFile(temp.filePath("good.hex"), ":0400000001020304F2\n:00000001FF\n"));
         QVERIFY(writeFile(temp.filePath("bad.kava"), "<kava><videos></kava>"));
         QVERIFY(writeFile(temp.filePath("bad.hex"), ":0400000001020304F3\n:00000001FF\n"));
