@@ -145,9 +145,7 @@ bool ImportLedger::record(const LedgerEntry& entry)
             return query.exec(); // one statement, one transaction: committed on return
         }();
     if (!recorded)
-        db->warn(QStringLiteral("cannot record %1: %2")
-                     .arg(entry.copyPath, database.isOpen() ? query.lastError().text()
-                                                            : database.lastError().text()));
+        db->warn(QStringLiteral("cannot record %1: %2").arg(entry.copyPath, db->failure(query)));
     return recorded;
 }
 
@@ -183,9 +181,7 @@ QList<LedgerEntry> ImportLedger::select(const CardIdentity& card, const QString*
         read = query.exec();
     }
     if (!read) {
-        db->warn(
-            QStringLiteral("cannot read: %1")
-                .arg(database.isOpen() ? query.lastError().text() : database.lastError().text()));
+        db->warn(QStringLiteral("cannot read: %1").arg(db->failure(query)));
         return {};
     }
     QList<LedgerEntry> same;

@@ -146,6 +146,12 @@ void LedgerDatabase::warn(const QString& what) const
     qWarning().noquote() << QStringLiteral("%1 %2: %3").arg(m_label, m_path, what);
 }
 
+QString LedgerDatabase::failure(const QSqlQuery& query) const
+{
+    const QSqlDatabase connection = database();
+    return connection.isOpen() ? query.lastError().text() : connection.lastError().text();
+}
+
 QString LedgerDatabase::timeText(const QDateTime& time)
 {
     return time.toUTC().toString(Qt::ISODateWithMs);

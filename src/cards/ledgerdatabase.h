@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QVector>
 
@@ -36,6 +37,8 @@ public:
     QString path() const { return m_path; }
     // "<label> <path>: <what>" as a warning.
     void warn(const QString& what) const;
+    // Why `query` failed: its own error, or the connection's when it never opened.
+    QString failure(const QSqlQuery& query) const;
 
     // Times are kept as ISO 8601 text in UTC, with milliseconds.
     static QString timeText(const QDateTime& time);

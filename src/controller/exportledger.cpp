@@ -115,9 +115,7 @@ QList<ExportEntry> ExportLedger::exportsOf(const QString& unit) const
         read = query.exec();
     }
     if (!read) {
-        db->warn(
-            QStringLiteral("cannot read: %1")
-                .arg(database.isOpen() ? query.lastError().text() : database.lastError().text()));
+        db->warn(QStringLiteral("cannot read: %1").arg(db->failure(query)));
         return {};
     }
     QList<ExportEntry> exports;
