@@ -27,6 +27,9 @@
 
 namespace {
 
+// Temporary files changed less than this before a run started are left alone.
+constexpr qint64 StaleMarginMs = 1000;
+
 const QString VideoExtension = QStringLiteral(".MOV");
 
 // The byte reports of a card come at most this often, and once at its end.
@@ -208,9 +211,12 @@ void MediaImport::removeStaleTemporaries(int cardIndex, const QDir& sourceDirect
                                      sourceDirectory, file.path, extension)))
                            .path();
     }
-    // Only files from before this run: none of its own copies is taken for one.
+    // Only files from well before this run: file times lag the clock by up to a
+    // tick, and another card's copy may not hold its lock yet the moment its
+    // file appears, so none of this run's own copies may be taken for one.
+    const QDateTime staleBefore = runStart.addMSecs(-StaleMarginMs);
     for (const QString& folder : qAsConst(folders)) {
-        for (const QString& removed : VerifiedCopy::removeStaleTemporaries(folder, runStart))
+        for (const QString& removed : VerifiedCopy::removeStaleTemporaries(folder, staleBefore))
             qInfo() << QStringLiteral("Card %1: removed %2, left by an earlier run.")
                            .arg(QString::number(cardIndex), removed);
     }

@@ -801,7 +801,7 @@ private slots:
                 QVERIFY(writeFile(temp.filePath("out/DCIM/100QVK/V0001_cam3.MOV"), "vidoe"));
             outcome = run(words(step), temp.path());
             if (step.startsWith("import"))
-                QCOMPARE(outcome.status, 0);
+                QVERIFY2(outcome.status == 0, qPrintable(outcome.err));
         }
         QCOMPARE(outcome.status, status);
         for (const QString& text : errText)
