@@ -45,6 +45,9 @@ int main(int argc, char** argv)
     QGuiApplication::setDesktopFileName(QStringLiteral("com.pelorin.qvk"));
     updateAppDirPath(QCoreApplication::applicationFilePath());
 
+    // The controller's init() may be invoked through the meta-object system
+    // with the view's window; the controller itself links no Qt Quick.
+    qRegisterMetaType<QQuickWindow*>("QQuickWindow *");
     AppController controller;
     controller.setVersion(AppVersion);
 

@@ -22,8 +22,6 @@
 
 AppController::AppController(QObject* parent) : QObject(parent)
 {
-    // init() is invoked through the meta-object system with the view's window.
-    qRegisterMetaType<QQuickWindow*>("QQuickWindow *");
     qRegisterMetaType<PQVKConfig>("PQVKConfig");
 
     // Tasks report on their own threads, as the view expects; the unit's
