@@ -1,0 +1,93 @@
+#pragma once
+
+// What the verified copy's skeleton (verifiedcopy.cpp) and its two back-ends
+// share: the POSIX copy (verifiedcopyposix.cpp) and the one that uses Qt's
+// file classes only (verifiedcopyqt.cpp). Only those three files include it.
+
+#include "cards/verifiedcopy.h"
+
+#include <QString>
+#include <QtGlobal>
+
+#include <xxhash.h>
+
+#include <atomic>
+
+// PQVK_PORTABLE_COPY builds the Qt-only path on Unix too, to check it.
+#if defined(Q_OS_UNIX) && !defined(PQVK_PORTABLE_COPY)
+#define PQVK_POSIX_COPY
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#elif defined(Q_OS_WIN)
+#include <io.h>
+#elif defined(Q_OS_UNIX)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace VerifiedCopyInternal {
+
+extern std::atomic_bool stopFlag;
+
+void runWrittenHook(const QString& sourcePath, const QString& tempPath);
+
+// One buffer per copy, used for the copy and its read-back. The kernel's own
+// copy is not used: the bytes must pass through here to be hashed.
+constexpr qint64 BufferSize = 4 * 1024 * 1024;
+
+// XXH64 with seed 0, fed piece by piece.
+class Hasher
+{
+public:
+    Hasher() : state(XXH64_createState())
+    {
+        if (state)
+            XXH64_reset(state, 0);
+    }
+    ~Hasher() { XXH64_freeState(state); }
+    Hasher(const Hasher&) = delete;
+    Hasher& operator=(const Hasher&) = delete;
+    bool ok() const { return state != nullptr; }
+    void add(const char* data, qint64 size) { XXH64_update(state, data, size_t(size)); }
+    quint64 value() const { return XXH64_digest(state); }
+
+private:
+    XXH64_state_t* state;
+};
+
+// The steps every copy shares, in verifiedcopy.cpp.
+bool hashesMatch(VerifiedCopy::Result* result, quint64 sourceHash, quint64 copyHash,
+                 qint64 readBack);
+QString temporaryName(const QString& finalPath);
+bool pickName(const VerifiedCopy::NameFor& nameFor, int first, bool nextNameWhenTaken,
+              VerifiedCopy::Result* result);
+bool sizesMatch(VerifiedCopy::Result* result, qint64 sourceSize, qint64 copySize, bool verify);
+bool publish(const QString& tempPath, const VerifiedCopy::NameFor& nameFor, bool nextNameWhenTaken,
+             VerifiedCopy::Result* result);
+
+#ifdef PQVK_POSIX_COPY
+
+// An open descriptor, closed when it goes out of scope.
+struct Descriptor
+{
+    int fd = -1;
+    explicit Descriptor(int d) : fd(d) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() { close(); }
+    int close()
+    {
+        int result = 0;
+        if (fd >= 0)
+            result = ::close(fd);
+        fd = -1;
+        return result;
+    }
+};
+
+#endif // PQVK_POSIX_COPY
+
+} // namespace VerifiedCopyInternal

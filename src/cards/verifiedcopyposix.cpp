@@ -1,0 +1,222 @@
+#include "cards/verifiedcopy.h"
+
+#include "cards/verifiedcopyinternal.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <vector>
+
+#ifdef PQVK_POSIX_COPY
+
+using namespace VerifiedCopyInternal;
+
+namespace {
+
+QString errorText(int error)
+{
+    return qt_error_string(error);
+}
+
+// The temporary copy: removed unless it took its final name.
+struct TemporaryFile
+{
+    QByteArray path;
+    Descriptor file{-1};
+    bool published = false;
+    ~TemporaryFile()
+    {
+        file.close();
+        if (!published && !path.isEmpty())
+            ::unlink(path.constData());
+    }
+};
+
+enum class Transfer
+{
+    Done,
+    Stopped,
+    Failed
+};
+
+// Copies from the current offsets to the end of the source through the
+// buffer, hashing every byte it writes.
+Transfer transfer(int in, int out, std::vector<char>& buffer, Hasher& hash,
+                  const VerifiedCopy::Progress& progress, qint64* total, QString* error)
+{
+    qint64 chunkStart = 0;
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.data(), buffer.size());
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            *error = errorText(errno);
+            return Transfer::Failed;
+        }
+        if (got == 0)
+            break;
+        hash.add(buffer.data(), got);
+        for (ssize_t done = 0; done < got;) {
+            const ssize_t put = ::write(out, buffer.data() + done, size_t(got - done));
+            if (put < 0) {
+                if (errno == EINTR)
+                    continue;
+                *error = errorText(errno);
+                return Transfer::Failed;
+            }
+            done += put;
+        }
+        *total += got;
+        if (*total - chunkStart >= VerifiedCopy::ChunkSize) {
+#ifdef Q_OS_LINUX
+            // Start writing this chunk to the disk now, while the next one is
+            // copied, so the flush at the end has little left to do.
+            ::sync_file_range(out, chunkStart, *total - chunkStart, SYNC_FILE_RANGE_WRITE);
+#endif
+            chunkStart = *total;
+            if (progress)
+                progress(*total);
+            if (stopFlag.load())
+                return Transfer::Stopped;
+        }
+    }
+    if (progress)
+        progress(*total);
+    return Transfer::Done;
+}
+
+// Hashes the copy as the disk gives it back: its pages, clean after the
+// flush, are dropped from the cache first, so the read reaches the disk.
+Transfer readBack(int fd, std::vector<char>& buffer, Hasher& hash, qint64* total, QString* error)
+{
+#ifdef Q_OS_LINUX
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+    qint64 chunkStart = 0;
+    for (;;) {
+        const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), *total);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            *error = errorText(errno);
+            return Transfer::Failed;
+        }
+        if (got == 0)
+            break;
+        hash.add(buffer.data(), got);
+        *total += got;
+        if (*total - chunkStart >= VerifiedCopy::ChunkSize) {
+            chunkStart = *total;
+            if (stopFlag.load())
+                return Transfer::Stopped;
+        }
+    }
+#ifdef Q_OS_LINUX
+    // The copy is not read again here; its pages would only push others out.
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+#endif
+    return Transfer::Done;
+}
+
+} // namespace
+
+VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
+                                        bool nextNameWhenTaken)
+{
+    Result result;
+    if (!pickName(nameFor, firstNumber, nextNameWhenTaken, &result))
+        return result;
+
+    // Read only: the card is never written to. Opened without waiting, as a
+    // FIFO would wait for a writer for ever, and read only when it is a
+    // regular file: a FIFO or a device may never end. A file under a lease
+    // (a file server's) refuses such an opening while its holder lets go;
+    // only regular files carry leases, so that one waits (the kernel bounds it).
+    const QByteArray sourceName = QFile::encodeName(sourcePath);
+    Descriptor source(::open(sourceName.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (source.fd < 0 && errno == EWOULDBLOCK)
+        source.fd = ::open(sourceName.constData(), O_RDONLY | O_CLOEXEC);
+    struct stat sourceStat;
+    if (source.fd < 0 || ::fstat(source.fd, &sourceStat) != 0) {
+        result.error = errorText(errno);
+        return result;
+    }
+    if (!S_ISREG(sourceStat.st_mode)) {
+        result.error = QStringLiteral("not a regular file");
+        return result;
+    }
+    ::fcntl(source.fd, F_SETFL, ::fcntl(source.fd, F_GETFL) & ~O_NONBLOCK);
+#ifdef Q_OS_LINUX
+    ::posix_fadvise(source.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+
+    // Read and written on one descriptor, so the copy read back is the file
+    // that takes the name.
+    TemporaryFile temp;
+    for (int attempt = 0; temp.file.fd < 0; ++attempt) {
+        temp.path = QFile::encodeName(temporaryName(result.path));
+        temp.file.fd = ::open(temp.path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (temp.file.fd < 0 && (errno != EEXIST || attempt > 8)) {
+            result.error = errorText(errno);
+            temp.path.clear();
+            return result;
+        }
+    }
+    // Held while the copy is made: removeStaleTemporaries() leaves it alone.
+    ::flock(temp.file.fd, LOCK_EX | LOCK_NB);
+
+    Hasher written;
+    Hasher readFromDisk;
+    if (!written.ok() || !readFromDisk.ok()) {
+        result.error = QStringLiteral("out of memory");
+        return result;
+    }
+    std::vector<char> buffer(static_cast<size_t>(BufferSize));
+    qint64 writtenBytes = 0;
+    switch (transfer(source.fd, temp.file.fd, buffer, written, progress, &writtenBytes,
+                     &result.error)) {
+    case Transfer::Done:
+        break;
+    case Transfer::Stopped:
+        result.outcome = Outcome::Stopped;
+        result.error = QStringLiteral("stopped");
+        return result;
+    case Transfer::Failed:
+        return result;
+    }
+
+    const struct timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
+    ::futimens(temp.file.fd, times);
+    struct stat copyStat;
+    if (::fsync(temp.file.fd) != 0 || ::fstat(temp.file.fd, &copyStat) != 0 ||
+        ::fstat(source.fd, &sourceStat) != 0) {
+        result.error = errorText(errno);
+        return result;
+    }
+    if (!sizesMatch(&result, sourceStat.st_size, copyStat.st_size, verifySize))
+        return result;
+
+    runWrittenHook(sourcePath, QFile::decodeName(temp.path));
+    qint64 readBackBytes = 0;
+    switch (readBack(temp.file.fd, buffer, readFromDisk, &readBackBytes, &result.error)) {
+    case Transfer::Done:
+        break;
+    case Transfer::Stopped:
+        result.outcome = Outcome::Stopped;
+        result.error = QStringLiteral("stopped");
+        return result;
+    case Transfer::Failed:
+        return result;
+    }
+    if (!hashesMatch(&result, written.value(), readFromDisk.value(), readBackBytes))
+        return result;
+    if (temp.file.close() != 0) {
+        result.error = errorText(errno);
+        return result;
+    }
+    temp.published = publish(QFile::decodeName(temp.path), nameFor, nextNameWhenTaken, &result);
+    return result;
+}
+
+#endif // PQVK_POSIX_COPY
