@@ -141,7 +141,7 @@ private slots:
             // Real volumes through the system's own volume information.
             for (int n = 0; n < 3; ++n)
                 if (!loops[n].mount(base->filePath(QString("image%1").arg(n)), cards[n]))
-                    QSKIP(qPrintable(loops[n].error()));
+                    SKIP_SAFETY(loops[n].error());
             Volumes::setProvider(nullptr);
         }
         fillCards();
@@ -252,13 +252,13 @@ private slots:
         LoopVolume loops[3], disk, bound;
         for (int n : {0, 2})
             if (!loops[n].mount(base->filePath(QString("image%1").arg(n)), cards[n]))
-                QSKIP(qPrintable(loops[n].error()));
+                SKIP_SAFETY(loops[n].error());
         // A data volume whose folder is shown where card 2 would be.
         if (!disk.mount(base->filePath("disk.img"), base->filePath("disk")))
-            QSKIP(qPrintable(disk.error()));
+            SKIP_SAFETY(disk.error());
         QVERIFY(TestSupport::writeFile(base->filePath("disk/data/keep.txt"), "data"));
         if (!bound.bind(base->filePath("disk/data"), cards[1]))
-            QSKIP(qPrintable(bound.error()));
+            SKIP_SAFETY(bound.error());
         Volumes::setProvider(nullptr);
         fillCards();
         const QStringList before = tree(base->path());
@@ -277,9 +277,9 @@ private slots:
         LoopVolume loops[3], inner;
         for (int n = 0; n < 3; ++n)
             if (!loops[n].mount(base->filePath(QString("image%1").arg(n)), cards[n]))
-                QSKIP(qPrintable(loops[n].error()));
+                SKIP_SAFETY(loops[n].error());
         if (!inner.mount(base->filePath("inner.img"), cards[0] + "/DCIM/backup"))
-            QSKIP(qPrintable(inner.error()));
+            SKIP_SAFETY(inner.error());
         QVERIFY(TestSupport::writeFile(cards[0] + "/DCIM/backup/keep.MOV", "another volume"));
         Volumes::setProvider(nullptr);
         fillCards();

@@ -697,7 +697,7 @@ void TestMediaImport::nameTakenDuringTheCopy()
     QVERIFY(lease >= 0);
     if (::fcntl(lease, F_SETLEASE, F_WRLCK) != 0) {
         ::close(lease);
-        QSKIP("this file system takes no leases");
+        SKIP_SAFETY("this file system takes no leases");
     }
     QFuture<VerifiedCopy::Result> copy =
         QtConcurrent::run([&] { return VerifiedCopy(source).copyToFreeName(nameFor); });

@@ -373,7 +373,7 @@ void TestMhlHistory::historyNotWritten()
         mounted = dir->filePath("small");
         QVERIFY(QDir().mkpath(mounted));
         if (::mount("tmpfs", QFile::encodeName(mounted).constData(), "tmpfs", 0, "size=1m") != 0)
-            QSKIP("cannot mount a small file system here (needs root)");
+            SKIP_SAFETY("cannot mount a small file system here (needs root)");
         target = mounted + "/dest";
         // The last copy fills the disk once its bytes are written.
         VerifiedCopy::setWrittenHook([&](const QString&, const QString&) {

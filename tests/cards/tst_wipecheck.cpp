@@ -97,7 +97,7 @@ private slots:
             const bool mounted = (n == 1 && loops[0].mount(image, cards.last(), "vfat", label)) ||
                                  loops[n - 1].mount(image, cards.last(), "ext4", label);
             if (!mounted)
-                QSKIP(qPrintable(loops[n - 1].error()));
+                SKIP_SAFETY(loops[n - 1].error());
             QVERIFY(writeFile(cards.last() + "/" + Video, "video " + QByteArray::number(n)));
             QVERIFY(writeFile(cards.last() + "/" + Photo, "photo " + QByteArray::number(n)));
             QVERIFY(writeFile(cards.last() + "/MISC/index.dat", "no media"));

@@ -777,12 +777,12 @@ private slots:
             const QString card = temp.filePath(QString("card%1").arg(n));
             if (n == 2 && change == "bind") {
                 if (!loops[1].mount(temp.filePath("disk.img"), temp.filePath("disk")))
-                    QSKIP(qPrintable(loops[1].error()));
+                    SKIP_SAFETY(loops[1].error());
                 QVERIFY(QDir().mkpath(temp.filePath("disk/data")));
                 if (!bound.bind(temp.filePath("disk/data"), card))
-                    QSKIP(qPrintable(bound.error()));
+                    SKIP_SAFETY(bound.error());
             } else if (!loops[n - 1].mount(temp.filePath(QString("image%1").arg(n)), card)) {
-                QSKIP(qPrintable(loops[n - 1].error()));
+                SKIP_SAFETY(loops[n - 1].error());
             }
             for (int k = 1; k <= (n == 1 ? 12 : 1); ++k)
                 QVERIFY(writeFile(

@@ -479,7 +479,7 @@ void TestDataExport::fullDestination()
     const QString dest = tmp->filePath("small");
     QVERIFY(QDir().mkpath(dest));
     if (mount("tmpfs", QFile::encodeName(dest).constData(), "tmpfs", 0, "size=64k") != 0)
-        QSKIP("no small file system can be mounted here (needs root)");
+        SKIP_SAFETY("no small file system can be mounted here (needs root)");
     mounted = dest;
     // A small dataset, one far larger than the file system, another small one.
     QList<QByteArray> lines;

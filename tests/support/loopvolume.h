@@ -15,7 +15,8 @@ public:
 
     // Formats `image` (created, `megabytes` large) as `type` ("ext4" or
     // "vfat") with the label and mounts it at `mountPoint` (created). False,
-    // with the reason in error(), when this machine cannot: tests skip then.
+    // with the reason in error(), when this machine cannot: tests end with
+    // SKIP_SAFETY then.
     bool mount(const QString& image, const QString& mountPoint, const QString& type = "ext4",
                const QString& label = QString(), int megabytes = 8);
     // Shows the folder `from` also at `mountPoint` (created): a bind mount.

@@ -51,4 +51,17 @@ QStringList progressTexts(const QSignalSpy& spy)
     return result;
 }
 
+bool safetyRequired()
+{
+    return qEnvironmentVariableIntValue("PQVK_REQUIRE_SAFETY") != 0;
+}
+
+QByteArray safetySkipMessage(const QString& reason)
+{
+    if (!safetyRequired())
+        return reason.toLocal8Bit();
+    return (reason + QStringLiteral(" (PQVK_REQUIRE_SAFETY is set: this safety test must run)"))
+        .toLocal8Bit();
+}
+
 } // namespace TestSupport
