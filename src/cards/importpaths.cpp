@@ -62,9 +62,6 @@ QString ImportPaths::problem(const QStringList& cards, const QString& targetDir)
             if (inside(destination, card))
                 return QStringLiteral("The destination %1 lies on card %2 (%3)")
                     .arg(targetDir, number, card);
-            if (inside(card, destination))
-                return QStringLiteral("Card %1 (%2) lies inside the destination %3")
-                    .arg(number, card, targetDir);
         }
         for (int j = 0; j < resolvedCards.size(); ++j) {
             const QString& other = resolvedCards.at(j);

@@ -4,10 +4,11 @@
 #include <QStringList>
 
 // Import set-ups that can only go wrong, found before anything is copied: a
-// destination on a card (a later run would import its own copies) or holding
-// one (copies could land on the card), and one card given twice (its media
-// imported as two cameras). Paths are compared as the file system resolves
-// them, links followed, so one folder under two names is one folder.
+// destination on a card (a later run would import its own copies), a card
+// inside another and one card given twice (its media imported as two
+// cameras). A card folder kept below the destination is fine: the card is
+// listed before anything is copied, and its copies land beside it. Paths are compared as the file
+// system resolves them, links followed, so one folder under two names is one folder.
 class ImportPaths
 {
 public:

@@ -79,6 +79,15 @@ Built build(const RecordDownload& download, const Stretch& stretch, const QStrin
     return file;
 }
 
+bool holdsExactly(const QString& path, const QByteArray& content)
+{
+    const QFileInfo info(path);
+    if (!info.isFile() || info.isSymLink() || info.size() != content.size())
+        return false;
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) && file.readAll() == content;
+}
+
 // Gives a made file the first free name and writes it: never over a file of
 // this export or an earlier one.
 class Writer
@@ -95,8 +104,21 @@ public:
             QString error;
             const QString path = QDir(dir).filePath(name);
             const ExclusiveFile::Outcome written = ExclusiveFile::write(path, file.content, &error);
-            if (written == ExclusiveFile::AlreadyExists)
-                continue; // an earlier export's file: never replaced
+            if (written == ExclusiveFile::AlreadyExists) {
+                // An earlier export of the same records: kept as it is, not
+                // written again under the next free name.
+                if (holdsExactly(path, file.content)) {
+                    taken.insert(name);
+                    ++outcome.filesWritten;
+                    ++outcome.filesKept;
+                    outcome.records += file.records;
+                    outcome.files.append({path, qint64(file.content.size()), file.xxh64});
+                    qInfo() << "Data:" << name << "already holds these" << file.records
+                            << "records; kept, not written again";
+                    return;
+                }
+                continue; // another file: never replaced
+            }
             taken.insert(name);
             if (written == ExclusiveFile::Created) {
                 ++outcome.filesWritten;

@@ -10,7 +10,8 @@ class RecordDownload;
 // The CSV files of one data export: one file per dataset, each under a name
 // that holds nothing before it is complete and never replaces a file. A name
 // already taken, by this export or an earlier one, takes the next free "-2",
-// "-3", ... before ".csv".
+// "-3", ... before ".csv", unless the file there holds exactly the bytes
+// meant for it (the same records exported again): then it is kept as it is.
 //
 // The files of a download that is not whole carry "_incomplete" before
 // ".csv" (and before any "-N"), so nobody takes them for a full copy of the
@@ -31,7 +32,8 @@ QString numberedName(const QString& name, int n);
 
 struct Outcome
 {
-    int filesWritten = 0; // complete, under their final names
+    int filesWritten = 0; // complete, under their final names (kept ones included)
+    int filesKept = 0;    // already there with exactly these bytes, not written again
     int filesFailed = 0;  // not written; no file holds their names
     int records = 0;      // rows in the files written
     QString error;        // the first file that could not be written, and why

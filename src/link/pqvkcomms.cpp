@@ -318,6 +318,10 @@ RecordDownload PQVKComms::download()
     qInfo().noquote() << QStringLiteral("Download: %1 of %2 records")
                              .arg(records.count())
                              .arg(records.announced());
+    if (records.isWhole() && !records.gaps().isEmpty())
+        qInfo().noquote() << QStringLiteral("Download: the unit's numbers skip (%1); every "
+                                            "announced record arrived.")
+                                 .arg(records.gaps().join(QStringLiteral("; ")));
     if (!records.isWhole()) {
         // Nothing but other sentences: the unit did not take the request.
         lastError = records.count() == 0 && linesBeforeRecords >= MaxReads

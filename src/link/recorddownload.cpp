@@ -28,19 +28,19 @@ bool RecordDownload::addRecord(const QByteArray& line, qint32 number, bool opens
         // Room for what was announced, within reason: the count may be wrong.
         bytes.reserve(int(qMin<qint64>(announcedCount * 80, 8 * 1024 * 1024)));
         ends.reserve(int(qMin<qint64>(announcedCount, 100000)));
+    } else if (number <= lastNumber) {
+        if (disorderTexts.size() < GapsNamed)
+            disorderTexts
+                << QStringLiteral("record %1 came after record %2").arg(number).arg(lastNumber);
+        ++disorders;
     } else if (number != lastNumber + 1) {
-        ++gaps;
-        if (gapTexts.size() < GapsNamed) {
-            if (number <= lastNumber)
-                gapTexts
-                    << QStringLiteral("record %1 came after record %2").arg(number).arg(lastNumber);
-            else if (number == lastNumber + 2)
-                gapTexts << QStringLiteral("record %1 missing").arg(lastNumber + 1);
-            else
-                gapTexts << QStringLiteral("records %1 to %2 missing")
-                                .arg(lastNumber + 1)
-                                .arg(number - 1);
-        }
+        if (gapTexts.size() < GapsNamed)
+            gapTexts << (number == lastNumber + 2
+                             ? QStringLiteral("record %1 missing").arg(lastNumber + 1)
+                             : QStringLiteral("records %1 to %2 missing")
+                                   .arg(lastNumber + 1)
+                                   .arg(number - 1));
+        ++gapCount;
     }
     lastNumber = number;
     if (opensDataset)
@@ -83,9 +83,17 @@ QStringList RecordDownload::problems() const
         list << QStringLiteral("%1 of %2 records arrived").arg(ends.size()).arg(announcedCount);
     if (garbled > 0)
         list << plural(garbled, "line", "lines") + QStringLiteral(" with a bad checksum");
-    list << gapTexts;
-    if (gaps > gapTexts.size())
-        list << plural(gaps - gapTexts.size(), "more gap", "more gaps");
+    list << disorderTexts;
+    if (disorders > disorderTexts.size())
+        list << plural(disorders - disorderTexts.size(), "more record out of order",
+                       "more records out of order");
+    // A gap in the numbers tells which records went missing, but it is a
+    // loss only when fewer records arrived than announced.
+    if (ends.size() < announcedCount) {
+        list << gapTexts;
+        if (gapCount > gapTexts.size())
+            list << plural(gapCount - gapTexts.size(), "more gap", "more gaps");
+    }
     if (beforeFirstStart > 0)
         list << plural(beforeFirstStart, "record", "records") +
                     QStringLiteral(" before the first start record");

@@ -8,11 +8,13 @@
 // One dump of the unit's records: the record sentences as they arrived, and
 // everything that says the dump is not the whole of what the unit announced.
 //
-// The unit numbers its records 1, 2, 3, ... (field 1) and announces how many
-// it holds before the dump. A dump is whole only when its end message came,
-// exactly the announced records arrived, each number follows the one before,
-// no line was garbled and the first record opens a dataset. Anything else is
-// a problem that the export reports and names its files after.
+// The unit numbers its records (field 1) and announces how many it holds
+// before the dump. A dump is whole only when its end message came, exactly the
+// announced records arrived, each number is above the one before, no line was
+// garbled and the first record opens a dataset. Anything else is a problem
+// that the export reports and names its files after. A number that skips some
+// (a unit that does not number consecutively) loses nothing when the count
+// arrived in full: it is only noted.
 class RecordDownload
 {
 public:
@@ -46,6 +48,8 @@ public:
     bool isWhole() const { return problems().isEmpty(); }
     // The problems as one sentence for a message.
     QString summary() const;
+    // Numbers skipped between records, for the log: no problem in itself.
+    QStringList gaps() const { return gapTexts; }
 
     // All records together may take this much memory at most.
     static constexpr int MaxBytes = 256 * 1024 * 1024;
@@ -59,7 +63,9 @@ private:
     QString failureReason;
     int garbled = 0;
     qint32 lastNumber = 0;
-    int gaps = 0;
+    int gapCount = 0;
     QStringList gapTexts; // the first few
+    int disorders = 0;
+    QStringList disorderTexts; // the first few
     int beforeFirstStart = 0;
 };

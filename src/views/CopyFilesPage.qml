@@ -17,6 +17,8 @@ Item {
     property bool overwriteAngles: false
     // The stored choice the "Skip files already imported" box starts from.
     property bool skipImported: false
+    // Why the cards cannot be used as chosen (two read one folder), or empty.
+    property string cardsHint: ""
 
     // The controls whose values the window reads and sets.
     property alias card1List: card1List
@@ -32,7 +34,6 @@ Item {
 
     signal sourceFolderRequested(int card)
     // The user picked an entry of a card list.
-    signal cardPicked(int card)
     signal refreshCardsRequested
     signal eraseCardsRequested
     signal destinationFolderRequested
@@ -76,9 +77,21 @@ Item {
             font.bold: true
             Layout.topMargin: 10
         }
+        // In the heading's row, so the tab keeps its height.
         Item {
             Layout.columnSpan: 5
             Layout.preferredWidth: filesGrid.span(5)
+            Layout.fillHeight: true
+            Layout.topMargin: 10
+            ElidedLabel {
+                objectName: "cardsHintText"
+                anchors.left: parent.left
+                anchors.right: parent.right
+                anchors.bottom: parent.bottom
+                visible: text !== ""
+                color: "#EF9A9A" // readable on the dark page
+                text: page.cardsHint
+            }
         }
 
         Label {
@@ -91,7 +104,6 @@ Item {
             Layout.columnSpan: 4
             Layout.fillWidth: true
             model: page.cardChoices
-            onActivated: page.cardPicked(1)
         }
         Button {
             objectName: "card1BrowseButton"
@@ -110,7 +122,6 @@ Item {
             Layout.columnSpan: 4
             Layout.fillWidth: true
             model: page.cardChoices
-            onActivated: page.cardPicked(2)
         }
         Button {
             objectName: "card2BrowseButton"
@@ -129,7 +140,6 @@ Item {
             Layout.columnSpan: 4
             Layout.fillWidth: true
             model: page.cardChoices
-            onActivated: page.cardPicked(3)
         }
         Button {
             objectName: "card3BrowseButton"

@@ -152,6 +152,7 @@ ApplicationWindow {
     // The three cards are prepared together or not at all.
     function readyToEraseCards() {
         return ![1, 2, 3].some(cardCopying) && sources.selectedKeys().indexOf("") < 0
+                && sources.sharedFolderHint() === ""
     }
 
     // The box names each card and what of it has a verified copy.
@@ -457,7 +458,7 @@ ApplicationWindow {
         skipImported: textOf(settings["SkipImported"]) === "1"
         onSkipImportedEdited: appController.updateSettings({ "SkipImported": skip ? "1" : "0" })
         onSourceFolderRequested: fileChoosers.openSourceFolderDialog(card)
-        onCardPicked: sources.pick(card)
+        cardsHint: sources.sharedFolderHint()
         onRefreshCardsRequested: refreshDrives()
         onEraseCardsRequested: openEraseCardsBox()
         onDestinationFolderRequested: fileChoosers.openDestinationFolderDialog(true)
@@ -582,7 +583,6 @@ ApplicationWindow {
     SourceFolders {
         id: sources
         lists: [copyFilesPage.card1List, copyFilesPage.card2List, copyFilesPage.card3List]
-        onRefused: showInfo(message)
     }
 
     // ---- File choosers -----------------------------------------------------------

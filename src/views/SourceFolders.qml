@@ -11,9 +11,6 @@ QtObject {
     property var drives: []
     property ListModel model: ListModel {}
 
-    // A choice was refused; the message says why.
-    signal refused(string message)
-
     function textOf(value) {
         return value === undefined || value === null ? "" : String(value)
     }
@@ -54,9 +51,17 @@ QtObject {
         return 0
     }
 
-    function refuse(card, user, path) {
-        refused("Card " + user + " already reads " + path + ". Please choose another folder for card "
-                + card + ".")
+    // Why the chosen folders cannot be used, or empty: two cards that read
+    // one folder would import it as two cameras, or prepare it twice.
+    function sharedFolderHint() {
+        for (var card = 1; card <= 3; ++card) {
+            var key = selectedKey(card)
+            var other = key === "" ? 0 : cardUsing(key, card)
+            if (other > card)
+                return "Cards " + card + " and " + other + " both read " + key
+                        + ". Please choose another folder for one of them."
+        }
+        return ""
     }
 
     // The mounted volumes; prepared cards, labelled "QVK_0" and their camera
@@ -80,17 +85,6 @@ QtObject {
         }
     }
 
-    // The user picked an entry of a card list: one that another card shows
-    // already is refused, and the list goes back to what it showed.
-    function pick(card) {
-        var key = selectedKey(card)
-        var user = cardUsing(key, card)
-        if (user === 0)
-            return
-        lists[card - 1].currentIndex = lists[card - 1].previousIndex
-        refuse(card, user, key)
-    }
-
     // What a chosen folder shows: the label of the volume it lies on, if any.
     function folderText(path) {
         var label = ""
@@ -108,14 +102,9 @@ QtObject {
     }
 
     // The chosen folder goes first in every card list; the other lists keep
-    // showing what they showed, or nothing. A folder another card reads is
-    // refused; one listed already is selected.
+    // showing what they showed, and a list without a selection takes it too.
+    // One listed already is selected.
     function addFolder(card, path) {
-        var user = cardUsing(path, card)
-        if (user > 0) {
-            refuse(card, user, path)
-            return
-        }
         for (var k = 0; k < model.count; ++k) {
             if (samePath(model.get(k).key, path)) {
                 lists[card - 1].currentIndex = k
@@ -126,6 +115,6 @@ QtObject {
         drives = [{ "key": path, "value": path }].concat(drives)
         model.insert(0, { "key": path, "value": folderText(path) })
         for (var i = 0; i < 3; ++i)
-            lists[i].currentIndex = (i === card - 1) ? 0 : before[i] < 0 ? -1 : before[i] + 1
+            lists[i].currentIndex = (i === card - 1) ? 0 : before[i] + 1
     }
 }

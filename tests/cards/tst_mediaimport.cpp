@@ -96,6 +96,7 @@ private slots:
     void refusedCards();
     void refusedRuns_data();
     void refusedRuns();
+    void cardsBelowDestination();
     void templateReadOncePerRun();
     void staleTemporaries_data();
     void staleTemporaries();
@@ -337,7 +338,6 @@ void TestMediaImport::refusedRuns_data()
     row("destination inside a card", "The destination @/card2/imports lies on card 2");
     row("destination through a link into a card",
         "The destination @/link/new lies on card 1 (@/card1)");
-    row("destination holds the cards", "Card 1 (@/card1) lies inside the destination @");
     row("card given twice through a link", "Cards 1 and 2 are the same folder (@/card1)");
     row("card inside another", "Card 3 (@/card1/DCIM) lies inside card 1 (@/card1)");
     row("template not readable", "Cannot read the template @/t/Rig.kava: ");
@@ -367,8 +367,6 @@ void TestMediaImport::refusedRuns()
         target = card(2) + "/imports";
     else if (setup == "destination through a link into a card")
         target = root + "/link/new";
-    else if (setup == "destination holds the cards")
-        target = root;
     else if (setup == "card given twice through a link")
         cards[1] = root + "/card1 again";
     else if (setup == "card inside another")
@@ -406,6 +404,18 @@ void TestMediaImport::refusedRuns()
     after.removeAll(QStringLiteral("run.log"));
     QCOMPARE(after, before); // nothing copied, nothing written
     QCOMPARE(timesDone(), 0);
+}
+
+// Card folders kept below the destination are imported: the copies land beside them.
+void TestMediaImport::cardsBelowDestination()
+{
+    for (int n = 1; n <= 3; ++n)
+        writeCardFile(card(n) + "/DCIM/V.MOV");
+    QCOMPARE(controller->checkImportPaths(card(1), card(2), card(3), dir->path(), {}), QString());
+    runAll(card(2), {}, {}, false, dir->path());
+    for (int n = 1; n <= 3; ++n)
+        QVERIFY(QFileInfo(dir->filePath(QStringLiteral("DCIM/V_cam%1.MOV").arg(n))).isFile());
+    QCOMPARE(timesDone(), 1);
 }
 
 // The template is read once for the run: a template that goes away after the

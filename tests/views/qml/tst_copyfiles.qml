@@ -150,8 +150,8 @@ ViewTestCase {
 
     function test_sourceFolderChosen_data() {
         return [
-            { tag: "card 1, others stay unselected", drives: [drive("E:/", "DATA")], card: 1,
-              before: [-1, -1, -1], after: [0, -1, -1] },
+            { tag: "card 1, the lists without a selection take it too", drives: [drive("E:/", "DATA")], card: 1,
+              before: [-1, -1, -1], after: [0, 0, 0] },
             { tag: "card 2, others keep their entries", card: 2,
               drives: [drive("E:/", "QVK_01"), drive("F:/", "QVK_03")],
               before: [0, -1, 1], after: [1, 0, 2] }
@@ -167,19 +167,19 @@ ViewTestCase {
         compare(child("card" + data.card + "List").currentText, "/home/u/My Cards/day#1")
     }
 
-    // A folder another card reads is refused with a word, whether chosen with
-    // "..." or picked in a list; a folder listed already is not added twice.
+    // Cards may move to a folder another card reads (to swap two cards), but
+    // while two read one folder nothing starts and a hint says which.
     function test_folderForTwoCards_data() {
         return [
             { tag: "chooser: the folder card 1 reads", card: 3, url: "file:///media/u/A",
-              selected: [0, 1, 2], says: "Card 1 already reads /media/u/A." },
-            { tag: "chooser: the same with a final slash", card: 2, url: "file:///media/u/C/",
-              selected: [0, 1, 2], says: "Card 3 already reads /media/u/C/." },
+              selected: [0, 1, 0], says: "Cards 1 and 3 both read /media/u/A." },
             { tag: "list: card 3 picks what card 1 shows", card: 3, pick: 0,
-              selected: [0, 1, 2], says: "Card 1 already reads /media/u/A." },
+              selected: [0, 1, 0], says: "Cards 1 and 3 both read /media/u/A." },
             { tag: "chooser: a listed folder no card reads", card: 2, unselect: 2, url: "file:///media/u/C",
-              selected: [0, 2, -1], says: null },
-            { tag: "list: a free entry", card: 2, unselect: 2, pick: 2, selected: [0, 2, -1], says: null }
+              selected: [0, 2, -1], says: "" },
+            { tag: "list: a free entry", card: 2, unselect: 2, pick: 2, selected: [0, 2, -1], says: "" },
+            { tag: "chooser: a new folder fills an empty list", card: 2, unselect: 2, url: "file:///home/u/x",
+              selected: [1, 0, 0], says: "Cards 2 and 3 both read /home/u/x." }
         ]
     }
 
@@ -196,19 +196,17 @@ ViewTestCase {
             list.activated(data.pick)
         }
         compare(selections(), data.selected)
-        compare(child("card1List").count, 3)
-        compare(child("infoBox").visible, data.says !== null)
-        if (data.says !== null)
-            verify(child("infoBox").text.indexOf(data.says) === 0, child("infoBox").text)
-    }
-
-    // Two lists on one entry, however they got there, never start an import.
-    function test_twoCardsOnOneFolderCannotCopy() {
-        appController.drives = threeCards
-        createWindow()
-        verify(window.readyToCopyFiles())
-        child("card3List").currentIndex = 1
-        verify(!window.readyToCopyFiles() && !child("copyFilesButton").enabled)
+        compare(child("infoBox").visible, false)
+        var hint = child("cardsHintText").text
+        verify(data.says === "" ? hint === "" : hint.indexOf(data.says) === 0, hint)
+        compare(child("copyFilesButton").enabled, data.says === "" && data.unselect === undefined)
+        compare(child("eraseCardsButton").enabled, data.says === "" && data.unselect === undefined)
+        if (data.says === "")
+            return
+        // Moving the other card away makes the cards usable again.
+        child("card" + data.card + "List").currentIndex = 2
+        compare(child("cardsHintText").text, "")
+        verify(child("copyFilesButton").enabled)
     }
 
     function test_chosenFolderText_data() {
