@@ -44,6 +44,9 @@ ApplicationWindow {
     property string shownUnitPort: ""
     // A reset is followed by a read, so the tab shows what the unit now holds.
     property bool readAfterReset: false
+    // How each task last ended, by task: "card1" to "card3" (import or
+    // preparation), "import", "data", "settings", "firmware".
+    property var lastOutcomes: ({})
 
     signal copyFiles(string dir1, string dir2, string dir3, string targetDir, string templatePath, string projectName,
                      bool skipImported)
@@ -78,6 +81,19 @@ ApplicationWindow {
 
     function textOf(value) {
         return value === undefined || value === null ? "" : String(value)
+    }
+
+    // An outcome as the controller delivers it (a map with its "status").
+    function outcomeSucceeded(outcome) {
+        return outcome !== undefined && outcome !== null && outcome.status === "succeeded"
+    }
+
+    function withOutcome(task, outcome) {
+        var all = {}
+        for (var key in lastOutcomes)
+            all[key] = lastOutcomes[key]
+        all[task] = outcome
+        return all
     }
 
     function hasSelection(list) {
@@ -205,6 +221,20 @@ ApplicationWindow {
         window[["cardOneCopying", "cardTwoCopying", "cardThreeCopying"][card - 1]] = running
     }
 
+    // How a card of an import or of a preparation ended, after its last report.
+    function cardOutcome(cardNumber, outcome) {
+        lastOutcomes = withOutcome("card" + Number(cardNumber), outcome)
+    }
+
+    function prepareOutcome(cardNumber, outcome) {
+        cardOutcome(cardNumber, outcome)
+    }
+
+    // How an import run ended, once all three cards have.
+    function importOutcome(outcome) {
+        lastOutcomes = withOutcome("import", outcome)
+    }
+
     function updateCardBytes(cardNumber, bytesCopied, bytesTotal) {
         cardBytesAt(cardNumber, bytesCopied, bytesTotal, Date.now())
     }
@@ -282,6 +312,11 @@ ApplicationWindow {
         showControllerProgress(copyDataPage.dataBar, from, to, value, text)
     }
 
+    // How a data export, memory erase or power-off ended.
+    function dataOutcome(outcome) {
+        lastOutcomes = withOutcome("data", outcome)
+    }
+
     // ---- Settings ----------------------------------------------------------
 
     function getSelectedSettingsDeviceName() {
@@ -352,9 +387,12 @@ ApplicationWindow {
 
     function updateCameraSettingsProgress(from, to, value, text) {
         showControllerProgress(settingsPage.settingsBar, from, to, value, text)
-        if (dataCopying)
-            return
-        var succeeded = textOf(text).indexOf("Success") === 0
+    }
+
+    // How a settings read, save or reset ended, after its last report.
+    function cameraSettingsOutcome(outcome) {
+        lastOutcomes = withOutcome("settings", outcome)
+        var succeeded = outcomeSucceeded(outcome)
         // A failed read says nothing about this port's unit: another unit's
         // firmware and battery must not stand for it.
         if (readingPort !== "" && !succeeded) {
@@ -373,6 +411,10 @@ ApplicationWindow {
 
     function updateFirmwareProgress(from, to, value, text) {
         showControllerProgress(settingsPage.settingsBar, from, to, value, text)
+    }
+
+    function firmwareOutcome(outcome) {
+        lastOutcomes = withOutcome("firmware", outcome)
     }
 
     function updateFirmwareClicked() {
