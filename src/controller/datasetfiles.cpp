@@ -113,7 +113,7 @@ public:
         }
     }
 
-    Outcome outcome;
+    Written outcome;
 
 private:
     QString dir;
@@ -153,7 +153,7 @@ QString numberedName(const QString& name, int n)
     return QStringLiteral("%1-%2%3").arg(stem, QString::number(n), name.mid(stem.size()));
 }
 
-Outcome write(const RecordDownload& download, const QString& targetDir, const QString& projectName,
+Written write(const RecordDownload& download, const QString& targetDir, const QString& projectName,
               bool incomplete)
 {
 #ifndef Q_OS_WIN

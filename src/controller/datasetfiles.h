@@ -29,7 +29,7 @@ QString incompleteName(const QString& name);
 // `name` with "-n" before ".csv" (n >= 2); `name` itself for n = 1.
 QString numberedName(const QString& name, int n);
 
-struct Outcome
+struct Written
 {
     int filesWritten = 0; // complete, under their final names
     int filesFailed = 0;  // not written; no file holds their names
@@ -46,7 +46,7 @@ struct Outcome
 
 // Writes the records of `download` into `targetDir`, one file per dataset;
 // with `incomplete` under "_incomplete" names.
-Outcome write(const RecordDownload& download, const QString& targetDir, const QString& projectName,
+Written write(const RecordDownload& download, const QString& targetDir, const QString& projectName,
               bool incomplete);
 
 } // namespace DatasetFiles

@@ -71,7 +71,7 @@ std::unique_ptr<PQVKComms> openUnit(UnitTasks* tasks, Relay relay, Progress prog
 // Keeps a complete export for the erase to find, once each file read back
 // from the disk is found to hold the bytes meant for it. False (logged) when
 // it cannot be kept.
-bool recordExport(const QString& port, qint64 announced, const DatasetFiles::Outcome& written)
+bool recordExport(const QString& port, qint64 announced, const DatasetFiles::Written& written)
 {
     const auto notRecorded = [](const QString& why) {
         qWarning().noquote() << QStringLiteral("Data: %1; the export is not recorded as "
@@ -89,7 +89,7 @@ bool recordExport(const QString& port, qint64 announced, const DatasetFiles::Out
         return notRecorded(QStringLiteral("the files hold %1 of the %2 records announced")
                                .arg(entry.written)
                                .arg(announced));
-    for (const DatasetFiles::Outcome::File& made : written.files) {
+    for (const DatasetFiles::Written::File& made : written.files) {
         ExportedFile file;
         file.path = made.path;
         QString error;
@@ -286,7 +286,7 @@ Outcome UnitTasks::copyData(const QString& port, const QString& targetDir,
     const int steps = downloadSteps(kept.announced());
     emit updateDataProgress(0, steps, qMin(kept.count(), steps - 1),
                             QStringLiteral("Writing %1 records ...").arg(kept.count()));
-    const DatasetFiles::Outcome written = DatasetFiles::write(kept, targetDir, projectName, !whole);
+    const DatasetFiles::Written written = DatasetFiles::write(kept, targetDir, projectName, !whole);
     const int files = written.filesWritten + written.filesFailed;
     Outcome outcome;
     outcome.records = kept.announced();

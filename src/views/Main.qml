@@ -47,6 +47,7 @@ ApplicationWindow {
     // How each task last ended, by task: "card1" to "card3" (import or
     // preparation), "import", "data", "settings", "firmware".
     property var lastOutcomes: ({})
+    property int lastReportedCard: 0
 
     signal copyFiles(string dir1, string dir2, string dir3, string targetDir, string templatePath, string projectName,
                      bool skipImported)
@@ -86,6 +87,12 @@ ApplicationWindow {
     // An outcome as the controller delivers it (a map with its "status").
     function outcomeSucceeded(outcome) {
         return outcome !== undefined && outcome !== null && outcome.status === "succeeded"
+    }
+
+    // A bar whose task ended without success shows it as a failure.
+    function showOutcome(bar, outcome) {
+        if (bar !== null)
+            bar.failed = !outcomeSucceeded(outcome)
     }
 
     function withOutcome(task, outcome) {
@@ -209,6 +216,7 @@ ApplicationWindow {
 
     function updateCardProgress(cardNumber, from, to, value, text) {
         var card = Number(cardNumber)
+        lastReportedCard = card
         var bar = copyFilesPage.cardBar(card)
         if (bar === null)
             return
@@ -224,6 +232,7 @@ ApplicationWindow {
     // How a card of an import or of a preparation ended, after its last report.
     function cardOutcome(cardNumber, outcome) {
         lastOutcomes = withOutcome("card" + Number(cardNumber), outcome)
+        showOutcome(copyFilesPage.cardBar(Number(cardNumber)), outcome)
     }
 
     function prepareOutcome(cardNumber, outcome) {
@@ -231,8 +240,12 @@ ApplicationWindow {
     }
 
     // How an import run ended, once all three cards have.
+    // A run that failed on its own (its hash list) said why on the card that
+    // reported last.
     function importOutcome(outcome) {
         lastOutcomes = withOutcome("import", outcome)
+        if (outcome !== undefined && outcome !== null && outcome.status === "failed")
+            showOutcome(copyFilesPage.cardBar(lastReportedCard), outcome)
     }
 
     function updateCardBytes(cardNumber, bytesCopied, bytesTotal) {
@@ -315,6 +328,7 @@ ApplicationWindow {
     // How a data export, memory erase or power-off ended.
     function dataOutcome(outcome) {
         lastOutcomes = withOutcome("data", outcome)
+        showOutcome(copyDataPage.dataBar, outcome)
     }
 
     // ---- Settings ----------------------------------------------------------
@@ -392,6 +406,7 @@ ApplicationWindow {
     // How a settings read, save or reset ended, after its last report.
     function cameraSettingsOutcome(outcome) {
         lastOutcomes = withOutcome("settings", outcome)
+        showOutcome(settingsPage.settingsBar, outcome)
         var succeeded = outcomeSucceeded(outcome)
         // A failed read says nothing about this port's unit: another unit's
         // firmware and battery must not stand for it.
@@ -415,6 +430,7 @@ ApplicationWindow {
 
     function firmwareOutcome(outcome) {
         lastOutcomes = withOutcome("firmware", outcome)
+        showOutcome(settingsPage.settingsBar, outcome)
     }
 
     function updateFirmwareClicked() {

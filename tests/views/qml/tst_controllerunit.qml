@@ -80,6 +80,7 @@ ViewTestCase {
         verify(window.dataCopying && child("waitBox").visible && !child("exitButton").enabled)
         compare([window.waitText, bar.value, bar.text], ["Step 1 ...", 1, "Step 1 ..."])
         window[report](0, 2, 2, "Success.")
+        window[data.dataTab ? "dataOutcome" : "cameraSettingsOutcome"]({ status: "succeeded" })
         if (data.readBack) {
             verify(window.dataCopying && child("waitBox").visible)
             compare(appController.calls.slice(2), ["setPort:/dev/ttyUSB0", "readCameraSettings:/dev/ttyUSB0"])
