@@ -261,8 +261,10 @@ int QvkCtl::importCards(const QvkCtlCommand& command, const QString& templatePat
             status = fail(
                 QStringLiteral("card %1: not every media file was copied: %2").arg(card).arg(last));
     }
-    if (!Outcome::fromVariant(importOutcome).succeeded())
-        status = Failure;
+    if (importOutcome.isNull())
+        status = fail(QStringLiteral("the import reported nothing"));
+    else if (!Outcome::fromVariant(importOutcome).succeeded())
+        status = Failure; // named above, on its cards
     return status;
 }
 
