@@ -196,7 +196,7 @@ int main(int argc, char** argv)
         const QString csvDest = work.filePath(QStringLiteral("csv%1").arg(round));
         QDir().mkpath(csvDest);
         timer.restart();
-        const DatasetFiles::Outcome files = DatasetFiles::write(records, csvDest, QString(), false);
+        const DatasetFiles::Written files = DatasetFiles::write(records, csvDest, QString(), false);
         csvTimes.push_back(timer.nsecsElapsed() / 1e9);
 
         const QString dest = work.filePath(QStringLiteral("round%1").arg(round));

@@ -12,7 +12,8 @@
 // and are never read back to decide anything.
 struct Outcome
 {
-    enum class Status {
+    enum class Status
+    {
         Succeeded,  // everything asked for was done
         Incomplete, // ran to its end, but not everything was done
         Refused,    // a check refused it before anything was touched
@@ -20,11 +21,14 @@ struct Outcome
         Failed,     // could not be done (port silent, disk full, history not written)
     };
 
+    Outcome() = default;
+    explicit Outcome(Status ended) : status(ended) {}
+
     Status status = Status::Failed;
 
     // The counts; those that do not apply to a task stay 0.
-    int videos = 0;          // media files found on a card ...
-    int videosCopied = 0;    // ... and those with a verified copy (skipped ones included)
+    int videos = 0;       // media files found on a card ...
+    int videosCopied = 0; // ... and those with a verified copy (skipped ones included)
     int photos = 0;
     int photosCopied = 0;
     int alreadyImported = 0; // skipped: a proven copy exists already
@@ -33,7 +37,7 @@ struct Outcome
     int unverified = 0;      // media files a wipe would lose (no verified copy)
     qint64 records = 0;      // records the unit announced
     qint64 recordsWritten = 0;
-    int files = 0;           // files written (CSV files of an export)
+    int files = 0; // files written (CSV files of an export)
 
     bool succeeded() const { return status == Status::Succeeded; }
 

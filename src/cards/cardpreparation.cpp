@@ -124,15 +124,17 @@ bool samePath(const QString& a, const QString& b)
     return resolved(a) == resolved(b);
 }
 
-bool isError(const QString& status)
-{
-    return status.startsWith(QLatin1String("Error"));
-}
-
-void prepareCard(int card, const QString& path, bool erase, bool createSyncConfig,
-                 const CardReport& report)
+// The card's final report names its first failure; `failed` says there was one.
+Outcome prepareCard(int card, const QString& path, bool erase, bool createSyncConfig,
+                    const CardReport& report)
 {
     QString status = QStringLiteral("No action");
+    bool failed = false;
+    const auto fail = [&](const QString& text) {
+        if (!failed)
+            status = text;
+        failed = true;
+    };
     QDir root(path);
 
     if (erase) {
@@ -151,15 +153,15 @@ void prepareCard(int card, const QString& path, bool erase, bool createSyncConfi
             qWarning() << QStringLiteral("Left the volume mounted at %3 on card %1 (%2) as it is")
                               .arg(QString::number(card), path, mount);
         if (complete && wipe.complete && !wipe.leftMounts.isEmpty()) {
-            status = QStringLiteral("Error: Erased all but other volumes mounted inside: %1")
-                         .arg(wipe.leftMounts.join(QStringLiteral(", ")));
+            fail(QStringLiteral("Error: Erased all but other volumes mounted inside: %1")
+                     .arg(wipe.leftMounts.join(QStringLiteral(", "))));
             qWarning() << cardText("Erased card %1 (%2) except other volumes mounted inside", card,
                                    path);
         } else if (complete && wipe.complete) {
             status = QStringLiteral("Erased");
             qInfo() << cardText("Erased card %1 (%2)", card, path);
         } else {
-            status = QStringLiteral("Error: Could not erase everything");
+            fail(QStringLiteral("Error: Could not erase everything"));
             qWarning() << cardText("Could not erase everything on card %1 (%2)", card, path);
         }
     }
@@ -175,7 +177,7 @@ void prepareCard(int card, const QString& path, bool erase, bool createSyncConfi
         const bool inPlace = !written && readWhole(cfg) == configText;
         QFile::setPermissions(cfg, QFileDevice::Permissions(0x4444));
         if (written || inPlace) {
-            if (!isError(status))
+            if (!failed)
                 status =
                     erase ? status + QStringLiteral(" and prepared.") : QStringLiteral("Prepared.");
             if (written)
@@ -184,8 +186,7 @@ void prepareCard(int card, const QString& path, bool erase, bool createSyncConfi
                 qInfo() << cardText("Config file on card %1 (%2) already in place, left as it was",
                                     card, path);
         } else {
-            if (!isError(status))
-                status = QStringLiteral("Error: Could not write config file");
+            fail(QStringLiteral("Error: Could not write config file"));
             qWarning() << cardText("Could not write config file on card %1 (%2)", card, path);
         }
     }
@@ -197,8 +198,7 @@ void prepareCard(int card, const QString& path, bool erase, bool createSyncConfi
         }
         qWarning() << QStringLiteral("Could not write %1 on card %2 (%3)")
                           .arg(name, QString::number(card), path);
-        if (!isError(status))
-            status = QStringLiteral("Error: Could not write %1").arg(name);
+        fail(QStringLiteral("Error: Could not write %1").arg(name));
     };
 
     try {
@@ -220,6 +220,7 @@ void prepareCard(int card, const QString& path, bool erase, bool createSyncConfi
     }
 
     report(card, 0, 2, 2, status);
+    return Outcome(failed ? Outcome::Status::Failed : Outcome::Status::Succeeded);
 }
 
 // The wipe's check of one card: true when it may go on. Every file without a
@@ -302,10 +303,14 @@ QString cardScopeProblem(const QString& path)
     return QString();
 }
 
-void prepareCards(const QString& card1, const QString& card2, const QString& card3, bool eraseCards,
-                  bool createSyncConfig, const CardReport& report, const WipeOptions& wipe)
+std::array<Outcome, 3> prepareCards(const QString& card1, const QString& card2,
+                                    const QString& card3, bool eraseCards, bool createSyncConfig,
+                                    const CardReport& report, const WipeOptions& wipe)
 {
     const QString cards[] = {card1, card2, card3};
+    // Untouched unless all three pass.
+    std::array<Outcome, 3> outcomes;
+    outcomes.fill(Outcome(Outcome::Status::Refused));
 
     for (int card = 1; card <= 3; ++card)
         report(card, 0, 1, 2, QString());
@@ -322,7 +327,7 @@ void prepareCards(const QString& card1, const QString& card2, const QString& car
                 cardText("Invalid directory for card %1 (%2): ", card, path) + problem;
             qCritical() << text;
             report(card, 0, 2, 2, text);
-            return;
+            return outcomes;
         }
         if (eraseCards && !checkCopies(card, path, wipe, report)) {
             refused = true;
@@ -333,7 +338,7 @@ void prepareCards(const QString& card1, const QString& card2, const QString& car
         report(card, 0, 1, 2, text);
     }
     if (refused)
-        return;
+        return outcomes;
 
     for (int card = 1; card <= 3; ++card) {
         const QString& path = cards[card - 1];
@@ -343,6 +348,7 @@ void prepareCards(const QString& card1, const QString& card2, const QString& car
             report(card, 0, 2, 2, QStringLiteral("Invalid directory"));
             continue;
         }
-        prepareCard(card, path, eraseCards, createSyncConfig, report);
+        outcomes[card - 1] = prepareCard(card, path, eraseCards, createSyncConfig, report);
     }
+    return outcomes;
 }

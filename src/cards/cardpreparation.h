@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <functional>
 
 // Why the path may not be prepared as a card, empty when it may: only the
@@ -27,7 +28,11 @@ struct WipeOptions
 
 // Prepares the three cards for the next dive: optional wipe, optional sync
 // configuration, marker files. Nothing is touched unless all three cards
-// pass the checks. Runs to its end on the calling thread.
-void prepareCards(const QString& card1, const QString& card2, const QString& card3, bool eraseCards,
-                  bool createSyncConfig, const CardReport& report,
-                  const WipeOptions& wipe = WipeOptions());
+// pass the checks. Runs to its end on the calling thread and returns how
+// each card ended, in camera order: Succeeded when prepared, Refused when the
+// checks refused it or it was left untouched because another card was,
+// Failed when it could not be erased or written completely.
+std::array<Outcome, 3> prepareCards(const QString& card1, const QString& card2,
+                                    const QString& card3, bool eraseCards, bool createSyncConfig,
+                                    const CardReport& report,
+                                    const WipeOptions& wipe = WipeOptions());

@@ -296,35 +296,26 @@ MediaImport::MediaCopy MediaImport::copyMedia(const QString& sourcePath, int car
     return media;
 }
 
-bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
+Outcome MediaImport::copyCard(int cardIndex, const QString& sourceDir)
 {
     const QString card = QString::number(cardIndex);
     const auto refuse = [&](const QString& reason) {
         qWarning() << QStringLiteral("Card %1: %2").arg(card, reason);
         report(cardIndex, 0, 0, 0, QStringLiteral("Error: ") + reason);
+        return Outcome(Outcome::Status::Refused);
     };
-    if (sourceDir.isEmpty() || !QDir(sourceDir).exists()) { // as refusedCard()
-        refuse(QStringLiteral("Please choose source"));
-        return false;
-    }
-    if (sourceDir == QLatin1String("/") || sourceDir == QDir::rootPath()) {
-        refuse(QStringLiteral("Invalid source"));
-        return false;
-    }
-    if (targetDir.isEmpty()) {
-        refuse(QStringLiteral("Please choose destination"));
-        return false;
-    }
+    if (sourceDir.isEmpty() || !QDir(sourceDir).exists()) // as refusedCard()
+        return refuse(QStringLiteral("Please choose source"));
+    if (sourceDir == QLatin1String("/") || sourceDir == QDir::rootPath())
+        return refuse(QStringLiteral("Invalid source"));
+    if (targetDir.isEmpty())
+        return refuse(QStringLiteral("Please choose destination"));
     // The project name becomes part of every copy's name.
-    if (!MediaNaming::isValidProjectName(projectName)) {
-        refuse(QStringLiteral("Invalid project name"));
-        return false;
-    }
+    if (!MediaNaming::isValidProjectName(projectName))
+        return refuse(QStringLiteral("Invalid project name"));
     const QString refused = checkRun();
-    if (!refused.isEmpty()) {
-        refuse(refused);
-        return false;
-    }
+    if (!refused.isEmpty())
+        return refuse(refused);
 
     // The three cards are read in parallel even on a pool with fewer threads:
     // a card worker mostly waits for its disks, so it gives its pool slot back
@@ -373,6 +364,7 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
     }
     int videosCopied = 0;
     int photosCopied = 0;
+    int alreadyImported = 0;
     bool stopped = false;
     for (int k = 1; k <= total; ++k) {
         if (VerifiedCopy::stopRequested()) {
@@ -400,6 +392,7 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
             report(cardIndex, 0, total + 2, k + 1,
                    QStringLiteral("Already imported %1.").arg(path));
             (extension == VideoExtension ? videosCopied : photosCopied) += 1;
+            ++alreadyImported;
             state.bytesDone += QFileInfo(path).size();
             reportBytes(cardIndex, false);
         } else if (extension == VideoExtension) {
@@ -441,12 +434,60 @@ bool MediaImport::copyCard(int cardIndex, const QString& sourceDir)
     qInfo() << QStringLiteral("Card %1: c%2").arg(card, summary.mid(1));
     reportBytes(cardIndex, true);
     report(cardIndex, 0, 1, 1, summary);
-    // A stopped run is not complete: no "Done." and no log copy.
-    return !stopped;
+
+    // Complete: every media file copied, the whole card read, and media found
+    // at all (an empty card is more likely the wrong one).
+    Outcome outcome;
+    outcome.videos = videosFound;
+    outcome.videosCopied = videosCopied;
+    outcome.photos = photosFound;
+    outcome.photosCopied = photosCopied;
+    outcome.alreadyImported = alreadyImported;
+    outcome.unreadable = walk.problems.size();
+    if (stopped)
+        outcome.status = Outcome::Status::Stopped;
+    else if (videosCopied == videosFound && photosCopied == photosFound &&
+             outcome.unreadable == 0 && videosFound + photosFound > 0)
+        outcome.status = Outcome::Status::Succeeded;
+    else
+        outcome.status = Outcome::Status::Incomplete;
+    return outcome;
 }
 
-void MediaImport::finishRun(bool complete, int lastCard)
+void MediaImport::setOutcomeReports(CardOutcomeReport card, RunOutcomeReport run)
 {
+    cardOutcome = std::move(card);
+    runOutcome = std::move(run);
+}
+
+void MediaImport::runCard(int cardIndex, const QString& sourceDir)
+{
+    const Outcome outcome = copyCard(cardIndex, sourceDir);
+    if (cardOutcome)
+        cardOutcome(cardIndex, outcome);
+    std::array<Outcome, 3> ended;
+    {
+        QMutexLocker lock(&endMutex);
+        if (cardIndex >= 1 && cardIndex <= 3)
+            cardOutcomes[cardIndex - 1] = outcome;
+        if (++endedCardWorkers < 3)
+            return;
+        ended = cardOutcomes;
+    }
+    const Outcome run = finishRun(ended, cardIndex);
+    if (runOutcome)
+        runOutcome(run);
+}
+
+Outcome MediaImport::finishRun(const std::array<Outcome, 3>& cards, int lastCard)
+{
+    const auto any = [&](Outcome::Status status) {
+        return std::any_of(cards.cbegin(), cards.cend(),
+                           [status](const Outcome& card) { return card.status == status; });
+    };
+    // A refused or stopped card keeps the run from being complete, but what
+    // the other cards copied still goes into the destination's history.
+    const bool complete = !any(Outcome::Status::Refused) && !any(Outcome::Status::Stopped);
     if (complete) {
         qInfo() << QStringLiteral("Done.");
         try {
@@ -468,6 +509,31 @@ void MediaImport::finishRun(bool complete, int lastCard)
     if (!historyError.isEmpty())
         report(lastCard, 0, 1, 1,
                QStringLiteral("Error: Could not write the hash list: %1").arg(historyError));
+
+    Outcome run;
+    for (const Outcome& card : cards) {
+        run.videos += card.videos;
+        run.videosCopied += card.videosCopied;
+        run.photos += card.photos;
+        run.photosCopied += card.photosCopied;
+        run.alreadyImported += card.alreadyImported;
+        run.unreadable += card.unreadable;
+        run.unrecorded += card.unrecorded;
+    }
+    if (!historyError.isEmpty() || any(Outcome::Status::Failed))
+        run.status = Outcome::Status::Failed;
+    else if (std::all_of(cards.cbegin(), cards.cend(),
+                         [](const Outcome& card) { return card.succeeded(); }))
+        run.status = Outcome::Status::Succeeded;
+    else if (any(Outcome::Status::Stopped))
+        run.status = Outcome::Status::Stopped;
+    else if (std::all_of(cards.cbegin(), cards.cend(), [](const Outcome& card) {
+                 return card.status == Outcome::Status::Refused;
+             }))
+        run.status = Outcome::Status::Refused;
+    else
+        run.status = Outcome::Status::Incomplete;
+    return run;
 }
 
 // Only what this run wrote below the destination: files that were there

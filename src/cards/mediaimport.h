@@ -20,7 +20,12 @@ class StitchTemplate;
 // far, bytes of all its media files). Called on the card worker's thread.
 using CardBytesReport = std::function<void(int, qint64, qint64)>;
 
-// One import run: the three card workers of a run share one object. Each
+// How an import run ended, told once after its end. Called on the thread of
+// the worker that ended the run.
+using RunOutcomeReport = std::function<void(const Outcome&)>;
+
+// One import run: the three card workers of a run share one object, which
+// counts them and ends the run when the third has ended. Each
 // worker walks its card and copies its videos and photos into the
 // destination under camera names, each copy verified and none ever replacing
 // a file; with a template, every recording also gets its stitching project.
@@ -57,18 +62,27 @@ public:
     // again. Off by default; set before any worker starts.
     void setSkipImported(bool skip);
 
-    // The worker of card `cardIndex` (1 to 3). Returns false when the card was
-    // refused or the run was stopped: such a card does not count toward the
-    // end of the run.
-    bool copyCard(int cardIndex, const QString& sourceDir);
+    // Told each card's outcome, and the run's once it has ended. Set before
+    // any worker starts.
+    void setOutcomeReports(CardOutcomeReport card, RunOutcomeReport run);
 
-    // The end of a run, once its three workers have ended, however they ended.
-    // When all three finished (`complete`): logs "Done." and copies the log
-    // into the destination. Then records what the run wrote into the
-    // destination in its hash list history (nothing written: no generation).
-    // A history that cannot take the run fails it: card `lastCard`, the one
-    // whose worker ended the run, reports why after its summary.
-    void finishRun(bool complete = true, int lastCard = 3);
+    // The worker of card `cardIndex` (1 to 3) as a run has it: copies the
+    // card, tells its outcome, and the third of the run's workers to end,
+    // however the others ended, ends the run (finishRun) and tells its outcome.
+    void runCard(int cardIndex, const QString& sourceDir);
+
+    // The worker of card `cardIndex` (1 to 3) alone: how the card ended.
+    // A refused card and a stopped run keep the run from being complete.
+    Outcome copyCard(int cardIndex, const QString& sourceDir);
+
+    // The end of a run, once its three workers have ended with `cards` (in
+    // camera order), however they ended. When none was refused or stopped:
+    // logs "Done." and copies the log into the destination. Then records what
+    // the run wrote into the destination in its hash list history (nothing
+    // written: no generation). A history that cannot take the run fails it:
+    // card `lastCard`, the one whose worker ended the run, reports why after
+    // its summary. The run succeeds only when all three cards did.
+    Outcome finishRun(const std::array<Outcome, 3>& cards, int lastCard = 3);
 
     // One card file each; 1 when the copy was made and verified, else 0.
     int copyVideoFile(const QString& sourcePath, int cardIndex, int fileIndex, int totalFiles,
@@ -116,6 +130,8 @@ private:
     QString projectName;
     CardReport report;
     CardBytesReport bytes;
+    CardOutcomeReport cardOutcome;
+    RunOutcomeReport runOutcome;
     QString runId;
     // One per card, each used by its card's worker only; [0] for other numbers.
     std::array<std::unique_ptr<CardState>, 4> cards;
@@ -128,4 +144,7 @@ private:
     bool runChecked = false;
     QString runRefusal;
     std::shared_ptr<const StitchTemplate> stitchTemplate; // set by checkRun() with a template
+    QMutex endMutex;                     // the workers' count toward the end of the run
+    int endedCardWorkers = 0;            // returned, refused and stopped ones too
+    std::array<Outcome, 3> cardOutcomes; // by camera, of those that ended
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/qvkctlarguments.h"
 #include "cli/transfermeter.h"
 
 #include <QElapsedTimer>
@@ -20,7 +21,9 @@ class QTextStream;
 
 // The command-line companion: runs one operation of AppController (the very
 // same task bodies the app runs), prints its progress texts to the error
-// stream as they arrive and turns its outcome into an exit status.
+// stream as they arrive and turns the outcome the task ends with into an exit
+// status. Argument parsing lies in qvkctlarguments.cpp, the runner of each
+// command in qvkctlcommands.cpp, the output in qvkctloutput.cpp.
 class QvkCtl : public QObject
 {
     Q_OBJECT
@@ -69,6 +72,10 @@ private slots:
     void onCameraSettings(QVariant firmware, QVariant battery, QVariant date, QVariant recLedOn,
                           QVariant videoLoggingInterval, QVariant timelapseInterval,
                           QVariant timelapseTimeout, QVariant e1FirmwareVersion);
+    void onCardOutcome(QVariant cardNumber, QVariant outcome);
+    void onImportOutcome(QVariant outcome);
+    void onOutcome(QVariant outcome);
+    void onDataRecords(QVariant recordsReceived, QVariant recordsAnnounced);
 
 private:
     struct Report
@@ -77,6 +84,7 @@ private:
         int to = 0;
         int value = 0;
         QString text;
+        bool countsRecords = false; // the records of a data export received so far
     };
 
     int usageError(const QString& what);
@@ -92,24 +100,33 @@ private:
     void waitForTasks();
     void startOwnLog(const QStringList& arguments);
     void stopOwnLog();
+    void connectController();
 
-    int runDevices();
-    int runDrives();
-    int runTemplates();
-    // Drive and template entries: key and value separated by a tab.
-    int printKeysAndValues(const QVariantList& entries);
+    // One runner per command; each returns the exit status.
+    using Runner = int (QvkCtl::*)(const QvkCtlCommand&);
+    static Runner runnerOf(const QString& command);
+    int runDevices(const QvkCtlCommand& command);
+    int runDrives(const QvkCtlCommand& command);
+    int runTemplates(const QvkCtlCommand& command);
+    int runSettingsRead(const QvkCtlCommand& command);
+    int runSettingsSave(const QvkCtlCommand& command);
+    int runSettingsReset(const QvkCtlCommand& command);
+    int runDataExport(const QvkCtlCommand& command);
+    int runDataErase(const QvkCtlCommand& command);
+    int runOff(const QvkCtlCommand& command);
+    int runFirmware(const QvkCtlCommand& command);
+    int runImport(const QvkCtlCommand& command);
+    int runPrepare(const QvkCtlCommand& command);
+    // The import itself, once its arguments are found fit.
+    int importCards(const QvkCtlCommand& command, const QString& templatePath);
+    // Rows of fields: each a line of fields separated by tabs, or with --json
+    // an array of objects, each field under its key.
+    int printTable(const QVector<QStringList>& rows, const QStringList& jsonKeys);
+    // The values of a settings read: name=value lines, or with --json an object.
+    void printSettings(const QVariantList& values);
     void printJson(const QJsonDocument& document);
-    int runSettingsRead(const QString& port);
-    int runSettingsSave(const QString& port, const QString& date, int recLed, double video,
-                        double photo, double timeout, int e1);
-    int runPortTask(const QString& command, const QString& port, bool force = false);
-    int runDataExport(const QString& port, const QString& dest, const QString& project);
-    int runFirmware(const QString& port, const QString& file);
-    int runImport(const QStringList& cards, const QString& dest, const QString& templatePath,
-                  const QString& project, bool skipImported);
-    int runPrepare(const QStringList& cards, bool erase, bool syncConfig, bool force,
-                   bool reverify);
-    int outcomeOfLastReport(const QString& successPrefix);
+    // The exit status of the controller-unit task that ran: from its outcome.
+    int taskStatus();
 
     QTextStream& out;
     QTextStream& err;
@@ -119,7 +136,13 @@ private:
     bool previousEcho = true;
     QtMessageHandler previousHandler = nullptr;
     AppController* controller = nullptr;
-    QMap<int, QVector<Report>> reports; // channel 0: the controller tasks; 1-3: the cards
+    QMap<int, QVector<Report>> reports;  // channel 0: the controller tasks; 1-3: the cards
+    QMap<int, QVariant> outcomes;        // by channel, as reports
+    QMap<int, int> reportsBeforeOutcome; // of each card, when its outcome came
+    QVariant importOutcome;              // the import run's
+    bool recordReport = false;           // the next report of channel 0 counts records
+    qint64 recordsReceived = 0;
+    qint64 recordsAnnounced = 0;
     QVariantList cameraSettings;
     std::function<int()> terminalColumns; // set when standard error is a terminal
     std::unique_ptr<LiveLines> live;

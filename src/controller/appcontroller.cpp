@@ -1,6 +1,7 @@
 #include "controller/appcontroller.h"
 
 #include "base/messagehandler.h"
+#include "base/outcome.h"
 #include "cards/cardpreparation.h"
 #include "cards/drivediscovery.h"
 #include "cards/mediaimport.h"
@@ -36,6 +37,7 @@ AppController::AppController(QObject* parent) : QObject(parent)
             &AppController::updateFirmwareProgress, direct);
     connect(unitTasks, &UnitTasks::updateCameraSettings, this, &AppController::updateCameraSettings,
             direct);
+    connect(unitTasks, &UnitTasks::dataRecords, this, &AppController::updateDataRecords, direct);
     connect(unitTasks, &UnitTasks::dataMessage, this, &AppController::recvDataMessage);
     connect(unitTasks, &UnitTasks::settingsMessage, this, &AppController::recvSettingsMessage);
     connect(unitTasks, &UnitTasks::firmwareMessage, this, &AppController::recvFirmwareMessage);
@@ -127,11 +129,6 @@ QString AppController::checkImportPaths(QString card1, QString card2, QString ca
 void AppController::copyFiles(QString card1, QString card2, QString card3, QString targetDir,
                               QString templatePath, QString projectName, bool skipImported)
 {
-    {
-        QMutexLocker lock(&cardMutex);
-        finishedCardWorkers = 0;
-        endedCardWorkers = 0;
-    }
     qInfo() << QStringLiteral("Start.");
     const auto run = newImportRun(targetDir, templatePath, projectName);
     const QStringList cards = {card1, card2, card3};
@@ -139,8 +136,8 @@ void AppController::copyFiles(QString card1, QString card2, QString card3, QStri
     run->setSkipImported(skipImported);
     for (int cardIndex = 1; cardIndex <= 3; ++cardIndex) {
         const QString card = cards[cardIndex - 1];
-        QtConcurrent::run(QThreadPool::globalInstance(),
-                          [=] { runCardWorker(run, cardIndex, card); });
+        // Each run counts its own workers: runs started together do not mix.
+        QtConcurrent::run(QThreadPool::globalInstance(), [=] { run->runCard(cardIndex, card); });
     }
 }
 
@@ -148,7 +145,7 @@ std::shared_ptr<MediaImport> AppController::newImportRun(const QString& targetDi
                                                          const QString& templatePath,
                                                          const QString& projectName)
 {
-    return std::make_shared<MediaImport>(
+    const auto run = std::make_shared<MediaImport>(
         targetDir, templatePath, projectName,
         [this](int card, int from, int to, int value, const QString& text) {
             emit updateCardProgress(card, from, to, value, text);
@@ -156,27 +153,14 @@ std::shared_ptr<MediaImport> AppController::newImportRun(const QString& targetDi
         [this](int card, qint64 copied, qint64 total) {
             emit updateCardBytes(card, copied, total);
         });
+    run->setOutcomeReports(
+        [this](int card, const Outcome& outcome) { emit cardOutcome(card, outcome.toVariant()); },
+        [this](const Outcome& outcome) { emit importOutcome(outcome.toVariant()); });
+    return run;
 }
 
-void AppController::runCardWorker(const std::shared_ptr<MediaImport>& run, int cardIndex,
-                                  const QString& sourceDir)
-{
-    const bool finished = run->copyCard(cardIndex, sourceDir);
-    int ended = 0;
-    bool complete = false;
-    {
-        QMutexLocker lock(&cardMutex);
-        if (finished)
-            ++finishedCardWorkers;
-        ended = ++endedCardWorkers;
-        complete = finishedCardWorkers == 3;
-    }
-    // A refused or stopped card keeps the run from being complete, but what
-    // the other cards copied still goes into the destination's history.
-    if (ended == 3)
-        run->finishRun(complete, cardIndex);
-}
-
+// One card of a run of its own: the run never ends, as its other two cards
+// never come.
 void AppController::copyFilesWorker(int cardIndex, QString sourceDir, QString targetDir,
                                     QString templatePath, QString projectName)
 {
@@ -185,7 +169,7 @@ void AppController::copyFilesWorker(int cardIndex, QString sourceDir, QString ta
     if (cardIndex >= 1 && cardIndex <= 3)
         cards[cardIndex - 1] = sourceDir;
     run->setCards(cards);
-    runCardWorker(run, cardIndex, sourceDir);
+    run->runCard(cardIndex, sourceDir);
 }
 
 void AppController::copyData(QString port, QString targetDir, QString projectName)
@@ -253,12 +237,14 @@ void AppController::prepareCards(QString card1, QString card2, QString card3, bo
         emit unverifiedFiles(card, paths);
     };
     // Runs on the GUI thread to its end; the reports reach the view directly.
-    ::prepareCards(
+    const std::array<Outcome, 3> outcomes = ::prepareCards(
         card1, card2, card3, erase, createSyncConfig,
         [this](int card, int from, int to, int value, const QString& text) {
             emit updateCardProgress(card, from, to, value, text);
         },
         wipe);
+    for (int card = 1; card <= 3; ++card)
+        emit prepareOutcome(card, outcomes[card - 1].toVariant());
 }
 
 QVariantList AppController::eraseCheck(QString card1, QString card2, QString card3)
@@ -275,7 +261,8 @@ void AppController::eraseMemory(QString port)
 void AppController::eraseMemoryForced(QString port)
 {
     storePort(port);
-    QtConcurrent::run(QThreadPool::globalInstance(), [=] { unitTasks->eraseMemory(port, true); });
+    QtConcurrent::run(QThreadPool::globalInstance(),
+                      [=] { emit dataOutcome(unitTasks->eraseMemory(port, true).toVariant()); });
 }
 
 void AppController::exitApp()
@@ -345,6 +332,15 @@ void AppController::init(QQuickWindow* window)
                                       QVariant, QVariant)));
     connect(this, SIGNAL(updateFirmwareProgress(QVariant, QVariant, QVariant, QVariant)), appWindow,
             SLOT(updateFirmwareProgress(QVariant, QVariant, QVariant, QVariant)));
+    connect(this, SIGNAL(cardOutcome(QVariant, QVariant)), appWindow,
+            SLOT(cardOutcome(QVariant, QVariant)));
+    connect(this, SIGNAL(importOutcome(QVariant)), appWindow, SLOT(importOutcome(QVariant)));
+    connect(this, SIGNAL(prepareOutcome(QVariant, QVariant)), appWindow,
+            SLOT(prepareOutcome(QVariant, QVariant)));
+    connect(this, SIGNAL(dataOutcome(QVariant)), appWindow, SLOT(dataOutcome(QVariant)));
+    connect(this, SIGNAL(cameraSettingsOutcome(QVariant)), appWindow,
+            SLOT(cameraSettingsOutcome(QVariant)));
+    connect(this, SIGNAL(firmwareOutcome(QVariant)), appWindow, SLOT(firmwareOutcome(QVariant)));
 }
 
 QString AppController::getTemplateJpg()
@@ -354,40 +350,43 @@ QString AppController::getTemplateJpg()
 
 void AppController::copyDataWorker(QString port, QString targetDir, QString projectName)
 {
-    unitTasks->copyData(port, targetDir, projectName);
+    emit dataOutcome(unitTasks->copyData(port, targetDir, projectName).toVariant());
 }
 
 void AppController::readSettingsWorker(QString port)
 {
-    unitTasks->readSettings(port);
+    emit cameraSettingsOutcome(unitTasks->readSettings(port).toVariant());
 }
 
 void AppController::resetCameraSettingsWorker(QString port)
 {
-    unitTasks->resetSettings(port);
+    emit cameraSettingsOutcome(unitTasks->resetSettings(port).toVariant());
 }
 
 void AppController::eraseMemoryWorker(QString port)
 {
-    unitTasks->eraseMemory(port);
+    emit dataOutcome(unitTasks->eraseMemory(port).toVariant());
 }
 
 void AppController::saveCameraSettingsWorker(QString port, QString date, PQVKConfig cfg)
 {
-    unitTasks->saveSettings(port, date, cfg);
+    emit cameraSettingsOutcome(unitTasks->saveSettings(port, date, cfg).toVariant());
 }
 
 void AppController::turnOffWorker(QString port)
 {
     if (port.isEmpty())
         return;
+    bool reached = false;
+    const Outcome outcome = unitTasks->turnOff(port, &reached);
     // Once the unit was reached, whatever it answered, the power-off at exit
     // is not repeated for it.
-    if (unitTasks->turnOff(port))
+    if (reached)
         storePort(QString());
+    emit dataOutcome(outcome.toVariant());
 }
 
 void AppController::updateFirmwareWorker(QString port, QString filePath)
 {
-    unitTasks->updateFirmware(port, filePath);
+    emit firmwareOutcome(unitTasks->updateFirmware(port, filePath).toVariant());
 }

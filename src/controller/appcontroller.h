@@ -50,6 +50,23 @@ signals:
                               QVariant videoLoggingInterval, QVariant timelapseInterval,
                               QVariant timelapseTimeout, QVariant e1FirmwareVersion);
 
+    // How each task ended (Outcome::toVariant()), beside its last progress
+    // report: the value to decide on, where the texts are for people.
+    // A card of an import, after its summary.
+    void cardOutcome(QVariant cardNumber, QVariant outcome);
+    // An import run, once, after the run's end.
+    void importOutcome(QVariant outcome);
+    // A card of a preparation.
+    void prepareOutcome(QVariant cardNumber, QVariant outcome);
+    // The data export, memory erase and power-off.
+    void dataOutcome(QVariant outcome);
+    // The settings read, save and reset.
+    void cameraSettingsOutcome(QVariant outcome);
+    void firmwareOutcome(QVariant outcome);
+    // The records of a data export received so far of those the unit
+    // announced, just before the progress report that counts them.
+    void updateDataRecords(QVariant recordsReceived, QVariant recordsAnnounced);
+
 public slots:
     QVariantList getDrives();
     QVariantList getDevices();
@@ -117,15 +134,8 @@ private:
     // An import run whose reports reach the view as updateCardProgress.
     std::shared_ptr<MediaImport> newImportRun(const QString& targetDir, const QString& templatePath,
                                               const QString& projectName);
-    // One card worker of `run`; the last of the three to end, however it
-    // ended, ends the run.
-    void runCardWorker(const std::shared_ptr<MediaImport>& run, int cardIndex,
-                       const QString& sourceDir);
 
     UnitTasks* unitTasks = nullptr;
-    int finishedCardWorkers = 0; // reached their summary
-    int endedCardWorkers = 0;    // returned, refused and stopped ones too
-    QMutex cardMutex;
     QQuickWindow* appWindow = nullptr;
     QString version;
     QString portName;

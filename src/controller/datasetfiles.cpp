@@ -135,7 +135,7 @@ public:
         }
     }
 
-    Outcome outcome;
+    Written outcome;
 
 private:
     QString dir;
@@ -175,7 +175,7 @@ QString numberedName(const QString& name, int n)
     return QStringLiteral("%1-%2%3").arg(stem, QString::number(n), name.mid(stem.size()));
 }
 
-Outcome write(const RecordDownload& download, const QString& targetDir, const QString& projectName,
+Written write(const RecordDownload& download, const QString& targetDir, const QString& projectName,
               bool incomplete)
 {
 #ifndef Q_OS_WIN

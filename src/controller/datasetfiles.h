@@ -30,7 +30,7 @@ QString incompleteName(const QString& name);
 // `name` with "-n" before ".csv" (n >= 2); `name` itself for n = 1.
 QString numberedName(const QString& name, int n);
 
-struct Outcome
+struct Written
 {
     int filesWritten = 0; // complete, under their final names (kept ones included)
     int filesKept = 0;    // already there with exactly these bytes, not written again
@@ -48,7 +48,7 @@ struct Outcome
 
 // Writes the records of `download` into `targetDir`, one file per dataset;
 // with `incomplete` under "_incomplete" names.
-Outcome write(const RecordDownload& download, const QString& targetDir, const QString& projectName,
+Written write(const RecordDownload& download, const QString& targetDir, const QString& projectName,
               bool incomplete);
 
 } // namespace DatasetFiles

@@ -39,6 +39,9 @@ QString openFailureText(const PQVKComms& comms, const QString& port)
     }
 }
 
+const Outcome::Status Succeeded = Outcome::Status::Succeeded;
+const Outcome::Status Failed = Outcome::Status::Failed;
+
 // The data bar during a download: records received of those announced, one
 // more step standing for the files still to write.
 int downloadSteps(qint64 announced)
@@ -68,7 +71,7 @@ std::unique_ptr<PQVKComms> openUnit(UnitTasks* tasks, Relay relay, Progress prog
 // Keeps a complete export for the erase to find, once each file read back
 // from the disk is found to hold the bytes meant for it. False (logged) when
 // it cannot be kept.
-bool recordExport(const QString& port, qint64 announced, const DatasetFiles::Outcome& written)
+bool recordExport(const QString& port, qint64 announced, const DatasetFiles::Written& written)
 {
     const auto notRecorded = [](const QString& why) {
         qWarning().noquote() << QStringLiteral("Data: %1; the export is not recorded as "
@@ -86,7 +89,7 @@ bool recordExport(const QString& port, qint64 announced, const DatasetFiles::Out
         return notRecorded(QStringLiteral("the files hold %1 of the %2 records announced")
                                .arg(entry.written)
                                .arg(announced));
-    for (const DatasetFiles::Outcome::File& made : written.files) {
+    for (const DatasetFiles::Written::File& made : written.files) {
         ExportedFile file;
         file.path = made.path;
         QString error;
@@ -130,18 +133,18 @@ QStringList unsavedReasons(const QString& port, qint64 records)
 
 } // namespace
 
-void UnitTasks::readSettings(const QString& port)
+Outcome UnitTasks::readSettings(const QString& port)
 {
     const auto comms =
         openUnit(this, &UnitTasks::settingsMessage, &UnitTasks::updateCameraSettingsProgress, port);
     if (!comms)
-        return;
+        return Outcome(Failed);
 
     emit updateCameraSettingsProgress(0, 2, 1, QStringLiteral("Reading settings ..."));
     if (!comms->readConfig()) {
         emit updateCameraSettingsProgress(
             0, 2, 2, QStringLiteral("Error getting settings: %1").arg(comms->lastError));
-        return;
+        return Outcome(Failed);
     }
     const PQVKConfig& cfg = comms->config;
     emit updateCameraSettingsProgress(0, 2, 2, QStringLiteral("Success. Settings read."));
@@ -151,30 +154,33 @@ void UnitTasks::readSettings(const QString& port)
                               static_cast<int>(millisecondsToWholeSeconds(cfg.timeLapseInterval)),
                               static_cast<int>(cfg.timeLapseTimeout),
                               static_cast<int>(shownE1FirmwareVersion(cfg.e1FirmwareVersion)));
+    return Outcome(Succeeded);
 }
 
-void UnitTasks::saveSettings(const QString& port, const QString& date, const PQVKConfig& cfg)
+Outcome UnitTasks::saveSettings(const QString& port, const QString& date, const PQVKConfig& cfg)
 {
     const auto comms =
         openUnit(this, &UnitTasks::settingsMessage, &UnitTasks::updateCameraSettingsProgress, port);
     if (!comms)
-        return;
+        return Outcome(Failed);
 
     const quint32 seconds = clockSeconds(date);
     if (comms->setConfig(seconds, cfg.recLedOn, cfg.videoLoggingInterval, cfg.timeLapseInterval,
-                         cfg.timeLapseTimeout, cfg.e1FirmwareVersion))
+                         cfg.timeLapseTimeout, cfg.e1FirmwareVersion)) {
         emit updateCameraSettingsProgress(0, 2, 2, QStringLiteral("Success. Settings saved."));
-    else
-        emit updateCameraSettingsProgress(
-            0, 2, 2, QStringLiteral("Error saving settings: %1").arg(comms->lastError));
+        return Outcome(Succeeded);
+    }
+    emit updateCameraSettingsProgress(
+        0, 2, 2, QStringLiteral("Error saving settings: %1").arg(comms->lastError));
+    return Outcome(Failed);
 }
 
-void UnitTasks::resetSettings(const QString& port)
+Outcome UnitTasks::resetSettings(const QString& port)
 {
     const auto comms =
         openUnit(this, &UnitTasks::settingsMessage, &UnitTasks::updateCameraSettingsProgress, port);
     if (!comms)
-        return;
+        return Outcome(Failed);
 
     emit updateCameraSettingsProgress(0, 2, 1, QStringLiteral("Resetting controller ..."));
     // The reset has a long wait of its own; a unit that does not answer a
@@ -182,34 +188,37 @@ void UnitTasks::resetSettings(const QString& port)
     if (!comms->getVersion()) {
         emit updateCameraSettingsProgress(
             0, 2, 2, QStringLiteral("Error resetting controller: %1").arg(comms->lastError));
-        return;
+        return Outcome(Failed);
     }
-    if (comms->reset())
+    if (comms->reset()) {
         emit updateCameraSettingsProgress(0, 2, 2, QStringLiteral("Success. Controller reset."));
-    else
-        emit updateCameraSettingsProgress(
-            0, 2, 2, QStringLiteral("Error resetting controller: %1").arg(comms->lastError));
+        return Outcome(Succeeded);
+    }
+    emit updateCameraSettingsProgress(
+        0, 2, 2, QStringLiteral("Error resetting controller: %1").arg(comms->lastError));
+    return Outcome(Failed);
 }
 
-void UnitTasks::copyData(const QString& port, const QString& targetDir, const QString& projectName)
+Outcome UnitTasks::copyData(const QString& port, const QString& targetDir,
+                            const QString& projectName)
 {
     if (targetDir.isEmpty()) {
         qWarning("Data: Please choose destination");
         emit updateDataProgress(0, 1, 1, QStringLiteral("Error: Please choose destination"));
-        return;
+        return Outcome(Outcome::Status::Refused);
     }
     // The project name becomes part of file names: nothing that could leave
     // the destination folder or that no file name may hold.
     if (!MediaNaming::isValidProjectName(projectName)) {
         qWarning() << "Data: Invalid project name" << projectName;
         emit updateDataProgress(0, 1, 1, QStringLiteral("Error: Invalid project name"));
-        return;
+        return Outcome(Outcome::Status::Refused);
     }
     // A failed init command is only a step of the export, which goes on.
     const auto comms =
         openUnit(this, &UnitTasks::dataMessage, &UnitTasks::updateDataProgress, port, 2);
     if (!comms)
-        return;
+        return Outcome(Failed);
 
     emit updateDataProgress(0, 2, 1, QStringLiteral("Counting datasets ..."));
     if (!comms->countData()) {
@@ -219,15 +228,16 @@ void UnitTasks::copyData(const QString& port, const QString& targetDir, const QS
             QStringLiteral("Error: Could not read available data. %1").arg(comms->lastError);
         emit updateDataProgress(0, 2, 1, error);
         emit updateDataProgress(0, 2, 2, error);
-        return;
+        return Outcome(Failed);
     }
     if (comms->config.dataCount == 0) {
         emit updateDataProgress(0, 2, 2, QStringLiteral("No records available."));
-        return;
+        return Outcome(Succeeded); // an empty unit: nothing to save
     }
     connect(
         comms.get(), &PQVKComms::recordsReceived, this,
         [this](int received, qint64 announced) {
+            emit dataRecords(received, announced);
             emit updateDataProgress(
                 0, downloadSteps(announced), received,
                 QStringLiteral("Reading record %1 of %2").arg(received).arg(announced));
@@ -267,16 +277,24 @@ void UnitTasks::copyData(const QString& port, const QString& targetDir, const QS
             0, 2, 2,
             QStringLiteral("Error reading data: %1")
                 .arg(comms->lastError.isEmpty() ? kept.summary() : comms->lastError));
-        return;
+        Outcome outcome(Failed);
+        outcome.records = kept.announced();
+        return outcome;
     }
 
     const bool whole = kept.isWhole();
     const int steps = downloadSteps(kept.announced());
     emit updateDataProgress(0, steps, qMin(kept.count(), steps - 1),
                             QStringLiteral("Writing %1 records ...").arg(kept.count()));
-    const DatasetFiles::Outcome written = DatasetFiles::write(kept, targetDir, projectName, !whole);
+    const DatasetFiles::Written written = DatasetFiles::write(kept, targetDir, projectName, !whole);
     const int files = written.filesWritten + written.filesFailed;
+    Outcome outcome;
+    outcome.records = kept.announced();
+    // Each file holds its dataset's start record as well as its rows.
+    outcome.recordsWritten = written.records + written.filesWritten;
+    outcome.files = written.filesWritten;
     if (written.filesFailed > 0) {
+        outcome.status = Failed;
         const QString incomplete =
             whole ? QString()
                   : QStringLiteral(" The download was incomplete: %1.").arg(kept.summary());
@@ -285,6 +303,7 @@ void UnitTasks::copyData(const QString& port, const QString& targetDir, const QS
                                     .arg(written.error, QString::number(written.filesWritten),
                                          QString::number(files), targetDir, incomplete));
     } else if (!whole) {
+        outcome.status = Outcome::Status::Incomplete;
         emit updateDataProgress(
             0, 2, 2,
             QStringLiteral("Error: The download stayed incomplete (%1). Saved %2 records in %3 "
@@ -295,20 +314,22 @@ void UnitTasks::copyData(const QString& port, const QString& targetDir, const QS
         // A record that cannot be kept leaves the files as good as they are;
         // only the erase will refuse (the log says why).
         recordExport(port, kept.announced(), written);
+        outcome.status = Succeeded;
         emit updateDataProgress(0, 2, 2,
                                 QStringLiteral("Wrote %1 records to %2 files in %3")
                                     .arg(kept.count())
                                     .arg(written.filesWritten)
                                     .arg(targetDir));
     }
+    return outcome;
 }
 
-void UnitTasks::eraseMemory(const QString& port, bool force)
+Outcome UnitTasks::eraseMemory(const QString& port, bool force)
 {
     const auto comms =
         openUnit(this, &UnitTasks::dataMessage, &UnitTasks::updateDataProgress, port);
     if (!comms)
-        return;
+        return Outcome(Failed);
 
     emit updateDataProgress(0, 2, 1, QStringLiteral("Erasing memory ..."));
     // The erase has a long wait of its own; a unit that does not answer the
@@ -316,9 +337,11 @@ void UnitTasks::eraseMemory(const QString& port, bool force)
     if (!comms->countData()) {
         emit updateDataProgress(0, 2, 2,
                                 QStringLiteral("Error erasing memory: %1").arg(comms->lastError));
-        return;
+        return Outcome(Failed);
     }
     const qint64 records = comms->config.dataCount;
+    Outcome outcome;
+    outcome.records = records;
     const QStringList reasons = records > 0 ? unsavedReasons(port, records) : QStringList();
     // The log need not hold every export ever made of the unit.
     constexpr int ReasonsLogged = 5;
@@ -333,37 +356,44 @@ void UnitTasks::eraseMemory(const QString& port, bool force)
                                 QStringLiteral("Error: The unit holds %1 records that no complete "
                                                "export has saved. Export them first.")
                                     .arg(records));
-        return;
+        outcome.status = Outcome::Status::Refused;
+        return outcome;
     }
     if (!reasons.isEmpty())
         qWarning().noquote() << QStringLiteral("Data: erasing %1 records that no complete export "
                                                "has saved, as forced")
                                     .arg(records);
     qInfo() << "Data: erasing" << records << "records";
-    if (comms->eraseData())
+    if (comms->eraseData()) {
+        outcome.status = Succeeded;
         emit updateDataProgress(0, 2, 2, QStringLiteral("Success. Memory erased."));
-    else
+    } else {
+        outcome.status = Failed;
         emit updateDataProgress(0, 2, 2,
                                 QStringLiteral("Error erasing memory: %1").arg(comms->lastError));
+    }
+    return outcome;
 }
 
-bool UnitTasks::turnOff(const QString& port)
+Outcome UnitTasks::turnOff(const QString& port, bool* reached)
 {
     const auto comms =
         openUnit(this, &UnitTasks::dataMessage, &UnitTasks::updateDataProgress, port);
+    if (reached)
+        *reached = comms != nullptr;
     if (!comms)
-        return false;
+        return Outcome(Failed);
 
     emit updateDataProgress(0, 2, 1, QStringLiteral("Turning off ..."));
-    if (comms->off())
+    if (comms->off()) {
         emit updateDataProgress(0, 2, 2, QStringLiteral("Success. Controller is off"));
-    else
-        emit updateDataProgress(0, 2, 2,
-                                QStringLiteral("Error turning off: %1").arg(comms->lastError));
-    return true;
+        return Outcome(Succeeded);
+    }
+    emit updateDataProgress(0, 2, 2, QStringLiteral("Error turning off: %1").arg(comms->lastError));
+    return Outcome(Failed);
 }
 
-void UnitTasks::updateFirmware(const QString& port, const QString& filePath)
+Outcome UnitTasks::updateFirmware(const QString& port, const QString& filePath)
 {
     const QString program = bootloaderProgram();
     const QStringList arguments = bootloaderArguments(port, filePath);
@@ -382,12 +412,14 @@ void UnitTasks::updateFirmware(const QString& port, const QString& filePath)
                                           .arg(quietMs / 1000.0);
                 qWarning().noquote() << error;
                 emit updateFirmwareProgress(0, 2, 2, error);
-                return;
+                return Outcome(Failed);
             }
         }
     }
-    if (runner.hasSucceeded())
+    if (runner.hasSucceeded()) {
         emit updateFirmwareProgress(0, 2, 2, QStringLiteral("Done"));
-    else
-        emit updateFirmwareProgress(0, 2, 2, QStringLiteral("Error updating firmware."));
+        return Outcome(Succeeded);
+    }
+    emit updateFirmwareProgress(0, 2, 2, QStringLiteral("Error updating firmware."));
+    return Outcome(Failed);
 }

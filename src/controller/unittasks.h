@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/outcome.h"
 #include "link/pqvkconfig.h"
 
 #include <QObject>
@@ -10,7 +11,8 @@
 // and the firmware update. Each call runs to its end on the calling thread
 // (a pool thread, or the GUI thread for the power-off at exit) and opens the
 // unit anew. Reports go out as signals emitted on that thread, in the form
-// the view takes: (from, to, value, text). The unit's own messages go out as
+// the view takes: (from, to, value, text); each returns how it ended, the
+// outcome that goes with its last report. The unit's own messages go out as
 // the ...Message signals, delivered on the thread this object lives on.
 class UnitTasks : public QObject
 {
@@ -19,17 +21,19 @@ class UnitTasks : public QObject
 public:
     using QObject::QObject;
 
-    void readSettings(const QString& port);
-    void saveSettings(const QString& port, const QString& date, const PQVKConfig& cfg);
-    void resetSettings(const QString& port);
-    void copyData(const QString& port, const QString& targetDir, const QString& projectName);
+    Outcome readSettings(const QString& port);
+    Outcome saveSettings(const QString& port, const QString& date, const PQVKConfig& cfg);
+    Outcome resetSettings(const QString& port);
+    // Succeeded also when the unit holds no records; Incomplete when the
+    // files written are "_incomplete" ones.
+    Outcome copyData(const QString& port, const QString& targetDir, const QString& projectName);
     // Erases only what is saved: an empty unit, or one whose records a
-    // complete export recorded in ExportLedger saved in files still there.
-    // `force` erases anyway, with a warning in the log.
-    void eraseMemory(const QString& port, bool force = false);
-    // False when the unit could not be opened (reported already).
-    bool turnOff(const QString& port);
-    void updateFirmware(const QString& port, const QString& filePath);
+    // complete export recorded in ExportLedger saved in files still there
+    // (Refused otherwise). `force` erases anyway, with a warning in the log.
+    Outcome eraseMemory(const QString& port, bool force = false);
+    // `reached` (if given) tells whether the unit could be opened at all.
+    Outcome turnOff(const QString& port, bool* reached = nullptr);
+    Outcome updateFirmware(const QString& port, const QString& filePath);
 
 signals:
     void updateDataProgress(QVariant progressFrom, QVariant progressTo, QVariant progressValue,
@@ -41,6 +45,9 @@ signals:
     void updateCameraSettings(QVariant firmware, QVariant battery, QVariant date, QVariant recLedOn,
                               QVariant videoLoggingInterval, QVariant timelapseInterval,
                               QVariant timelapseTimeout, QVariant e1FirmwareVersion);
+    // The records of a download received so far of those announced, just
+    // before the report that counts them.
+    void dataRecords(QVariant recordsReceived, QVariant recordsAnnounced);
     void dataMessage(QString message);
     void settingsMessage(QString message);
     void firmwareMessage(QString message);

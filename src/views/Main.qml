@@ -44,6 +44,10 @@ ApplicationWindow {
     property string shownUnitPort: ""
     // A reset is followed by a read, so the tab shows what the unit now holds.
     property bool readAfterReset: false
+    // How each task last ended, by task: "card1" to "card3" (import or
+    // preparation), "import", "data", "settings", "firmware".
+    property var lastOutcomes: ({})
+    property int lastReportedCard: 0
 
     signal copyFiles(string dir1, string dir2, string dir3, string targetDir, string templatePath, string projectName,
                      bool skipImported)
@@ -78,6 +82,25 @@ ApplicationWindow {
 
     function textOf(value) {
         return value === undefined || value === null ? "" : String(value)
+    }
+
+    // An outcome as the controller delivers it (a map with its "status").
+    function outcomeSucceeded(outcome) {
+        return outcome !== undefined && outcome !== null && outcome.status === "succeeded"
+    }
+
+    // A bar whose task ended without success shows it as a failure.
+    function showOutcome(bar, outcome) {
+        if (bar !== null)
+            bar.failed = !outcomeSucceeded(outcome)
+    }
+
+    function withOutcome(task, outcome) {
+        var all = {}
+        for (var key in lastOutcomes)
+            all[key] = lastOutcomes[key]
+        all[task] = outcome
+        return all
     }
 
     function hasSelection(list) {
@@ -194,6 +217,7 @@ ApplicationWindow {
 
     function updateCardProgress(cardNumber, from, to, value, text) {
         var card = Number(cardNumber)
+        lastReportedCard = card
         var bar = copyFilesPage.cardBar(card)
         if (bar === null)
             return
@@ -204,6 +228,25 @@ ApplicationWindow {
             bar.byteShare = -1
         }
         window[["cardOneCopying", "cardTwoCopying", "cardThreeCopying"][card - 1]] = running
+    }
+
+    // How a card of an import or of a preparation ended, after its last report.
+    function cardOutcome(cardNumber, outcome) {
+        lastOutcomes = withOutcome("card" + Number(cardNumber), outcome)
+        showOutcome(copyFilesPage.cardBar(Number(cardNumber)), outcome)
+    }
+
+    function prepareOutcome(cardNumber, outcome) {
+        cardOutcome(cardNumber, outcome)
+    }
+
+    // How an import run ended, once all three cards have.
+    // A run that failed on its own (its hash list) said why on the card that
+    // reported last.
+    function importOutcome(outcome) {
+        lastOutcomes = withOutcome("import", outcome)
+        if (outcome !== undefined && outcome !== null && outcome.status === "failed")
+            showOutcome(copyFilesPage.cardBar(lastReportedCard), outcome)
     }
 
     function updateCardBytes(cardNumber, bytesCopied, bytesTotal) {
@@ -283,6 +326,12 @@ ApplicationWindow {
         showControllerProgress(copyDataPage.dataBar, from, to, value, text)
     }
 
+    // How a data export, memory erase or power-off ended.
+    function dataOutcome(outcome) {
+        lastOutcomes = withOutcome("data", outcome)
+        showOutcome(copyDataPage.dataBar, outcome)
+    }
+
     // ---- Settings ----------------------------------------------------------
 
     function getSelectedSettingsDeviceName() {
@@ -353,9 +402,13 @@ ApplicationWindow {
 
     function updateCameraSettingsProgress(from, to, value, text) {
         showControllerProgress(settingsPage.settingsBar, from, to, value, text)
-        if (dataCopying)
-            return
-        var succeeded = textOf(text).indexOf("Success") === 0
+    }
+
+    // How a settings read, save or reset ended, after its last report.
+    function cameraSettingsOutcome(outcome) {
+        lastOutcomes = withOutcome("settings", outcome)
+        showOutcome(settingsPage.settingsBar, outcome)
+        var succeeded = outcomeSucceeded(outcome)
         // A failed read says nothing about this port's unit: another unit's
         // firmware and battery must not stand for it.
         if (readingPort !== "" && !succeeded) {
@@ -374,6 +427,11 @@ ApplicationWindow {
 
     function updateFirmwareProgress(from, to, value, text) {
         showControllerProgress(settingsPage.settingsBar, from, to, value, text)
+    }
+
+    function firmwareOutcome(outcome) {
+        lastOutcomes = withOutcome("firmware", outcome)
+        showOutcome(settingsPage.settingsBar, outcome)
     }
 
     function updateFirmwareClicked() {

@@ -9,8 +9,9 @@ ProgressBar {
 
     property string text: ""
     property string detail: ""
-    // Failures begin with "Error"; a "Warning" is a copy that does not count.
-    readonly property bool failed: /^(Error|Warning)/.test(text)
+    // Set by the window from the outcome its task ended with, never read from
+    // the text; a new report of a task takes it back.
+    property bool failed: false
     // A running task counts items (records, say) rather than steps.
     property bool counting: false
     // The share of the bytes done, when the task reports bytes; the fill
@@ -29,6 +30,7 @@ ProgressBar {
             value = Number(reached)
         }
         text = report === undefined || report === null ? "" : String(report)
+        failed = false
         counting = Number(reached) < Number(last) && to - from > 2
     }
 

@@ -62,16 +62,20 @@ class TestCardPreparation : public QObject
     QStringList cards;
     FolderVolumeProvider volumes;
     QStringList reports;
+    QStringList outcomes; // each card's status, in camera order
 
     void prepare(bool erase, bool sync)
     {
         reports.clear();
         logLines.clear();
-        prepareCards(cards[0], cards[1], cards[2], erase, sync,
-                     [this](int card, int from, int to, int value, const QString& text) {
-                         reports << QString("%1 %2 %3 %4 ").arg(card).arg(from).arg(to).arg(value) +
-                                        text;
-                     });
+        outcomes.clear();
+        const auto ended = prepareCards(
+            cards[0], cards[1], cards[2], erase, sync,
+            [this](int card, int from, int to, int value, const QString& text) {
+                reports << QString("%1 %2 %3 %4 ").arg(card).arg(from).arg(to).arg(value) + text;
+            });
+        for (const Outcome& outcome : ended)
+            outcomes << Outcome::statusName(outcome.status);
     }
     QString cardLine(const QString& pattern, int card) const
     {
@@ -158,6 +162,7 @@ private slots:
             expected << QString("%1 0 2 2 ").arg(n) + status;
         }
         QCOMPARE(reports, expected);
+        QCOMPARE(outcomes, QStringList({"succeeded", "succeeded", "succeeded"}));
 
         for (int n = 1; n <= 3; ++n) {
             const QString card = cards[n - 1];
@@ -244,6 +249,7 @@ private slots:
         QCOMPARE(reports.last(), QString("%1 0 2 2 ").arg(card) + invalid);
         QVERIFY(logLines.contains("C \"" + invalid + "\""));
         QCOMPARE(tree(base->path()), before);
+        QCOMPARE(outcomes, QStringList({"refused", "refused", "refused"}));
     }
 
     // Real mounts, seen through the system's volume information.
@@ -289,6 +295,7 @@ private slots:
         for (const QString& final : {"1 0 2 2 " + left, QString("2 0 2 2 Erased and prepared."),
                                      QString("3 0 2 2 Erased and prepared.")})
             QVERIFY2(reports.contains(final), qPrintable(reports.join('\n')));
+        QCOMPARE(outcomes, QStringList({"failed", "succeeded", "succeeded"}));
         QVERIFY(logLines.contains(
             QString("W \"Left the volume mounted at DCIM/backup on card 1 (%1) as it is\"")
                 .arg(cards[0])));
@@ -371,6 +378,7 @@ private slots:
         prepare(false, true);
         prepare(false, true);
         QVERIFY(reports.contains("1 0 2 2 Prepared."));
+        QCOMPARE(outcomes.value(0), QStringLiteral("succeeded"));
         QVERIFY(logged("Config file on card %1 (%2) already in place, left as it was", 1));
         QVERIFY(!logged("Created config file on card %1 (%2)", 1));
 
@@ -380,6 +388,7 @@ private slots:
         QVERIFY(QFile::setPermissions(cfg, QFileDevice::Permissions(0x4444)));
         prepare(false, true);
         QVERIFY(reports.contains("1 0 2 2 Error: Could not write config file"));
+        QCOMPARE(outcomes.value(0), QStringLiteral("failed"));
         QVERIFY(logged("Could not write config file on card %1 (%2)", 1, 'W'));
         QVERIFY(!logged("Created config file on card %1 (%2)", 1));
         QCOMPARE(TestSupport::readFile(cfg), stale);

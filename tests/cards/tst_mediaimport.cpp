@@ -116,7 +116,8 @@ private slots:
 private:
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<AppController> controller;
-    QStringList reports; // "card from to value text", in the order received
+    QStringList reports;          // "card from to value text", in the order received
+    QMap<QString, QString> ended; // "card1" to "card3" and "import": the outcome's status
     std::function<void(const QString&)> onReport;
     QString card(int n) const { return dir->filePath(QStringLiteral("card%1").arg(n)); }
     // Its name holds the video extension: copies must still land inside it.
@@ -152,8 +153,16 @@ void TestMediaImport::init()
     setLogFilePath(dir->filePath(QStringLiteral("run.log")));
     qInstallMessageHandler(captureMessages);
     reports.clear();
+    ended.clear();
     onReport = nullptr;
     controller.reset(new AppController);
+    const auto status = [](const QVariant& outcome) {
+        return outcome.toMap().value(QStringLiteral("status")).toString();
+    };
+    connect(controller.get(), &AppController::cardOutcome, this,
+            [=](QVariant n, QVariant outcome) { ended["card" + n.toString()] = status(outcome); });
+    connect(controller.get(), &AppController::importOutcome, this,
+            [=](QVariant outcome) { ended["import"] = status(outcome); });
     // Queued from the pool's threads, direct from a worker run on this thread.
     connect(controller.get(), &AppController::updateCardProgress, this,
             [this](QVariant n, QVariant from, QVariant to, QVariant value, QVariant text) {
@@ -221,26 +230,29 @@ void TestMediaImport::cardRun_data()
     QTest::addColumn<QStringList>("cardFiles");
     QTest::addColumn<QStringList>("copies"); // all that the destination holds afterwards
     QTest::addColumn<QString>("summary");
+    QTest::addColumn<QString>("status"); // the card's outcome
     QTest::newRow("two videos, one two folders deep, a photo, an index file")
         << QStringList{"A/B/V1.MOV", "A/V2.MOV", "A/P.JPG", "M/index.dat"}
         << QStringList{"A/B/V1_cam2.MOV", "A/P_cam2.JPG", "A/V2_cam2.MOV"}
-        << QStringLiteral("Copied 2/2 videos and 1/1 photos.");
+        << QStringLiteral("Copied 2/2 videos and 1/1 photos.") << "succeeded";
     QTest::newRow("media in any case, copied under upper-case extensions")
         << QStringList{"V1.mov", "V2.MOV", "P.jpg", "Q.Jpg", "R.dng", "R.DNG", "notes.txt"}
         << QStringList{"P_cam2.JPG", "Q_cam2.JPG",  "R-1_cam2.DNG",
                        "R_cam2.DNG", "V1_cam2.MOV", "V2_cam2.MOV"}
-        << QStringLiteral("Copied 2/2 videos and 4/4 photos.");
+        << QStringLiteral("Copied 2/2 videos and 4/4 photos.") << "succeeded";
     QTest::newRow("a folder named like a video keeps its name")
         << QStringList{"Reef.MOV.d/V0001.MOV", "Reef.MOV.d/P0001.JPG"}
         << QStringList{"Reef.MOV.d/P0001_cam2.JPG", "Reef.MOV.d/V0001_cam2.MOV"}
-        << QStringLiteral("Copied 1/1 videos and 1/1 photos.");
+        << QStringLiteral("Copied 1/1 videos and 1/1 photos.") << "succeeded";
     // Likely a wrong card: said, so that nobody wipes it as imported.
     QTest::newRow("empty card")
         << QStringList{} << QStringList{}
-        << QStringLiteral("Copied 0/0 videos and 0/0 photos. No media found on card 2.");
+        << QStringLiteral("Copied 0/0 videos and 0/0 photos. No media found on card 2.")
+        << "incomplete";
     QTest::newRow("no media, other files")
         << QStringList{"MISC/index.dat", "DCIM/100QVK/V0001.MP4"} << QStringList{}
-        << QStringLiteral("Copied 0/0 videos and 0/0 photos. No media found on card 2.");
+        << QStringLiteral("Copied 0/0 videos and 0/0 photos. No media found on card 2.")
+        << "incomplete";
 }
 
 // Before file k: (0, N + 1, k, "Copying"); after a good copy: (0, N + 2, k + 1).
@@ -250,6 +262,7 @@ void TestMediaImport::cardRun()
     QFETCH(QStringList, cardFiles);
     QFETCH(QStringList, copies);
     QFETCH(QString, summary);
+    QFETCH(QString, status);
     QVERIFY(QDir().mkpath(card(2)));
     for (const QString& f : cardFiles)
         writeCardFile(card(2) + '/' + f);
@@ -273,6 +286,8 @@ void TestMediaImport::cardRun()
     }
     QCOMPARE(k, n);
     QCOMPARE(reports.last(), QStringLiteral("2 0 1 1 ") + summary);
+    QCOMPARE(ended.value("card2"), status);
+    QVERIFY(!ended.contains("import")); // a run of one card never ends
     // Only the copies, with their sources' time.
     QCOMPARE(filesBelow(destination()), copies);
     for (const QString& copy : copies)
@@ -316,6 +331,8 @@ void TestMediaImport::refusedCards()
     }
     QCOMPARE(filesBelow(destination()), copies);
     QCOMPARE(timesDone(), 0);
+    QCOMPARE(ended.value("card2"), QStringLiteral("refused"));
+    QCOMPARE(ended.value("import"), project.isEmpty() ? "incomplete" : "refused");
     // The run still ends: what the other cards copied is in the history.
     const QStringList manifests = QDir(destination() + "/ascmhl").entryList({"*.mhl"}, QDir::Files);
     QCOMPARE(manifests.size(), copies.isEmpty() ? 0 : 1);
@@ -404,6 +421,7 @@ void TestMediaImport::refusedRuns()
     after.removeAll(QStringLiteral("run.log"));
     QCOMPARE(after, before); // nothing copied, nothing written
     QCOMPARE(timesDone(), 0);
+    QCOMPARE(ended.value("import"), QStringLiteral("refused"));
 }
 
 // Card folders kept below the destination are imported: the copies land beside them.
@@ -608,6 +626,7 @@ void TestMediaImport::failedCopies()
     // A stop that cuts the last file short still says the import stopped.
     QCOMPARE(reports[2], QStringLiteral("1 0 1 1 Copied 0/1 videos and 0/0 photos.") +
                              (failure == "stopped mid-file" ? " Import stopped." : ""));
+    QCOMPARE(ended.value("card1"), failure == "stopped mid-file" ? "stopped" : "incomplete");
     const QStringList log = QString(TestSupport::readFile(logFilePath())).split('\n');
     const QStringList warnings = log.filter(QStringLiteral("Card 1: ")).filter(video);
     QVERIFY(!warnings.isEmpty());
@@ -657,6 +676,7 @@ void TestMediaImport::threeCardsOneProjectPerRecording()
     QVERIFY(TestSupport::writeFile(log, "first run"));
     runAll(card(2), dir->filePath(QStringLiteral("t/Rig2.KAVA")), QStringLiteral("Reef"));
     QCOMPARE(timesDone(), 2);
+    QCOMPARE(ended.value("import"), QStringLiteral("succeeded"));
     QCOMPARE(TestSupport::readFile(log), QByteArray("first run"));
     QVERIFY(together);
 
@@ -818,7 +838,9 @@ void TestMediaImport::damagedCopyFailsTheRun()
                                      .arg(n)
                                      .arg(hit && video ? 0 : 1)
                                      .arg(hit && !video ? 0 : 1)));
+        QCOMPARE(ended.value(QStringLiteral("card%1").arg(n)), hit ? "incomplete" : "succeeded");
     }
+    QCOMPARE(ended.value("import"), QStringLiteral("incomplete"));
     QCOMPARE(timesDone(), 1);
 
     // Every other copy is there, equal to its card file; nothing else is.

@@ -1,4 +1,5 @@
 #include "controller/appcontroller.h"
+#include "support/testsupport.h"
 
 #include <QQmlComponent>
 #include <QQmlEngine>
@@ -18,6 +19,7 @@ import QtQuick.Window 2.2
 Window {
     id: root
     property string lastCall: ""
+    property string lastOutcome: ""
     signal copyFiles(string dir1, string dir2, string dir3, string targetDir, string templatePath, string projectName, bool skipImported)
     signal copyData(string port, string targetDir, string projectName)
     signal eraseCards(string dir1, string dir2, string dir3, bool eraseCards, bool createSyncConfig)
@@ -35,6 +37,13 @@ Window {
     function updateCameraSettingsProgress(from, to, value, text) { record("updateCameraSettingsProgress", arguments) }
     function updateCameraSettings(firmware, battery, date, recLedOn, loggingInterval, timelapseInterval, timelapseTimeout, e1) { record("updateCameraSettings", arguments) }
     function updateFirmwareProgress(from, to, value, text) { record("updateFirmwareProgress", arguments) }
+    function ended(name, card, outcome) { lastOutcome = name + "(" + (card ? card + ", " : "") + outcome.status + ")" }
+    function cardOutcome(card, outcome) { ended("cardOutcome", card, outcome) }
+    function importOutcome(outcome) { ended("importOutcome", 0, outcome) }
+    function prepareOutcome(card, outcome) { ended("prepareOutcome", card, outcome) }
+    function dataOutcome(outcome) { ended("dataOutcome", 0, outcome) }
+    function cameraSettingsOutcome(outcome) { ended("cameraSettingsOutcome", 0, outcome) }
+    function firmwareOutcome(outcome) { ended("firmwareOutcome", 0, outcome) }
 }
 )QML";
 // clang-format on
@@ -54,6 +63,7 @@ class TestAppController : public QObject
     QScopedPointer<QQuickWindow> window;
 
     QString lastCall() const { return window->property("lastCall").toString(); }
+    QString lastOutcome() const { return window->property("lastOutcome").toString(); }
     void fire(const QString& signal, const QVariantList& args = {})
     {
         QVERIFY(QMetaObject::invokeMethod(window.data(), "fire", Q_ARG(QVariant, signal),
@@ -66,6 +76,7 @@ private slots:
     void callsReachTheOtherSide_data();
     void callsReachTheOtherSide();
     void tasksRunOnPoolThreads();
+    void overlappingImportsEachEnd();
     void configuredPortListedOnce();
 };
 
@@ -99,38 +110,46 @@ void TestAppController::cleanup()
 }
 
 // call: a view signal or one of the controller's relays ("recv..."); port: what
-// the controller holds afterwards, 3 before; report: how it reaches the view.
+// the controller holds afterwards, 3 before; report: how it reaches the view;
+// outcome: the view's last outcome function called, and with what status.
 void TestAppController::callsReachTheOtherSide_data()
 {
     QTest::addColumn<QString>("call");
     QTest::addColumn<QVariantList>("args");
     QTest::addColumn<QString>("port");
     QTest::addColumn<QString>("report");
+    QTest::addColumn<QString>("outcome");
 
     const QString failed = "(0, 1, 1, Error: Could not open port " + NoPort + ".)";
     QTest::newRow("data relay") << "recvDataMessage" << QVariantList{"text"} << "3"
-                                << "updateDataProgress(0, 2, 1, text)";
+                                << "updateDataProgress(0, 2, 1, text)"
+                                << "";
     QTest::newRow("settings relay") << "recvSettingsMessage" << QVariantList{"text"} << "3"
-                                    << "updateCameraSettingsProgress(0, 2, 1, text)";
+                                    << "updateCameraSettingsProgress(0, 2, 1, text)"
+                                    << "";
     QTest::newRow("firmware relay") << "recvFirmwareMessage" << QVariantList{"text"} << "3"
-                                    << "updateFirmwareProgress(0, 2, 1, text)";
-    QTest::newRow("read settings") << "readCameraSettings" << QVariantList{NoPort} << NoPort
-                                   << "updateCameraSettingsProgress" + failed;
+                                    << "updateFirmwareProgress(0, 2, 1, text)"
+                                    << "";
+    QTest::newRow("read settings")
+        << "readCameraSettings" << QVariantList{NoPort} << NoPort
+        << "updateCameraSettingsProgress" + failed << "cameraSettingsOutcome(failed)";
     QTest::newRow("save settings keeps the port")
         << "saveCameraSettings" << QVariantList{NoPort, "2024-05-01 10:00:00", 1, 2.35, 10, 90, 29}
         << "3"
-        << "updateCameraSettingsProgress" + failed;
+        << "updateCameraSettingsProgress" + failed << "cameraSettingsOutcome(failed)";
     QTest::newRow("erase memory") << "eraseMemory" << QVariantList{NoPort} << NoPort
-                                  << "updateDataProgress" + failed;
+                                  << "updateDataProgress" + failed << "dataOutcome(failed)";
     QTest::newRow("copy data") << "copyData" << QVariantList{NoPort, "/nonexistent", "Reef"}
-                               << NoPort << "updateDataProgress" + failed;
+                               << NoPort << "updateDataProgress" + failed << "dataOutcome(failed)";
     QTest::newRow("erase cards")
         << "eraseCards" << QVariantList{"", "", "", true, false} << "3"
-        << "updateCardProgress(1, 0, 2, 2, Invalid directory for card 1 (): no card chosen)";
+        << "updateCardProgress(1, 0, 2, 2, Invalid directory for card 1 (): no card chosen)"
+        << "prepareOutcome(3, refused)";
     QTest::newRow("erase cards, forced")
         << "eraseCardsForced" << QVariantList{"/nonexistent/card", "", "", true, false} << "3"
         << "updateCardProgress(1, 0, 2, 2, Invalid directory for card 1 (/nonexistent/card): no "
-           "volume holds it)";
+           "volume holds it)"
+        << "prepareOutcome(3, refused)";
 }
 
 void TestAppController::callsReachTheOtherSide()
@@ -139,6 +158,7 @@ void TestAppController::callsReachTheOtherSide()
     QFETCH(QVariantList, args);
     QFETCH(QString, port);
     QFETCH(QString, report);
+    QFETCH(QString, outcome);
 
     controller->setPort(3);
     if (call.startsWith("recv"))
@@ -148,6 +168,7 @@ void TestAppController::callsReachTheOtherSide()
         fire(call, args);
     QCOMPARE(controller->port(), port);
     QTRY_COMPARE(lastCall(), report);
+    QTRY_COMPARE(lastOutcome(), outcome);
 }
 
 // The import's three card workers run on pool threads; their reports reach
@@ -168,6 +189,28 @@ void TestAppController::tasksRunOnPoolThreads()
     QCOMPARE(cards.loadAcquire(), 0b1110); // cards 1, 2 and 3
     QCOMPARE(onGuiThread.loadAcquire(), 0);
     QTRY_VERIFY(lastCall().startsWith("updateCardProgress("));
+    QTRY_COMPARE(lastOutcome(), QStringLiteral("importOutcome(refused)"));
+}
+
+// Runs started together count their own cards: each ends, and each
+// destination gets its hash list.
+void TestAppController::overlappingImportsEachEnd()
+{
+    QTemporaryDir dir;
+    QStringList cards;
+    for (int n = 1; n <= 3; ++n) {
+        cards << dir.filePath(QStringLiteral("card%1").arg(n));
+        QVERIFY(TestSupport::writeFile(cards.last() + "/DCIM/V.MOV", "video"));
+    }
+    QStringList runs;
+    connect(controller.data(), &AppController::importOutcome, this,
+            [&](const QVariant& outcome) { runs << outcome.toMap().value("status").toString(); });
+    for (const char* destination : {"a", "b"})
+        controller->copyFiles(cards[0], cards[1], cards[2], dir.filePath(destination), "", "");
+    QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
+    QTRY_COMPARE(runs, QStringList({"succeeded", "succeeded"}));
+    for (const char* destination : {"a", "b"})
+        QCOMPARE(QDir(dir.filePath(destination) + "/ascmhl").entryList({"*.mhl"}).size(), 1);
 }
 
 // A configured port named twice (once through a link) is offered once.

@@ -244,6 +244,8 @@ void TestControllerTasks::commands()
     QSignalSpy settingsProgress(&controller, &AppController::updateCameraSettingsProgress);
     QSignalSpy dataProgress(&controller, &AppController::updateDataProgress);
     QSignalSpy values(&controller, &AppController::updateCameraSettings);
+    QSignalSpy settingsOutcomes(&controller, &AppController::cameraSettingsOutcome);
+    QSignalSpy dataOutcomes(&controller, &AppController::dataOutcome);
     if (task == "read")
         controller.readCameraSettings(path);
     else if (task == "save")
@@ -259,6 +261,13 @@ void TestControllerTasks::commands()
     QThreadPool::globalInstance()->waitForDone();
 
     QCOMPARE(texts(settingsProgress) + texts(dataProgress), reports.replaceInStrings("PORT", path));
+    // One outcome beside the last report, saying what its text says.
+    QStringList statuses;
+    for (const QList<QVariant>& outcome : settingsOutcomes + dataOutcomes)
+        statuses << outcome.at(0).toMap().value("status").toString();
+    QCOMPARE(statuses, reports.isEmpty()                      ? QStringList()
+                       : reports.last().contains(",Success.") ? QStringList{"succeeded"}
+                                                              : QStringList{"failed"});
     QCOMPARE(values.size(), 0);
     QCOMPARE(sim->receivedCommands().isEmpty(), port != "sim");
     if (port == "sim" && task == "off")
@@ -451,10 +460,14 @@ void TestControllerTasks::firmware()
     // The stand-in exits 2 unless "-p COM3" arrives as one argument.
     AppController controller;
     QSignalSpy progress(&controller, &AppController::updateFirmwareProgress);
+    QSignalSpy outcomes(&controller, &AppController::firmwareOutcome);
     QVERIFY(QMetaObject::invokeMethod(&controller, "updateFirmwareWorker", Qt::DirectConnection,
                                       Q_ARG(QString, "COM3"), Q_ARG(QString, file)));
     qunsetenv("BOOTLOADER_STANDIN_STALL");
     QCOMPARE(texts(progress), reports);
+    QCOMPARE(outcomes.size(), 1);
+    QCOMPARE(outcomes.first().at(0).toMap().value("status").toString(),
+             reports.last() == "0,2,2,Done" ? "succeeded" : "failed");
     resetPathCaches();
 }
 

@@ -116,17 +116,27 @@ class TestDataExport : public QObject
     std::unique_ptr<ControllerSimulator> sim;
     std::unique_ptr<QTemporaryDir> tmp;
     QString mounted;
+    QString exportStatus; // of the last export's outcome
+
+    static QString lastStatus(const QSignalSpy& outcomes)
+    {
+        return outcomes.isEmpty()
+                   ? QString()
+                   : outcomes.last().at(0).toMap().value(QStringLiteral("status")).toString();
+    }
 
     // On this thread, so the reports keep their order.
     QStringList exportTo(const QString& dest, const QString& project = {})
     {
         AppController controller;
         QSignalSpy progress(&controller, &AppController::updateDataProgress);
+        QSignalSpy outcomes(&controller, &AppController::dataOutcome);
         [&] {
             QVERIFY(QMetaObject::invokeMethod(&controller, "copyDataWorker", Qt::DirectConnection,
                                               Q_ARG(QString, sim->portPath()), Q_ARG(QString, dest),
                                               Q_ARG(QString, project)));
         }();
+        exportStatus = lastStatus(outcomes);
         return texts(progress);
     }
 
@@ -293,21 +303,25 @@ void TestDataExport::exportFails_data()
     QTest::addColumn<int>("datasets"); // of three records each
     QTest::addColumn<QString>("project");
     QTest::addColumn<QString>("report"); // the last report starts so; "0,1,1," ones are the only
+    QTest::addColumn<QString>("status"); // the outcome's
 
     const QString badName = "0,1,1,Error: Invalid project name", noName;
-    QTest::newRow("no destination")
-        << "" << 1 << noName << "0,1,1,Error: Please choose destination";
-    QTest::newRow("parent folder") << "@" << 1 << "../up" << badName;
-    QTest::newRow("slash") << "@" << 1 << "a/b" << badName;
-    QTest::newRow("backslash") << "@" << 1 << "a\\b" << badName;
-    QTest::newRow("colon") << "@" << 1 << "a:b" << badName;
-    QTest::newRow("empty memory") << "@" << 0 << noName << "0,2,2,No records available.";
+    QTest::newRow("no destination") << "" << 1 << noName << "0,1,1,Error: Please choose destination"
+                                    << "refused";
+    QTest::newRow("parent folder") << "@" << 1 << "../up" << badName << "refused";
+    QTest::newRow("slash") << "@" << 1 << "a/b" << badName << "refused";
+    QTest::newRow("backslash") << "@" << 1 << "a\\b" << badName << "refused";
+    QTest::newRow("colon") << "@" << 1 << "a:b" << badName << "refused";
+    QTest::newRow("empty memory") << "@" << 0 << noName << "0,2,2,No records available."
+                                  << "succeeded";
     // The unit holds records but never answers the count: no "No records available."
     QTest::newRow("count unanswered")
-        << "@" << -1 << noName << "0,2,2,Error: Could not read available data. ";
+        << "@" << -1 << noName << "0,2,2,Error: Could not read available data. "
+        << "failed";
     // Every file fails, and the export says so.
     QTest::newRow("missing folder")
-        << "@/missing" << 2 << noName << "0,2,2,Error: Cannot create a file beside @/missing/";
+        << "@/missing" << 2 << noName << "0,2,2,Error: Cannot create a file beside @/missing/"
+        << "failed";
 }
 
 void TestDataExport::exportFails()
@@ -316,6 +330,7 @@ void TestDataExport::exportFails()
     QFETCH(int, datasets);
     QFETCH(QString, project);
     QFETCH(QString, report);
+    QFETCH(QString, status);
     dest.replace('@', tmp->path());
     report.replace('@', tmp->path());
     UnitWaits waits;
@@ -332,6 +347,7 @@ void TestDataExport::exportFails()
     const QStringList reports = exportTo(dest, project);
     QVERIFY2(!reports.isEmpty() && reports.last().startsWith(report),
              qPrintable(reports.join('\n')));
+    QCOMPARE(exportStatus, status);
     if (report.startsWith("0,1,1,")) {
         QCOMPARE(reports.size(), 1);
         QVERIFY(sim->receivedCommands().isEmpty());
@@ -404,6 +420,7 @@ void TestDataExport::damagedDownload()
     QCOMPARE(reports.filter("Asking the unit again").size(), requests - 1);
     files.sort();
     QCOMPARE(filesIn(dest), files);
+    QCOMPARE(exportStatus, mended ? "succeeded" : "incomplete");
     if (mended) {
         const int kept = announced < 0 ? 8 : announced;
         QCOMPARE(reports.last(),
@@ -599,6 +616,7 @@ void TestDataExport::eraseGate()
 
     AppController controller;
     QSignalSpy progress(&controller, &AppController::updateDataProgress);
+    QSignalSpy outcomes(&controller, &AppController::dataOutcome);
     warnings.clear();
     const QtMessageHandler previous = qInstallMessageHandler(keepWarning);
     if (force) {
@@ -615,6 +633,7 @@ void TestDataExport::eraseGate()
                                 .arg(holding);
     QCOMPARE(texts(progress), QStringList({"0,2,1,Erasing memory ...",
                                            erased ? "0,2,2,Success. Memory erased." : refused}));
+    QCOMPARE(lastStatus(outcomes), erased ? "succeeded" : "refused");
     QCOMPARE(sim->receivedCount("PQVKFORMAT"), erased ? 1 : 0);
     QCOMPARE(sim->recordCount(), erased ? 0 : holding);
     QCOMPARE(filesIn(dest), files); // the erase never touches the exports

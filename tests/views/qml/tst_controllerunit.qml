@@ -80,6 +80,7 @@ ViewTestCase {
         verify(window.dataCopying && child("waitBox").visible && !child("exitButton").enabled)
         compare([window.waitText, bar.value, bar.text], ["Step 1 ...", 1, "Step 1 ..."])
         window[report](0, 2, 2, "Success.")
+        window[data.dataTab ? "dataOutcome" : "cameraSettingsOutcome"]({ status: "succeeded" })
         if (data.readBack) {
             verify(window.dataCopying && child("waitBox").visible)
             compare(appController.calls.slice(2), ["setPort:/dev/ttyUSB0", "readCameraSettings:/dev/ttyUSB0"])
@@ -148,6 +149,7 @@ ViewTestCase {
         window.resetCameraSettingsClicked()
         window.updateCameraSettingsProgress(0, 2, 1, "Resetting controller ...")
         window.updateCameraSettingsProgress(0, 2, 2, data.end)
+        window.cameraSettingsOutcome({ status: data.reads ? "succeeded" : "failed" })
         var calls = ["setPort:/dev/ttyUSB0", "resetCameraSettings:/dev/ttyUSB0"]
         if (data.reads)
             calls = calls.concat(["setPort:/dev/ttyUSB0", "readCameraSettings:/dev/ttyUSB0"])
@@ -157,6 +159,7 @@ ViewTestCase {
             return
         window.updateCameraSettingsProgress(0, 2, 2, "Success. Settings read.")
         window.updateCameraSettings("2.4.1", "90 %", "2024-01-01 00:00:00", 1, 1, 5, 90, 29)
+        window.cameraSettingsOutcome({ status: "succeeded" })
         compare([child("videoIntervalSlider").value, child("photoTimeoutSlider").value], [1, 90])
         compare(appController.calls.length, 4) // one read, not a loop of them
     }
@@ -181,12 +184,14 @@ ViewTestCase {
         window.connectButtonClicked()
         window.updateCameraSettingsProgress(0, 2, 2, "Success. Settings read.")
         window.updateCameraSettings("2.4.1", "60 %", "2024-01-01 00:00:00", 1, 1, 5, 90, 29)
+        window.cameraSettingsOutcome({ status: "succeeded" })
         child("settingsDeviceList").currentIndex = data.port
         window.connectButtonClicked()
         window.updateCameraSettingsProgress(0, 2, 1, "Reading settings ...")
         window.updateCameraSettingsProgress(0, 2, 2, data.end)
         if (data.read)
             window.updateCameraSettings(data.read[0], data.read[1], "2024-01-01 00:00:00", 1, 1, 5, 90, 29)
+        window.cameraSettingsOutcome({ status: data.read ? "succeeded" : "failed" })
         compare([child("firmwareText").text, child("batteryText").text], data.shown)
         verify(!window.dataCopying)
     }

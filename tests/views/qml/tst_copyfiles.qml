@@ -251,16 +251,18 @@ ViewTestCase {
         }
     }
 
-    // A failure fills its bar in the error colour; a success fills it to where
-    // it got in the progress colour.
+    // A card that ended without success fills its bar in the error colour; a
+    // running or successful one fills it to where it got in the progress colour.
     function test_barColours_data() {
         return [
             { tag: "copying", report: [0, 4, 1, "Copying /media/u/A/V1.MOV"], failed: false },
-            { tag: "file not copied", report: [0, 4, 2, "Error: Could not copy /media/u/A/V1.MOV."], failed: true },
-            { tag: "sizes differ", report: [0, 4, 2, "Warning: File size for V1.MOV doesn't match after copy."],
-              failed: true },
-            { tag: "no source", report: [0, 0, 0, "Error: Please choose source"], failed: true },
-            { tag: "summary", report: [0, 1, 1, "Copied 1/1 videos and 2/2 photos."], failed: false }
+            { tag: "file not copied", report: [0, 1, 1, "Copied 0/1 videos and 0/0 photos."],
+              status: "incomplete", failed: true },
+            { tag: "no source", report: [0, 0, 0, "Error: Please choose source"], status: "refused", failed: true },
+            { tag: "summary", report: [0, 1, 1, "Copied 1/1 videos and 2/2 photos."], status: "succeeded",
+              failed: false },
+            { tag: "hash list not written", report: [0, 1, 1, "Copied 1/1 videos and 2/2 photos."],
+              status: "succeeded", run: "failed", failed: true }
         ]
     }
 
@@ -268,6 +270,10 @@ ViewTestCase {
         createWindow()
         var r = data.report
         window.updateCardProgress(2, r[0], r[1], r[2], r[3])
+        if (data.status)
+            window.cardOutcome(2, { status: data.status })
+        if (data.run)
+            window.importOutcome({ status: data.run })
         var bar = child("card2Progress")
         var fill = findChild(bar, "fill")
         waitForRendering(bar)
