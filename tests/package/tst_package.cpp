@@ -16,29 +16,8 @@ namespace {
 
 const QString AppFolder = QStringLiteral("/usr/lib/pelorin-qvk");
 
-struct Outcome
-{
-    int status = -1; // -1: did not end, or crashed
-    QString out;
-    QString err;
-};
-
-Outcome runProgram(const QString& program, const QStringList& arguments,
-                   const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
-                   const QString& workingDir = {})
-{
-    QProcess process;
-    process.setProcessEnvironment(env);
-    if (!workingDir.isEmpty())
-        process.setWorkingDirectory(workingDir);
-    process.start(program, arguments);
-    Outcome outcome;
-    if (process.waitForFinished(180000) && process.exitStatus() == QProcess::NormalExit)
-        outcome.status = process.exitCode();
-    outcome.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    outcome.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return outcome;
-}
+using Outcome = TestSupport::ProgramRun;
+using TestSupport::runProgram;
 
 } // namespace
 
@@ -167,14 +146,14 @@ private slots:
         const QStringList flash{"firmware", "--port", "ttyUSB7", "--file",
                                 work.filePath("good.hex")};
         const Outcome missing =
-            runProgram(root() + "/usr/bin/qvkctl", flash, userEnvironment("qvkctl"), work.path());
+            runProgram(root() + "/usr/bin/qvkctl", flash, work.path(), userEnvironment("qvkctl"));
         QCOMPARE(missing.status, 1);
         QVERIFY2(missing.err.contains("no boot-loader program at " + utilities + "/bootloader"),
                  qPrintable(missing.err));
         QVERIFY(QFile::copy(qEnvironmentVariable("PQVK_BUILD_DIR") + "/utilities/bootloader",
                             utilities + "/bootloader"));
         const Outcome flashed =
-            runProgram(root() + "/usr/bin/qvkctl", flash, userEnvironment("qvkctl"), work.path());
+            runProgram(root() + "/usr/bin/qvkctl", flash, work.path(), userEnvironment("qvkctl"));
         QVERIFY(QFile::remove(utilities + "/bootloader"));
         QVERIFY2(flashed.status == 0 && flashed.err.contains("\nDone\n"), qPrintable(flashed.err));
         QVERIFY2(readFile(userDataFolder("qvkctl") + "/qvkctl.log")
@@ -186,7 +165,7 @@ private slots:
         QProcessEnvironment env = userEnvironment("app");
         env.insert("QT_QUICK_BACKEND", "software");
         env.insert("LD_PRELOAD", PQVK_AUTOCLOSE);
-        const Outcome app = runProgram(root() + "/usr/bin/VazizidADU", {}, env, work.path());
+        const Outcome app = runProgram(root() + "/usr/bin/VazizidADU", {}, work.path(), env);
         QVERIFY(QDir(templates).removeRecursively());
         const QByteArray log = readFile(userDataFolder("app") + "/VazizidADU.log");
         QVERIFY2(app.status == 0, qPrintable(app.err.right(3000)));
