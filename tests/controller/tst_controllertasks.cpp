@@ -27,6 +27,31 @@ QString receivedFields(const ControllerSimulator& sim, const QString& name)
     return command.mid(comma + 1, command.indexOf('*') - comma - 1);
 }
 
+// Runs a task to its end on this thread, on `given` or a controller of its
+// own; the reports of its progress signals.
+QStringList runTask(const QString& task, const QString& port, const QString& dest,
+                    AppController* given = nullptr)
+{
+    AppController own;
+    AppController& controller = given ? *given : own;
+    QSignalSpy settingsProgress(&controller, &AppController::updateCameraSettingsProgress);
+    QSignalSpy dataProgress(&controller, &AppController::updateDataProgress);
+    if (task == "read")
+        controller.readCameraSettings(port);
+    else if (task == "save")
+        controller.saveCameraSettings(port, "2024-05-06 07:08:09", 1, 0.5, 2, 30, 30);
+    else if (task == "reset")
+        controller.resetCameraSettings(port);
+    else if (task == "export")
+        controller.copyData(port, dest, QString());
+    else if (task == "erase")
+        controller.eraseMemory(port);
+    else
+        controller.turnOff(port);
+    QThreadPool::globalInstance()->waitForDone();
+    return texts(settingsProgress) + texts(dataProgress);
+}
+
 } // namespace
 
 class TestControllerTasks : public QObject
@@ -241,55 +266,13 @@ void TestControllerTasks::commands()
     sim->setDatasets(task == "erase" ? 0 : 1, 3);
 
     AppController controller;
-    QSignalSpy settingsProgress(&controller, &AppController::updateCameraSettingsProgress);
-    QSignalSpy dataProgress(&controller, &AppController::updateDataProgress);
     QSignalSpy values(&controller, &AppController::updateCameraSettings);
-    if (task == "read")
-        controller.readCameraSettings(path);
-    else if (task == "save")
-        controller.saveCameraSettings(path, "2024-05-06 07:08:09", 1, 0.5, 2, 30, 30);
-    else if (task == "reset")
-        controller.resetCameraSettings(path);
-    else if (task == "export")
-        controller.copyData(path, tmp->path(), QString());
-    else if (task == "erase")
-        controller.eraseMemory(path);
-    else
-        controller.turnOff(path);
-    QThreadPool::globalInstance()->waitForDone();
-
-    QCOMPARE(texts(settingsProgress) + texts(dataProgress), reports.replaceInStrings("PORT", path));
+    QCOMPARE(runTask(task, path, tmp->path(), &controller), reports.replaceInStrings("PORT", path));
     QCOMPARE(values.size(), 0);
     QCOMPARE(sim->receivedCommands().isEmpty(), port != "sim");
     if (port == "sim" && task == "off")
         QCOMPARE(controller.port(), QString()); // either way no second power-off at exit
 }
-
-namespace {
-
-// Runs a task to its end on this thread; the reports of its signal.
-QStringList runTask(const QString& task, const QString& port, const QString& dest)
-{
-    AppController controller;
-    QSignalSpy settingsProgress(&controller, &AppController::updateCameraSettingsProgress);
-    QSignalSpy dataProgress(&controller, &AppController::updateDataProgress);
-    if (task == "read")
-        controller.readCameraSettings(port);
-    else if (task == "save")
-        controller.saveCameraSettings(port, "2024-05-06 07:08:09", 1, 0.5, 2, 30, 30);
-    else if (task == "reset")
-        controller.resetCameraSettings(port);
-    else if (task == "export")
-        controller.copyData(port, dest, QString());
-    else if (task == "erase")
-        controller.eraseMemory(port);
-    else
-        controller.turnOff(port);
-    QThreadPool::globalInstance()->waitForDone();
-    return texts(settingsProgress) + texts(dataProgress);
-}
-
-} // namespace
 
 // A port where nothing answers: every task ends with an error that names the
 // port within the silence limit; erase and reset, which have a long wait of
