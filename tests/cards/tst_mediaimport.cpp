@@ -5,7 +5,6 @@
 #include "controller/appcontroller.h"
 #include "support/testsupport.h"
 
-#include <QDirIterator>
 #include <QRegularExpression>
 #include <QSemaphore>
 #include <QTemporaryDir>
@@ -18,17 +17,8 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <xxhash.h>
 
 namespace {
-
-// Appends every message, as one write, to the log file that a run copies.
-void captureMessages(QtMsgType, const QMessageLogContext&, const QString& message)
-{
-    QFile log(logFilePath());
-    if (log.open(QIODevice::WriteOnly | QIODevice::Append))
-        log.write(message.toUtf8() + '\n');
-}
 
 const QDateTime SourceTime(QDate(2021, 3, 4), QTime(5, 6, 7), Qt::UTC);
 
@@ -41,26 +31,13 @@ void writeCardFile(const QString& path, int size = 1000)
             file.setFileTime(SourceTime, QFileDevice::FileModificationTime));
 }
 
+using TestSupport::xxh64Of;
+
 // Every file below `root`, hidden ones too, sorted; the hash list history
 // under "ascmhl/" only when asked for.
 QStringList filesBelow(const QString& root, bool withHistory = false)
 {
-    QStringList files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = QDir(root).relativeFilePath(it.next());
-        if (withHistory || !file.startsWith(QLatin1String("ascmhl/")))
-            files << file;
-    }
-    files.sort();
-    return files;
-}
-
-// XXH64 of a file's bytes, computed here in one go, apart from the copy's own hashing.
-QString xxh64Of(const QByteArray& bytes)
-{
-    return QStringLiteral("%1").arg(XXH64(bytes.constData(), size_t(bytes.size()), 0), 16, 16,
-                                    QLatin1Char('0'));
+    return TestSupport::files(root, withHistory ? QString() : QStringLiteral("ascmhl"));
 }
 
 // Changes a written copy before it is read back, as a failing disk or cable would.
@@ -149,7 +126,7 @@ void TestMediaImport::init()
     dir.reset(new QTemporaryDir);
     QVERIFY(dir->isValid());
     setLogFilePath(dir->filePath(QStringLiteral("run.log")));
-    qInstallMessageHandler(captureMessages);
+    qInstallMessageHandler(TestSupport::appendToLog); // the log a run copies
     reports.clear();
     onReport = nullptr;
     controller.reset(new AppController);
