@@ -88,28 +88,20 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("kind"); // "link" to a program, "folder", "file"
-        QTest::newRow("app link") << "/usr/bin/VazizidADU"
-                                  << "link";
-        QTest::newRow("qvkctl link") << "/usr/bin/qvkctl"
-                                     << "link";
-        QTest::newRow("boot-loader folder") << AppFolder + "/utilities"
-                                            << "folder";
-        QTest::newRow("launcher") << "/usr/share/applications/com.pelorin.qvk.desktop"
-                                  << "file";
-        QTest::newRow("metadata") << "/usr/share/metainfo/com.pelorin.qvk.metainfo.xml"
-                                  << "file";
-        QTest::newRow("icon") << "/usr/share/icons/hicolor/256x256/apps/com.pelorin.qvk.png"
-                              << "file";
-        QTest::newRow("udev rule") << "/usr/lib/udev/rules.d/70-pelorin-qvk.rules"
-                                   << "file";
-        QTest::newRow("completion") << "/usr/share/bash-completion/completions/qvkctl"
-                                    << "file";
-        QTest::newRow("qvkctl page") << "/usr/share/man/man1/qvkctl.1.gz"
-                                     << "file";
-        QTest::newRow("app page") << "/usr/share/man/man1/VazizidADU.1.gz"
-                                  << "file";
-        QTest::newRow("copyright") << "/usr/share/doc/pelorin-qvk/copyright"
-                                   << "file";
+        const auto row = [](const char* name, const QString& path, const char* kind) {
+            QTest::newRow(name) << path << QString(kind);
+        };
+        row("app link", "/usr/bin/VazizidADU", "link");
+        row("qvkctl link", "/usr/bin/qvkctl", "link");
+        row("boot-loader folder", AppFolder + "/utilities", "folder");
+        row("launcher", "/usr/share/applications/com.pelorin.qvk.desktop", "file");
+        row("metadata", "/usr/share/metainfo/com.pelorin.qvk.metainfo.xml", "file");
+        row("icon", "/usr/share/icons/hicolor/256x256/apps/com.pelorin.qvk.png", "file");
+        row("udev rule", "/usr/lib/udev/rules.d/70-pelorin-qvk.rules", "file");
+        row("completion", "/usr/share/bash-completion/completions/qvkctl", "file");
+        row("qvkctl page", "/usr/share/man/man1/qvkctl.1.gz", "file");
+        row("app page", "/usr/share/man/man1/VazizidADU.1.gz", "file");
+        row("copyright", "/usr/share/doc/pelorin-qvk/copyright", "file");
     }
 
     void files()
