@@ -193,13 +193,8 @@ void TestStartup::startAndNormalClose()
     env.insert("XDG_DATA_HOME", home.filePath(".local/share"));
     env.insert("QT_QUICK_BACKEND", "software");
     env.insert("LD_PRELOAD", PQVK_AUTOCLOSE);
-    QProcess app;
-    app.setProcessEnvironment(env);
-    app.start(PQVK_APP, QStringList());
-    QVERIFY2(app.waitForFinished(120000), "the app did not end");
-    const QString errors = QString::fromLocal8Bit(app.readAllStandardError());
-    QVERIFY2(app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0,
-             qPrintable(errors.right(3000)));
+    const TestSupport::ProgramRun app = TestSupport::runProgram(PQVK_APP, {}, {}, env);
+    QVERIFY2(app.status == 0, qPrintable(app.err.right(3000)));
 
     QStringList lines; // without their time stamps
     for (const QString& line : QString::fromLocal8Bit(TestSupport::readFile(logPath)).split('\n'))
@@ -228,7 +223,7 @@ void TestStartup::startAndNormalClose()
     // Only this run, nothing from before the handler, and a view that fits the controller.
     QCOMPARE(lines.filter("earlier run").size(), 0);
     QCOMPARE(lines.filter("Updating App path").size(), 1);
-    QVERIFY(errors.contains("VazizidADU.ini path: \"" + iniPath + '"'));
+    QVERIFY(app.err.contains("VazizidADU.ini path: \"" + iniPath + '"'));
     QCOMPARE(lines.filter("VazizidADU.ini path:").size(), 0);
     QCOMPARE(lines.filter("QObject::connect").size(), 0);
 

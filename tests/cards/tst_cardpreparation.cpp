@@ -3,7 +3,6 @@
 #include "support/loopvolume.h"
 #include "support/testsupport.h"
 
-#include <QDirIterator>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -25,12 +24,8 @@ QByteArray autoRunBytes(int card)
            "\r\n\r\n[Content]\r\nMusicFiles=0\r\nPictureFiles=0\r\nVideoFiles=0";
 }
 
-QStringList logLines;
-
-void captureLog(QtMsgType type, const QMessageLogContext&, const QString& text)
-{
-    logLines << QString(QLatin1Char("DWCFI"[type])) + ' ' + text;
-}
+using TestSupport::captureLog;
+QStringList& logLines = TestSupport::capturedLog;
 
 QStringList markers(int card, QStringList others = {})
 {
@@ -250,32 +245,6 @@ private slots:
         QVERIFY(logLines.contains("C \"" + invalid + "\""));
         QCOMPARE(tree(base->path()), before);
         QCOMPARE(outcomes, QStringList({"refused", "refused", "refused"}));
-    }
-
-    // Real mounts, seen through the system's volume information.
-    void bindMountRefused()
-    {
-        LoopVolume loops[3], disk, bound;
-        for (int n : {0, 2})
-            if (!loops[n].mount(base->filePath(QString("image%1").arg(n)), cards[n]))
-                SKIP_SAFETY(loops[n].error());
-        // A data volume whose folder is shown where card 2 would be.
-        if (!disk.mount(base->filePath("disk.img"), base->filePath("disk")))
-            SKIP_SAFETY(disk.error());
-        QVERIFY(TestSupport::writeFile(base->filePath("disk/data/keep.txt"), "data"));
-        if (!bound.bind(base->filePath("disk/data"), cards[1]))
-            SKIP_SAFETY(bound.error());
-        Volumes::setProvider(nullptr);
-        fillCards();
-        const QStringList before = tree(base->path());
-
-        prepare(true, true);
-        const QString invalid = cardLine("Invalid directory for card %1 (%2): ", 2) +
-                                "a folder of another volume mounted here, not a whole file system";
-        QCOMPARE(reports.last(), "2 0 2 2 " + invalid);
-        QVERIFY(logLines.contains("C \"" + invalid + "\""));
-        QCOMPARE(tree(base->path()), before);
-        QCOMPARE(TestSupport::readFile(base->filePath("disk/data/keep.txt")), QByteArray("data"));
     }
 
     void volumeInsideCardSurvives()

@@ -4,7 +4,6 @@
 #include "controller/appcontroller.h"
 #include "support/testsupport.h"
 
-#include <QDirIterator>
 #include <QDomDocument>
 #include <QProcess>
 #include <QRegularExpression>
@@ -22,18 +21,7 @@
 
 namespace {
 
-void captureMessages(QtMsgType, const QMessageLogContext&, const QString& message)
-{
-    QFile log(logFilePath());
-    if (log.open(QIODevice::WriteOnly | QIODevice::Append))
-        log.write(message.toUtf8() + '\n');
-}
-
-QString xxh64Of(const QByteArray& bytes)
-{
-    return QStringLiteral("%1").arg(XXH64(bytes.constData(), size_t(bytes.size()), 0), 16, 16,
-                                    QLatin1Char('0'));
-}
+using TestSupport::xxh64Of;
 
 QString schemaFolder()
 {
@@ -55,15 +43,7 @@ QString schemaErrors(const QString& schema, const QString& file)
 // Every file below `root` but the history, hidden ones too, sorted.
 QStringList filesBelow(const QString& root)
 {
-    QStringList files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = QDir(root).relativeFilePath(it.next());
-        if (!file.startsWith(QLatin1String("ascmhl/")))
-            files << file;
-    }
-    files.sort();
-    return files;
+    return TestSupport::files(root, QStringLiteral("ascmhl"));
 }
 
 struct Recorded
@@ -177,7 +157,6 @@ private slots:
     void historyNotWritten_data();
     void historyNotWritten();
     void writersAtOnce();
-    void twoImportsAtOnce();
     void stoppedRunRecordsWhatItCopied();
 
 private:
@@ -219,7 +198,7 @@ void TestMhlHistory::init()
     dir.reset(new QTemporaryDir);
     QVERIFY(dir->isValid());
     setLogFilePath(dir->filePath(QStringLiteral("run.log")));
-    qInstallMessageHandler(captureMessages);
+    qInstallMessageHandler(TestSupport::appendToLog);
     reports.clear();
     controller.reset(new AppController);
     connect(controller.get(), &AppController::updateCardProgress, this,
@@ -448,21 +427,6 @@ void TestMhlHistory::writersAtOnce()
     }
     QCOMPARE(QDir(history.historyPath()).entryList(QDir::Files | QDir::Hidden).size(),
              Writers * Each + 1);
-}
-
-// Two imports of the same cards into one destination at the same time: two
-// generations with numbers of their own, together recording every file.
-void TestMhlHistory::twoImportsAtOnce()
-{
-    for (int n = 1; n <= 3; ++n)
-        cardFile(n, "D/V.MOV", 2 * 1024 * 1024 + n);
-    AppController other;
-
-    runAll(destination(), QString(), QString(), &other);
-
-    const QVector<QMap<QString, Recorded>> generations = verifyHistory(destination());
-    QCOMPARE(generations.size(), 2);
-    QCOMPARE(filesBelow(destination()).size(), 7); // two copies per card and one log copy
 }
 
 // A run stopped midway is not complete (no "Done.", no log copy), but what it

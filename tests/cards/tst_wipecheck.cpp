@@ -6,7 +6,6 @@
 #include "support/loopvolume.h"
 #include "support/testsupport.h"
 
-#include <QDirIterator>
 #include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -23,12 +22,8 @@ using TestSupport::tree;
 
 namespace {
 
-QStringList logLines;
-
-void captureLog(QtMsgType type, const QMessageLogContext&, const QString& text)
-{
-    logLines << QString(QLatin1Char("DWCFI"[type])) + ' ' + text;
-}
+using TestSupport::captureLog;
+QStringList& logLines = TestSupport::capturedLog;
 
 const QString Video = QStringLiteral("DCIM/100QVK/QVK0001.MOV");
 const QString Photo = QStringLiteral("DCIM/100QVK/QVK0002.JPG");

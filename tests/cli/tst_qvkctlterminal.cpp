@@ -1,6 +1,7 @@
 #include "cli/livelines.h"
 #include "cli/transfermeter.h"
 #include "simulator/controllersimulator.h"
+#include "support/testsupport.h"
 
 #include <QDir>
 #include <QProcess>
@@ -73,7 +74,7 @@ struct TerminalRun
 // The real qvkctl on a pseudo-terminal `columns` wide, as a user runs it.
 TerminalRun runOnTerminal(const QStringList& arguments, int columns, const QString& dataHome)
 {
-    QList<QByteArray> args{QFile::encodeName(qEnvironmentVariable("PQVK_BUILD_DIR") + "/qvkctl")};
+    QList<QByteArray> args{QFile::encodeName(TestSupport::builtProgram("qvkctl"))};
     for (const QString& argument : arguments)
         args << argument.toLocal8Bit();
     QList<QByteArray> env;
@@ -129,16 +130,11 @@ TerminalRun runOnTerminal(const QStringList& arguments, int columns, const QStri
 // The same with standard error a pipe, as a script runs it.
 TerminalRun runPiped(const QStringList& arguments, const QString& dataHome)
 {
-    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_DATA_HOME", dataHome);
-    process.setProcessEnvironment(env);
-    process.start(qEnvironmentVariable("PQVK_BUILD_DIR") + "/qvkctl", arguments);
-    TerminalRun run;
-    if (process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit)
-        run.status = process.exitCode();
-    run.output = QString::fromLocal8Bit(process.readAllStandardError());
-    return run;
+    const TestSupport::ProgramRun run =
+        TestSupport::runProgram(TestSupport::builtProgram("qvkctl"), arguments, {}, env);
+    return {run.status, run.err};
 }
 
 const QRegularExpression stamp("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} ");
@@ -158,24 +154,24 @@ private slots:
     {
         QTest::addColumn<QString>("counts");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("first count") << "0:0/1000000000"
-                                     << "  0%  0.0 of 1.0 GB  --/s  -:-- left";
-        QTest::newRow("steady") << "0:0/2000000000 1000:100000000/2000000000"
-                                << "  5%  0.1 of 2.0 GB  100 MB/s  0:19 left";
-        QTest::newRow("a slow stretch shows at once")
-            << "0:0/2000000000 1000:500000000/2000000000 6000:600000000/2000000000 "
-               "11000:700000000/2000000000"
-            << " 35%  0.7 of 2.0 GB  20.0 MB/s  1:05 left";
-        QTest::newRow("never 100% before the last byte")
-            << "0:0/1000 1000:999/1000"
-            << " 99%  0.9 of 1.0 kB  999 B/s  0:01 left";
-        QTest::newRow("done: the speed of the whole copy")
-            << "0:0/3000000000 1000:1000000000/3000000000 3000:3000000000/3000000000"
-            << "100%  3.0 GB  1.0 GB/s";
-        QTest::newRow("hours left") << "0:0/1000000000000 1000:100000000/1000000000000"
-                                    << "  0%  0.0 of 1.0 TB  100 MB/s  2:46:39 left";
-        QTest::newRow("nothing to copy") << "0:0/0"
-                                         << "";
+        const auto row = [](const char* name, const char* counts, const char* shown) {
+            QTest::newRow(name) << QString(counts) << QString(shown);
+        };
+        row("first count", "0:0/1000000000", "  0%  0.0 of 1.0 GB  --/s  -:-- left");
+        row("steady", "0:0/2000000000 1000:100000000/2000000000",
+            "  5%  0.1 of 2.0 GB  100 MB/s  0:19 left");
+        row("a slow stretch shows at once",
+            "0:0/2000000000 1000:500000000/2000000000 6000:600000000/2000000000 "
+            "11000:700000000/2000000000",
+            " 35%  0.7 of 2.0 GB  20.0 MB/s  1:05 left");
+        row("never 100% before the last byte", "0:0/1000 1000:999/1000",
+            " 99%  0.9 of 1.0 kB  999 B/s  0:01 left");
+        row("done: the speed of the whole copy",
+            "0:0/3000000000 1000:1000000000/3000000000 3000:3000000000/3000000000",
+            "100%  3.0 GB  1.0 GB/s");
+        row("hours left", "0:0/1000000000000 1000:100000000/1000000000000",
+            "  0%  0.0 of 1.0 TB  100 MB/s  2:46:39 left");
+        row("nothing to copy", "0:0/0", "");
     }
 
     void meter()
@@ -264,24 +260,18 @@ private slots:
         QFETCH(int, status);
         QFETCH(QString, last3);
         QTemporaryDir temp;
+        QStringList cards;
         for (int n = 1; n <= 3; ++n) {
-            const QString card = temp.filePath(QStringLiteral("card%1/DCIM/100QVK/").arg(n));
-            QVERIFY(QDir().mkpath(card));
-            QFile video(card + "QVK0001.MOV"), photo(card + "QVK0002.JPG");
-            QVERIFY(video.open(QIODevice::WriteOnly) && video.write("video ") == 6);
-            QVERIFY(photo.open(QIODevice::WriteOnly) && photo.write("photo ") == 6);
+            const QString card = temp.filePath(QStringLiteral("card%1").arg(n));
+            QVERIFY(TestSupport::writeFile(card + "/DCIM/100QVK/QVK0001.MOV", "video ") &&
+                    TestSupport::writeFile(card + "/DCIM/100QVK/QVK0002.JPG", "photo "));
+            cards << QStringLiteral("--card%1").arg(n) << card;
         }
+        if (card3.startsWith('/'))
+            cards.last() = card3;
         const auto importTo = [&](const QString& dest, bool terminal) {
-            const QString third = card3.startsWith('/') ? card3 : temp.filePath(card3);
-            const QStringList arguments{"import",
-                                        "--card1",
-                                        temp.filePath("card1"),
-                                        "--card2",
-                                        temp.filePath("card2"),
-                                        "--card3",
-                                        third,
-                                        "--dest",
-                                        temp.filePath(dest)};
+            const QStringList arguments =
+                QStringList{"import", "--dest", temp.filePath(dest)} + cards;
             if (terminal)
                 return runOnTerminal(arguments, 100, temp.filePath("data"));
             return runPiped(arguments, temp.filePath("data"));

@@ -27,6 +27,31 @@ QString receivedFields(const ControllerSimulator& sim, const QString& name)
     return command.mid(comma + 1, command.indexOf('*') - comma - 1);
 }
 
+// Runs a task to its end on this thread, on `given` or a controller of its
+// own; the reports of its progress signals.
+QStringList runTask(const QString& task, const QString& port, const QString& dest,
+                    AppController* given = nullptr)
+{
+    AppController own;
+    AppController& controller = given ? *given : own;
+    QSignalSpy settingsProgress(&controller, &AppController::updateCameraSettingsProgress);
+    QSignalSpy dataProgress(&controller, &AppController::updateDataProgress);
+    if (task == "read")
+        controller.readCameraSettings(port);
+    else if (task == "save")
+        controller.saveCameraSettings(port, "2024-05-06 07:08:09", 1, 0.5, 2, 30, 30);
+    else if (task == "reset")
+        controller.resetCameraSettings(port);
+    else if (task == "export")
+        controller.copyData(port, dest, QString());
+    else if (task == "erase")
+        controller.eraseMemory(port);
+    else
+        controller.turnOff(port);
+    QThreadPool::globalInstance()->waitForDone();
+    return texts(settingsProgress) + texts(dataProgress);
+}
+
 } // namespace
 
 class TestControllerTasks : public QObject
@@ -178,47 +203,42 @@ void TestControllerTasks::commands_data()
     QTest::addColumn<QByteArray>("command"); // the unit answers it four times with `answer`
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<QStringList>("reports");
-
-    const QString onSim = "sim", error = "Communication error. Please try again.";
+    const auto row = [](const QString& name, const char* task, const QStringList& reports,
+                        const char* command = "", const char* answer = "",
+                        const char* port = "sim") {
+        QTest::newRow(qPrintable(name)) << QString(task) << QString(port) << QByteArray(command)
+                                        << QByteArray(answer) << reports;
+    };
+    const QString error = "Communication error. Please try again.";
     const QString reading = "0,2,1,Reading settings ...",
                   resetting = "0,2,1,Resetting controller ...";
     const QString erasing = "0,2,1,Erasing memory ...", turningOff = "0,2,1,Turning off ...";
-    const QByteArray busy = "PQVKSTATUS,1600000000,BUSY", none;
-    QTest::newRow("read, no answer")
-        << "read" << onSim << QByteArray("PQVKGETSETTINGS") << busy
-        << QStringList{reading, "0,2,2,Error getting settings: " + error};
-    QTest::newRow("read, LED flag out of range")
-        << "read" << onSim << QByteArray("PQVKGETSETTINGS")
-        << QByteArray("PQVKSETTINGS,-1,1000,5000,60,29")
-        << QStringList{reading, "0,2,2,Error getting settings: The unit reported a value out of "
-                                "range for the record LED: \"-1\"."};
-    QTest::newRow("save, no clock answer") << "save" << onSim << QByteArray("PQVKSETRTC") << busy
-                                           << QStringList{"0,2,2,Error saving settings: " + error};
-    QTest::newRow("reset") << "reset" << onSim << none << none
-                           << QStringList{resetting, "0,2,2,Success. Controller reset."};
-    QTest::newRow("reset, no answer")
-        << "reset" << onSim << QByteArray("PQVKFACTORYSETTINGS") << busy
-        << QStringList{resetting, "0,2,2,Error resetting controller: " + error};
-    QTest::newRow("erase") << "erase" << onSim << none << none
-                           << QStringList{erasing, "0,2,2,Success. Memory erased."};
+    const char* busy = "PQVKSTATUS,1600000000,BUSY";
+    row("read, no answer", "read", {reading, "0,2,2,Error getting settings: " + error},
+        "PQVKGETSETTINGS", busy);
+    row("read, LED flag out of range", "read",
+        {reading, "0,2,2,Error getting settings: The unit reported a value out of range for the "
+                  "record LED: \"-1\"."},
+        "PQVKGETSETTINGS", "PQVKSETTINGS,-1,1000,5000,60,29");
+    row("save, no clock answer", "save", {"0,2,2,Error saving settings: " + error}, "PQVKSETRTC",
+        busy);
+    row("reset", "reset", {resetting, "0,2,2,Success. Controller reset."});
+    row("reset, no answer", "reset", {resetting, "0,2,2,Error resetting controller: " + error},
+        "PQVKFACTORYSETTINGS", busy);
+    row("erase", "erase", {erasing, "0,2,2,Success. Memory erased."});
     // "COMPLETE" with anything behind it is no completion.
-    QTest::newRow("erase not completed")
-        << "erase" << onSim << QByteArray("PQVKFORMAT")
-        << QByteArray("PQVKMSG,1600000000,PQVKFORMAT,FORMAT,COMPLETED")
-        << QStringList{erasing, "0,2,2,Error erasing memory: " + error};
-    QTest::newRow("off") << "off" << onSim << none << none
-                         << QStringList{turningOff, "0,2,2,Success. Controller is off"};
-    QTest::newRow("off refused") << "off" << onSim << QByteArray("PQVKOFF")
-                                 << QByteArray("PQVKMSG,1600000000,PQVKOFF,BUSY,WAIT")
-                                 << QStringList{turningOff, "0,2,2,Error turning off: " + error};
+    row("erase not completed", "erase", {erasing, "0,2,2,Error erasing memory: " + error},
+        "PQVKFORMAT", "PQVKMSG,1600000000,PQVKFORMAT,FORMAT,COMPLETED");
+    row("off", "off", {turningOff, "0,2,2,Success. Controller is off"});
+    row("off refused", "off", {turningOff, "0,2,2,Error turning off: " + error}, "PQVKOFF",
+        "PQVKMSG,1600000000,PQVKOFF,BUSY,WAIT");
     const char* tasks[] = {"read", "save", "reset", "export", "erase", "off"};
     for (int i = 0; i < 6; ++i) // both reasons a port cannot be opened
-        QTest::addRow("%s, port %s", tasks[i], i % 2 ? "held" : "missing")
-            << tasks[i] << (i % 2 ? "held" : "missing") << none << none
-            << QStringList{i % 2 ? "0,1,1,Error: Port PORT is in use by another task of this "
-                                   "program."
-                                 : "0,1,1,Error: Could not open port PORT."};
-    QTest::newRow("off, empty port") << "off" << QString() << none << none << QStringList();
+        row(QString("%1, port %2").arg(tasks[i], i % 2 ? "held" : "missing"), tasks[i],
+            {i % 2 ? "0,1,1,Error: Port PORT is in use by another task of this program."
+                   : "0,1,1,Error: Could not open port PORT."},
+            "", "", i % 2 ? "held" : "missing");
+    row("off, empty port", "off", {}, "", "", "");
 }
 
 void TestControllerTasks::commands()
@@ -241,26 +261,10 @@ void TestControllerTasks::commands()
     sim->setDatasets(task == "erase" ? 0 : 1, 3);
 
     AppController controller;
-    QSignalSpy settingsProgress(&controller, &AppController::updateCameraSettingsProgress);
-    QSignalSpy dataProgress(&controller, &AppController::updateDataProgress);
     QSignalSpy values(&controller, &AppController::updateCameraSettings);
     QSignalSpy settingsOutcomes(&controller, &AppController::cameraSettingsOutcome);
     QSignalSpy dataOutcomes(&controller, &AppController::dataOutcome);
-    if (task == "read")
-        controller.readCameraSettings(path);
-    else if (task == "save")
-        controller.saveCameraSettings(path, "2024-05-06 07:08:09", 1, 0.5, 2, 30, 30);
-    else if (task == "reset")
-        controller.resetCameraSettings(path);
-    else if (task == "export")
-        controller.copyData(path, tmp->path(), QString());
-    else if (task == "erase")
-        controller.eraseMemory(path);
-    else
-        controller.turnOff(path);
-    QThreadPool::globalInstance()->waitForDone();
-
-    QCOMPARE(texts(settingsProgress) + texts(dataProgress), reports.replaceInStrings("PORT", path));
+    QCOMPARE(runTask(task, path, tmp->path(), &controller), reports.replaceInStrings("PORT", path));
     // One outcome beside the last report, saying what its text says.
     QStringList statuses;
     for (const QList<QVariant>& outcome : settingsOutcomes + dataOutcomes)
@@ -273,32 +277,6 @@ void TestControllerTasks::commands()
     if (port == "sim" && task == "off")
         QCOMPARE(controller.port(), QString()); // either way no second power-off at exit
 }
-
-namespace {
-
-// Runs a task to its end on this thread; the reports of its signal.
-QStringList runTask(const QString& task, const QString& port, const QString& dest)
-{
-    AppController controller;
-    QSignalSpy settingsProgress(&controller, &AppController::updateCameraSettingsProgress);
-    QSignalSpy dataProgress(&controller, &AppController::updateDataProgress);
-    if (task == "read")
-        controller.readCameraSettings(port);
-    else if (task == "save")
-        controller.saveCameraSettings(port, "2024-05-06 07:08:09", 1, 0.5, 2, 30, 30);
-    else if (task == "reset")
-        controller.resetCameraSettings(port);
-    else if (task == "export")
-        controller.copyData(port, dest, QString());
-    else if (task == "erase")
-        controller.eraseMemory(port);
-    else
-        controller.turnOff(port);
-    QThreadPool::globalInstance()->waitForDone();
-    return texts(settingsProgress) + texts(dataProgress);
-}
-
-} // namespace
 
 // A port where nothing answers: every task ends with an error that names the
 // port within the silence limit; erase and reset, which have a long wait of
@@ -370,17 +348,18 @@ void TestControllerTasks::slowAnswers_data()
     QTest::addColumn<QByteArray>("command");
     QTest::addColumn<int>("delay");
     QTest::addColumn<QString>("report");
-    QTest::newRow("erase longer than an answer may take")
-        << "erase" << QByteArray("PQVKFORMAT") << 600 << "0,2,2,Success. Memory erased.";
-    QTest::newRow("factory reset longer than an answer may take")
-        << "reset" << QByteArray("PQVKFACTORYSETTINGS") << 600
-        << "0,2,2,Success. Controller reset.";
-    QTest::newRow("erase beyond its long wait")
-        << "erase" << QByteArray("PQVKFORMAT") << 2500
-        << "0,2,2,Error erasing memory: No answer on port PORT.";
-    QTest::newRow("an ordinary command as late")
-        << "off" << QByteArray("PQVKOFF") << 600
-        << "0,2,2,Error turning off: No answer on port PORT.";
+    const auto row = [](const char* name, const char* task, const char* command, int delay,
+                        const char* report) {
+        QTest::newRow(name) << QString(task) << QByteArray(command) << delay << QString(report);
+    };
+    row("erase longer than an answer may take", "erase", "PQVKFORMAT", 600,
+        "0,2,2,Success. Memory erased.");
+    row("factory reset longer than an answer may take", "reset", "PQVKFACTORYSETTINGS", 600,
+        "0,2,2,Success. Controller reset.");
+    row("erase beyond its long wait", "erase", "PQVKFORMAT", 2500,
+        "0,2,2,Error erasing memory: No answer on port PORT.");
+    row("an ordinary command as late", "off", "PQVKOFF", 600,
+        "0,2,2,Error turning off: No answer on port PORT.");
 }
 
 void TestControllerTasks::slowAnswers()

@@ -217,49 +217,6 @@ private slots:
             QCOMPARE(r.toCsvRow(), QString("0,0,1970-01-01 00:00:00,0,0,,0,0,0,0,0\r\n"));
     }
 
-    void startTime_data()
-    {
-        QTest::addColumn<quint32>("start");
-        QTest::addColumn<int>("stamp");
-        QTest::addColumn<QString>("row");
-        QTest::newRow("same upper part")
-            << 1600000000u << 4098
-            << "7,7,2020-09-13 12:26:42,1600000002,2,v,12.5,20.25,7,-1.5,2.25\r\n";
-        // Low bits below the start's: the 16-bit counter wrapped since the start.
-        QTest::newRow("counter wrapped")
-            << 0x5F5EFF00u << 0x10
-            << "7,7,2020-09-14 05:30:56,1600061456,272,v,12.5,20.25,7,-1.5,2.25\r\n";
-    }
-    void startTime()
-    {
-        QFETCH(quint32, start);
-        QFETCH(int, stamp);
-        QFETCH(QString, row);
-        DataRecord r(
-            record("PQVKDATA,7,10," + QByteArray::number(stamp) + ",12.5,20.25,7,-1.5,2.25,9"));
-        r.setStartTime(start);
-        QCOMPARE(r.toCsvRow(), row);
-    }
-
-    void readings_data()
-    {
-        QTest::addColumn<double>("value");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("whole number") << 3.0 << "3";
-        QTest::newRow("a million") << 1e6 << "1e+06";
-        QTest::newRow("rounded to six digits") << 1234567.0 << "1.23457e+06";
-        QTest::newRow("smallest plain") << 0.0001 << "0.0001";
-        QTest::newRow("below 1e-4") << 0.00001234 << "1.234e-05";
-    }
-    void readings()
-    {
-        QFETCH(double, value);
-        QFETCH(QString, text);
-        const QByteArray field = QByteArray::number(value, 'g', 17);
-        const DataRecord r(record("PQVKDATA,2,10,4098," + field + ",0,0,0,0,0"));
-        QCOMPARE(r.toCsvRow().section(',', 6, 6), text);
-    }
-
     // The export writes rows with its own number and time formatting; they must
     // read exactly as the framework's formatting of the same record, in a zone
     // with daylight saving and in UTC, for times around the year and readings

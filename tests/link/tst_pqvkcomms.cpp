@@ -1,5 +1,4 @@
 #include "link/pqvkcomms.h"
-#include "link/recorddownload.h"
 #include "simulator/controllersimulator.h"
 
 #include <QMutex>
@@ -43,7 +42,6 @@ const QMap<QString, QPair<QString, Call>> commands = {
     {"countData", {"$PQVKNUMDUMP*46", &PQVKComms::countData}},
     {"eraseData", {"$PQVKFORMAT*1F", &PQVKComms::eraseData}},
     {"off", {"$PQVKOFF*53", &PQVKComms::off}},
-    {"reboot", {"$PQVKREBOOT*1D", &PQVKComms::reboot}},
     {"reset", {"$PQVKFACTORYSETTINGS*4D", &PQVKComms::reset}},
     {"beep", {"$PQVKBEEP*0E", &PQVKComms::beep}},
     {"setTime", {"$PQVKSETRTC,1700000000*31", [](PQVKComms& c) { return c.setTime(1700000000); }}},
@@ -120,8 +118,6 @@ private slots:
             << false << 4;
         QTest::newRow("COMPLETE with more")
             << "eraseData" << 0 << "" << s("PQVKMSG,1,PQVKFORMAT,X,COMPLETED") << false << 1;
-        QTest::newRow("BOOT... accepted")
-            << "reboot" << 0 << "" << s("PQVKMSG,1,PQVKREBOOT,BOOTLOADER") << true << 1;
         QTest::newRow("settings of three fields")
             << "getSettings" << 0 << "" << s("PQVKSETTINGS,1,2,3") << false << 1;
         QTest::newRow("battery without value")
@@ -217,41 +213,30 @@ private slots:
         QTest::addColumn<QString>("error");
         QTest::addColumn<QString>("logged"); // a warning of the conversion, or empty
         auto s = ControllerSimulator::sentence;
-        const QByteArray version = s("PQVKMSG,1650000000,PQVKVER,VERSION,2.4.1");
-        const QString range = "The unit reported a value out of range for the ";
-        QTest::newRow("negative LED flag")
-            << QByteArray("PQVKGETSETTINGS") << s("PQVKSETTINGS,-1,1000,5000,60,29")
-            << range + "record LED: \"-1\"."
-            << "";
-        QTest::newRow("LED flag 2")
-            << QByteArray("PQVKGETSETTINGS") << s("PQVKSETTINGS,2,1000,5000,60,29")
-            << range + "record LED: \"2\"."
-            << "";
-        QTest::newRow("interval the parser clamped")
-            << QByteArray("PQVKGETSETTINGS") << s("PQVKSETTINGS,1,99999999999,5000,60,29")
-            << range + "video logging interval: \"99999999999\"."
-            << "Out of range:stoi";
-        QTest::newRow("negative time-lapse interval")
-            << QByteArray("PQVKGETSETTINGS") << s("PQVKSETTINGS,1,1000,-5000,60,29")
-            << range + "time-lapse interval: \"-5000\"."
-            << "";
-        QTest::newRow("time-out not a number")
-            << QByteArray("PQVKGETSETTINGS") << s("PQVKSETTINGS,1,1000,5000,soon,29")
-            << range + "time-lapse time-out: \"soon\"."
-            << "Invalid argument:stoi";
-        QTest::newRow("negative E1 version")
-            << QByteArray("PQVKGETSETTINGS") << s("PQVKSETTINGS,1,1000,5000,60,-29")
-            << range + "E1 firmware version: \"-29\"."
-            << "";
-        QTest::newRow("clock not a number")
-            << QByteArray("PQVKVER")
-            << s("PQVKMSG,later,PQVKVER,VERSION,2.4.1") + s("PQVKBATTERY,3.9")
-            << range + "clock: \"later\"."
-            << "Invalid argument:stoi";
-        QTest::newRow("battery beyond a double")
-            << QByteArray("PQVKVER") << version + s("PQVKBATTERY,1e999")
-            << range + "battery voltage: \"1e999\"."
-            << "Out of range:stod";
+        const auto row = [](const char* name, const char* command, const QByteArray& answer,
+                            const QString& value, const char* logged = "") {
+            QTest::newRow(name) << QByteArray(command) << answer
+                                << "The unit reported a value out of range for the " + value
+                                << QString(logged);
+        };
+        const char* settings = "PQVKGETSETTINGS";
+        row("negative LED flag", settings, s("PQVKSETTINGS,-1,1000,5000,60,29"),
+            "record LED: \"-1\".");
+        row("LED flag 2", settings, s("PQVKSETTINGS,2,1000,5000,60,29"), "record LED: \"2\".");
+        row("interval the parser clamped", settings, s("PQVKSETTINGS,1,99999999999,5000,60,29"),
+            "video logging interval: \"99999999999\".", "Out of range:stoi");
+        row("negative time-lapse interval", settings, s("PQVKSETTINGS,1,1000,-5000,60,29"),
+            "time-lapse interval: \"-5000\".");
+        row("time-out not a number", settings, s("PQVKSETTINGS,1,1000,5000,soon,29"),
+            "time-lapse time-out: \"soon\".", "Invalid argument:stoi");
+        row("negative E1 version", settings, s("PQVKSETTINGS,1,1000,5000,60,-29"),
+            "E1 firmware version: \"-29\".");
+        row("clock not a number", "PQVKVER",
+            s("PQVKMSG,later,PQVKVER,VERSION,2.4.1") + s("PQVKBATTERY,3.9"), "clock: \"later\".",
+            "Invalid argument:stoi");
+        row("battery beyond a double", "PQVKVER",
+            s("PQVKMSG,1650000000,PQVKVER,VERSION,2.4.1") + s("PQVKBATTERY,1e999"),
+            "battery voltage: \"1e999\".", "Out of range:stod");
     }
     void valuesOutOfRange()
     {
@@ -303,21 +288,6 @@ private slots:
         QCOMPARE(comms.lastError, "No answer on port " + sim.portPath() + ".");
         QCOMPARE(sim.receivedCount("PQVKVER"), 5);
         QTRY_COMPARE_WITH_TIMEOUT(sim.receivedCount("PQVKGETSETTINGS"), 5, 2000);
-
-        // Silent for longer than the silence limit: no further retries. The
-        // third version request is cut short at the limit.
-        comms.close();
-        PQVKComms silent;
-        silent.waits.answerMs = 100;
-        silent.waits.silenceMs = 250;
-        sim.clearReceived();
-        QVERIFY(silent.open(sim.portPath()));
-        QVERIFY(!silent.readConfig());
-        QCOMPARE(silent.lastError, "No answer on port " + sim.portPath() + ".");
-        QCOMPARE(sim.receivedCount("PQVKVER"), 3);
-        QCOMPARE(sim.receivedCount("PQVKGETSETTINGS"), 0);
-        QVERIFY(!silent.countData());
-        QTRY_COMPARE_WITH_TIMEOUT(sim.receivedCount("PQVKNUMDUMP"), 1, 2000);
     }
 
     void download_data()
@@ -376,90 +346,6 @@ private slots:
         }
     }
 
-    // Dumps that are not whole, each named for what is wrong with it; the
-    // records that came are kept, never more than were announced, and a unit
-    // that does not stop cannot keep the download going or fill the log.
-    void damagedDumps_data()
-    {
-        using Tail = ControllerSimulator::DumpTail;
-        QTest::addColumn<QList<int>>("garbled"); // positions of the ten records, from 0
-        QTest::addColumn<QList<int>>("dropped");
-        QTest::addColumn<int>("announced"); // -1: the truth
-        QTest::addColumn<int>("tail");      // a DumpTail after the first three records
-        QTest::addColumn<int>("kept");
-        QTest::addColumn<QString>("summary"); // starts so; empty: the dump is whole
-
-        const QList<int> none;
-        const int end = int(Tail::End);
-        QTest::newRow("whole") << none << none << -1 << end << 10 << "";
-        QTest::newRow("bad checksum") << QList<int>{3} << none << -1 << end << 9
-                                      << "9 of 10 records arrived; 1 line with a bad checksum; "
-                                         "record 4 missing";
-        QTest::newRow("gap") << none << QList<int>{3, 4} << -1 << end << 8
-                             << "8 of 10 records arrived; records 4 to 5 missing";
-        QTest::newRow("numbering gap, full count")
-            << none << QList<int>{3, 4} << 8 << end << 8 << "";
-        QTest::newRow("count mismatch")
-            << none << none << 12 << end << 10 << "10 of 12 records arrived";
-        QTest::newRow("lost first start record")
-            << none << QList<int>{0} << -1 << end << 9
-            << "9 of 10 records arrived; 4 records before the first start record";
-        QTest::newRow("lost start record in the middle")
-            << none << QList<int>{5} << -1 << end << 9
-            << "9 of 10 records arrived; record 6 missing";
-        QTest::newRow("stalled") << none << none << -1 << int(Tail::Silence) << 3
-                                 << "the unit sent no record for 0.3 s; 3 of 10 records arrived";
-        QTest::newRow("status lines only") << none << none << -1 << int(Tail::StatusLines) << 3
-                                           << "the unit sent no record for 0.3 s; 3 of 10";
-        QTest::newRow("garbage") << none << none << -1 << int(Tail::Garbage) << 3
-                                 << "the unit sent no record for 0.3 s; 3 of 10 records arrived; ";
-        QTest::newRow("endless line") << none << none << -1 << int(Tail::EndlessLine) << 3
-                                      << "the unit sent a line longer than 512 bytes; 3 of 10";
-        QTest::newRow("endless records") << none << none << 10 << int(Tail::EndlessRecords) << 10
-                                         << "the unit sent more records than the 10 it announced";
-    }
-    void damagedDumps()
-    {
-        QFETCH(QList<int>, garbled);
-        QFETCH(QList<int>, dropped);
-        QFETCH(int, announced);
-        QFETCH(int, tail);
-        QFETCH(int, kept);
-        QFETCH(QString, summary);
-        ControllerSimulator sim;
-        sim.setDatasets(2, 4);
-        sim.setDumpDamage(garbled, dropped);
-        sim.setAnnouncedCount(announced);
-        const auto dumpTail = ControllerSimulator::DumpTail(tail);
-        sim.setDumpTail(dumpTail,
-                        dumpTail == ControllerSimulator::DumpTail::EndlessRecords ? 10 : 3);
-        QVERIFY(sim.start());
-        PQVKComms comms;
-        comms.waits.recordMs = 300;
-        QVERIFY(comms.open(sim.portPath()));
-        QVERIFY(comms.countData());
-        takeLog();
-        const RecordDownload download = comms.download();
-        const QStringList log = takeLog();
-
-        QCOMPARE(download.count(), kept);
-        QVERIFY(download.count() <= download.announced());
-        QVERIFY2(summary.isEmpty() ? download.summary().isEmpty()
-                                   : download.summary().startsWith(summary),
-                 qPrintable(download.summary()));
-        QCOMPARE(download.isWhole(), summary.isEmpty());
-        QCOMPARE(comms.lastError.isEmpty(), summary.isEmpty());
-        if (summary.isEmpty() && kept == 8) // the skipped numbers are logged
-            QVERIFY2(!log.filter("records 4 to 5 missing").isEmpty(), qPrintable(log.join('\n')));
-        const QList<QByteArray> sent = ControllerSimulator::datasetRecords(2, 4);
-        for (int i = 0, k = 0; i < kept; ++i, ++k) {
-            while (dropped.contains(k) || garbled.contains(k))
-                ++k;
-            QCOMPARE(download.line(i), sent.at(k).trimmed());
-        }
-        QVERIFY2(log.size() < 40, qPrintable(QString::number(log.size())));
-    }
-
     void readLines()
     {
         ControllerSimulator sim;
@@ -497,29 +383,6 @@ private slots:
         QCOMPARE(comms.readLine(60000, 3), QString());
         QVERIFY(!comms.off());
         QVERIFY2(timer.elapsed() < 30000, "a read waited on a vanished device");
-    }
-
-    // The waits the program really uses, which the other tests shorten.
-    void defaultWaits_data()
-    {
-        QTest::addColumn<int>("value");
-        QTest::addColumn<int>("expected");
-        const UnitWaits waits;
-        QTest::newRow("a command's answer, 8 s") << waits.answerMs << 8000;
-        QTest::newRow("a silent port given up after 20 s") << waits.silenceMs << 20000;
-        QTest::newRow("erase and factory reset, 90 s") << waits.slowAnswerMs << 90000;
-        QTest::newRow("the next record, 10 s") << waits.recordMs << 10000;
-        QTest::newRow("quiet before asking again, 0.5 s") << waits.settleMs << 500;
-        QTest::newRow("asking again only within 10 s") << waits.settleLimitMs << 10000;
-        QTest::newRow("a quiet boot-loader, 10 min") << waits.bootloaderQuietMs << 600000;
-        QTest::newRow("the longest line, 512 bytes") << PQVKComms::MaxLineBytes << 512;
-        QTest::newRow("a new client's waits") << PQVKComms().waits.answerMs << 8000;
-    }
-    void defaultWaits()
-    {
-        QFETCH(int, value);
-        QFETCH(int, expected);
-        QCOMPARE(value, expected);
     }
 
     // Every sentence goes out with CR LF, and with nothing else of a line end.

@@ -16,29 +16,8 @@ namespace {
 
 const QString AppFolder = QStringLiteral("/usr/lib/pelorin-qvk");
 
-struct Outcome
-{
-    int status = -1; // -1: did not end, or crashed
-    QString out;
-    QString err;
-};
-
-Outcome runProgram(const QString& program, const QStringList& arguments,
-                   const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
-                   const QString& workingDir = {})
-{
-    QProcess process;
-    process.setProcessEnvironment(env);
-    if (!workingDir.isEmpty())
-        process.setWorkingDirectory(workingDir);
-    process.start(program, arguments);
-    Outcome outcome;
-    if (process.waitForFinished(180000) && process.exitStatus() == QProcess::NormalExit)
-        outcome.status = process.exitCode();
-    outcome.out = QString::fromLocal8Bit(process.readAllStandardOutput());
-    outcome.err = QString::fromLocal8Bit(process.readAllStandardError());
-    return outcome;
-}
+using Outcome = TestSupport::ProgramRun;
+using TestSupport::runProgram;
 
 } // namespace
 
@@ -109,28 +88,20 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("kind"); // "link" to a program, "folder", "file"
-        QTest::newRow("app link") << "/usr/bin/VazizidADU"
-                                  << "link";
-        QTest::newRow("qvkctl link") << "/usr/bin/qvkctl"
-                                     << "link";
-        QTest::newRow("boot-loader folder") << AppFolder + "/utilities"
-                                            << "folder";
-        QTest::newRow("launcher") << "/usr/share/applications/com.pelorin.qvk.desktop"
-                                  << "file";
-        QTest::newRow("metadata") << "/usr/share/metainfo/com.pelorin.qvk.metainfo.xml"
-                                  << "file";
-        QTest::newRow("icon") << "/usr/share/icons/hicolor/256x256/apps/com.pelorin.qvk.png"
-                              << "file";
-        QTest::newRow("udev rule") << "/usr/lib/udev/rules.d/70-pelorin-qvk.rules"
-                                   << "file";
-        QTest::newRow("completion") << "/usr/share/bash-completion/completions/qvkctl"
-                                    << "file";
-        QTest::newRow("qvkctl page") << "/usr/share/man/man1/qvkctl.1.gz"
-                                     << "file";
-        QTest::newRow("app page") << "/usr/share/man/man1/VazizidADU.1.gz"
-                                  << "file";
-        QTest::newRow("copyright") << "/usr/share/doc/pelorin-qvk/copyright"
-                                   << "file";
+        const auto row = [](const char* name, const QString& path, const char* kind) {
+            QTest::newRow(name) << path << QString(kind);
+        };
+        row("app link", "/usr/bin/VazizidADU", "link");
+        row("qvkctl link", "/usr/bin/qvkctl", "link");
+        row("boot-loader folder", AppFolder + "/utilities", "folder");
+        row("launcher", "/usr/share/applications/com.pelorin.qvk.desktop", "file");
+        row("metadata", "/usr/share/metainfo/com.pelorin.qvk.metainfo.xml", "file");
+        row("icon", "/usr/share/icons/hicolor/256x256/apps/com.pelorin.qvk.png", "file");
+        row("udev rule", "/usr/lib/udev/rules.d/70-pelorin-qvk.rules", "file");
+        row("completion", "/usr/share/bash-completion/completions/qvkctl", "file");
+        row("qvkctl page", "/usr/share/man/man1/qvkctl.1.gz", "file");
+        row("app page", "/usr/share/man/man1/VazizidADU.1.gz", "file");
+        row("copyright", "/usr/share/doc/pelorin-qvk/copyright", "file");
     }
 
     void files()
@@ -167,14 +138,14 @@ private slots:
         const QStringList flash{"firmware", "--port", "ttyUSB7", "--file",
                                 work.filePath("good.hex")};
         const Outcome missing =
-            runProgram(root() + "/usr/bin/qvkctl", flash, userEnvironment("qvkctl"), work.path());
+            runProgram(root() + "/usr/bin/qvkctl", flash, work.path(), userEnvironment("qvkctl"));
         QCOMPARE(missing.status, 1);
         QVERIFY2(missing.err.contains("no boot-loader program at " + utilities + "/bootloader"),
                  qPrintable(missing.err));
         QVERIFY(QFile::copy(qEnvironmentVariable("PQVK_BUILD_DIR") + "/utilities/bootloader",
                             utilities + "/bootloader"));
         const Outcome flashed =
-            runProgram(root() + "/usr/bin/qvkctl", flash, userEnvironment("qvkctl"), work.path());
+            runProgram(root() + "/usr/bin/qvkctl", flash, work.path(), userEnvironment("qvkctl"));
         QVERIFY(QFile::remove(utilities + "/bootloader"));
         QVERIFY2(flashed.status == 0 && flashed.err.contains("\nDone\n"), qPrintable(flashed.err));
         QVERIFY2(readFile(userDataFolder("qvkctl") + "/qvkctl.log")
@@ -186,7 +157,7 @@ private slots:
         QProcessEnvironment env = userEnvironment("app");
         env.insert("QT_QUICK_BACKEND", "software");
         env.insert("LD_PRELOAD", PQVK_AUTOCLOSE);
-        const Outcome app = runProgram(root() + "/usr/bin/VazizidADU", {}, env, work.path());
+        const Outcome app = runProgram(root() + "/usr/bin/VazizidADU", {}, work.path(), env);
         QVERIFY(QDir(templates).removeRecursively());
         const QByteArray log = readFile(userDataFolder("app") + "/VazizidADU.log");
         QVERIFY2(app.status == 0, qPrintable(app.err.right(3000)));

@@ -1,10 +1,17 @@
 #include "support/testsupport.h"
 
+#include "base/apppaths.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
+#include <QProcess>
 #include <QSignalSpy>
+
+#include <unistd.h>
+#include <xxhash.h>
 
 namespace TestSupport {
 
@@ -39,6 +46,19 @@ QStringList tree(const QString& root)
     return result;
 }
 
+QStringList files(const QString& root, const QString& leaveOut)
+{
+    QStringList result;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = QDir(root).relativeFilePath(it.next());
+        if (leaveOut.isEmpty() || !file.startsWith(leaveOut + '/'))
+            result << file;
+    }
+    result.sort();
+    return result;
+}
+
 QStringList progressTexts(const QSignalSpy& spy)
 {
     QStringList result;
@@ -62,6 +82,53 @@ QByteArray safetySkipMessage(const QString& reason)
         return reason.toLocal8Bit();
     return (reason + QStringLiteral(" (PQVK_REQUIRE_SAFETY is set: this safety test must run)"))
         .toLocal8Bit();
+}
+
+QString xxh64Of(const QByteArray& bytes)
+{
+    return QStringLiteral("%1").arg(XXH64(bytes.constData(), size_t(bytes.size()), 0), 16, 16,
+                                    QLatin1Char('0'));
+}
+
+void appendToLog(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    QFile log(logFilePath());
+    if (log.open(QIODevice::WriteOnly | QIODevice::Append))
+        log.write(message.toUtf8() + '\n');
+}
+
+QStringList capturedLog;
+static QMutex capturedLogMutex;
+
+void captureLog(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    QMutexLocker lock(&capturedLogMutex);
+    capturedLog << QString(QLatin1Char("DWCFI"[type])) + ' ' + message;
+}
+
+ProgramRun runProgram(const QString& program, const QStringList& arguments,
+                      const QString& workingDir, const QProcessEnvironment& env, bool unprivileged)
+{
+    QProcess process;
+    process.setWorkingDirectory(workingDir);
+    process.setProcessEnvironment(env);
+    if (unprivileged && ::geteuid() == 0)
+        process.start("setpriv", QStringList{"--reuid=65534", "--regid=65534", "--clear-groups",
+                                             "--", program} +
+                                     arguments);
+    else
+        process.start(program, arguments);
+    ProgramRun run;
+    if (process.waitForFinished(180000) && process.exitStatus() == QProcess::NormalExit)
+        run.status = process.exitCode();
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+QString builtProgram(const QString& name)
+{
+    return qEnvironmentVariable("PQVK_BUILD_DIR") + '/' + name;
 }
 
 } // namespace TestSupport

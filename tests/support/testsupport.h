@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTest>
@@ -16,8 +17,37 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
 // Everything below a folder, sorted: links as "name@", folders with a trailing slash.
 QStringList tree(const QString& root);
+// The files below a folder, hidden ones too, relative and sorted; those in
+// the subfolder `leaveOut` (such as "ascmhl") left out.
+QStringList files(const QString& root, const QString& leaveOut = {});
 // "from,to,value,text" per report that a progress signal's spy caught.
 QStringList progressTexts(const QSignalSpy& spy);
+// XXH64 of bytes as 16 hex digits, computed apart from the code under test.
+QString xxh64Of(const QByteArray& bytes);
+
+// Message handlers: appendToLog adds every message, as one write, to the
+// file logFilePath() names; captureLog keeps them in capturedLog as
+// "<D|W|C|F|I> text", from any thread.
+void appendToLog(QtMsgType, const QMessageLogContext&, const QString& message);
+void captureLog(QtMsgType type, const QMessageLogContext&, const QString& message);
+extern QStringList capturedLog;
+
+// How a program ended: its exit status (-1 when it crashed or did not end
+// within three minutes) and what it wrote.
+struct ProgramRun
+{
+    int status = -1;
+    QString out;
+    QString err;
+};
+// Runs a program to its end; `unprivileged`: as "nobody" when the tests run
+// as root, for whom file modes do not hold.
+ProgramRun runProgram(const QString& program, const QStringList& arguments,
+                      const QString& workingDir = {},
+                      const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+                      bool unprivileged = false);
+// A program of this build (qvkctl, ...).
+QString builtProgram(const QString& name);
 
 // Set (PQVK_REQUIRE_SAFETY=1, as .ci/run does) where every safety test must
 // run: there a safety test that cannot is a failure, not a skip.

@@ -220,25 +220,6 @@ ViewTestCase {
         compare(shown(), [0, 2, 1, "Counting datasets ..."])
     }
 
-    // Cancelling a confirmation sends nothing and locks nothing.
-    function test_confirmationCancelled_data() {
-        return [
-            { tag: "reset settings", button: "resetSettingsButton", box: "resetSettingsBox" },
-            { tag: "update firmware", button: "updateFirmwareButton", box: "updateFirmwareBox" }
-        ]
-    }
-
-    function test_confirmationCancelled(data) {
-        startWithUnit()
-        click(data.button)
-        tryCompare(child(data.box), "visible", true)
-        verify(child(data.box + "Question").text !== "")
-        click(data.box + "CancelButton")
-        tryCompare(child(data.box), "visible", false)
-        compare(appController.calls, [])
-        verify(!window.dataCopying && window.firmwareDialog === null)
-    }
-
     function test_firmwareUpdate() {
         startWithUnit()
         window.dataCopying = true

@@ -333,22 +333,6 @@ ViewTestCase {
         compare(child("card1Progress").detail, "50.0 MB/s, 16 s left")
     }
 
-    function test_eraseCardsBox() {
-        appController.drives = threeCards
-        createWindow()
-        appController.calls = []
-        click("eraseCardsButton")
-        tryCompare(child("eraseCardsBox"), "visible", true)
-        child("eraseCardsCheck").checked = false
-        child("syncConfigCheck").checked = true
-        click("eraseCardsConfirmButton")
-        tryCompare(child("eraseCardsBox"), "visible", false)
-        compare(appController.calls, ["eraseCheck:/media/u/A|/media/u/B|/media/u/C",
-                                      "eraseCards:/media/u/A|/media/u/B|/media/u/C|false|true"])
-        // Preparing the cards is not an import: the card flags stay down.
-        verify(!window.cardOneCopying)
-    }
-
     // The box names each card and its verified copies; a wipe that would lose
     // files needs "Erase anyway" in a second box that names their number.
     // answers: the buttons pressed after "Erase"; sent: what reaches the
@@ -379,8 +363,8 @@ ViewTestCase {
             { tag: "card 2 lacks copies, second box cancelled", checks: lacking,
               answers: ["eraseCardsLossCancelButton", "eraseCardsCancelButton"],
               loss: "3 media files have no verified copy", sent: [] },
-            { tag: "card 2 lacks copies, not erased", checks: lacking, keepFiles: true, answers: [],
-              sent: ["eraseCards:" + cards + "|false|true"] },
+            { tag: "card 2 lacks copies, not erased, no config", checks: lacking, keepFiles: true,
+              noConfig: true, answers: [], sent: ["eraseCards:" + cards + "|false|false"] },
             { tag: "card 3 is a folder", checks: notVolume, answers: ["eraseCardsCancelButton"],
               texts: ["Card 1 QVK_01: 214 of 214 files copied and verified",
                       "Card 2 QVK_02: 214 of 214 files copied and verified",
@@ -401,6 +385,7 @@ ViewTestCase {
         if (data.place)
             compare(child("eraseCardPlace3").text, data.place)
         child("eraseCardsCheck").checked = !data.keepFiles
+        child("syncConfigCheck").checked = !data.noConfig
         compare(child("eraseCardsConfirmButton").enabled, !data.eraseDisabled)
         if (!data.eraseDisabled)
             click("eraseCardsConfirmButton")
@@ -416,6 +401,7 @@ ViewTestCase {
         tryCompare(child("eraseCardsBox"), "visible", false)
         compare(child("eraseCardsLossBox").visible, false)
         compare(appController.calls, ["eraseCheck:" + "/media/u/A|/media/u/B|/media/u/C"].concat(data.sent))
+        verify(!window.cardOneCopying) // preparing the cards is not an import
     }
 
     function test_urlToPath_data() {
@@ -431,27 +417,8 @@ ViewTestCase {
         compare(window.urlToPath(data.url), data.path)
     }
 
-    function test_closingRefusedWhileBusy_data() {
-        return [
-            { tag: "import on card 2", flag: "cardTwoCopying", says: "card 2" },
-            { tag: "controller operation", flag: "dataCopying", says: "controller unit" }
-        ]
-    }
-
-    function test_closingRefusedWhileBusy(data) {
-        createWindow()
-        window[data.flag] = true
-        window.close()
-        verify(window.visible)
-        tryCompare(child("infoBox"), "visible", true)
-        verify(child("infoBox").text.indexOf(data.says) >= 0, child("infoBox").text)
-        window[data.flag] = false
-        window.close()
-        verify(!window.visible)
-    }
-
     // The refusal follows what still runs and goes when nothing does; another
-    // message in the box is left alone.
+    // message in the box is left alone; with nothing running the window closes.
     function test_closeRefusalFollowsOperations() {
         appController.drives = threeCards
         createWindow()
@@ -476,5 +443,7 @@ ViewTestCase {
         window.showInfo("Something else.")
         ;[1, 2, 3].forEach(function (card) { window.updateCardProgress(card, 0, 1, 1, "Copied.") })
         compare([box.visible, box.text], [true, "Something else."])
+        window.close() // nothing runs now
+        verify(!window.visible)
     }
 }

@@ -17,7 +17,8 @@ ViewTestCase {
         appController.calls = []
     }
 
-    // box: opened by the first button and closed by the second.
+    // box: opened by the first button and closed by the second; a cancelled
+    // box sends nothing and locks nothing.
     function test_buttons_data() {
         return [
             { tag: "Refresh Cards", buttons: ["refreshCardsButton"], calls: ["getDrives"] },
@@ -30,7 +31,11 @@ ViewTestCase {
               buttons: ["eraseCardsButton", "eraseCardsCancelButton"],
               calls: ["eraseCheck:/media/u/A|/media/u/B|/media/u/C"] },
             { tag: "erasing memory cancelled", box: "eraseMemoryBox",
-              buttons: ["eraseMemoryButton", "eraseMemoryCancelButton"], calls: [] }
+              buttons: ["eraseMemoryButton", "eraseMemoryCancelButton"], calls: [] },
+            { tag: "resetting settings cancelled", box: "resetSettingsBox",
+              buttons: ["resetSettingsButton", "resetSettingsBoxCancelButton"], calls: [] },
+            { tag: "firmware update cancelled", box: "updateFirmwareBox",
+              buttons: ["updateFirmwareButton", "updateFirmwareBoxCancelButton"], calls: [] }
         ]
     }
 
@@ -43,7 +48,7 @@ ViewTestCase {
             tryCompare(child(data.box), "visible", false)
         }
         compare(appController.calls, data.calls)
-        verify(!window.dataCopying && !window.cardOneCopying)
+        verify(!window.dataCopying && !window.cardOneCopying && window.firmwareDialog === null)
     }
 
     // Each chooser answers with an existing folder or file, as its own "Ok"
