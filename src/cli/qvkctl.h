@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/transfermeter.h"
+#include "base/transfermeter.h"
 
 #include <QElapsedTimer>
 #include <QMap>

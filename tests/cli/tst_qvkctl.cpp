@@ -235,8 +235,11 @@ private slots:
             {save("--date", "2021-03-04"), "--date '2021-03-04'"},
             {save("--date", "2040-01-01_00:00:00"), "1970 to 2038"},
             {save("--rec-led", "2"), "--rec-led must be 0 or 1"},
-            {save("--video-interval", "1,5"), "--video-interval"},
-            {save("--e1", "27"), "--e1 must be 26, 29 or 30"},
+            {save("--video-interval", "1,5"),
+             "--video-interval must be a number of seconds from 0.2 to 10"},
+            {save("--photo-timeout", "361"),
+             "--photo-timeout must be a number of minutes from 5 to 360"},
+            {save("--e1", "27"), "--e1 must be 26, 29 or 30, not '27'"},
         };
         for (const auto& row : rows)
             QTest::newRow(qPrintable(row.second)) << row.first << row.second;

@@ -1,5 +1,5 @@
 #include "cli/livelines.h"
-#include "cli/transfermeter.h"
+#include "base/transfermeter.h"
 #include "simulator/controllersimulator.h"
 
 #include <QDir>
