@@ -3,6 +3,7 @@
 #include "cards/verifiedcopy.h"
 #include "cards/volumes.h"
 #include "cli/qvkctl.h"
+#include "settings/unitsettings.h"
 #include "simulator/controllersimulator.h"
 #include "support/loopvolume.h"
 #include "support/testsupport.h"
@@ -835,10 +836,17 @@ private slots:
         QTest::newRow("a flag takes no value")
             << "qvkctl prepare --erase --"
             << "--card1,--card2,--card3,--force,--reverify,--sync-config";
-        QTest::newRow("record LED") << "qvkctl settings save --rec-led "
-                                    << "0,1";
-        QTest::newRow("E1 firmware") << "qvkctl settings save --port P --e1 "
-                                     << "26,29,30";
+        // The choices the checks take, so the completion cannot drift from them.
+        const auto choices = [](const UnitSettingMeta& setting) {
+            QStringList texts;
+            for (int choice : setting.choices)
+                texts << QString::number(choice);
+            return texts.join(',');
+        };
+        QTest::newRow("record LED")
+            << "qvkctl settings save --rec-led " << choices(UnitSettings::recLedOn());
+        QTest::newRow("E1 firmware")
+            << "qvkctl settings save --port P --e1 " << choices(UnitSettings::e1FirmwareVersion());
         QTest::newRow("folders") << "qvkctl import --dest "
                                  << "cards";
         QTest::newRow("firmware files") << "qvkctl firmware --file "
