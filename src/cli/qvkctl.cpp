@@ -152,7 +152,7 @@ QString QvkCtl::ownLogFileName()
 
 QString QvkCtl::usageText()
 {
-    return QStringLiteral(
+    const QString usage = QStringLiteral(
         "qvkctl runs the operations of the Pelorin QVK app without its window, from a\n"
         "terminal or a script, with the app's settings, templates and task bodies.\n"
         "\n"
@@ -216,11 +216,11 @@ QString QvkCtl::usageText()
         "Exit status: 0 success; 1 failure, or a card refused or not imported completely;\n"
         "2 usage error, or an import refused before anything was copied (a destination\n"
         "on a card or holding one, a card given twice, a template that is no stitching\n"
-        "template).\n")
-        .arg(UnitSettings::videoLoggingInterval().rangeText(),
-             UnitSettings::timelapseInterval().rangeText(),
-             UnitSettings::timelapseTimeout().rangeText(),
-             UnitSettings::e1FirmwareVersion().rangeText());
+        "template).\n");
+    return usage.arg(UnitSettings::videoLoggingInterval().rangeText(),
+                     UnitSettings::timelapseInterval().rangeText(),
+                     UnitSettings::timelapseTimeout().rangeText(),
+                     UnitSettings::e1FirmwareVersion().rangeText());
 }
 
 int QvkCtl::usageError(const QString& what)

@@ -1,5 +1,5 @@
-#include "cli/livelines.h"
 #include "base/transfermeter.h"
+#include "cli/livelines.h"
 #include "simulator/controllersimulator.h"
 
 #include <QDir>
