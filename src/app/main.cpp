@@ -3,6 +3,7 @@
 #include "base/apppaths.h"
 #include "base/messagehandler.h"
 #include "controller/appcontroller.h"
+#include "controller/throughputmeter.h"
 
 #include <QDebug>
 #include <QException>
@@ -51,6 +52,7 @@ int main(int argc, char** argv)
     AppController controller;
     controller.setVersion(AppVersion);
 
+    ThroughputMeter::registerType();
     QQmlApplicationEngine engine;
     engine.rootContext()->setContextProperty(QStringLiteral("appController"), &controller);
     engine.load(QUrl(QStringLiteral("qrc:/views/Main.qml")));

@@ -594,15 +594,13 @@ int MediaImport::copyVideoFile(const QString& sourcePath, int cardIndex, int fil
 {
     const MediaCopy media =
         copyMedia(sourcePath, cardIndex, fileIndex, totalFiles, sourceDirectory, true);
-    if (!stitchTemplate)
+    // A failed copy gets nothing beside it: no thumbnail, no project naming it.
+    if (!stitchTemplate || !media.result)
         return media.result;
 
-    // The template's preview image beside the copy, never replacing one. A
-    // template whose name has no ".kava" has no image of its own: the
-    // template itself is not one.
-    QString image = templatePath;
-    image.replace(QLatin1String(".kava"), QLatin1String(".jpg"));
-    if (image == templatePath || !QFileInfo::exists(image))
+    // The template's preview image beside the copy, never replacing one.
+    QString image = templateSiblingPath(templatePath, QStringLiteral(".jpg"));
+    if (!QFileInfo::exists(image))
         image = templateJpg();
     if (!image.isEmpty()) {
         const VerifiedCopy::Result thumbnail = VerifiedCopy(image).copyTo(
@@ -621,7 +619,7 @@ int MediaImport::copyPhotoFile(const QString& sourcePath, int cardIndex, int fil
 {
     const MediaCopy media =
         copyMedia(sourcePath, cardIndex, fileIndex, totalFiles, sourceDirectory, false);
-    if (stitchTemplate)
+    if (stitchTemplate && media.result)
         noteWritten(writePhotoProject(cardIndex, *stitchTemplate, media.basePath, projectName,
                                       getSettings(), media.collision));
     return media.result;

@@ -26,16 +26,6 @@ QString mediaExtension(const QString& path)
     return QString();
 }
 
-bool isVideoFile(const QString& path)
-{
-    return mediaExtension(path) == QLatin1String(".MOV");
-}
-
-bool isPhotoFile(const QString& path)
-{
-    return isMediaFile(path) && !isVideoFile(path);
-}
-
 bool isMediaFile(const QString& path)
 {
     return !mediaExtension(path).isEmpty();

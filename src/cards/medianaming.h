@@ -16,10 +16,8 @@ namespace MediaNaming {
 // file that is no media.
 QString mediaExtension(const QString& path);
 
-// What an import copies, by mediaExtension(). The import and the wipe's check
-// of the copies both go by these.
-bool isVideoFile(const QString& path);
-bool isPhotoFile(const QString& path);
+// What an import copies: a file with a mediaExtension(). The wipe's check of
+// the copies goes by it too.
 bool isMediaFile(const QString& path);
 
 // ".DNG" for a path ending in ".dng" in any case, else ".JPG".

@@ -4,6 +4,7 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonObject>
 #include <algorithm>
 
@@ -47,4 +48,14 @@ QString templateJpg()
     const QDir dir(templatesDirPath());
     const QStringList names = templateFiles(dir, QStringLiteral("*.jpg"));
     return names.isEmpty() ? QString() : dir.absoluteFilePath(names.last());
+}
+
+QString templateSiblingPath(const QString& templatePath, const QString& extension)
+{
+    const QFileInfo info(templatePath);
+    QString name = info.fileName();
+    const QString kava = QStringLiteral(".kava");
+    if (name.endsWith(kava, Qt::CaseInsensitive))
+        name.chop(kava.size());
+    return info.path() + QLatin1Char('/') + name + extension;
 }

@@ -4,6 +4,7 @@
 #include "cards/exclusivefile.h"
 #include "cards/medianaming.h"
 #include "cards/stitchtemplate.h"
+#include "cards/templatediscovery.h"
 #include "settings/settingsstore.h"
 
 #include <QDebug>
@@ -116,18 +117,6 @@ void logWritten(const char* format, int cardIndex, const QString& path)
     qInfo() << QString::fromLatin1(format).arg(cardIndex).arg(path);
 }
 
-// Only the name's own extension changes, so a folder name holding ".kava" or a
-// template named in upper case still gets its photo template beside the copy.
-QString photoTemplatePath(const QString& templateCopyPath)
-{
-    const QFileInfo info(templateCopyPath);
-    QString name = info.fileName();
-    const QString kava = QStringLiteral(".kava");
-    if (name.endsWith(kava, Qt::CaseInsensitive))
-        name.chop(kava.size());
-    return info.path() + QLatin1Char('/') + name + QStringLiteral(".pano");
-}
-
 // The project lies beside the recording's copies: only the file name changes,
 // so a destination folder whose name holds the extension is left as chosen.
 QString projectFilePath(const QString& basePath, const QString& extension,
@@ -226,7 +215,7 @@ QStringList writeVideoTemplate(int cardIndex, const StitchTemplate& stitchTempla
         }
     }
 
-    const QString panoPath = photoTemplatePath(copyPath);
+    const QString panoPath = templateSiblingPath(copyPath, QStringLiteral(".pano"));
     if (!QFileInfo::exists(panoPath) && writeNew(cardIndex, panoPath, photoProjectText(pano))) {
         logWritten("Card %1: wrote template file %2.", cardIndex, panoPath);
         written << panoPath;

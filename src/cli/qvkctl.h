@@ -1,7 +1,7 @@
 #pragma once
 
+#include "base/transfermeter.h"
 #include "cli/qvkctlarguments.h"
-#include "cli/transfermeter.h"
 
 #include <QElapsedTimer>
 #include <QMap>

@@ -3,6 +3,7 @@
 #include "base/apppaths.h"
 #include "cards/medianaming.h"
 #include "cli/qvkctl.h"
+#include "settings/unitsettings.h"
 
 #include <QCommandLineParser>
 #include <QDateTime>
@@ -63,22 +64,11 @@ const QStringList& groupWords()
     return words;
 }
 
-// A number option within the range the app's Settings tab offers.
-bool parseNumber(const QString& text, double minimum, double maximum, double* value)
-{
-    bool ok = false;
-    const double number = text.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(number) || number < minimum || number > maximum)
-        return false;
-    *value = number;
-    return true;
-}
-
 } // namespace
 
 QString QvkCtl::usageText()
 {
-    return QStringLiteral(
+    const QString usage = QStringLiteral(
         "qvkctl runs the operations of the Pelorin QVK app without its window, from a\n"
         "terminal or a script, with the app's settings, templates and task bodies.\n"
         "\n"
@@ -108,8 +98,8 @@ QString QvkCtl::usageText()
         "  templates       list the stitching templates: path and name, separated by a tab\n"
         "  settings read   print the controller unit's settings, one name=value per line\n"
         "  settings save   set the controller unit's clock and recording settings\n"
-        "                  (video interval 0.2-10 s, photo interval 5-120 s,\n"
-        "                  photo timeout 5-360 min, E1 firmware 26, 29 or 30)\n"
+        "                  (video interval %1, photo interval %2,\n"
+        "                  photo timeout %3, E1 firmware %4)\n"
         "  settings reset  restore the controller unit's factory settings\n"
         "  data export     download the logged datasets into CSV files in DIR\n"
         "  data erase      erase the controller unit's memory, only when it is empty or a\n"
@@ -141,8 +131,12 @@ QString QvkCtl::usageText()
         "bytes copied, speed, time left) and for the records of a data export.\n"
         "Exit status: 0 success; 1 failure, or a card refused or not imported completely;\n"
         "2 usage error, or an import refused before anything was copied (a destination\n"
-        "on a card or holding one, a card given twice, a template that is no stitching\n"
-        "template).\n");
+        "on a card, a card inside another or given twice, a template that is no\n"
+        "stitching template).\n");
+    return usage.arg(UnitSettings::videoLoggingInterval().rangeText(),
+                     UnitSettings::timelapseInterval().rangeText(),
+                     UnitSettings::timelapseTimeout().rangeText(),
+                     UnitSettings::e1FirmwareVersion().rangeText());
 }
 
 QString QvkCtlArguments::programName()
@@ -309,23 +303,26 @@ QString QvkCtlArguments::settingsToSave(const QCommandLineParser& parser, Settin
         return QStringLiteral("--date '%1' is outside what the controller unit "
                               "can hold (1970 to 2038)")
             .arg(settings->date);
-    const QString led = parser.value(QStringLiteral("rec-led")).trimmed();
-    if (led != QLatin1String("0") && led != QLatin1String("1"))
-        return QStringLiteral("--rec-led must be 0 or 1, not '%1'").arg(led);
-    settings->recLed = led.toInt();
-    if (!parseNumber(parser.value(QStringLiteral("video-interval")), 0.2, 10,
-                     &settings->videoInterval))
-        return QStringLiteral("--video-interval must be a number of seconds from 0.2 to 10");
-    if (!parseNumber(parser.value(QStringLiteral("photo-interval")), 5, 120,
-                     &settings->photoInterval))
-        return QStringLiteral("--photo-interval must be a number of seconds from 5 to 120");
-    if (!parseNumber(parser.value(QStringLiteral("photo-timeout")), 5, 360,
-                     &settings->photoTimeout))
-        return QStringLiteral("--photo-timeout must be a number of minutes from 5 to 360");
-    const QString e1Text = parser.value(QStringLiteral("e1")).trimmed();
-    if (e1Text != QLatin1String("26") && e1Text != QLatin1String("29") &&
-        e1Text != QLatin1String("30"))
-        return QStringLiteral("--e1 must be 26, 29 or 30, not '%1'").arg(e1Text);
-    settings->e1 = e1Text.toInt();
+    double led = 0, version = 0;
+    const struct
+    {
+        const char* option;
+        const UnitSettingMeta& meta;
+        double* value;
+    } checks[] = {
+        {"rec-led", UnitSettings::recLedOn(), &led},
+        {"video-interval", UnitSettings::videoLoggingInterval(), &settings->videoInterval},
+        {"photo-interval", UnitSettings::timelapseInterval(), &settings->photoInterval},
+        {"photo-timeout", UnitSettings::timelapseTimeout(), &settings->photoTimeout},
+        {"e1", UnitSettings::e1FirmwareVersion(), &version}};
+    for (const auto& check : checks) {
+        QString refused;
+        const QString option = QLatin1String(check.option);
+        if (!check.meta.validate(QStringLiteral("--") + option, parser.value(option), check.value,
+                                 &refused))
+            return refused;
+    }
+    settings->recLed = int(led);
+    settings->e1 = int(version);
     return QString();
 }

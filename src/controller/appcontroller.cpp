@@ -11,6 +11,7 @@
 #include "controller/unittasks.h"
 #include "link/pqvkcomms.h"
 #include "settings/settingsstore.h"
+#include "settings/unitsettings.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -115,6 +116,11 @@ QVariant AppController::getVersion()
     return version;
 }
 
+QVariantMap AppController::getUnitSettingsSchema()
+{
+    return UnitSettings::schema();
+}
+
 void AppController::setPort(QVariant port)
 {
     storePort(port.toString());
@@ -184,11 +190,17 @@ void AppController::saveCameraSettings(QString port, QString date, int recLedOn,
                                        double timelapseIntervalSeconds,
                                        double timelapseTimeoutMinutes, int e1FirmwareVersion)
 {
-    const PQVKConfig cfg = ControllerTasks::settingsToConfig(
+    QString problem;
+    const auto cfg = ControllerTasks::settingsToConfig(
         recLedOn, videoLoggingIntervalSeconds, timelapseIntervalSeconds, timelapseTimeoutMinutes,
-        e1FirmwareVersion);
+        e1FirmwareVersion, &problem);
+    if (!cfg) { // the unit hears nothing
+        emit updateCameraSettingsProgress(0, 2, 2,
+                                          QStringLiteral("Error saving settings: %1").arg(problem));
+        return;
+    }
     QtConcurrent::run(QThreadPool::globalInstance(),
-                      [=] { saveCameraSettingsWorker(port, date, cfg); });
+                      [=] { saveCameraSettingsWorker(port, date, *cfg); });
 }
 
 void AppController::readCameraSettings(QString port)

@@ -75,6 +75,9 @@ public slots:
     void updateSettings(QVariantMap settings);
     QVariant getMoviesLocation();
     QVariant getVersion();
+    // The unit settings' defaults, ranges, steps and choices, by setting name
+    // (see UnitSettings::schema), for the Settings tab's controls.
+    QVariantMap getUnitSettingsSchema();
     void setPort(QVariant port);
     // Why an import of these cards into targetDir with this template must not
     // start, or empty; asked before copyFiles.

@@ -1,11 +1,13 @@
 #include "controller/controllertasks.h"
 
 #include "base/apppaths.h"
+#include "settings/unitsettings.h"
 
 #include <QDir>
 
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace ControllerTasks {
 
@@ -68,13 +70,29 @@ quint32 millisecondsToWholeSeconds(quint32 milliseconds)
 
 quint32 shownE1FirmwareVersion(quint32 version)
 {
-    return version == 0 ? 29u : version;
+    return version == 0 ? UnitSettings::DefaultE1FirmwareVersion : version;
 }
 
-PQVKConfig settingsToConfig(int recLedOn, double videoLoggingIntervalSeconds,
-                            double timelapseIntervalSeconds, double timelapseTimeoutMinutes,
-                            int e1FirmwareVersion)
+std::optional<PQVKConfig> settingsToConfig(int recLedOn, double videoLoggingIntervalSeconds,
+                                           double timelapseIntervalSeconds,
+                                           double timelapseTimeoutMinutes, int e1FirmwareVersion,
+                                           QString* problem)
 {
+    using namespace UnitSettings;
+    const std::pair<const UnitSettingMeta&, double> given[] = {
+        {UnitSettings::recLedOn(), recLedOn},
+        {videoLoggingInterval(), videoLoggingIntervalSeconds},
+        {timelapseInterval(), timelapseIntervalSeconds},
+        {timelapseTimeout(), timelapseTimeoutMinutes},
+        {UnitSettings::e1FirmwareVersion(), e1FirmwareVersion}};
+    QString refused;
+    for (const auto& setting : given) {
+        if (!setting.first.validate(setting.first.label, setting.second, &refused)) {
+            if (problem)
+                *problem = refused;
+            return std::nullopt;
+        }
+    }
     PQVKConfig cfg;
     cfg.recLedOn = static_cast<quint32>(recLedOn);
     cfg.videoLoggingInterval = secondsToMilliseconds(videoLoggingIntervalSeconds);

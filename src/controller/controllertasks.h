@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // Helpers of the controller-unit tasks: the conversions between the view's
 // units and the unit's, the battery level text and the boot-loader's command
 // line. Free of the serial link, so tests reach them directly.
@@ -31,10 +33,12 @@ quint32 millisecondsToWholeSeconds(quint32 milliseconds);
 // A unit that reports E1 firmware 0 has the default version 29.
 quint32 shownE1FirmwareVersion(quint32 version);
 
-// The settings record the save task hands to the unit.
-PQVKConfig settingsToConfig(int recLedOn, double videoLoggingIntervalSeconds,
-                            double timelapseIntervalSeconds, double timelapseTimeoutMinutes,
-                            int e1FirmwareVersion);
+// The settings record the save task hands to the unit; none when a value is
+// not one the unit's settings take (UnitSettings), and `problem` says which.
+std::optional<PQVKConfig> settingsToConfig(int recLedOn, double videoLoggingIntervalSeconds,
+                                           double timelapseIntervalSeconds,
+                                           double timelapseTimeoutMinutes, int e1FirmwareVersion,
+                                           QString* problem = nullptr);
 
 // The clock text as seconds since the epoch (local time). A text that does
 // not parse, or a time the unit's clock cannot hold (before 1970, after

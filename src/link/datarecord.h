@@ -31,7 +31,6 @@ public:
     QDateTime dateTime() const { return QDateTime::fromSecsSinceEpoch(Timestamp); }
 
     bool isValid() const { return valid; }
-    bool isStart() const { return Type == QLatin1Char('s'); }
 
     qint32 Id = 0;
     qint32 Number = 0; // field 1; the export lowers it to the position in its dataset

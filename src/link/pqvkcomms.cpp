@@ -16,7 +16,7 @@ namespace {
 
 constexpr int CountAttempts = 4;
 constexpr int ConfigAttempts = 5;
-constexpr quint32 DefaultE1Version = 29;
+constexpr quint32 DefaultE1Version = UnitSettings::DefaultE1FirmwareVersion;
 // Progress reports of a download: about ten a second, however fast it runs.
 constexpr int ProgressIntervalMs = 100;
 // Lines of a download that are no record, logged one by one up to this many.

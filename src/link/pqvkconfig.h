@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/unitsettings.h"
+
 #include <QMetaType>
 #include <QString>
 
@@ -14,8 +16,8 @@ struct PQVKConfig
     quint32 timeLapseInterval = 0;    // milliseconds
     quint32 timeLapseTimeout = 0;     // minutes
     qint32 dataCount = 0;             // dataset records held by the unit
-    quint32 e1FirmwareVersion = 29;   // 29 when the unit does not report it
-    double battery = 0.0;             // volts; readings not above 0.5 V are stored as 0
+    quint32 e1FirmwareVersion = UnitSettings::DefaultE1FirmwareVersion; // when not reported
+    double battery = 0.0; // volts; readings not above 0.5 V are stored as 0
 };
 
 Q_DECLARE_METATYPE(PQVKConfig)

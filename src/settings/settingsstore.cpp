@@ -26,7 +26,6 @@ const char* const angleKeys[] = {
 };
 
 const QString extraSerialPortsKey = QStringLiteral("ExtraSerialPorts");
-const QString calibrationServiceUrlKey = QStringLiteral("CalibrationServiceUrl");
 
 // An INI value holding a comma comes back from QSettings as a list; the map
 // hands every value over as the text that is stored.
@@ -105,17 +104,4 @@ QVariantList configuredSerialPortEntries()
         entries.append(entry);
     }
     return entries;
-}
-
-QString defaultCalibrationServiceUrl()
-{
-    return QStringLiteral("http://localhost:8765");
-}
-
-QString calibrationServiceUrl()
-{
-    QString url = readStoredText(calibrationServiceUrlKey).trimmed();
-    while (url.endsWith(QLatin1Char('/')))
-        url.chop(1);
-    return url.isEmpty() ? defaultCalibrationServiceUrl() : url;
 }

@@ -19,8 +19,3 @@ QVariantMap anglesForTemplate(const QVariantMap& settings);
 // Device entries (name, description, location, manufacturer, serial) for the
 // existing ports listed in "ExtraSerialPorts".
 QVariantList configuredSerialPortEntries();
-
-// Base address of the calibration web service: "CalibrationServiceUrl" without
-// trailing slashes, or defaultCalibrationServiceUrl() when the key is absent or empty.
-QString calibrationServiceUrl();
-QString defaultCalibrationServiceUrl();

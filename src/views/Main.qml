@@ -2,6 +2,7 @@ import QtQuick 2.7
 import QtQuick.Controls 2.2
 import QtQuick.Layouts 1.0
 import QtQuick.Window 2.2
+import Pelorin 1.0
 
 ApplicationWindow {
     id: window
@@ -35,8 +36,6 @@ ApplicationWindow {
 
     // Status line of the wait box.
     property string waitText: ""
-    // Calibration downloads sent and not yet answered.
-    property alias calibrationRequestsPending: calibrationDownload.pending
 
     // The port a running "Connect" reads, and the port whose unit the
     // Settings tab's firmware and battery texts describe.
@@ -463,10 +462,6 @@ ApplicationWindow {
         loadStitchSettings()
     }
 
-    function calibrationRequestUrl(serial) {
-        return calibrationDownload.requestUrl(settings["CalibrationServiceUrl"], serial)
-    }
-
     function downloadCalibration() {
         var serial = calibrationDialog.serial
         settings["Serialnumber"] = serial
@@ -555,6 +550,7 @@ ApplicationWindow {
         anchors.fill: parent
         visible: tabBar.currentIndex === 2
         deviceChoices: deviceChoices.model
+        schema: appController.getUnitSettingsSchema()
         connectReady: readyToReadSettings()
         saveReady: readyToSaveCameraSettings()
         resetReady: readyToResetCameraSettings()

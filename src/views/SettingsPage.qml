@@ -10,6 +10,8 @@ Item {
 
     // The serial ports offered in the list.
     property ListModel deviceChoices
+    // Default, range, step and choices of each unit setting, by name.
+    property var schema
     // False: "Connect" is locked and the page says how to connect a unit.
     property bool connectReady: false
     property bool saveReady: false
@@ -33,35 +35,18 @@ Item {
     signal resetRequested
     signal updateFirmwareRequested
 
-    // The E1 firmware version chosen in the list; 29 when none is.
+    // The E1 firmware version chosen in the list; the default when none is.
     function selectedE1Firmware() {
-        switch (e1FirmwareList.currentIndex) {
-        case 0:
-            return 26
-        case 1:
-            return 29
-        case 2:
-            return 30
-        default:
-            return 29
-        }
+        var e1 = schema.e1FirmwareVersion
+        var index = e1FirmwareList.currentIndex
+        return index >= 0 && index < e1.choices.length ? e1.choices[index] : e1.defaultValue
     }
 
     // A version the list does not offer leaves the choice as it is.
     function showE1Firmware(version) {
-        switch (Number(version)) {
-        case 26:
-            e1FirmwareList.currentIndex = 0
-            break
-        case 29:
-            e1FirmwareList.currentIndex = 1
-            break
-        case 30:
-            e1FirmwareList.currentIndex = 2
-            break
-        default:
-            break
-        }
+        var index = schema.e1FirmwareVersion.choices.indexOf(Number(version))
+        if (index >= 0)
+            e1FirmwareList.currentIndex = index
     }
 
     // The settings a read delivered; each slider keeps the value within its range.
@@ -240,7 +225,7 @@ Item {
             Layout.fillWidth: true
             Layout.preferredHeight: 40
             text: "LED is on while recording"
-            checked: true
+            checked: page.schema.recLedOn.defaultValue === 1
         }
         Item {
             Layout.preferredWidth: settingsGrid.span(1)
@@ -256,17 +241,18 @@ Item {
             Layout.columnSpan: 4
             Layout.fillWidth: true
             Layout.preferredHeight: 40
-            from: 0.2
-            to: 10
-            value: 1
-            stepSize: 0.1
+            readonly property var meta: page.schema.videoLoggingInterval
+            from: meta.minimum
+            to: meta.maximum
+            value: meta.defaultValue
+            stepSize: meta.step
             snapMode: Slider.NoSnap
         }
         Label {
             objectName: "videoIntervalText"
             Layout.preferredWidth: settingsGrid.span(1)
             horizontalAlignment: Text.AlignRight
-            text: videoIntervalSlider.value.toFixed(1) + " seconds"
+            text: videoIntervalSlider.value.toFixed(1) + " " + videoIntervalSlider.meta.unit
         }
 
         Label {
@@ -279,17 +265,18 @@ Item {
             Layout.columnSpan: 4
             Layout.fillWidth: true
             Layout.preferredHeight: 40
-            from: 5
-            to: 120
-            value: 5
-            stepSize: 1
+            readonly property var meta: page.schema.timelapseInterval
+            from: meta.minimum
+            to: meta.maximum
+            value: meta.defaultValue
+            stepSize: meta.step
             snapMode: Slider.SnapAlways
         }
         Label {
             objectName: "photoIntervalText"
             Layout.preferredWidth: settingsGrid.span(1)
             horizontalAlignment: Text.AlignRight
-            text: photoIntervalSlider.value.toFixed(0) + " seconds"
+            text: photoIntervalSlider.value.toFixed(0) + " " + photoIntervalSlider.meta.unit
         }
 
         Label {
@@ -302,17 +289,18 @@ Item {
             Layout.columnSpan: 4
             Layout.fillWidth: true
             Layout.preferredHeight: 40
-            from: 5
-            to: 360
-            value: 90
-            stepSize: 5
+            readonly property var meta: page.schema.timelapseTimeout
+            from: meta.minimum
+            to: meta.maximum
+            value: meta.defaultValue
+            stepSize: meta.step
             snapMode: Slider.NoSnap
         }
         Label {
             objectName: "photoTimeoutText"
             Layout.preferredWidth: settingsGrid.span(1)
             horizontalAlignment: Text.AlignRight
-            text: photoTimeoutSlider.value.toFixed(0) + " minutes"
+            text: photoTimeoutSlider.value.toFixed(0) + " " + photoTimeoutSlider.meta.unit
         }
 
         Label {
@@ -324,7 +312,7 @@ Item {
             objectName: "e1FirmwareList"
             Layout.columnSpan: 4
             Layout.fillWidth: true
-            model: ["0.26", "0.29", "0.30 (in beta, not officially supported)"]
+            model: page.schema.e1FirmwareVersion.choiceTexts
             currentIndex: 0
         }
         Item {

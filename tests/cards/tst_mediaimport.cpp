@@ -22,6 +22,11 @@ namespace {
 
 const QDateTime SourceTime(QDate(2021, 3, 4), QTime(5, 6, 7), Qt::UTC);
 
+// A stitching template with the parts the writers fill in.
+const QByteArray Rig = "<kava><videos><video/><video/><video/></videos><pano><images>"
+                       "<image><def/></image><image><def/></image><image><def/></image>"
+                       "</images></pano><output/></kava>";
+
 // A card file with content of its own and an old modification time.
 void writeCardFile(const QString& path, int size = 1000)
 {
@@ -564,11 +569,15 @@ void TestMediaImport::failedCopies_data()
         QTest::newRow(failure) << QString(failure);
 }
 
-// A failed copy leaves no file under a final name, nor a temporary one, names
-// card and file in the log and reports on the card's bar.
+// A failed copy leaves no file under a final name, nor a temporary one, nor
+// a thumbnail or stitching project beside it, names card and file in the log
+// and reports on the card's bar.
 void TestMediaImport::failedCopies()
 {
     QFETCH(QString, failure);
+    const QString rig = dir->filePath(QStringLiteral("t/Rig.kava"));
+    QVERIFY(TestSupport::writeFile(rig, Rig));
+    QVERIFY(TestSupport::writeFile(dir->filePath(QStringLiteral("t/Rig.jpg")), "preview"));
     const QString report = failure == "size differs"
                                ? "Warning: File size for %1 doesn't match after copy."
                                : "Error: Could not copy %1.";
@@ -590,7 +599,7 @@ void TestMediaImport::failedCopies()
             damaged = TestSupport::readFile(temp);
         });
 
-    runWorker(1, failure == "destination under a file" ? "/dev/null/dest" : destination());
+    runWorker(1, failure == "destination under a file" ? "/dev/null/dest" : destination(), rig);
 
     QCOMPARE(reports.size(), 3);
     QCOMPARE(reports[1], QStringLiteral("1 0 3 2 ") + report.arg(video));
@@ -612,16 +621,15 @@ void TestMediaImport::failedCopies()
 
 // One recording on three cards, read together even on a one-thread pool:
 // three distinct copies, one stitching project naming them, one "Done." and
-// one log copy per run; a second run keeps the first log copy. Its template's
-// name has no ".kava", so it has no preview image of its own.
+// one log copy per run; a second run keeps the first log copy. Each video's
+// thumbnail is its own template's preview image, also for a template named in
+// upper case and in a folder whose name holds ".kava".
 void TestMediaImport::threeCardsOneProjectPerRecording()
 {
-    const QByteArray rig = "<kava><videos><video/><video/><video/></videos><pano><images>"
-                           "<image><def/></image><image><def/></image><image><def/></image>"
-                           "</images></pano><output/></kava>";
-    QVERIFY(TestSupport::writeFile(dir->filePath(QStringLiteral("t/Rig.kava")), rig));
-    QVERIFY(TestSupport::writeFile(dir->filePath(QStringLiteral("t/Rig.jpg")), "preview"));
-    QVERIFY(TestSupport::writeFile(dir->filePath(QStringLiteral("t/Rig2.KAVA")), rig));
+    QVERIFY(TestSupport::writeFile(dir->filePath(QStringLiteral("x.kava/Rig.kava")), Rig));
+    QVERIFY(TestSupport::writeFile(dir->filePath(QStringLiteral("x.kava/Rig.jpg")), "preview"));
+    QVERIFY(TestSupport::writeFile(dir->filePath(QStringLiteral("x.kava/Rig2.KAVA")), Rig));
+    QVERIFY(TestSupport::writeFile(dir->filePath(QStringLiteral("x.kava/Rig2.jpg")), "preview 2"));
     for (int n = 1; n <= 3; ++n) {
         writeCardFile(card(n) + "/Reef.MOV.d/V.MOV", 5000 + n);
         writeCardFile(card(n) + "/Reef.MOV.d/P.JPG", 3000 + n);
@@ -642,10 +650,10 @@ void TestMediaImport::threeCardsOneProjectPerRecording()
         Qt::DirectConnection);
     QThreadPool::globalInstance()->setMaxThreadCount(1);
     const QString log = destination() + "/VazizidADU.log";
-    runAll(card(2), dir->filePath(QStringLiteral("t/Rig.kava")), QStringLiteral("Reef"));
+    runAll(card(2), dir->filePath(QStringLiteral("x.kava/Rig.kava")), QStringLiteral("Reef"));
     QVERIFY(TestSupport::readFile(log).contains("Done."));
     QVERIFY(TestSupport::writeFile(log, "first run"));
-    runAll(card(2), dir->filePath(QStringLiteral("t/Rig2.KAVA")), QStringLiteral("Reef"));
+    runAll(card(2), dir->filePath(QStringLiteral("x.kava/Rig2.KAVA")), QStringLiteral("Reef"));
     QCOMPARE(timesDone(), 2);
     QCOMPARE(ended.value("import"), QStringLiteral("succeeded"));
     QCOMPARE(TestSupport::readFile(log), QByteArray("first run"));
@@ -666,9 +674,10 @@ void TestMediaImport::threeCardsOneProjectPerRecording()
             QCOMPARE(
                 TestSupport::readFile(folder + copy),
                 TestSupport::readFile(card(n) + "/Reef.MOV.d/" + copy.left(1) + copy.right(4)));
-            const QByteArray preview = TestSupport::readFile(folder + copy + ".jpg");
-            QVERIFY2(copy.startsWith("V_") ? preview == "preview" : preview != rig,
-                     qPrintable(copy));
+            const QByteArray preview = copy.startsWith("V_")    ? "preview"
+                                       : copy.startsWith("V-1") ? "preview 2"
+                                                                : ""; // photos have none
+            QCOMPARE(TestSupport::readFile(folder + copy + ".jpg"), preview);
         }
     }
 }

@@ -2,6 +2,7 @@
 #include "cards/importledger.h"
 #include "cards/volumes.h"
 #include "cli/qvkctl.h"
+#include "settings/unitsettings.h"
 #include "simulator/controllersimulator.h"
 #include "support/loopvolume.h"
 #include "support/testsupport.h"
@@ -214,8 +215,11 @@ private slots:
             {save("--date", "2021-03-04"), "--date '2021-03-04'"},
             {save("--date", "2040-01-01_00:00:00"), "1970 to 2038"},
             {save("--rec-led", "2"), "--rec-led must be 0 or 1"},
-            {save("--video-interval", "1,5"), "--video-interval"},
-            {save("--e1", "27"), "--e1 must be 26, 29 or 30"},
+            {save("--video-interval", "1,5"),
+             "--video-interval must be a number of seconds from 0.2 to 10"},
+            {save("--photo-timeout", "361"),
+             "--photo-timeout must be a number of minutes from 5 to 360"},
+            {save("--e1", "27"), "--e1 must be 26, 29 or 30, not '27'"},
         };
         for (const auto& row : rows)
             QTest::newRow(qPrintable(row.second)) << row.first << row.second;
@@ -777,8 +781,17 @@ private slots:
             "--card2,--card3,--project,--skip-imported,--template");
         row("a flag takes no value", "qvkctl prepare --erase --",
             "--card1,--card2,--card3,--force,--reverify,--sync-config");
-        row("record LED", "qvkctl settings save --rec-led ", "0,1");
-        row("E1 firmware", "qvkctl settings save --port P --e1 ", "26,29,30");
+        // The choices the checks take, so the completion cannot drift from them.
+        const auto choices = [](const UnitSettingMeta& setting) {
+            QStringList texts;
+            for (int choice : setting.choices)
+                texts << QString::number(choice);
+            return texts.join(',');
+        };
+        QTest::newRow("record LED")
+            << "qvkctl settings save --rec-led " << choices(UnitSettings::recLedOn());
+        QTest::newRow("E1 firmware")
+            << "qvkctl settings save --port P --e1 " << choices(UnitSettings::e1FirmwareVersion());
         row("folders", "qvkctl import --dest ", "cards");
         row("firmware files", "qvkctl firmware --file ", "cards,new.hex");
         row("templates by name and file", "qvkctl import --template ",

@@ -1,5 +1,5 @@
+#include "base/transfermeter.h"
 #include "cli/livelines.h"
-#include "cli/transfermeter.h"
 #include "simulator/controllersimulator.h"
 #include "support/testsupport.h"
 

@@ -39,7 +39,7 @@ QStringList runTask(const QString& task, const QString& port, const QString& des
     if (task == "read")
         controller.readCameraSettings(port);
     else if (task == "save")
-        controller.saveCameraSettings(port, "2024-05-06 07:08:09", 1, 0.5, 2, 30, 30);
+        controller.saveCameraSettings(port, "2024-05-06 07:08:09", 1, 0.5, 5, 30, 30);
     else if (task == "reset")
         controller.resetCameraSettings(port);
     else if (task == "export")
@@ -152,21 +152,32 @@ void TestControllerTasks::save_data()
     QTest::addColumn<double>("videoSeconds");
     QTest::addColumn<double>("timelapseSeconds");
     QTest::addColumn<double>("timeoutMinutes");
-    QTest::addColumn<QString>("sent"); // fields of the settings command; LED and E1 as given
-    QTest::addColumn<qint64>("clock"); // sent to the unit; 0: the current time instead
+    QTest::addColumn<QString>("sent");    // fields of the settings command; LED and E1 as given
+    QTest::addColumn<qint64>("clock");    // sent to the unit; 0: the current time instead
+    QTest::addColumn<QString>("refused"); // why nothing is sent; empty: saved
 
-    // 2.01 * 1000 and the minutes of "month 13" land a rounding error below a whole number.
+    // 8.03 * 1000 and the minutes of "month 13" land a rounding error below a whole number.
     QTest::newRow("0.25 s, 90.9 minutes, summer time")
-        << "2024-05-06 07:08:09" << 0.25 << 2.01 << 90.9 << "1,250,2010,90,30"
-        << qint64(1714972089); // 05:08:09 UTC
+        << "2024-05-06 07:08:09" << 0.25 << 8.03 << 90.9 << "1,250,8030,90,30" << qint64(1714972089)
+        << QString(); // 05:08:09 UTC
     QTest::newRow("winter time") << "2024-12-06 07:08:09" << 1.0 << 5.0 << 60.0
-                                 << "1,1000,5000,60,29" << qint64(1733465289); // 06:08:09 UTC
-    QTest::newRow("month 13") << "2024-13-06 07:08:09" << 1.9999 << 5.0 << 2.9999999999999996
-                              << "0,1999,5000,3,26" << qint64(0);
-    QTest::newRow("before 1970, negative, not a number")
-        << "1969-07-20 20:17:00" << -1.5 << std::nan("") << -3.0 << "1,0,0,0,30" << qint64(0);
-    QTest::newRow("beyond the unit's clock")
-        << "2100-01-01 00:00:00" << 1.0 << 1.0 << 1.0 << "1,1000,1000,1,29" << qint64(0);
+                                 << "1,1000,5000,60,29" << qint64(1733465289)
+                                 << QString(); // 06:08:09 UTC
+    QTest::newRow("month 13") << "2024-13-06 07:08:09" << 1.9999 << 5.0 << 5.999999999999999
+                              << "0,1999,5000,6,26" << qint64(0) << QString();
+    QTest::newRow("before 1970, the ranges' ends")
+        << "1969-07-20 20:17:00" << 10.0 << 120.0 << 360.0 << "1,10000,120000,360,30" << qint64(0)
+        << QString();
+    QTest::newRow("beyond the unit's clock") << "2100-01-01 00:00:00" << 0.2 << 5.0 << 5.0
+                                             << "1,200,5000,5,29" << qint64(0) << QString();
+    QTest::newRow("negative") << "2024-05-06 07:08:09" << -1.5 << 5.0 << 5.0 << "1,,,,29"
+                              << qint64(0)
+                              << "video interval must be a number of seconds from 0.2 to 10";
+    QTest::newRow("not a number") << "2024-05-06 07:08:09" << 1.0 << std::nan("") << 5.0
+                                  << "1,,,,29" << qint64(0)
+                                  << "photo interval must be a number of seconds from 5 to 120";
+    QTest::newRow("E1 not offered") << "2024-05-06 07:08:09" << 1.0 << 5.0 << 5.0 << "1,,,,27"
+                                    << qint64(0) << "E1 firmware must be 26, 29 or 30, not '27'";
 }
 
 void TestControllerTasks::save()
@@ -177,6 +188,7 @@ void TestControllerTasks::save()
     QFETCH(double, timeoutMinutes);
     QFETCH(QString, sent);
     QFETCH(qint64, clock);
+    QFETCH(QString, refused);
 
     AppController controller;
     QSignalSpy progress(&controller, &AppController::updateCameraSettingsProgress);
@@ -187,6 +199,11 @@ void TestControllerTasks::save()
     QThreadPool::globalInstance()->waitForDone();
     const qint64 after = QDateTime::currentSecsSinceEpoch();
 
+    if (!refused.isEmpty()) { // the unit hears nothing
+        QCOMPARE(texts(progress), QStringList{"0,2,2,Error saving settings: " + refused});
+        QCOMPARE(sim->receivedCommands(), QStringList());
+        return;
+    }
     QCOMPARE(texts(progress), QStringList{"0,2,2,Success. Settings saved."});
     QCOMPARE(receivedFields(*sim, "PQVKSETSETTINGS"), sent);
     const qint64 sentClock = receivedFields(*sim, "PQVKSETRTC").toLongLong();

@@ -1,6 +1,8 @@
 // Qt Quick tests of the view (qml/tst_*.qml) against a fake controller and
 // an in-process calibration service stand-in.
 #include "calibration/calibrationservice.h"
+#include "controller/throughputmeter.h"
+#include "settings/unitsettings.h"
 
 #include <QCoreApplication>
 #include <QHostAddress>
@@ -17,6 +19,7 @@ public slots:
     void applicationAvailable()
     {
         Q_INIT_RESOURCE(views);
+        ThroughputMeter::registerType();
         // The fallback file dialogs keep their state in QSettings, which wants these.
         QCoreApplication::setOrganizationName(QStringLiteral("PelorinTest"));
         QCoreApplication::setApplicationName(QStringLiteral("tst_mainview"));
@@ -48,6 +51,9 @@ public slots:
 
     void qmlEngineAvailable(QQmlEngine* engine)
     {
+        // What the fake controller's getUnitSettingsSchema answers: the real one.
+        engine->rootContext()->setContextProperty(QStringLiteral("unitSettingsSchema"),
+                                                  UnitSettings::schema());
         engine->rootContext()->setContextProperty(QStringLiteral("calibrationService"), &service);
         engine->rootContext()->setContextProperty(
             QStringLiteral("silentServiceAddress"),

@@ -34,6 +34,7 @@ TestCase {
         function getTemplates() { note("getTemplates"); return templates }
         function getMoviesLocation() { note("getMoviesLocation"); return "/home/user/Videos" }
         function getVersion() { return "1.8.3" }
+        function getUnitSettingsSchema() { return unitSettingsSchema } // the real one
         function setPort(port) { note("setPort:" + port) }
         function checkImportPaths(card1, card2, card3, targetDir, templatePath) {
             return importRefusal

@@ -18,7 +18,7 @@ ViewTestCase {
     function download(serial) {
         child("serialField").text = serial
         click("downloadButton")
-        tryCompare(window, "calibrationRequestsPending", 0, 5000)
+        tryCompare(child("calibrationDownload"), "pending", 0, 5000)
     }
 
     function test_defaultsThenCancelChangesNothing() {
@@ -114,10 +114,10 @@ ViewTestCase {
 
     function test_serviceAddress() {
         createWindow()
-        compare(window.calibrationRequestUrl("QVK 1"),
+        var download = child("calibrationDownload")
+        compare(download.requestUrl(window.settings.CalibrationServiceUrl, "QVK 1"),
                 "http://localhost:8765/api/v1/vazizidadu/calibration/QVK%201")
-        window.settings.CalibrationServiceUrl = "http://127.0.0.1:9/"
-        compare(window.calibrationRequestUrl("QVK 1"),
+        compare(download.requestUrl("http://127.0.0.1:9/", "QVK 1"),
                 "http://127.0.0.1:9/api/v1/vazizidadu/calibration/QVK%201")
     }
 }

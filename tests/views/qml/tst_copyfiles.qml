@@ -283,10 +283,11 @@ ViewTestCase {
     }
 
     // Byte reports at given times (ms): the card's bar shows throughput and
-    // time left once a few seconds have passed, and nothing once it is done.
+    // time left once half a second has passed, as qvkctl does, and nothing
+    // once it is done.
     function test_timeLeft_data() {
         return [
-            { tag: "too early to tell", reports: [[1, 0, 1e9, 0], [1, 2e8, 1e9, 2000]], detail: "" },
+            { tag: "too early to tell", reports: [[1, 0, 1e9, 0], [1, 2e7, 1e9, 400]], detail: "" },
             { tag: "seconds", reports: [[1, 0, 1e9, 0], [1, 1e8, 1e9, 4000]], detail: "25.0 MB/s, 36 s left" },
             { tag: "from the first report on", reports: [[1, 5e8, 1e10, 1000], [1, 1.5e9, 1e10, 11000]],
               detail: "100 MB/s, 1 min 25 s left" },
@@ -327,7 +328,7 @@ ViewTestCase {
         compare([bar.detail, fill.width], ["", fill.parent.width])
         window.copyFilesClicked()
         window.cardBytesAt(1, 0, 1e9, 100000)
-        window.cardBytesAt(1, 1e8, 1e9, 102000)
+        window.cardBytesAt(1, 1e8, 1e9, 100300)
         compare(child("card1Progress").detail, "")
         window.cardBytesAt(1, 2e8, 1e9, 104000)
         compare(child("card1Progress").detail, "50.0 MB/s, 16 s left")

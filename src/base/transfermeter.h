@@ -9,10 +9,12 @@
 class TransferMeter
 {
 public:
+    // Before this much time has passed there is no speed to tell.
+    static constexpr qint64 MinimumMs = 500;
+
     // `nowMs`: a steady clock in milliseconds; bytes copied of the total.
     void update(qint64 nowMs, qint64 copied, qint64 total);
 
-    bool hasBytes() const { return total > 0; }
     int percent() const;
     double bytesPerSecond() const; // 0 while too little time has passed
     qint64 secondsLeft() const;    // -1 when not known

@@ -1,11 +1,10 @@
-#include "cli/transfermeter.h"
+#include "base/transfermeter.h"
 
 #include <cmath>
 
 namespace {
 
 constexpr qint64 WindowMs = 5000; // the speed's stretch of time
-constexpr qint64 MinimumMs = 500; // less says nothing about the speed
 
 } // namespace
 
