@@ -197,6 +197,7 @@ void AppController::saveCameraSettings(QString port, QString date, int recLedOn,
     if (!cfg) { // the unit hears nothing
         emit updateCameraSettingsProgress(0, 2, 2,
                                           QStringLiteral("Error saving settings: %1").arg(problem));
+        emit cameraSettingsOutcome(Outcome(Outcome::Status::Refused).toVariant());
         return;
     }
     QtConcurrent::run(QThreadPool::globalInstance(),

@@ -1,12 +1,5 @@
 #include "controller/throughputmeter.h"
 
-#include <QtQml>
-
-void ThroughputMeter::registerType()
-{
-    qmlRegisterType<ThroughputMeter>("Pelorin", 1, 0, "ThroughputMeter");
-}
-
 void ThroughputMeter::reset()
 {
     meters.clear();

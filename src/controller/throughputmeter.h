@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QtQml/qqml.h>
 
 // The window's figures of an import: per card, its speed and time left from
 // the byte reports, measured as qvkctl's live lines measure them
@@ -17,8 +18,12 @@ class ThroughputMeter : public QObject
 public:
     using QObject::QObject;
 
-    // Makes the type known to QML; once, before the view is loaded.
-    static void registerType();
+    // Makes the type known to QML; once, before the view is loaded. Inline:
+    // only the programs that load a view link Qt Qml.
+    static void registerType()
+    {
+        qmlRegisterType<ThroughputMeter>("Pelorin", 1, 0, "ThroughputMeter");
+    }
 
     // A new import: every card is measured afresh.
     Q_INVOKABLE void reset();
