@@ -176,6 +176,8 @@ private slots:
     void nothingWrittenAddsNoGeneration();
     void historyNotWritten_data();
     void historyNotWritten();
+    void fullDiskKeepsTheHistory_data();
+    void fullDiskKeepsTheHistory();
     void writersAtOnce();
     void twoImportsAtOnce();
     void stoppedRunRecordsWhatItCopied();
@@ -410,6 +412,52 @@ void TestMhlHistory::historyNotWritten()
         if (obstacle == "chain file damaged")
             QCOMPARE(TestSupport::readFile(target + "/ascmhl/ascmhl_chain.xml"), before);
     }
+}
+
+void TestMhlHistory::fullDiskKeepsTheHistory_data()
+{
+    QTest::addColumn<int>("pages");      // free when the generation is added
+    QTest::addColumn<QString>("reason"); // in the error
+    QTest::newRow("full at the lock file") << 0 << "lock file";
+    QTest::newRow("full at the manifest") << 1 << ".mhl";
+    QTest::newRow("full at the chain file") << 2 << "ascmhl_chain.xml";
+}
+
+// The disk fills while a generation is added: the history stays byte for
+// byte as it was (no empty or cut chain or manifest under a final name, no
+// temporary file), the error names what could not be written, and with room
+// again the next generation is added and the reference tool verifies it.
+void TestMhlHistory::fullDiskKeepsTheHistory()
+{
+    QFETCH(int, pages);
+    QFETCH(QString, reason);
+    mounted = dir->filePath("small");
+    QVERIFY(QDir().mkpath(mounted));
+    if (::mount("tmpfs", QFile::encodeName(mounted).constData(), "tmpfs", 0, "size=256k") != 0)
+        QSKIP("cannot mount a small file system here (needs root)");
+    const QString target = mounted + "/dest";
+    QVERIFY(TestSupport::writeFile(target + "/a.txt", "a"));
+    const MhlHistory::File file{"a.txt", 1, QFileInfo(target + "/a.txt").lastModified(),
+                                XXH64("a", 1, 0)};
+    QVERIFY(MhlHistory(target).addGeneration({file}, QDateTime::currentDateTime()));
+    const QDir folder(target + "/ascmhl");
+    QMap<QString, QByteArray> before;
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden))
+        before.insert(name, TestSupport::readFile(folder.filePath(name)));
+    QVERIFY(TestSupport::fillLeaving(mounted, pages));
+
+    MhlHistory history(target);
+    QVERIFY(!history.addGeneration({file}, QDateTime::currentDateTime()));
+
+    QVERIFY2(history.errorString().contains(reason), qPrintable(history.errorString()));
+    QMap<QString, QByteArray> after;
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden))
+        after.insert(name, TestSupport::readFile(folder.filePath(name)));
+    QCOMPARE(after, before);
+    QVERIFY(QFile::remove(mounted + "/filler"));
+    QVERIFY(history.addGeneration({file}, QDateTime::currentDateTime()));
+    QString output;
+    QVERIFY2(TestSupport::ascmhlVerify(target, &output) == 0, qPrintable(output));
 }
 
 // Writers that add to one history at the same time each get a generation

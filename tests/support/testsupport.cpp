@@ -4,7 +4,11 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QSignalSpy>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace TestSupport {
 
@@ -49,6 +53,38 @@ QStringList progressTexts(const QSignalSpy& spy)
                       .arg(r.at(2).toInt())
                       .arg(r.at(3).toString());
     return result;
+}
+
+QString ascmhlTool()
+{
+    return qEnvironmentVariable("PQVK_SOURCE_DIR") + QStringLiteral("/../shared/ascmhl/ascmhl");
+}
+
+int ascmhlVerify(const QString& folder, QString* output)
+{
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::MergedChannels);
+    tool.start(ascmhlTool(), {QStringLiteral("verify"), folder});
+    const bool ended = tool.waitForFinished(300000);
+    if (output)
+        *output = QString::fromUtf8(tool.readAll());
+    return ended && tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+}
+
+bool fillLeaving(const QString& folder, int pages)
+{
+    constexpr int Page = 4096;
+    const QByteArray path = QFile::encodeName(folder + QStringLiteral("/filler"));
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd < 0)
+        return false;
+    static const char block[Page] = {'x'};
+    off_t size = ::lseek(fd, 0, SEEK_END);
+    while (::write(fd, block, Page) == Page)
+        size += Page;
+    const bool left =
+        size >= off_t(pages) * Page && ::ftruncate(fd, size - off_t(pages) * Page) == 0;
+    return ::close(fd) == 0 && left;
 }
 
 } // namespace TestSupport
