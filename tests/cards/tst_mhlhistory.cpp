@@ -348,7 +348,8 @@ void TestMhlHistory::nothingWrittenAddsNoGeneration()
 void TestMhlHistory::historyNotWritten_data()
 {
     QTest::addColumn<QString>("obstacle");
-    for (const char* obstacle : {"ascmhl is a file", "chain file damaged", "destination full"})
+    for (const char* obstacle :
+         {"ascmhl is a file", "chain file damaged", "destination full", "full at the chain file"})
         QTest::newRow(obstacle) << QString(obstacle);
 }
 
@@ -377,15 +378,16 @@ void TestMhlHistory::historyNotWritten()
         if (::mount("tmpfs", QFile::encodeName(mounted).constData(), "tmpfs", 0, "size=1m") != 0)
             QSKIP("cannot mount a small file system here (needs root)");
         target = mounted + "/dest";
+        // Room for the lock file and the manifest, none for the chain.
+        const int pagesLeft = obstacle == "destination full" ? 0 : 2;
+        if (pagesLeft > 0) {
+            runAll(target);
+            before = TestSupport::readFile(target + "/ascmhl/ascmhl_chain.xml");
+        }
         // The last copy fills the disk once its bytes are written.
-        VerifiedCopy::setWrittenHook([&](const QString&, const QString&) {
-            if (copies.fetchAndAddOrdered(1) < 2)
-                return;
-            QFile filler(mounted + "/filler");
-            const QByteArray block(4096, 'x');
-            if (filler.open(QIODevice::WriteOnly))
-                while (filler.write(block) == block.size() && filler.flush()) {
-                }
+        VerifiedCopy::setWrittenHook([&, pagesLeft](const QString&, const QString&) {
+            if (copies.fetchAndAddOrdered(1) == 2)
+                TestSupport::fillLeaving(mounted, pagesLeft);
         });
     }
     const QStringList manifestsBefore =
@@ -404,12 +406,14 @@ void TestMhlHistory::historyNotWritten()
     const QStringList warnings = QString(log()).split('\n').filter("Hash list: could not add");
     QCOMPARE(warnings.size(), 1);
     QVERIFY2(warnings.first().contains(target + "/ascmhl"), qPrintable(warnings.first()));
+    if (obstacle == "full at the chain file")
+        QVERIFY2(failed.first().contains("ascmhl_chain.xml: "), qPrintable(failed.first()));
     if (obstacle == "ascmhl is a file") {
         QCOMPARE(TestSupport::readFile(target + "/ascmhl"), before);
     } else {
         // No new manifest, no temporary or lock file left behind.
         QCOMPARE(QDir(target + "/ascmhl").entryList(QDir::Files | QDir::Hidden), manifestsBefore);
-        if (obstacle == "chain file damaged")
+        if (!before.isEmpty())
             QCOMPARE(TestSupport::readFile(target + "/ascmhl/ascmhl_chain.xml"), before);
     }
 }
