@@ -821,7 +821,8 @@ private slots:
                      videoSize);
             QVERIFY(QFileInfo::exists(copies + QStringLiteral("/P0001_cam%1.JPG").arg(n)));
         }
-        QCOMPARE(QDir(copies).entryList(QDir::Files).size(), 6); // nothing copied twice
+        if (!before.endsWith("changed")) // nothing copied twice
+            QCOMPARE(QDir(copies).entryList(QDir::Files).size(), 6);
         QString output;
         QVERIFY2((TestSupport::ascmhlVerify(dest, &output) == 0) == verifies, qPrintable(output));
     }
