@@ -39,6 +39,18 @@ ExclusiveFile::Outcome moveNoReplace(const QString& from, const QString& to, QSt
     return ExclusiveFile::Failed;
 }
 
+ExclusiveFile::Outcome moveReplacing(const QString& from, const QString& to, QString* error)
+{
+    const QString nativeFrom = QDir::toNativeSeparators(from);
+    const QString nativeTo = QDir::toNativeSeparators(to);
+    if (MoveFileExW(reinterpret_cast<const wchar_t*>(nativeFrom.utf16()),
+                    reinterpret_cast<const wchar_t*>(nativeTo.utf16()),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return ExclusiveFile::Created;
+    *error = QStringLiteral("Cannot rename %1 to %2 (error %3)").arg(from, to).arg(GetLastError());
+    return ExclusiveFile::Failed;
+}
+
 #else
 
 bool syncToDisk(QFile& file)
@@ -93,6 +105,17 @@ ExclusiveFile::Outcome moveNoReplace(const QString& from, const QString& to, QSt
     return failed(code);
 }
 
+// rename(2) replaces the target in one step. QFile::rename is not used: it
+// refuses an existing target.
+ExclusiveFile::Outcome moveReplacing(const QString& from, const QString& to, QString* error)
+{
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return ExclusiveFile::Created;
+    *error = QStringLiteral("Cannot rename %1 to %2: %3")
+                 .arg(from, to, QString::fromLocal8Bit(std::strerror(errno)));
+    return ExclusiveFile::Failed;
+}
+
 #endif
 
 } // namespace
@@ -117,7 +140,7 @@ bool ExclusiveFile::open()
     discard();
     m_error.clear();
     const QFileInfo target(m_path);
-    if (target.exists() || target.isSymLink()) {
+    if (!m_replace && (target.exists() || target.isSymLink())) {
         m_outcome = AlreadyExists;
         return false;
     }
@@ -149,7 +172,10 @@ ExclusiveFile::Outcome ExclusiveFile::commit()
         return fail(QStringLiteral("Cannot write %1: %2").arg(m_path, m_temp.errorString()));
     const QString tempPath = m_temp.fileName();
     m_temp.close();
-    m_outcome = moveNoReplace(tempPath, m_path, &m_error);
+    if (m_temp.error() != QFileDevice::NoError)
+        return fail(QStringLiteral("Cannot write %1: %2").arg(m_path, m_temp.errorString()));
+    m_outcome = m_replace ? moveReplacing(tempPath, m_path, &m_error)
+                          : moveNoReplace(tempPath, m_path, &m_error);
     QFile::remove(tempPath);
     m_temp.setFileName(QString());
     return m_outcome;
@@ -164,19 +190,34 @@ void ExclusiveFile::discard()
     m_temp.setFileName(QString());
 }
 
-ExclusiveFile::Outcome ExclusiveFile::write(const QString& path, const QByteArray& content,
-                                            QString* errorString)
+ExclusiveFile::Outcome ExclusiveFile::writeWhole(ExclusiveFile& out, const QByteArray& content,
+                                                 QString* errorString)
 {
-    ExclusiveFile out(path);
     if (out.open()) {
         if (out.file().write(content) == content.size())
             out.commit();
         else
-            out.fail(QStringLiteral("Cannot write %1: %2").arg(path, out.file().errorString()));
+            out.fail(
+                QStringLiteral("Cannot write %1: %2").arg(out.path(), out.file().errorString()));
     }
     if (errorString)
         *errorString = out.errorString();
     return out.outcome();
+}
+
+ExclusiveFile::Outcome ExclusiveFile::write(const QString& path, const QByteArray& content,
+                                            QString* errorString)
+{
+    ExclusiveFile out(path);
+    return writeWhole(out, content, errorString);
+}
+
+ExclusiveFile::Outcome ExclusiveFile::replace(const QString& path, const QByteArray& content,
+                                              QString* errorString)
+{
+    ExclusiveFile out(path);
+    out.m_replace = true;
+    return writeWhole(out, content, errorString);
 }
 
 ExclusiveFile::Outcome ExclusiveFile::renameNoReplace(const QString& from, const QString& to,

@@ -8,7 +8,8 @@
 // The content goes to a temporary file in the target's folder; commit() then
 // gives it the target's name only if no file holds that name, atomically, so
 // of several writers racing for one name exactly one wins and the others
-// leave nothing behind. An existing file is never replaced.
+// leave nothing behind. An existing file is never replaced, but by replace(),
+// for a file that is meant to be rewritten whole (a chain file).
 //
 //     ExclusiveFile out(path);
 //     if (out.open()) {
@@ -51,6 +52,12 @@ public:
     // Writes `content` to `path` in one go, unless a file holds that name.
     static Outcome write(const QString& path, const QByteArray& content,
                          QString* errorString = nullptr);
+    // Writes `content` to `path` in one go, replacing a file of that name
+    // atomically: readers see the old content or the new, never a part. On
+    // any failure (a full disk, say) the old file stays as it was. Created
+    // or Failed.
+    static Outcome replace(const QString& path, const QByteArray& content,
+                           QString* errorString = nullptr);
 
     // Gives the file `from` the name `to` unless a file (or link) holds that
     // name: Created, AlreadyExists, or Failed with the reason in `errorString`.
@@ -58,6 +65,9 @@ public:
 
 private:
     Outcome fail(const QString& error);
+    static Outcome writeWhole(ExclusiveFile& out, const QByteArray& content, QString* errorString);
+
+    bool m_replace = false; // replace(): the target's name is taken over
 
     QString m_path;
     QFile m_temp;

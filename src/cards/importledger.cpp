@@ -160,6 +160,30 @@ QList<LedgerEntry> ImportLedger::copiesOf(const CardIdentity& card,
     return select(card, &relativePath);
 }
 
+QList<LedgerEntry> ImportLedger::copiesIn(const QString& folder, bool* ok) const
+{
+    QSqlDatabase database = db->database();
+    QSqlQuery query(database);
+    // A prefix compared as text: LIKE would take '_' and '%' in names as patterns.
+    const QString prefix = QDir::cleanPath(folder) + QLatin1Char('/');
+    bool read = database.isOpen() &&
+                query.prepare(QStringLiteral("SELECT %1 FROM copies WHERE substr(copy_path, 1, ?) "
+                                             "= ? ORDER BY id")
+                                  .arg(QLatin1String(Columns)));
+    if (read) {
+        query.addBindValue(prefix.toUcs4().size()); // SQLite counts characters
+        query.addBindValue(prefix);
+        read = query.exec();
+    }
+    if (ok)
+        *ok = read;
+    if (!read) {
+        db->warn(QStringLiteral("cannot read: %1").arg(db->failure(query)));
+        return {};
+    }
+    return readRows(query);
+}
+
 QList<LedgerEntry> ImportLedger::select(const CardIdentity& card, const QString* relativePath) const
 {
     QSqlDatabase database = db->database();

@@ -64,6 +64,11 @@ public:
     // The rows of one card file, oldest first.
     QList<LedgerEntry> copiesOf(const CardIdentity& card, const QString& relativePath) const;
 
+    // The rows whose copy lies below `folder` (an absolute, clean path, as
+    // the copies are recorded), oldest first. `ok` tells an empty answer
+    // from a ledger that could not be read.
+    QList<LedgerEntry> copiesIn(const QString& folder, bool* ok = nullptr) const;
+
     QString databasePath() const;
 
 private:

@@ -71,6 +71,7 @@ struct MediaImport::CardState
     qint64 bytesTotal = 0;
     qint64 bytesDone = 0; // of the files dealt with
     qint64 inFile = 0;    // of the file being copied
+    int unrecorded = 0;   // verified copies the ledger could not record
     QElapsedTimer sinceReport;
 };
 
@@ -124,11 +125,15 @@ void MediaImport::noteWritten(const QStringList& paths)
 
 // The card's identity is looked up once, on the card's first verified copy;
 // the ledger is opened then too, on the worker's thread, and closed by it.
-void MediaImport::recordInLedger(int cardIndex, const QString& sourcePath,
+bool MediaImport::recordInLedger(int cardIndex, const QString& sourcePath,
                                  const QDir& sourceDirectory, const QString& copyPath, qint64 size,
                                  quint64 xxh64)
 {
     CardState& card = cardState(cardIndex);
+    if (ledgerGivenUp) {
+        ++card.unrecorded;
+        return false;
+    }
     if (!card.identified) {
         card.identity = CardIdentity::of(sourceDirectory.absolutePath());
         card.identified = true;
@@ -144,7 +149,19 @@ void MediaImport::recordInLedger(int cardIndex, const QString& sourcePath,
     entry.copyPath = QDir::cleanPath(QFileInfo(copyPath).absoluteFilePath());
     entry.copiedAt = QDateTime::currentDateTimeUtc();
     entry.runId = runId;
-    card.ledger->record(entry);
+    if (card.ledger->record(entry))
+        return true;
+    ++card.unrecorded;
+    // The ledger has had its wait (the reason is logged already); copies
+    // need not each wait as long again.
+    if (!ledgerGivenUp.exchange(true)) {
+        const QString text = QStringLiteral("The import ledger %1 could not record a copy (held "
+                                            "by another program?); this run goes on without it.")
+                                 .arg(card.ledger->databasePath());
+        qWarning().noquote() << QStringLiteral("Card %1: %2").arg(cardIndex).arg(text);
+        report(cardIndex, 0, 1, 0, QStringLiteral("Error: ") + text);
+    }
+    return false;
 }
 
 QString MediaImport::refusal(const QStringList& cards, const QString& targetDir,
@@ -425,6 +442,11 @@ Outcome MediaImport::copyCard(int cardIndex, const QString& sourceDir)
         qWarning() << QStringLiteral("Card %1: import stopped.").arg(card);
         summary += QStringLiteral(" Import stopped.");
     }
+    // A copy the ledger does not know cannot be skipped later nor allow a wipe.
+    if (state.unrecorded > 0)
+        summary += state.unrecorded == 1
+                       ? QStringLiteral(" 1 copy could not be recorded.")
+                       : QStringLiteral(" %1 copies could not be recorded.").arg(state.unrecorded);
     if (videosFound + photosFound == 0 && walk.problems.isEmpty()) {
         // An empty card is more likely a wrong card than a finished one.
         const QString none = QStringLiteral("No media found on card %1").arg(card);
@@ -444,10 +466,11 @@ Outcome MediaImport::copyCard(int cardIndex, const QString& sourceDir)
     outcome.photosCopied = photosCopied;
     outcome.alreadyImported = alreadyImported;
     outcome.unreadable = walk.problems.size();
+    outcome.unrecorded = state.unrecorded;
     if (stopped)
         outcome.status = Outcome::Status::Stopped;
     else if (videosCopied == videosFound && photosCopied == photosFound &&
-             outcome.unreadable == 0 && videosFound + photosFound > 0)
+             outcome.unreadable == 0 && outcome.unrecorded == 0 && videosFound + photosFound > 0)
         outcome.status = Outcome::Status::Succeeded;
     else
         outcome.status = Outcome::Status::Incomplete;
@@ -505,10 +528,20 @@ Outcome MediaImport::finishRun(const std::array<Outcome, 3>& cards, int lastCard
     }
     // The copies stay verified, but no other tool could check them: the run
     // must not read as a success.
-    const QString historyError = writeHistory();
+    QStringList damaged;
+    const QString historyError = writeHistory(&damaged);
+    for (const QString& path : qAsConst(damaged))
+        report(lastCard, 0, 1, 0,
+               QStringLiteral("Error: The copy %1 no longer holds the bytes it was copied with.")
+                   .arg(path));
     if (!historyError.isEmpty())
         report(lastCard, 0, 1, 1,
                QStringLiteral("Error: Could not write the hash list: %1").arg(historyError));
+    else if (!damaged.isEmpty())
+        report(lastCard, 0, 1, 1,
+               QStringLiteral("Error: Could not complete the hash list: %1 of the copies in the "
+                              "destination changed since they were made; they are not in it.")
+                   .arg(damaged.size()));
 
     Outcome run;
     for (const Outcome& card : cards) {
@@ -520,7 +553,7 @@ Outcome MediaImport::finishRun(const std::array<Outcome, 3>& cards, int lastCard
         run.unreadable += card.unreadable;
         run.unrecorded += card.unrecorded;
     }
-    if (!historyError.isEmpty() || any(Outcome::Status::Failed))
+    if (!historyError.isEmpty() || !damaged.isEmpty() || any(Outcome::Status::Failed))
         run.status = Outcome::Status::Failed;
     else if (std::all_of(cards.cbegin(), cards.cend(),
                          [](const Outcome& card) { return card.succeeded(); }))
@@ -536,27 +569,83 @@ Outcome MediaImport::finishRun(const std::array<Outcome, 3>& cards, int lastCard
     return run;
 }
 
-// Only what this run wrote below the destination: files that were there
-// before, and template copies kept elsewhere, are not claimed.
-QString MediaImport::writeHistory()
+bool MediaImport::unlistedCopies(const QDir& destination, const QSet<QString>& own,
+                                 QVector<MhlHistory::File>* unlisted, QStringList* damaged,
+                                 QString* error)
+{
+    bool read = false;
+    const QList<LedgerEntry> rows = ImportLedger().copiesIn(destination.path(), &read);
+    if (!read) {
+        *error = QStringLiteral("cannot read the import ledger");
+        return false;
+    }
+    QSet<QString> listed;
+    MhlHistory history(destination.path());
+    if (!history.listedPaths(&listed)) {
+        *error = history.errorString();
+        return false;
+    }
+    // The newest row of each copy: a name freed by hand may have been taken again.
+    QHash<QString, LedgerEntry> newest;
+    for (const LedgerEntry& row : rows)
+        newest.insert(destination.relativeFilePath(row.copyPath), row);
+    for (auto it = newest.cbegin(); it != newest.cend(); ++it) {
+        const QString& relative = it.key();
+        const LedgerEntry& row = it.value();
+        const QFileInfo info(row.copyPath);
+        // A copy deleted since is no file the history must account for; one
+        // made since this run began belongs to a run that records it itself.
+        if (listed.contains(relative) || own.contains(row.copyPath) || row.copiedAt >= runStart ||
+            !info.isFile() || info.isSymLink())
+            continue;
+        MhlHistory::File file;
+        file.path = relative;
+        file.size = info.size();
+        file.modified = info.lastModified();
+        QString reason;
+        if (file.size != row.size || !VerifiedCopy::hashFile(row.copyPath, &file.xxh64, &reason) ||
+            file.xxh64 != row.xxh64) {
+            qWarning().noquote()
+                << QStringLiteral("Hash list: %1 is not the copy the import ledger recorded "
+                                  "(%2 bytes, XXH64 %3; recorded %4 bytes, XXH64 %5%6); it is "
+                                  "not recorded.")
+                       .arg(row.copyPath, QString::number(file.size),
+                            VerifiedCopy::hashText(file.xxh64), QString::number(row.size),
+                            VerifiedCopy::hashText(row.xxh64),
+                            reason.isEmpty() ? QString() : QStringLiteral("; ") + reason);
+            *damaged << row.copyPath;
+            continue;
+        }
+        qInfo().noquote() << QStringLiteral("Hash list: %1, copied by an earlier run that did not "
+                                            "record it, is recorded now.")
+                                 .arg(row.copyPath);
+        unlisted->append(file);
+    }
+    damaged->sort();
+    return true;
+}
+
+// What this run wrote below the destination, and the ledger's copies there
+// that no generation lists yet: files that were there before, and template
+// copies kept elsewhere, are not claimed.
+QString MediaImport::writeHistory(QStringList* damaged)
 {
     QVector<Written> files;
     {
         QMutexLocker lock(&writtenMutex);
         files = written;
     }
-    // A run that wrote nothing but the log copy adds no generation.
-    if (std::all_of(files.cbegin(), files.cend(), [](const Written& file) { return file.logCopy; }))
-        return {};
     const QDir destination(QDir::cleanPath(QFileInfo(targetDir).absoluteFilePath()));
+    if (!destination.exists())
+        return {};
     QVector<MhlHistory::File> recorded;
     QSet<QString> seen;
     for (const Written& file : files) {
         const QString relative = destination.relativeFilePath(file.path);
         if (relative.startsWith(QLatin1String("../")) || QDir::isAbsolutePath(relative) ||
-            seen.contains(relative))
+            seen.contains(file.path))
             continue;
-        seen.insert(relative);
+        seen.insert(file.path);
         const QFileInfo info(file.path);
         MhlHistory::File entry;
         entry.path = relative;
@@ -574,17 +663,30 @@ QString MediaImport::writeHistory()
         }
         recorded.append(entry);
     }
-    if (recorded.isEmpty())
-        return {};
     MhlHistory history(destination.path());
-    if (!history.addGeneration(recorded, QDateTime::currentDateTime())) {
+    QString error;
+    QVector<MhlHistory::File> unlisted;
+    const auto notAdded = [&](const QString& reason) {
         qWarning().noquote() << QStringLiteral("Hash list: could not add this import to %1: %2")
-                                    .arg(history.historyPath(), history.errorString());
-        return history.errorString();
-    }
+                                    .arg(history.historyPath(), reason);
+        return reason;
+    };
+    if (!unlistedCopies(destination, seen, &unlisted, damaged, &error))
+        return notAdded(error);
+    // A run that wrote nothing but the log copy adds no generation, unless
+    // the history lacks copies.
+    const bool onlyLog =
+        std::all_of(files.cbegin(), files.cend(), [](const Written& file) { return file.logCopy; });
+    if (unlisted.isEmpty() && (onlyLog || recorded.isEmpty()))
+        return {};
+    // The run's own files too are recorded only where no other run's
+    // generation has taken them meanwhile (one that completed its history
+    // while this run was still copying).
+    if (!history.addGeneration({}, QDateTime::currentDateTime(), recorded + unlisted))
+        return notAdded(history.errorString());
     VerifiedCopy::syncNames(history.historyPath());
     qInfo().noquote() << QStringLiteral("Hash list: recorded %1 files in %2.")
-                             .arg(recorded.size())
+                             .arg(recorded.size() + unlisted.size())
                              .arg(history.historyPath());
     return {};
 }

@@ -2,15 +2,18 @@
 
 #include "cards/cardreport.h"
 #include "cards/cardwalk.h"
+#include "cards/mhlhistory.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QMutex>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVector>
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -105,13 +108,24 @@ private:
                         const QDir& sourceDirectory, bool video);
     CardState& cardState(int cardIndex);
     void reportBytes(int cardIndex, bool always);
-    void recordInLedger(int cardIndex, const QString& sourcePath, const QDir& sourceDirectory,
+    // False when the copy could not be recorded (counted in the card's state).
+    bool recordInLedger(int cardIndex, const QString& sourcePath, const QDir& sourceDirectory,
                         const QString& copyPath, qint64 size, quint64 xxh64);
     void noteWritten(const QString& path, quint64 xxh64, bool hashed, bool logCopy = false);
     void noteWritten(const QStringList& paths);
     // Why the run's generation could not be added; empty when it was, or
-    // when the run wrote nothing to record.
-    QString writeHistory();
+    // when there was nothing to record. Besides what the run wrote, the
+    // generation takes every copy in the destination that the ledger knows
+    // and no generation lists yet (a killed run's), so that the history is
+    // complete again; such a copy that no longer holds its recorded bytes is
+    // named in `damaged` and keeps the history from being complete.
+    QString writeHistory(QStringList* damaged);
+    // The ledger's copies in `destination`, made before this run began, that
+    // no generation lists and that `own` does not hold, hashed now: those that match the ledger in
+    // `unlisted`, the others in `damaged`. False, with `error`, when the
+    // ledger or the history could not be read.
+    bool unlistedCopies(const QDir& destination, const QSet<QString>& own,
+                        QVector<MhlHistory::File>* unlisted, QStringList* damaged, QString* error);
 
     // The run's own checks, made by the first worker while the others wait;
     // the reason the run is refused, or empty.
@@ -135,6 +149,9 @@ private:
     QString runId;
     // One per card, each used by its card's worker only; [0] for other numbers.
     std::array<std::unique_ptr<CardState>, 4> cards;
+    // Set when a copy could not be recorded: the rest of the run does not
+    // wait for the ledger again (another program may hold it for long).
+    std::atomic<bool> ledgerGivenUp{false};
     QMutex writtenMutex; // the three workers add to `written`
     QVector<Written> written;
     QStringList runCards; // the folders given, in camera order

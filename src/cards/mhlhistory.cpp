@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QSysInfo>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -161,12 +160,13 @@ bool MhlHistory::readChain(QVector<Generation>* chain)
     return true;
 }
 
+// Written whole to a temporary name, every step checked, then renamed over
+// the old chain: a full disk leaves the old chain as it was, never an empty
+// or cut one (QSaveFile would replace it after a failed final flush).
 bool MhlHistory::writeChain(const QVector<Generation>& chain)
 {
-    QSaveFile file(chainPath());
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("Cannot write %1: %2").arg(chainPath(), file.errorString()));
-    QXmlStreamWriter xml(&file);
+    QByteArray text;
+    QXmlStreamWriter xml(&text);
     xml.setAutoFormatting(true);
     xml.setAutoFormattingIndent(4);
     xml.writeStartDocument();
@@ -181,9 +181,45 @@ bool MhlHistory::writeChain(const QVector<Generation>& chain)
     }
     xml.writeEndElement();
     xml.writeEndDocument();
-    if (xml.hasError() || !file.commit())
-        return fail(QStringLiteral("Cannot write %1: %2").arg(chainPath(), file.errorString()));
+    QString reason;
+    if (ExclusiveFile::replace(chainPath(), text, &reason) != ExclusiveFile::Created)
+        return fail(reason);
     return true;
+}
+
+bool MhlHistory::readListed(const QVector<Generation>& chain, QSet<QString>* paths)
+{
+    for (const Generation& generation : chain) {
+        const QString path = historyPath() + QLatin1Char('/') + generation.manifest;
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
+        QXmlStreamReader xml(&file);
+        while (!xml.atEnd()) {
+            xml.readNext();
+            if (!xml.isStartElement() || xml.name() != QLatin1String("hash"))
+                continue;
+            while (xml.readNextStartElement()) {
+                if (xml.name() == QLatin1String("path"))
+                    paths->insert(xml.readElementText());
+                else
+                    xml.skipCurrentElement();
+            }
+        }
+        if (xml.hasError())
+            return fail(QStringLiteral("Cannot read %1: %2 (line %3)")
+                            .arg(path, xml.errorString())
+                            .arg(xml.lineNumber()));
+    }
+    return true;
+}
+
+bool MhlHistory::listedPaths(QSet<QString>* paths)
+{
+    error.clear();
+    paths->clear();
+    QVector<Generation> chain;
+    return readChain(&chain) && readListed(chain, paths);
 }
 
 int MhlHistory::highestManifestNumber() const
@@ -205,10 +241,11 @@ QVector<MhlHistory::Generation> MhlHistory::generations()
     return chain;
 }
 
-bool MhlHistory::addGeneration(const QVector<File>& files, const QDateTime& created)
+bool MhlHistory::addGeneration(const QVector<File>& files, const QDateTime& created,
+                               const QVector<File>& unlessListed)
 {
     error.clear();
-    if (files.isEmpty())
+    if (files.isEmpty() && unlessListed.isEmpty())
         return fail(QStringLiteral("No files to record"));
     if (!QDir().mkpath(historyPath()))
         return fail(QStringLiteral("Cannot create %1").arg(historyPath()));
@@ -230,6 +267,17 @@ bool MhlHistory::addGeneration(const QVector<File>& files, const QDateTime& crea
         number = std::max(number, generation.number);
 
     QVector<File> sorted = files;
+    if (!unlessListed.isEmpty()) {
+        QSet<QString> listed;
+        if (!readListed(chain, &listed))
+            return false;
+        for (const File& file : unlessListed)
+            if (!listed.contains(file.path))
+                sorted.append(file);
+    }
+    // Another writer may have listed them all meanwhile.
+    if (sorted.isEmpty())
+        return true;
     std::sort(sorted.begin(), sorted.end(),
               [](const File& a, const File& b) { return a.path < b.path; });
     const QByteArray content = manifest(sorted, created);

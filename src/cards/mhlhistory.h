@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QSet>
 #include <QString>
 #include <QVector>
 #include <QtGlobal>
@@ -37,10 +38,17 @@ public:
     explicit MhlHistory(const QString& folder);
 
     // Adds one generation recording `files` (process "transfer", each hash
-    // "original"), created by this tool at `created`. False, with the reason
-    // in errorString(), when it could not be written; nothing of an earlier
-    // generation is changed either way.
-    bool addGeneration(const QVector<File>& files, const QDateTime& created);
+    // "original"), created by this tool at `created`, and those of
+    // `unlessListed` that no generation lists by then (decided while this
+    // writer holds the history, so that two writers never both take one).
+    // False, with the reason in errorString(), when it could not be written;
+    // nothing of an earlier generation is changed either way.
+    bool addGeneration(const QVector<File>& files, const QDateTime& created,
+                       const QVector<File>& unlessListed = {});
+
+    // The paths that the chain's generations list; false, with the reason in
+    // errorString(), when the chain or one of its manifests cannot be read.
+    bool listedPaths(QSet<QString>* paths);
 
     // The generations the chain file lists, in its order; empty, with the
     // reason in errorString(), when it is missing or unreadable.
@@ -56,6 +64,7 @@ public:
 private:
     bool fail(const QString& reason);
     bool readChain(QVector<Generation>* chain);
+    bool readListed(const QVector<Generation>& chain, QSet<QString>* paths);
     bool writeChain(const QVector<Generation>& chain);
     int highestManifestNumber() const;
     QByteArray manifest(const QVector<File>& files, const QDateTime& created) const;

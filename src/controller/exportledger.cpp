@@ -26,6 +26,13 @@ const char* const FilesSchema = "CREATE TABLE IF NOT EXISTS export_files ("
                                 " xxh64 TEXT NOT NULL)";
 const char* const FileColumns = "export_id, path, size, xxh64";
 
+// A table of its own rather than a column: databases made before it simply
+// gain it, and older programs never see it.
+const char* const SpentSchema = "CREATE TABLE IF NOT EXISTS spent_exports ("
+                                " export_id INTEGER PRIMARY KEY REFERENCES exports (id),"
+                                " spent_at TEXT NOT NULL)";
+const char* const SpentColumns = "export_id, spent_at";
+
 QString notNull(const QString& text)
 {
     return text.isNull() ? QStringLiteral("") : text;
@@ -41,9 +48,11 @@ QString ExportLedger::defaultPath()
 ExportLedger::ExportLedger(const QString& databasePath)
     : db(std::make_unique<LedgerDatabase>(
           databasePath, QStringLiteral("Export records"),
-          QVector<LedgerDatabase::Table>{{"exports", ExportColumns}, {"export_files", FileColumns}},
+          QVector<LedgerDatabase::Table>{{"exports", ExportColumns},
+                                         {"export_files", FileColumns},
+                                         {"spent_exports", SpentColumns}},
           QVector<const char*>{
-              ExportsSchema, FilesSchema,
+              ExportsSchema, FilesSchema, SpentSchema,
               "CREATE INDEX IF NOT EXISTS exports_by_unit ON exports (unit)",
               "CREATE INDEX IF NOT EXISTS export_files_by_export ON export_files (export_id)"}))
 {
@@ -107,8 +116,9 @@ QList<ExportEntry> ExportLedger::exportsOf(const QString& unit) const
     query.setForwardOnly(true);
     bool read = database.isOpen() &&
                 query.prepare(QStringLiteral(
-                    "SELECT e.id, e.announced, e.written, e.exported_at, f.path, f.size, f.xxh64 "
-                    "FROM exports e LEFT JOIN export_files f ON f.export_id = e.id "
+                    "SELECT e.id, e.announced, e.written, e.exported_at, f.path, f.size, f.xxh64, "
+                    "s.spent_at FROM exports e LEFT JOIN export_files f ON f.export_id = e.id "
+                    "LEFT JOIN spent_exports s ON s.export_id = e.id "
                     "WHERE e.unit = ? ORDER BY e.id DESC, f.rowid"));
     if (read) {
         query.addBindValue(notNull(unit));
@@ -128,6 +138,8 @@ QList<ExportEntry> ExportLedger::exportsOf(const QString& unit) const
             entry.announced = query.value(1).toLongLong();
             entry.written = query.value(2).toLongLong();
             entry.exportedAt = LedgerDatabase::timeFrom(query.value(3).toString());
+            if (!query.isNull(7))
+                entry.spentAt = LedgerDatabase::timeFrom(query.value(7).toString());
             exports << entry;
             lastId = id;
         }
@@ -142,9 +154,32 @@ QList<ExportEntry> ExportLedger::exportsOf(const QString& unit) const
     return exports;
 }
 
+bool ExportLedger::spend(const QString& unit, const QDateTime& erasedAt)
+{
+    QSqlDatabase database = db->database();
+    QSqlQuery query(database);
+    const bool spent =
+        database.isOpen() &&
+        query.prepare(QStringLiteral("INSERT INTO spent_exports (export_id, spent_at) SELECT id, "
+                                     "? FROM exports WHERE unit = ? AND id NOT IN (SELECT "
+                                     "export_id FROM spent_exports)")) &&
+        [&] {
+            query.addBindValue(LedgerDatabase::timeText(erasedAt));
+            query.addBindValue(notNull(unit));
+            return query.exec();
+        }();
+    if (!spent)
+        db->warn(QStringLiteral("cannot record the erase of %1: %2").arg(unit, db->failure(query)));
+    return spent;
+}
+
 QString ExportLedger::doubt(const ExportEntry& entry, qint64 records)
 {
     const QString when = entry.exportedAt.toLocalTime().toString(Qt::ISODate);
+    if (entry.spentAt.isValid())
+        return QStringLiteral("the export of %1 was spent by the erase of %2; records logged "
+                              "since need an export of their own")
+            .arg(when, entry.spentAt.toLocalTime().toString(Qt::ISODate));
     if (entry.announced != records || entry.written != records)
         return QStringLiteral("the export of %1 saved %2 records; the unit holds %3 now")
             .arg(when, QString::number(entry.written), QString::number(records));
@@ -158,6 +193,17 @@ QString ExportLedger::doubt(const ExportEntry& entry, qint64 records)
             return QStringLiteral("%1 of the export of %2 has %3 bytes, not the %4 written")
                 .arg(file.path, when, QString::number(info.isFile() ? info.size() : -1),
                      QString::number(file.size));
+        // A change in place keeps the size.
+        quint64 xxh64 = 0;
+        QString error;
+        if (!VerifiedCopy::hashFile(file.path, &xxh64, &error))
+            return QStringLiteral("%1 of the export of %2 cannot be read: %3")
+                .arg(file.path, when, error);
+        if (xxh64 != file.xxh64)
+            return QStringLiteral("%1 of the export of %2 has changed since (XXH64 %3, not the "
+                                  "%4 written)")
+                .arg(file.path, when, VerifiedCopy::hashText(xxh64),
+                     VerifiedCopy::hashText(file.xxh64));
     }
     return {};
 }

@@ -26,6 +26,7 @@ struct ExportEntry
     qint64 written = 0;   // records that went into the files, start records included
     QList<ExportedFile> files;
     QDateTime exportedAt; // UTC
+    QDateTime spentAt;    // UTC: when an erase used it up; invalid while it vouches
 };
 
 // The record of the unit's complete data exports, kept in the import
@@ -47,10 +48,14 @@ public:
     bool record(const ExportEntry& entry);
     // The unit's exports, newest first.
     QList<ExportEntry> exportsOf(const QString& unit) const;
+    // Marks every export of `unit` as spent, before its memory is erased: an
+    // export vouches for one erase only, and records logged after it need a
+    // new export. False (with a warning in the log) when it could not be kept.
+    bool spend(const QString& unit, const QDateTime& erasedAt);
 
     // Why `entry` does not show that a unit holding `records` records has them
-    // saved: the count differs, or a file is missing or of another size.
-    // Empty when it does.
+    // saved: the count differs, an erase spent it, or a file is missing or no
+    // longer holds the bytes written (XXH64). Empty when it does.
     static QString doubt(const ExportEntry& entry, qint64 records);
 
 private:

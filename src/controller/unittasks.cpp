@@ -363,6 +363,15 @@ Outcome UnitTasks::eraseMemory(const QString& port, bool force)
         qWarning().noquote() << QStringLiteral("Data: erasing %1 records that no complete export "
                                                "has saved, as forced")
                                     .arg(records);
+    // Before the erase, which may succeed without saying so: no export of
+    // these records may vouch for the records the unit logs next.
+    if (!ExportLedger().spend(PQVKComms::unitIdentity(port), QDateTime::currentDateTimeUtc())) {
+        emit updateDataProgress(0, 2, 2,
+                                QStringLiteral("Error: Memory not erased: the erase could not be "
+                                               "noted in the export records (%1).")
+                                    .arg(ExportLedger::defaultPath()));
+        return;
+    }
     qInfo() << "Data: erasing" << records << "records";
     if (comms->eraseData()) {
         outcome.status = Succeeded;

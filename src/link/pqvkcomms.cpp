@@ -8,6 +8,7 @@
 #include <QLoggingCategory>
 #include <QtDebug>
 
+#include <algorithm>
 #include <limits>
 
 using namespace PQVKTransport;
@@ -54,6 +55,18 @@ bool checkedInt(const NmeaSentence& s, int index, const char* name, qint64 maxim
         *problem = QStringLiteral("The unit reported a value out of range for the %1: \"%2\".")
                        .arg(QLatin1String(name), QString::fromLatin1(s.getString(index)));
     return false;
+}
+
+// The record count as the unit meant it: decimal digits only, within what
+// the count can hold. A sign, a blank or a substitute for a number that did
+// not convert is no count: it would read as an empty unit or a huge one.
+bool recordCount(const NmeaSentence& s, qint32* count)
+{
+    const QByteArray field = s.getString(1);
+    bool ok = !field.isEmpty() && std::all_of(field.cbegin(), field.cend(),
+                                              [](char c) { return c >= '0' && c <= '9'; });
+    *count = ok ? field.toInt(&ok) : 0;
+    return ok;
 }
 
 } // namespace
@@ -167,14 +180,18 @@ bool PQVKComms::countData()
             return false;
         if (!sendCommand("NUMDUMP"))
             continue;
-        const bool counted = awaitAnswer([this](const NmeaSentence& s) {
+        QString problem;
+        const bool counted = awaitAnswer([this, &problem](const NmeaSentence& s) {
             if (!fieldStarts(s, 0, "$PQVKNUMDATA") || s.fieldCount() < 1)
                 return false;
-            config.dataCount = s.getInt(1);
+            if (!recordCount(s, &config.dataCount))
+                problem = QStringLiteral("Counting records: the unit's record count could not "
+                                         "be read; it answered \"%1\".")
+                              .arg(QString::fromLatin1(s.getString(1)));
             return true;
         });
         if (counted)
-            return true;
+            return valuesAccepted(problem);
         if (silentTooLong())
             break;
     }

@@ -112,6 +112,19 @@ void TestImportLedger::rowsComeBackAsRecorded()
     }
     QCOMPARE(ledger.copiesOf(card, "DCIM/A.MOV").size(), 2);
     QCOMPARE(ledger.copiesOf(card, "DCIM/C.MOV").size(), 0);
+
+    // The copies inside a folder, whatever card they came from; a folder
+    // whose name only begins alike ("_" is no pattern either) holds none.
+    LedgerEntry beside = entry(card, "DCIM/B.JPG", 5);
+    beside.copyPath = "/dest_x/DCIM/B.JPG-5";
+    QVERIFY(ledger.record(beside));
+    QStringList inside;
+    for (const LedgerEntry& row : ledger.copiesIn("/dest"))
+        inside << row.copyPath;
+    QCOMPARE(inside, QStringList({"/dest/DCIM/A.MOV-1", "/dest/DCIM/A.MOV-2", "/dest/DCIM/B.JPG-3",
+                                  "/dest/DCIM/A.MOV-4"}));
+    QVERIFY(ledger.copiesIn("/dest/DCIM/A.MOV-1").isEmpty()); // a copy is no folder
+    QCOMPARE(ledger.copiesIn("/dest_").size(), 0);
 }
 
 void TestImportLedger::sameCard_data()

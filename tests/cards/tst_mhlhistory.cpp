@@ -156,6 +156,8 @@ private slots:
     void nothingWrittenAddsNoGeneration();
     void historyNotWritten_data();
     void historyNotWritten();
+    void fullDiskKeepsTheHistory_data();
+    void fullDiskKeepsTheHistory();
     void writersAtOnce();
     void stoppedRunRecordsWhatItCopied();
 
@@ -325,7 +327,8 @@ void TestMhlHistory::nothingWrittenAddsNoGeneration()
 void TestMhlHistory::historyNotWritten_data()
 {
     QTest::addColumn<QString>("obstacle");
-    for (const char* obstacle : {"ascmhl is a file", "chain file damaged", "destination full"})
+    for (const char* obstacle :
+         {"ascmhl is a file", "chain file damaged", "destination full", "full at the chain file"})
         QTest::newRow(obstacle) << QString(obstacle);
 }
 
@@ -354,15 +357,16 @@ void TestMhlHistory::historyNotWritten()
         if (::mount("tmpfs", QFile::encodeName(mounted).constData(), "tmpfs", 0, "size=1m") != 0)
             SKIP_SAFETY("cannot mount a small file system here (needs root)");
         target = mounted + "/dest";
+        // Room for the lock file and the manifest, none for the chain.
+        const int pagesLeft = obstacle == "destination full" ? 0 : 2;
+        if (pagesLeft > 0) {
+            runAll(target);
+            before = TestSupport::readFile(target + "/ascmhl/ascmhl_chain.xml");
+        }
         // The last copy fills the disk once its bytes are written.
-        VerifiedCopy::setWrittenHook([&](const QString&, const QString&) {
-            if (copies.fetchAndAddOrdered(1) < 2)
-                return;
-            QFile filler(mounted + "/filler");
-            const QByteArray block(4096, 'x');
-            if (filler.open(QIODevice::WriteOnly))
-                while (filler.write(block) == block.size() && filler.flush()) {
-                }
+        VerifiedCopy::setWrittenHook([&, pagesLeft](const QString&, const QString&) {
+            if (copies.fetchAndAddOrdered(1) == 2)
+                TestSupport::fillLeaving(mounted, pagesLeft);
         });
     }
     const QStringList manifestsBefore =
@@ -381,14 +385,62 @@ void TestMhlHistory::historyNotWritten()
     const QStringList warnings = QString(log()).split('\n').filter("Hash list: could not add");
     QCOMPARE(warnings.size(), 1);
     QVERIFY2(warnings.first().contains(target + "/ascmhl"), qPrintable(warnings.first()));
+    if (obstacle == "full at the chain file")
+        QVERIFY2(failed.first().contains("ascmhl_chain.xml: "), qPrintable(failed.first()));
     if (obstacle == "ascmhl is a file") {
         QCOMPARE(TestSupport::readFile(target + "/ascmhl"), before);
     } else {
         // No new manifest, no temporary or lock file left behind.
         QCOMPARE(QDir(target + "/ascmhl").entryList(QDir::Files | QDir::Hidden), manifestsBefore);
-        if (obstacle == "chain file damaged")
+        if (!before.isEmpty())
             QCOMPARE(TestSupport::readFile(target + "/ascmhl/ascmhl_chain.xml"), before);
     }
+}
+
+void TestMhlHistory::fullDiskKeepsTheHistory_data()
+{
+    QTest::addColumn<int>("pages");      // free when the generation is added
+    QTest::addColumn<QString>("reason"); // in the error
+    QTest::newRow("full at the lock file") << 0 << "lock file";
+    QTest::newRow("full at the manifest") << 1 << ".mhl";
+    QTest::newRow("full at the chain file") << 2 << "ascmhl_chain.xml";
+}
+
+// The disk fills while a generation is added: the history stays byte for
+// byte as it was (no empty or cut chain or manifest under a final name, no
+// temporary file), the error names what could not be written, and with room
+// again the next generation is added and the reference tool verifies it.
+void TestMhlHistory::fullDiskKeepsTheHistory()
+{
+    QFETCH(int, pages);
+    QFETCH(QString, reason);
+    mounted = dir->filePath("small");
+    QVERIFY(QDir().mkpath(mounted));
+    if (::mount("tmpfs", QFile::encodeName(mounted).constData(), "tmpfs", 0, "size=256k") != 0)
+        QSKIP("cannot mount a small file system here (needs root)");
+    const QString target = mounted + "/dest";
+    QVERIFY(TestSupport::writeFile(target + "/a.txt", "a"));
+    const MhlHistory::File file{"a.txt", 1, QFileInfo(target + "/a.txt").lastModified(),
+                                XXH64("a", 1, 0)};
+    QVERIFY(MhlHistory(target).addGeneration({file}, QDateTime::currentDateTime()));
+    const QDir folder(target + "/ascmhl");
+    QMap<QString, QByteArray> before;
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden))
+        before.insert(name, TestSupport::readFile(folder.filePath(name)));
+    QVERIFY(TestSupport::fillLeaving(mounted, pages));
+
+    MhlHistory history(target);
+    QVERIFY(!history.addGeneration({file}, QDateTime::currentDateTime()));
+
+    QVERIFY2(history.errorString().contains(reason), qPrintable(history.errorString()));
+    QMap<QString, QByteArray> after;
+    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden))
+        after.insert(name, TestSupport::readFile(folder.filePath(name)));
+    QCOMPARE(after, before);
+    QVERIFY(QFile::remove(mounted + "/filler"));
+    QVERIFY(history.addGeneration({file}, QDateTime::currentDateTime()));
+    QString output;
+    QVERIFY2(TestSupport::ascmhlVerify(target, &output) == 0, qPrintable(output));
 }
 
 // Writers that add to one history at the same time each get a generation

@@ -12,8 +12,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QThread>
 #include <QtTest>
 
 #include <csignal>
@@ -671,6 +674,115 @@ private slots:
         }
         expected.sort();
         QCOMPARE(QDir(copies).entryList(QDir::Files | QDir::Hidden), expected);
+    }
+
+    void recordKeeping_data()
+    {
+        QTest::addColumn<QString>("before"); // what happened before the import
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said");  // on standard error
+        QTest::addColumn<bool>("verifies"); // the reference tool passes the destination
+        QTest::newRow("killed, run again")
+            << "killed" << 0 << "[card 3] Copied 1/1 videos and 1/1 photos.\n"
+            << true;
+        QTest::newRow("killed, a copy changed since, run again")
+            << "killed, changed" << 1
+            << "Error: Could not complete the hash list: 1 of the copies in the destination "
+               "changed since they were made"
+            << false;
+        QTest::newRow("ledger held by another program")
+            << "ledger held" << 1
+            << "[card 2] Copied 1/1 videos and 1/1 photos. 2 copies could not be recorded.\n"
+            << true;
+    }
+
+    // The records of an import after what users meet: a run killed midway
+    // (SIGKILL, so it wrote no history) and run again with --skip-imported as
+    // the guide says ends with a history that the reference tool verifies;
+    // a ledger that another program holds is waited for once, and the run
+    // goes on without it and fails. Every copy is kept either way.
+    void recordKeeping()
+    {
+        QFETCH(QString, before);
+        QFETCH(int, status);
+        QFETCH(QString, said);
+        QFETCH(bool, verifies);
+        if (!QFileInfo::exists(TestSupport::ascmhlTool()))
+            QSKIP("the ASC's reference tool is missing");
+        QTemporaryDir temp;
+        const QString root = temp.path(), dest = root + "/out", copies = dest + "/DCIM/100QVK";
+        constexpr qint64 videoSize = qint64(128) << 20; // sparse: no space on the card side
+        for (int n = 1; n <= 3; ++n) {
+            const QString folder = root + QStringLiteral("/card%1/DCIM/100QVK/").arg(n);
+            QVERIFY(writeFile(folder + "P0001.JPG", "photo " + QByteArray::number(n)));
+            QFile video(folder + "V0001.MOV");
+            QVERIFY(video.open(QIODevice::WriteOnly) && video.resize(videoSize));
+        }
+        const QString ledgerPath = appDataFolder() + "/imports.sqlite";
+        ImportLedger ledger(ledgerPath);
+        QStringList import = words("import --card1 card1 --card2 card2 --card3 card3 --dest out");
+        if (before.startsWith("killed")) {
+            QProcess process;
+            process.setWorkingDirectory(root);
+            process.start(qEnvironmentVariable("PQVK_BUILD_DIR") + "/qvkctl", import);
+            QVERIFY(process.waitForStarted());
+            // Killed once a copy took its name and its row in the ledger while
+            // another is still being made; held (SIGSTOP) while the test looks.
+            const auto midway = [&] {
+                QStringList recorded;
+                for (const LedgerEntry& row : ledger.copiesIn(dest))
+                    recorded << QFileInfo(row.copyPath).fileName();
+                recorded.sort();
+                return !recorded.isEmpty() && recorded == QDir(copies).entryList(QDir::Files) &&
+                       !QDir(copies).entryList({".*.part"}, QDir::Files | QDir::Hidden).isEmpty();
+            };
+            const pid_t pid = pid_t(process.processId());
+            bool held = false;
+            while (!held && process.state() == QProcess::Running) {
+                process.waitForFinished(5);
+                if (!midway())
+                    continue;
+                ::kill(pid, SIGSTOP);
+                held = midway();
+                if (!held)
+                    ::kill(pid, SIGCONT);
+            }
+            if (!held) {
+                process.waitForFinished(-1);
+                QSKIP("the import ended before the test could kill it");
+            }
+            ::kill(pid, SIGKILL);
+            QVERIFY(process.waitForFinished(60000));
+            QVERIFY(!QFileInfo::exists(dest + "/ascmhl"));
+            if (before.endsWith("changed")) {
+                QFile copy(ledger.copiesIn(dest).first().copyPath);
+                QVERIFY(copy.open(QIODevice::ReadWrite) && copy.write("X") == 1);
+            }
+            // The killed run's unfinished files are old enough to be taken for its own.
+            QThread::msleep(1100);
+            import << "--skip-imported";
+        }
+        QSqlDatabase holder = QSqlDatabase::addDatabase("QSQLITE", "holder");
+        holder.setDatabaseName(ledgerPath);
+        if (before == "ledger held")
+            QVERIFY(holder.open() && QSqlQuery(holder).exec("BEGIN IMMEDIATE"));
+
+        const Outcome outcome = run(import, root);
+
+        holder.close();
+        holder = QSqlDatabase();
+        QSqlDatabase::removeDatabase("holder");
+        QCOMPARE(outcome.status, status);
+        QVERIFY2(outcome.err.contains(said), qPrintable(outcome.err));
+        for (int n = 1; n <= 3; ++n) {
+            QCOMPARE(QFileInfo(copies + QStringLiteral("/V0001_cam%1.MOV").arg(n)).size(),
+                     videoSize);
+            QVERIFY(QFileInfo::exists(copies + QStringLiteral("/P0001_cam%1.JPG").arg(n)));
+        }
+        if (!before.endsWith("changed")) // nothing copied twice
+            QCOMPARE(QDir(copies).entryList(QDir::Files).size(), 6);
+        QString output;
+        QVERIFY2((TestSupport::ascmhlVerify(dest, &output) == 0) == verifies, qPrintable(output));
     }
 
     // A wipe on real card volumes as a script runs it: the real program,

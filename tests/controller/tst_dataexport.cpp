@@ -313,6 +313,10 @@ void TestDataExport::exportFails_data()
     QTest::newRow("count unanswered")
         << "@" << -1 << noName << "0,2,2,Error: Could not read available data. "
         << "failed";
+    QTest::newRow("count negative") << "@" << -79 << noName
+                                    << "0,2,2,Error: Could not read available data. Counting "
+                                       "records: the unit's record count could not be read"
+                                    << "failed";
     // Every file fails, and the export says so.
     QTest::newRow("missing folder")
         << "@/missing" << 2 << noName << "0,2,2,Error: Cannot create a file beside @/missing/"
@@ -334,7 +338,9 @@ void TestDataExport::exportFails()
     sim->setDatasets(qMax(datasets, 2), 3);
     if (datasets == 0)
         sim->setDatasets(0, 0);
-    if (datasets < 0) {
+    if (datasets == -79)
+        sim->setReply("PQVKNUMDUMP", {ControllerSimulator::sentence("PQVKNUMDATA,-79")});
+    else if (datasets < 0) {
         const QByteArray unrelated = ControllerSimulator::sentence("PQVKSTATUS,0,IDLE");
         sim->setReply("PQVKNUMDUMP", {unrelated, unrelated, unrelated, unrelated});
     }
@@ -569,6 +575,16 @@ void TestDataExport::eraseGate_data()
         << "export,delete,export" << false << true << "";
     QTest::newRow("never exported, forced")
         << "" << true << true << "erasing 8 records that no complete export has saved, as forced";
+    // An export vouches for one erase: a new dive of as many records needs its own.
+    QTest::newRow("erased, as many records logged since")
+        << "export,erase,dive" << false << false << " was spent by the erase of ";
+    QTest::newRow("a file changed in place")
+        << "export,edit" << false << false << " has changed since (XXH64 ";
+    // A count that is no count of records is never taken for an empty unit.
+    QTest::newRow("count negative")
+        << "export,count -79" << false << false << "record count could not be read";
+    QTest::newRow("count no number")
+        << "count many" << false << false << "record count could not be read";
 }
 
 void TestDataExport::eraseGate()
@@ -596,8 +612,23 @@ void TestDataExport::eraseGate()
             const QString first = dest + '/' + filesIn(dest).first();
             QVERIFY(step == "delete" ? QFile::remove(first)
                                      : QFile(first).resize(QFileInfo(first).size() - 1));
-        } else if (step == "more") {
-            sim->setDatasets(3, 3);
+        } else if (step == "more" || step == "dive") {
+            sim->setDatasets(step == "more" ? 3 : 2, 3);
+        } else if (step == "erase") {
+            AppController controller;
+            QSignalSpy progress(&controller, &AppController::updateDataProgress);
+            QVERIFY(QMetaObject::invokeMethod(&controller, "eraseMemoryWorker",
+                                              Qt::DirectConnection,
+                                              Q_ARG(QString, sim->portPath())));
+            QCOMPARE(texts(progress).last(), QString("0,2,2,Success. Memory erased."));
+        } else if (step == "edit") {
+            const QString first = dest + '/' + filesIn(dest).first();
+            QByteArray bytes = TestSupport::readFile(first);
+            bytes[bytes.size() - 3] = bytes.at(bytes.size() - 3) == '1' ? '2' : '1';
+            QVERIFY(TestSupport::writeFile(first, bytes));
+        } else if (step.startsWith("count ")) {
+            sim->setReply("PQVKNUMDUMP",
+                          {ControllerSimulator::sentence("PQVKNUMDATA," + step.mid(6).toLatin1())});
         }
     }
     const int holding = sim->recordCount();
@@ -618,9 +649,15 @@ void TestDataExport::eraseGate()
     }
     qInstallMessageHandler(previous);
 
-    const QString refused = QStringLiteral("0,2,2,Error: The unit holds %1 records that no "
-                                           "complete export has saved. Export them first.")
-                                .arg(holding);
+    const QString count = before.section("count ", 1);
+    const QString refused =
+        count.isEmpty()
+            ? QStringLiteral("0,2,2,Error: The unit holds %1 records that no complete export has "
+                             "saved. Export them first.")
+                  .arg(holding)
+            : QStringLiteral("0,2,2,Error erasing memory: Counting records: the unit's record "
+                             "count could not be read; it answered \"%1\".")
+                  .arg(count);
     QCOMPARE(texts(progress), QStringList({"0,2,1,Erasing memory ...",
                                            erased ? "0,2,2,Success. Memory erased." : refused}));
     QCOMPARE(lastStatus(outcomes), erased ? "succeeded" : "refused");

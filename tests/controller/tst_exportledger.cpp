@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <xxhash.h>
+
 namespace {
 
 ExportEntry exportOf(const QString& unit, const QStringList& paths, qint64 records = 8)
@@ -73,6 +75,16 @@ private slots:
         QCOMPARE(exports[1].files[1].xxh64, 0xfedcba9876543211ULL); // above the signed range
         QCOMPARE(ledger.exportsOf("/dev/ttyACM0").size(), 1);
         QVERIFY(ledger.exportsOf("/dev/ttyACM1").isEmpty());
+        // An erase spends every export of its unit, once; a later export vouches again.
+        const QDateTime erased = exports[0].exportedAt.addSecs(60);
+        QVERIFY(ledger.spend("usb 0403:6001 serial A1", erased));
+        QVERIFY(ledger.spend("usb 0403:6001 serial A1", erased.addSecs(60)));
+        QVERIFY(ledger.record(exportOf("usb 0403:6001 serial A1", {"/f/a.csv"})));
+        QList<QDateTime> spent;
+        for (const ExportEntry& entry : ledger.exportsOf("usb 0403:6001 serial A1"))
+            spent << entry.spentAt;
+        QCOMPARE(spent, QList<QDateTime>({QDateTime(), erased, erased}));
+        QVERIFY(!ledger.exportsOf("/dev/ttyACM0").first().spentAt.isValid());
         QCOMPARE(ImportLedger(databasePath()).copiesOfCard(copy.card).size(), 1);
     }
 
@@ -89,6 +101,8 @@ private slots:
         QTest::newRow("a file grown") << "grow" << 8 << "has 101 bytes, not the 100";
         QTest::newRow("a folder in its place") << "folder" << 8 << "not the 100 written";
         QTest::newRow("no file recorded") << "none" << 8 << "recorded no file";
+        QTest::newRow("a byte changed in place") << "edit" << 8 << "b.csv of the export of ";
+        QTest::newRow("spent by an erase") << "spent" << 8 << "was spent by the erase of ";
     }
 
     void doubt()
@@ -100,9 +114,15 @@ private slots:
         QVERIFY(TestSupport::writeFile(a, QByteArray(100, 'a')));
         QVERIFY(TestSupport::writeFile(b, QByteArray(100, 'b')));
         ExportEntry entry = exportOf("unit", {a, b});
-        for (ExportedFile& file : entry.files)
+        for (ExportedFile& file : entry.files) {
             file.size = 100;
-        if (change == "delete")
+            file.xxh64 = XXH64(TestSupport::readFile(file.path).constData(), 100, 0);
+        }
+        if (change == "edit")
+            QVERIFY(TestSupport::writeFile(b, QByteArray(99, 'b') + 'c'));
+        else if (change == "spent")
+            entry.spentAt = entry.exportedAt.addDays(1);
+        else if (change == "delete")
             QVERIFY(QFile::remove(b));
         else if (change == "shorten" || change == "grow")
             QVERIFY(QFile(b).resize(change == "grow" ? 101 : 99));
@@ -117,6 +137,8 @@ private slots:
             QVERIFY2(found.contains(doubt), qPrintable(found));
         if (change == "delete")
             QVERIFY(found.endsWith(" is missing"));
+        if (change == "edit")
+            QVERIFY2(found.contains(" has changed since (XXH64 "), qPrintable(found));
     }
 
     // A table of that name from another program: the whole file is put aside

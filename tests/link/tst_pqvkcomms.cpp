@@ -237,6 +237,13 @@ private slots:
         row("battery beyond a double", "PQVKVER",
             s("PQVKMSG,1650000000,PQVKVER,VERSION,2.4.1") + s("PQVKBATTERY,1e999"),
             "battery voltage: \"1e999\".", "Out of range:stod");
+        // A count that is no count never reads as an empty unit or a huge one.
+        const QString count =
+            "Counting records: the unit's record count could not be read; it answered \"%1\".";
+        for (const char* answer : {"-79", "many", "+8", "99999999999", ""})
+            QTest::addRow("record count \"%s\"", answer)
+                << QByteArray("PQVKNUMDUMP") << s(QByteArray("PQVKNUMDATA,") + answer)
+                << count.arg(answer) << "";
     }
     void valuesOutOfRange()
     {
@@ -250,7 +257,7 @@ private slots:
         PQVKComms comms;
         QVERIFY(comms.open(sim.portPath()));
         takeLog();
-        QVERIFY(!comms.readConfig());
+        QVERIFY(command == "PQVKNUMDUMP" ? !comms.countData() : !comms.readConfig());
         QCOMPARE(comms.lastError, error);
         const QStringList log = takeLog();
         QVERIFY2(!log.filter(error.section(':', 0, 0)).isEmpty(), qPrintable(log.join('\n')));

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QSignalSpy>
 
+#include <fcntl.h>
 #include <unistd.h>
 #include <xxhash.h>
 
@@ -129,6 +130,38 @@ ProgramRun runProgram(const QString& program, const QStringList& arguments,
 QString builtProgram(const QString& name)
 {
     return qEnvironmentVariable("PQVK_BUILD_DIR") + '/' + name;
+}
+
+QString ascmhlTool()
+{
+    return qEnvironmentVariable("PQVK_SOURCE_DIR") + QStringLiteral("/../shared/ascmhl/ascmhl");
+}
+
+int ascmhlVerify(const QString& folder, QString* output)
+{
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::MergedChannels);
+    tool.start(ascmhlTool(), {QStringLiteral("verify"), folder});
+    const bool ended = tool.waitForFinished(300000);
+    if (output)
+        *output = QString::fromUtf8(tool.readAll());
+    return ended && tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
+}
+
+bool fillLeaving(const QString& folder, int pages)
+{
+    constexpr int Page = 4096;
+    const QByteArray path = QFile::encodeName(folder + QStringLiteral("/filler"));
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd < 0)
+        return false;
+    static const char block[Page] = {'x'};
+    off_t size = ::lseek(fd, 0, SEEK_END);
+    while (::write(fd, block, Page) == Page)
+        size += Page;
+    const bool left =
+        size >= off_t(pages) * Page && ::ftruncate(fd, size - off_t(pages) * Page) == 0;
+    return ::close(fd) == 0 && left;
 }
 
 } // namespace TestSupport

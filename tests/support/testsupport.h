@@ -54,6 +54,14 @@ QString builtProgram(const QString& name);
 bool safetyRequired();
 // The message of SKIP_SAFETY.
 QByteArray safetySkipMessage(const QString& reason);
+// The ASC's reference tool for hash lists, beside the project's checkout.
+QString ascmhlTool();
+// The exit status of the ASC's reference tool verifying `folder` against its
+// history (0: every file matches), its output in `output`.
+int ascmhlVerify(const QString& folder, QString* output = nullptr);
+// Fills the file system of `folder` up, then leaves `pages` of 4 KiB free
+// (tmpfs); the filler is `folder`/filler. False when it could not.
+bool fillLeaving(const QString& folder, int pages);
 
 } // namespace TestSupport
 
