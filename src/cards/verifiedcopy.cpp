@@ -13,6 +13,7 @@
 
 #include <xxhash.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <vector>
@@ -72,6 +73,43 @@ public:
 
 private:
     XXH64_state_t* state;
+};
+
+// The bytes of a file of `size` bytes that its fingerprint covers, taken from
+// the file's bytes as they pass in file order: its first and its last
+// FingerprintEdge bytes, never one twice.
+class EdgeHasher
+{
+public:
+    explicit EdgeHasher(qint64 size)
+        : size(size),
+          tailStart(std::max(VerifiedCopy::FingerprintEdge, size - VerifiedCopy::FingerprintEdge))
+    {
+    }
+    bool ok() const { return hash.ok(); }
+    // The file's bytes from `offset` on.
+    void add(qint64 offset, const char* data, qint64 length)
+    {
+        const qint64 end = offset + length;
+        const qint64 headEnd = std::min(end, std::min(size, VerifiedCopy::FingerprintEdge));
+        if (offset < headEnd)
+            hash.add(data, headEnd - offset);
+        const qint64 from = std::max(offset, tailStart);
+        const qint64 to = std::min(end, size);
+        if (from < to)
+            hash.add(data + (from - offset), to - from);
+        seen = std::max(seen, end);
+    }
+    // Valid only when the file had the size it was made for.
+    bool complete() const { return seen == size; }
+    qint64 tail() const { return tailStart; }
+    quint64 value() const { return hash.value(); }
+
+private:
+    Hasher hash;
+    qint64 size;
+    qint64 tailStart;
+    qint64 seen = 0;
 };
 
 // Records both hashes; false, with the outcome set, when the copy read back
@@ -214,7 +252,7 @@ enum class Transfer
 
 // Copies from the current offsets to the end of the source through the
 // buffer, hashing every byte it writes.
-Transfer transfer(int in, int out, std::vector<char>& buffer, Hasher& hash,
+Transfer transfer(int in, int out, std::vector<char>& buffer, Hasher& hash, EdgeHasher& edges,
                   const VerifiedCopy::Progress& progress, qint64* total, QString* error)
 {
     qint64 chunkStart = 0;
@@ -229,6 +267,7 @@ Transfer transfer(int in, int out, std::vector<char>& buffer, Hasher& hash,
         if (got == 0)
             break;
         hash.add(buffer.data(), got);
+        edges.add(*total, buffer.data(), got);
         for (ssize_t done = 0; done < got;) {
             const ssize_t put = ::write(out, buffer.data() + done, size_t(got - done));
             if (put < 0) {
@@ -344,6 +383,49 @@ bool VerifiedCopy::hashFile(const QString& path, quint64* xxh64, QString* error)
     return true;
 }
 
+bool VerifiedCopy::fingerprintFile(const QString& path, quint64* fingerprint, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    EdgeHasher edges(file.size());
+    std::vector<char> buffer(static_cast<size_t>(FingerprintEdge));
+    // The head, then the tail: at most two reads of an edge each.
+    qint64 offset = 0;
+    for (qint64 part = 0; part < 2; ++part) {
+        if (part == 1) {
+            offset = std::max(offset, edges.tail());
+            if (!file.seek(offset))
+                break;
+        }
+        for (;;) {
+            const qint64 got = file.read(buffer.data(), qint64(buffer.size()));
+            if (got < 0) {
+                if (error)
+                    *error = file.errorString();
+                return false;
+            }
+            if (got == 0)
+                break;
+            edges.add(offset, buffer.data(), got);
+            offset += got;
+            if (part == 0 && offset >= FingerprintEdge)
+                break;
+        }
+    }
+    if (!edges.ok() || !edges.complete()) {
+        if (error)
+            *error = edges.ok() ? QStringLiteral("changed while it was read")
+                                : QStringLiteral("out of memory");
+        return false;
+    }
+    *fingerprint = edges.value();
+    return true;
+}
+
 void VerifiedCopy::syncNames(const QString& folder)
 {
 #if defined(Q_OS_LINUX) && defined(PQVK_POSIX_COPY)
@@ -418,13 +500,14 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
 
     Hasher written;
     Hasher readFromDisk;
-    if (!written.ok() || !readFromDisk.ok()) {
+    EdgeHasher edges(sourceStat.st_size);
+    if (!written.ok() || !readFromDisk.ok() || !edges.ok()) {
         result.error = QStringLiteral("out of memory");
         return result;
     }
     std::vector<char> buffer(static_cast<size_t>(BufferSize));
     qint64 writtenBytes = 0;
-    switch (transfer(source.fd, temp.file.fd, buffer, written, progress, &writtenBytes,
+    switch (transfer(source.fd, temp.file.fd, buffer, written, edges, progress, &writtenBytes,
                      &result.error)) {
     case Transfer::Done:
         break;
@@ -446,6 +529,8 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
     }
     if (!sizesMatch(&result, sourceStat.st_size, copyStat.st_size, verifySize))
         return result;
+    result.sourceFingerprint = edges.value();
+    result.fingerprinted = edges.complete() && writtenBytes == sourceStat.st_size;
 
     runWrittenHook(sourcePath, QFile::decodeName(temp.path));
     qint64 readBackBytes = 0;
@@ -517,7 +602,9 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
 
     Hasher written;
     Hasher readFromDisk;
-    if (!written.ok() || !readFromDisk.ok()) {
+    const qint64 sourceSize = source.size();
+    EdgeHasher edges(sourceSize);
+    if (!written.ok() || !readFromDisk.ok() || !edges.ok()) {
         result.error = QStringLiteral("out of memory");
         return result;
     }
@@ -534,6 +621,7 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
             if (got == 0)
                 break;
             written.add(buffer.data(), got);
+            edges.add(writtenBytes + moved, buffer.data(), got);
             if (temp.write(buffer.data(), got) != got) {
                 result.error = temp.errorString();
                 return result;
@@ -566,6 +654,9 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
     }
     if (!sizesMatch(&result, source.size(), temp.size(), verifySize))
         return result;
+    result.sourceFingerprint = edges.value();
+    result.fingerprinted =
+        edges.complete() && writtenBytes == source.size() && sourceSize == source.size();
     temp.close();
 
     runWrittenHook(sourcePath, temp.fileName());

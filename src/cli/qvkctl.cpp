@@ -208,10 +208,11 @@ QString QvkCtl::usageText()
         "                  made and that are unchanged since (they count as copied)\n"
         "  prepare         prepare the three cards for the next use; --erase wipes them\n"
         "                  (only whole card volumes as 'qvkctl drives' lists them, and\n"
-        "                  only when every media file has a verified copy from an import;\n"
-        "                  --reverify reads every copy again first, --force wipes without\n"
-        "                  copies), --sync-config writes the cameras' synchronisation\n"
-        "                  configuration\n"
+        "                  only when every media file has a verified copy from an import\n"
+        "                  and unchanged since; --reverify reads every card file and copy\n"
+        "                  whole first; --force wipes without copies, and files that are\n"
+        "                  not media, which no import copies), --sync-config writes the\n"
+        "                  cameras' synchronisation configuration\n"
         "\n"
         "Options:\n"
         "  --json          print one JSON document instead of lines: for devices an array\n"
@@ -875,10 +876,18 @@ int QvkCtl::runPrepare(const QStringList& cards, bool erase, bool syncConfig, bo
                 [&](const QVariant& card, const QVariant& paths) {
                     unverified.insert(card.toInt(), paths.toStringList());
                 });
+    // Files that are not media are wiped only with --force.
+    QMap<int, QStringList> notImported;
+    const QMetaObject::Connection others =
+        connect(controller, &AppController::notImportedFiles, this,
+                [&](const QVariant& card, const QVariant& paths) {
+                    notImported.insert(card.toInt(), paths.toStringList());
+                });
     controller->prepareCards(cards.at(0), cards.at(1), cards.at(2), erase, syncConfig, force,
                              reverify);
     waitForTasks();
     disconnect(named);
+    disconnect(others);
 
     // A prepared card ends with a finished report of its work pass; a card
     // refused by the checks, or left untouched because another was, does not.
@@ -896,15 +905,21 @@ int QvkCtl::runPrepare(const QStringList& cards, bool erase, bool syncConfig, bo
     // The first files of each refused card; the log has them all. A forced
     // wipe has named each in a warning already.
     const int shown = 10;
-    for (auto it = unverified.cbegin(); it != unverified.cend() && !force; ++it) {
-        const QStringList& paths = it.value();
-        err << ProgramName << ": card " << it.key() << ": no verified copy of " << paths.size()
-            << (paths.size() == 1 ? " media file:\n" : " media files:\n");
-        for (const QString& path : paths.mid(0, shown))
-            err << "  " << path << '\n';
-        if (paths.size() > shown)
-            err << "  ... and " << paths.size() - shown << " more (see the log)\n";
-    }
+    const auto list = [&](const QMap<int, QStringList>& files, const char* what, const char* one,
+                          const char* many) {
+        for (auto it = files.cbegin(); it != files.cend() && !force; ++it) {
+            const QStringList& paths = it.value();
+            err << ProgramName << ": card " << it.key() << ": " << what << paths.size()
+                << (paths.size() == 1 ? one : many);
+            for (const QString& path : paths.mid(0, shown))
+                err << "  " << path << '\n';
+            if (paths.size() > shown)
+                err << "  ... and " << paths.size() - shown << " more (see the log)\n";
+        }
+    };
+    list(unverified, "no verified copy of ", " media file:\n", " media files:\n");
+    list(notImported, "", " file that is not imported, wiped only with --force:\n",
+         " files that are not imported, wiped only with --force:\n");
     err.flush();
     return status;
 }
