@@ -28,12 +28,14 @@ const char* const Schema = "CREATE TABLE IF NOT EXISTS copies ("
                            " run_id TEXT NOT NULL)";
 
 // The columns of the first ledgers: a table of that name without them is not ours.
-#define FIRST_COLUMNS                                                                              \
-    "card_uuid, card_label, card_root, relative_path, size, modified, xxh64, copy_path, "          \
-    "copied_at, run_id"
-const char* const FirstColumns = FIRST_COLUMNS;
-const char* const Columns = FIRST_COLUMNS ", fingerprint, copy_modified";
-#undef FIRST_COLUMNS
+const char* const FirstColumns = "card_uuid, card_label, card_root, relative_path, size, "
+                                 "modified, xxh64, copy_path, copied_at, run_id";
+
+// Every column a row is read and written with.
+QString columns()
+{
+    return QLatin1String(FirstColumns) + QLatin1String(", fingerprint, copy_modified");
+}
 
 // Added to older ledgers when opened; their rows have neither and prove nothing.
 const QVector<const char*> AddedColumns = {"fingerprint TEXT NOT NULL DEFAULT ''",
@@ -172,7 +174,7 @@ bool ImportLedger::record(const LedgerEntry& entry)
         database.isOpen() &&
         query.prepare(
             QStringLiteral("INSERT INTO copies (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-                .arg(QLatin1String(Columns))) &&
+                .arg(columns())) &&
         [&] {
             query.addBindValue(notNull(entry.card.uuid));
             query.addBindValue(notNull(entry.card.label));
@@ -214,7 +216,7 @@ QList<LedgerEntry> ImportLedger::select(const CardIdentity& card, const QString*
     // Candidates by either key; sameCard decides.
     QString sql = QStringLiteral("SELECT %1 FROM copies WHERE (card_root = ? OR (card_uuid <> '' "
                                  "AND card_uuid = ?))")
-                      .arg(QLatin1String(Columns));
+                      .arg(columns());
     if (relativePath)
         sql += QStringLiteral(" AND relative_path = ?");
     sql += QStringLiteral(" ORDER BY id");

@@ -177,7 +177,7 @@ Popup {
         CheckBox {
             id: reverifyCheck
             objectName: "reverifyCheck"
-            text: "Re-verify copies (reads every card file and copy whole)"
+            text: "Re-verify copies"
             checked: false
             enabled: eraseCardsCheck.checked
         }
