@@ -223,8 +223,50 @@ Outcome prepareCard(int card, const QString& path, bool erase, bool createSyncCo
     return Outcome(failed ? Outcome::Status::Failed : Outcome::Status::Succeeded);
 }
 
+// The files of a card that are not imported, named for the user: the first
+// few, and how many more.
+QString notImportedText(const QStringList& paths)
+{
+    const int shown = 10;
+    QString text =
+        (paths.size() == 1 ? QStringLiteral("1 file that is not imported")
+                           : QStringLiteral("%1 files that are not imported").arg(paths.size())) +
+        QStringLiteral(" will be wiped: ") + paths.mid(0, shown).join(QStringLiteral(", "));
+    if (paths.size() > shown)
+        text += QStringLiteral(" and %1 more").arg(paths.size() - shown);
+    return text;
+}
+
+// The files that are not media: named before any wipe; without `force`
+// they keep the card from being wiped.
+bool checkNotImported(int card, const QString& path, const QStringList& paths,
+                      const WipeOptions& wipe, const CardReport& report)
+{
+    if (paths.isEmpty())
+        return true;
+    for (const QString& file : paths) {
+        const QString line = cardText("Card %1 (%2): ", card, path) +
+                             (wipe.force ? QStringLiteral("wiping a file that is not imported: ")
+                                         : QStringLiteral("not imported: ")) +
+                             file;
+        if (wipe.force)
+            qWarning() << line;
+        else
+            qInfo() << line;
+    }
+    if (wipe.notImported)
+        wipe.notImported(card, paths);
+    const QString text = notImportedText(paths);
+    if (wipe.force) {
+        report(card, 0, 1, 2, text);
+        return true;
+    }
+    report(card, 0, 2, 2, QStringLiteral("Error: ") + text);
+    return false;
+}
+
 // The wipe's check of one card: true when it may go on. Every file without a
-// verified copy is named in the log, as a warning when the wipe is forced.
+// proven copy is named in the log, as a warning when the wipe is forced.
 bool checkCopies(int card, const QString& path, const WipeOptions& wipe, const CardReport& report)
 {
     WipeCheck check(wipe.ledgerPath);
@@ -235,7 +277,7 @@ bool checkCopies(int card, const QString& path, const WipeOptions& wipe, const C
     if (copies.safeToWipe()) {
         qInfo() << cardText("Card %1 (%2): ", card, path) + counts +
                        QStringLiteral(" media files copied and verified");
-        return true;
+        return checkNotImported(card, path, copies.notImported, wipe, report);
     }
 
     // Refused, the log lists them; forced, each is a warning of what was lost.
@@ -267,15 +309,32 @@ bool checkCopies(int card, const QString& path, const WipeOptions& wipe, const C
             QStringLiteral(", %1 more places could not be read").arg(copies.unreadable.size());
     if (wipe.force) {
         qWarning() << QStringLiteral("Forced: ") + problem + QStringLiteral("; wiping anyway");
-        return true;
+        return checkNotImported(card, path, copies.notImported, wipe, report);
     }
     const QString text = QStringLiteral("Error: ") + problem;
     qCritical() << text;
+    // The others are named too, so that one run says all that keeps the card.
+    checkNotImported(card, path, copies.notImported, wipe,
+                     [](int, int, int, int, const QString&) {});
     report(card, 0, 2, 2, text);
     return false;
 }
 
 } // namespace
+
+bool isPreparationFile(const QString& relativePath)
+{
+    static const QStringList written = {
+        QStringLiteral("QVK_01"),
+        QStringLiteral("QVK_02"),
+        QStringLiteral("QVK_03"),
+        QStringLiteral(".disable_osx_metadata"),
+        QStringLiteral(".metadata_never_index"),
+        QStringLiteral("AutoRun.inf"),
+        QStringLiteral("MISC/cfg"),
+    };
+    return written.contains(relativePath);
+}
 
 QString cardScopeProblem(const QString& path)
 {

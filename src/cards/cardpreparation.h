@@ -13,17 +13,24 @@
 // read-only, at most 128 GiB) is wiped or given marker files.
 QString cardScopeProblem(const QString& path);
 
+// Whether a path relative to a card's root names a file that preparation
+// writes itself (the index, marker and autorun files, the sync configuration).
+bool isPreparationFile(const QString& relativePath);
+
 // How a wipe is checked. By default a card is wiped only when every media
-// file on it has a verified copy (see WipeCheck).
+// file on it has a proven copy (see WipeCheck) and it holds no other file
+// that the wipe would delete.
 struct WipeOptions
 {
-    bool force = false;    // wipe anyway; the log names what had no verified copy
-    bool reverify = false; // read every copy again and compare its hash first
+    bool force = false; // wipe anyway; the log names what had no proven copy, or was not imported
+    bool reverify = false; // read every card file and copy whole and compare their hashes first
     QString ledgerPath;    // empty: the ledger every import writes to
     // Told in the check pass of each card whose wipe would lose media files
-    // without a verified copy (or could not look everywhere): their paths
+    // without a proven copy (or could not look everywhere): their paths
     // relative to the card, in path order.
     std::function<void(int card, const QStringList& relativePaths)> unverified;
+    // Told likewise of the files that are not media, which no import copies.
+    std::function<void(int card, const QStringList& relativePaths)> notImported;
 };
 
 // Prepares the three cards for the next dive: optional wipe, optional sync

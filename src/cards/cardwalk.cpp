@@ -1,5 +1,7 @@
 #include "cards/cardwalk.h"
 
+#include "cards/volumes.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -41,7 +43,7 @@ QString visibleName(const QByteArray& name)
 class Walker
 {
 public:
-    explicit Walker(CardWalk::Result& result) : result(result) {}
+    Walker(CardWalk::Result& result, CardWalk::Scope scope) : result(result), scope(scope) {}
 
     void walkFolder(const QString& folder)
     {
@@ -51,6 +53,9 @@ public:
             problem(folder, QStringLiteral("cannot be opened: %1").arg(qt_error_string(errno)));
             return;
         }
+        if (path.empty())
+            cardDevice = folderStat.st_dev;
+        const bool wipe = scope == CardWalk::Scope::Wipe;
         const std::pair<dev_t, ino_t> id{folderStat.st_dev, folderStat.st_ino};
         if (std::find(path.begin(), path.end(), id) != path.end()) {
             problem(folder, QStringLiteral("leads back to a folder above it; not entered"));
@@ -80,7 +85,7 @@ public:
                 break;
             }
             const QByteArray name(entry->d_name);
-            if (name.startsWith('.'))
+            if (name == "." || name == ".." || (name.startsWith('.') && !wipe))
                 continue;
             const QString decoded = QFile::decodeName(name);
             const QString entryPath = folder + QLatin1Char('/') + decoded;
@@ -95,6 +100,11 @@ public:
                         QStringLiteral("cannot be opened: %1").arg(qt_error_string(errno)));
                 continue;
             }
+            // What the wipe leaves: links, other volumes, the file system's own folders.
+            if (wipe &&
+                (S_ISLNK(st.st_mode) || st.st_dev != cardDevice ||
+                 (path.empty() && S_ISDIR(st.st_mode) && Volumes::isVolumeManagedFolder(decoded))))
+                continue;
             if (S_ISLNK(st.st_mode)) {
                 if (::fstatat(::dirfd(dir), name.constData(), &st, 0) != 0) {
                     problem(entryPath, QStringLiteral("is a link that leads nowhere: %1")
@@ -126,6 +136,8 @@ private:
     void problem(const QString& at, const QString& reason) { result.problems.append({at, reason}); }
 
     CardWalk::Result& result;
+    CardWalk::Scope scope;
+    dev_t cardDevice = 0;
     std::vector<std::pair<dev_t, ino_t>> path;
 };
 
@@ -134,10 +146,13 @@ private:
 class Walker
 {
 public:
-    explicit Walker(CardWalk::Result& result) : result(result) {}
+    Walker(CardWalk::Result& result, CardWalk::Scope scope) : result(result), scope(scope) {}
 
-    void walkFolder(const QString& folder)
+    void walkFolder(const QString& folder, bool top = true)
     {
+        const bool wipe = scope == CardWalk::Scope::Wipe;
+        if (top)
+            Volumes::deviceOf(folder, &cardDevice);
         const QFileInfo info(folder);
 #ifdef Q_OS_WIN
         ++qt_ntfs_permission_lookup;
@@ -151,9 +166,16 @@ public:
             return;
         }
         const QFileInfoList entries = QDir(folder).entryInfoList(
-            QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name | QDir::DirsLast);
+            QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot,
+            QDir::Name | QDir::DirsLast);
         for (const QFileInfo& entry : entries) {
-            if (entry.fileName().startsWith(QLatin1Char('.')))
+            if (entry.fileName().startsWith(QLatin1Char('.')) && !wipe)
+                continue;
+            quint64 device = 0;
+            if (wipe &&
+                (entry.isSymLink() || !Volumes::deviceOf(entry.filePath(), &device) ||
+                 device != cardDevice ||
+                 (top && entry.isDir() && Volumes::isVolumeManagedFolder(entry.fileName()))))
                 continue;
             if (entry.isSymLink() && !entry.exists())
                 result.problems.append(
@@ -162,7 +184,7 @@ public:
                 result.problems.append(
                     {entry.filePath(), QStringLiteral("is a link to a folder; not followed")});
             else if (entry.isDir())
-                walkFolder(entry.filePath());
+                walkFolder(entry.filePath(), false);
             else
                 result.files.append({entry.filePath(), entry.isFile()});
         }
@@ -170,15 +192,17 @@ public:
 
 private:
     CardWalk::Result& result;
+    CardWalk::Scope scope;
+    quint64 cardDevice = 0;
 };
 
 #endif
 
 } // namespace
 
-CardWalk::Result CardWalk::walk(const QString& root)
+CardWalk::Result CardWalk::walk(const QString& root, Scope scope)
 {
     Result result;
-    Walker(result).walkFolder(QDir::cleanPath(root));
+    Walker(result, scope).walkFolder(QDir::cleanPath(root));
     return result;
 }

@@ -18,9 +18,20 @@
 //   folders of that kind not entered.
 // Folders come in name order, each folder's entries in name order, a
 // subfolder's entries where the subfolder stands.
+//
+// A wipe's walk lists what a wipe of the card would delete instead: names
+// that begin with a dot too; no links (the wipe removes a link, never what
+// it leads to); nothing on another volume mounted below the card, nor the
+// file system's own folders at its root (the wipe leaves them).
 class CardWalk
 {
 public:
+    enum class Scope
+    {
+        Import,
+        Wipe
+    };
+
     struct File
     {
         QString path;        // absolute, '/' separated
@@ -40,5 +51,5 @@ public:
     };
 
     // Walks the folder `root` (an absolute path) and everything below it.
-    static Result walk(const QString& root);
+    static Result walk(const QString& root, Scope scope = Scope::Import);
 };

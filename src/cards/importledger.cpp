@@ -2,14 +2,14 @@
 
 #include "base/apppaths.h"
 #include "cards/ledgerdatabase.h"
+#include "cards/verifiedcopy.h"
+#include "cards/volumes.h"
 
 #include <QDebug>
 #include <QDir>
-#include <QDirIterator>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QStorageInfo>
 #include <QVariant>
 
 namespace {
@@ -27,8 +27,19 @@ const char* const Schema = "CREATE TABLE IF NOT EXISTS copies ("
                            " copied_at TEXT NOT NULL,"
                            " run_id TEXT NOT NULL)";
 
-const char* const Columns = "card_uuid, card_label, card_root, relative_path, size, modified, "
-                            "xxh64, copy_path, copied_at, run_id";
+// The columns of the first ledgers: a table of that name without them is not ours.
+const char* const FirstColumns = "card_uuid, card_label, card_root, relative_path, size, "
+                                 "modified, xxh64, copy_path, copied_at, run_id";
+
+// Every column a row is read and written with.
+QString columns()
+{
+    return QLatin1String(FirstColumns) + QLatin1String(", fingerprint, copy_modified");
+}
+
+// Added to older ledgers when opened; their rows have neither and prove nothing.
+const QVector<const char*> AddedColumns = {"fingerprint TEXT NOT NULL DEFAULT ''",
+                                           "copy_modified TEXT NOT NULL DEFAULT ''"};
 
 // Never NULL: an unknown UUID or label is stored as empty text.
 QString notNull(const QString& text)
@@ -51,29 +62,15 @@ QList<LedgerEntry> readRows(QSqlQuery& query)
         entry.copyPath = query.value(7).toString();
         entry.copiedAt = LedgerDatabase::timeFrom(query.value(8).toString());
         entry.runId = query.value(9).toString();
+        const QString fingerprint = query.value(10).toString();
+        entry.hasFingerprint = !fingerprint.isEmpty();
+        entry.fingerprint = fingerprint.toULongLong(nullptr, 16);
+        const QString copyModified = query.value(11).toString();
+        if (!copyModified.isEmpty())
+            entry.copyModified = LedgerDatabase::timeFrom(copyModified);
         rows << entry;
     }
     return rows;
-}
-
-// The file system UUID of the block device `device`, from the names that
-// /dev/disk/by-uuid gives it; empty when it has none.
-QString uuidOfDevice(const QString& device)
-{
-#ifdef Q_OS_LINUX
-    const QString target = QFileInfo(device).canonicalFilePath();
-    if (target.isEmpty())
-        return {};
-    QDirIterator links(QStringLiteral("/dev/disk/by-uuid"), QDir::System | QDir::Files);
-    while (links.hasNext()) {
-        links.next();
-        if (links.fileInfo().canonicalFilePath() == target)
-            return links.fileName();
-    }
-#else
-    Q_UNUSED(device)
-#endif
-    return {};
 }
 
 } // namespace
@@ -85,11 +82,13 @@ CardIdentity CardIdentity::of(const QString& cardRoot)
     card.rootPath = root.canonicalFilePath();
     if (card.rootPath.isEmpty())
         card.rootPath = QDir::cleanPath(root.absoluteFilePath());
-    // A folder inside a volume is not the volume: it is known by its path.
-    const QStorageInfo volume(card.rootPath);
-    if (volume.isValid() && QDir(volume.rootPath()).canonicalPath() == card.rootPath) {
-        card.label = volume.name();
-        card.uuid = uuidOfDevice(QString::fromLocal8Bit(volume.device()));
+    // A folder inside a volume, or one mounted on its own, is not the volume:
+    // it is known by its path.
+    const VolumeInfo volume = Volumes::volumeForPath(card.rootPath);
+    if (volume.valid && volume.isFileSystemRoot() &&
+        QDir(volume.rootPath).canonicalPath() == card.rootPath) {
+        card.label = volume.name;
+        card.uuid = volume.fileSystemId;
     }
     return card;
 }
@@ -101,6 +100,51 @@ bool CardIdentity::sameCard(const CardIdentity& other) const
     return rootPath == other.rootPath;
 }
 
+CopyProof::CopyProof(const QString& cardFile, Depth depth) : cardFile(cardFile), depth(depth) {}
+
+bool CopyProof::sameTime(const QDateTime& recorded, const QDateTime& now)
+{
+    const qint64 a = recorded.toMSecsSinceEpoch();
+    const qint64 b = now.toMSecsSinceEpoch();
+    return a == b || (a % 1000 == 0 && a / 1000 == b / 1000);
+}
+
+QString CopyProof::whyNot(const LedgerEntry& row)
+{
+    if (!row.hasFingerprint || !row.copyModified.isValid())
+        return QStringLiteral("recorded before fingerprints were kept");
+    const QFileInfo file(cardFile);
+    if (file.size() != row.size || !sameTime(row.modified, file.lastModified()))
+        return QStringLiteral("it changed since the import");
+    const QFileInfo copy(row.copyPath);
+    if (!copy.isFile() || copy.isSymLink())
+        return QStringLiteral("its copy is gone");
+    if (copy.size() != row.size || !sameTime(row.copyModified, copy.lastModified()))
+        return QStringLiteral("its copy changed since the import");
+    if (fingerprintRead == 0)
+        fingerprintRead =
+            VerifiedCopy::fingerprintFile(cardFile, &fingerprint, &readError) ? 1 : -1;
+    if (fingerprintRead < 0)
+        return QStringLiteral("it cannot be read: %1").arg(readError);
+    if (fingerprint != row.fingerprint)
+        return QStringLiteral("its content changed since the import");
+    if (depth == Depth::Fingerprint)
+        return QString();
+    if (hashRead == 0)
+        hashRead = VerifiedCopy::hashFile(cardFile, &hash, &readError) ? 1 : -1;
+    if (hashRead < 0)
+        return QStringLiteral("it cannot be read: %1").arg(readError);
+    if (hash != row.xxh64)
+        return QStringLiteral("its content changed since the import (read in full)");
+    quint64 copyHash = 0;
+    QString error;
+    if (!VerifiedCopy::hashFile(row.copyPath, &copyHash, &error))
+        return QStringLiteral("its copy cannot be read: %1").arg(error);
+    if (copyHash != row.xxh64)
+        return QStringLiteral("its copy's content differs from the card's");
+    return QString();
+}
+
 QString ImportLedger::defaultPath()
 {
     return dataDirPath() + QStringLiteral("/imports.sqlite");
@@ -109,7 +153,7 @@ QString ImportLedger::defaultPath()
 ImportLedger::ImportLedger(const QString& databasePath)
     : db(std::make_unique<LedgerDatabase>(
           databasePath, QStringLiteral("Import ledger"),
-          QVector<LedgerDatabase::Table>{{"copies", Columns}},
+          QVector<LedgerDatabase::Table>{{"copies", FirstColumns, AddedColumns}},
           QVector<const char*>{
               Schema, "CREATE INDEX IF NOT EXISTS copies_by_file ON copies (relative_path)"}))
 {
@@ -129,8 +173,8 @@ bool ImportLedger::record(const LedgerEntry& entry)
     const bool recorded =
         database.isOpen() &&
         query.prepare(
-            QStringLiteral("INSERT INTO copies (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-                .arg(QLatin1String(Columns))) &&
+            QStringLiteral("INSERT INTO copies (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                .arg(columns())) &&
         [&] {
             query.addBindValue(notNull(entry.card.uuid));
             query.addBindValue(notNull(entry.card.label));
@@ -142,6 +186,11 @@ bool ImportLedger::record(const LedgerEntry& entry)
             query.addBindValue(notNull(entry.copyPath));
             query.addBindValue(LedgerDatabase::timeText(entry.copiedAt));
             query.addBindValue(notNull(entry.runId));
+            query.addBindValue(entry.hasFingerprint ? VerifiedCopy::hashText(entry.fingerprint)
+                                                    : QStringLiteral(""));
+            query.addBindValue(entry.copyModified.isValid()
+                                   ? LedgerDatabase::timeText(entry.copyModified)
+                                   : QStringLiteral(""));
             return query.exec(); // one statement, one transaction: committed on return
         }();
     if (!recorded)
@@ -191,7 +240,7 @@ QList<LedgerEntry> ImportLedger::select(const CardIdentity& card, const QString*
     // Candidates by either key; sameCard decides.
     QString sql = QStringLiteral("SELECT %1 FROM copies WHERE (card_root = ? OR (card_uuid <> '' "
                                  "AND card_uuid = ?))")
-                      .arg(QLatin1String(Columns));
+                      .arg(columns());
     if (relativePath)
         sql += QStringLiteral(" AND relative_path = ?");
     sql += QStringLiteral(" ORDER BY id");

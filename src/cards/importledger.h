@@ -9,9 +9,12 @@
 
 class LedgerDatabase;
 
-// Which card a file came from. A card is known by its file system UUID where
-// the platform gives one; without it (a folder given as a card, a platform
-// that gives none) by its root path. The label is kept for the reader.
+// Which card a file came from. A card is known by its file system's own
+// identity (UUID or volume serial, read from the device behind the mount)
+// where it can be read; without it (a folder given as a card, a device this
+// user may not read, a platform that gives none) by its root path, which
+// another card may take: rows found by path alone prove a card file only
+// together with its fingerprint. The label is kept for the reader.
 struct CardIdentity
 {
     QString uuid;     // file system UUID, empty when unknown
@@ -35,6 +38,47 @@ struct LedgerEntry
     QString copyPath;     // absolute path of the copy
     QDateTime copiedAt;   // when the copy took its final name (UTC)
     QString runId;        // one id per import run (all three cards)
+    // The card file's fingerprint (VerifiedCopy::fingerprintFile) from the
+    // bytes copied, and the copy's own modification time as it took its
+    // name. Rows of older ledgers have neither: they prove nothing.
+    quint64 fingerprint = 0;
+    bool hasFingerprint = false;
+    QDateTime copyModified; // UTC; invalid when unknown
+};
+
+// Whether the bytes of one card file are safe in a copy that the ledger
+// records: the one test that a wipe and an import that skips what it
+// imported before both make. A row proves the file when it has a
+// fingerprint, the card file still has the recorded size, time and
+// fingerprint, and the copy is a file with the recorded size and time. Read
+// in full, the card file and the copy must also both hash to the recorded
+// XXH64. What is read of the card file is read once for all its rows.
+class CopyProof
+{
+public:
+    enum class Depth
+    {
+        Fingerprint, // size, time and fingerprint; the copy's size and time
+        FullRead     // and both files read whole against the recorded hash
+    };
+
+    CopyProof(const QString& cardFile, Depth depth);
+
+    // Why `row` does not prove the card file safe, short, for the user
+    // ("its copy is gone"); empty when it does.
+    QString whyNot(const LedgerEntry& row);
+
+    // Equal as the ledger holds times, which may have whole seconds only.
+    static bool sameTime(const QDateTime& recorded, const QDateTime& now);
+
+private:
+    QString cardFile;
+    Depth depth;
+    int fingerprintRead = 0; // 0 not yet, 1 read, -1 unreadable
+    quint64 fingerprint = 0;
+    int hashRead = 0;
+    quint64 hash = 0;
+    QString readError;
 };
 
 // The record of every verified copy ever made, kept in an SQLite database

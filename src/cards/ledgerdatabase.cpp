@@ -49,6 +49,35 @@ void closeConnection(const QString& name)
     QSqlDatabase::removeDatabase(name);
 }
 
+bool hasColumn(QSqlQuery& query, const char* table, const QString& column)
+{
+    if (!query.exec(QStringLiteral("PRAGMA table_info(%1)").arg(QLatin1String(table))))
+        return false;
+    while (query.next())
+        if (query.value(1).toString() == column)
+            return true;
+    return false;
+}
+
+// Adds the columns a table made by an earlier version lacks. Another program
+// may add one at the same moment: only a column still missing afterwards is
+// a failure.
+bool addColumns(QSqlQuery& query, const LedgerDatabase::Table& table, QSqlError* error)
+{
+    for (const char* definition : table.addedColumns) {
+        const QString column = QString::fromLatin1(definition).section(QLatin1Char(' '), 0, 0);
+        if (hasColumn(query, table.name, column))
+            continue;
+        if (!query.exec(QStringLiteral("ALTER TABLE %1 ADD COLUMN %2")
+                            .arg(QLatin1String(table.name), QLatin1String(definition))) &&
+            !hasColumn(query, table.name, column)) {
+            *error = query.lastError();
+            return false;
+        }
+    }
+    return true;
+}
+
 // Ready for rows: the tables exist and the file reads as a sound database.
 // The error of the first step that failed otherwise.
 bool prepare(QSqlDatabase db, const QVector<LedgerDatabase::Table>& tables,
@@ -94,6 +123,9 @@ bool prepare(QSqlDatabase db, const QVector<LedgerDatabase::Table>& tables,
             return false;
         }
     }
+    for (const LedgerDatabase::Table& table : tables)
+        if (!addColumns(query, table, error))
+            return false;
     return true;
 }
 

@@ -23,6 +23,9 @@ public:
     {
         const char* name;
         const char* columns; // those a table of that name must have
+        // Columns that later versions added ("name TYPE ..."): a table made
+        // before them gains them when it is opened.
+        QVector<const char*> addedColumns = {};
     };
 
     // `schema`: the statements that create the tables and indexes when missing.

@@ -43,14 +43,6 @@ bool refusedCard(const QString& sourceDir)
            sourceDir == QDir::rootPath();
 }
 
-// A time as the ledger holds it may have whole seconds only.
-bool sameTime(const QDateTime& recorded, const QDateTime& now)
-{
-    const qint64 a = recorded.toMSecsSinceEpoch();
-    const qint64 b = now.toMSecsSinceEpoch();
-    return a == b || (a % 1000 == 0 && a / 1000 == b / 1000);
-}
-
 QStringList runnableCards(QStringList cards)
 {
     for (QString& card : cards) {
@@ -127,7 +119,7 @@ void MediaImport::noteWritten(const QStringList& paths)
 // the ledger is opened then too, on the worker's thread, and closed by it.
 bool MediaImport::recordInLedger(int cardIndex, const QString& sourcePath,
                                  const QDir& sourceDirectory, const QString& copyPath, qint64 size,
-                                 quint64 xxh64)
+                                 quint64 xxh64, const VerifiedCopy::Result& copied)
 {
     CardState& card = cardState(cardIndex);
     if (ledgerGivenUp) {
@@ -149,6 +141,9 @@ bool MediaImport::recordInLedger(int cardIndex, const QString& sourcePath,
     entry.copyPath = QDir::cleanPath(QFileInfo(copyPath).absoluteFilePath());
     entry.copiedAt = QDateTime::currentDateTimeUtc();
     entry.runId = runId;
+    entry.fingerprint = copied.sourceFingerprint;
+    entry.hasFingerprint = copied.fingerprinted;
+    entry.copyModified = QFileInfo(entry.copyPath).lastModified().toUTC();
     if (card.ledger->record(entry))
         return true;
     ++card.unrecorded;
@@ -184,22 +179,23 @@ void MediaImport::setSkipImported(bool skip)
 }
 
 QString MediaImport::importedCopy(int cardIndex, const QDir& sourceDirectory,
-                                  const QString& sourcePath)
+                                  const QString& sourcePath, QString* whyNot)
 {
     const CardState& card = cardState(cardIndex);
     const auto rows = card.imported.constFind(sourceDirectory.relativeFilePath(sourcePath));
     if (rows == card.imported.constEnd())
         return QString();
-    const QFileInfo source(sourcePath);
-    for (const LedgerEntry& row : *rows) {
-        // The card file as it was copied: a reused name on a card not wiped
-        // is another recording.
-        if (source.size() != row.size || !sameTime(row.modified, source.lastModified()))
+    // The card file as it was copied: a reused name on a card not wiped is
+    // another recording, and a copy changed since holds other bytes.
+    CopyProof proof(sourcePath, CopyProof::Depth::Fingerprint);
+    for (auto row = rows->crbegin(); row != rows->crend(); ++row) {
+        if (!ImportPaths::within(row->copyPath, targetDir))
             continue;
-        const QFileInfo copy(row.copyPath);
-        if (copy.isFile() && !copy.isSymLink() && copy.size() == row.size &&
-            ImportPaths::within(row.copyPath, targetDir))
-            return row.copyPath;
+        const QString why = proof.whyNot(*row);
+        if (why.isEmpty())
+            return row->copyPath;
+        if (whyNot->isEmpty())
+            *whyNot = why;
     }
     return QString();
 }
@@ -282,7 +278,7 @@ MediaImport::MediaCopy MediaImport::copyMedia(const QString& sourcePath, int car
         media.result = 1;
         noteWritten(copied.path, copied.sourceHash, true);
         recordInLedger(cardIndex, sourcePath, sourceDirectory, copied.path, copied.copySize,
-                       copied.sourceHash);
+                       copied.sourceHash, copied);
         qInfo() << QStringLiteral("Card %1: copied file %2.").arg(number, sourcePath);
         report(cardIndex, 0, bound, fileIndex,
                QStringLiteral("Copied %1 correctly.").arg(sourcePath));
@@ -394,9 +390,15 @@ Outcome MediaImport::copyCard(int cardIndex, const QString& sourceDir)
         const QString extension = MediaNaming::mediaExtension(path);
         if (extension.isEmpty())
             continue;
+        QString whyNot;
         const QString imported = skipImported && file.regular
-                                     ? importedCopy(cardIndex, sourceDirectory, path)
+                                     ? importedCopy(cardIndex, sourceDirectory, path, &whyNot)
                                      : QString();
+        if (imported.isEmpty() && !whyNot.isEmpty()) {
+            qInfo() << QStringLiteral("Card %1: copying %2 again: %3.").arg(card, path, whyNot);
+            report(cardIndex, 0, total + 1, k,
+                   QStringLiteral("Copying again %1: %2.").arg(path, whyNot));
+        }
         if (!file.regular) {
             // A FIFO would never end and a device never stop: not read at all.
             qWarning()

@@ -3,6 +3,7 @@
 #include "cards/cardreport.h"
 #include "cards/cardwalk.h"
 #include "cards/mhlhistory.h"
+#include "cards/verifiedcopy.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -59,10 +60,12 @@ public:
     // checks the run (once for all) before it copies anything.
     void setCards(const QStringList& cards);
 
-    // Card files whose verified copy in this destination the ledger records,
-    // and which are as they were then (size and time) as is the copy (size),
-    // are reported as already imported and counted as copied, not copied
-    // again. Off by default; set before any worker starts.
+    // Card files whose copy in this destination the ledger records and
+    // proves (the card file's size, time and fingerprint as recorded, the
+    // copy's size and time too) are reported as already imported and counted
+    // as copied, not copied again; any other is copied again under a new
+    // name, and the report says why. Off by default; set before any worker
+    // starts.
     void setSkipImported(bool skip);
 
     // Told each card's outcome, and the run's once it has ended. Set before
@@ -110,7 +113,8 @@ private:
     void reportBytes(int cardIndex, bool always);
     // False when the copy could not be recorded (counted in the card's state).
     bool recordInLedger(int cardIndex, const QString& sourcePath, const QDir& sourceDirectory,
-                        const QString& copyPath, qint64 size, quint64 xxh64);
+                        const QString& copyPath, qint64 size, quint64 xxh64,
+                        const VerifiedCopy::Result& copied);
     void noteWritten(const QString& path, quint64 xxh64, bool hashed, bool logCopy = false);
     void noteWritten(const QStringList& paths);
     // Why the run's generation could not be added; empty when it was, or
@@ -134,9 +138,11 @@ private:
     // copies go to.
     void removeStaleTemporaries(int cardIndex, const QDir& sourceDirectory,
                                 const QVector<CardWalk::File>& files);
-    // The ledger's verified copy of a card file in this destination that the
-    // file and the copy still match, or empty.
-    QString importedCopy(int cardIndex, const QDir& sourceDirectory, const QString& sourcePath);
+    // The ledger's copy of a card file in this destination that proves the
+    // file's bytes saved (CopyProof), or empty; `whyNot` then says why the
+    // newest copy recorded here does not (empty when none is).
+    QString importedCopy(int cardIndex, const QDir& sourceDirectory, const QString& sourcePath,
+                         QString* whyNot);
 
     QString targetDir;
     QDir targetDirectory;

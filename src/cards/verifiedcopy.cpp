@@ -176,6 +176,49 @@ bool VerifiedCopy::hashFile(const QString& path, quint64* xxh64, QString* error)
     return true;
 }
 
+bool VerifiedCopy::fingerprintFile(const QString& path, quint64* fingerprint, QString* error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    EdgeHasher edges(file.size());
+    std::vector<char> buffer(static_cast<size_t>(FingerprintEdge));
+    // The head, then the tail: at most two reads of an edge each.
+    qint64 offset = 0;
+    for (qint64 part = 0; part < 2; ++part) {
+        if (part == 1) {
+            offset = std::max(offset, edges.tail());
+            if (!file.seek(offset))
+                break;
+        }
+        for (;;) {
+            const qint64 got = file.read(buffer.data(), qint64(buffer.size()));
+            if (got < 0) {
+                if (error)
+                    *error = file.errorString();
+                return false;
+            }
+            if (got == 0)
+                break;
+            edges.add(offset, buffer.data(), got);
+            offset += got;
+            if (part == 0 && offset >= FingerprintEdge)
+                break;
+        }
+    }
+    if (!edges.ok() || !edges.complete()) {
+        if (error)
+            *error = edges.ok() ? QStringLiteral("changed while it was read")
+                                : QStringLiteral("out of memory");
+        return false;
+    }
+    *fingerprint = edges.value();
+    return true;
+}
+
 void VerifiedCopy::syncNames(const QString& folder)
 {
 #if defined(Q_OS_LINUX) && defined(PQVK_POSIX_COPY)

@@ -44,6 +44,10 @@ public:
         quint64 sourceHash = 0;
         quint64 copyHash = 0;
         bool hashed = false;
+        // The source's fingerprint (see fingerprintFile), taken from the
+        // bytes as they were copied; valid when `fingerprinted`.
+        quint64 sourceFingerprint = 0;
+        bool fingerprinted = false;
         QString error; // the reason, for the log
     };
 
@@ -92,6 +96,13 @@ public:
     // XXH64 (seed 0) of a whole file, read through a fixed buffer; false with
     // the reason in `error` when it cannot be read.
     static bool hashFile(const QString& path, quint64* xxh64, QString* error = nullptr);
+    // What tells a file from another of the same name, size and time
+    // without reading it whole: XXH64 (seed 0) of its first and its last
+    // FingerprintEdge bytes (of the whole file when it is no longer than
+    // both). False with the reason in `error` when it cannot be read.
+    static constexpr qint64 FingerprintEdge = 1024 * 1024;
+    static bool fingerprintFile(const QString& path, quint64* fingerprint,
+                                QString* error = nullptr);
 
     // Tests only: called with the source's and the temporary copy's paths once
     // the copy is written and flushed, before it is read back, so a test can

@@ -11,6 +11,7 @@
 
 #include <xxhash.h>
 
+#include <algorithm>
 #include <atomic>
 
 // PQVK_PORTABLE_COPY builds the Qt-only path on Unix too, to check it.
@@ -56,6 +57,43 @@ public:
 
 private:
     XXH64_state_t* state;
+};
+
+// The bytes of a file of `size` bytes that its fingerprint covers, taken from
+// the file's bytes as they pass in file order: its first and its last
+// FingerprintEdge bytes, never one twice.
+class EdgeHasher
+{
+public:
+    explicit EdgeHasher(qint64 size)
+        : size(size),
+          tailStart(std::max(VerifiedCopy::FingerprintEdge, size - VerifiedCopy::FingerprintEdge))
+    {
+    }
+    bool ok() const { return hash.ok(); }
+    // The file's bytes from `offset` on.
+    void add(qint64 offset, const char* data, qint64 length)
+    {
+        const qint64 end = offset + length;
+        const qint64 headEnd = std::min(end, std::min(size, VerifiedCopy::FingerprintEdge));
+        if (offset < headEnd)
+            hash.add(data, headEnd - offset);
+        const qint64 from = std::max(offset, tailStart);
+        const qint64 to = std::min(end, size);
+        if (from < to)
+            hash.add(data + (from - offset), to - from);
+        seen = std::max(seen, end);
+    }
+    // Valid only when the file had the size it was made for.
+    bool complete() const { return seen == size; }
+    qint64 tail() const { return tailStart; }
+    quint64 value() const { return hash.value(); }
+
+private:
+    Hasher hash;
+    qint64 size;
+    qint64 tailStart;
+    qint64 seen = 0;
 };
 
 // The steps every copy shares, in verifiedcopy.cpp.

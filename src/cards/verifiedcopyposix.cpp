@@ -41,7 +41,7 @@ enum class Transfer
 
 // Copies from the current offsets to the end of the source through the
 // buffer, hashing every byte it writes.
-Transfer transfer(int in, int out, std::vector<char>& buffer, Hasher& hash,
+Transfer transfer(int in, int out, std::vector<char>& buffer, Hasher& hash, EdgeHasher& edges,
                   const VerifiedCopy::Progress& progress, qint64* total, QString* error)
 {
     qint64 chunkStart = 0;
@@ -56,6 +56,7 @@ Transfer transfer(int in, int out, std::vector<char>& buffer, Hasher& hash,
         if (got == 0)
             break;
         hash.add(buffer.data(), got);
+        edges.add(*total, buffer.data(), got);
         for (ssize_t done = 0; done < got;) {
             const ssize_t put = ::write(out, buffer.data() + done, size_t(got - done));
             if (put < 0) {
@@ -168,13 +169,14 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
 
     Hasher written;
     Hasher readFromDisk;
-    if (!written.ok() || !readFromDisk.ok()) {
+    EdgeHasher edges(sourceStat.st_size);
+    if (!written.ok() || !readFromDisk.ok() || !edges.ok()) {
         result.error = QStringLiteral("out of memory");
         return result;
     }
     std::vector<char> buffer(static_cast<size_t>(BufferSize));
     qint64 writtenBytes = 0;
-    switch (transfer(source.fd, temp.file.fd, buffer, written, progress, &writtenBytes,
+    switch (transfer(source.fd, temp.file.fd, buffer, written, edges, progress, &writtenBytes,
                      &result.error)) {
     case Transfer::Done:
         break;
@@ -196,6 +198,8 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
     }
     if (!sizesMatch(&result, sourceStat.st_size, copyStat.st_size, verifySize))
         return result;
+    result.sourceFingerprint = edges.value();
+    result.fingerprinted = edges.complete() && writtenBytes == sourceStat.st_size;
 
     runWrittenHook(sourcePath, QFile::decodeName(temp.path));
     qint64 readBackBytes = 0;

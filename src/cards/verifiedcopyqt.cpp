@@ -58,7 +58,9 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
 
     Hasher written;
     Hasher readFromDisk;
-    if (!written.ok() || !readFromDisk.ok()) {
+    const qint64 sourceSize = source.size();
+    EdgeHasher edges(sourceSize);
+    if (!written.ok() || !readFromDisk.ok() || !edges.ok()) {
         result.error = QStringLiteral("out of memory");
         return result;
     }
@@ -75,6 +77,7 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
             if (got == 0)
                 break;
             written.add(buffer.data(), got);
+            edges.add(writtenBytes + moved, buffer.data(), got);
             if (temp.write(buffer.data(), got) != got) {
                 result.error = temp.errorString();
                 return result;
@@ -107,6 +110,9 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
     }
     if (!sizesMatch(&result, source.size(), temp.size(), verifySize))
         return result;
+    result.sourceFingerprint = edges.value();
+    result.fingerprinted =
+        edges.complete() && writtenBytes == source.size() && sourceSize == source.size();
     temp.close();
 
     runWrittenHook(sourcePath, temp.fileName());

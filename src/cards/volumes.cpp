@@ -11,6 +11,10 @@
 #include <sys/stat.h>
 #endif
 
+#if defined(Q_OS_LINUX)
+#include <blkid.h>
+#endif
+
 namespace {
 
 // On Linux the operating system is spread over more than the root mount;
@@ -41,23 +45,58 @@ QList<MountInfoEntry> systemMountTable()
     return {};
 }
 
-// What the volume at `rootPath` shows of its file system. The last mount on a
-// mount point is the one that is seen. Where the platform has no mount table,
-// volumes are drive roots: whole file systems.
-QString mountRootOf(const QString& rootPath, const QList<MountInfoEntry>& table)
+// The mount seen at `rootPath`: the last one on a mount point. Where the
+// platform has no mount table, volumes are drive roots: whole file systems.
+MountInfoEntry mountAt(const QString& rootPath, const QList<MountInfoEntry>& table)
 {
 #if defined(Q_OS_LINUX)
     const QString wanted = QDir::cleanPath(rootPath);
-    QString root;
+    MountInfoEntry seen;
     for (const MountInfoEntry& entry : table)
         if (QDir::cleanPath(entry.mountPoint) == wanted)
-            root = entry.root;
-    return root;
+            seen = entry;
+    return seen;
 #else
-    Q_UNUSED(rootPath)
     Q_UNUSED(table)
-    return QStringLiteral("/");
+    MountInfoEntry whole;
+    whole.root = QStringLiteral("/");
+    whole.mountPoint = rootPath;
+    return whole;
 #endif
+}
+
+struct FileSystemIdentity
+{
+    QString id;
+    QString label;
+};
+
+// What the file system on `source` (a block device or an image file) says of
+// itself in its superblock. Nothing for a source that names no file ("tmpfs",
+// "server:/share") or that this user may not read.
+FileSystemIdentity probeIdentity(const QString& source)
+{
+    FileSystemIdentity identity;
+#if defined(Q_OS_LINUX)
+    if (!QDir::isAbsolutePath(source) || !QFileInfo::exists(source))
+        return identity;
+    blkid_probe probe = blkid_new_probe_from_filename(QFile::encodeName(source).constData());
+    if (!probe)
+        return identity;
+    blkid_probe_enable_superblocks(probe, 1);
+    blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_UUID | BLKID_SUBLKS_LABEL);
+    if (blkid_do_safeprobe(probe) == 0) {
+        const char* value = nullptr;
+        if (blkid_probe_lookup_value(probe, "UUID", &value, nullptr) == 0 && value)
+            identity.id = QString::fromUtf8(value);
+        if (blkid_probe_lookup_value(probe, "LABEL", &value, nullptr) == 0 && value)
+            identity.label = QString::fromUtf8(value);
+    }
+    blkid_free_probe(probe);
+#else
+    Q_UNUSED(source)
+#endif
+    return identity;
 }
 
 VolumeInfo fromStorage(const QStorageInfo& storage, const QList<MountInfoEntry>& table)
@@ -72,8 +111,12 @@ VolumeInfo fromStorage(const QStorageInfo& storage, const QList<MountInfoEntry>&
     info.name = storage.name();
     info.displayName = storage.displayName();
     info.fileSystemType = QString::fromLatin1(storage.fileSystemType());
-    if (info.valid)
-        info.mountRoot = mountRootOf(info.rootPath, table);
+    if (info.valid) {
+        const MountInfoEntry mount = mountAt(info.rootPath, table);
+        info.mountRoot = mount.root;
+        info.source =
+            mount.source.isEmpty() ? QString::fromLocal8Bit(storage.device()) : mount.source;
+    }
     return info;
 }
 
@@ -94,7 +137,17 @@ public:
     {
         if (path.isEmpty())
             return {};
-        return VolumeInfo::fromStorageInfo(QStorageInfo(path));
+        VolumeInfo info = VolumeInfo::fromStorageInfo(QStorageInfo(path));
+        if (info.valid) {
+            const FileSystemIdentity identity = probeIdentity(info.source);
+            info.fileSystemId = identity.id;
+            // Without udev the system knows no labels; the superblock does.
+            if (info.name.isEmpty() && !identity.label.isEmpty()) {
+                info.name = identity.label;
+                info.displayName = identity.label;
+            }
+        }
+        return info;
     }
 };
 

@@ -26,6 +26,14 @@ struct VolumeInfo
     // "/" for a whole file system, the folder for a bind mount of one; empty
     // when unknown.
     QString mountRoot;
+    // What the mount table names as the volume's source: its device, or the
+    // image file of a FUSE mount; empty when unknown.
+    QString source;
+    // The file system's own identity from its superblock (a UUID, or the
+    // volume serial of FAT and exFAT), read from the source; empty when it
+    // cannot be read (no device, no right to read it, a platform without
+    // probing). Only volumeForPath() reads it: listing volumes stays quick.
+    QString fileSystemId;
 
     // A whole file system, not a folder of one mounted elsewhere: the only
     // kind of volume that may be prepared as a card.

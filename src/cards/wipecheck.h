@@ -2,15 +2,16 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 #include <QtGlobal>
 
 // What a wipe of one card would lose. A media file (what an import copies)
-// counts as safe only when the import ledger holds a verified copy of it for
-// this card under the same relative path, size and modification time, and
-// that copy is still there with the recorded size (with re-verification: with
-// the recorded hash). Links and files of other volumes mounted below the card
-// are not counted: the wipe does not delete them.
+// counts as safe only when the import ledger holds a copy of it for this
+// card that proves its bytes saved (see CopyProof). Every other file the
+// wipe would delete is named as not imported, except the files card
+// preparation writes itself. Links and files of other volumes mounted below
+// the card are not counted: the wipe does not delete them.
 struct CardCopies
 {
     struct Entry
@@ -20,10 +21,12 @@ struct CardCopies
     };
 
     int mediaFiles = 0;
-    QList<Entry> unverified; // media files without a verified copy, in path order
+    QList<Entry> unverified; // media files without a proven copy, in path order
     QList<Entry> unreadable; // what the check could not look into: it may hold media
+    QStringList notImported; // other files the wipe deletes, in path order
 
     int verifiedFiles() const { return mediaFiles - unverified.size(); }
+    // No media file lost; files that are not imported are the caller's to weigh.
     bool safeToWipe() const { return unverified.isEmpty() && unreadable.isEmpty(); }
 };
 
@@ -33,7 +36,8 @@ public:
     // `ledgerPath` empty: the ledger every import writes to.
     explicit WipeCheck(const QString& ledgerPath = QString());
 
-    // Also reads every copy again and compares its XXH64 with the ledger's.
+    // Also reads every card file and every copy whole and compares their
+    // XXH64 with the ledger's.
     void setReverify(bool reverify);
 
     // The card whose root folder is `cardRoot`.
@@ -41,8 +45,9 @@ public:
 
     // For the erase box, per card (1 to 3) a map: "card", "path", "label",
     // "size" (bytes), "problem" (why the card may not be prepared; empty when
-    // it may), "files" (media files) and "verified" (those with a verified
-    // copy), "unreadable" (what could not be looked into); the counts are -1
+    // it may), "files" (media files) and "verified" (those with a proven
+    // copy), "unreadable" (what could not be looked into), "notImported"
+    // (the other files a wipe deletes, relative paths); the counts are -1
     // for a card that may not be prepared.
     QVariantList eraseCheck(const QString& card1, const QString& card2, const QString& card3) const;
 

@@ -280,10 +280,18 @@ int QvkCtl::runPrepare(const QvkCtlCommand& command)
                 [&](const QVariant& card, const QVariant& paths) {
                     unverified.insert(card.toInt(), paths.toStringList());
                 });
+    // Files that are not media are wiped only with --force.
+    QMap<int, QStringList> notImported;
+    const QMetaObject::Connection others =
+        connect(controller, &AppController::notImportedFiles, this,
+                [&](const QVariant& card, const QVariant& paths) {
+                    notImported.insert(card.toInt(), paths.toStringList());
+                });
     controller->prepareCards(cards.at(0), cards.at(1), cards.at(2), command.erase,
                              command.syncConfig, force, command.reverify);
     waitForTasks();
     disconnect(named);
+    disconnect(others);
 
     // Prepared, refused by the checks (or left untouched because another
     // card was), or not erased or written completely: as each card's outcome says.
@@ -296,15 +304,21 @@ int QvkCtl::runPrepare(const QvkCtlCommand& command)
     // The first files of each refused card; the log has them all. A forced
     // wipe has named each in a warning already.
     const int shown = 10;
-    for (auto it = unverified.cbegin(); it != unverified.cend() && !force; ++it) {
-        const QStringList& paths = it.value();
-        err << programName() << ": card " << it.key() << ": no verified copy of " << paths.size()
-            << (paths.size() == 1 ? " media file:\n" : " media files:\n");
-        for (const QString& path : paths.mid(0, shown))
-            err << "  " << path << '\n';
-        if (paths.size() > shown)
-            err << "  ... and " << paths.size() - shown << " more (see the log)\n";
-    }
+    const auto list = [&](const QMap<int, QStringList>& files, const char* what, const char* one,
+                          const char* many) {
+        for (auto it = files.cbegin(); it != files.cend() && !force; ++it) {
+            const QStringList& paths = it.value();
+            err << programName() << ": card " << it.key() << ": " << what << paths.size()
+                << (paths.size() == 1 ? one : many);
+            for (const QString& path : paths.mid(0, shown))
+                err << "  " << path << '\n';
+            if (paths.size() > shown)
+                err << "  ... and " << paths.size() - shown << " more (see the log)\n";
+        }
+    };
+    list(unverified, "no verified copy of ", " media file:\n", " media files:\n");
+    list(notImported, "", " file that is not imported, wiped only with --force:\n",
+         " files that are not imported, wiped only with --force:\n");
     err.flush();
     return status;
 }

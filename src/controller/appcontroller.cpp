@@ -249,6 +249,9 @@ void AppController::prepareCards(QString card1, QString card2, QString card3, bo
     wipe.unverified = [this](int card, const QStringList& paths) {
         emit unverifiedFiles(card, paths);
     };
+    wipe.notImported = [this](int card, const QStringList& paths) {
+        emit notImportedFiles(card, paths);
+    };
     // Runs on the GUI thread to its end; the reports reach the view directly.
     const std::array<Outcome, 3> outcomes = ::prepareCards(
         card1, card2, card3, erase, createSyncConfig,
@@ -316,6 +319,8 @@ void AppController::init(QQuickWindow* window)
             SLOT(eraseCards(QString, QString, QString, bool, bool)));
     connect(appWindow, SIGNAL(eraseCardsForced(QString, QString, QString, bool, bool)), this,
             SLOT(eraseCardsForced(QString, QString, QString, bool, bool)));
+    connect(appWindow, SIGNAL(prepareCards(QString, QString, QString, bool, bool, bool, bool)),
+            this, SLOT(prepareCards(QString, QString, QString, bool, bool, bool, bool)));
     connect(appWindow, SIGNAL(copyData(QString, QString, QString)), this,
             SLOT(copyData(QString, QString, QString)));
     connect(appWindow, SIGNAL(readCameraSettings(QString)), this,

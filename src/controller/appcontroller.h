@@ -46,6 +46,8 @@ signals:
     // The media files of a card whose wipe was asked for that have no verified
     // copy (paths relative to the card), told before any card is touched.
     void unverifiedFiles(QVariant cardNumber, QVariant relativePaths);
+    // Likewise the files that are not media, which no import copies.
+    void notImportedFiles(QVariant cardNumber, QVariant relativePaths);
     void updateCameraSettings(QVariant firmware, QVariant battery, QVariant date, QVariant recLedOn,
                               QVariant videoLoggingInterval, QVariant timelapseInterval,
                               QVariant timelapseTimeout, QVariant e1FirmwareVersion);

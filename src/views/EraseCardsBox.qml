@@ -4,13 +4,13 @@ import QtQuick.Layouts 1.0
 
 // Asks what preparing the cards shall do before anything is touched. It names
 // each card and how many of its media files have a verified copy; wiping a
-// card whose files have none takes a second confirmation that says how many
-// would be lost.
+// card whose files have none, or that holds files no import copies, takes a
+// second confirmation that says what would be lost.
 Popup {
     id: box
 
     // The cards as the controller's eraseCheck describes them: card, label,
-    // path, size, problem, files, verified, unreadable.
+    // path, size, problem, files, verified, unreadable, notImported.
     property var cards: []
 
     // What a wipe would lose: media files without a verified copy, and places
@@ -21,14 +21,18 @@ Popup {
     readonly property int placesUnread: countOf(function (card) {
         return Math.max(0, card.unreadable)
     })
+    // Files that are not media: no import copies them, a wipe deletes them.
+    readonly property int filesNotImported: countOf(function (card) {
+        return card.notImported ? card.notImported.length : 0
+    })
     // A card that is no whole card volume is refused whatever is ticked.
     readonly property bool cardsUsable: cards.length === 3 && countOf(function (card) {
         return card.problem ? 1 : 0
     }) === 0
 
-    // "Erase" (or "Erase anyway" after the second box): the two choices as
+    // "Erase" (or "Erase anyway" after the second box): the choices as
     // ticked; `force` when the user accepted losing files without a copy.
-    signal confirmed(bool erase, bool writeSyncConfig, bool force)
+    signal confirmed(bool erase, bool writeSyncConfig, bool force, bool reverify)
 
     objectName: "eraseCardsBox"
     parent: ApplicationWindow.overlay
@@ -51,7 +55,8 @@ Popup {
         Label {
             objectName: "eraseCardText" + number
             text: card ? box.cardText(card) : ""
-            color: card && (card.problem || card.verified < card.files || card.unreadable > 0)
+            color: card && (card.problem || card.verified < card.files || card.unreadable > 0
+                            || (card.notImported && card.notImported.length > 0))
                    ? "#ff8a80" : "#ffffff"
             wrapMode: Text.WordWrap
             Layout.fillWidth: true
@@ -95,7 +100,27 @@ Popup {
         if (card.unreadable > 0)
             text += ", " + card.unreadable + (card.unreadable === 1 ? " place" : " places")
                     + " could not be read"
+        var others = card.notImported ? card.notImported.length : 0
+        if (others > 0)
+            text += ", " + others + (others === 1 ? " file" : " files") + " not imported"
         return text
+    }
+
+    // "3 files that are not imported will be wiped: ...", the first ten named.
+    function notImportedText() {
+        var names = []
+        for (var i = 0; i < cards.length; ++i) {
+            var paths = cards[i].notImported ? cards[i].notImported : []
+            for (var k = 0; k < paths.length; ++k)
+                names.push(paths[k] + " (card " + cards[i].card + ")")
+        }
+        if (names.length === 0)
+            return ""
+        var shown = 10
+        return names.length + (names.length === 1 ? " file that is not imported"
+                                                  : " files that are not imported")
+                + " will be wiped: " + names.slice(0, shown).join(", ")
+                + (names.length > shown ? " and " + (names.length - shown) + " more" : "") + "."
     }
 
     function lossText() {
@@ -110,17 +135,20 @@ Popup {
                                                                                     : " unreadable places")
                                                      : ""))
         }
-        return filesWithoutCopy + (filesWithoutCopy === 1 ? " media file has" : " media files have")
-                + " no verified copy and will be lost for good (" + lost.join("; ") + ")."
-                + " Erase anyway?"
+        var text = lost.length === 0 ? ""
+                 : filesWithoutCopy + (filesWithoutCopy === 1 ? " media file has" : " media files have")
+                   + " no verified copy and will be lost for good (" + lost.join("; ") + "). "
+        var others = notImportedText()
+        return text + (others ? others + " " : "") + "Erase anyway?"
     }
 
     function erase() {
-        if (eraseCardsCheck.checked && (filesWithoutCopy > 0 || placesUnread > 0)) {
+        if (eraseCardsCheck.checked && (filesWithoutCopy > 0 || placesUnread > 0 || filesNotImported > 0)) {
             lossBox.open()
             return
         }
-        box.confirmed(eraseCardsCheck.checked, syncConfigCheck.checked, false)
+        box.confirmed(eraseCardsCheck.checked, syncConfigCheck.checked, false,
+                      eraseCardsCheck.checked && reverifyCheck.checked)
         box.close()
     }
 
@@ -145,6 +173,13 @@ Popup {
             objectName: "eraseCardsCheck"
             text: "Erase cards. This can't be undone."
             checked: true
+        }
+        CheckBox {
+            id: reverifyCheck
+            objectName: "reverifyCheck"
+            text: "Re-verify copies"
+            checked: false
+            enabled: eraseCardsCheck.checked
         }
         CheckBox {
             id: syncConfigCheck
@@ -209,7 +244,8 @@ Popup {
                     destructive: true
                     Layout.preferredWidth: 150
                     onClicked: {
-                        box.confirmed(eraseCardsCheck.checked, syncConfigCheck.checked, true)
+                        box.confirmed(eraseCardsCheck.checked, syncConfigCheck.checked, true,
+                                      reverifyCheck.checked)
                         lossBox.close()
                         box.close()
                     }

@@ -54,6 +54,9 @@ ApplicationWindow {
     signal eraseCards(string dir1, string dir2, string dir3, bool eraseCards, bool createSyncConfig)
     // The same once the user confirmed that media without a verified copy may be lost.
     signal eraseCardsForced(string dir1, string dir2, string dir3, bool eraseCards, bool createSyncConfig)
+    // A wipe that also reads every card file and copy whole first.
+    signal prepareCards(string dir1, string dir2, string dir3, bool eraseCards, bool createSyncConfig, bool force,
+                        bool reverify)
     signal readCameraSettings(string port)
     signal saveCameraSettings(string port, string date, int recLedOn, double loggingInterval, double timelapseInterval, double timelapseTimeout, int e1FirmwareVersion)
     signal resetCameraSettings(string port)
@@ -204,11 +207,13 @@ ApplicationWindow {
                   page.projectNameField.text, page.skipImportedBox.checked)
     }
 
-    function eraseCardsClicked(eraseCardsChecked, createSyncConfigChecked, force) {
+    function eraseCardsClicked(eraseCardsChecked, createSyncConfigChecked, force, reverify) {
         if (!readyToEraseCards())
             return
         var cards = sources.selectedKeys()
-        if (eraseCardsChecked === true && force === true)
+        if (eraseCardsChecked === true && reverify === true)
+            prepareCards(cards[0], cards[1], cards[2], true, createSyncConfigChecked === true, force === true, true)
+        else if (eraseCardsChecked === true && force === true)
             eraseCardsForced(cards[0], cards[1], cards[2], true, createSyncConfigChecked === true)
         else
             eraseCards(cards[0], cards[1], cards[2], eraseCardsChecked === true, createSyncConfigChecked === true)
@@ -576,7 +581,7 @@ ApplicationWindow {
 
     EraseCardsBox {
         id: eraseCardsBox
-        onConfirmed: eraseCardsClicked(erase, writeSyncConfig, force)
+        onConfirmed: eraseCardsClicked(erase, writeSyncConfig, force, reverify)
     }
 
     EraseMemoryBox {

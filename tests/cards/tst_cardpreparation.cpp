@@ -59,16 +59,19 @@ class TestCardPreparation : public QObject
     QStringList reports;
     QStringList outcomes; // each card's status, in camera order
 
-    void prepare(bool erase, bool sync)
+    void prepare(bool erase, bool sync, bool force = false)
     {
         reports.clear();
         logLines.clear();
         outcomes.clear();
+        WipeOptions wipe;
+        wipe.force = force;
         const auto ended = prepareCards(
             cards[0], cards[1], cards[2], erase, sync,
             [this](int card, int from, int to, int value, const QString& text) {
                 reports << QString("%1 %2 %3 %4 ").arg(card).arg(from).arg(to).arg(value) + text;
-            });
+            },
+            wipe);
         for (const Outcome& outcome : ended)
             outcomes << Outcome::statusName(outcome.status);
     }
@@ -122,11 +125,15 @@ private slots:
         QTest::addColumn<bool>("erase");
         QTest::addColumn<bool>("sync");
         QTest::addColumn<bool>("mounted");
-        QTest::addColumn<QString>("status");
-        QTest::newRow("no flags") << false << false << false << "No action";
-        QTest::newRow("config") << false << true << false << "Prepared.";
-        QTest::newRow("both") << true << true << false << "Erased and prepared.";
-        QTest::newRow("both, real volumes") << true << true << true << "Erased and prepared.";
+        QTest::addColumn<bool>("force");
+        QTest::addColumn<QString>("status"); // empty: refused, nothing touched
+        QTest::newRow("no flags") << false << false << false << false << "No action";
+        QTest::newRow("config") << false << true << false << false << "Prepared.";
+        // The cards hold files that are not media: wiped only when forced.
+        QTest::newRow("both") << true << true << false << true << "Erased and prepared.";
+        QTest::newRow("both, real volumes")
+            << true << true << true << true << "Erased and prepared.";
+        QTest::newRow("both, real volumes, not forced") << true << true << true << false << "";
     }
 
     void flags()
@@ -134,6 +141,7 @@ private slots:
         QFETCH(bool, erase);
         QFETCH(bool, sync);
         QFETCH(bool, mounted);
+        QFETCH(bool, force);
         QFETCH(QString, status);
         LoopVolume loops[3];
         if (mounted) {
@@ -144,11 +152,23 @@ private slots:
             Volumes::setProvider(nullptr);
         }
         fillCards();
-        prepare(erase, sync);
+        const QStringList before = tree(base->path());
+        prepare(erase, sync, force);
 
+        // Named before the wipe; the link is not what it leads to.
+        const QString others = "2 files that are not imported will be wiped: .hidden, DCIM/x.MP4";
         QStringList expected = {"1 0 1 2 ", "2 0 1 2 ", "3 0 1 2 "};
+        if (status.isEmpty()) {
+            for (int n = 1; n <= 3; ++n)
+                expected << QString("%1 0 2 2 Error: ").arg(n) + others;
+            QCOMPARE(reports, expected);
+            QCOMPARE(tree(base->path()), before);
+            QVERIFY(logLines.contains(cardLine("I \"Card %1 (%2): not imported: .hidden\"", 1)));
+            return;
+        }
         for (int n = 1; n <= 3; ++n)
-            expected << QString("%1 0 1 2 ").arg(n) + cardLine("Card %1 (%2) ok.", n);
+            expected << (erase ? QStringList{QString("%1 0 1 2 ").arg(n) + others} : QStringList())
+                     << QString("%1 0 1 2 ").arg(n) + cardLine("Card %1 (%2) ok.", n);
         for (int n = 1; n <= 3; ++n) {
             if (erase)
                 expected << QString("%1 0 2 1 Erasing").arg(n);
@@ -259,7 +279,7 @@ private slots:
         Volumes::setProvider(nullptr);
         fillCards();
 
-        prepare(true, true);
+        prepare(true, true, true);
         const QString left = "Error: Erased all but other volumes mounted inside: DCIM/backup";
         for (const QString& final : {"1 0 2 2 " + left, QString("2 0 2 2 Erased and prepared."),
                                      QString("3 0 2 2 Erased and prepared.")})

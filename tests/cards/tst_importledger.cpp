@@ -1,4 +1,5 @@
 #include "cards/importledger.h"
+#include "support/loopvolume.h"
 #include "support/testsupport.h"
 
 #include <QDir>
@@ -27,6 +28,9 @@ LedgerEntry entry(const CardIdentity& card, const QString& file, int n = 0)
     e.copyPath = QStringLiteral("/dest/%1-%2").arg(file).arg(n);
     e.copiedAt = QDateTime(QDate(2024, 1, 2), QTime(3, 4, 5, 678), Qt::UTC);
     e.runId = QStringLiteral("run-%1").arg(n);
+    e.fingerprint = 0x8000000000000001ULL + quint64(n);
+    e.hasFingerprint = true;
+    e.copyModified = QDateTime(QDate(2021, 3, 4), QTime(5, 6, 8, 500), Qt::UTC);
     return e;
 }
 
@@ -69,6 +73,9 @@ private slots:
     void unwritableLedgerWarns();
     void objectsOnSeveralThreads();
     void folderCardIsKnownByItsPath();
+    void olderLedgerGainsColumns();
+    void identityFollowsTheFileSystem_data();
+    void identityFollowsTheFileSystem();
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
@@ -109,6 +116,9 @@ void TestImportLedger::rowsComeBackAsRecorded()
         QCOMPARE(got.copyPath, want.copyPath);
         QCOMPARE(got.copiedAt, want.copiedAt);
         QCOMPARE(got.runId, want.runId);
+        QCOMPARE(got.fingerprint, want.fingerprint);
+        QCOMPARE(got.hasFingerprint, true);
+        QCOMPARE(got.copyModified, want.copyModified);
     }
     QCOMPARE(ledger.copiesOf(card, "DCIM/A.MOV").size(), 2);
     QCOMPARE(ledger.copiesOf(card, "DCIM/C.MOV").size(), 0);
@@ -257,6 +267,77 @@ void TestImportLedger::folderCardIsKnownByItsPath()
     QCOMPARE(card.uuid, QString());
     QCOMPARE(card.label, QString());
     QVERIFY(card.sameCard(CardIdentity::of(dir->filePath("real/card/"))));
+}
+
+// A ledger of an earlier version gains the new columns, once, and keeps its
+// rows; they prove no card file.
+void TestImportLedger::olderLedgerGainsColumns()
+{
+    QVERIFY(QDir().mkpath(dir->filePath("data")));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "older");
+        db.setDatabaseName(ledgerPath());
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(
+            query.exec("CREATE TABLE copies (id INTEGER PRIMARY KEY, card_uuid TEXT NOT NULL, "
+                       "card_label TEXT NOT NULL, card_root TEXT NOT NULL, relative_path TEXT "
+                       "NOT NULL, size INTEGER NOT NULL, modified TEXT NOT NULL, xxh64 TEXT NOT "
+                       "NULL, copy_path TEXT NOT NULL, copied_at TEXT NOT NULL, run_id TEXT NOT "
+                       "NULL)"));
+        QVERIFY(query.exec("INSERT INTO copies VALUES (1, 'AAAA', '', '/media/a', 'V.MOV', 1000, "
+                           "'2021-03-04T05:06:07.250Z', '00000000000000ff', '/dest/V_cam1.MOV', "
+                           "'2024-01-02T03:04:05.678Z', 'old')"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("older");
+    const CardIdentity card = identity("AAAA", "/media/a");
+    for (int opened = 0; opened < 2; ++opened) {
+        ImportLedger ledger(ledgerPath());
+        const QList<LedgerEntry> rows = ledger.copiesOfCard(card);
+        QCOMPARE(rows.size(), 1 + opened);
+        QCOMPARE(rows.first().size, 1000);
+        QVERIFY(!rows.first().hasFingerprint);
+        QVERIFY(!rows.first().copyModified.isValid());
+        QCOMPARE(CopyProof(dir->filePath("V.MOV"), CopyProof::Depth::FullRead).whyNot(rows.first()),
+                 QString("recorded before fingerprints were kept"));
+        if (opened == 0)
+            QVERIFY(ledger.record(entry(card, "W.MOV", 1)));
+        else
+            QCOMPARE(rows.last().fingerprint, entry(card, "W.MOV", 1).fingerprint);
+    }
+}
+
+void TestImportLedger::identityFollowsTheFileSystem_data()
+{
+    QTest::addColumn<QString>("type");
+    QTest::newRow("FAT") << "vfat";
+    QTest::newRow("ext4") << "ext4";
+    QTest::newRow("exFAT through FUSE") << "exfat";
+}
+
+// A card is the same card wherever it is mounted, and another card mounted
+// where it was is another card, even where the system keeps no links to its
+// file systems' identities.
+void TestImportLedger::identityFollowsTheFileSystem()
+{
+    QFETCH(QString, type);
+    LoopVolume volume;
+    const QString first = dir->filePath("first.img");
+    if (!volume.mount(first, dir->filePath("card"), type, "QVK_01"))
+        SKIP_SAFETY(volume.error());
+    const CardIdentity card = CardIdentity::of(dir->filePath("card"));
+    QVERIFY(!card.uuid.isEmpty());
+    QCOMPARE(card.label, QString("QVK_01"));
+    volume.unmount();
+    QVERIFY(volume.mount(dir->filePath("other.img"), dir->filePath("card"), type, "QVK_01"));
+    QVERIFY(!card.sameCard(CardIdentity::of(dir->filePath("card"))));
+    volume.unmount();
+    // Mounted again elsewhere; not formatted again.
+    QVERIFY(volume.mountImage(first, dir->filePath("elsewhere"), type));
+    const CardIdentity elsewhere = CardIdentity::of(dir->filePath("elsewhere"));
+    QCOMPARE(elsewhere.uuid, card.uuid);
+    QVERIFY(card.sameCard(elsewhere));
 }
 
 QTEST_GUILESS_MAIN(TestImportLedger)

@@ -28,9 +28,9 @@ const QByteArray Rig = "<kava><videos><video/><video/><video/></videos><pano><im
                        "</images></pano><output/></kava>";
 
 // A card file with content of its own and an old modification time.
-void writeCardFile(const QString& path, int size = 1000)
+void writeCardFile(const QString& path, int size = 1000, char fill = '.')
 {
-    QVERIFY(TestSupport::writeFile(path, path.toUtf8().leftJustified(size, '.', true)));
+    QVERIFY(TestSupport::writeFile(path, path.toUtf8().leftJustified(size, fill, true)));
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadWrite) &&
             file.setFileTime(SourceTime, QFileDevice::FileModificationTime));
@@ -499,17 +499,24 @@ void TestMediaImport::skipImported_data()
     QTest::addColumn<bool>("skip");         // the second run skips what was imported
     QTest::addColumn<QStringList>("again"); // card files the second run copies
     QTest::addColumn<QStringList>("kept");  // the destination afterwards
+    QTest::addColumn<QString>("why");       // the report's reason for copying again
     const QStringList first = {"A/P1_cam1.JPG", "A/V1_cam1.MOV", "A/V2_cam1.MOV"};
     const auto row = [&](const char* name, bool skip, const QStringList& again,
-                         const QStringList& added) {
+                         const QStringList& added, const char* why = "") {
         QStringList kept = first + added;
         kept.sort();
-        QTest::newRow(name) << QString(name) << skip << again << kept;
+        QTest::newRow(name) << QString(name) << skip << again << kept << QString(why);
     };
     row("nothing changed", true, {}, {});
-    row("a copy gone", true, {"A/V1.MOV"}, {});
-    row("a copy cut short", true, {"A/V1.MOV"}, {"A/V1-1_cam1.MOV"});
-    row("a card file recorded anew under its name", true, {"A/V2.MOV"}, {"A/V2-1_cam1.MOV"});
+    row("a copy gone", true, {"A/V1.MOV"}, {}, "its copy is gone");
+    row("a copy cut short", true, {"A/V1.MOV"}, {"A/V1-1_cam1.MOV"},
+        "its copy changed since the import");
+    row("a copy overwritten at its size", true, {"A/V1.MOV"}, {"A/V1-1_cam1.MOV"},
+        "its copy changed since the import");
+    row("a card file recorded anew under its name", true, {"A/V2.MOV"}, {"A/V2-1_cam1.MOV"},
+        "it changed since the import");
+    row("a card file changed at its size and time", true, {"A/V2.MOV"}, {"A/V2-1_cam1.MOV"},
+        "its content changed since the import");
     row("another destination", true, {"A/P1.JPG", "A/V1.MOV", "A/V2.MOV"}, {});
     row("not asked", false, {"A/P1.JPG", "A/V1.MOV", "A/V2.MOV"},
         {"A/P1-1_cam1.JPG", "A/V1-1_cam1.MOV", "A/V2-1_cam1.MOV"});
@@ -524,6 +531,7 @@ void TestMediaImport::skipImported()
     QFETCH(bool, skip);
     QFETCH(QStringList, again);
     QFETCH(QStringList, kept);
+    QFETCH(QString, why);
     for (const char* file : {"A/V1.MOV", "A/V2.MOV", "A/P1.JPG"})
         writeCardFile(card(1) + "/" + file);
     QVERIFY(QDir().mkpath(card(2)) && QDir().mkpath(card(3)));
@@ -535,8 +543,12 @@ void TestMediaImport::skipImported()
         QVERIFY(QFile::remove(destination() + "/A/V1_cam1.MOV"));
     else if (change == "a copy cut short")
         QVERIFY(QFile(destination() + "/A/V1_cam1.MOV").resize(10));
+    else if (change == "a copy overwritten at its size")
+        QVERIFY(TestSupport::writeFile(destination() + "/A/V1_cam1.MOV", QByteArray(1000, 'x')));
     else if (change == "a card file recorded anew under its name")
         writeCardFile(card(1) + "/A/V2.MOV", 2000);
+    else if (change == "a card file changed at its size and time")
+        writeCardFile(card(1) + "/A/V2.MOV", 1000, 'x');
     else if (change == "another destination")
         target = dir->filePath(QStringLiteral("elsewhere"));
     reports.clear();
@@ -558,6 +570,8 @@ void TestMediaImport::skipImported()
                                                    QRegularExpression::escape(path) + "\\.$"))
                          .size() == int(!copied),
                  file);
+        QCOMPARE(reports.filter(" Copying again " + path + ": " + why + ".").size(),
+                 int(copied && !why.isEmpty()));
     }
 }
 

@@ -6,6 +6,7 @@
 #include "support/loopvolume.h"
 #include "support/testsupport.h"
 
+#include <QDirIterator>
 #include <QStorageInfo>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -43,6 +44,7 @@ class TestWipeCheck : public QObject
     LoopVolume loops[3];
     QStringList reports;
     QMap<int, QStringList> named;
+    FolderVolumeProvider noIdentity;
 
     void prepare(bool force, bool reverify)
     {
@@ -69,6 +71,41 @@ class TestWipeCheck : public QObject
             QVERIFY(run.copyCard(n, cards[n - 1]).status != Outcome::Status::Refused);
     }
 
+    void fill(int n)
+    {
+        QVERIFY(writeFile(cards[n - 1] + "/" + Video, "video " + QByteArray::number(n)));
+        QVERIFY(writeFile(cards[n - 1] + "/" + Photo, "photo " + QByteArray::number(n)));
+        // Files that preparation writes itself are no loss.
+        QVERIFY(writeFile(cards[n - 1] + "/MISC/cfg", "multi.auto_ena=1\n"));
+        QVERIFY(writeFile(cards[n - 1] + QString("/QVK_0%1").arg(n), ""));
+    }
+
+    // Card n again, as another card at the same mount point: the same
+    // files with the same sizes and times, other bytes.
+    void clone(int n, const QString& type)
+    {
+        const QString card = cards[n - 1];
+        QMap<QString, QDateTime> times;
+        for (const QString& file : {Video, Photo})
+            times[file] = QFileInfo(card + "/" + file).lastModified();
+        loops[n - 1].unmount();
+        if (!loops[n - 1].mount(base->filePath(QString("clone%1").arg(n)), card, type,
+                                QString("QVK_0%1").arg(n)))
+            SKIP_SAFETY(loops[n - 1].error());
+        for (const QString& file : times.keys()) {
+            QVERIFY(writeFile(card + "/" + file, file == Video ? "VIDEO " + QByteArray::number(n)
+                                                               : "PHOTO " + QByteArray::number(n)));
+            setTime(card + "/" + file, times[file]);
+        }
+    }
+
+    static void setTime(const QString& path, const QDateTime& time)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.setFileTime(time, QFileDevice::FileModificationTime));
+    }
+
     QString copyOf(int card, const QString& relativePath) const
     {
         const QList<LedgerEntry> rows =
@@ -93,9 +130,7 @@ private slots:
                                  loops[n - 1].mount(image, cards.last(), "ext4", label);
             if (!mounted)
                 SKIP_SAFETY(loops[n - 1].error());
-            QVERIFY(writeFile(cards.last() + "/" + Video, "video " + QByteArray::number(n)));
-            QVERIFY(writeFile(cards.last() + "/" + Photo, "photo " + QByteArray::number(n)));
-            QVERIFY(writeFile(cards.last() + "/MISC/index.dat", "no media"));
+            fill(n);
         }
         qInstallMessageHandler(captureLog);
     }
@@ -103,15 +138,20 @@ private slots:
     void cleanup()
     {
         qInstallMessageHandler(nullptr);
+        Volumes::setProvider(nullptr);
         for (LoopVolume& loop : loops)
             loop.unmount();
     }
 
-    // change: what happens between the import and the wipe; refused: the
-    // cards the check refuses (then no card is touched); file and reason:
-    // what the log names for the first refused card (or, forced, as wiped).
+    // setup: card 1 on exFAT through FUSE, cards without an identity of
+    // their own (known by their mount paths), a video larger than its
+    // fingerprint's edges; change: what happens between the import and the
+    // wipe; refused: the cards the check refuses (then no card is touched);
+    // file and reason: what the log names for the first refused card (or,
+    // forced, as wiped).
     void gate_data()
     {
+        QTest::addColumn<QString>("setup");
         QTest::addColumn<bool>("imported");
         QTest::addColumn<QString>("change");
         QTest::addColumn<bool>("force");
@@ -120,41 +160,73 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("reason");
         const QList<int> none;
-        QTest::newRow("never imported")
-            << false << "" << false << false << QList<int>{1, 2, 3} << Video << "no copy recorded";
-        QTest::newRow("imported") << true << "" << false << false << none << ""
+        const QString clip = "DCIM/100QVK/CLIP.MP4";
+        QTest::newRow("never imported") << "" << false << "" << false << false
+                                        << QList<int>{1, 2, 3} << Video << "no copy recorded";
+        QTest::newRow("imported") << "" << true << "" << false << false << none << ""
                                   << "";
-        QTest::newRow("imported, copies read again") << true << "" << false << true << none << ""
-                                                     << "";
-        QTest::newRow("copy of card 2 lost") << true << "lose copy" << false << false
+        QTest::newRow("imported, read again") << "" << true << "" << false << true << none << ""
+                                              << "";
+        QTest::newRow("imported, no identity, read again")
+            << "no identity" << true << "" << false << true << none << ""
+            << "";
+        QTest::newRow("copy of card 2 lost") << "" << true << "lose copy" << false << false
                                              << QList<int>{2} << Video << "its copy is gone";
         QTest::newRow("copy of card 2 cut short")
-            << true << "shorten copy" << false << false << QList<int>{2} << Video
-            << "its copy has another size";
+            << "" << true << "shorten copy" << false << false << QList<int>{2} << Video
+            << "its copy changed since the import";
+        QTest::newRow("copy of card 2 overwritten at its size")
+            << "" << true << "overwrite copy" << false << false << QList<int>{2} << Video
+            << "its copy changed since the import";
         QTest::newRow("photo on card 3 changed")
-            << true << "change photo" << false << false << QList<int>{3} << Photo
-            << "changed since it was copied";
+            << "" << true << "change photo" << false << false << QList<int>{3} << Photo
+            << "it changed since the import";
         QTest::newRow("photo on card 3 touched")
-            << true << "touch photo" << false << false << QList<int>{3} << Photo
-            << "changed since it was copied";
+            << "" << true << "touch photo" << false << false << QList<int>{3} << Photo
+            << "it changed since the import";
+        QTest::newRow("photo on card 3 changed at its size and time")
+            << "" << true << "rewrite photo" << false << false << QList<int>{3} << Photo
+            << "its content changed since the import";
+        QTest::newRow("video on card 1 changed mid-file, read again")
+            << "big video" << true << "rewrite middle" << false << true << QList<int>{1} << Video
+            << "its content changed since the import (read in full)";
+        QTest::newRow("card 2 cloned, another UUID")
+            << "" << true << "clone" << false << true << QList<int>{2} << Video
+            << "no copy recorded";
+        QTest::newRow("card 2 cloned, no identity")
+            << "no identity" << true << "clone" << false << true << QList<int>{2} << Video
+            << "its content changed since the import";
+        QTest::newRow("exFAT through FUSE: imported")
+            << "exfat" << true << "" << false << false << none << ""
+            << "";
+        QTest::newRow("exFAT through FUSE: card 1 cloned")
+            << "exfat" << true << "clone" << false << false << QList<int>{1} << Video
+            << "no copy recorded";
         QTest::newRow("video added to card 1 after the import")
-            << true << "add video" << false << false << QList<int>{1} << "DCIM/100QVK/QVK0003.MOV"
+            << "" << true << "add video" << false << false << QList<int>{1}
+            << "DCIM/100QVK/QVK0003.MOV"
             << "no copy recorded";
         // The import copies media in any case, so the wipe asks for their copies.
         QTest::newRow("lower-case video added to card 1 after the import")
-            << true << "add video" << false << false << QList<int>{1} << "DCIM/100QVK/QVK0003.mov"
+            << "" << true << "add video" << false << false << QList<int>{1}
+            << "DCIM/100QVK/QVK0003.mov"
             << "no copy recorded";
         QTest::newRow("copy of card 2 damaged, read again")
-            << true << "damage copy" << false << true << QList<int>{2} << Video
+            << "" << true << "damage copy" << false << true << QList<int>{2} << Video
             << "its copy's content differs from the card's";
+        QTest::newRow("clip on card 1, not imported")
+            << "" << true << "add video" << false << false << QList<int>{1} << clip << "";
+        QTest::newRow("clip on card 1, forced")
+            << "" << true << "add video" << true << false << none << clip << "";
         QTest::newRow("never imported, forced")
-            << false << "" << true << false << none << Video << "no copy recorded";
+            << "" << false << "" << true << false << none << Video << "no copy recorded";
         QTest::newRow("copy of card 2 lost, forced")
-            << true << "lose copy" << true << false << none << Video << "its copy is gone";
+            << "" << true << "lose copy" << true << false << none << Video << "its copy is gone";
     }
 
     void gate()
     {
+        QFETCH(QString, setup);
         QFETCH(bool, imported);
         QFETCH(QString, change);
         QFETCH(bool, force);
@@ -162,29 +234,54 @@ private slots:
         QFETCH(QList<int>, refused);
         QFETCH(QString, file);
         QFETCH(QString, reason);
+        if (setup == "exfat") {
+            loops[0].unmount();
+            if (!loops[0].mount(base->filePath("exfat1"), cards[0], "exfat", "QVK_01"))
+                SKIP_SAFETY(loops[0].error());
+            fill(1);
+        } else if (setup == "no identity") {
+            noIdentity = FolderVolumeProvider();
+            for (const QString& card : qAsConst(cards))
+                noIdentity.add(FolderVolumeProvider::folderVolume(card));
+            Volumes::setProvider(&noIdentity);
+        } else if (setup == "big video") {
+            QVERIFY(writeFile(cards[0] + "/" + Video, QByteArray(3 << 20, 'v')));
+        }
         if (imported)
             import();
         const int card = refused.isEmpty() ? (change.isEmpty() ? 1 : 2) : refused.first();
+        const bool media = !file.endsWith(".MP4");
         if (change == "lose copy") {
             QVERIFY(QFile::remove(copyOf(2, Video)));
         } else if (change == "shorten copy") {
             QVERIFY(QFile::resize(copyOf(2, Video), 3));
+        } else if (change == "overwrite copy") {
+            QVERIFY(writeFile(copyOf(2, Video), "VIDEO 2"));
         } else if (change == "damage copy") {
             // Same size, same time: only reading it again tells.
             const QString copy = copyOf(2, Video);
             const QDateTime time = QFileInfo(copy).lastModified();
             QFile damaged(copy);
             QVERIFY(damaged.open(QIODevice::ReadWrite));
-            QVERIFY(damaged.write("V") == 1);
+            QVERIFY(damaged.write("V") == 1 && damaged.flush());
             QVERIFY(damaged.setFileTime(time, QFileDevice::FileModificationTime));
             damaged.close();
         } else if (change == "change photo") {
             QVERIFY(writeFile(cards[2] + "/" + Photo, "photo 3, edited"));
         } else if (change == "touch photo") {
-            QFile photo(cards[2] + "/" + Photo);
-            QVERIFY(photo.open(QIODevice::ReadWrite));
-            QVERIFY(photo.setFileTime(QFileInfo(photo).lastModified().addSecs(-3600),
-                                      QFileDevice::FileModificationTime));
+            setTime(cards[2] + "/" + Photo,
+                    QFileInfo(cards[2] + "/" + Photo).lastModified().addSecs(-3600));
+        } else if (change == "rewrite photo" || change == "rewrite middle") {
+            const QString path = cards[card - 1] + "/" + file;
+            const QDateTime time = QFileInfo(path).lastModified();
+            QFile rewritten(path);
+            QVERIFY(rewritten.open(QIODevice::ReadWrite));
+            QVERIFY(rewritten.seek(rewritten.size() / 2) && rewritten.write("X") == 1 &&
+                    rewritten.flush());
+            rewritten.close();
+            setTime(path, time);
+        } else if (change == "clone") {
+            clone(card, setup == "exfat" ? "exfat" : "ext4");
         } else if (change == "add video") {
             QVERIFY(writeFile(cards[0] + "/" + file, "a later video"));
         }
@@ -196,15 +293,24 @@ private slots:
         prepare(force, reverify);
 
         const QString cardPath = cards[card - 1];
+        if (!refused.isEmpty() && !media) {
+            QVERIFY2(reports.contains("1 0 2 2 Error: 1 file that is not imported will be wiped: " +
+                                      file),
+                     qPrintable(reports.join('\n')));
+            QVERIFY(logLines.contains(
+                QString("I \"Card 1 (%1): not imported: %2\"").arg(cardPath, file)));
+        }
         if (!refused.isEmpty()) {
             QStringList after;
             for (const QString& path : cards)
                 after << tree(path);
             QCOMPARE(after, before);
             QVERIFY(!logLines.join('\n').contains("Erased card"));
+        }
+        if (!refused.isEmpty() && media) {
             for (int n : refused) {
                 const int files = change == "add video" ? 3 : 2;
-                const int missing = imported ? 1 : 2;
+                const int missing = imported && change != "clone" ? 1 : 2;
                 const QString text =
                     QString("%1 0 2 2 Error: %2 of %3 media files on card %1 (%4) have no "
                             "verified copy")
@@ -220,17 +326,21 @@ private slots:
                                      .arg(card)
                                      .arg(cardPath, file, reason);
             QVERIFY2(logLines.filter(line).size() == 1, qPrintable(logLines.join('\n')));
-        } else {
+        }
+        if (refused.isEmpty()) {
             for (int n = 1; n <= 3; ++n) {
                 QVERIFY2(reports.contains(QString("%1 0 2 2 Erased and prepared.").arg(n)),
                          qPrintable(reports.join('\n')));
                 QVERIFY(!QFileInfo::exists(cards[n - 1] + "/DCIM"));
             }
-            const QString line = QString("W \"Card %1 (%2): wiping without a verified copy: %3 (%4")
-                                     .arg(card)
-                                     .arg(cardPath, file, reason);
+            const QString line =
+                media ? QString("W \"Card %1 (%2): wiping without a verified copy: %3 (%4")
+                            .arg(card)
+                            .arg(cardPath, file, reason)
+                      : QString("W \"Card 1 (%1): wiping a file that is not imported: %2\"")
+                            .arg(cards[0], file);
             QCOMPARE(logLines.filter(line).size(), force ? 1 : 0);
-            QCOMPARE(named.isEmpty(), !force);
+            QCOMPARE(named.isEmpty(), !force || !media);
         }
         // The copies are never touched.
         QCOMPARE(tree(base->filePath("dest")), copies);
@@ -267,6 +377,7 @@ private slots:
     {
         import();
         QVERIFY(writeFile(cards[1] + "/DCIM/100QVK/QVK0003.JPG", "later"));
+        QVERIFY(writeFile(cards[2] + "/DCIM/100QVK/CLIP.MP4", "not media"));
         const QVariantList check = WipeCheck().eraseCheck(cards[0], cards[1], cards[2]);
         QCOMPARE(check.size(), 3);
         QStringList shown;
@@ -274,17 +385,17 @@ private slots:
             const QVariantMap map = entry.toMap();
             QVERIFY(map.value("size").toLongLong() > 0);
             QCOMPARE(map.value("path").toString(), cards[map.value("card").toInt() - 1]);
-            shown << QString("%1 %2 %3/%4 %5")
+            shown << QString("%1 %2 %3/%4 %5%6")
                          .arg(map.value("card").toInt())
                          .arg(map.value("label").toString())
                          .arg(map.value("verified").toInt())
                          .arg(map.value("files").toInt())
-                         .arg(map.value("problem").toString());
+                         .arg(map.value("problem").toString())
+                         .arg(map.value("notImported").toStringList().join(','));
         }
-        // Labels as the system knows them (without udev, loop devices have none).
-        const auto label = [this](int n) { return QStorageInfo(cards[n - 1]).name(); };
-        QCOMPARE(shown, QStringList({"1 " + label(1) + " 2/2 ", "2 " + label(2) + " 2/3 ",
-                                     "3 " + label(3) + " 2/2 "}));
+        // Labels from the file systems themselves, udev or not.
+        QCOMPARE(shown, QStringList({"1 QVK_01 2/2 ", "2 QVK_02 2/3 ",
+                                     "3 QVK_03 2/2 DCIM/100QVK/CLIP.MP4"}));
 
         const QVariantMap folder =
             WipeCheck().eraseCheck(cards[0] + "/DCIM", cards[1], cards[2]).first().toMap();

@@ -440,7 +440,9 @@ private slots:
         QTest::addColumn<bool>("miscIsFile");   // the config folder's name taken by a file
         QTest::newRow("markers only") << "" << true << 0 << "No action" << false;
         QTest::newRow("erase and configure")
-            << "--erase --sync-config" << true << 0 << "Erased and prepared." << false;
+            << "--erase --sync-config --force" << true << 0 << "Erased and prepared." << false;
+        // Files no import copies are wiped only when forced.
+        QTest::newRow("erase, a file not imported") << "--erase" << true << 1 << "" << false;
         QTest::newRow("card 3 refused") << "" << false << 1 << "" << false;
         // A wipe reaches card volumes only: refused before anything is touched.
         QTest::newRow("erase of a plain folder") << "--erase" << false << 1 << "" << false;
@@ -817,6 +819,23 @@ private slots:
         QTest::newRow("a copy damaged, read again: refused")
             << import + prepare + "--reverify"
             << "damage" << 1 << false << QStringList{"  DCIM/100QVK/V0001.MOV\n"};
+        QTest::newRow("a copy overwritten at its size: refused")
+            << import + prepare << "damage" << 1 << false
+            << QStringList{"qvkctl: card 3: no verified copy of 1 media file:\n"};
+        QTest::newRow("card 3 cloned at its mount path, read again: refused")
+            << import + prepare + "--reverify"
+            << "clone" << 1 << false
+            << QStringList{"qvkctl: card 3: no verified copy of 1 media file:\n"
+                           "  DCIM/100QVK/V0001.MOV\n"};
+        QTest::newRow("a clip not imported: refused")
+            << import + prepare << "clip" << 1 << false
+            << QStringList{"qvkctl: card 2: 1 file that is not imported, wiped only with --force:\n"
+                           "  DCIM/100QVK/CLIP.MP4\n"};
+        QTest::newRow("a clip not imported, forced: wiped")
+            << import + prepare + "--force"
+            << "clip" << 0 << true
+            << QStringList{"[card 2] 1 file that is not imported will be wiped: "
+                           "DCIM/100QVK/CLIP.MP4\n"};
         QTest::newRow("never imported, forced: wiped")
             << prepare + "--force"
             << "" << 0 << true
@@ -862,6 +881,19 @@ private slots:
         for (const QString& step : steps) {
             if (step.startsWith("prepare") && change == "damage")
                 QVERIFY(writeFile(temp.filePath("out/DCIM/100QVK/V0001_cam3.MOV"), "vidoe"));
+            if (step.startsWith("prepare") && change == "clip")
+                QVERIFY(writeFile(temp.filePath("card2/DCIM/100QVK/CLIP.MP4"), "clip"));
+            if (step.startsWith("prepare") && change == "clone") {
+                // Another card at card 3's mount point: same name, size and time.
+                const QString video = temp.filePath("card3/DCIM/100QVK/V0001.MOV");
+                const QDateTime time = QFileInfo(video).lastModified();
+                loops[2].unmount();
+                QVERIFY(loops[2].mount(temp.filePath("clone3"), temp.filePath("card3")));
+                QVERIFY(writeFile(video, "VIDEO"));
+                QFile file(video);
+                QVERIFY(file.open(QIODevice::ReadWrite) &&
+                        file.setFileTime(time, QFileDevice::FileModificationTime));
+            }
             outcome = run(words(step), temp.path());
             if (step.startsWith("import"))
                 QVERIFY2(outcome.status == 0, qPrintable(outcome.err));

@@ -24,6 +24,7 @@ Window {
     signal copyData(string port, string targetDir, string projectName)
     signal eraseCards(string dir1, string dir2, string dir3, bool eraseCards, bool createSyncConfig)
     signal eraseCardsForced(string dir1, string dir2, string dir3, bool eraseCards, bool createSyncConfig)
+    signal prepareCards(string dir1, string dir2, string dir3, bool eraseCards, bool createSyncConfig, bool force, bool reverify)
     signal readCameraSettings(string port)
     signal saveCameraSettings(string port, string date, int recLedOn, double loggingInterval, double timelapseInterval, double timelapseTimeout, int e1FirmwareVersion)
     signal resetCameraSettings(string port)
@@ -149,6 +150,10 @@ void TestAppController::callsReachTheOtherSide_data()
         << "eraseCardsForced" << QVariantList{"/nonexistent/card", "", "", true, false} << "3"
         << "updateCardProgress(1, 0, 2, 2, Invalid directory for card 1 (/nonexistent/card): no "
            "volume holds it)"
+        << "prepareOutcome(3, refused)";
+    QTest::newRow("prepare cards, read again")
+        << "prepareCards" << QVariantList{"", "", "", true, false, false, true} << "3"
+        << "updateCardProgress(1, 0, 2, 2, Invalid directory for card 1 (): no card chosen)"
         << "prepareOutcome(3, refused)";
 }
 

@@ -15,8 +15,8 @@
 
 namespace {
 
-// Runs a program to its end; its error output when it fails.
-QString runTool(const QString& program, const QStringList& arguments)
+// Runs a program to its end; its error output when it fails, else its output.
+QString runTool(const QString& program, const QStringList& arguments, QString* output = nullptr)
 {
     const QString path =
         QStandardPaths::findExecutable(program, {"/usr/sbin", "/sbin", "/usr/bin", "/bin"});
@@ -27,6 +27,8 @@ QString runTool(const QString& program, const QStringList& arguments)
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit ||
         process.exitCode() != 0)
         return program + " failed: " + QString::fromLocal8Bit(process.readAllStandardError());
+    if (output)
+        *output = QString::fromLocal8Bit(process.readAllStandardOutput()).trimmed();
     return QString();
 }
 
@@ -57,7 +59,13 @@ bool LoopVolume::mount(const QString& image, const QString& mountPoint, const QS
         return fail("cannot create the image " + image);
     file.close();
     QString problem;
-    if (type == "vfat")
+    if (type == "exfat" && !QFile::exists("/dev/fuse"))
+        return fail("FUSE is missing here (no /dev/fuse): cannot mount exFAT through FUSE");
+    if (type == "exfat")
+        problem =
+            runTool("mkfs.exfat", (label.isEmpty() ? QStringList() : QStringList{"-L", label}) +
+                                      QStringList{image});
+    else if (type == "vfat")
         problem =
             runTool("mkfs.vfat", QStringList{"-n", label.isEmpty() ? "NO NAME" : label, image});
     else
@@ -67,17 +75,52 @@ bool LoopVolume::mount(const QString& image, const QString& mountPoint, const QS
                               QStringList{image});
     if (!problem.isEmpty())
         return fail(problem);
-    problem = runTool("mount", {"-o", "loop", "-t", type, image, mountPoint});
-    if (!problem.isEmpty())
-        return fail("cannot mount a loop device here: " + problem);
-    point = mountPoint;
-    return true;
+    return mountImage(image, mountPoint, type);
 #else
     Q_UNUSED(image)
     Q_UNUSED(mountPoint)
     Q_UNUSED(type)
     Q_UNUSED(label)
     Q_UNUSED(megabytes)
+    return fail("loop mounts are a Linux test");
+#endif
+}
+
+bool LoopVolume::mountImage(const QString& image, const QString& mountPoint, const QString& type)
+{
+#if defined(Q_OS_LINUX)
+    if (geteuid() != 0)
+        return fail("mounting a file system image needs root");
+    if (!QDir().mkpath(mountPoint))
+        return fail("cannot create " + mountPoint);
+    QString problem;
+    // FAT through FUSE too where the kernel has no driver for it; the loop
+    // device is named as the mount's source, as the kernel's own would be.
+    const bool fuseFat =
+        type == "vfat" && !runTool("grep", {"-qw", "vfat", "/proc/filesystems"}).isEmpty();
+    if (type == "exfat" || fuseFat) {
+        // The FUSE drivers are given a block device, which names the mount.
+        problem = runTool("losetup", {"--find", "--show", image}, &loopDevice);
+        if (problem.isEmpty() && type == "exfat")
+            problem = runTool("mount.exfat-fuse", {loopDevice, mountPoint});
+        else if (problem.isEmpty())
+            problem = runTool("fusefat", {"-o", "rw+,fsname=" + loopDevice + ",subtype=fusefat",
+                                          loopDevice, mountPoint});
+    } else {
+        problem = runTool("mount", {"-o", "loop", "-t", type, image, mountPoint});
+    }
+    if (!problem.isEmpty()) {
+        if (!loopDevice.isEmpty())
+            runTool("losetup", {"-d", loopDevice});
+        loopDevice.clear();
+        return fail("cannot mount a loop device here: " + problem);
+    }
+    point = mountPoint;
+    return true;
+#else
+    Q_UNUSED(image)
+    Q_UNUSED(mountPoint)
+    Q_UNUSED(type)
     return fail("loop mounts are a Linux test");
 #endif
 }
@@ -108,6 +151,10 @@ bool LoopVolume::unmount()
 #if defined(Q_OS_LINUX)
     // Lazily: a file still open in a failed test must not keep the mount.
     ::umount2(QFile::encodeName(point).constData(), MNT_DETACH);
+    // Detached once the FUSE mount lets go of it.
+    if (!loopDevice.isEmpty())
+        runTool("losetup", {"-d", loopDevice});
+    loopDevice.clear();
 #endif
     point.clear();
     return true;

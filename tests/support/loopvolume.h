@@ -13,12 +13,15 @@ public:
     LoopVolume(const LoopVolume&) = delete;
     LoopVolume& operator=(const LoopVolume&) = delete;
 
-    // Formats `image` (created, `megabytes` large) as `type` ("ext4" or
-    // "vfat") with the label and mounts it at `mountPoint` (created). False,
-    // with the reason in error(), when this machine cannot: tests end with
+    // Formats `image` (created, `megabytes` large) as `type` ("ext4", "vfat",
+    // or "exfat", mounted through FUSE by exfat-fuse) with the label and
+    // mounts it at `mountPoint` (created). False, with the reason in error(),
+    // when this machine cannot: tests end with
     // SKIP_SAFETY then.
     bool mount(const QString& image, const QString& mountPoint, const QString& type = "ext4",
                const QString& label = QString(), int megabytes = 8);
+    // Mounts the formatted image again, at `mountPoint` (created).
+    bool mountImage(const QString& image, const QString& mountPoint, const QString& type = "ext4");
     // Shows the folder `from` also at `mountPoint` (created): a bind mount.
     bool bind(const QString& from, const QString& mountPoint);
     // Unmounts now (lazily); true when it was mounted.
@@ -31,5 +34,6 @@ private:
     bool fail(const QString& why);
 
     QString point;
+    QString loopDevice; // set up for a FUSE mount, detached with it
     QString reason;
 };

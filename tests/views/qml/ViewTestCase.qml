@@ -63,7 +63,7 @@ TestCase {
         if (component.status !== Component.Ready)
             fail(component.errorString())
         window = component.createObject(null)
-        var signalNames = ["copyFiles", "copyData", "eraseCards", "eraseCardsForced", "readCameraSettings",
+        var signalNames = ["copyFiles", "copyData", "eraseCards", "eraseCardsForced", "prepareCards", "readCameraSettings",
                            "saveCameraSettings", "resetCameraSettings", "eraseMemory"]
         signalNames.forEach(function (name) {
             window[name].connect(function () {

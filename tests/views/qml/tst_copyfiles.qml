@@ -344,6 +344,8 @@ ViewTestCase {
                        "/media/u/C": { "label": "QVK_03", "size": 63831015424, "files": 5, "verified": 5 } }
         var lacking = JSON.parse(JSON.stringify(copied))
         lacking["/media/u/B"].verified = 211
+        var clip = JSON.parse(JSON.stringify(copied))
+        clip["/media/u/A"].notImported = ["DCIM/x.MP4"]
         var notVolume = JSON.parse(JSON.stringify(copied))
         notVolume["/media/u/C"] = { "label": "", "problem": "a folder, not the root of its volume (/media)",
                                     "files": -1, "verified": -1, "unreadable": -1 }
@@ -366,6 +368,13 @@ ViewTestCase {
               loss: "3 media files have no verified copy", sent: [] },
             { tag: "card 2 lacks copies, not erased, no config", checks: lacking, keepFiles: true,
               noConfig: true, answers: [], sent: ["eraseCards:" + cards + "|false|false"] },
+            { tag: "a file not imported, read again, erased anyway", checks: clip, reverify: true,
+              answers: ["eraseCardsAnywayButton"],
+              texts: ["Card 1 QVK_01: 214 of 214 files copied and verified, 1 file not imported",
+                      "Card 2 QVK_02: 214 of 214 files copied and verified",
+                      "Card 3 QVK_03: 5 of 5 files copied and verified"],
+              loss: "1 file that is not imported will be wiped: DCIM/x.MP4 (card 1). Erase anyway?",
+              sent: ["prepareCards:" + cards + "|true|true|true|true"] },
             { tag: "card 3 is a folder", checks: notVolume, answers: ["eraseCardsCancelButton"],
               texts: ["Card 1 QVK_01: 214 of 214 files copied and verified",
                       "Card 2 QVK_02: 214 of 214 files copied and verified",
@@ -387,6 +396,7 @@ ViewTestCase {
             compare(child("eraseCardPlace3").text, data.place)
         child("eraseCardsCheck").checked = !data.keepFiles
         child("syncConfigCheck").checked = !data.noConfig
+        child("reverifyCheck").checked = data.reverify === true
         compare(child("eraseCardsConfirmButton").enabled, !data.eraseDisabled)
         if (!data.eraseDisabled)
             click("eraseCardsConfirmButton")
