@@ -2,10 +2,10 @@
 
 #include "base/apppaths.h"
 #include "base/messagehandler.h"
+#include "base/stopsignals.h"
 #include "cards/medianaming.h"
 #include "cards/verifiedcopy.h"
 #include "cli/livelines.h"
-#include "cli/stopsignals.h"
 #include "controller/appcontroller.h"
 #include "controller/controllertasks.h"
 
