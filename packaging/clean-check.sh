@@ -17,6 +17,8 @@ user=tester
 failures=0
 
 step() { printf '\n== %s\n' "$*"; }
+# Indents a list, or says it is empty.
+listing() { sed 's/^/  /' | grep . || echo "  none"; }
 fail() {
     echo "FAILED: $*"
     failures=$((failures + 1))
@@ -32,7 +34,6 @@ packages() { dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' | awk '$1 == "i
 step "The fresh root"
 grep PRETTY_NAME /etc/os-release
 echo "$(packages | wc -l) packages installed"
-snapshot >/tmp/files-before
 packages >/tmp/packages-before
 
 step "apt-get install --no-install-recommends $(basename "$deb")"
@@ -55,6 +56,9 @@ apt-get install -y -q --no-install-recommends xvfb xauth x11-utils >/tmp/apt-x.l
     { cat /tmp/apt-x.log; fail "could not install the virtual display"; }
 useradd --create-home --shell /bin/bash "$user"
 home=$(getent passwd "$user" | cut -d: -f6)
+# What is there before the programs run, and what the package put there.
+snapshot >/tmp/files-before
+dpkg-query -L pelorin-qvk | sort >/tmp/package-files
 as_user() { runuser -u "$user" -- env -i HOME="$home" USER="$user" PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8 "$@"; }
 
 step "The window, started as the launcher starts it (VazizidADU from PATH), as $user"
@@ -119,15 +123,19 @@ as_user bash -c '
 
 step "apt-get remove pelorin-qvk"
 apt-get remove -y -q pelorin-qvk >/tmp/apt-remove.log 2>&1 || { cat /tmp/apt-remove.log; fail "removal"; }
-tail -n 2 /tmp/apt-remove.log
+grep -E '^(Removing|Processing)' /tmp/apt-remove.log
 echo "dpkg state: $(dpkg-query -W -f='${db:Status-Abbrev}' pelorin-qvk 2>/dev/null || echo 'unknown to dpkg')"
 snapshot >/tmp/files-after
-cat /var/lib/dpkg/info/*.list | sort -u >/tmp/files-owned
+# Paths as they lie on disk: dpkg records /lib/... for what usrmerge keeps in /usr/lib/...
+sed -E 's#^/(bin|sbin|lib|lib32|lib64|libx32)/#/usr/\1/#' /var/lib/dpkg/info/*.list |
+    cat - /var/lib/dpkg/info/*.list | sort -u >/tmp/files-owned
+echo "Files of the package that stay (owned by no installed package):"
+comm -12 /tmp/package-files /tmp/files-after | comm -23 - /tmp/files-owned | listing
 comm -13 /tmp/files-before /tmp/files-after | comm -23 - /tmp/files-owned >/tmp/files-left
-echo "What stays that no installed package owns (new since the fresh root), outside $home:"
-grep -v "^$home" /tmp/files-left | sed 's/^/  /'
+echo "Files the runs made that stay, outside $home:"
+grep -v "^$home" /tmp/files-left | listing
 echo "In $home (the user's own: settings, log, ledger, the cards and the import): $(grep -c "^$home/" /tmp/files-left) entries, among them:"
-grep -E "^$home/\.local/share/Pelorin QVK/[^/]*$" /tmp/files-left | sed 's/^/  /'
+grep -E "^$home/\\.local/share/Pelorin QVK/[^/]*$" /tmp/files-left | sed 's/^/  /'
 echo "Packages that came with it and stay until 'apt autoremove': $(apt-get -s autoremove | grep -c '^Remv')"
 
 step "Result"
