@@ -31,8 +31,15 @@ if(NOT status EQUAL 0 OR help STREQUAL "")
     message(FATAL_ERROR "${PROGRAM} --help failed (${status})")
 endif()
 
-# Paragraphs, each a list of lines (';' in the text would split lines: none expected).
-string(REPLACE ";" "," help "${help}")
+# Paragraphs, each a list of lines. CMake lists split at ';' and keep what
+# stands in square brackets together, so those three characters stand in for
+# themselves until the page is written.
+string(ASCII 28 semicolon)
+string(ASCII 29 open_bracket)
+string(ASCII 31 close_bracket)
+string(REPLACE ";" "${semicolon}" help "${help}")
+string(REPLACE "[" "${open_bracket}" help "${help}")
+string(REPLACE "]" "${close_bracket}" help "${help}")
 string(ASCII 30 separator)
 string(REGEX REPLACE "\n\n+" "${separator}" help "${help}")
 string(REPLACE "${separator}" ";" paragraphs "${help}")
@@ -110,6 +117,9 @@ if(TAIL)
     file(READ "${TAIL}" tail)
     string(APPEND page "${tail}")
 endif()
+string(REPLACE "${semicolon}" ";" page "${page}")
+string(REPLACE "${open_bracket}" "[" page "${page}")
+string(REPLACE "${close_bracket}" "]" page "${page}")
 file(WRITE "${OUTPUT}" "${page}")
 execute_process(COMMAND gzip -9nf "${OUTPUT}" RESULT_VARIABLE status)
 if(NOT status EQUAL 0)

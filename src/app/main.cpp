@@ -2,6 +2,7 @@
 #include "app/startup.h"
 #include "base/apppaths.h"
 #include "base/messagehandler.h"
+#include "base/stopsignals.h"
 #include "controller/appcontroller.h"
 #include "controller/throughputmeter.h"
 
@@ -11,6 +12,7 @@
 #include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
+#include <QQmlError>
 #include <QQuickWindow>
 #include <QSettings>
 
@@ -45,6 +47,9 @@ int main(int argc, char** argv)
     // Wayland desktops match the window to its launcher by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.pelorin.qvk"));
     updateAppDirPath(QCoreApplication::applicationFilePath());
+    // From here on a logout or kill closes the window as the user would; a
+    // signal that comes while the view loads waits in the event loop.
+    StopSignals stopSignals;
 
     // The controller's init() may be invoked through the meta-object system
     // with the view's window; the controller itself links no Qt Quick.
@@ -54,13 +59,28 @@ int main(int argc, char** argv)
 
     ThroughputMeter::registerType();
     QQmlApplicationEngine engine;
+    QStringList viewErrors;
+    const QMetaObject::Connection collectErrors = QObject::connect(
+        &engine, &QQmlEngine::warnings, [&viewErrors](const QList<QQmlError>& errors) {
+            for (const QQmlError& error : errors)
+                viewErrors << error.toString();
+        });
     engine.rootContext()->setContextProperty(QStringLiteral("appController"), &controller);
     engine.load(QUrl(QStringLiteral("qrc:/views/Main.qml")));
+    QObject::disconnect(collectErrors);
     const QList<QObject*> roots = engine.rootObjects();
     QQuickWindow* window = roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow*>(roots.first());
-    if (!window)
-        qWarning("The view has no window; running without one");
+    if (!window) {
+        // Without its window the app could only linger unseen: every start
+        // from the launcher would leave one more process behind.
+        if (viewErrors.isEmpty())
+            viewErrors << QStringLiteral("the view made no window");
+        qCritical().noquote() << "The window could not be created, so the app ends:"
+                              << viewErrors.join(QStringLiteral("; "));
+        return 1;
+    }
     controller.init(window);
+    closeOnStopSignals(stopSignals, *window);
 
     int exitCode = -1;
     try {

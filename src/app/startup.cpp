@@ -1,10 +1,12 @@
 #include "app/startup.h"
 
 #include "base/apppaths.h"
+#include "base/stopsignals.h"
 #include "controller/appcontroller.h"
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QQuickWindow>
 #include <QSettings>
 #include <QThreadPool>
 
@@ -60,4 +62,15 @@ void shutDownController(AppController& controller)
     }
     controller.turnOffWorker(port);
     qInfo("Camera shut down");
+}
+
+void closeOnStopSignals(StopSignals& stopSignals, QQuickWindow& window)
+{
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &window,
+                     [&window](const QString& signalName) {
+                         qInfo() << "Closing on" << signalName;
+                         // The view closes itself once nothing runs any more.
+                         window.setProperty("closeWhenIdle", true);
+                         window.close();
+                     });
 }

@@ -1,7 +1,9 @@
 #pragma once
 
 class AppController;
+class QQuickWindow;
 class QSettings;
+class StopSignals;
 
 // The fixed scale factor of the settings file, 0 when absent or not a number.
 double readScaleFactorSetting(const QSettings& settings);
@@ -17,3 +19,8 @@ void applyStartupSettings(QSettings& settings, double scaleFactor);
 // pool runs any more (they use the controller), then turns the controller unit
 // off on this thread if the view named a port.
 void shutDownController(AppController& controller);
+
+// SIGTERM, SIGINT and SIGHUP close the window as the user would: while work
+// runs, closing is refused as usual and the window closes once it is done.
+// The event loop then ends and the normal shut-down follows.
+void closeOnStopSignals(StopSignals& stopSignals, QQuickWindow& window);

@@ -97,7 +97,18 @@ void updateAppDirPath(const QString& executablePath)
     qInfo("Updating App path");
     if (executablePath.isEmpty())
         return;
-    const QString folder = QFileInfo(executablePath).absolutePath();
+    // The folder of the program file itself: a bare name is looked up as the
+    // shell found it, and a link (/usr/bin/VazizidADU) is followed to the file.
+    QString path = executablePath;
+    if (QFileInfo(path).fileName() == path) {
+        const QString found = QStandardPaths::findExecutable(path);
+        if (!found.isEmpty())
+            path = found;
+    }
+    const QFileInfo info(path);
+    const QString real = info.canonicalFilePath();
+    const QString folder =
+        QFileInfo(real.isEmpty() ? info.absoluteFilePath() : real).absolutePath();
     {
         QMutexLocker lock(&cacheMutex);
         cache().appDir = folder;
@@ -186,6 +197,15 @@ QString utilitiesDirPath()
     const QString path = subfolderOfAppDir(QStringLiteral("utilities"));
     qInfo() << "Utilities dir:" << path;
     return path;
+}
+
+QString localUtilitiesDirPath()
+{
+    const QString usr = QStringLiteral("/usr/"), local = QStringLiteral("/usr/local/");
+    const QString app = appDirPath();
+    if (!app.startsWith(usr) || app.startsWith(local))
+        return QString();
+    return local + app.mid(usr.size()) + QStringLiteral("/utilities");
 }
 
 QString firmwareDirPath()

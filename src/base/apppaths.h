@@ -15,6 +15,10 @@ QString iniFilePath();
 QString logFilePath();
 QString templatesDirPath();
 QString utilitiesDirPath();
+// Where the administrator puts tools that a package does not bring (the rig
+// maker's boot-loader): for an application folder under /usr, the same
+// folder's "utilities" under /usr/local; empty for any other folder.
+QString localUtilitiesDirPath();
 QString firmwareDirPath();
 void removeLogFile();
 

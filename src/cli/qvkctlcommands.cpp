@@ -4,7 +4,7 @@
 #include "base/outcome.h"
 #include "cards/verifiedcopy.h"
 #include "cli/livelines.h"
-#include "cli/stopsignals.h"
+#include "base/stopsignals.h"
 #include "controller/appcontroller.h"
 #include "controller/controllertasks.h"
 

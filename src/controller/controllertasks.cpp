@@ -4,6 +4,7 @@
 #include "settings/unitsettings.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 #include <cmath>
 #include <limits>
@@ -122,10 +123,22 @@ QString clockText(qint32 secondsSinceEpoch)
 QString bootloaderProgram()
 {
 #ifdef Q_OS_WIN
-    return utilitiesDirPath() + QStringLiteral("/bootloader.exe");
+    const QString name = QStringLiteral("/bootloader.exe");
 #else
-    return utilitiesDirPath() + QStringLiteral("/bootloader");
+    const QString name = QStringLiteral("/bootloader");
 #endif
+    // The administrator's copy comes first; the packaged folder is still
+    // looked in, as before. Without either, the program belongs in the first.
+    QStringList folders;
+    const QString local = localUtilitiesDirPath();
+    if (!local.isEmpty())
+        folders << local;
+    folders << utilitiesDirPath();
+    for (const QString& folder : qAsConst(folders)) {
+        if (QFileInfo(folder + name).isExecutable())
+            return folder + name;
+    }
+    return folders.first() + name;
 }
 
 QStringList bootloaderArguments(const QString& port, const QString& filePath)

@@ -47,7 +47,10 @@ quint32 clockSeconds(const QString& text, const QDateTime& now = QDateTime::curr
 // The unit's clock as the view shows it, local time.
 QString clockText(qint32 secondsSinceEpoch);
 
-// The boot-loader in the utilities folder.
+// The boot-loader: the first executable one of the local utilities folder
+// (/usr/local/lib/pelorin-qvk/utilities for an installed app) and the
+// application's utilities folder; where neither has one, the path in the
+// first of them.
 QString bootloaderProgram();
 // "-p <port>" as one argument, then the firmware file: a bare or relative
 // name is looked for in the firmware folder, an absolute path stays as given.

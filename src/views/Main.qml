@@ -73,6 +73,14 @@ ApplicationWindow {
         getSelectedSettingsDeviceName()
     }
 
+    // Set when the system asks the app to end (logout, kill): the window
+    // closes as soon as nothing runs any more.
+    property bool closeWhenIdle: false
+    onBusyChanged: {
+        if (closeWhenIdle && !busy)
+            close()
+    }
+
     onClosing: {
         if (readyToExit())
             return

@@ -12,6 +12,8 @@
 #include <QtConcurrent>
 #include <QtTest>
 
+#include <csignal>
+
 // Runs without an application object: the scale computation makes its own.
 class TestStartup : public QObject
 {
@@ -29,6 +31,8 @@ private slots:
     void shutDownWaitsForTasks();
     void shutDownTurnsTheUnitOff();
     void startAndNormalClose();
+    void endByStopSignalOrMissingWindow_data();
+    void endByStopSignalOrMissingWindow();
     void scaleFactor_data();
     void scaleFactor();
     void probeKeepsFrameworkArguments();
@@ -233,6 +237,74 @@ void TestStartup::startAndNormalClose()
          {"EnableAutoScale", "EnableScaleFactor", "EnableHighDpiScaling", "AppVersion", "AppName"})
         values << stored.value(key).toString();
     QCOMPARE(values.join(','), QStringLiteral("1,0,0,1.8.3,Pelorin QVK"));
+}
+
+void TestStartup::endByStopSignalOrMissingWindow_data()
+{
+    QTest::addColumn<int>("signal"); // 0: none is sent
+    QTest::addColumn<bool>("window");
+    // Logout, kill, Ctrl-C and a closed terminal end the app as closing does.
+    QTest::newRow("SIGTERM") << int(SIGTERM) << true;
+    QTest::newRow("SIGINT") << int(SIGINT) << true;
+    QTest::newRow("SIGHUP") << int(SIGHUP) << true;
+    // A QML module that cannot load (as one missing on a clean system): no
+    // window, so no process left behind.
+    QTest::newRow("no window") << 0 << false;
+}
+
+void TestStartup::endByStopSignalOrMissingWindow()
+{
+    QFETCH(int, signal);
+    QFETCH(bool, window);
+    ControllerSimulator sim;
+    QVERIFY(sim.start());
+    QTemporaryDir home;
+    const QString logPath = home.filePath(".local/share/Pelorin QVK/VazizidADU.log");
+    QVERIFY(
+        TestSupport::writeFile(home.filePath(".local/share/Pelorin QVK/VazizidADU.ini"),
+                               "[General]\nExtraSerialPorts=" + sim.portPath().toUtf8() + '\n'));
+    QVERIFY(TestSupport::writeFile(home.filePath("qml/QtQuick/Controls.2/qmldir"),
+                                   "module QtQuick.Controls\nplugin qvkmissingcontrols\n"));
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DATA_HOME", home.filePath(".local/share"));
+    env.insert("QT_QUICK_BACKEND", "software");
+    // The helper picks the simulator's port as the user would, and leaves the window open.
+    env.insert("LD_PRELOAD", PQVK_AUTOCLOSE);
+    env.insert("PQVK_SELECT_PORT", sim.portPath());
+    env.insert("PQVK_KEEP_OPEN", "1");
+    if (!window)
+        env.insert("QML2_IMPORT_PATH", home.filePath("qml"));
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(PQVK_APP, QStringList());
+    QVERIFY(process.waitForStarted());
+    if (signal) {
+        QTRY_VERIFY_WITH_TIMEOUT(TestSupport::readFile(logPath).contains("Test port selected"),
+                                 120000);
+        QCOMPARE(::kill(pid_t(process.processId()), signal), 0);
+    }
+    QVERIFY2(process.waitForFinished(120000), "the app did not end");
+    const QString errors = QString::fromLocal8Bit(process.readAllStandardError());
+    const QString log = QString::fromLocal8Bit(TestSupport::readFile(logPath));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    if (!window) {
+        QCOMPARE(process.exitCode(), 1);
+        // Both say why: the module that could not load.
+        QVERIFY2(errors.contains("qvkmissingcontrols"), qPrintable(errors.right(3000)));
+        QVERIFY2(log.contains("Critical: The window could not be created"), qPrintable(log));
+        QCOMPARE(sim.receivedCount("PQVKOFF"), 0);
+        return;
+    }
+    QVERIFY2(process.exitCode() == 0, qPrintable(errors.right(3000)));
+    QCOMPARE(sim.receivedCount("PQVKOFF"), 1);
+    QStringList lines; // without their time stamps
+    for (const QString& line : log.split('\n', Qt::SkipEmptyParts))
+        lines << line.mid(24);
+    QVERIFY2(lines.contains(QString("Info: Closing on \"%1\"").arg(QTest::currentDataTag())),
+             qPrintable(log.right(2000)));
+    QCOMPARE(lines.mid(lines.size() - 2),
+             QStringList({"Info: Camera shut down", "Info: Application end"}));
 }
 
 QTEST_APPLESS_MAIN(TestStartup)

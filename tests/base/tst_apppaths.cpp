@@ -108,6 +108,12 @@ void TestAppPaths::shippedAndToolFolders()
     QVERIFY(QDir(appFolder()).mkdir("utilities"));
     QCOMPARE(utilitiesDirPath(), appFolder() + "/utilities");
     QCOMPARE(firmwareDirPath(), appFolder());
+    // An app installed under /usr also looks in /usr/local for the tools its
+    // package does not bring.
+    QCOMPARE(localUtilitiesDirPath(), QString());
+    resetPathCaches();
+    updateAppDirPath("/usr/lib/pelorin-qvk/VazizidADU");
+    QCOMPARE(localUtilitiesDirPath(), QStringLiteral("/usr/local/lib/pelorin-qvk/utilities"));
 }
 
 // Lines far longer than any stream buffer, from many threads at once, through

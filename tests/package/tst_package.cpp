@@ -1,6 +1,7 @@
 #include "support/testsupport.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -69,19 +70,73 @@ private slots:
         QVERIFY2(unpack.status == 0, qPrintable(unpack.err));
     }
 
-    // Libraries come from dpkg-shlibdeps, the window's QML modules from its
-    // imports: a package without them installs a window that cannot load.
+    // Libraries come from dpkg-shlibdeps, the QML modules from what the window
+    // loads: a package without them installs a window that cannot load.
+    // Quick Controls 1 makes the built-in file dialog of QtQuick.Dialogs,
+    // whose Debian package does not depend on it.
     void dependencies()
     {
         const Outcome field = runProgram("dpkg-deb", {"--field", deb, "Depends"});
         QCOMPARE(field.status, 0);
         const QStringList depends = field.out.trimmed().split(", ");
-        for (const char* package : {"libqt5core5a", "libqt5serialport5", "qml-module-qtquick2",
-                                    "qml-module-qtquick-controls2", "qml-module-qtquick-dialogs",
-                                    "qml-module-qtquick-layouts", "qml-module-qtquick-window2"})
-            QVERIFY2(std::any_of(depends.cbegin(), depends.cend(),
-                                 [&](const QString& d) { return d.startsWith(package); }),
+        for (const char* package :
+             {"libqt5core5a", "libqt5serialport5", "qml-module-qtquick2",
+              "qml-module-qtquick-controls2", "qml-module-qtquick-dialogs",
+              "qml-module-qtquick-layouts", "qml-module-qtquick-window2",
+              "qml-module-qtquick-controls", "qml-module-qt-labs-folderlistmodel"})
+            QVERIFY2(depends.contains(package) ||
+                         std::any_of(depends.cbegin(), depends.cend(),
+                                     [&](const QString& d) {
+                                         return d.startsWith(package + QString(" "));
+                                     }),
                      qPrintable(QString(package) + " not in " + field.out));
+    }
+
+    // Installed-Size counts the files once: the links in /usr/bin are links.
+    void installedSize()
+    {
+        const Outcome field = runProgram("dpkg-deb", {"--field", deb, "Installed-Size"});
+        QCOMPARE(field.status, 0);
+        qint64 bytes = 0;
+        int entries = 0;
+        QDirIterator it(root(),
+                        QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QFileInfo info(it.next());
+            ++entries;
+            if (info.isFile() && !info.isSymLink())
+                bytes += info.size();
+        }
+        const qint64 kib = field.out.trimmed().toLongLong();
+        QVERIFY2(kib >= bytes / 1024 && kib <= bytes / 1024 + entries + 1,
+                 qPrintable(QString("%1 KiB for %2 bytes").arg(kib).arg(bytes)));
+    }
+
+    // qvkctl's manual page is its --help: every line of the help, blanks
+    // aside, stands in the page's text as it is.
+    void manualPageIsHelp()
+    {
+        const Outcome help = runProgram(root() + "/usr/bin/qvkctl", {"--help"});
+        QCOMPARE(help.status, 0);
+        const Outcome page =
+            runProgram("gzip", {"-dc", root() + "/usr/share/man/man1/qvkctl.1.gz"});
+        QCOMPARE(page.status, 0);
+        QStringList text; // the page without its markup
+        for (QString line : page.out.split('\n')) {
+            if (line.startsWith(".B "))
+                line = line.mid(3);
+            else if (line.startsWith('.'))
+                continue;
+            text << line.replace("\\-", "-").replace("\\&", "").replace("\\e", "\\");
+        }
+        const QString simplifiedPage = text.join(' ').simplified();
+        for (const QString& line : help.out.split('\n')) {
+            const QString simplified = line.simplified();
+            if (simplified.isEmpty() || QRegularExpression("^[^ ].*:$").match(line).hasMatch())
+                continue; // headings become the page's sections
+            QVERIFY2(simplifiedPage.contains(simplified), qPrintable(simplified));
+        }
     }
 
     void files_data()
@@ -162,6 +217,9 @@ private slots:
         const QByteArray log = readFile(userDataFolder("app") + "/VazizidADU.log");
         QVERIFY2(app.status == 0, qPrintable(app.err.right(3000)));
         QVERIFY2(log.contains("Template dir: \"" + templates.toUtf8() + '"'), log.constData());
+        // The real folder, not the link's.
+        QVERIFY2(log.contains("AppDirectory: \"" + root().toUtf8() + AppFolder.toUtf8() + '"'),
+                 log.constData());
         QVERIFY2(log.endsWith("Info: Application end\n"), log.constData());
     }
 

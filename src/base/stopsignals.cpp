@@ -1,4 +1,4 @@
-#include "cli/stopsignals.h"
+#include "base/stopsignals.h"
 
 #include <QSocketNotifier>
 
@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
 #include <sys/socket.h>
 #include <unistd.h>
 #endif
@@ -15,8 +16,8 @@ namespace {
 #ifdef Q_OS_UNIX
 
 int pipeFds[2] = {-1, -1};
-struct sigaction previousInt;
-struct sigaction previousTerm;
+const int handledSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction previousActions[std::size(handledSignals)];
 
 // Only what is safe in a signal handler: one write, errno kept.
 void onSignal(int number)
@@ -45,8 +46,8 @@ StopSignals::StopSignals(QObject* parent) : QObject(parent)
     sigemptyset(&action.sa_mask);
     // Calls under way go on; the next signal of the kind acts as if unhandled.
     action.sa_flags = SA_RESTART | SA_RESETHAND;
-    ::sigaction(SIGINT, &action, &previousInt);
-    ::sigaction(SIGTERM, &action, &previousTerm);
+    for (std::size_t i = 0; i < std::size(handledSignals); ++i)
+        ::sigaction(handledSignals[i], &action, &previousActions[i]);
 #endif
 }
 
@@ -55,8 +56,8 @@ StopSignals::~StopSignals()
 #ifdef Q_OS_UNIX
     if (!notifier)
         return;
-    ::sigaction(SIGINT, &previousInt, nullptr);
-    ::sigaction(SIGTERM, &previousTerm, nullptr);
+    for (std::size_t i = 0; i < std::size(handledSignals); ++i)
+        ::sigaction(handledSignals[i], &previousActions[i], nullptr);
     delete notifier;
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
@@ -70,6 +71,15 @@ void StopSignals::readPipe()
     char byte = 0;
     if (::read(pipeFds[0], &byte, 1) != 1)
         return;
-    emit stopRequested(byte == SIGINT ? QStringLiteral("SIGINT") : QStringLiteral("SIGTERM"));
+    switch (byte) {
+    case SIGINT:
+        emit stopRequested(QStringLiteral("SIGINT"));
+        break;
+    case SIGHUP:
+        emit stopRequested(QStringLiteral("SIGHUP"));
+        break;
+    default:
+        emit stopRequested(QStringLiteral("SIGTERM"));
+    }
 #endif
 }
