@@ -218,7 +218,7 @@ QList<LedgerEntry> ImportLedger::copiesIn(const QString& folder, bool* ok) const
     bool read = database.isOpen() &&
                 query.prepare(QStringLiteral("SELECT %1 FROM copies WHERE substr(copy_path, 1, ?) "
                                              "= ? ORDER BY id")
-                                  .arg(QLatin1String(Columns)));
+                                  .arg(columns()));
     if (read) {
         query.addBindValue(prefix.toUcs4().size()); // SQLite counts characters
         query.addBindValue(prefix);

@@ -370,7 +370,8 @@ Outcome UnitTasks::eraseMemory(const QString& port, bool force)
                                 QStringLiteral("Error: Memory not erased: the erase could not be "
                                                "noted in the export records (%1).")
                                     .arg(ExportLedger::defaultPath()));
-        return;
+        outcome.status = Failed;
+        return outcome;
     }
     qInfo() << "Data: erasing" << records << "records";
     if (comms->eraseData()) {
