@@ -44,12 +44,12 @@ bool fieldIs(const NmeaSentence& s, int index, const char* text)
 // A value of a settings or version answer as the unit meant it: a number
 // that converts, within what the setting can hold. Otherwise `problem` says
 // which value and what came.
-bool checkedInt(const NmeaSentence& s, int index, const char* name, qint64 maximum, qint32* value,
-                QString* problem)
+bool checkedInt(const NmeaSentence& s, int index, const char* name, qint64 minimum, qint64 maximum,
+                qint32* value, QString* problem)
 {
     bool ok = false;
     *value = s.getInt(index, &ok);
-    if (ok && *value >= 0 && *value <= maximum)
+    if (ok && *value >= minimum && *value <= maximum)
         return true;
     if (problem->isEmpty())
         *problem = QStringLiteral("The unit reported a value out of range for the %1: \"%2\".")
@@ -79,19 +79,20 @@ void PQVKComms::takeSettings(const NmeaSentence& answer)
     config.timeLapseTimeout = quint32(answer.getInt(4));
 }
 
-// The settings of a read must be values the unit can hold: a negative LED
-// flag or a number the parser had to replace is no setting to show.
+// The settings of a read must be values the unit can hold: a negative
+// interval or a number the parser had to replace is no setting to show.
 QString PQVKComms::takeCheckedSettings(const NmeaSentence& answer)
 {
     constexpr qint64 any = std::numeric_limits<qint32>::max();
     QString problem;
     qint32 led = 0, video = 0, timeLapse = 0, timeout = 0, e1 = qint32(DefaultE1Version);
-    checkedInt(answer, 1, "record LED", 1, &led, &problem);
-    checkedInt(answer, 2, "video logging interval", any, &video, &problem);
-    checkedInt(answer, 3, "time-lapse interval", any, &timeLapse, &problem);
-    checkedInt(answer, 4, "time-lapse time-out", any, &timeout, &problem);
+    // The LED flag is shown as the unit reports it, whatever number it is.
+    checkedInt(answer, 1, "record LED", std::numeric_limits<qint32>::min(), any, &led, &problem);
+    checkedInt(answer, 2, "video logging interval", 0, any, &video, &problem);
+    checkedInt(answer, 3, "time-lapse interval", 0, any, &timeLapse, &problem);
+    checkedInt(answer, 4, "time-lapse time-out", 0, any, &timeout, &problem);
     if (answer.fieldCount() >= 5)
-        checkedInt(answer, 5, "E1 firmware version", any, &e1, &problem);
+        checkedInt(answer, 5, "E1 firmware version", 0, any, &e1, &problem);
     if (!problem.isEmpty())
         return problem;
     config.recLedOn = quint32(led);

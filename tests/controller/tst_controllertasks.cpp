@@ -233,10 +233,10 @@ void TestControllerTasks::commands_data()
     const char* busy = "PQVKSTATUS,1600000000,BUSY";
     row("read, no answer", "read", {reading, "0,2,2,Error getting settings: " + error},
         "PQVKGETSETTINGS", busy);
-    row("read, LED flag out of range", "read",
+    row("read, interval out of range", "read",
         {reading, "0,2,2,Error getting settings: The unit reported a value out of range for the "
-                  "record LED: \"-1\"."},
-        "PQVKGETSETTINGS", "PQVKSETTINGS,-1,1000,5000,60,29");
+                  "video logging interval: \"-1\"."},
+        "PQVKGETSETTINGS", "PQVKSETTINGS,1,-1,5000,60,29");
     row("save, no clock answer", "save", {"0,2,2,Error saving settings: " + error}, "PQVKSETRTC",
         busy);
     row("reset", "reset", {resetting, "0,2,2,Success. Controller reset."});
