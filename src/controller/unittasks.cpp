@@ -337,7 +337,8 @@ Outcome UnitTasks::eraseMemory(const QString& port, bool force)
     if (!comms->countData()) {
         emit updateDataProgress(0, 2, 2,
                                 QStringLiteral("Error erasing memory: %1").arg(comms->lastError));
-        return Outcome(Failed);
+        // A count that is no count says nothing of what the unit holds.
+        return Outcome(comms->valueRefused ? Outcome::Status::Refused : Failed);
     }
     const qint64 records = comms->config.dataCount;
     Outcome outcome;

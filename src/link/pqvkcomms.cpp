@@ -120,6 +120,7 @@ bool PQVKComms::getSettings()
 
 bool PQVKComms::valuesAccepted(const QString& problem)
 {
+    valueRefused = !problem.isEmpty();
     if (problem.isEmpty())
         return true;
     lastError = problem;
@@ -175,6 +176,7 @@ bool PQVKComms::readConfig()
 bool PQVKComms::countData()
 {
     lastError.clear();
+    valueRefused = false;
     for (int attempt = 0; attempt < CountAttempts; ++attempt) {
         config.dataCount = 0;
         if (!requireOpen())

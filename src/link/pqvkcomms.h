@@ -51,6 +51,10 @@ public:
     WinSerialPort port;
     PQVKConfig config;
     QString lastError;
+    // The last command failed because the unit answered with a value it
+    // cannot mean (a negative count, a number that does not convert), not
+    // because it was silent: what depends on that value must not go on.
+    bool valueRefused = false;
 
     UnitWaits waits = UnitWaits::defaults();
     // Why the last open failed.

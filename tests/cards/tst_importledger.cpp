@@ -311,7 +311,7 @@ void TestImportLedger::olderLedgerGainsColumns()
 void TestImportLedger::identityFollowsTheFileSystem_data()
 {
     QTest::addColumn<QString>("type");
-    QTest::newRow("FAT") << "vfat";
+    QTest::newRow("FAT through FUSE") << "fusefat";
     QTest::newRow("ext4") << "ext4";
     QTest::newRow("exFAT through FUSE") << "exfat";
 }

@@ -364,7 +364,7 @@ private slots:
             "checksum; record 3 missing)",
             "garble", 2, 2);
         row("settings read, value out of range", "settings read --port P", 1,
-            "The unit reported a value out of range for the record LED", "led");
+            "The unit reported a value out of range for the video logging interval", "interval");
     }
 
     void unitCommands()
@@ -384,9 +384,9 @@ private slots:
             sim.setRecordLines(ControllerSimulator::datasetRecords(datasets, 3).mid(1));
         else if (fault == "garble")
             sim.setDumpDamage({2}, {});
-        else if (fault == "led")
+        else if (fault == "interval")
             sim.setReply("PQVKGETSETTINGS",
-                         {ControllerSimulator::sentence("PQVKSETTINGS,-1,1000,5000,60,29")});
+                         {ControllerSimulator::sentence("PQVKSETTINGS,1,-1,5000,60,29")});
         else if (!fault.isEmpty())
             sim.setReply(fault, {unrelated, unrelated, unrelated, unrelated});
         QTemporaryDir temp;

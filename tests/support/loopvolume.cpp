@@ -59,13 +59,13 @@ bool LoopVolume::mount(const QString& image, const QString& mountPoint, const QS
         return fail("cannot create the image " + image);
     file.close();
     QString problem;
-    if (type == "exfat" && !QFile::exists("/dev/fuse"))
-        return fail("FUSE is missing here (no /dev/fuse): cannot mount exFAT through FUSE");
+    if ((type == "exfat" || type == "fusefat") && !QFile::exists("/dev/fuse"))
+        return fail("FUSE is missing here (no /dev/fuse): cannot mount " + type);
     if (type == "exfat")
         problem =
             runTool("mkfs.exfat", (label.isEmpty() ? QStringList() : QStringList{"-L", label}) +
                                       QStringList{image});
-    else if (type == "vfat")
+    else if (type == "vfat" || type == "fusefat")
         problem =
             runTool("mkfs.vfat", QStringList{"-n", label.isEmpty() ? "NO NAME" : label, image});
     else
@@ -94,10 +94,10 @@ bool LoopVolume::mountImage(const QString& image, const QString& mountPoint, con
     if (!QDir().mkpath(mountPoint))
         return fail("cannot create " + mountPoint);
     QString problem;
-    // FAT through FUSE too where the kernel has no driver for it; the loop
-    // device is named as the mount's source, as the kernel's own would be.
-    const bool fuseFat =
-        type == "vfat" && !runTool("grep", {"-qw", "vfat", "/proc/filesystems"}).isEmpty();
+    // "fusefat": FAT through FUSE, as on a machine whose kernel has no FAT
+    // driver; the loop device is named as the mount's source, as the
+    // kernel's own would be. fusefat cannot shorten a file.
+    const bool fuseFat = type == "fusefat";
     if (type == "exfat" || fuseFat) {
         // The FUSE drivers are given a block device, which names the mount.
         problem = runTool("losetup", {"--find", "--show", image}, &loopDevice);
