@@ -5,7 +5,6 @@
 #include "support/testsupport.h"
 
 #include <QDomDocument>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -31,13 +30,9 @@ QString schemaFolder()
 // xmllint's verdict on `file` against one of the ASC's schemas; empty when valid.
 QString schemaErrors(const QString& schema, const QString& file)
 {
-    QProcess xmllint;
-    xmllint.setProcessChannelMode(QProcess::MergedChannels);
-    xmllint.start(QStringLiteral("xmllint"), {QStringLiteral("--noout"), QStringLiteral("--schema"),
-                                              schemaFolder() + QLatin1Char('/') + schema, file});
-    if (!xmllint.waitForFinished(60000))
-        return QStringLiteral("xmllint did not finish");
-    return xmllint.exitCode() == 0 ? QString() : QString::fromUtf8(xmllint.readAll());
+    const TestSupport::ProgramRun xmllint = TestSupport::runProgram(
+        "xmllint", {"--noout", "--schema", schemaFolder() + '/' + schema, file});
+    return xmllint.status == 0 ? QString() : xmllint.out + xmllint.err;
 }
 
 // Every file below `root` but the history, hidden ones too, sorted.
@@ -239,8 +234,7 @@ void TestMhlHistory::c4Id()
 // Two imports with a template into one folder that already held a file: two
 // generations that validate and verify, each recording what its run wrote
 // (copies, thumbnails, projects, the first run's log copy) with the hashes of
-// the card files; the first never changes; a flipped byte in any recorded
-// file no longer matches its hash.
+// the card files; the first never changes.
 void TestMhlHistory::twoImports()
 {
     for (int n = 1; n <= 3; ++n) {
@@ -281,19 +275,6 @@ void TestMhlHistory::twoImports()
     QVERIFY(generations[0].contains("DCIM/100QVK/V0001_Reef_autopano.kava"));
     QVERIFY(generations[1].contains("DCIM/100QVK/V0001-1_Reef_autopano.kava"));
     QVERIFY(generations[1].contains("DCIM/100QVK/P0002-1_Reef_giga.JPG.pano"));
-
-    // Any flipped byte of any recorded file is found.
-    for (const auto& files : generations) {
-        for (auto it = files.cbegin(); it != files.cend(); ++it) {
-            const QString path = destination() + '/' + it.key();
-            QByteArray bytes = TestSupport::readFile(path);
-            const int at = bytes.size() * 2 / 3;
-            bytes[at] = char(bytes.at(at) ^ 0x01);
-            QVERIFY(TestSupport::writeFile(path, bytes));
-            QVERIFY2(xxh64Of(TestSupport::readFile(path)) != it.value().xxh64,
-                     qPrintable(it.key()));
-        }
-    }
 }
 
 void TestMhlHistory::nothingWrittenAddsNoGeneration_data()
