@@ -119,38 +119,32 @@ private slots:
         QTest::addColumn<QList<int>>("refused");
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("reason");
-        const QList<int> none;
-        QTest::newRow("never imported")
-            << false << "" << false << false << QList<int>{1, 2, 3} << Video << "no copy recorded";
-        QTest::newRow("imported") << true << "" << false << false << none << ""
-                                  << "";
-        QTest::newRow("imported, copies read again") << true << "" << false << true << none << ""
-                                                     << "";
-        QTest::newRow("copy of card 2 lost") << true << "lose copy" << false << false
-                                             << QList<int>{2} << Video << "its copy is gone";
-        QTest::newRow("copy of card 2 cut short")
-            << true << "shorten copy" << false << false << QList<int>{2} << Video
-            << "its copy has another size";
-        QTest::newRow("photo on card 3 changed")
-            << true << "change photo" << false << false << QList<int>{3} << Photo
-            << "changed since it was copied";
-        QTest::newRow("photo on card 3 touched")
-            << true << "touch photo" << false << false << QList<int>{3} << Photo
-            << "changed since it was copied";
-        QTest::newRow("video added to card 1 after the import")
-            << true << "add video" << false << false << QList<int>{1} << "DCIM/100QVK/QVK0003.MOV"
-            << "no copy recorded";
+        const auto row = [](const char* name, bool imported, const char* change, bool force,
+                            bool reverify, const QList<int>& refused, const QString& file,
+                            const char* reason) {
+            QTest::newRow(name) << imported << QString(change) << force << reverify << refused
+                                << file << QString(reason);
+        };
+        row("never imported", false, "", false, false, {1, 2, 3}, Video, "no copy recorded");
+        row("imported", true, "", false, false, {}, "", "");
+        row("imported, copies read again", true, "", false, true, {}, "", "");
+        row("copy of card 2 lost", true, "lose copy", false, false, {2}, Video, "its copy is gone");
+        row("copy of card 2 cut short", true, "shorten copy", false, false, {2}, Video,
+            "its copy has another size");
+        row("photo on card 3 changed", true, "change photo", false, false, {3}, Photo,
+            "changed since it was copied");
+        row("photo on card 3 touched", true, "touch photo", false, false, {3}, Photo,
+            "changed since it was copied");
+        row("video added to card 1 after the import", true, "add video", false, false, {1},
+            "DCIM/100QVK/QVK0003.MOV", "no copy recorded");
         // The import copies media in any case, so the wipe asks for their copies.
-        QTest::newRow("lower-case video added to card 1 after the import")
-            << true << "add video" << false << false << QList<int>{1} << "DCIM/100QVK/QVK0003.mov"
-            << "no copy recorded";
-        QTest::newRow("copy of card 2 damaged, read again")
-            << true << "damage copy" << false << true << QList<int>{2} << Video
-            << "its copy's content differs from the card's";
-        QTest::newRow("never imported, forced")
-            << false << "" << true << false << none << Video << "no copy recorded";
-        QTest::newRow("copy of card 2 lost, forced")
-            << true << "lose copy" << true << false << none << Video << "its copy is gone";
+        row("lower-case video added to card 1 after the import", true, "add video", false, false,
+            {1}, "DCIM/100QVK/QVK0003.mov", "no copy recorded");
+        row("copy of card 2 damaged, read again", true, "damage copy", false, true, {2}, Video,
+            "its copy's content differs from the card's");
+        row("never imported, forced", false, "", true, false, {}, Video, "no copy recorded");
+        row("copy of card 2 lost, forced", true, "lose copy", true, false, {}, Video,
+            "its copy is gone");
     }
 
     void gate()
