@@ -120,36 +120,32 @@ void TestAppController::callsReachTheOtherSide_data()
     QTest::addColumn<QString>("report");
     QTest::addColumn<QString>("outcome");
 
-    const QString failed = "(0, 1, 1, Error: Could not open port " + NoPort + ".)";
-    QTest::newRow("data relay") << "recvDataMessage" << QVariantList{"text"} << "3"
-                                << "updateDataProgress(0, 2, 1, text)"
-                                << "";
-    QTest::newRow("settings relay") << "recvSettingsMessage" << QVariantList{"text"} << "3"
-                                    << "updateCameraSettingsProgress(0, 2, 1, text)"
-                                    << "";
-    QTest::newRow("firmware relay") << "recvFirmwareMessage" << QVariantList{"text"} << "3"
-                                    << "updateFirmwareProgress(0, 2, 1, text)"
-                                    << "";
-    QTest::newRow("read settings")
-        << "readCameraSettings" << QVariantList{NoPort} << NoPort
-        << "updateCameraSettingsProgress" + failed << "cameraSettingsOutcome(failed)";
-    QTest::newRow("save settings keeps the port")
-        << "saveCameraSettings" << QVariantList{NoPort, "2024-05-01 10:00:00", 1, 2.35, 10, 90, 29}
-        << "3"
-        << "updateCameraSettingsProgress" + failed << "cameraSettingsOutcome(failed)";
-    QTest::newRow("erase memory") << "eraseMemory" << QVariantList{NoPort} << NoPort
-                                  << "updateDataProgress" + failed << "dataOutcome(failed)";
-    QTest::newRow("copy data") << "copyData" << QVariantList{NoPort, "/nonexistent", "Reef"}
-                               << NoPort << "updateDataProgress" + failed << "dataOutcome(failed)";
-    QTest::newRow("erase cards")
-        << "eraseCards" << QVariantList{"", "", "", true, false} << "3"
-        << "updateCardProgress(1, 0, 2, 2, Invalid directory for card 1 (): no card chosen)"
-        << "prepareOutcome(3, refused)";
-    QTest::newRow("erase cards, forced")
-        << "eraseCardsForced" << QVariantList{"/nonexistent/card", "", "", true, false} << "3"
-        << "updateCardProgress(1, 0, 2, 2, Invalid directory for card 1 (/nonexistent/card): no "
-           "volume holds it)"
-        << "prepareOutcome(3, refused)";
+    const auto row = [](const char* name, const char* call, const QVariantList& args,
+                        const QString& port, const QString& report, const QString& outcome) {
+        QTest::newRow(name) << QString(call) << args << port << report << outcome;
+    };
+    for (const char* relay : {"Data", "Settings", "Firmware"})
+        QTest::addRow("%s relay", relay)
+            << "recv" + QString(relay) + "Message" << QVariantList{"text"} << "3"
+            << "update" + QString(relay).replace("Settings", "CameraSettings") +
+                   "Progress(0, 2, 1, text)"
+            << "";
+    const QString failed = "Progress(0, 1, 1, Error: Could not open port " + NoPort + ".)";
+    const QString settingsOutcome = "cameraSettingsOutcome(failed)";
+    row("read settings", "readCameraSettings", {NoPort}, NoPort, "updateCameraSettings" + failed,
+        settingsOutcome);
+    row("save settings keeps the port", "saveCameraSettings",
+        {NoPort, "2024-05-01 10:00:00", 1, 2.35, 10, 90, 29}, "3", "updateCameraSettings" + failed,
+        settingsOutcome);
+    row("erase memory", "eraseMemory", {NoPort}, NoPort, "updateData" + failed,
+        "dataOutcome(failed)");
+    row("copy data", "copyData", {NoPort, "/nonexistent", "Reef"}, NoPort, "updateData" + failed,
+        "dataOutcome(failed)");
+    const QString invalid = "updateCardProgress(1, 0, 2, 2, Invalid directory for card 1 (";
+    row("erase cards", "eraseCards", {"", "", "", true, false}, "3", invalid + "): no card chosen)",
+        "prepareOutcome(3, refused)");
+    row("erase cards, forced", "eraseCardsForced", {"/nonexistent/card", "", "", true, false}, "3",
+        invalid + "/nonexistent/card): no volume holds it)", "prepareOutcome(3, refused)");
 }
 
 void TestAppController::callsReachTheOtherSide()
