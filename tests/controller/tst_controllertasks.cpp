@@ -216,19 +216,12 @@ void TestControllerTasks::commands_data()
     const char* busy = "PQVKSTATUS,1600000000,BUSY";
     row("read, no answer", "read", {reading, "0,2,2,Error getting settings: " + error},
         "PQVKGETSETTINGS", busy);
-    row("read, LED flag out of range", "read",
-        {reading, "0,2,2,Error getting settings: The unit reported a value out of range for the "
-                  "record LED: \"-1\"."},
-        "PQVKGETSETTINGS", "PQVKSETTINGS,-1,1000,5000,60,29");
     row("save, no clock answer", "save", {"0,2,2,Error saving settings: " + error}, "PQVKSETRTC",
         busy);
     row("reset", "reset", {resetting, "0,2,2,Success. Controller reset."});
     row("reset, no answer", "reset", {resetting, "0,2,2,Error resetting controller: " + error},
         "PQVKFACTORYSETTINGS", busy);
     row("erase", "erase", {erasing, "0,2,2,Success. Memory erased."});
-    // "COMPLETE" with anything behind it is no completion.
-    row("erase not completed", "erase", {erasing, "0,2,2,Error erasing memory: " + error},
-        "PQVKFORMAT", "PQVKMSG,1600000000,PQVKFORMAT,FORMAT,COMPLETED");
     row("off", "off", {turningOff, "0,2,2,Success. Controller is off"});
     row("off refused", "off", {turningOff, "0,2,2,Error turning off: " + error}, "PQVKOFF",
         "PQVKMSG,1600000000,PQVKOFF,BUSY,WAIT");
@@ -394,21 +387,20 @@ void TestControllerTasks::firmware_data()
     badChecksum.replace("0140\r\n", "0141\r\n");
     const QString started = "0,2,1,Firmware update started";
     const QString error = "0,2,2,Error updating firmware.";
-    QTest::newRow("bare name") << true << "fw.hex" << hex << QStringList{started, "0,2,2,Done"}
-                               << false;
-    QTest::newRow("absolute path")
-        << true << "@/stick/new.hex" << hex << QStringList{started, "0,2,2,Done"} << false;
-    QTest::newRow("bad checksum") << true << "fw.hex" << badChecksum << QStringList{started, error}
-                                  << false;
-    QTest::newRow("no boot-loader")
-        << false << "fw.hex" << hex << QStringList{"0,2,1,Firmware update failed to start", error}
-        << false;
+    const auto row = [](const char* name, bool installed, const char* file,
+                        const QByteArray& content, const QStringList& reports,
+                        bool stalls = false) {
+        QTest::newRow(name) << installed << QString(file) << content << reports << stalls;
+    };
+    row("bare name", true, "fw.hex", hex, {started, "0,2,2,Done"});
+    row("absolute path", true, "@/stick/new.hex", hex, {started, "0,2,2,Done"});
+    row("bad checksum", true, "fw.hex", badChecksum, {started, error});
+    row("no boot-loader", false, "fw.hex", hex, {"0,2,1,Firmware update failed to start", error});
     // Its quiet limit (10 minutes) shortened to 0.6 s; its steps come every 0.15 s.
-    QTest::newRow("boot-loader falls silent")
-        << true << "fw.hex" << hex
-        << QStringList{started, "0,2,2,Error updating firmware: the boot-loader printed nothing "
-                                "for 0.6 s and was stopped."}
-        << true;
+    row("boot-loader falls silent", true, "fw.hex", hex,
+        {started, "0,2,2,Error updating firmware: the boot-loader printed nothing for 0.6 s and "
+                  "was stopped."},
+        true);
 }
 
 void TestControllerTasks::firmware()
