@@ -112,10 +112,9 @@ ViewTestCase {
         compare(appController.settingsUpdates, 0)
     }
 
+    // A service address that ends in a slash gets no second one.
     function test_serviceAddress() {
         createWindow()
-        compare(window.calibrationRequestUrl("QVK 1"),
-                "http://localhost:8765/api/v1/vazizidadu/calibration/QVK%201")
         window.settings.CalibrationServiceUrl = "http://127.0.0.1:9/"
         compare(window.calibrationRequestUrl("QVK 1"),
                 "http://127.0.0.1:9/api/v1/vazizidadu/calibration/QVK%201")
