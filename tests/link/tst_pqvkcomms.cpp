@@ -93,38 +93,35 @@ private slots:
         QTest::addColumn<bool>("succeeds");
         QTest::addColumn<int>("requests");
 
-        const QByteArray none;
+        const auto row = [](const char* name, const char* command, int unrelated, const char* quirk,
+                            const QByteArray& answer, bool succeeds, int requests = 1) {
+            QTest::newRow(name) << QString(command) << unrelated << QString(quirk) << answer
+                                << succeeds << requests;
+        };
         for (const QString& c : commands.keys()) {
             // The version exchange has two answers: the battery must be the fourth read.
             const int n = c == "getVersion" ? 2 : 3;
             QTest::addRow("%s after %d others", qPrintable(c), n)
-                << c << n << QString() << none << true << 1;
+                << c << n << QString() << QByteArray() << true << 1;
         }
-        QTest::newRow("after four others") << "getSettings" << 4 << "" << none << false << 1;
+        row("after four others", "getSettings", 4, "", {}, false);
         // The late answer is the first line of the second attempt.
-        QTest::newRow("countData after four") << "countData" << 4 << "" << none << true << 2;
-        QTest::newRow("getSettings garbled")
-            << "getSettings" << 0 << "garble" << none << false << 1;
-        QTest::newRow("setConfig garbled") << "setConfig" << 0 << "garble" << none << false << 1;
+        row("countData after four", "countData", 4, "", {}, true, 2);
+        row("getSettings garbled", "getSettings", 0, "garble", {}, false);
+        row("setConfig garbled", "setConfig", 0, "garble", {}, false);
         // One deadline of 400 ms for the whole exchange: an answer after 150 ms counts.
-        QTest::newRow("eraseData late") << "eraseData" << 0 << "late" << none << true << 1;
-        QTest::newRow("getSettings late") << "getSettings" << 2 << "late" << none << true << 1;
-
+        row("eraseData late", "eraseData", 0, "late", {}, true);
+        row("getSettings late", "getSettings", 2, "late", {}, true);
         auto s = ControllerSimulator::sentence;
-        QTest::newRow("countData never answered")
-            << "countData" << 0 << ""
-            << s("PQVKNUMDATE,1") + s("PQVKMSG,1,PQVKNUMDUMP,BUSY") + "$PQVKNUMDATA,5*00\r\n" +
-                   s("PQVKNUMDATA")
-            << false << 4;
-        QTest::newRow("COMPLETE with more")
-            << "eraseData" << 0 << "" << s("PQVKMSG,1,PQVKFORMAT,X,COMPLETED") << false << 1;
-        QTest::newRow("settings of three fields")
-            << "getSettings" << 0 << "" << s("PQVKSETTINGS,1,2,3") << false << 1;
-        QTest::newRow("battery without value")
-            << "getVersion" << 0 << "" << s("PQVKMSG,1,PQVKVER,V,1") + s("PQVKBATTERY") << false
-            << 1;
-        QTest::newRow("clock not valid")
-            << "setTime" << 0 << "" << s("PQVKCLOCK,2023,1,2,3,4,5,0,V") << false << 1;
+        row("countData never answered", "countData", 0, "",
+            s("PQVKNUMDATE,1") + s("PQVKMSG,1,PQVKNUMDUMP,BUSY") + "$PQVKNUMDATA,5*00\r\n" +
+                s("PQVKNUMDATA"),
+            false, 4);
+        row("COMPLETE with more", "eraseData", 0, "", s("PQVKMSG,1,PQVKFORMAT,X,COMPLETED"), false);
+        row("settings of three fields", "getSettings", 0, "", s("PQVKSETTINGS,1,2,3"), false);
+        row("battery without value", "getVersion", 0, "",
+            s("PQVKMSG,1,PQVKVER,V,1") + s("PQVKBATTERY"), false);
+        row("clock not valid", "setTime", 0, "", s("PQVKCLOCK,2023,1,2,3,4,5,0,V"), false);
     }
     void exchanges()
     {
