@@ -188,15 +188,12 @@ void TestDataExport::exportFiles_data()
     };
     const QByteArray first = header + row(1, 11, s1, 2, 'v', rowA) + row(2, 12, s1, 4, 'p', rowB);
     const QByteArray second = header + row(1, 14, s2, 7, 'v', readingsC);
-    QTest::newRow("two datasets") << twoDatasets << "" << QVariantMap()
-                                  << QVariantMap{{"vazizidadu_20240305-140700.csv", first},
-                                                 {"vazizidadu_20240305-160000.csv", second}};
-
+    const QVariantMap both{{"vazizidadu_20240305-140700.csv", first},
+                           {"vazizidadu_20240305-160000.csv", second}};
+    QTest::newRow("two datasets") << twoDatasets << "" << QVariantMap() << both;
     // The same records exported again into the same folder: the files that
     // hold exactly them are kept, no "-2" duplicates.
-    const QVariantMap sameFiles{{"vazizidadu_20240305-140700.csv", first},
-                                {"vazizidadu_20240305-160000.csv", second}};
-    QTest::newRow("exported again") << twoDatasets << "" << sameFiles << sameFiles;
+    QTest::newRow("exported again") << twoDatasets << "" << both << both;
 
     // Neither dataset of one minute may swallow the other, and an earlier
     // export's file of that minute (a unit whose clock was reset) is kept.
