@@ -768,7 +768,6 @@ private slots:
                             const QString& errText, const QString& out = {}) {
             QTest::newRow(name) << line << status << out << errText;
         };
-        row("version", "--version", 0, "", "1.8.3\n");
         row("firmware", "firmware --port COM3 --file good.hex", 0, "\nDone\n");
         row("bad firmware", "firmware --port COM3 --file bad.hex", 1, "Error updating firmware.\n");
         row("import", import + "--card3 ./card3 --dest out", 0,
