@@ -35,12 +35,6 @@ QString schemaErrors(const QString& schema, const QString& file)
     return xmllint.status == 0 ? QString() : xmllint.out + xmllint.err;
 }
 
-// Every file below `root` but the history, hidden ones too, sorted.
-QStringList filesBelow(const QString& root)
-{
-    return TestSupport::files(root, QStringLiteral("ascmhl"));
-}
-
 struct Recorded
 {
     qint64 size = -1;
@@ -114,7 +108,7 @@ QVector<QMap<QString, Recorded>> verifyHistory(const QString& folder,
             }
             generations << files;
         }
-        QStringList present = filesBelow(folder);
+        QStringList present = TestSupport::files(folder, "ascmhl");
         for (const QString& file : unclaimed)
             present.removeOne(file);
         QCOMPARE(QStringList(all.keys()), present);
@@ -430,7 +424,7 @@ void TestMhlHistory::stoppedRunRecordsWhatItCopied()
 
     QCOMPARE(log().count("\"Done.\""), 0);
     QVERIFY(!QFileInfo::exists(destination() + "/VazizidADU.log"));
-    const QStringList copies = filesBelow(destination());
+    const QStringList copies = TestSupport::files(destination(), "ascmhl");
     QVERIFY(copies.size() >= 1 && copies.size() < 9);
     QCOMPARE(verifyHistory(destination()).size(), 1);
 }
