@@ -111,12 +111,4 @@ ViewTestCase {
         compare(child("infoBox").text, "The calibration service at " + data.address + data.says)
         compare(appController.settingsUpdates, 0)
     }
-
-    // A service address that ends in a slash gets no second one.
-    function test_serviceAddress() {
-        createWindow()
-        window.settings.CalibrationServiceUrl = "http://127.0.0.1:9/"
-        compare(window.calibrationRequestUrl("QVK 1"),
-                "http://127.0.0.1:9/api/v1/vazizidadu/calibration/QVK%201")
-    }
 }
