@@ -206,17 +206,7 @@ void TestStartup::startAndNormalClose()
             lines << line.mid(24);
     QVERIFY2(lines.size() > 27, qPrintable(lines.join('\n')));
     QCOMPARE(lines.first(), QStringLiteral("Info: Application start"));
-    QStringList report; // the system report's labels
-    for (const QString& line : lines.mid(1, 23))
-        report << line.section(':', 1, 1).trimmed();
-    QCOMPARE(report.join(' '),
-             QStringLiteral("AppName AppVersion AppExecutable AppDirectory WorkingDirectory "
-                            "CpuArchitecture KernelType KernelVersion OperatingSystem "
-                            "PhysicalSizeHeight PhysicalDpi LogicalDpi SizeHeight GeometryHeight "
-                            "AvailableSizeHeight AvailableGeometryHeight "
-                            "AvailableVirtualGeometryHeight AvailableVirtualSizeHeight "
-                            "VirtualGeometryHeight VirtualSizeHeight CalculatedScaleFactor "
-                            "SettingsScaleFactor ScaleFactor"));
+    // The system report: its first and last lines, and one the test can know.
     QCOMPARE(lines.at(1), QStringLiteral("Info: AppName: \"Pelorin QVK\""));
     QCOMPARE(lines.at(5), "Info: WorkingDirectory: \"" + QFileInfo(PQVK_APP).absolutePath() + '"');
     QCOMPARE(lines.at(23), QStringLiteral("Info: ScaleFactor: 1.5"));

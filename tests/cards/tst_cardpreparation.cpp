@@ -212,23 +212,18 @@ private slots:
         QTest::addColumn<int>("card");
         QTest::addColumn<QString>("change");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("one byte more") << 2 << "bytes"
-                                       << "larger than 128 GiB";
-        QTest::newRow("not ready") << 3 << "ready"
-                                   << "the volume is not ready";
-        QTest::newRow("system volume") << 2 << "root"
-                                       << "the system's own volume";
-        QTest::newRow("read-only") << 1 << "readOnly"
-                                   << "the volume is read-only";
-        QTest::newRow("memory file system") << 3 << "tmpfs"
-                                            << "a tmpfs file system, not a card";
-        QTest::newRow("folder given as a card") << 2 << "folder"
-                                                << "a folder, not the root of its volume (%1)";
-        QTest::newRow("bind mount of a folder")
-            << 1 << "/data/cards/x"
-            << "a folder of another volume mounted here, not a whole file system";
-        QTest::newRow("no volume") << 3 << "none"
-                                   << "no volume holds it";
+        const auto row = [](const char* name, int card, const char* change, const char* reason) {
+            QTest::newRow(name) << card << QString(change) << QString(reason);
+        };
+        row("one byte more", 2, "bytes", "larger than 128 GiB");
+        row("not ready", 3, "ready", "the volume is not ready");
+        row("system volume", 2, "root", "the system's own volume");
+        row("read-only", 1, "readOnly", "the volume is read-only");
+        row("memory file system", 3, "tmpfs", "a tmpfs file system, not a card");
+        row("folder given as a card", 2, "folder", "a folder, not the root of its volume (%1)");
+        row("bind mount of a folder", 1, "/data/cards/x",
+            "a folder of another volume mounted here, not a whole file system");
+        row("no volume", 3, "none", "no volume holds it");
     }
 
     void refused()
@@ -302,31 +297,23 @@ private slots:
         QTest::addColumn<QString>("root");
         QTest::addColumn<QString>("mountPoint");
         QTest::addColumn<QString>("type");
-        QTest::newRow("whole file system")
-            << QByteArray("36 25 8:1 / /media/u/QVK_01 rw,nosuid shared:1 - vfat /dev/sdb1 rw")
-            << "/"
-            << "/media/u/QVK_01"
-            << "vfat";
-        QTest::newRow("label with a space")
-            << QByteArray("36 25 8:1 / /media/u/NO\\040NAME rw - vfat /dev/sdb1 rw") << "/"
-            << "/media/u/NO NAME"
-            << "vfat";
-        QTest::newRow("bind mount, no optional fields")
-            << QByteArray("40 25 8:2 /data/a\\134b /mnt/card rw - ext4 /dev/sda2 rw")
-            << "/data/a\\b"
-            << "/mnt/card"
-            << "ext4";
-        QTest::newRow("several optional fields")
-            << QByteArray("41 25 0:5 / /mnt/x rw shared:2 master:1 - tmpfs tmpfs rw") << "/"
-            << "/mnt/x"
-            << "tmpfs";
-        QTest::newRow("tab and line feed")
-            << QByteArray("42 25 8:3 / /mnt/a\\011b\\012c rw - ext4 /dev/sdc1 rw") << "/"
-            << "/mnt/a\tb\nc"
-            << "ext4";
-        QTest::newRow("cut short") << QByteArray("43 25 8:3 / /mnt/a rw") << ""
-                                   << ""
-                                   << "";
+        const auto row = [](const char* name, const QByteArray& line, const char* root,
+                            const char* mountPoint, const char* type) {
+            QTest::newRow(name) << line << QString(root) << QString(mountPoint) << QString(type);
+        };
+        row("whole file system",
+            "36 25 8:1 / /media/u/QVK_01 rw,nosuid shared:1 - vfat /dev/sdb1 rw", "/",
+            "/media/u/QVK_01", "vfat");
+        row("label with a space", "36 25 8:1 / /media/u/NO\\040NAME rw - vfat /dev/sdb1 rw", "/",
+            "/media/u/NO NAME", "vfat");
+        row("bind mount, no optional fields",
+            "40 25 8:2 /data/a\\134b /mnt/card rw - ext4 /dev/sda2 rw", "/data/a\\b", "/mnt/card",
+            "ext4");
+        row("several optional fields", "41 25 0:5 / /mnt/x rw shared:2 master:1 - tmpfs tmpfs rw",
+            "/", "/mnt/x", "tmpfs");
+        row("tab and line feed", "42 25 8:3 / /mnt/a\\011b\\012c rw - ext4 /dev/sdc1 rw", "/",
+            "/mnt/a\tb\nc", "ext4");
+        row("cut short", "43 25 8:3 / /mnt/a rw", "", "", "");
     }
 
     void mountInfoFields()

@@ -1,5 +1,4 @@
 #include "cards/exclusivefile.h"
-#include "support/testsupport.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -30,24 +29,6 @@ private slots:
                  int(ExclusiveFile::Failed));
         QVERIFY(!error.isEmpty());
         QCOMPARE(entries(dir.path()), QStringList{"p.kava"});
-    }
-
-    void onlyTheWinnerStays()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("V0042_autopano.kava");
-        ExclusiveFile loser(path);
-        QVERIFY(loser.open());
-        loser.file().write("loser");
-        QVERIFY(TestSupport::writeFile(path, "winner")); // another writer got there first
-        QCOMPARE(int(loser.commit()), int(ExclusiveFile::AlreadyExists));
-        QCOMPARE(TestSupport::readFile(path), QByteArray("winner"));
-        {
-            ExclusiveFile interrupted(dir.filePath("a.MOV")); // never committed
-            QVERIFY(interrupted.open());
-            interrupted.file().write(QByteArray(4096, 'x'));
-        }
-        QCOMPARE(entries(dir.path()), QStringList{"V0042_autopano.kava"});
     }
 };
 

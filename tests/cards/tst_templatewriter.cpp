@@ -4,7 +4,6 @@
 #include "support/testsupport.h"
 
 #include <QDomDocument>
-#include <QMutex>
 #include <QTemporaryDir>
 #include <QThreadPool>
 #include <QtTest>
@@ -90,18 +89,8 @@ QStringList cameraAngles(const QDomElement& pano)
     return list;
 }
 
-QStringList fileNames(const QString& dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-QMutex logMutex;
-QStringList logLines;
-void captureLog(QtMsgType, const QMessageLogContext&, const QString& message)
-{
-    QMutexLocker lock(&logMutex);
-    logLines << message;
-}
+const auto fileNames = [](const QString& dir) { return TestSupport::files(dir); };
+QStringList& logLines = TestSupport::capturedLog;
 
 } // namespace
 
@@ -269,7 +258,7 @@ private slots:
             chosenTemplate(makeTemplate().replace("<projection>", bulk + "</history><projection>"));
 
         logLines.clear();
-        const QtMessageHandler previous = qInstallMessageHandler(captureLog);
+        const QtMessageHandler previous = qInstallMessageHandler(TestSupport::captureLog);
         QThreadPool pool;
         pool.setMaxThreadCount(3);
         QStringList files;

@@ -72,166 +72,154 @@ class TestAppController : public QObject
     }
 
 private slots:
-    void init();
-    void cleanup();
-    void callsReachTheOtherSide_data();
-    void callsReachTheOtherSide();
-    void tasksRunOnPoolThreads();
-    void overlappingImportsEachEnd();
-    void configuredPortListedOnce();
-};
+    // Every test runs against a window wired by init(), which must not warn.
+    void init()
+    {
+        controller.reset(new AppController);
+        engine.reset(new QQmlEngine);
+        QQmlComponent component(engine.data());
+        component.setData(TestWindow, QUrl(QStringLiteral("qrc:/test/Window.qml")));
+        window.reset(qobject_cast<QQuickWindow*>(component.create()));
+        QVERIFY2(window, qPrintable(component.errorString()));
 
-// Every test runs against a window wired by init(), which must not warn.
-void TestAppController::init()
-{
-    controller.reset(new AppController);
-    engine.reset(new QQmlEngine);
-    QQmlComponent component(engine.data());
-    component.setData(TestWindow, QUrl(QStringLiteral("qrc:/test/Window.qml")));
-    window.reset(qobject_cast<QQuickWindow*>(component.create()));
-    QVERIFY2(window, qPrintable(component.errorString()));
-
-    warnings.clear();
-    const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
-            if (type == QtWarningMsg)
-                warnings << text;
-        });
-    controller->init(window.data());
-    qInstallMessageHandler(previous);
-    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
-}
-
-void TestAppController::cleanup()
-{
-    QThreadPool::globalInstance()->waitForDone(); // tasks use the controller
-    window.reset();
-    engine.reset();
-    controller.reset();
-}
-
-// call: a view signal or one of the controller's relays ("recv..."); port: what
-// the controller holds afterwards, 3 before; report: how it reaches the view;
-// outcome: the view's last outcome function called, and with what status.
-void TestAppController::callsReachTheOtherSide_data()
-{
-    QTest::addColumn<QString>("call");
-    QTest::addColumn<QVariantList>("args");
-    QTest::addColumn<QString>("port");
-    QTest::addColumn<QString>("report");
-    QTest::addColumn<QString>("outcome");
-
-    const QString failed = "(0, 1, 1, Error: Could not open port " + NoPort + ".)";
-    QTest::newRow("data relay") << "recvDataMessage" << QVariantList{"text"} << "3"
-                                << "updateDataProgress(0, 2, 1, text)"
-                                << "";
-    QTest::newRow("settings relay") << "recvSettingsMessage" << QVariantList{"text"} << "3"
-                                    << "updateCameraSettingsProgress(0, 2, 1, text)"
-                                    << "";
-    QTest::newRow("firmware relay") << "recvFirmwareMessage" << QVariantList{"text"} << "3"
-                                    << "updateFirmwareProgress(0, 2, 1, text)"
-                                    << "";
-    QTest::newRow("read settings")
-        << "readCameraSettings" << QVariantList{NoPort} << NoPort
-        << "updateCameraSettingsProgress" + failed << "cameraSettingsOutcome(failed)";
-    QTest::newRow("save settings keeps the port")
-        << "saveCameraSettings" << QVariantList{NoPort, "2024-05-01 10:00:00", 1, 2.35, 10, 90, 29}
-        << "3"
-        << "updateCameraSettingsProgress" + failed << "cameraSettingsOutcome(failed)";
-    QTest::newRow("erase memory") << "eraseMemory" << QVariantList{NoPort} << NoPort
-                                  << "updateDataProgress" + failed << "dataOutcome(failed)";
-    QTest::newRow("copy data") << "copyData" << QVariantList{NoPort, "/nonexistent", "Reef"}
-                               << NoPort << "updateDataProgress" + failed << "dataOutcome(failed)";
-    QTest::newRow("erase cards")
-        << "eraseCards" << QVariantList{"", "", "", true, false} << "3"
-        << "updateCardProgress(1, 0, 2, 2, Invalid directory for card 1 (): no card chosen)"
-        << "prepareOutcome(3, refused)";
-    QTest::newRow("erase cards, forced")
-        << "eraseCardsForced" << QVariantList{"/nonexistent/card", "", "", true, false} << "3"
-        << "updateCardProgress(1, 0, 2, 2, Invalid directory for card 1 (/nonexistent/card): no "
-           "volume holds it)"
-        << "prepareOutcome(3, refused)";
-    QTest::newRow("prepare cards, read again")
-        << "prepareCards" << QVariantList{"", "", "", true, false, false, true} << "3"
-        << "updateCardProgress(1, 0, 2, 2, Invalid directory for card 1 (): no card chosen)"
-        << "prepareOutcome(3, refused)";
-}
-
-void TestAppController::callsReachTheOtherSide()
-{
-    QFETCH(QString, call);
-    QFETCH(QVariantList, args);
-    QFETCH(QString, port);
-    QFETCH(QString, report);
-    QFETCH(QString, outcome);
-
-    controller->setPort(3);
-    if (call.startsWith("recv"))
-        QVERIFY(QMetaObject::invokeMethod(controller.data(), qPrintable(call),
-                                          Q_ARG(QString, args.at(0).toString())));
-    else
-        fire(call, args);
-    QCOMPARE(controller->port(), port);
-    QTRY_COMPARE(lastCall(), report);
-    QTRY_COMPARE(lastOutcome(), outcome);
-}
-
-// The import's three card workers run on pool threads; their reports reach
-// the view on the GUI thread.
-void TestAppController::tasksRunOnPoolThreads()
-{
-    QAtomicInt cards, onGuiThread;
-    auto record = [&](const QVariant& card) {
-        cards.fetchAndOrOrdered(1 << card.toInt());
-        if (QThread::currentThread() == thread())
-            onGuiThread.storeRelease(1);
-    };
-    connect(controller.data(), &AppController::updateCardProgress, this, record,
-            Qt::DirectConnection);
-    QTemporaryDir destination;
-    fire("copyFiles", {"", "", "", destination.path(), "", "", false});
-    QThreadPool::globalInstance()->waitForDone();
-    QCOMPARE(cards.loadAcquire(), 0b1110); // cards 1, 2 and 3
-    QCOMPARE(onGuiThread.loadAcquire(), 0);
-    QTRY_VERIFY(lastCall().startsWith("updateCardProgress("));
-    QTRY_COMPARE(lastOutcome(), QStringLiteral("importOutcome(refused)"));
-}
-
-// Runs started together count their own cards: each ends, and each
-// destination gets its hash list.
-void TestAppController::overlappingImportsEachEnd()
-{
-    QTemporaryDir dir;
-    QStringList cards;
-    for (int n = 1; n <= 3; ++n) {
-        cards << dir.filePath(QStringLiteral("card%1").arg(n));
-        QVERIFY(TestSupport::writeFile(cards.last() + "/DCIM/V.MOV", "video"));
+        warnings.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext&, const QString& text) {
+                if (type == QtWarningMsg)
+                    warnings << text;
+            });
+        controller->init(window.data());
+        qInstallMessageHandler(previous);
+        QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
     }
-    QStringList runs;
-    connect(controller.data(), &AppController::importOutcome, this,
-            [&](const QVariant& outcome) { runs << outcome.toMap().value("status").toString(); });
-    for (const char* destination : {"a", "b"})
-        controller->copyFiles(cards[0], cards[1], cards[2], dir.filePath(destination), "", "");
-    QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
-    QTRY_COMPARE(runs, QStringList({"succeeded", "succeeded"}));
-    for (const char* destination : {"a", "b"})
-        QCOMPARE(QDir(dir.filePath(destination) + "/ascmhl").entryList({"*.mhl"}).size(), 1);
-}
 
-// A configured port named twice (once through a link) is offered once.
-void TestAppController::configuredPortListedOnce()
-{
-    QTemporaryDir dir;
-    const QString port = dir.filePath(QStringLiteral("port"));
-    const QString link = dir.filePath(QStringLiteral("link"));
-    QVERIFY(QFile(port).open(QIODevice::WriteOnly));
-    QVERIFY(QFile::link(port, link));
-    controller->updateSettings({{QStringLiteral("ExtraSerialPorts"), port + ',' + link}});
-    int listed = 0;
-    for (const QVariant& entry : controller->getDevices())
-        listed += entry.toMap().value(QStringLiteral("location")).toString().startsWith(dir.path());
-    QCOMPARE(listed, 1);
-}
+    void cleanup()
+    {
+        QThreadPool::globalInstance()->waitForDone(); // tasks use the controller
+        window.reset();
+        engine.reset();
+        controller.reset();
+    }
+
+    // call: a view signal or one of the controller's relays ("recv..."); port: what
+    // the controller holds afterwards, 3 before; report: how it reaches the view;
+    // outcome: the view's last outcome function called, and with what status.
+    void callsReachTheOtherSide_data()
+    {
+        QTest::addColumn<QString>("call");
+        QTest::addColumn<QVariantList>("args");
+        QTest::addColumn<QString>("port");
+        QTest::addColumn<QString>("report");
+        QTest::addColumn<QString>("outcome");
+
+        const auto row = [](const char* name, const char* call, const QVariantList& args,
+                            const QString& port, const QString& report, const QString& outcome) {
+            QTest::newRow(name) << QString(call) << args << port << report << outcome;
+        };
+        for (const char* relay : {"Data", "Settings", "Firmware"})
+            QTest::addRow("%s relay", relay)
+                << "recv" + QString(relay) + "Message" << QVariantList{"text"} << "3"
+                << "update" + QString(relay).replace("Settings", "CameraSettings") +
+                       "Progress(0, 2, 1, text)"
+                << "";
+        const QString failed = "Progress(0, 1, 1, Error: Could not open port " + NoPort + ".)";
+        const QString settingsOutcome = "cameraSettingsOutcome(failed)";
+        row("read settings", "readCameraSettings", {NoPort}, NoPort,
+            "updateCameraSettings" + failed, settingsOutcome);
+        row("save settings keeps the port", "saveCameraSettings",
+            {NoPort, "2024-05-01 10:00:00", 1, 2.35, 10, 90, 29}, "3",
+            "updateCameraSettings" + failed, settingsOutcome);
+        row("erase memory", "eraseMemory", {NoPort}, NoPort, "updateData" + failed,
+            "dataOutcome(failed)");
+        row("copy data", "copyData", {NoPort, "/nonexistent", "Reef"}, NoPort,
+            "updateData" + failed, "dataOutcome(failed)");
+        const QString invalid = "updateCardProgress(1, 0, 2, 2, Invalid directory for card 1 (";
+        row("erase cards", "eraseCards", {"", "", "", true, false}, "3",
+            invalid + "): no card chosen)", "prepareOutcome(3, refused)");
+        row("erase cards, forced", "eraseCardsForced", {"/nonexistent/card", "", "", true, false},
+            "3", invalid + "/nonexistent/card): no volume holds it)", "prepareOutcome(3, refused)");
+        row("prepare cards, read again", "prepareCards", {"", "", "", true, false, false, true},
+            "3", invalid + "): no card chosen)", "prepareOutcome(3, refused)");
+    }
+
+    void callsReachTheOtherSide()
+    {
+        QFETCH(QString, call);
+        QFETCH(QVariantList, args);
+        QFETCH(QString, port);
+        QFETCH(QString, report);
+        QFETCH(QString, outcome);
+
+        controller->setPort(3);
+        if (call.startsWith("recv"))
+            QVERIFY(QMetaObject::invokeMethod(controller.data(), qPrintable(call),
+                                              Q_ARG(QString, args.at(0).toString())));
+        else
+            fire(call, args);
+        QCOMPARE(controller->port(), port);
+        QTRY_COMPARE(lastCall(), report);
+        QTRY_COMPARE(lastOutcome(), outcome);
+    }
+
+    // The import's three card workers run on pool threads; their reports reach
+    // the view on the GUI thread.
+    void tasksRunOnPoolThreads()
+    {
+        QAtomicInt cards, onGuiThread;
+        auto record = [&](const QVariant& card) {
+            cards.fetchAndOrOrdered(1 << card.toInt());
+            if (QThread::currentThread() == thread())
+                onGuiThread.storeRelease(1);
+        };
+        connect(controller.data(), &AppController::updateCardProgress, this, record,
+                Qt::DirectConnection);
+        QTemporaryDir destination;
+        fire("copyFiles", {"", "", "", destination.path(), "", "", false});
+        QThreadPool::globalInstance()->waitForDone();
+        QCOMPARE(cards.loadAcquire(), 0b1110); // cards 1, 2 and 3
+        QCOMPARE(onGuiThread.loadAcquire(), 0);
+        QTRY_VERIFY(lastCall().startsWith("updateCardProgress("));
+        QTRY_COMPARE(lastOutcome(), QStringLiteral("importOutcome(refused)"));
+    }
+
+    // Runs started together count their own cards: each ends, and each
+    // destination gets its hash list.
+    void overlappingImportsEachEnd()
+    {
+        QTemporaryDir dir;
+        QStringList cards;
+        for (int n = 1; n <= 3; ++n) {
+            cards << dir.filePath(QStringLiteral("card%1").arg(n));
+            QVERIFY(TestSupport::writeFile(cards.last() + "/DCIM/V.MOV", "video"));
+        }
+        QStringList runs;
+        connect(
+            controller.data(), &AppController::importOutcome, this,
+            [&](const QVariant& outcome) { runs << outcome.toMap().value("status").toString(); });
+        for (const char* destination : {"a", "b"})
+            controller->copyFiles(cards[0], cards[1], cards[2], dir.filePath(destination), "", "");
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
+        QTRY_COMPARE(runs, QStringList({"succeeded", "succeeded"}));
+        for (const char* destination : {"a", "b"})
+            QCOMPARE(QDir(dir.filePath(destination) + "/ascmhl").entryList({"*.mhl"}).size(), 1);
+    }
+
+    // A configured port named twice (once through a link) is offered once.
+    void configuredPortListedOnce()
+    {
+        QTemporaryDir dir;
+        const QString port = dir.filePath(QStringLiteral("port"));
+        const QString link = dir.filePath(QStringLiteral("link"));
+        QVERIFY(QFile(port).open(QIODevice::WriteOnly));
+        QVERIFY(QFile::link(port, link));
+        controller->updateSettings({{QStringLiteral("ExtraSerialPorts"), port + ',' + link}});
+        int listed = 0;
+        for (const QVariant& entry : controller->getDevices())
+            listed +=
+                entry.toMap().value(QStringLiteral("location")).toString().startsWith(dir.path());
+        QCOMPARE(listed, 1);
+    }
+};
 
 QTEST_MAIN(TestAppController)
 #include "tst_appcontroller.moc"

@@ -59,413 +59,395 @@ class TestControllerTasks : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void read_data();
-    void read();
-    void save_data();
-    void save();
-    void commands_data();
-    void commands();
-    void silentPort_data();
-    void silentPort();
-    void slowAnswers_data();
-    void slowAnswers();
-    void firmware_data();
-    void firmware();
+    void initTestCase()
+    {
+        // The clock travels in local time: a zone with daylight saving shows what
+        // UTC would hide (tasks.cmake sets it too).
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+        QCOMPARE(QDateTime::fromSecsSinceEpoch(1600000000).toString(clockFormat),
+                 QStringLiteral("2020-09-13 14:26:40"));
+    }
+
+    void init()
+    {
+        sim = std::make_unique<ControllerSimulator>();
+        QVERIFY(sim->start());
+        tmp = std::make_unique<QTemporaryDir>();
+    }
+
+    void cleanup()
+    {
+        QThreadPool::globalInstance()->waitForDone();
+        sim.reset();
+        tmp.reset();
+        UnitWaits::setDefaults(UnitWaits());
+    }
+
+    void read_data()
+    {
+        QTest::addColumn<double>("battery");
+        QTest::addColumn<QString>("level");
+        QTest::addColumn<QList<uint>>("settings"); // LED, video ms, time-lapse ms, minutes[, E1]
+        QTest::addColumn<QVariantList>("shown");   // the view's values after the level
+
+        const QList<uint> plain = {1, 1000, 2000, 0, 30};
+        const QVariantList plainShown = {1, 1.0, 2, 0, 30};
+        QTest::newRow("0.25 s, 1999 ms, E1 0") << 3.5 << "10 %" << QList<uint>{1, 250, 1999, 90, 0}
+                                               << QVariantList{1, 0.25, 1, 90, 29};
+        QTest::newRow("no E1 field")
+            << 4.13 << "100 %" << QList<uint>{0, 1500, 5000, 60} << QVariantList{0, 1.5, 5, 60, 29};
+        QTest::newRow("no battery reading") << 0.3 << "-" << plain << plainShown;
+        QTest::newRow("just below 10 %") << 3.49 << "Empty" << plain << plainShown;
+        QTest::newRow("just below 100 %") << 4.129 << "90 %" << plain << plainShown;
+    }
+
+    void read()
+    {
+        QFETCH(double, battery);
+        QFETCH(QString, level);
+        QFETCH(QList<uint>, settings);
+        QFETCH(QVariantList, shown);
+        sim->setBattery(battery);
+        sim->setSettings(settings[0], settings[1], settings[2], settings[3], settings.value(4, 30));
+        sim->setReportE1(settings.size() == 5);
+
+        AppController controller;
+        QSignalSpy progress(&controller, &AppController::updateCameraSettingsProgress);
+        QSignalSpy values(&controller, &AppController::updateCameraSettings);
+        controller.readCameraSettings(sim->portPath());
+        QThreadPool::globalInstance()->waitForDone();
+
+        QCOMPARE(texts(progress),
+                 QStringList({"0,2,1,Reading settings ...", "0,2,2,Success. Settings read."}));
+        QCOMPARE(values.size(), 1);
+        QCOMPARE(values.first(),
+                 QVariantList({"2.4.1", level, "2020-09-13 14:26:40"}) + shown); // summer time
+    }
+
+    void save_data()
+    {
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<double>("videoSeconds");
+        QTest::addColumn<double>("timelapseSeconds");
+        QTest::addColumn<double>("timeoutMinutes");
+        QTest::addColumn<QString>("sent");    // fields of the settings command; LED and E1 as given
+        QTest::addColumn<qint64>("clock");    // sent to the unit; 0: the current time instead
+        QTest::addColumn<QString>("refused"); // why nothing is sent; empty: saved
+
+        // 8.03 * 1000 and the minutes of "month 13" land a rounding error below a whole number.
+        QTest::newRow("0.25 s, 90.9 minutes, summer time")
+            << "2024-05-06 07:08:09" << 0.25 << 8.03 << 90.9 << "1,250,8030,90,30"
+            << qint64(1714972089) << QString(); // 05:08:09 UTC
+        QTest::newRow("winter time")
+            << "2024-12-06 07:08:09" << 1.0 << 5.0 << 60.0 << "1,1000,5000,60,29"
+            << qint64(1733465289) << QString(); // 06:08:09 UTC
+        QTest::newRow("month 13") << "2024-13-06 07:08:09" << 1.9999 << 5.0 << 5.999999999999999
+                                  << "0,1999,5000,6,26" << qint64(0) << QString();
+        QTest::newRow("before 1970, the ranges' ends")
+            << "1969-07-20 20:17:00" << 10.0 << 120.0 << 360.0 << "1,10000,120000,360,30"
+            << qint64(0) << QString();
+        QTest::newRow("beyond the unit's clock") << "2100-01-01 00:00:00" << 0.2 << 5.0 << 5.0
+                                                 << "1,200,5000,5,29" << qint64(0) << QString();
+        QTest::newRow("negative") << "2024-05-06 07:08:09" << -1.5 << 5.0 << 5.0 << "1,,,,29"
+                                  << qint64(0)
+                                  << "video interval must be a number of seconds from 0.2 to 10";
+        QTest::newRow("not a number")
+            << "2024-05-06 07:08:09" << 1.0 << std::nan("") << 5.0 << "1,,,,29" << qint64(0)
+            << "photo interval must be a number of seconds from 5 to 120";
+        QTest::newRow("E1 not offered")
+            << "2024-05-06 07:08:09" << 1.0 << 5.0 << 5.0 << "1,,,,27" << qint64(0)
+            << "E1 firmware must be 26, 29 or 30, not '27'";
+    }
+
+    void save()
+    {
+        QFETCH(QString, date);
+        QFETCH(double, videoSeconds);
+        QFETCH(double, timelapseSeconds);
+        QFETCH(double, timeoutMinutes);
+        QFETCH(QString, sent);
+        QFETCH(qint64, clock);
+        QFETCH(QString, refused);
+
+        AppController controller;
+        QSignalSpy progress(&controller, &AppController::updateCameraSettingsProgress);
+        const qint64 before = QDateTime::currentSecsSinceEpoch();
+        const QStringList fields = sent.split(',');
+        controller.saveCameraSettings(sim->portPath(), date, fields[0].toInt(), videoSeconds,
+                                      timelapseSeconds, timeoutMinutes, fields[4].toInt());
+        QThreadPool::globalInstance()->waitForDone();
+        const qint64 after = QDateTime::currentSecsSinceEpoch();
+
+        if (!refused.isEmpty()) { // the unit hears nothing
+            QCOMPARE(texts(progress), QStringList{"0,2,2,Error saving settings: " + refused});
+            QCOMPARE(sim->receivedCommands(), QStringList());
+            return;
+        }
+        QCOMPARE(texts(progress), QStringList{"0,2,2,Success. Settings saved."});
+        QCOMPARE(receivedFields(*sim, "PQVKSETSETTINGS"), sent);
+        const qint64 sentClock = receivedFields(*sim, "PQVKSETRTC").toLongLong();
+        if (clock)
+            QCOMPARE(sentClock, clock);
+        else
+            QVERIFY2(sentClock >= before && sentClock <= after,
+                     qPrintable(QString::number(sentClock)));
+    }
+
+    void commands_data()
+    {
+        QTest::addColumn<QString>("task");
+        QTest::addColumn<QString>("port"); // "sim", "held" by another client, "missing", or empty
+        QTest::addColumn<QByteArray>("command"); // the unit answers it four times with `answer`
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QStringList>("reports");
+        const auto row = [](const QString& name, const char* task, const QStringList& reports,
+                            const char* command = "", const char* answer = "",
+                            const char* port = "sim") {
+            QTest::newRow(qPrintable(name)) << QString(task) << QString(port) << QByteArray(command)
+                                            << QByteArray(answer) << reports;
+        };
+        const QString error = "Communication error. Please try again.";
+        const QString reading = "0,2,1,Reading settings ...",
+                      resetting = "0,2,1,Resetting controller ...";
+        const QString erasing = "0,2,1,Erasing memory ...", turningOff = "0,2,1,Turning off ...";
+        const char* busy = "PQVKSTATUS,1600000000,BUSY";
+        row("read, no answer", "read", {reading, "0,2,2,Error getting settings: " + error},
+            "PQVKGETSETTINGS", busy);
+        row("save, no clock answer", "save", {"0,2,2,Error saving settings: " + error},
+            "PQVKSETRTC", busy);
+        row("reset", "reset", {resetting, "0,2,2,Success. Controller reset."});
+        row("reset, no answer", "reset", {resetting, "0,2,2,Error resetting controller: " + error},
+            "PQVKFACTORYSETTINGS", busy);
+        row("erase", "erase", {erasing, "0,2,2,Success. Memory erased."});
+        row("off", "off", {turningOff, "0,2,2,Success. Controller is off"});
+        row("off refused", "off", {turningOff, "0,2,2,Error turning off: " + error}, "PQVKOFF",
+            "PQVKMSG,1600000000,PQVKOFF,BUSY,WAIT");
+        const char* tasks[] = {"read", "save", "reset", "export", "erase", "off"};
+        for (int i = 0; i < 6; ++i) // both reasons a port cannot be opened
+            row(QString("%1, port %2").arg(tasks[i], i % 2 ? "held" : "missing"), tasks[i],
+                {i % 2 ? "0,1,1,Error: Port PORT is in use by another task of this program."
+                       : "0,1,1,Error: Could not open port PORT."},
+                "", "", i % 2 ? "held" : "missing");
+        row("off, empty port", "off", {}, "", "", "");
+    }
+
+    void commands()
+    {
+        QFETCH(QString, task);
+        QFETCH(QString, port);
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, answer);
+        QFETCH(QStringList, reports);
+        const QString path = port == "missing" ? tmp->path() + "/none"
+                             : port.isEmpty()  ? ""
+                                               : sim->portPath();
+        PQVKComms holder; // the port is opened exclusively
+        if (port == "held")
+            QVERIFY(holder.open(path));
+        const QByteArray line = ControllerSimulator::sentence(answer);
+        if (!command.isEmpty())
+            sim->setReply(command, {line, line, line, line});
+        // An erase needs its records saved first: the unit is empty for it.
+        sim->setDatasets(task == "erase" ? 0 : 1, 3);
+
+        AppController controller;
+        QSignalSpy values(&controller, &AppController::updateCameraSettings);
+        QSignalSpy settingsOutcomes(&controller, &AppController::cameraSettingsOutcome);
+        QSignalSpy dataOutcomes(&controller, &AppController::dataOutcome);
+        QCOMPARE(runTask(task, path, tmp->path(), &controller),
+                 reports.replaceInStrings("PORT", path));
+        // One outcome beside the last report, saying what its text says.
+        QStringList statuses;
+        for (const QList<QVariant>& outcome : settingsOutcomes + dataOutcomes)
+            statuses << outcome.at(0).toMap().value("status").toString();
+        QCOMPARE(statuses, reports.isEmpty()                      ? QStringList()
+                           : reports.last().contains(",Success.") ? QStringList{"succeeded"}
+                                                                  : QStringList{"failed"});
+        QCOMPARE(values.size(), 0);
+        QCOMPARE(sim->receivedCommands().isEmpty(), port != "sim");
+        if (port == "sim" && task == "off")
+            QCOMPARE(controller.port(), QString()); // either way no second power-off at exit
+    }
+
+    // A port where nothing answers: every task ends with an error that names the
+    // port within the silence limit; erase and reset, which have a long wait of
+    // their own, are never sent to a unit that does not answer a quick question
+    // first; no retry goes on beyond the limit.
+    void silentPort_data()
+    {
+        QTest::addColumn<QString>("task");
+        QTest::addColumn<QString>("report"); // the last one
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<int>("requests");     // of that command, at most
+        QTest::addColumn<bool>("garbled");     // answers come, but none verifies
+        QTest::addColumn<QByteArray>("never"); // a command that must not go out
+
+        const QString noAnswer = "No answer on port PORT.";
+        const auto row = [](const char* name, const char* task, const QString& report,
+                            const char* command, int requests, bool garbled = false,
+                            const char* never = "") {
+            QTest::newRow(name) << task << report << QByteArray(command) << requests << garbled
+                                << QByteArray(never);
+        };
+        row("read", "read", "0,2,2,Error getting settings: " + noAnswer, "PQVKVER", 3);
+        row("save", "save", "0,2,2,Error saving settings: " + noAnswer, "PQVKSETRTC", 1);
+        row("reset", "reset", "0,2,2,Error resetting controller: " + noAnswer, "PQVKVER", 3, false,
+            "PQVKFACTORYSETTINGS");
+        row("export", "export", "0,2,2,Error: Could not read available data. " + noAnswer,
+            "PQVKNUMDUMP", 3);
+        row("erase", "erase", "0,2,2,Error erasing memory: " + noAnswer, "PQVKNUMDUMP", 3, false,
+            "PQVKFORMAT");
+        row("off", "off", "0,2,2,Error turning off: " + noAnswer, "PQVKOFF", 1);
+        // Lines come, but none that verifies: given up as soon as silence would be.
+        row("read, only garbled answers", "read",
+            "0,2,2,Error getting settings: Communication error. Please try again.", "PQVKVER", 3,
+            true);
+    }
+
+    void silentPort()
+    {
+        QFETCH(QString, task);
+        QFETCH(QString, report);
+        QFETCH(QByteArray, command);
+        QFETCH(int, requests);
+        QFETCH(bool, garbled);
+        QFETCH(QByteArray, never);
+        UnitWaits waits; // a tenth of a second for 8 s
+        waits.answerMs = 100;
+        waits.silenceMs = 250;
+        waits.slowAnswerMs = 400;
+        UnitWaits::setDefaults(waits);
+        sim->setGarbleChecksums(garbled);
+        sim->setSilent(!garbled);
+        sim->setDatasets(1, 3);
+
+        const QStringList reports = runTask(task, sim->portPath(), tmp->path());
+        QVERIFY(!reports.isEmpty());
+        QCOMPARE(reports.last(), report.replace("PORT", sim->portPath()));
+        QVERIFY(sim->receivedCount(command) >= 1);
+        QVERIFY2(sim->receivedCount(command) <= requests,
+                 qPrintable(sim->receivedCommands().join(' ')));
+        if (!never.isEmpty())
+            QCOMPARE(sim->receivedCount(never), 0);
+        QVERIFY(QDir(tmp->path()).isEmpty());
+    }
+
+    // Erase and factory reset answer only when done: they have a long wait of
+    // their own, while an ordinary command that answers as late fails.
+    void slowAnswers_data()
+    {
+        QTest::addColumn<QString>("task");
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<int>("delay");
+        QTest::addColumn<QString>("report");
+        const auto row = [](const char* name, const char* task, const char* command, int delay,
+                            const char* report) {
+            QTest::newRow(name) << QString(task) << QByteArray(command) << delay << QString(report);
+        };
+        row("erase longer than an answer may take", "erase", "PQVKFORMAT", 600,
+            "0,2,2,Success. Memory erased.");
+        row("factory reset longer than an answer may take", "reset", "PQVKFACTORYSETTINGS", 600,
+            "0,2,2,Success. Controller reset.");
+        row("erase beyond its long wait", "erase", "PQVKFORMAT", 2500,
+            "0,2,2,Error erasing memory: No answer on port PORT.");
+        row("an ordinary command as late", "off", "PQVKOFF", 600,
+            "0,2,2,Error turning off: No answer on port PORT.");
+    }
+
+    void slowAnswers()
+    {
+        QFETCH(QString, task);
+        QFETCH(QByteArray, command);
+        QFETCH(int, delay);
+        QFETCH(QString, report);
+        UnitWaits waits;
+        waits.answerMs = 300;
+        waits.silenceMs = 1000;
+        waits.slowAnswerMs = 1500;
+        UnitWaits::setDefaults(waits);
+        sim->setAnswerDelay(command, delay);
+
+        const QStringList reports = runTask(task, sim->portPath(), tmp->path());
+        QCOMPARE(reports.last(), report.replace("PORT", sim->portPath()));
+    }
+
+    void firmware_data()
+    {
+        QTest::addColumn<bool>("installed"); // the boot-loader is in the utilities folder
+        QTest::addColumn<QString>("file");   // as the view passes it; "@" is the test's folder
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QStringList>("reports");
+        QTest::addColumn<bool>("stalls"); // the boot-loader prints nothing more after erasing
+
+        const QByteArray hex = ":10010000214601360121470136007EFE09D2190140\r\n"
+                               ":100110002146017E17C20001FF5F16002148011928\r\n"
+                               ":00000001FF\r\n";
+        QByteArray badChecksum = hex;
+        badChecksum.replace("0140\r\n", "0141\r\n");
+        const QString started = "0,2,1,Firmware update started";
+        const QString error = "0,2,2,Error updating firmware.";
+        const auto row = [](const char* name, bool installed, const char* file,
+                            const QByteArray& content, const QStringList& reports,
+                            bool stalls = false) {
+            QTest::newRow(name) << installed << QString(file) << content << reports << stalls;
+        };
+        row("bare name", true, "fw.hex", hex, {started, "0,2,2,Done"});
+        row("absolute path", true, "@/stick/new.hex", hex, {started, "0,2,2,Done"});
+        row("bad checksum", true, "fw.hex", badChecksum, {started, error});
+        row("no boot-loader", false, "fw.hex", hex,
+            {"0,2,1,Firmware update failed to start", error});
+        // Its quiet limit (10 minutes) shortened to 0.6 s; its steps come every 0.15 s.
+        row("boot-loader falls silent", true, "fw.hex", hex,
+            {started,
+             "0,2,2,Error updating firmware: the boot-loader printed nothing for 0.6 s and "
+             "was stopped."},
+            true);
+    }
+
+    void firmware()
+    {
+        QFETCH(bool, installed);
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, reports);
+        QFETCH(bool, stalls);
+        const QString appDir = tmp->path() + "/app";
+        resetPathCaches();
+        updateAppDirPath(appDir + "/VazizidADU");
+        if (installed) {
+            QVERIFY(QDir().mkpath(appDir + "/utilities"));
+            QVERIFY(QFile::copy(PQVK_BOOTLOADER_STANDIN, appDir + "/utilities/bootloader"));
+        }
+        // A bare name is looked for in the firmware folder.
+        file.replace('@', tmp->path());
+        QVERIFY(TestSupport::writeFile(QDir(appDir + "/firmware").absoluteFilePath(file), content));
+        // Slower than one wait slice of the task, which runs no event loop.
+        qputenv("BOOTLOADER_STANDIN_DELAY_MS", "150");
+        if (stalls)
+            qputenv("BOOTLOADER_STANDIN_STALL", "1");
+        UnitWaits waits;
+        waits.bootloaderQuietMs = 600;
+        UnitWaits::setDefaults(waits);
+
+        // The stand-in exits 2 unless "-p COM3" arrives as one argument.
+        AppController controller;
+        QSignalSpy progress(&controller, &AppController::updateFirmwareProgress);
+        QSignalSpy outcomes(&controller, &AppController::firmwareOutcome);
+        QVERIFY(QMetaObject::invokeMethod(&controller, "updateFirmwareWorker", Qt::DirectConnection,
+                                          Q_ARG(QString, "COM3"), Q_ARG(QString, file)));
+        qunsetenv("BOOTLOADER_STANDIN_STALL");
+        QCOMPARE(texts(progress), reports);
+        QCOMPARE(outcomes.size(), 1);
+        QCOMPARE(outcomes.first().at(0).toMap().value("status").toString(),
+                 reports.last() == "0,2,2,Done" ? "succeeded" : "failed");
+        resetPathCaches();
+    }
 
 private:
     std::unique_ptr<ControllerSimulator> sim;
     std::unique_ptr<QTemporaryDir> tmp;
 };
-
-void TestControllerTasks::initTestCase()
-{
-    // The clock travels in local time: a zone with daylight saving shows what
-    // UTC would hide (tasks.cmake sets it too).
-    qputenv("TZ", "Europe/Berlin");
-    tzset();
-    QCOMPARE(QDateTime::fromSecsSinceEpoch(1600000000).toString(clockFormat),
-             QStringLiteral("2020-09-13 14:26:40"));
-}
-
-void TestControllerTasks::init()
-{
-    sim = std::make_unique<ControllerSimulator>();
-    QVERIFY(sim->start());
-    tmp = std::make_unique<QTemporaryDir>();
-}
-
-void TestControllerTasks::cleanup()
-{
-    QThreadPool::globalInstance()->waitForDone();
-    sim.reset();
-    tmp.reset();
-    UnitWaits::setDefaults(UnitWaits());
-}
-
-void TestControllerTasks::read_data()
-{
-    QTest::addColumn<double>("battery");
-    QTest::addColumn<QString>("level");
-    QTest::addColumn<QList<uint>>("settings"); // LED, video ms, time-lapse ms, minutes[, E1]
-    QTest::addColumn<QVariantList>("shown");   // the view's values after the level
-
-    const QList<uint> plain = {1, 1000, 2000, 0, 30};
-    const QVariantList plainShown = {1, 1.0, 2, 0, 30};
-    QTest::newRow("0.25 s, 1999 ms, E1 0")
-        << 3.5 << "10 %" << QList<uint>{1, 250, 1999, 90, 0} << QVariantList{1, 0.25, 1, 90, 29};
-    QTest::newRow("no E1 field") << 4.13 << "100 %" << QList<uint>{0, 1500, 5000, 60}
-                                 << QVariantList{0, 1.5, 5, 60, 29};
-    QTest::newRow("no battery reading") << 0.3 << "-" << plain << plainShown;
-    QTest::newRow("just below 10 %") << 3.49 << "Empty" << plain << plainShown;
-    QTest::newRow("just below 100 %") << 4.129 << "90 %" << plain << plainShown;
-}
-
-void TestControllerTasks::read()
-{
-    QFETCH(double, battery);
-    QFETCH(QString, level);
-    QFETCH(QList<uint>, settings);
-    QFETCH(QVariantList, shown);
-    sim->setBattery(battery);
-    sim->setSettings(settings[0], settings[1], settings[2], settings[3], settings.value(4, 30));
-    sim->setReportE1(settings.size() == 5);
-
-    AppController controller;
-    QSignalSpy progress(&controller, &AppController::updateCameraSettingsProgress);
-    QSignalSpy values(&controller, &AppController::updateCameraSettings);
-    controller.readCameraSettings(sim->portPath());
-    QThreadPool::globalInstance()->waitForDone();
-
-    QCOMPARE(texts(progress),
-             QStringList({"0,2,1,Reading settings ...", "0,2,2,Success. Settings read."}));
-    QCOMPARE(values.size(), 1);
-    QCOMPARE(values.first(),
-             QVariantList({"2.4.1", level, "2020-09-13 14:26:40"}) + shown); // summer time
-}
-
-void TestControllerTasks::save_data()
-{
-    QTest::addColumn<QString>("date");
-    QTest::addColumn<double>("videoSeconds");
-    QTest::addColumn<double>("timelapseSeconds");
-    QTest::addColumn<double>("timeoutMinutes");
-    QTest::addColumn<QString>("sent");    // fields of the settings command; LED and E1 as given
-    QTest::addColumn<qint64>("clock");    // sent to the unit; 0: the current time instead
-    QTest::addColumn<QString>("refused"); // why nothing is sent; empty: saved
-
-    // 8.03 * 1000 and the minutes of "month 13" land a rounding error below a whole number.
-    QTest::newRow("0.25 s, 90.9 minutes, summer time")
-        << "2024-05-06 07:08:09" << 0.25 << 8.03 << 90.9 << "1,250,8030,90,30" << qint64(1714972089)
-        << QString(); // 05:08:09 UTC
-    QTest::newRow("winter time") << "2024-12-06 07:08:09" << 1.0 << 5.0 << 60.0
-                                 << "1,1000,5000,60,29" << qint64(1733465289)
-                                 << QString(); // 06:08:09 UTC
-    QTest::newRow("month 13") << "2024-13-06 07:08:09" << 1.9999 << 5.0 << 5.999999999999999
-                              << "0,1999,5000,6,26" << qint64(0) << QString();
-    QTest::newRow("before 1970, the ranges' ends")
-        << "1969-07-20 20:17:00" << 10.0 << 120.0 << 360.0 << "1,10000,120000,360,30" << qint64(0)
-        << QString();
-    QTest::newRow("beyond the unit's clock") << "2100-01-01 00:00:00" << 0.2 << 5.0 << 5.0
-                                             << "1,200,5000,5,29" << qint64(0) << QString();
-    QTest::newRow("negative") << "2024-05-06 07:08:09" << -1.5 << 5.0 << 5.0 << "1,,,,29"
-                              << qint64(0)
-                              << "video interval must be a number of seconds from 0.2 to 10";
-    QTest::newRow("not a number") << "2024-05-06 07:08:09" << 1.0 << std::nan("") << 5.0
-                                  << "1,,,,29" << qint64(0)
-                                  << "photo interval must be a number of seconds from 5 to 120";
-    QTest::newRow("E1 not offered") << "2024-05-06 07:08:09" << 1.0 << 5.0 << 5.0 << "1,,,,27"
-                                    << qint64(0) << "E1 firmware must be 26, 29 or 30, not '27'";
-}
-
-void TestControllerTasks::save()
-{
-    QFETCH(QString, date);
-    QFETCH(double, videoSeconds);
-    QFETCH(double, timelapseSeconds);
-    QFETCH(double, timeoutMinutes);
-    QFETCH(QString, sent);
-    QFETCH(qint64, clock);
-    QFETCH(QString, refused);
-
-    AppController controller;
-    QSignalSpy progress(&controller, &AppController::updateCameraSettingsProgress);
-    const qint64 before = QDateTime::currentSecsSinceEpoch();
-    const QStringList fields = sent.split(',');
-    controller.saveCameraSettings(sim->portPath(), date, fields[0].toInt(), videoSeconds,
-                                  timelapseSeconds, timeoutMinutes, fields[4].toInt());
-    QThreadPool::globalInstance()->waitForDone();
-    const qint64 after = QDateTime::currentSecsSinceEpoch();
-
-    if (!refused.isEmpty()) { // the unit hears nothing
-        QCOMPARE(texts(progress), QStringList{"0,2,2,Error saving settings: " + refused});
-        QCOMPARE(sim->receivedCommands(), QStringList());
-        return;
-    }
-    QCOMPARE(texts(progress), QStringList{"0,2,2,Success. Settings saved."});
-    QCOMPARE(receivedFields(*sim, "PQVKSETSETTINGS"), sent);
-    const qint64 sentClock = receivedFields(*sim, "PQVKSETRTC").toLongLong();
-    if (clock)
-        QCOMPARE(sentClock, clock);
-    else
-        QVERIFY2(sentClock >= before && sentClock <= after, qPrintable(QString::number(sentClock)));
-}
-
-void TestControllerTasks::commands_data()
-{
-    QTest::addColumn<QString>("task");
-    QTest::addColumn<QString>("port");       // "sim", "held" by another client, "missing", or empty
-    QTest::addColumn<QByteArray>("command"); // the unit answers it four times with `answer`
-    QTest::addColumn<QByteArray>("answer");
-    QTest::addColumn<QStringList>("reports");
-    const auto row = [](const QString& name, const char* task, const QStringList& reports,
-                        const char* command = "", const char* answer = "",
-                        const char* port = "sim") {
-        QTest::newRow(qPrintable(name)) << QString(task) << QString(port) << QByteArray(command)
-                                        << QByteArray(answer) << reports;
-    };
-    const QString error = "Communication error. Please try again.";
-    const QString reading = "0,2,1,Reading settings ...",
-                  resetting = "0,2,1,Resetting controller ...";
-    const QString erasing = "0,2,1,Erasing memory ...", turningOff = "0,2,1,Turning off ...";
-    const char* busy = "PQVKSTATUS,1600000000,BUSY";
-    row("read, no answer", "read", {reading, "0,2,2,Error getting settings: " + error},
-        "PQVKGETSETTINGS", busy);
-    row("read, interval out of range", "read",
-        {reading, "0,2,2,Error getting settings: The unit reported a value out of range for the "
-                  "video logging interval: \"-1\"."},
-        "PQVKGETSETTINGS", "PQVKSETTINGS,1,-1,5000,60,29");
-    row("save, no clock answer", "save", {"0,2,2,Error saving settings: " + error}, "PQVKSETRTC",
-        busy);
-    row("reset", "reset", {resetting, "0,2,2,Success. Controller reset."});
-    row("reset, no answer", "reset", {resetting, "0,2,2,Error resetting controller: " + error},
-        "PQVKFACTORYSETTINGS", busy);
-    row("erase", "erase", {erasing, "0,2,2,Success. Memory erased."});
-    // "COMPLETE" with anything behind it is no completion.
-    row("erase not completed", "erase", {erasing, "0,2,2,Error erasing memory: " + error},
-        "PQVKFORMAT", "PQVKMSG,1600000000,PQVKFORMAT,FORMAT,COMPLETED");
-    row("off", "off", {turningOff, "0,2,2,Success. Controller is off"});
-    row("off refused", "off", {turningOff, "0,2,2,Error turning off: " + error}, "PQVKOFF",
-        "PQVKMSG,1600000000,PQVKOFF,BUSY,WAIT");
-    const char* tasks[] = {"read", "save", "reset", "export", "erase", "off"};
-    for (int i = 0; i < 6; ++i) // both reasons a port cannot be opened
-        row(QString("%1, port %2").arg(tasks[i], i % 2 ? "held" : "missing"), tasks[i],
-            {i % 2 ? "0,1,1,Error: Port PORT is in use by another task of this program."
-                   : "0,1,1,Error: Could not open port PORT."},
-            "", "", i % 2 ? "held" : "missing");
-    row("off, empty port", "off", {}, "", "", "");
-}
-
-void TestControllerTasks::commands()
-{
-    QFETCH(QString, task);
-    QFETCH(QString, port);
-    QFETCH(QByteArray, command);
-    QFETCH(QByteArray, answer);
-    QFETCH(QStringList, reports);
-    const QString path = port == "missing" ? tmp->path() + "/none"
-                         : port.isEmpty()  ? ""
-                                           : sim->portPath();
-    PQVKComms holder; // the port is opened exclusively
-    if (port == "held")
-        QVERIFY(holder.open(path));
-    const QByteArray line = ControllerSimulator::sentence(answer);
-    if (!command.isEmpty())
-        sim->setReply(command, {line, line, line, line});
-    // An erase needs its records saved first: the unit is empty for it.
-    sim->setDatasets(task == "erase" ? 0 : 1, 3);
-
-    AppController controller;
-    QSignalSpy values(&controller, &AppController::updateCameraSettings);
-    QSignalSpy settingsOutcomes(&controller, &AppController::cameraSettingsOutcome);
-    QSignalSpy dataOutcomes(&controller, &AppController::dataOutcome);
-    QCOMPARE(runTask(task, path, tmp->path(), &controller), reports.replaceInStrings("PORT", path));
-    // One outcome beside the last report, saying what its text says.
-    QStringList statuses;
-    for (const QList<QVariant>& outcome : settingsOutcomes + dataOutcomes)
-        statuses << outcome.at(0).toMap().value("status").toString();
-    QCOMPARE(statuses, reports.isEmpty()                      ? QStringList()
-                       : reports.last().contains(",Success.") ? QStringList{"succeeded"}
-                                                              : QStringList{"failed"});
-    QCOMPARE(values.size(), 0);
-    QCOMPARE(sim->receivedCommands().isEmpty(), port != "sim");
-    if (port == "sim" && task == "off")
-        QCOMPARE(controller.port(), QString()); // either way no second power-off at exit
-}
-
-// A port where nothing answers: every task ends with an error that names the
-// port within the silence limit; erase and reset, which have a long wait of
-// their own, are never sent to a unit that does not answer a quick question
-// first; no retry goes on beyond the limit.
-void TestControllerTasks::silentPort_data()
-{
-    QTest::addColumn<QString>("task");
-    QTest::addColumn<QString>("report"); // the last one
-    QTest::addColumn<QByteArray>("command");
-    QTest::addColumn<int>("requests");     // of that command, at most
-    QTest::addColumn<bool>("garbled");     // answers come, but none verifies
-    QTest::addColumn<QByteArray>("never"); // a command that must not go out
-
-    const QString noAnswer = "No answer on port PORT.";
-    const auto row = [](const char* name, const char* task, const QString& report,
-                        const char* command, int requests, bool garbled = false,
-                        const char* never = "") {
-        QTest::newRow(name) << task << report << QByteArray(command) << requests << garbled
-                            << QByteArray(never);
-    };
-    row("read", "read", "0,2,2,Error getting settings: " + noAnswer, "PQVKVER", 3);
-    row("save", "save", "0,2,2,Error saving settings: " + noAnswer, "PQVKSETRTC", 1);
-    row("reset", "reset", "0,2,2,Error resetting controller: " + noAnswer, "PQVKVER", 3, false,
-        "PQVKFACTORYSETTINGS");
-    row("export", "export", "0,2,2,Error: Could not read available data. " + noAnswer,
-        "PQVKNUMDUMP", 3);
-    row("erase", "erase", "0,2,2,Error erasing memory: " + noAnswer, "PQVKNUMDUMP", 3, false,
-        "PQVKFORMAT");
-    row("off", "off", "0,2,2,Error turning off: " + noAnswer, "PQVKOFF", 1);
-    // Lines come, but none that verifies: given up as soon as silence would be.
-    row("read, only garbled answers", "read",
-        "0,2,2,Error getting settings: Communication error. Please try again.", "PQVKVER", 3, true);
-}
-
-void TestControllerTasks::silentPort()
-{
-    QFETCH(QString, task);
-    QFETCH(QString, report);
-    QFETCH(QByteArray, command);
-    QFETCH(int, requests);
-    QFETCH(bool, garbled);
-    QFETCH(QByteArray, never);
-    UnitWaits waits; // a tenth of a second for 8 s
-    waits.answerMs = 100;
-    waits.silenceMs = 250;
-    waits.slowAnswerMs = 400;
-    UnitWaits::setDefaults(waits);
-    sim->setGarbleChecksums(garbled);
-    sim->setSilent(!garbled);
-    sim->setDatasets(1, 3);
-
-    const QStringList reports = runTask(task, sim->portPath(), tmp->path());
-    QVERIFY(!reports.isEmpty());
-    QCOMPARE(reports.last(), report.replace("PORT", sim->portPath()));
-    QVERIFY(sim->receivedCount(command) >= 1);
-    QVERIFY2(sim->receivedCount(command) <= requests,
-             qPrintable(sim->receivedCommands().join(' ')));
-    if (!never.isEmpty())
-        QCOMPARE(sim->receivedCount(never), 0);
-    QVERIFY(QDir(tmp->path()).isEmpty());
-}
-
-// Erase and factory reset answer only when done: they have a long wait of
-// their own, while an ordinary command that answers as late fails.
-void TestControllerTasks::slowAnswers_data()
-{
-    QTest::addColumn<QString>("task");
-    QTest::addColumn<QByteArray>("command");
-    QTest::addColumn<int>("delay");
-    QTest::addColumn<QString>("report");
-    const auto row = [](const char* name, const char* task, const char* command, int delay,
-                        const char* report) {
-        QTest::newRow(name) << QString(task) << QByteArray(command) << delay << QString(report);
-    };
-    row("erase longer than an answer may take", "erase", "PQVKFORMAT", 600,
-        "0,2,2,Success. Memory erased.");
-    row("factory reset longer than an answer may take", "reset", "PQVKFACTORYSETTINGS", 600,
-        "0,2,2,Success. Controller reset.");
-    row("erase beyond its long wait", "erase", "PQVKFORMAT", 2500,
-        "0,2,2,Error erasing memory: No answer on port PORT.");
-    row("an ordinary command as late", "off", "PQVKOFF", 600,
-        "0,2,2,Error turning off: No answer on port PORT.");
-}
-
-void TestControllerTasks::slowAnswers()
-{
-    QFETCH(QString, task);
-    QFETCH(QByteArray, command);
-    QFETCH(int, delay);
-    QFETCH(QString, report);
-    UnitWaits waits;
-    waits.answerMs = 300;
-    waits.silenceMs = 1000;
-    waits.slowAnswerMs = 1500;
-    UnitWaits::setDefaults(waits);
-    sim->setAnswerDelay(command, delay);
-
-    const QStringList reports = runTask(task, sim->portPath(), tmp->path());
-    QCOMPARE(reports.last(), report.replace("PORT", sim->portPath()));
-}
-
-void TestControllerTasks::firmware_data()
-{
-    QTest::addColumn<bool>("installed"); // the boot-loader is in the utilities folder
-    QTest::addColumn<QString>("file");   // as the view passes it; "@" is the test's folder
-    QTest::addColumn<QByteArray>("content");
-    QTest::addColumn<QStringList>("reports");
-    QTest::addColumn<bool>("stalls"); // the boot-loader prints nothing more after erasing
-
-    const QByteArray hex = ":10010000214601360121470136007EFE09D2190140\r\n"
-                           ":100110002146017E17C20001FF5F16002148011928\r\n"
-                           ":00000001FF\r\n";
-    QByteArray badChecksum = hex;
-    badChecksum.replace("0140\r\n", "0141\r\n");
-    const QString started = "0,2,1,Firmware update started";
-    const QString error = "0,2,2,Error updating firmware.";
-    QTest::newRow("bare name") << true << "fw.hex" << hex << QStringList{started, "0,2,2,Done"}
-                               << false;
-    QTest::newRow("absolute path")
-        << true << "@/stick/new.hex" << hex << QStringList{started, "0,2,2,Done"} << false;
-    QTest::newRow("bad checksum") << true << "fw.hex" << badChecksum << QStringList{started, error}
-                                  << false;
-    QTest::newRow("no boot-loader")
-        << false << "fw.hex" << hex << QStringList{"0,2,1,Firmware update failed to start", error}
-        << false;
-    // Its quiet limit (10 minutes) shortened to 0.6 s; its steps come every 0.15 s.
-    QTest::newRow("boot-loader falls silent")
-        << true << "fw.hex" << hex
-        << QStringList{started, "0,2,2,Error updating firmware: the boot-loader printed nothing "
-                                "for 0.6 s and was stopped."}
-        << true;
-}
-
-void TestControllerTasks::firmware()
-{
-    QFETCH(bool, installed);
-    QFETCH(QString, file);
-    QFETCH(QByteArray, content);
-    QFETCH(QStringList, reports);
-    QFETCH(bool, stalls);
-    const QString appDir = tmp->path() + "/app";
-    resetPathCaches();
-    updateAppDirPath(appDir + "/VazizidADU");
-    if (installed) {
-        QVERIFY(QDir().mkpath(appDir + "/utilities"));
-        QVERIFY(QFile::copy(PQVK_BOOTLOADER_STANDIN, appDir + "/utilities/bootloader"));
-    }
-    // A bare name is looked for in the firmware folder.
-    file.replace('@', tmp->path());
-    QVERIFY(TestSupport::writeFile(QDir(appDir + "/firmware").absoluteFilePath(file), content));
-    // Slower than one wait slice of the task, which runs no event loop.
-    qputenv("BOOTLOADER_STANDIN_DELAY_MS", "150");
-    if (stalls)
-        qputenv("BOOTLOADER_STANDIN_STALL", "1");
-    UnitWaits waits;
-    waits.bootloaderQuietMs = 600;
-    UnitWaits::setDefaults(waits);
-
-    // The stand-in exits 2 unless "-p COM3" arrives as one argument.
-    AppController controller;
-    QSignalSpy progress(&controller, &AppController::updateFirmwareProgress);
-    QSignalSpy outcomes(&controller, &AppController::firmwareOutcome);
-    QVERIFY(QMetaObject::invokeMethod(&controller, "updateFirmwareWorker", Qt::DirectConnection,
-                                      Q_ARG(QString, "COM3"), Q_ARG(QString, file)));
-    qunsetenv("BOOTLOADER_STANDIN_STALL");
-    QCOMPARE(texts(progress), reports);
-    QCOMPARE(outcomes.size(), 1);
-    QCOMPARE(outcomes.first().at(0).toMap().value("status").toString(),
-             reports.last() == "0,2,2,Done" ? "succeeded" : "failed");
-    resetPathCaches();
-}
 
 QTEST_MAIN(TestControllerTasks)
 #include "tst_controllertasks.moc"

@@ -4,8 +4,6 @@
 #include "controller/exportledger.h"
 #include "support/testsupport.h"
 
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -139,31 +137,6 @@ private slots:
             QVERIFY(found.endsWith(" is missing"));
         if (change == "edit")
             QVERIFY2(found.contains(" has changed since (XXH64 "), qPrintable(found));
-    }
-
-    // A table of that name from another program: the whole file is put aside
-    // as it was, never deleted, and a new database takes the export.
-    void foreignTableIsPutAside()
-    {
-        QVERIFY(QDir().mkpath(dir->filePath("data")));
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "foreign");
-            db.setDatabaseName(databasePath());
-            QVERIFY(db.open() &&
-                    QSqlQuery(db).exec("CREATE TABLE exports (id INTEGER, what TEXT)"));
-            db.close();
-        }
-        QSqlDatabase::removeDatabase("foreign");
-        const QByteArray before = TestSupport::readFile(databasePath());
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Export records .*imports\\.sqlite "
-                                                              "was damaged .* moved to "));
-        ExportLedger ledger(databasePath());
-        QVERIFY(ledger.record(exportOf("unit", {"/d/a.csv"})));
-        QCOMPARE(ledger.exportsOf("unit").size(), 1);
-        const QStringList aside =
-            QDir(dir->filePath("data")).entryList({"imports.sqlite.damaged-*"}, QDir::Files);
-        QCOMPARE(aside.size(), 1);
-        QCOMPARE(TestSupport::readFile(dir->filePath("data/" + aside.first())), before);
     }
 
     // A database that cannot be opened: nothing recorded, nothing vouched

@@ -30,12 +30,191 @@ class ViewEnd2End : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void importThroughTheView();
-    void importShowsTimeLeft();
-    void connectFillsSettingsTab();
-    void copyDataWritesCsvFiles();
-    void calibrationDownload();
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(views);
+        screenshotDir = qEnvironmentVariable(
+            "PQVK_SCREENSHOT_DIR", qEnvironmentVariable("PQVK_BUILD_DIR") + "/screenshots");
+        QVERIFY(QDir().mkpath(screenshotDir));
+
+        // Two datasets and settings that differ from the view's defaults.
+        simulator.setDatasets(2, 25);
+        simulator.setSettings(0, 2500, 15000, 45, 30);
+        QVERIFY(simulator.start());
+        QVERIFY(calibration.loadFile(qEnvironmentVariable("PQVK_SOURCE_DIR") +
+                                     "/tools/calibration/calibrations.json"));
+        QVERIFY(calibration.listen());
+
+        for (int card = 1; card <= 3; ++card) {
+            for (const char* file :
+                 {"DCIM/100QVK/V0001.MOV", "DCIM/100QVK/P0002.JPG", "DCIM/100QVK/P0003.DNG"}) {
+                QVERIFY(TestSupport::writeFile(
+                    root.filePath(QStringLiteral("QVK_0%1/%2").arg(card).arg(file)),
+                    QByteArray(1000 * card, char('A' + card)) + file));
+            }
+        }
+        // The parts of a template that the stitching writer fills in.
+        QVERIFY(TestSupport::writeFile(root.filePath("Rig.kava"), R"(<kava>
+<videos><video/><video/><video/></videos><pano><images><image><def/><camera/></image>
+<image><def/><camera/></image><image><def/><camera/></image></images></pano><output/></kava>)"));
+
+        controller = std::make_unique<AppController>();
+        controller->setVersion(AppVersion);
+        // Read by the view at start-up: the simulator's port is offered as a device.
+        controller->updateSettings({{"ExtraSerialPorts", simulator.portPath()},
+                                    {"CalibrationServiceUrl", calibration.address()}});
+        ThroughputMeter::registerType();
+        engine = std::make_unique<QQmlApplicationEngine>();
+        engine->rootContext()->setContextProperty(QStringLiteral("appController"),
+                                                  controller.get());
+        engine->load(QUrl(QStringLiteral("qrc:/views/Main.qml")));
+        QCOMPARE(engine->rootObjects().size(), 1);
+        window = qobject_cast<QQuickWindow*>(engine->rootObjects().first());
+        QVERIFY(window);
+        controller->init(window);
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+    }
+
+    void importThroughTheView()
+    {
+        for (int card = 1; card <= 3; ++card)
+            call(
+                "sourceFolderChosen", card,
+                QUrl::fromLocalFile(root.filePath(QStringLiteral("QVK_0%1").arg(card))).toString());
+        call("templateFileChosen", QUrl::fromLocalFile(root.filePath("Rig.kava")).toString());
+        const QString destination = root.filePath("out");
+        child("filesDestinationField")->setProperty("text", destination);
+        child("projectNameField")->setProperty("text", "Reef");
+        call("copyFilesClicked");
+        QTRY_VERIFY_WITH_TIMEOUT(property("exitButton", "enabled").toBool(), 30000);
+        // The report after a card's last file already reaches its bound, so the
+        // summary may still be on its way when the buttons come back.
+        QThreadPool::globalInstance()->waitForDone();
+        for (const char* bar : {"card1Progress", "card2Progress", "card3Progress"}) {
+            QTRY_COMPARE(property(bar, "text").toString(), "Copied 1/1 videos and 2/2 photos.");
+            QCOMPARE(property(bar, "value").toDouble(), property(bar, "to").toDouble());
+        }
+        const QDir copies(destination + "/DCIM/100QVK");
+        QCOMPARE(copies.entryList({"*_Reef_cam?.*"}, QDir::Files).size(), 9);
+        QCOMPARE(copies.entryList({"*.kava"}, QDir::Files).size(), 1); // the stitching project
+        saveScreenshot(0, "copy-files.png");
+    }
+
+    // A slow import: each card's bar shows its throughput and time left beside
+    // its text. The byte reports reach the test on the cards' worker threads,
+    // which it holds back there: every chunk is reported, the third report
+    // comes after the bars' settling time, and the copies wait there until the
+    // screenshot is taken.
+    void importShowsTimeLeft()
+    {
+        constexpr qint64 Chunk = VerifiedCopy::ChunkSize;
+        constexpr qint64 FileSize = 8 * Chunk;
+        for (int card = 1; card <= 3; ++card) {
+            QFile video(root.filePath(QStringLiteral("QVK_1%1/DCIM/101QVK/V0101.MOV").arg(card)));
+            QVERIFY(QDir().mkpath(QFileInfo(video).path()));
+            QVERIFY(video.open(QIODevice::WriteOnly) &&
+                    video.resize(FileSize)); // sparse: quick to make
+        }
+        const qint64 settleTime = TransferMeter::MinimumMs; // until then the bars tell no speed
+
+        QElapsedTimer clock;
+        clock.start();
+        std::atomic<qint64> firstReport[4] = {{-1}, {-1}, {-1}, {-1}};
+        std::atomic<bool> holding{true};
+        const auto hold = connect(
+            controller.get(), &AppController::updateCardBytes, this,
+            [&](const QVariant& card, const QVariant& copied, const QVariant& total) {
+                if (!holding)
+                    return;
+                QThread::msleep(120); // longer than the reports' interval: every chunk is reported
+                const int n = card.toInt();
+                qint64 expected = -1;
+                firstReport[n].compare_exchange_strong(expected, clock.elapsed());
+                const qint64 done = copied.toLongLong();
+                if (done == 2 * Chunk) {
+                    while (clock.elapsed() < firstReport[n] + settleTime + 500)
+                        QThread::msleep(20);
+                } else if (done > 2 * Chunk && done < total.toLongLong()) {
+                    while (holding)
+                        QThread::msleep(20);
+                }
+            },
+            Qt::DirectConnection);
+
+        for (int card = 1; card <= 3; ++card)
+            call(
+                "sourceFolderChosen", card,
+                QUrl::fromLocalFile(root.filePath(QStringLiteral("QVK_1%1").arg(card))).toString());
+        call("copyFilesClicked");
+        for (const char* bar : {"card1Progress", "card2Progress", "card3Progress"})
+            QTRY_VERIFY_WITH_TIMEOUT(property(bar, "detail").toString().endsWith(" left"), 20000);
+        QVERIFY(property("card1Progress", "text").toString().startsWith("Copying "));
+        saveScreenshot(0, "copy-files-import.png");
+        holding = false;
+
+        QTRY_VERIFY_WITH_TIMEOUT(property("exitButton", "enabled").toBool(), 30000);
+        QThreadPool::globalInstance()->waitForDone();
+        disconnect(hold);
+        for (const char* bar : {"card1Progress", "card2Progress", "card3Progress"}) {
+            QTRY_COMPARE(property(bar, "text").toString(), "Copied 1/1 videos and 0/0 photos.");
+            QCOMPARE(property(bar, "detail").toString(), QString());
+        }
+    }
+
+    void connectFillsSettingsTab()
+    {
+        selectSimulator("settingsDeviceList");
+        call("connectButtonClicked");
+        QVERIFY(window->property("dataCopying").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(!window->property("dataCopying").toBool(), 20000);
+        QVERIFY(!property("waitBox", "visible").toBool());
+        const QString date =
+            QDateTime::fromSecsSinceEpoch(1600000000).toString("yyyy-MM-dd hh:mm:ss");
+        const QVariantList shown = {
+            property("firmwareText", "text"),         property("batteryText", "text"),
+            property("dateTimeField", "text"),        property("recordLedBox", "checked"),
+            property("videoIntervalSlider", "value"), property("photoIntervalSlider", "value"),
+            property("photoTimeoutSlider", "value"),  property("e1FirmwareList", "currentIndex")};
+        QCOMPARE(shown, QVariantList({"2.4.1", "60 %", date, false, 2.5, 15.0, 45.0, 2}));
+        saveScreenshot(2, "settings.png");
+    }
+
+    void copyDataWritesCsvFiles()
+    {
+        selectSimulator("dataDeviceList");
+        const QString folder = root.filePath("data");
+        QVERIFY(QDir().mkpath(folder));
+        child("dataDestinationField")->setProperty("text", folder);
+        child("dataProjectNameField")->setProperty("text", "Dive");
+        call("copyDataClicked");
+        QTRY_VERIFY_WITH_TIMEOUT(!window->property("dataCopying").toBool(), 30000);
+        const QStringList files = QDir(folder).entryList({"vazizidadu_Dive_*.csv"}, QDir::Files);
+        QCOMPARE(files.size(), 2);
+        for (const QString& file : files) // a header and the 25 records
+            QVERIFY2(TestSupport::readFile(QDir(folder).filePath(file)).count('\n') >= 26,
+                     qPrintable(file));
+        saveScreenshot(1, "copy-data.png");
+    }
+
+    void calibrationDownload()
+    {
+        child("tabBar")->setProperty("currentIndex", 0);
+        QVERIFY(QMetaObject::invokeMethod(child("changeAnglesButton"), "clicked"));
+        QTRY_VERIFY(property("calibrationDialog", "visible").toBool());
+        child("serialField")->setProperty("text", "QVK100001");
+        call("downloadCalibration");
+        QTRY_VERIFY_WITH_TIMEOUT(property("infoBox", "visible").toBool(), 10000);
+        QCOMPARE(property("infoBox", "text").toString(),
+                 "Calibration for serial number QVK100001 found.");
+        const QVariantMap stored = controller->getSettings();
+        QCOMPARE(stored.value("Serialnumber").toString(), "QVK100001");
+        QCOMPARE(stored.value("Camera2Yaw").toString(), "120.3");
+        QCOMPARE(stored.value("ExtraSerialPorts").toString(), simulator.portPath());
+
+        QVERIFY(QMetaObject::invokeMethod(child("infoBox"), "close"));
+        QTRY_VERIFY(!property("infoBox", "visible").toBool());
+        saveScreenshot(-1, "calibration.png");
+    }
 
 private:
     QObject* child(const char* name) const
@@ -84,188 +263,6 @@ private:
     std::unique_ptr<QQmlApplicationEngine> engine;
     QQuickWindow* window = nullptr;
 };
-
-void ViewEnd2End::initTestCase()
-{
-    Q_INIT_RESOURCE(views);
-    screenshotDir = qEnvironmentVariable("PQVK_SCREENSHOT_DIR",
-                                         qEnvironmentVariable("PQVK_BUILD_DIR") + "/screenshots");
-    QVERIFY(QDir().mkpath(screenshotDir));
-
-    // Two datasets and settings that differ from the view's defaults.
-    simulator.setDatasets(2, 25);
-    simulator.setSettings(0, 2500, 15000, 45, 30);
-    QVERIFY(simulator.start());
-    QVERIFY(calibration.loadFile(qEnvironmentVariable("PQVK_SOURCE_DIR") +
-                                 "/tools/calibration/calibrations.json"));
-    QVERIFY(calibration.listen());
-
-    for (int card = 1; card <= 3; ++card) {
-        for (const char* file :
-             {"DCIM/100QVK/V0001.MOV", "DCIM/100QVK/P0002.JPG", "DCIM/100QVK/P0003.DNG"}) {
-            QVERIFY(TestSupport::writeFile(
-                root.filePath(QStringLiteral("QVK_0%1/%2").arg(card).arg(file)),
-                QByteArray(1000 * card, char('A' + card)) + file));
-        }
-    }
-    // The parts of a template that the stitching writer fills in.
-    QVERIFY(TestSupport::writeFile(root.filePath("Rig.kava"), R"(<kava>
-<videos><video/><video/><video/></videos><pano><images><image><def/><camera/></image>
-<image><def/><camera/></image><image><def/><camera/></image></images></pano><output/></kava>)"));
-
-    controller = std::make_unique<AppController>();
-    controller->setVersion(AppVersion);
-    // Read by the view at start-up: the simulator's port is offered as a device.
-    controller->updateSettings({{"ExtraSerialPorts", simulator.portPath()},
-                                {"CalibrationServiceUrl", calibration.address()}});
-    ThroughputMeter::registerType();
-    engine = std::make_unique<QQmlApplicationEngine>();
-    engine->rootContext()->setContextProperty(QStringLiteral("appController"), controller.get());
-    engine->load(QUrl(QStringLiteral("qrc:/views/Main.qml")));
-    QCOMPARE(engine->rootObjects().size(), 1);
-    window = qobject_cast<QQuickWindow*>(engine->rootObjects().first());
-    QVERIFY(window);
-    controller->init(window);
-    QVERIFY(QTest::qWaitForWindowExposed(window));
-}
-
-void ViewEnd2End::importThroughTheView()
-{
-    for (int card = 1; card <= 3; ++card)
-        call("sourceFolderChosen", card,
-             QUrl::fromLocalFile(root.filePath(QStringLiteral("QVK_0%1").arg(card))).toString());
-    call("templateFileChosen", QUrl::fromLocalFile(root.filePath("Rig.kava")).toString());
-    const QString destination = root.filePath("out");
-    child("filesDestinationField")->setProperty("text", destination);
-    child("projectNameField")->setProperty("text", "Reef");
-    call("copyFilesClicked");
-    QTRY_VERIFY_WITH_TIMEOUT(property("exitButton", "enabled").toBool(), 30000);
-    // The report after a card's last file already reaches its bound, so the
-    // summary may still be on its way when the buttons come back.
-    QThreadPool::globalInstance()->waitForDone();
-    for (const char* bar : {"card1Progress", "card2Progress", "card3Progress"}) {
-        QTRY_COMPARE(property(bar, "text").toString(), "Copied 1/1 videos and 2/2 photos.");
-        QCOMPARE(property(bar, "value").toDouble(), property(bar, "to").toDouble());
-    }
-    const QDir copies(destination + "/DCIM/100QVK");
-    QCOMPARE(copies.entryList({"*_Reef_cam?.*"}, QDir::Files).size(), 9);
-    QCOMPARE(copies.entryList({"*.kava"}, QDir::Files).size(), 1); // the stitching project
-    saveScreenshot(0, "copy-files.png");
-}
-
-// A slow import: each card's bar shows its throughput and time left beside
-// its text. The byte reports reach the test on the cards' worker threads,
-// which it holds back there: every chunk is reported, the third report
-// comes after the bars' settling time, and the copies wait there until the
-// screenshot is taken.
-void ViewEnd2End::importShowsTimeLeft()
-{
-    constexpr qint64 Chunk = VerifiedCopy::ChunkSize;
-    constexpr qint64 FileSize = 8 * Chunk;
-    for (int card = 1; card <= 3; ++card) {
-        QFile video(root.filePath(QStringLiteral("QVK_1%1/DCIM/101QVK/V0101.MOV").arg(card)));
-        QVERIFY(QDir().mkpath(QFileInfo(video).path()));
-        QVERIFY(video.open(QIODevice::WriteOnly) &&
-                video.resize(FileSize)); // sparse: quick to make
-    }
-    const qint64 settleTime = TransferMeter::MinimumMs; // until then the bars tell no speed
-
-    QElapsedTimer clock;
-    clock.start();
-    std::atomic<qint64> firstReport[4] = {{-1}, {-1}, {-1}, {-1}};
-    std::atomic<bool> holding{true};
-    const auto hold = connect(
-        controller.get(), &AppController::updateCardBytes, this,
-        [&](const QVariant& card, const QVariant& copied, const QVariant& total) {
-            if (!holding)
-                return;
-            QThread::msleep(120); // longer than the reports' interval: every chunk is reported
-            const int n = card.toInt();
-            qint64 expected = -1;
-            firstReport[n].compare_exchange_strong(expected, clock.elapsed());
-            const qint64 done = copied.toLongLong();
-            if (done == 2 * Chunk) {
-                while (clock.elapsed() < firstReport[n] + settleTime + 500)
-                    QThread::msleep(20);
-            } else if (done > 2 * Chunk && done < total.toLongLong()) {
-                while (holding)
-                    QThread::msleep(20);
-            }
-        },
-        Qt::DirectConnection);
-
-    for (int card = 1; card <= 3; ++card)
-        call("sourceFolderChosen", card,
-             QUrl::fromLocalFile(root.filePath(QStringLiteral("QVK_1%1").arg(card))).toString());
-    call("copyFilesClicked");
-    for (const char* bar : {"card1Progress", "card2Progress", "card3Progress"})
-        QTRY_VERIFY_WITH_TIMEOUT(property(bar, "detail").toString().endsWith(" left"), 20000);
-    QVERIFY(property("card1Progress", "text").toString().startsWith("Copying "));
-    saveScreenshot(0, "copy-files-import.png");
-    holding = false;
-
-    QTRY_VERIFY_WITH_TIMEOUT(property("exitButton", "enabled").toBool(), 30000);
-    QThreadPool::globalInstance()->waitForDone();
-    disconnect(hold);
-    for (const char* bar : {"card1Progress", "card2Progress", "card3Progress"}) {
-        QTRY_COMPARE(property(bar, "text").toString(), "Copied 1/1 videos and 0/0 photos.");
-        QCOMPARE(property(bar, "detail").toString(), QString());
-    }
-}
-
-void ViewEnd2End::connectFillsSettingsTab()
-{
-    selectSimulator("settingsDeviceList");
-    call("connectButtonClicked");
-    QVERIFY(window->property("dataCopying").toBool());
-    QTRY_VERIFY_WITH_TIMEOUT(!window->property("dataCopying").toBool(), 20000);
-    QVERIFY(!property("waitBox", "visible").toBool());
-    const QString date = QDateTime::fromSecsSinceEpoch(1600000000).toString("yyyy-MM-dd hh:mm:ss");
-    const QVariantList shown = {
-        property("firmwareText", "text"),         property("batteryText", "text"),
-        property("dateTimeField", "text"),        property("recordLedBox", "checked"),
-        property("videoIntervalSlider", "value"), property("photoIntervalSlider", "value"),
-        property("photoTimeoutSlider", "value"),  property("e1FirmwareList", "currentIndex")};
-    QCOMPARE(shown, QVariantList({"2.4.1", "60 %", date, false, 2.5, 15.0, 45.0, 2}));
-    saveScreenshot(2, "settings.png");
-}
-
-void ViewEnd2End::copyDataWritesCsvFiles()
-{
-    selectSimulator("dataDeviceList");
-    const QString folder = root.filePath("data");
-    QVERIFY(QDir().mkpath(folder));
-    child("dataDestinationField")->setProperty("text", folder);
-    child("dataProjectNameField")->setProperty("text", "Dive");
-    call("copyDataClicked");
-    QTRY_VERIFY_WITH_TIMEOUT(!window->property("dataCopying").toBool(), 30000);
-    const QStringList files = QDir(folder).entryList({"vazizidadu_Dive_*.csv"}, QDir::Files);
-    QCOMPARE(files.size(), 2);
-    for (const QString& file : files) // a header and the 25 records
-        QVERIFY2(TestSupport::readFile(QDir(folder).filePath(file)).count('\n') >= 26,
-                 qPrintable(file));
-    saveScreenshot(1, "copy-data.png");
-}
-
-void ViewEnd2End::calibrationDownload()
-{
-    child("tabBar")->setProperty("currentIndex", 0);
-    QVERIFY(QMetaObject::invokeMethod(child("changeAnglesButton"), "clicked"));
-    QTRY_VERIFY(property("calibrationDialog", "visible").toBool());
-    child("serialField")->setProperty("text", "QVK100001");
-    call("downloadCalibration");
-    QTRY_VERIFY_WITH_TIMEOUT(property("infoBox", "visible").toBool(), 10000);
-    QCOMPARE(property("infoBox", "text").toString(),
-             "Calibration for serial number QVK100001 found.");
-    const QVariantMap stored = controller->getSettings();
-    QCOMPARE(stored.value("Serialnumber").toString(), "QVK100001");
-    QCOMPARE(stored.value("Camera2Yaw").toString(), "120.3");
-    QCOMPARE(stored.value("ExtraSerialPorts").toString(), simulator.portPath());
-
-    QVERIFY(QMetaObject::invokeMethod(child("infoBox"), "close"));
-    QTRY_VERIFY(!property("infoBox", "visible").toBool());
-    saveScreenshot(-1, "calibration.png");
-}
 
 QTEST_MAIN(ViewEnd2End)
 

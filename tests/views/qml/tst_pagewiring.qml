@@ -27,9 +27,6 @@ ViewTestCase {
               calls: ["getDevices"] },
             { tag: "Refresh Devices on Settings", buttons: ["settingsRefreshDevicesButton"],
               calls: ["getDevices"] },
-            { tag: "erasing cards cancelled", box: "eraseCardsBox",
-              buttons: ["eraseCardsButton", "eraseCardsCancelButton"],
-              calls: ["eraseCheck:/media/u/A|/media/u/B|/media/u/C"] },
             { tag: "erasing memory cancelled", box: "eraseMemoryBox",
               buttons: ["eraseMemoryButton", "eraseMemoryCancelButton"], calls: [] },
             { tag: "resetting settings cancelled", box: "resetSettingsBox",
@@ -144,15 +141,12 @@ ViewTestCase {
         tryCompare(child("calibrationDialog"), "visible", data.updates === 0)
     }
 
-    function test_unitHintsAndWaitText() {
+    function test_unitHints() {
         createWindow()
         var hint = "Please connect the camera with a Micro-USB cable and tap the record button twice."
         compare([child("dataHintText").text, child("settingsHintText").text], [hint, hint])
         appController.devices = [unit]
         click("settingsRefreshDevicesButton")
         compare([child("dataHintText").text, child("settingsHintText").text], ["", ""])
-        window.updateDataProgress(0, 2, 1, "Step 1 ...")
-        compare(child("waitText").text, "Step 1 ...")
-        tryCompare(child("waitBox"), "visible", true)
     }
 }
