@@ -128,10 +128,11 @@ void PQVKComms::communicationError()
     qWarning() << lastError;
 }
 
+// The user gets the usual text; the log tells it from a garbled answer.
 void PQVKComms::noAnswer()
 {
-    lastError = QStringLiteral("No answer on port %1.").arg(openedName);
-    qWarning() << lastError;
+    qWarning().noquote() << QStringLiteral("No answer on port %1.").arg(openedName);
+    communicationError();
 }
 
 bool PQVKComms::open(QString name)

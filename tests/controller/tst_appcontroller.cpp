@@ -29,6 +29,7 @@ Window {
     signal saveCameraSettings(string port, string date, int recLedOn, double loggingInterval, double timelapseInterval, double timelapseTimeout, int e1FirmwareVersion)
     signal resetCameraSettings(string port)
     signal eraseMemory(string port)
+    signal eraseMemoryForced(string port)
     signal exitApp()
     function fire(name, args) { root[name].apply(root, args) }
     function record(name, args) { lastCall = name + "(" + Array.prototype.join.call(args, ", ") + ")" }
@@ -140,6 +141,8 @@ void TestAppController::callsReachTheOtherSide_data()
         << "updateCameraSettingsProgress" + failed << "cameraSettingsOutcome(failed)";
     QTest::newRow("erase memory") << "eraseMemory" << QVariantList{NoPort} << NoPort
                                   << "updateDataProgress" + failed << "dataOutcome(failed)";
+    QTest::newRow("erase memory, forced") << "eraseMemoryForced" << QVariantList{NoPort} << NoPort
+                                          << "updateDataProgress" + failed << "dataOutcome(failed)";
     QTest::newRow("copy data") << "copyData" << QVariantList{NoPort, "/nonexistent", "Reef"}
                                << NoPort << "updateDataProgress" + failed << "dataOutcome(failed)";
     QTest::newRow("erase cards")
