@@ -128,7 +128,7 @@ void PQVKComms::communicationError()
     qWarning() << lastError;
 }
 
-// The user gets the usual text; the log tells it from a garbled answer.
+// The log tells silence from a garbled answer; the user gets the usual text.
 void PQVKComms::noAnswer()
 {
     qWarning().noquote() << QStringLiteral("No answer on port %1.").arg(openedName);

@@ -218,6 +218,16 @@ ViewTestCase {
                 click("eraseCardsConfirmButton")
             } },
             { tag: "erase memory", box: "eraseMemoryBox", open: function () { click("eraseMemoryButton") } },
+            { tag: "erase memory anyway", box: "eraseMemoryAnywayBox", open: function () {
+                window.eraseMemoryClicked(true)
+                window.dataOutcome({ status: "refused", records: 123456, reason: "the export of 2024-05-01 10:00 "
+                                     + "saved 123000 records; the unit holds 123456 now" })
+            } },
+            { tag: "copy without template", box: "noTemplateBox", open: function () {
+                window.templateFileChosen("file:///home/someone/Documents/stitching templates/outer reef.kava")
+                appController.templateProblem = "not a stitching template: Opening and ending tag mismatch. at line 12, column 8"
+                click("copyFilesButton")
+            } },
             { tag: "reset settings", box: "resetSettingsBox", open: function () { click("resetSettingsButton") } },
             { tag: "update firmware", box: "updateFirmwareBox", open: function () { click("updateFirmwareButton") } }
         ]
