@@ -50,6 +50,7 @@ QVariantMap Outcome::toVariant() const
 {
     QVariantMap map;
     map.insert(QStringLiteral("status"), statusName(status));
+    map.insert(QStringLiteral("reason"), reason);
     for (const Count& count : counts) {
         map.insert(QLatin1String(count.name),
                    count.wide ? QVariant(this->*count.wide) : QVariant(this->*count.narrow));
@@ -66,6 +67,7 @@ Outcome Outcome::fromVariant(const QVariant& value)
         if (statusName(status) == name)
             outcome.status = status;
     }
+    outcome.reason = map.value(QStringLiteral("reason")).toString();
     for (const Count& count : counts) {
         const QVariant v = map.value(QLatin1String(count.name));
         if (count.wide)

@@ -38,11 +38,14 @@ struct Outcome
     qint64 records = 0;      // records the unit announced
     qint64 recordsWritten = 0;
     int files = 0; // files written (CSV files of an export)
+    // Why it ended so, in a few words for people (a refusal's reason), or
+    // empty; never read to decide anything.
+    QString reason;
 
     bool succeeded() const { return status == Status::Succeeded; }
 
-    // For the view and queued signals: a map with "status" (the names below)
-    // and every count under its member's name.
+    // For the view and queued signals: a map with "status" (the names below),
+    // "reason" and every count under its member's name.
     QVariantMap toVariant() const;
     static Outcome fromVariant(const QVariant& value);
     static QString statusName(Status status);

@@ -336,7 +336,7 @@ bool isPreparationFile(const QString& relativePath)
     return written.contains(relativePath);
 }
 
-QString cardScopeProblem(const QString& path)
+QString cardScopeProblem(const QString& path, bool wipe)
 {
     if (path.isEmpty())
         return QStringLiteral("no card chosen");
@@ -353,6 +353,8 @@ QString cardScopeProblem(const QString& path)
         return QStringLiteral("the volume is read-only");
     if (!Volumes::isCardCandidate(volume))
         return QStringLiteral("a %1 file system, not a card").arg(volume.fileSystemType);
+    if (!wipe)
+        return QString();
     // A wipe takes everything below the path: only a whole volume, never a
     // folder that a slip of the hand chose.
     if (!samePath(path, volume.rootPath))
@@ -380,7 +382,7 @@ std::array<Outcome, 3> prepareCards(const QString& card1, const QString& card2,
     bool refused = false;
     for (int card = 1; card <= 3; ++card) {
         const QString& path = cards[card - 1];
-        const QString problem = cardScopeProblem(path);
+        const QString problem = cardScopeProblem(path, eraseCards);
         if (!problem.isEmpty()) {
             const QString text =
                 cardText("Invalid directory for card %1 (%2): ", card, path) + problem;

@@ -8,10 +8,11 @@
 #include <array>
 #include <functional>
 
-// Why the path may not be prepared as a card, empty when it may: only the
-// root of a whole file system that could be a card (not the system's, not
-// read-only, at most 128 GiB) is wiped or given marker files.
-QString cardScopeProblem(const QString& path);
+// Why the path may not be prepared as a card, empty when it may: only a
+// volume that could be a card (not the system's, not read-only, at most
+// 128 GiB) is given marker files, and only the root of a whole file system
+// on it is wiped; marker files may go to a folder.
+QString cardScopeProblem(const QString& path, bool wipe);
 
 // Whether a path relative to a card's root names a file that preparation
 // writes itself (the index, marker and autorun files, the sync configuration).

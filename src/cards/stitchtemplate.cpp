@@ -9,26 +9,62 @@ namespace {
 
 const QString RootElement = QStringLiteral("kava");
 
-QString notATemplate(const QString& path, const QString& why)
+// Why a file is no usable template: the whole sentence, and the reason alone
+// for a text that names the template already.
+struct Problem
 {
-    return QStringLiteral("The template %1 is not a stitching template: %2").arg(path, why);
+    QString text;
+    QString brief;
+};
+
+Problem notATemplate(const QString& path, const QString& why)
+{
+    return {QStringLiteral("The template %1 is not a stitching template: %2").arg(path, why),
+            QStringLiteral("not a stitching template: %1").arg(why)};
+}
+
+Problem unreadable(const QString& path, const QString& why)
+{
+    return {QStringLiteral("Cannot read the template %1: %2").arg(path, why),
+            QStringLiteral("cannot be read: %1").arg(why)};
 }
 
 // Opens the template for reading; only a regular file, as a FIFO would block
 // the opening and a device never end.
-bool openTemplate(QFile& file, QString* error)
+bool openTemplate(QFile& file, Problem* problem)
 {
     const QFileInfo info(file.fileName());
     if (info.exists() && !info.isFile()) {
-        *error = QStringLiteral("Cannot read the template %1: not a file").arg(file.fileName());
+        *problem = unreadable(file.fileName(), QStringLiteral("not a file"));
         return false;
     }
     if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("Cannot read the template %1: %2")
-                     .arg(file.fileName(), file.errorString());
+        *problem = unreadable(file.fileName(), file.errorString());
         return false;
     }
     return true;
+}
+
+// The check without building the document.
+Problem checkFile(const QString& path)
+{
+    QFile file(path);
+    Problem problem;
+    if (!openTemplate(file, &problem))
+        return problem;
+    QXmlStreamReader xml(&file);
+    QString root;
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement && root.isEmpty())
+            root = xml.name().toString();
+    }
+    if (xml.hasError())
+        return notATemplate(path, QStringLiteral("%1 at line %2, column %3")
+                                      .arg(xml.errorString(), QString::number(xml.lineNumber()),
+                                           QString::number(xml.columnNumber())));
+    if (root != RootElement)
+        return notATemplate(path, QStringLiteral("it holds <%1>, not <%2>").arg(root, RootElement));
+    return {};
 }
 
 void removeAllBelow(const QDomElement& parent, const QString& tag)
@@ -51,8 +87,11 @@ StitchTemplate::StitchTemplate(const QString& path, const QDomDocument& document
 std::shared_ptr<const StitchTemplate> StitchTemplate::load(const QString& path, QString* error)
 {
     QFile file(path);
-    if (!openTemplate(file, error))
+    Problem problem;
+    if (!openTemplate(file, &problem)) {
+        *error = problem.text;
         return nullptr;
+    }
     QDomDocument document;
     QString message;
     int line = 0;
@@ -60,13 +99,15 @@ std::shared_ptr<const StitchTemplate> StitchTemplate::load(const QString& path, 
     if (!document.setContent(&file, &message, &line, &column)) {
         *error =
             notATemplate(path, QStringLiteral("%1 at line %2, column %3")
-                                   .arg(message, QString::number(line), QString::number(column)));
+                                   .arg(message, QString::number(line), QString::number(column)))
+                .text;
         return nullptr;
     }
     const QString root = document.documentElement().tagName();
     if (root != RootElement) {
         *error =
-            notATemplate(path, QStringLiteral("it holds <%1>, not <%2>").arg(root, RootElement));
+            notATemplate(path, QStringLiteral("it holds <%1>, not <%2>").arg(root, RootElement))
+                .text;
         return nullptr;
     }
     // Every project drops the template's own thumbnails and control-point
@@ -81,23 +122,12 @@ std::shared_ptr<const StitchTemplate> StitchTemplate::load(const QString& path, 
 
 QString StitchTemplate::check(const QString& path)
 {
-    QFile file(path);
-    QString error;
-    if (!openTemplate(file, &error))
-        return error;
-    QXmlStreamReader xml(&file);
-    QString root;
-    while (!xml.atEnd()) {
-        if (xml.readNext() == QXmlStreamReader::StartElement && root.isEmpty())
-            root = xml.name().toString();
-    }
-    if (xml.hasError())
-        return notATemplate(path, QStringLiteral("%1 at line %2, column %3")
-                                      .arg(xml.errorString(), QString::number(xml.lineNumber()),
-                                           QString::number(xml.columnNumber())));
-    if (root != RootElement)
-        return notATemplate(path, QStringLiteral("it holds <%1>, not <%2>").arg(root, RootElement));
-    return QString();
+    return checkFile(path).text;
+}
+
+QString StitchTemplate::reason(const QString& path)
+{
+    return checkFile(path).brief;
 }
 
 QDomDocument StitchTemplate::document() const

@@ -21,6 +21,9 @@ public:
     // The reason the file is no usable template, or empty. Reads it as a
     // stream, without building the document: quick enough to ask before a run.
     static QString check(const QString& path);
+    // The same reason without the template's path ("cannot be read: ...",
+    // "not a stitching template: ..."), or empty.
+    static QString reason(const QString& path);
 
     QString path() const { return filePath; }
     // A copy of the document for one project's edits; any thread.

@@ -82,13 +82,15 @@ QVariantList WipeCheck::eraseCheck(const QString& card1, const QString& card2,
         entry.insert(QStringLiteral("path"), path);
         entry.insert(QStringLiteral("label"), volume.name);
         entry.insert(QStringLiteral("size"), volume.bytesTotal);
-        const QString problem = cardScopeProblem(path);
+        const QString problem = cardScopeProblem(path, false);
+        const QString wipeProblem = problem.isEmpty() ? cardScopeProblem(path, true) : problem;
         entry.insert(QStringLiteral("problem"), problem);
+        entry.insert(QStringLiteral("wipeProblem"), wipeProblem);
         int files = -1;
         int verified = -1;
         int unreadable = -1;
         QStringList notImported;
-        if (problem.isEmpty()) {
+        if (wipeProblem.isEmpty()) {
             const CardCopies copies = check(path);
             files = copies.mediaFiles;
             verified = copies.verifiedFiles();

@@ -44,11 +44,12 @@ public:
     CardCopies check(const QString& cardRoot) const;
 
     // For the erase box, per card (1 to 3) a map: "card", "path", "label",
-    // "size" (bytes), "problem" (why the card may not be prepared; empty when
-    // it may), "files" (media files) and "verified" (those with a proven
-    // copy), "unreadable" (what could not be looked into), "notImported"
-    // (the other files a wipe deletes, relative paths); the counts are -1
-    // for a card that may not be prepared.
+    // "size" (bytes), "problem" (why the card may not be prepared at all;
+    // empty when it may), "wipeProblem" (why it may not be wiped), "files"
+    // (media files) and "verified" (those with a proven copy), "unreadable"
+    // (what could not be looked into), "notImported" (the other files a wipe
+    // deletes, relative paths); the counts are -1 for a card that may not be
+    // wiped.
     QVariantList eraseCheck(const QString& card1, const QString& card2, const QString& card3) const;
 
 private:

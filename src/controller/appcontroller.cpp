@@ -5,6 +5,7 @@
 #include "cards/cardpreparation.h"
 #include "cards/drivediscovery.h"
 #include "cards/mediaimport.h"
+#include "cards/stitchtemplate.h"
 #include "cards/templatediscovery.h"
 #include "cards/wipecheck.h"
 #include "controller/controllertasks.h"
@@ -130,6 +131,11 @@ QString AppController::checkImportPaths(QString card1, QString card2, QString ca
                                         QString targetDir, QString templatePath)
 {
     return MediaImport::refusal({card1, card2, card3}, targetDir, templatePath);
+}
+
+QString AppController::checkTemplate(QString templatePath)
+{
+    return templatePath.isEmpty() ? QString() : StitchTemplate::reason(templatePath);
 }
 
 void AppController::copyFiles(QString card1, QString card2, QString card3, QString targetDir,
@@ -331,6 +337,7 @@ void AppController::init(QQuickWindow* window)
     connect(appWindow, SIGNAL(resetCameraSettings(QString)), this,
             SLOT(resetCameraSettings(QString)));
     connect(appWindow, SIGNAL(eraseMemory(QString)), this, SLOT(eraseMemory(QString)));
+    connect(appWindow, SIGNAL(eraseMemoryForced(QString)), this, SLOT(eraseMemoryForced(QString)));
     connect(appWindow, SIGNAL(exitApp()), this, SLOT(exitApp()));
 
     // Results go to the view's functions of the same name.

@@ -85,6 +85,9 @@ public slots:
     // start, or empty; asked before copyFiles.
     QString checkImportPaths(QString card1, QString card2, QString card3, QString targetDir,
                              QString templatePath);
+    // Why the template cannot be used, in a few words without its path, or
+    // empty (also for no template). The window then offers to copy without one.
+    QString checkTemplate(QString templatePath);
     // skipImported: card files that the ledger says were imported into
     // targetDir before are not copied again.
     void copyFiles(QString card1, QString card2, QString card3, QString targetDir,

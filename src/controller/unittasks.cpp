@@ -26,16 +26,17 @@ using Relay = void (UnitTasks::*)(QString);
 // at most this often in all.
 constexpr int DownloadAttempts = 3;
 
+// The reason, where one is known, follows the usual text.
 QString openFailureText(const PQVKComms& comms, const QString& port)
 {
+    const QString text = QStringLiteral("Error: Could not open port %1.").arg(port);
     switch (comms.openFailure) {
     case PortOpenError::InUseElsewhere:
-        return QStringLiteral("Error: Port %1 is in use by another program.").arg(port);
+        return text + QStringLiteral(" It is in use by another program.");
     case PortOpenError::InUseHere:
-        return QStringLiteral("Error: Port %1 is in use by another task of this program.")
-            .arg(port);
+        return text + QStringLiteral(" It is in use by another task of this program.");
     default:
-        return QStringLiteral("Error: Could not open port %1.").arg(port);
+        return text;
     }
 }
 
@@ -240,7 +241,7 @@ Outcome UnitTasks::copyData(const QString& port, const QString& targetDir,
             emit dataRecords(received, announced);
             emit updateDataProgress(
                 0, downloadSteps(announced), received,
-                QStringLiteral("Reading record %1 of %2").arg(received).arg(announced));
+                QStringLiteral("Reading dataset %1 of %2").arg(received).arg(announced));
         },
         Qt::DirectConnection);
 
@@ -283,9 +284,9 @@ Outcome UnitTasks::copyData(const QString& port, const QString& targetDir,
     }
 
     const bool whole = kept.isWhole();
-    const int steps = downloadSteps(kept.announced());
-    emit updateDataProgress(0, steps, qMin(kept.count(), steps - 1),
-                            QStringLiteral("Writing %1 records ...").arg(kept.count()));
+    // The download is over; the bar keeps its count while the files are written.
+    emit updateDataProgress(0, 2, 1,
+                            QStringLiteral("Reading %1 datasets ...").arg(kept.announced()));
     const DatasetFiles::Written written = DatasetFiles::write(kept, targetDir, projectName, !whole);
     const int files = written.filesWritten + written.filesFailed;
     Outcome outcome;
@@ -334,13 +335,20 @@ Outcome UnitTasks::eraseMemory(const QString& port, bool force)
     emit updateDataProgress(0, 2, 1, QStringLiteral("Erasing memory ..."));
     // The erase has a long wait of its own; a unit that does not answer the
     // count first is not there, and that is said within the usual wait.
-    if (!comms->countData()) {
+    const bool counted = comms->countData();
+    // A count that is no count says nothing of what the unit holds: refused
+    // (with no records, which tells it from an unsaved count) unless forced.
+    if (!counted && !(comms->valueRefused && force)) {
         emit updateDataProgress(0, 2, 2,
                                 QStringLiteral("Error erasing memory: %1").arg(comms->lastError));
-        // A count that is no count says nothing of what the unit holds.
-        return Outcome(comms->valueRefused ? Outcome::Status::Refused : Failed);
+        Outcome outcome(comms->valueRefused ? Outcome::Status::Refused : Failed);
+        outcome.reason = comms->lastError;
+        return outcome;
     }
-    const qint64 records = comms->config.dataCount;
+    if (!counted)
+        qWarning().noquote() << QStringLiteral("Data: erasing a unit whose record count could "
+                                               "not be read, as forced");
+    const qint64 records = counted ? comms->config.dataCount : 0;
     Outcome outcome;
     outcome.records = records;
     const QStringList reasons = records > 0 ? unsavedReasons(port, records) : QStringList();
@@ -358,6 +366,7 @@ Outcome UnitTasks::eraseMemory(const QString& port, bool force)
                                                "export has saved. Export them first.")
                                     .arg(records));
         outcome.status = Outcome::Status::Refused;
+        outcome.reason = reasons.first(); // the newest export's, or that there is none
         return outcome;
     }
     if (!reasons.isEmpty())
@@ -374,7 +383,8 @@ Outcome UnitTasks::eraseMemory(const QString& port, bool force)
         outcome.status = Failed;
         return outcome;
     }
-    qInfo() << "Data: erasing" << records << "records";
+    if (counted)
+        qInfo() << "Data: erasing" << records << "records";
     if (comms->eraseData()) {
         outcome.status = Succeeded;
         emit updateDataProgress(0, 2, 2, QStringLiteral("Success. Memory erased."));

@@ -29,7 +29,9 @@ public:
     Outcome copyData(const QString& port, const QString& targetDir, const QString& projectName);
     // Erases only what is saved: an empty unit, or one whose records a
     // complete export recorded in ExportLedger saved in files still there
-    // (Refused otherwise). `force` erases anyway, with a warning in the log.
+    // (Refused otherwise, with the reason). A record count that is no count
+    // is refused too, with no records. `force` erases anyway, with a warning
+    // in the log; only a unit that does not answer is never erased.
     Outcome eraseMemory(const QString& port, bool force = false);
     // `reached` (if given) tells whether the unit could be opened at all.
     Outcome turnOff(const QString& port, bool* reached = nullptr);

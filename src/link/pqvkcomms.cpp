@@ -262,6 +262,7 @@ RecordDownload PQVKComms::download()
     int linesBeforeRecords = 0;
     int unusualLogged = 0;
     bool anything = false;
+    bool silent = false;
     auto logUnusual = [&](const QByteArray& line) {
         // A unit that babbles must not bury the log.
         if (unusualLogged < UnusualLinesLogged)
@@ -283,6 +284,7 @@ RecordDownload PQVKComms::download()
                 records.fail(
                     QStringLiteral("port %1 failed or the unit was disconnected").arg(openedName));
             } else if (!anything) {
+                silent = true;
                 records.fail(QStringLiteral("no answer on port %1").arg(openedName));
             } else {
                 records.fail(QStringLiteral("the unit sent no record for %1 s")
@@ -343,8 +345,9 @@ RecordDownload PQVKComms::download()
                                             "announced record arrived.")
                                  .arg(records.gaps().join(QStringLiteral("; ")));
     if (!records.isWhole()) {
-        // Nothing but other sentences: the unit did not take the request.
-        lastError = records.count() == 0 && linesBeforeRecords >= MaxReads
+        // Silence, or nothing but other sentences: the unit did not take the
+        // request (the log names which).
+        lastError = records.count() == 0 && (silent || linesBeforeRecords >= MaxReads)
                         ? QString::fromLatin1(CommunicationError)
                         : asSentence(records.summary());
         qWarning() << "Download:" << records.summary();

@@ -111,7 +111,7 @@ private:
                      Wait wait = Wait::Answer);
     bool requireOpen();
     void communicationError();
-    // Nothing came back at all: the message names the port.
+    // Nothing came back at all: the usual error, and the log names the port.
     void noAnswer();
     // The time spent waiting on the unit since it last said something valid
     // reached the silence limit: retries are pointless.

@@ -128,10 +128,11 @@ void PQVKComms::communicationError()
     qWarning() << lastError;
 }
 
+// The log tells silence from a garbled answer; the user gets the usual text.
 void PQVKComms::noAnswer()
 {
-    lastError = QStringLiteral("No answer on port %1.").arg(openedName);
-    qWarning() << lastError;
+    qWarning().noquote() << QStringLiteral("No answer on port %1.").arg(openedName);
+    communicationError();
 }
 
 bool PQVKComms::open(QString name)

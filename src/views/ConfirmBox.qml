@@ -8,6 +8,8 @@ Popup {
 
     property string question: ""
     property string confirmText: "Ok"
+    // The confirming button is red unless the operation loses nothing.
+    property bool destructive: true
 
     // Sent after the box has closed; "Cancel" sends nothing.
     signal confirmed
@@ -16,12 +18,13 @@ Popup {
     x: 100
     y: 100
     width: 500
-    height: 200
+    height: Math.max(200, content.implicitHeight + topPadding + bottomPadding)
     modal: true
     focus: true
     closePolicy: Popup.NoAutoClose
 
     ColumnLayout {
+        id: content
         anchors.fill: parent
 
         Label {
@@ -38,7 +41,7 @@ Popup {
             ActionButton {
                 objectName: box.objectName + "ConfirmButton"
                 text: box.confirmText
-                destructive: true
+                destructive: box.destructive
                 Layout.preferredWidth: 150
                 onClicked: {
                     box.close()

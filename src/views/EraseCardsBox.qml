@@ -10,7 +10,7 @@ Popup {
     id: box
 
     // The cards as the controller's eraseCheck describes them: card, label,
-    // path, size, problem, files, verified, unreadable, notImported.
+    // path, size, problem, wipeProblem, files, verified, unreadable, notImported.
     property var cards: []
 
     // What a wipe would lose: media files without a verified copy, and places
@@ -25,9 +25,10 @@ Popup {
     readonly property int filesNotImported: countOf(function (card) {
         return card.notImported ? card.notImported.length : 0
     })
-    // A card that is no whole card volume is refused whatever is ticked.
+    // A card that is no card volume is refused whatever is ticked; one that
+    // is no whole card volume (a folder, say) only for the wipe.
     readonly property bool cardsUsable: cards.length === 3 && countOf(function (card) {
-        return card.problem ? 1 : 0
+        return card.problem || (eraseCardsCheck.checked && card.wipeProblem) ? 1 : 0
     }) === 0
 
     // "Erase" (or "Erase anyway" after the second box): the choices as
@@ -55,7 +56,7 @@ Popup {
         Label {
             objectName: "eraseCardText" + number
             text: card ? box.cardText(card) : ""
-            color: card && (card.problem || card.verified < card.files || card.unreadable > 0
+            color: card && (card.problem || card.wipeProblem || card.verified < card.files || card.unreadable > 0
                             || (card.notImported && card.notImported.length > 0))
                    ? "#ff8a80" : "#ffffff"
             wrapMode: Text.WordWrap
@@ -95,6 +96,8 @@ Popup {
     function cardText(card) {
         if (card.problem)
             return cardName(card) + ": cannot be prepared: " + card.problem
+        if (card.wipeProblem)
+            return cardName(card) + ": cannot be erased: " + card.wipeProblem
         var text = cardName(card) + ": " + card.verified + " of " + card.files
                 + " files copied and verified"
         if (card.unreadable > 0)

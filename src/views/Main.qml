@@ -41,12 +41,15 @@ ApplicationWindow {
     // Settings tab's firmware and battery texts describe.
     property string readingPort: ""
     property string shownUnitPort: ""
-    // A reset is followed by a read, so the tab shows what the unit now holds.
-    property bool readAfterReset: false
     // How each task last ended, by task: "card1" to "card3" (import or
     // preparation), "import", "data", "settings", "firmware".
     property var lastOutcomes: ({})
     property int lastReportedCard: 0
+    // The cards of an import that copies without the chosen template, whose
+    // summaries say so.
+    property var cardsWithoutTemplate: [false, false, false]
+    // The port of a running erase that the user may be asked to force.
+    property string erasingPort: ""
 
     signal copyFiles(string dir1, string dir2, string dir3, string targetDir, string templatePath, string projectName,
                      bool skipImported)
@@ -61,6 +64,8 @@ ApplicationWindow {
     signal saveCameraSettings(string port, string date, int recLedOn, double loggingInterval, double timelapseInterval, double timelapseTimeout, int e1FirmwareVersion)
     signal resetCameraSettings(string port)
     signal eraseMemory(string port)
+    // The same once the user confirmed erasing records no export has saved.
+    signal eraseMemoryForced(string port)
     signal exitApp()
 
     Component.onCompleted: {
@@ -200,18 +205,41 @@ ApplicationWindow {
     function copyFilesClicked() {
         if (!readyToCopyFiles())
             return
-        var page = copyFilesPage
         var cards = sources.selectedKeys()
         // Set-ups that can only go wrong are refused before anything is copied.
-        var refused = appController.checkImportPaths(cards[0], cards[1], cards[2], page.filesDestinationField.text,
-                                                     selectedKey(page.templateList))
+        var refused = appController.checkImportPaths(cards[0], cards[1], cards[2],
+                                                     copyFilesPage.filesDestinationField.text, "")
         if (refused) {
             showInfo(refused)
             return
         }
+        // A template is an add-on: one that cannot be used never keeps the media from being copied.
+        var templatePath = selectedKey(copyFilesPage.templateList)
+        var unusable = appController.checkTemplate(templatePath)
+        if (unusable) {
+            noTemplateBox.templatePath = templatePath
+            noTemplateBox.reason = unusable
+            noTemplateBox.open()
+            return
+        }
+        startCopyFiles(templatePath, false)
+    }
+
+    function copyFilesWithoutTemplate() {
+        console.warn("Copy Files: the template " + noTemplateBox.templatePath + " cannot be used ("
+                     + noTemplateBox.reason + "); copying without stitching projects")
+        startCopyFiles("", true)
+    }
+
+    function startCopyFiles(templatePath, templateDropped) {
+        if (!readyToCopyFiles())
+            return
+        var page = copyFilesPage
+        var cards = sources.selectedKeys()
         cardOneCopying = cardTwoCopying = cardThreeCopying = true
+        cardsWithoutTemplate = [templateDropped, templateDropped, templateDropped]
         throughput.reset()
-        copyFiles(cards[0], cards[1], cards[2], page.filesDestinationField.text, selectedKey(page.templateList),
+        copyFiles(cards[0], cards[1], cards[2], page.filesDestinationField.text, templatePath,
                   page.projectNameField.text, page.skipImportedBox.checked)
     }
 
@@ -233,8 +261,14 @@ ApplicationWindow {
         var bar = copyFilesPage.cardBar(card)
         if (bar === null)
             return
-        bar.show(from, to, value, text)
         var running = Number(value) < Number(to)
+        if (!running && cardsWithoutTemplate[card - 1]) {
+            text = textOf(text) + " No stitching projects: the template could not be used."
+            var without = cardsWithoutTemplate.slice()
+            without[card - 1] = false
+            cardsWithoutTemplate = without
+        }
+        bar.show(from, to, value, text)
         if (!running) {
             bar.detail = ""
             bar.byteShare = -1
@@ -330,7 +364,30 @@ ApplicationWindow {
         if (!readyToEraseMemory() || eraseMemoryChecked !== true)
             return
         dataCopying = true
-        eraseMemory(getSelectedDataDeviceName())
+        erasingPort = getSelectedDataDeviceName()
+        eraseMemory(erasingPort)
+    }
+
+    // An erase the check refused may still be done, once the user knows what is lost.
+    function askToEraseAnyway(port, outcome) {
+        var reason = textOf(outcome.reason)
+        var records = Number(outcome.records)
+        // The check refuses with records only when it counted them; without,
+        // the count itself could not be read.
+        eraseMemoryAnywayBox.port = port
+        eraseMemoryAnywayBox.question = records > 0
+                ? "The unit holds " + records + " records that no complete export recorded here has saved ("
+                  + reason + "). Erase anyway?"
+                : "The unit's record count could not be read (" + reason + "): it is not known what the unit "
+                  + "holds or whether any export has saved it. Erase anyway? Whatever it holds is lost for good."
+        eraseMemoryAnywayBox.open()
+    }
+
+    function eraseMemoryAnyway(port) {
+        if (!readyToEraseMemory())
+            return
+        dataCopying = true
+        eraseMemoryForced(port)
     }
 
     // An export counts the records received in its reports: the bar moves with them.
@@ -342,6 +399,10 @@ ApplicationWindow {
     function dataOutcome(outcome) {
         lastOutcomes = withOutcome("data", outcome)
         showOutcome(copyDataPage.dataBar, outcome)
+        var port = erasingPort
+        erasingPort = ""
+        if (port !== "" && outcome !== undefined && outcome !== null && outcome.status === "refused")
+            askToEraseAnyway(port, outcome)
     }
 
     // ---- Settings ----------------------------------------------------------
@@ -393,7 +454,7 @@ ApplicationWindow {
     function resetCameraSettingsClicked() {
         if (!startUnitOperation())
             return
-        readAfterReset = true
+        // The tab keeps the values shown, unsaved edits too; "Connect" reads the unit's.
         resetCameraSettings(getSelectedSettingsDeviceName())
     }
 
@@ -429,11 +490,6 @@ ApplicationWindow {
                 shownUnitPort = ""
             }
             readingPort = ""
-        }
-        if (readAfterReset) {
-            readAfterReset = false
-            if (succeeded)
-                connectButtonClicked()
         }
     }
 
@@ -595,6 +651,26 @@ ApplicationWindow {
     EraseMemoryBox {
         id: eraseMemoryBox
         onAnswered: eraseMemoryClicked(erase)
+    }
+
+    ConfirmBox {
+        id: eraseMemoryAnywayBox
+        objectName: "eraseMemoryAnywayBox"
+        property string port: ""
+        confirmText: "Erase anyway"
+        onConfirmed: eraseMemoryAnyway(port)
+    }
+
+    ConfirmBox {
+        id: noTemplateBox
+        objectName: "noTemplateBox"
+        property string templatePath: ""
+        property string reason: ""
+        question: "The template " + templatePath + " cannot be used (" + reason
+                  + "). Copy the files without stitching projects?"
+        confirmText: "Copy Files"
+        destructive: false
+        onConfirmed: copyFilesWithoutTemplate()
     }
 
     ConfirmBox {

@@ -206,7 +206,8 @@ private slots:
     }
 
     // A card the check pass refuses: nothing is touched on any card, and the
-    // report names the cause.
+    // report names the cause. Only a wipe needs a whole volume.
+    // Rows without a reason are prepared.
     void refused_data()
     {
         QTest::addColumn<int>("card");
@@ -221,6 +222,7 @@ private slots:
         row("read-only", 1, "readOnly", "the volume is read-only");
         row("memory file system", 3, "tmpfs", "a tmpfs file system, not a card");
         row("folder given as a card", 2, "folder", "a folder, not the root of its volume (%1)");
+        row("folder given as a card, no wipe", 2, "folder, no wipe", "");
         row("bind mount of a folder", 1, "/data/cards/x",
             "a folder of another volume mounted here, not a whole file system");
         row("no volume", 3, "none", "no volume holds it");
@@ -241,7 +243,7 @@ private slots:
         volume.readOnly = change == "readOnly";
         if (change == "tmpfs")
             volume.fileSystemType = change;
-        if (change == "folder") {
+        if (change.startsWith("folder")) {
             // The volume is the card's parent folder; the card a folder on it.
             reason = reason.arg(base->path());
             volume.rootPath = base->path();
@@ -253,7 +255,14 @@ private slots:
         volumes = FolderVolumeProvider(list);
         const QStringList before = tree(base->path());
 
-        prepare(true, true);
+        const bool wipe = !change.endsWith("no wipe");
+        prepare(wipe, true);
+        if (reason.isEmpty()) {
+            QCOMPARE(outcomes, QStringList({"succeeded", "succeeded", "succeeded"}));
+            QCOMPARE(TestSupport::readFile(cards[card - 1] + "/AutoRun.inf"), autoRunBytes(card));
+            QVERIFY(QFileInfo::exists(cards[card - 1] + "/DCIM/x.MP4"));
+            return;
+        }
         const QString invalid = cardLine("Invalid directory for card %1 (%2): ", card) + reason;
         QCOMPARE(reports.size(), 3 + card);
         QCOMPARE(reports.last(), QString("%1 0 2 2 ").arg(card) + invalid);

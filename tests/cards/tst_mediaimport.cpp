@@ -364,6 +364,10 @@ void TestMediaImport::refusedRuns()
 
     QVERIFY(controller->checkImportPaths(cards[0], cards[1], cards[2], target, templatePath)
                 .startsWith(reason));
+    // The window's question names the template itself and gives the reason alone.
+    const QString templateReason = controller->checkTemplate(templatePath);
+    QCOMPARE(templateReason.isEmpty(), templatePath.isEmpty());
+    QVERIFY2(!templateReason.contains(rig), qPrintable(templateReason));
     controller->copyFiles(cards[0], cards[1], cards[2], target, templatePath, QString());
     QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
     QCoreApplication::processEvents();

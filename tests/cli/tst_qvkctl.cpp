@@ -388,8 +388,8 @@ private slots:
         const Outcome outcome = run({"settings", "read", "--port", sim.portPath()});
         QVERIFY(other.waitForFinished(30000));
         QCOMPARE(outcome.status, 1);
-        QVERIFY2(outcome.err.contains("Error: Port " + sim.portPath() +
-                                      " is in use by another program."),
+        QVERIFY2(outcome.err.contains("Error: Could not open port " + sim.portPath() +
+                                      ". It is in use by another program."),
                  qPrintable(outcome.err));
         QCOMPARE(sim.receivedCount("PQVKVER"), 0);
         QCOMPARE(other.exitCode(), 0); // the other program's erase went on undisturbed

@@ -352,7 +352,7 @@ private slots:
         QStringList pipedWarnings, shownWarnings, expected;
         for (const QString& line :
              withoutWarnings(piped.output.split('\n', Qt::SkipEmptyParts), &pipedWarnings)) {
-            const bool record = line.startsWith("Reading record ");
+            const bool record = line.startsWith("Reading dataset ");
             if (!record || expected.isEmpty() || !expected.last().startsWith("Receiving"))
                 expected << (record ? QString("Receiving") : line);
         }

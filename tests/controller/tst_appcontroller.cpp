@@ -29,6 +29,7 @@ Window {
     signal saveCameraSettings(string port, string date, int recLedOn, double loggingInterval, double timelapseInterval, double timelapseTimeout, int e1FirmwareVersion)
     signal resetCameraSettings(string port)
     signal eraseMemory(string port)
+    signal eraseMemoryForced(string port)
     signal exitApp()
     function fire(name, args) { root[name].apply(root, args) }
     function record(name, args) { lastCall = name + "(" + Array.prototype.join.call(args, ", ") + ")" }
@@ -130,6 +131,8 @@ private slots:
             {NoPort, "2024-05-01 10:00:00", 1, 2.35, 10, 90, 29}, "3",
             "updateCameraSettings" + failed, settingsOutcome);
         row("erase memory", "eraseMemory", {NoPort}, NoPort, "updateData" + failed,
+            "dataOutcome(failed)");
+        row("erase memory, forced", "eraseMemoryForced", {NoPort}, NoPort, "updateData" + failed,
             "dataOutcome(failed)");
         row("copy data", "copyData", {NoPort, "/nonexistent", "Reef"}, NoPort,
             "updateData" + failed, "dataOutcome(failed)");

@@ -226,7 +226,8 @@ private slots:
         const char* tasks[] = {"read", "save", "reset", "export", "erase", "off"};
         for (int i = 0; i < 6; ++i) // both reasons a port cannot be opened
             row(QString("%1, port %2").arg(tasks[i], i % 2 ? "held" : "missing"), tasks[i],
-                {i % 2 ? "0,1,1,Error: Port PORT is in use by another task of this program."
+                {i % 2 ? "0,1,1,Error: Could not open port PORT. It is in use by another task of "
+                         "this program."
                        : "0,1,1,Error: Could not open port PORT."},
                 "", "", i % 2 ? "held" : "missing");
         row("off, empty port", "off", {}, "", "", "");
@@ -283,7 +284,7 @@ private slots:
         QTest::addColumn<bool>("garbled");     // answers come, but none verifies
         QTest::addColumn<QByteArray>("never"); // a command that must not go out
 
-        const QString noAnswer = "No answer on port PORT.";
+        const QString noAnswer = "Communication error. Please try again.";
         const auto row = [](const char* name, const char* task, const QString& report,
                             const char* command, int requests, bool garbled = false,
                             const char* never = "") {
@@ -350,9 +351,9 @@ private slots:
         row("factory reset longer than an answer may take", "reset", "PQVKFACTORYSETTINGS", 600,
             "0,2,2,Success. Controller reset.");
         row("erase beyond its long wait", "erase", "PQVKFORMAT", 2500,
-            "0,2,2,Error erasing memory: No answer on port PORT.");
+            "0,2,2,Error erasing memory: Communication error. Please try again.");
         row("an ordinary command as late", "off", "PQVKOFF", 600,
-            "0,2,2,Error turning off: No answer on port PORT.");
+            "0,2,2,Error turning off: Communication error. Please try again.");
     }
 
     void slowAnswers()

@@ -27,7 +27,7 @@ QStringList withoutRecordProgress(const QStringList& reports)
     QStringList result;
     QString last;
     for (const QString& report : reports) {
-        if (report.contains(QLatin1String(",Reading record "))) {
+        if (report.contains(QLatin1String(",Reading dataset "))) {
             last = report;
             continue;
         }
@@ -260,8 +260,8 @@ void TestDataExport::exportFiles()
     const int n = lines.size();
     QCOMPARE(withoutRecordProgress(exportTo(dest, project)),
              QStringList({"0,2,1,Counting datasets ...",
-                          QStringLiteral("0,%1,%2,Reading record %2 of %2").arg(n + 1).arg(n),
-                          QStringLiteral("0,%1,%2,Writing %2 records ...").arg(n + 1).arg(n),
+                          QStringLiteral("0,%1,%2,Reading dataset %2 of %2").arg(n + 1).arg(n),
+                          QStringLiteral("0,2,1,Reading %1 datasets ...").arg(n),
                           QStringLiteral("0,2,2,Wrote %1 records to %2 files in %3")
                               .arg(n)
                               .arg(std::count_if(files.cbegin(), files.cend(),
@@ -538,7 +538,8 @@ void TestDataExport::eraseGate_data()
     QTest::addColumn<QString>("before"); // what happened since the unit was filled
     QTest::addColumn<bool>("force");
     QTest::addColumn<bool>("erased");
-    QTest::addColumn<QString>("why"); // in a warning of the log; empty: no warning
+    // In a warning of the log, and in the refusal's reason; empty: no warning.
+    QTest::addColumn<QString>("why");
 
     const QString refusedNever = "no complete export of the unit ";
     QTest::newRow("never exported") << "" << false << false << refusedNever;
@@ -561,6 +562,9 @@ void TestDataExport::eraseGate_data()
         << "export,count -79" << false << false << "record count could not be read";
     QTest::newRow("count no number")
         << "count many" << false << false << "record count could not be read";
+    QTest::newRow("count no number, forced")
+        << "count many" << true << true
+        << "erasing a unit whose record count could not be read, as forced";
 }
 
 void TestDataExport::eraseGate()
@@ -628,7 +632,7 @@ void TestDataExport::eraseGate()
 
     const QString count = before.section("count ", 1);
     const QString refused =
-        count.isEmpty()
+        count.isEmpty() || force
             ? QStringLiteral("0,2,2,Error: The unit holds %1 records that no complete export has "
                              "saved. Export them first.")
                   .arg(holding)
@@ -638,6 +642,8 @@ void TestDataExport::eraseGate()
     QCOMPARE(texts(progress), QStringList({"0,2,1,Erasing memory ...",
                                            erased ? "0,2,2,Success. Memory erased." : refused}));
     QCOMPARE(lastStatus(outcomes), erased ? "succeeded" : "refused");
+    if (!erased)
+        QVERIFY(outcomes.last().at(0).toMap().value("reason").toString().contains(why));
     QCOMPARE(sim->receivedCount("PQVKFORMAT"), erased ? 1 : 0);
     QCOMPARE(sim->recordCount(), erased ? 0 : holding);
     QCOMPARE(filesIn(dest), files); // the erase never touches the exports

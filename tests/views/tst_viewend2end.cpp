@@ -196,6 +196,29 @@ private slots:
         saveScreenshot(1, "copy-data.png");
     }
 
+    // More records than the export saved: the erase asks, with the count and
+    // why, and erases them once told to.
+    void eraseMemoryAnyway()
+    {
+        simulator.setDatasets(3, 5);
+        const int held = simulator.recordCount();
+        selectSimulator("dataDeviceList");
+        call("eraseMemoryClicked", true);
+        QTRY_VERIFY_WITH_TIMEOUT(property("eraseMemoryAnywayBox", "visible").toBool(), 20000);
+        const QString question = property("eraseMemoryAnywayBoxQuestion", "text").toString();
+        QVERIFY2(question.startsWith(QStringLiteral("The unit holds %1 records that no complete "
+                                                    "export recorded here has saved (")
+                                         .arg(held)) &&
+                     question.endsWith("). Erase anyway?"),
+                 qPrintable(question));
+        QCOMPARE(simulator.recordCount(), held);
+        QVERIFY(QMetaObject::invokeMethod(child("eraseMemoryAnywayBoxConfirmButton"), "clicked"));
+        QTRY_COMPARE_WITH_TIMEOUT(property("dataProgress", "text").toString(),
+                                  "Success. Memory erased.", 20000);
+        QCOMPARE(simulator.recordCount(), 0);
+        QTRY_VERIFY(!window->property("dataCopying").toBool());
+    }
+
     void calibrationDownload()
     {
         child("tabBar")->setProperty("currentIndex", 0);

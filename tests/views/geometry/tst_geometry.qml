@@ -179,7 +179,7 @@ ViewTestCase {
         window.updateCardProgress(2, 0, 12, 4, "Error: Could not copy " + longFolder + "2/DCIM/100QVK/V0004.MOV.")
         window.updateCardProgress(3, 0, 1, 1, "Copied 12/12 videos and 240/240 photos.")
         if (withUnit) {
-            window.updateDataProgress(0, 50001, 12345, "Reading record 12345 of 50000")
+            window.updateDataProgress(0, 50001, 12345, "Reading dataset 12345 of 50000")
             window.updateCameraSettings("2.4.1-rc3 (build 2024-04-30, boot loader 1.2, E1 bridge 0.30)", "60 %",
                                         "2024-05-01 10:00:00", 1, 2.5, 15, 45, 30)
             window.updateCameraSettingsProgress(0, 2, 2, "Error getting settings: no answer from the unit on "
@@ -218,6 +218,16 @@ ViewTestCase {
                 click("eraseCardsConfirmButton")
             } },
             { tag: "erase memory", box: "eraseMemoryBox", open: function () { click("eraseMemoryButton") } },
+            { tag: "erase memory anyway", box: "eraseMemoryAnywayBox", open: function () {
+                window.eraseMemoryClicked(true)
+                window.dataOutcome({ status: "refused", records: 123456, reason: "the export of 2024-05-01 10:00 "
+                                     + "saved 123000 records; the unit holds 123456 now" })
+            } },
+            { tag: "copy without template", box: "noTemplateBox", open: function () {
+                window.templateFileChosen("file:///home/someone/Documents/stitching templates/outer reef.kava")
+                appController.templateProblem = "not a stitching template: Opening and ending tag mismatch. at line 12, column 8"
+                click("copyFilesButton")
+            } },
             { tag: "reset settings", box: "resetSettingsBox", open: function () { click("resetSettingsButton") } },
             { tag: "update firmware", box: "updateFirmwareBox", open: function () { click("updateFirmwareButton") } }
         ]

@@ -19,12 +19,13 @@ TestCase {
         property var calls: []
         property int settingsUpdates: 0
         property string importRefusal: "" // what checkImportPaths answers
+        property string templateProblem: "" // what checkTemplate answers for a template
 
         function reset() {
             drives = devices = templates = calls = []
             cardChecks = {}
             settingsUpdates = 0
-            importRefusal = ""
+            importRefusal = templateProblem = ""
             stored = { "Serialnumber": "000000", "OverwriteAngles": "1", "RadiansAngles": "0",
                        "Camera1Roll": "-90", "Camera2Yaw": "-0" }
         }
@@ -39,11 +40,12 @@ TestCase {
         function checkImportPaths(card1, card2, card3, targetDir, templatePath) {
             return importRefusal
         }
+        function checkTemplate(templatePath) { return templatePath ? templateProblem : "" }
         function eraseCheck(card1, card2, card3) {
             note("eraseCheck:" + [card1, card2, card3].join("|"))
             return [card1, card2, card3].map(function (path, i) {
                 return Object.assign({ "card": i + 1, "path": path, "label": "", "size": 0, "problem": "",
-                                       "files": 0, "verified": 0, "unreadable": 0 },
+                                       "wipeProblem": "", "files": 0, "verified": 0, "unreadable": 0 },
                                      cardChecks[path] || {})
             })
         }
@@ -64,7 +66,7 @@ TestCase {
             fail(component.errorString())
         window = component.createObject(null)
         var signalNames = ["copyFiles", "copyData", "eraseCards", "eraseCardsForced", "prepareCards", "readCameraSettings",
-                           "saveCameraSettings", "resetCameraSettings", "eraseMemory"]
+                           "saveCameraSettings", "resetCameraSettings", "eraseMemory", "eraseMemoryForced"]
         signalNames.forEach(function (name) {
             window[name].connect(function () {
                 appController.note(name + ":" + Array.prototype.slice.call(arguments).join("|"))

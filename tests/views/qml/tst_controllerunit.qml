@@ -45,9 +45,8 @@ ViewTestCase {
             { tag: "copy data", button: "copyDataButton", dataTab: true,
               call: "copyData:/dev/ttyUSB0|/home/user/Videos|Dive 3" },
             { tag: "connect", button: "connectButton", call: "readCameraSettings:/dev/ttyUSB0" },
-            { tag: "reset, confirmed and read back", button: "resetSettingsButton",
-              confirm: "resetSettingsBoxConfirmButton", readBack: true,
-              call: "resetCameraSettings:/dev/ttyUSB0" },
+            { tag: "reset, confirmed", button: "resetSettingsButton",
+              confirm: "resetSettingsBoxConfirmButton", call: "resetCameraSettings:/dev/ttyUSB0" },
             { tag: "save unrounded", button: "saveSettingsButton",
               call: "saveCameraSettings:/dev/ttyUSB0|2024-02-29 23:59:58|1|2.35|17|92.5|29" }
         ]
@@ -81,20 +80,30 @@ ViewTestCase {
         compare([window.waitText, bar.value, bar.text], ["Step 1 ...", 1, "Step 1 ..."])
         window[report](0, 2, 2, "Success.")
         window[data.dataTab ? "dataOutcome" : "cameraSettingsOutcome"]({ status: "succeeded" })
-        if (data.readBack) {
-            verify(window.dataCopying && child("waitBox").visible)
-            compare(appController.calls.slice(2), ["setPort:/dev/ttyUSB0", "readCameraSettings:/dev/ttyUSB0"])
-            window.updateCameraSettings("2.4.1", "60 %", "2024-01-01 00:00:00", 1, 1, 5, 90, 29)
-        }
         verify(!window.dataCopying && !child("waitBox").visible && child("exitButton").enabled)
         compare([bar.value, bar.text], [2, "Success."])
     }
 
+    // An erase the check refuses asks again, saying what would be lost; "Erase
+    // anyway" forces it. A refused count is named as such; a failure asks nothing.
+    // outcome: how the erase ended; asks: how the second box begins; forced:
+    // its answer.
     function test_eraseMemoryBox_data() {
+        var erase = ["setPort:/dev/ttyUSB0", "eraseMemory:/dev/ttyUSB0"]
+        var unsaved = { status: "refused", records: 8, reason: "no complete export of the unit U1 is recorded" }
+        var uncounted = { status: "refused", records: 0,
+                          reason: "Counting records: the unit's record count could not be read; it answered \"many\"." }
         return [
-            { tag: "confirmed", checked: true, button: "eraseMemoryConfirmButton",
-              calls: ["setPort:/dev/ttyUSB0", "eraseMemory:/dev/ttyUSB0"] },
-            { tag: "box unticked", checked: false, button: "eraseMemoryConfirmButton", calls: [] }
+            { tag: "confirmed", checked: true, calls: erase, outcome: { status: "succeeded", records: 8 } },
+            { tag: "box unticked", checked: false, calls: [] },
+            { tag: "unsaved, erased anyway", checked: true, calls: erase, outcome: unsaved, forced: true,
+              asks: "The unit holds 8 records that no complete export recorded here has saved (no complete export "
+                    + "of the unit U1 is recorded). Erase anyway?" },
+            { tag: "unsaved, kept", checked: true, calls: erase, outcome: unsaved, forced: false,
+              asks: "The unit holds 8 records" },
+            { tag: "count unreadable, erased anyway", checked: true, calls: erase, outcome: uncounted, forced: true,
+              asks: "The unit's record count could not be read (Counting records: " },
+            { tag: "unit silent", checked: true, calls: erase, outcome: { status: "failed", records: 0 } }
         ]
     }
 
@@ -103,10 +112,34 @@ ViewTestCase {
         click("eraseMemoryButton")
         tryCompare(child("eraseMemoryBox"), "visible", true)
         child("eraseMemoryCheck").checked = data.checked
-        click(data.button)
+        click("eraseMemoryConfirmButton")
         tryCompare(child("eraseMemoryBox"), "visible", false)
         compare(appController.calls, data.calls)
         compare(window.dataCopying, data.calls.length > 0)
+        if (!data.outcome)
+            return
+        var box = child("eraseMemoryAnywayBox")
+        window.updateDataProgress(0, 2, 2, "Error: The unit holds 8 records that no complete export has saved.")
+        window.dataOutcome(data.outcome)
+        if (!data.asks) {
+            wait(50)
+            compare(box.visible, false)
+            compare(appController.calls, data.calls)
+            return
+        }
+        tryCompare(box, "visible", true)
+        var question = child("eraseMemoryAnywayBoxQuestion").text
+        verify(question.indexOf(data.asks) === 0, question)
+        compare(appController.calls, data.calls) // nothing more before the answer
+        click(data.forced ? "eraseMemoryAnywayBoxConfirmButton" : "eraseMemoryAnywayBoxCancelButton")
+        tryCompare(box, "visible", false)
+        compare(appController.calls, data.calls.concat(data.forced ? ["eraseMemoryForced:/dev/ttyUSB0"] : []))
+        compare(window.dataCopying, data.forced)
+        // However the forced erase ends, it is not asked again.
+        window.updateDataProgress(0, 2, 2, "Error erasing memory: x")
+        window.dataOutcome(data.outcome)
+        wait(50)
+        compare(box.visible, false)
     }
 
     // A read as the controller reports it; E1 firmware 27 is not offered and
@@ -135,33 +168,26 @@ ViewTestCase {
                  window.getSelectedE1Firmware()], data.state)
     }
 
-    // A reset that succeeds is read back, so the tab shows what the unit now
-    // holds; one that fails leaves the tab and the unit alone.
-    function test_resetReadsBack_data() {
+    // A reset, done or not, reads nothing back: the values in the tab, the
+    // user's unsaved edits among them, stay as they are.
+    function test_resetKeepsValues_data() {
         return [
-            { tag: "reset done", end: "Success. Controller reset.", reads: true },
-            { tag: "reset failed", end: "Error resetting controller: no answer", reads: false }
+            { tag: "reset done", end: "Success. Controller reset.", status: "succeeded" },
+            { tag: "reset failed", end: "Error resetting controller: no answer", status: "failed" }
         ]
     }
 
-    function test_resetReadsBack(data) {
+    function test_resetKeepsValues(data) {
         startWithUnit()
+        child("videoIntervalSlider").value = 2.35
+        child("dateTimeField").text = "2024-02-29 23:59:58"
         window.resetCameraSettingsClicked()
         window.updateCameraSettingsProgress(0, 2, 1, "Resetting controller ...")
         window.updateCameraSettingsProgress(0, 2, 2, data.end)
-        window.cameraSettingsOutcome({ status: data.reads ? "succeeded" : "failed" })
-        var calls = ["setPort:/dev/ttyUSB0", "resetCameraSettings:/dev/ttyUSB0"]
-        if (data.reads)
-            calls = calls.concat(["setPort:/dev/ttyUSB0", "readCameraSettings:/dev/ttyUSB0"])
-        compare(appController.calls, calls)
-        compare([window.dataCopying, child("waitBox").visible], [data.reads, data.reads])
-        if (!data.reads)
-            return
-        window.updateCameraSettingsProgress(0, 2, 2, "Success. Settings read.")
-        window.updateCameraSettings("2.4.1", "90 %", "2024-01-01 00:00:00", 1, 1, 5, 90, 29)
-        window.cameraSettingsOutcome({ status: "succeeded" })
-        compare([child("videoIntervalSlider").value, child("photoTimeoutSlider").value], [1, 90])
-        compare(appController.calls.length, 4) // one read, not a loop of them
+        window.cameraSettingsOutcome({ status: data.status })
+        compare(appController.calls, ["setPort:/dev/ttyUSB0", "resetCameraSettings:/dev/ttyUSB0"])
+        compare([window.dataCopying, child("waitBox").visible], [false, false])
+        compare([child("videoIntervalSlider").value, child("dateTimeField").text], [2.35, "2024-02-29 23:59:58"])
     }
 
     // Firmware and battery describe the unit last read; a failed read of
@@ -205,12 +231,14 @@ ViewTestCase {
         var shown = function () { return [bar.from, bar.to, bar.value, bar.text] }
         window.updateDataProgress(0, 2, 1, "Counting datasets ...")
         compare(shown(), [0, 2, 1, "Counting datasets ..."])
-        window.updateDataProgress(0, 5001, 1250, "Reading record 1250 of 5000")
-        compare(shown(), [0, 5001, 1250, "Reading record 1250 of 5000"])
+        window.updateDataProgress(0, 5001, 1250, "Reading dataset 1250 of 5000")
+        compare(shown(), [0, 5001, 1250, "Reading dataset 1250 of 5000"])
         window.updateDataProgress(0, 2, 1, "Unit: dataset 2")
         compare(shown(), [0, 5001, 1250, "Unit: dataset 2"])
-        window.updateDataProgress(0, 5001, 4000, "Reading record 4000 of 5000")
+        window.updateDataProgress(0, 5001, 4000, "Reading dataset 4000 of 5000")
         compare(bar.value, 4000)
+        window.updateDataProgress(0, 2, 1, "Reading 5000 datasets ...")
+        compare(shown(), [0, 5001, 4000, "Reading 5000 datasets ..."])
         window.updateDataProgress(0, 2, 2, "Wrote 5000 records to 2 files in /home/user/Videos")
         compare(shown(), [0, 2, 2, "Wrote 5000 records to 2 files in /home/user/Videos"])
         verify(!window.dataCopying)

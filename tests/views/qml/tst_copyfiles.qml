@@ -113,17 +113,55 @@ ViewTestCase {
                 ["copyFiles:/media/u/A|/media/u/B|/media/u/C|/home/user/Videos|||" + !data.checked])
     }
 
-    // A set-up that can only go wrong is refused in the information box; nothing starts.
-    function test_copyFilesRefused() {
+    // Paths that can only go wrong are refused in the information box; a
+    // template that cannot be used only asks whether to copy without stitching
+    // projects, and the cards' summaries then say there are none.
+    function test_copyFilesChecked_data() {
+        var copied = ["copyFiles:/media/u/A|/media/u/B|/media/u/C|/home/user/Videos|||false"]
+        return [
+            { tag: "destination on a card", refusal: "The destination /media/u/A/out lies on card 1 (/media/u/A)",
+              sent: [] },
+            { tag: "a card twice and a bad template", refusal: "Cards 1 and 2 are the same folder (/media/u/A)",
+              problem: "cannot be read: Permission denied", sent: [] },
+            { tag: "bad template, copied without", problem: "not a stitching template: it holds <pano>, not <kava>",
+              answer: "noTemplateBoxConfirmButton", sent: copied },
+            { tag: "bad template, cancelled", problem: "cannot be read: Permission denied",
+              answer: "noTemplateBoxCancelButton", sent: [] }
+        ]
+    }
+
+    function test_copyFilesChecked(data) {
         appController.drives = threeCards
+        appController.templates = [drive("/t/Rig.kava", "Rig")]
         createWindow()
-        appController.importRefusal = "The destination /media/u/A/out lies on card 1 (/media/u/A)"
+        appController.importRefusal = data.refusal || ""
+        appController.templateProblem = data.problem || ""
         appController.calls = []
         click("copyFilesButton")
-        tryCompare(child("infoBox"), "visible", true)
-        compare(child("infoBox").text, appController.importRefusal)
-        compare(appController.calls, [])
-        verify(!window.cardOneCopying && !window.cardTwoCopying && !window.cardThreeCopying)
+        if (data.refusal) {
+            tryCompare(child("infoBox"), "visible", true)
+            compare(child("infoBox").text, data.refusal)
+        } else {
+            tryCompare(child("noTemplateBox"), "visible", true)
+            compare(child("noTemplateBoxQuestion").text, "The template /t/Rig.kava cannot be used (" + data.problem
+                    + "). Copy the files without stitching projects?")
+            compare(appController.calls, [])
+            click(data.answer)
+            tryCompare(child("noTemplateBox"), "visible", false)
+        }
+        compare(child(data.refusal ? "noTemplateBox" : "infoBox").visible, false)
+        compare(appController.calls, data.sent)
+        compare([window.cardOneCopying, window.cardTwoCopying, window.cardThreeCopying],
+                [1, 2, 3].map(function () { return data.sent.length > 0 }))
+        if (data.sent.length === 0)
+            return
+        var bar = child("card2Progress")
+        window.updateCardProgress(2, 0, 4, 2, "Copying /media/u/B/V1.MOV")
+        compare(bar.text, "Copying /media/u/B/V1.MOV")
+        window.updateCardProgress(2, 0, 1, 1, "Copied 1/1 videos and 0/0 photos.")
+        compare(bar.text, "Copied 1/1 videos and 0/0 photos. No stitching projects: the template could not be used.")
+        window.updateCardProgress(2, 0, 2, 2, "Prepared.") // a later preparation of the card
+        compare(bar.text, "Prepared.")
     }
 
     function test_cardProgress_data() {
@@ -347,7 +385,7 @@ ViewTestCase {
         var clip = JSON.parse(JSON.stringify(copied))
         clip["/media/u/A"].notImported = ["DCIM/x.MP4"]
         var notVolume = JSON.parse(JSON.stringify(copied))
-        notVolume["/media/u/C"] = { "label": "", "problem": "a folder, not the root of its volume (/media)",
+        notVolume["/media/u/C"] = { "label": "", "wipeProblem": "a folder, not the root of its volume (/media)",
                                     "files": -1, "verified": -1, "unreadable": -1 }
         var cards = "/media/u/A|/media/u/B|/media/u/C"
         var texts = ["Card 1 QVK_01: 214 of 214 files copied and verified",
@@ -375,8 +413,16 @@ ViewTestCase {
               sent: ["prepareCards:" + cards + "|true|true|true|true"] },
             { tag: "card 3 is a folder", checks: notVolume, answers: ["eraseCardsCancelButton"],
               texts: texts.slice(0, 2).concat(
-                         ["Card 3 /media/u/C: cannot be prepared: a folder, not the root of its volume (/media)"]),
-              eraseDisabled: true, sent: [] }
+                         ["Card 3 /media/u/C: cannot be erased: a folder, not the root of its volume (/media)"]),
+              eraseDisabled: true, sent: [] },
+            // Markers and the sync configuration may go to a folder.
+            { tag: "card 3 is a folder, not erased", checks: notVolume, keepFiles: true, answers: [],
+              sent: ["eraseCards:" + cards + "|false|true"] },
+            { tag: "card 3 no card volume", answers: ["eraseCardsCancelButton"], eraseDisabled: true, keepFiles: true,
+              checks: { "/media/u/C": { "problem": "the volume is read-only", "wipeProblem": "the volume is read-only" } },
+              texts: ["Card 1 /media/u/A: 0 of 0 files copied and verified",
+                      "Card 2 /media/u/B: 0 of 0 files copied and verified",
+                      "Card 3 /media/u/C: cannot be prepared: the volume is read-only"], sent: [] }
         ]
     }
 
