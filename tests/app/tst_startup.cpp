@@ -7,7 +7,6 @@
 
 #include <QProcess>
 #include <QSettings>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtConcurrent>
 #include <QtTest>
@@ -44,29 +43,6 @@ private slots:
         QTest::ignoreMessage(QtInfoMsg, "Camera shut down");
         shutDownController(*controller);
         QCOMPARE(finished.loadAcquire(), 1);
-    }
-
-    // At exit the unit named by the view is turned off, once: its port is then
-    // forgotten, so a second shut-down sends nothing.
-    void shutDownTurnsTheUnitOff()
-    {
-        // As at exit, the application object still lives. Not named after the
-        // app: later folders named after the application would look like its own.
-        QByteArray program = "tst_startup";
-        char* argv[] = {program.data(), nullptr};
-        int argc = 1;
-        QCoreApplication app(argc, argv);
-        ControllerSimulator sim;
-        QVERIFY(sim.start());
-        AppController controller;
-        QSignalSpy reports(&controller, &AppController::updateDataProgress);
-        controller.setPort(sim.portPath());
-        shutDownController(controller);
-        QCOMPARE(sim.receivedCount("PQVKOFF"), 1);
-        QCOMPARE(controller.port(), QString());
-        QCOMPARE(reports.last().at(3).toString(), QStringLiteral("Success. Controller is off"));
-        shutDownController(controller);
-        QCOMPARE(sim.receivedCount("PQVKOFF"), 1);
     }
 
     // The real app in a home of its own, with hand-edited settings, closed through
