@@ -138,7 +138,7 @@ private slots:
                                                            : storedAngles;
             QTest::newRow(name) << target << project << collision << shape
                                 << calibration(angles == "own" ? "0" : "1",
-                                               angles == "rad" ? "1" : QVariant())
+                                               angles == "rad" ? "1" : "0")
                                 << QStringList(expected.mid(0, shape == "2 images" ? 10 : 15))
                                 << file;
         };
