@@ -197,10 +197,9 @@ private slots:
             << "0=card 1;1=card 2;print=error;0=card 1 done" << 80 << "error|card 1 done|card 2";
         QTest::newRow("cut to the width while live")
             << "0=0123456789abcdefghijklmnop" << 20 << "0123456789abcdef...";
-        QTest::newRow("whole once retired")
-            << "0=0123456789abcdefghijklmnop;retire" << 20 << "0123456789abcdefghijklmnop";
-        QTest::newRow("retired lines stay, new ones below")
-            << "0=records 5 of 5;retire;print=done;0=next" << 80 << "records 5 of 5|done|next";
+        QTest::newRow("retired lines stay whole, new ones below")
+            << "0=0123456789abcdefghijklmnop;retire;print=done;0=next" << 20
+            << "0123456789abcdefghijklmnop|done|next";
         QTest::newRow("other output does not land inside")
             << "0=a;1=b;foreign=warning;1=c" << 80 << "warning|a|c";
     }
