@@ -89,9 +89,6 @@ QStringList cameraAngles(const QDomElement& pano)
     return list;
 }
 
-const auto fileNames = [](const QString& dir) { return TestSupport::files(dir); };
-QStringList& logLines = TestSupport::capturedLog;
-
 } // namespace
 
 class TestTemplateWriter : public QObject
@@ -141,7 +138,7 @@ private slots:
                                                            : storedAngles;
             QTest::newRow(name) << target << project << collision << shape
                                 << calibration(angles == "own" ? "0" : "1",
-                                               angles == "rad" ? "1" : QVariant())
+                                               angles == "rad" ? "1" : "0")
                                 << QStringList(expected.mid(0, shape == "2 images" ? 10 : 15))
                                 << file;
         };
@@ -149,7 +146,6 @@ private slots:
         row("mov, project", "V0042.MOV", "Reef", 0, "2 images", "deg", "V0042_Reef_autopano.kava");
         row("mov, collision", "V0042.MOV", "Reef", 1, "no rules", "rad",
             "V0042-1_Reef_autopano.kava");
-        row("mov, collision, no project", "V0042.MOV", "", 2, "", "deg", "V0042-2_autopano.kava");
         row("jpg, project", "P0007.JPG", "Reef", 0, "", "rad", "P0007_Reef_giga.JPG.pano");
         row("dng", "P0007.DNG", "", 0, "2 images", "own", "P0007_giga.DNG.pano");
         row("dng, collision", "P0007.DNG", "Reef", 3, "", "deg", "P0007-3_Reef_giga.DNG.pano");
@@ -219,7 +215,7 @@ private slots:
         chosenTemplate(makeTemplate(1));
         write(1, templatePath, base, project, calibration("0"), collision);
         QCOMPARE(readFile(projectPath), text);
-        QCOMPARE(fileNames(m_folder), QStringList{projectFile});
+        QCOMPARE(TestSupport::files(m_folder), QStringList{projectFile});
     }
 
     void photoTemplate()
@@ -227,7 +223,7 @@ private slots:
         // Named in upper case, and without a panorama: the declaration line only.
         writeVideoTemplate(1, chosenTemplate(makeTemplate(3, false), "Rig.KAVA"),
                            m_folder + "/V0001.MOV", "", calibration("1"));
-        QCOMPARE(fileNames(m_templates), (QStringList{"Rig.KAVA", "Rig.pano"}));
+        QCOMPARE(TestSupport::files(m_templates), (QStringList{"Rig.KAVA", "Rig.pano"}));
         QCOMPARE(readFile(m_templates + "/Rig.pano").trimmed(), Declaration);
     }
 
@@ -238,14 +234,14 @@ private slots:
         const QString templatePath = chosenTemplate("<kava><videos></kava>");
         writeVideoTemplate(1, templatePath, m_folder + "/V0001.MOV", "", calibration("1"));
         writePhotoProject(1, templatePath, m_folder + "/P0001.JPG", "", calibration("1"));
-        QCOMPARE(fileNames(m_templates), QStringList());
-        QCOMPARE(fileNames(m_folder), QStringList());
+        QCOMPARE(TestSupport::files(m_templates), QStringList());
+        QCOMPARE(TestSupport::files(m_folder), QStringList());
 
         // With no extension to replace, the project would take the base path's own name.
         const QString goodTemplate = chosenTemplate(makeTemplate());
         writeVideoTemplate(1, goodTemplate, m_folder + "/V0002.mov", "", calibration("1"));
         writePhotoProject(1, goodTemplate, m_folder + "/P0002.jpg", "", calibration("1"));
-        QCOMPARE(fileNames(m_folder), QStringList());
+        QCOMPARE(TestSupport::files(m_folder), QStringList());
     }
 
     void racingCardWorkers()
@@ -257,7 +253,7 @@ private slots:
         const QString templatePath =
             chosenTemplate(makeTemplate().replace("<projection>", bulk + "</history><projection>"));
 
-        logLines.clear();
+        TestSupport::capturedLog.clear();
         const QtMessageHandler previous = qInstallMessageHandler(TestSupport::captureLog);
         QThreadPool pool;
         pool.setMaxThreadCount(3);
@@ -275,8 +271,8 @@ private slots:
         }
         qInstallMessageHandler(previous);
 
-        QCOMPARE(fileNames(m_folder), files); // and no temporary files left behind
-        QCOMPARE(fileNames(m_templates), (QStringList{"Rig.kava", "Rig.pano"}));
+        QCOMPARE(TestSupport::files(m_folder), files); // and no temporary files left behind
+        QCOMPARE(TestSupport::files(m_templates), (QStringList{"Rig.kava", "Rig.pano"}));
         QCOMPARE(root(m_templates + "/Rig.kava").tagName(), QString("kava"));
         QStringList written{m_templates + "/Rig.kava", m_templates + "/Rig.pano"};
         for (const QString& file : files) { // each complete and parseable
@@ -286,7 +282,7 @@ private slots:
             QCOMPARE(cameraAngles(pano), storedAngles);
         }
         for (const QString& path : written) // exactly one writer won
-            QCOMPARE(logLines.filter(path + ".").size(), 1);
+            QCOMPARE(TestSupport::capturedLog.filter(path + ".").size(), 1);
     }
 };
 

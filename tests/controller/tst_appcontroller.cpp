@@ -206,22 +206,6 @@ private slots:
         for (const char* destination : {"a", "b"})
             QCOMPARE(QDir(dir.filePath(destination) + "/ascmhl").entryList({"*.mhl"}).size(), 1);
     }
-
-    // A configured port named twice (once through a link) is offered once.
-    void configuredPortListedOnce()
-    {
-        QTemporaryDir dir;
-        const QString port = dir.filePath(QStringLiteral("port"));
-        const QString link = dir.filePath(QStringLiteral("link"));
-        QVERIFY(QFile(port).open(QIODevice::WriteOnly));
-        QVERIFY(QFile::link(port, link));
-        controller->updateSettings({{QStringLiteral("ExtraSerialPorts"), port + ',' + link}});
-        int listed = 0;
-        for (const QVariant& entry : controller->getDevices())
-            listed +=
-                entry.toMap().value(QStringLiteral("location")).toString().startsWith(dir.path());
-        QCOMPARE(listed, 1);
-    }
 };
 
 QTEST_MAIN(TestAppController)

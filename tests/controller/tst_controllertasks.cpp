@@ -113,12 +113,8 @@ private slots:
         sim->setReportE1(settings.size() == 5);
 
         AppController controller;
-        QSignalSpy progress(&controller, &AppController::updateCameraSettingsProgress);
         QSignalSpy values(&controller, &AppController::updateCameraSettings);
-        controller.readCameraSettings(sim->portPath());
-        QThreadPool::globalInstance()->waitForDone();
-
-        QCOMPARE(texts(progress),
+        QCOMPARE(runTask("read", sim->portPath(), {}, &controller),
                  QStringList({"0,2,1,Reading settings ...", "0,2,2,Success. Settings read."}));
         QCOMPARE(values.size(), 1);
         QCOMPARE(values.first(),

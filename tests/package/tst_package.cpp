@@ -8,19 +8,12 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <algorithm>
-
+using Outcome = TestSupport::ProgramRun;
 using TestSupport::readFile;
+using TestSupport::runProgram;
 using TestSupport::writeFile;
 
-namespace {
-
-const QString AppFolder = QStringLiteral("/usr/lib/pelorin-qvk");
-
-using Outcome = TestSupport::ProgramRun;
-using TestSupport::runProgram;
-
-} // namespace
+static const QString AppFolder = QStringLiteral("/usr/lib/pelorin-qvk");
 
 // The Debian package as a user gets it: made with CPack from this build tree,
 // unpacked into a temporary root, its programs started there, its files
@@ -78,17 +71,13 @@ private slots:
     {
         const Outcome field = runProgram("dpkg-deb", {"--field", deb, "Depends"});
         QCOMPARE(field.status, 0);
-        const QStringList depends = field.out.trimmed().split(", ");
         for (const char* package :
              {"libqt5core5a", "libqt5serialport5", "qml-module-qtquick2",
               "qml-module-qtquick-controls2", "qml-module-qtquick-dialogs",
               "qml-module-qtquick-layouts", "qml-module-qtquick-window2",
               "qml-module-qtquick-controls", "qml-module-qt-labs-folderlistmodel"})
-            QVERIFY2(depends.contains(package) ||
-                         std::any_of(depends.cbegin(), depends.cend(),
-                                     [&](const QString& d) {
-                                         return d.startsWith(package + QString(" "));
-                                     }),
+            QVERIFY2(field.out.contains(QRegularExpression(QString("(^|, )%1( |,|$)").arg(package),
+                                                           QRegularExpression::MultilineOption)),
                      qPrintable(QString(package) + " not in " + field.out));
     }
 
@@ -139,28 +128,14 @@ private slots:
         }
     }
 
-    void files_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("kind"); // "link" to a program, "folder", "file"
-        const auto row = [](const char* name, const QString& path, const char* kind) {
-            QTest::newRow(name) << path << QString(kind);
-        };
-        row("icon", "/usr/share/icons/hicolor/256x256/apps/com.pelorin.qvk.png", "file");
-        row("udev rule", "/usr/lib/udev/rules.d/70-pelorin-qvk.rules", "file");
-        row("completion", "/usr/share/bash-completion/completions/qvkctl", "file");
-        row("qvkctl page", "/usr/share/man/man1/qvkctl.1.gz", "file");
-        row("app page", "/usr/share/man/man1/VazizidADU.1.gz", "file");
-        row("copyright", "/usr/share/doc/pelorin-qvk/copyright", "file");
-    }
-
+    // What no validator below looks for (lintian wants the copyright and
+    // manual pages, manualPageIsHelp reads qvkctl's).
     void files()
     {
-        QFETCH(QString, path);
-        QFETCH(QString, kind);
-        const QFileInfo info(root() + path);
-        QVERIFY2(kind == "folder" ? info.isDir() : info.isFile() && info.size() > 0,
-                 qPrintable(path));
+        for (const char* path : {"/usr/share/icons/hicolor/256x256/apps/com.pelorin.qvk.png",
+                                 "/usr/lib/udev/rules.d/70-pelorin-qvk.rules",
+                                 "/usr/share/bash-completion/completions/qvkctl"})
+            QVERIFY2(QFileInfo(root() + path).size() > 0, path);
     }
 
     // Started through their links, which are relative so that the unpacked

@@ -8,8 +8,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <cmath>
-
 class TestSettingsStore : public QObject
 {
     Q_OBJECT
@@ -55,23 +53,6 @@ private slots:
         updateSettings({{"Camera1Roll", value}});
         expected.insert("Camera1Roll", value);
         QCOMPARE(getSettings(), expected);
-    }
-
-    void anglesForTemplate()
-    {
-        QVariantMap settings{
-            {"Camera1Roll", "-90"}, {"Camera2Yaw", "-0"}, {"Camera1OffsetX", "-20"}};
-        QCOMPARE(::anglesForTemplate(settings), settings);
-        settings.insert("RadiansAngles", "0");
-        QCOMPARE(::anglesForTemplate(settings), settings);
-
-        settings.insert("RadiansAngles", "1");
-        const QVariantMap result = ::anglesForTemplate(settings);
-        QCOMPARE(result.value("Camera1Roll").userType(), int(QMetaType::Float));
-        QCOMPARE(result.value("Camera1Roll"), QVariant(-1.5707964f));
-        QCOMPARE(result.value("Camera2Yaw").userType(), int(QMetaType::Float));
-        QVERIFY(std::signbit(result.value("Camera2Yaw").toFloat()));
-        QCOMPARE(result.value("Camera1OffsetX"), QVariant("-20"));
     }
 
     void ownKeys()

@@ -250,21 +250,6 @@ ViewTestCase {
         checkBox(data.box)
     }
 
-    // The calibration dialog ends below its last row, not a third further down.
-    function test_calibrationDialogFitsItsRows() {
-        createWindow()
-        click("changeAnglesButton")
-        var dialog = child("calibrationDialog")
-        tryCompare(dialog, "opened", true)
-        var content = dialog.contentItem
-        var lowest = 0
-        leavesOf(content, []).forEach(function (leaf) {
-            var r = rectOf(leaf, content)
-            lowest = Math.max(lowest, r.y + r.h)
-        })
-        verify(content.height - lowest <= 20, "empty below the last row: " + (content.height - lowest))
-    }
-
     // The hint line comes and goes without moving anything else.
     function test_hintKeepsItsRoom_data() {
         return [{ tag: "Copy Data", page: 1 }, { tag: "Settings", page: 2 }]
@@ -288,12 +273,5 @@ ViewTestCase {
         var hintShown = places()
         verify(child(pages[data.page] === "copyDataPage" ? "dataHintText" : "settingsHintText").text !== "")
         compare(hintShown, hintHidden)
-    }
-
-    function test_textFieldsHaveOneHeight() {
-        createWindow()
-        var fields = ["filesDestinationField", "projectNameField", "dataDestinationField",
-                      "dataProjectNameField", "dateTimeField"]
-        compare(fields.map(function (f) { return child(f).height }), fields.map(function () { return 40 }))
     }
 }

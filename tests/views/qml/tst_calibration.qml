@@ -5,9 +5,10 @@ ViewTestCase {
     name: "Calibration"
 
     // Opens the dialog the way the "Change" button does, with the stand-in
-    // service named in the settings and the template's angles chosen.
+    // service named in the settings (a final "/" that must not double the
+    // request's) and the template's angles chosen.
     function openDialog(radians) {
-        appController.stored.CalibrationServiceUrl = calibrationService.address()
+        appController.stored.CalibrationServiceUrl = calibrationService.address() + "/"
         appController.stored.OverwriteAngles = "0"
         appController.stored.RadiansAngles = radians || "0"
         createWindow()
@@ -110,14 +111,5 @@ ViewTestCase {
         tryCompare(child("infoBox"), "visible", true)
         compare(child("infoBox").text, "The calibration service at " + data.address + data.says)
         compare(appController.settingsUpdates, 0)
-    }
-
-    function test_serviceAddress() {
-        createWindow()
-        var download = child("calibrationDownload")
-        compare(download.requestUrl(window.settings.CalibrationServiceUrl, "QVK 1"),
-                "http://localhost:8765/api/v1/vazizidadu/calibration/QVK%201")
-        compare(download.requestUrl("http://127.0.0.1:9/", "QVK 1"),
-                "http://127.0.0.1:9/api/v1/vazizidadu/calibration/QVK%201")
     }
 }
