@@ -530,9 +530,9 @@ void TestDataExport::fullDestination()
 }
 
 // The unit's memory is erased only when what it holds is saved: empty, or a
-// complete export of this unit saved as many records into files that are
-// still there at their size. Otherwise nothing goes to the unit but the
-// count, unless forced.
+// complete export of this unit, not yet used by an erase, saved as many
+// records into files that still hold their bytes. Otherwise nothing goes to
+// the unit but the count, unless forced.
 void TestDataExport::eraseGate_data()
 {
     QTest::addColumn<QString>("before"); // what happened since the unit was filled
