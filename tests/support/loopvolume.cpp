@@ -59,12 +59,15 @@ bool LoopVolume::mount(const QString& image, const QString& mountPoint, const QS
         return fail("cannot create the image " + image);
     file.close();
     QString problem;
-    if ((type == "exfat" || type == "fusefat") && !QFile::exists("/dev/fuse"))
+    if ((type == "exfat" || type == "fusefat" || type == "ntfs") && !QFile::exists("/dev/fuse"))
         return fail("FUSE is missing here (no /dev/fuse): cannot mount " + type);
     if (type == "exfat")
         problem =
             runTool("mkfs.exfat", (label.isEmpty() ? QStringList() : QStringList{"-L", label}) +
                                       QStringList{image});
+    else if (type == "ntfs")
+        problem = runTool("mkfs.ntfs",
+                          QStringList{"-Q", "-F", "-L", label.isEmpty() ? "NTFS" : label, image});
     else if (type == "vfat" || type == "fusefat")
         problem =
             runTool("mkfs.vfat", QStringList{"-n", label.isEmpty() ? "NO NAME" : label, image});
@@ -98,11 +101,13 @@ bool LoopVolume::mountImage(const QString& image, const QString& mountPoint, con
     // driver; the loop device is named as the mount's source, as the
     // kernel's own would be. fusefat cannot shorten a file.
     const bool fuseFat = type == "fusefat";
-    if (type == "exfat" || fuseFat) {
+    if (type == "exfat" || fuseFat || type == "ntfs") {
         // The FUSE drivers are given a block device, which names the mount.
         problem = runTool("losetup", {"--find", "--show", image}, &loopDevice);
         if (problem.isEmpty() && type == "exfat")
             problem = runTool("mount.exfat-fuse", {loopDevice, mountPoint});
+        else if (problem.isEmpty() && type == "ntfs")
+            problem = runTool("ntfs-3g", {loopDevice, mountPoint});
         else if (problem.isEmpty())
             problem = runTool("fusefat", {"-o", "rw+,fsname=" + loopDevice + ",subtype=fusefat",
                                           loopDevice, mountPoint});
