@@ -256,8 +256,8 @@ bool ImportLedger::confirm(qint64 id, const LedgerEntry& entry)
     int changed = 0;
     return execute(QStringLiteral("UPDATE copies SET pending = '', copy_path = ?, copied_at = ?, "
                                   "copy_modified = ? WHERE id = ? AND pending <> ''"),
-                   {notNull(entry.copyPath), LedgerDatabase::timeText(entry.copiedAt),
-                    LedgerDatabase::timeText(entry.copyModified), id},
+                   {notNull(entry.copyPath), notNull(LedgerDatabase::timeText(entry.copiedAt)),
+                    notNull(LedgerDatabase::timeText(entry.copyModified)), id},
                    &changed) &&
            changed == 1;
 }

@@ -104,9 +104,10 @@ bool sizesMatch(VerifiedCopy::Result* result, qint64 sourceSize, qint64 copySize
 void setModified(const QString& path, const QDateTime& time)
 {
 #ifdef Q_OS_UNIX
+    // Both times: FAT through FUSE ignores a time that is left out.
     const qint64 ms = time.toMSecsSinceEpoch();
-    const struct timespec times[2] = {{0, UTIME_OMIT},
-                                      {time_t(ms / 1000), long(ms % 1000) * 1000000}};
+    const struct timespec when = {time_t(ms / 1000), long(ms % 1000) * 1000000};
+    const struct timespec times[2] = {when, when};
     ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW);
 #else
     QFile file(path);

@@ -95,6 +95,8 @@ private slots:
     void damagedCopyFailsTheRun_data();
     void damagedCopyFailsTheRun();
     void bytesReported();
+    void copiesKeepTheirTime_data();
+    void copiesKeepTheirTime();
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
@@ -549,6 +551,10 @@ void TestMediaImport::skipImported_data()
         "it changed since the import");
     row("a card file changed at its size and time", true, {"A/V2.MOV"}, {"A/V2-1_cam1.MOV"},
         "its content changed since the import");
+    // FAT keeps local times: a card read under another time zone.
+    row("the card's times moved by 3 hours", true, {}, {});
+    row("a card file's time moved by 90 minutes", true, {"A/V2.MOV"}, {"A/V2-1_cam1.MOV"},
+        "it changed since the import");
     row("another destination", true, {"A/P1.JPG", "A/V1.MOV", "A/V2.MOV"}, {});
     row("not asked", false, {"A/P1.JPG", "A/V1.MOV", "A/V2.MOV"},
         {"A/P1-1_cam1.JPG", "A/V1-1_cam1.MOV", "A/V2-1_cam1.MOV"});
@@ -583,6 +589,16 @@ void TestMediaImport::skipImported()
         writeCardFile(card(1) + "/A/V2.MOV", 1000, 'x');
     else if (change == "another destination")
         target = dir->filePath(QStringLiteral("elsewhere"));
+    for (const char* file : {"A/V1.MOV", "A/V2.MOV", "A/P1.JPG"}) {
+        const int shift =
+            change == "the card's times moved by 3 hours"                                 ? 3 * 3600
+            : change.startsWith("a card file's time") && file[2] == 'V' && file[3] == '2' ? 90 * 60
+                                                                                          : 0;
+        QFile moved(card(1) + "/" + file);
+        QVERIFY(!shift || (moved.open(QIODevice::ReadWrite) &&
+                           moved.setFileTime(QFileInfo(moved).lastModified().addSecs(shift),
+                                             QFileDevice::FileModificationTime)));
+    }
     reports.clear();
     runAll(card(2), QString(), QString(), skip, target);
 
@@ -931,6 +947,36 @@ void TestMediaImport::bytesReported()
     }
     QVERIFY(seen.first().first < total);
     QCOMPARE(seen.last().first, total);
+}
+
+void TestMediaImport::copiesKeepTheirTime_data()
+{
+    QTest::addColumn<QString>("type"); // of the destination's file system
+    QTest::newRow("ext4") << "ext4";
+    QTest::newRow("exFAT through FUSE") << "exfat";
+    QTest::newRow("FAT through FUSE") << "fusefat"; // its rename sets the time anew
+    QTest::newRow("NTFS through FUSE") << "ntfs";
+}
+
+// A copy carries its card file's time, as the drive keeps it after a remount.
+void TestMediaImport::copiesKeepTheirTime()
+{
+    QFETCH(QString, type);
+    const QString source = dir->filePath("V.MOV");
+    writeCardFile(source);
+    const QDateTime recorded(QDate(2021, 3, 4), QTime(10, 0, 2), Qt::UTC);
+    QFile file(source);
+    QVERIFY(file.open(QIODevice::ReadWrite) &&
+            file.setFileTime(recorded, QFileDevice::FileModificationTime));
+    file.close();
+    LoopVolume drive;
+    if (!drive.mount(dir->filePath("drive.img"), dir->filePath("drive"), type))
+        SKIP_SAFETY(drive.error());
+    const VerifiedCopy::Result copied = VerifiedCopy(source).copyTo(dir->filePath("drive/V.MOV"));
+    QCOMPARE(int(copied.outcome), int(VerifiedCopy::Outcome::Copied));
+    drive.unmount();
+    QVERIFY(drive.mountImage(dir->filePath("drive.img"), dir->filePath("drive"), type));
+    QCOMPARE(QFileInfo(dir->filePath("drive/V.MOV")).lastModified().toUTC(), recorded);
 }
 
 QTEST_GUILESS_MAIN(TestMediaImport)
