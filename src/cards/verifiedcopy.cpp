@@ -124,8 +124,6 @@ bool publish(const QString& tempPath, const VerifiedCopy::NameFor& nameFor, bool
              const VerifiedCopy::BeforeName& beforeName, const QDateTime& sourceModified,
              VerifiedCopy::Result* result)
 {
-    // The time the copy holds as the file system keeps it (FAT: 2-second steps).
-    const QDateTime kept = QFileInfo(tempPath).lastModified();
     for (;;) {
         if (beforeName)
             beforeName(*result);
@@ -134,8 +132,10 @@ bool publish(const QString& tempPath, const VerifiedCopy::NameFor& nameFor, bool
         case ExclusiveFile::Created:
             result->outcome = VerifiedCopy::Outcome::Copied;
             // Some drivers (FAT through FUSE) give a renamed file the time of
-            // the rename: the card file's time is set again.
-            if (sourceModified.isValid() && QFileInfo(result->path).lastModified() != kept)
+            // the rename, or of its last closing: the card file's time is set
+            // again. FAT and exFAT keep coarser times; set again, they round alike.
+            if (sourceModified.isValid() &&
+                QFileInfo(result->path).lastModified() != sourceModified)
                 setModified(result->path, sourceModified);
             return true;
         case ExclusiveFile::AlreadyExists:
