@@ -72,28 +72,46 @@ namespace RunLock {
 
 QString tag()
 {
-    static QMutex mutex;
-    static QString own;
-    static bool tried = false;
-    QMutexLocker lock(&mutex);
-    if (tried)
-        return own;
-    tried = true;
+    // Held until the program ends: the system lets go of it then, even when
+    // the program is killed; a program that ends normally removes its file.
+    static struct Held
+    {
+        QString tag;
+        QByteArray path;
+        int fd = -1;
+        bool tried = false;
+        ~Held()
+        {
 #ifdef Q_OS_UNIX
-    for (int attempt = 0; attempt < 8 && own.isEmpty(); ++attempt) {
+            if (fd >= 0) {
+                ::unlink(path.constData());
+                ::close(fd);
+            }
+#endif
+        }
+    } held;
+    static QMutex mutex;
+    QMutexLocker lock(&mutex);
+    if (held.tried)
+        return held.tag;
+    held.tried = true;
+#ifdef Q_OS_UNIX
+    for (int attempt = 0; attempt < 8 && held.tag.isEmpty(); ++attempt) {
         const QString candidate = randomText();
         const QString path = runLockPath(candidate);
         const int fd = openLock(path, true);
         if (fd < 0)
             break;
-        // Held, never closed: the system lets go of it when the program ends.
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && stillNamed(fd, path))
-            own = candidate;
-        else
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && stillNamed(fd, path)) {
+            held.tag = candidate;
+            held.path = QFile::encodeName(path);
+            held.fd = fd;
+        } else {
             ::close(fd);
+        }
     }
 #endif
-    return own;
+    return held.tag;
 }
 
 bool alive(const QString& tag)

@@ -869,8 +869,6 @@ private slots:
                 QFile copy(ledger.copiesIn(dest).first().copyPath);
                 QVERIFY(copy.open(QIODevice::ReadWrite) && copy.write("X") == 1);
             }
-            // The killed run's unfinished files are old enough to be taken for its own.
-            QThread::msleep(1100);
             import << "--skip-imported";
         }
         QSqlDatabase holder = QSqlDatabase::addDatabase("QSQLITE", "holder");
