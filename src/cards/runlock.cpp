@@ -110,6 +110,12 @@ QString tag()
             ::close(fd);
         }
     }
+    lock.unlock();
+    // The files of killed programs' locks go (alive() removes them).
+    const QStringList others =
+        QDir(lockFolder()).entryList({QStringLiteral("run-*.lock")}, QDir::Files | QDir::Hidden);
+    for (const QString& name : others)
+        alive(name.mid(4, name.size() - 9));
 #endif
     return held.tag;
 }
