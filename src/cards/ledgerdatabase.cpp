@@ -28,6 +28,14 @@ bool damaged(const QSqlError& error)
     return code == QLatin1String("11") || code == QLatin1String("26");
 }
 
+// SQLite's result codes for a file another connection holds (SQLITE_BUSY,
+// SQLITE_LOCKED): worth another try.
+bool busy(const QSqlError& error)
+{
+    const QString code = error.nativeErrorCode();
+    return code == QLatin1String("5") || code == QLatin1String("6");
+}
+
 QSqlError damage(const QString& text)
 {
     return QSqlError(text, {}, QSqlError::StatementError, QStringLiteral("11"));
@@ -155,7 +163,7 @@ LedgerDatabase::LedgerDatabase(const QString& path, const QString& label,
         if (prepare(openConnection(m_connectionName, path), tables, schema, &error))
             return;
         closeConnection(m_connectionName);
-        if (damaged(error) || deadline.hasExpired())
+        if (!busy(error) || deadline.hasExpired())
             break;
         QThread::msleep(std::min(20 * (attempt + 1), 250));
     }
