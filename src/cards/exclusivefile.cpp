@@ -1,8 +1,9 @@
 #include "cards/exclusivefile.h"
 
+#include "cards/runlock.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -92,17 +94,23 @@ ExclusiveFile::Outcome moveNoReplace(const QString& from, const QString& to, QSt
         return ExclusiveFile::AlreadyExists;
     if (!linksUnsupported(errno))
         return failed(errno);
-    // A file system with neither: claim the name first, then replace only our
-    // own empty claim. Readers may see the empty claim for an instant.
-    const int fd = ::open(dst.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return errno == EEXIST ? ExclusiveFile::AlreadyExists : failed(errno);
-    ::close(fd);
+    // A file system with neither (exFAT, FAT): the name is checked and taken
+    // under the lock every program of ours holds for it there. No empty
+    // file ever stands in for the name, so a crash leaves none behind.
+    RunLock::NameLock lock(QFileInfo(to).absolutePath());
+    if (!lock.locked()) {
+        *error =
+            QStringLiteral("Cannot rename %1 to %2 safely: %3").arg(from, to, lock.errorString());
+        return ExclusiveFile::Failed;
+    }
+    struct stat st;
+    if (::lstat(dst.constData(), &st) == 0)
+        return ExclusiveFile::AlreadyExists;
+    if (errno != ENOENT)
+        return failed(errno);
     if (::rename(src.constData(), dst.constData()) == 0)
         return ExclusiveFile::Created;
-    const int code = errno;
-    ::unlink(dst.constData());
-    return failed(code);
+    return failed(errno);
 }
 
 // rename(2) replaces the target in one step. QFile::rename is not used: it
@@ -145,13 +153,10 @@ bool ExclusiveFile::open()
         return false;
     }
     // Hidden, and ending neither in the target's extension nor in any media
-    // extension, so nothing that lists the folder takes it for a real file.
-    const QString stem = target.fileName().left(100);
+    // extension, so nothing that lists the folder takes it for a real file;
+    // named after this program, so that only a killed one's is cleaned up.
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const QString tempPath =
-            QStringLiteral("%1/.%2.%3.part")
-                .arg(target.absolutePath(), stem,
-                     QString::number(QRandomGenerator::global()->generate64(), 36));
+        const QString tempPath = RunLock::temporaryName(target.absoluteFilePath());
         m_temp.setFileName(tempPath);
         if (m_temp.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
             m_outcome = Created;

@@ -2,6 +2,7 @@
 
 #include "base/apppaths.h"
 #include "cards/ledgerdatabase.h"
+#include "cards/runlock.h"
 #include "cards/verifiedcopy.h"
 #include "cards/volumes.h"
 
@@ -11,6 +12,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+
+#include <cstdlib>
 
 namespace {
 
@@ -38,8 +41,14 @@ QString columns()
 }
 
 // Added to older ledgers when opened; their rows have neither and prove nothing.
+// `pending` holds the tag (RunLock) of the program whose copy had not taken
+// its name yet when the row was written; empty once it has.
 const QVector<const char*> AddedColumns = {"fingerprint TEXT NOT NULL DEFAULT ''",
-                                           "copy_modified TEXT NOT NULL DEFAULT ''"};
+                                           "copy_modified TEXT NOT NULL DEFAULT ''",
+                                           "pending TEXT NOT NULL DEFAULT ''"};
+
+// Rows that prove a copy: never one whose copy had not taken its name.
+const char* const Confirmed = " AND pending = ''";
 
 // Never NULL: an unknown UUID or label is stored as empty text.
 QString notNull(const QString& text)
@@ -109,17 +118,26 @@ bool CopyProof::sameTime(const QDateTime& recorded, const QDateTime& now)
     return a == b || (a % 1000 == 0 && a / 1000 == b / 1000);
 }
 
+bool CopyProof::zoneShifted(const QDateTime& recorded, const QDateTime& now)
+{
+    const qint64 seconds = (now.toMSecsSinceEpoch() - recorded.toMSecsSinceEpoch()) / 1000;
+    return seconds != 0 && seconds % 3600 == 0 && std::abs(seconds) <= MaxZoneShiftHours * 3600;
+}
+
 QString CopyProof::whyNot(const LedgerEntry& row)
 {
     if (!row.hasFingerprint || !row.copyModified.isValid())
         return QStringLiteral("recorded before fingerprints were kept");
+    const auto same = [this](const QDateTime& recorded, const QDateTime& now) {
+        return sameTime(recorded, now) || (zoneShifts && zoneShifted(recorded, now));
+    };
     const QFileInfo file(cardFile);
-    if (file.size() != row.size || !sameTime(row.modified, file.lastModified()))
+    if (file.size() != row.size || !same(row.modified, file.lastModified()))
         return QStringLiteral("it changed since the import");
     const QFileInfo copy(row.copyPath);
     if (!copy.isFile() || copy.isSymLink())
         return QStringLiteral("its copy is gone");
-    if (copy.size() != row.size || !sameTime(row.copyModified, copy.lastModified()))
+    if (copy.size() != row.size || !same(row.copyModified, copy.lastModified()))
         return QStringLiteral("its copy changed since the import");
     if (fingerprintRead == 0)
         fingerprintRead =
@@ -168,12 +186,18 @@ QString ImportLedger::databasePath() const
 
 bool ImportLedger::record(const LedgerEntry& entry)
 {
+    return insert(entry, QString(), nullptr);
+}
+
+bool ImportLedger::insert(const LedgerEntry& entry, const QString& pending, qint64* id)
+{
     QSqlDatabase database = db->database();
     QSqlQuery query(database);
     const bool recorded =
         database.isOpen() &&
         query.prepare(
-            QStringLiteral("INSERT INTO copies (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+            QStringLiteral("INSERT INTO copies (%1, pending) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                           "?, ?, ?)")
                 .arg(columns())) &&
         [&] {
             query.addBindValue(notNull(entry.card.uuid));
@@ -191,11 +215,109 @@ bool ImportLedger::record(const LedgerEntry& entry)
             query.addBindValue(entry.copyModified.isValid()
                                    ? LedgerDatabase::timeText(entry.copyModified)
                                    : QStringLiteral(""));
+            query.addBindValue(notNull(pending));
             return query.exec(); // one statement, one transaction: committed on return
         }();
     if (!recorded)
         db->warn(QStringLiteral("cannot record %1: %2").arg(entry.copyPath, db->failure(query)));
+    else if (id)
+        *id = query.lastInsertId().toLongLong();
     return recorded;
+}
+
+bool ImportLedger::execute(const QString& sql, const QVariantList& values, int* changed)
+{
+    QSqlDatabase database = db->database();
+    QSqlQuery query(database);
+    bool done = database.isOpen() && query.prepare(sql);
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    done = done && query.exec();
+    if (!done)
+        db->warn(db->failure(query));
+    else if (changed)
+        *changed = query.numRowsAffected();
+    return done;
+}
+
+bool ImportLedger::recordPending(const LedgerEntry& entry, qint64* id)
+{
+    if (*id < 0) {
+        const QString tag = RunLock::tag();
+        // Without a run lock the row is taken for a killed run's at once.
+        return insert(entry, tag.isEmpty() ? QStringLiteral("-") : tag, id);
+    }
+    return execute(QStringLiteral("UPDATE copies SET copy_path = ? WHERE id = ? AND pending <> ''"),
+                   {notNull(entry.copyPath), *id});
+}
+
+bool ImportLedger::confirm(qint64 id, const LedgerEntry& entry)
+{
+    int changed = 0;
+    return execute(QStringLiteral("UPDATE copies SET pending = '', copy_path = ?, copied_at = ?, "
+                                  "copy_modified = ? WHERE id = ? AND pending <> ''"),
+                   {notNull(entry.copyPath), notNull(LedgerDatabase::timeText(entry.copiedAt)),
+                    notNull(LedgerDatabase::timeText(entry.copyModified)), id},
+                   &changed) &&
+           changed == 1;
+}
+
+bool ImportLedger::dropPending(qint64 id)
+{
+    return execute(QStringLiteral("DELETE FROM copies WHERE id = ? AND pending <> ''"), {id});
+}
+
+int ImportLedger::settlePending(const QString& folder)
+{
+    QSqlDatabase database = db->database();
+    QSqlQuery query(database);
+    const QString prefix = QDir::cleanPath(folder) + QLatin1Char('/');
+    bool read = database.isOpen() &&
+                query.prepare(QStringLiteral("SELECT id, pending, %1 FROM copies WHERE pending <> "
+                                             "'' AND substr(copy_path, 1, ?) = ?")
+                                  .arg(columns()));
+    if (read) {
+        query.addBindValue(prefix.toUcs4().size());
+        query.addBindValue(prefix);
+        read = query.exec();
+    }
+    if (!read) {
+        db->warn(QStringLiteral("cannot read: %1").arg(db->failure(query)));
+        return -1;
+    }
+    struct Row
+    {
+        qint64 id;
+        QString pending;
+    };
+    QVector<Row> ids;
+    while (query.next())
+        ids.append({query.value(0).toLongLong(), query.value(1).toString()});
+    query.finish();
+    int confirmed = 0;
+    for (const Row& row : qAsConst(ids)) {
+        if (RunLock::alive(row.pending))
+            continue;
+        QSqlQuery one(database);
+        one.prepare(QStringLiteral("SELECT %1 FROM copies WHERE id = ?").arg(columns()));
+        one.addBindValue(row.id);
+        const QList<LedgerEntry> rows = one.exec() ? readRows(one) : QList<LedgerEntry>();
+        if (rows.isEmpty())
+            continue;
+        LedgerEntry entry = rows.first();
+        // Its copy took its name when the file there holds its bytes.
+        const QFileInfo copy(entry.copyPath);
+        quint64 hash = 0;
+        if (copy.isFile() && !copy.isSymLink() && copy.size() == entry.size &&
+            VerifiedCopy::hashFile(entry.copyPath, &hash) && hash == entry.xxh64) {
+            entry.copyModified = copy.lastModified().toUTC();
+            if (confirm(row.id, entry))
+                ++confirmed;
+        } else {
+            dropPending(row.id);
+        }
+    }
+    return confirmed;
 }
 
 QList<LedgerEntry> ImportLedger::copiesOfCard(const CardIdentity& card) const
@@ -217,8 +339,8 @@ QList<LedgerEntry> ImportLedger::copiesIn(const QString& folder, bool* ok) const
     const QString prefix = QDir::cleanPath(folder) + QLatin1Char('/');
     bool read = database.isOpen() &&
                 query.prepare(QStringLiteral("SELECT %1 FROM copies WHERE substr(copy_path, 1, ?) "
-                                             "= ? ORDER BY id")
-                                  .arg(columns()));
+                                             "= ?%2 ORDER BY id")
+                                  .arg(columns(), QLatin1String(Confirmed)));
     if (read) {
         query.addBindValue(prefix.toUcs4().size()); // SQLite counts characters
         query.addBindValue(prefix);
@@ -239,8 +361,8 @@ QList<LedgerEntry> ImportLedger::select(const CardIdentity& card, const QString*
     QSqlQuery query(database);
     // Candidates by either key; sameCard decides.
     QString sql = QStringLiteral("SELECT %1 FROM copies WHERE (card_root = ? OR (card_uuid <> '' "
-                                 "AND card_uuid = ?))")
-                      .arg(columns());
+                                 "AND card_uuid = ?))%2")
+                      .arg(columns(), QLatin1String(Confirmed));
     if (relativePath)
         sql += QStringLiteral(" AND relative_path = ?");
     sql += QStringLiteral(" ORDER BY id");

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QVariantList>
 #include <QtGlobal>
 
 #include <memory>
@@ -71,6 +72,14 @@ public:
     // Equal as the ledger holds times, which may have whole seconds only.
     static bool sameTime(const QDateTime& recorded, const QDateTime& now);
 
+    // FAT keeps local times: a card (or copy) on FAT read under another time
+    // zone shows its times moved by whole hours. With this, such a shift of
+    // up to MaxZoneShiftHours counts as the same time; the fingerprint must
+    // still match. For an import that skips what it imported, not a wipe.
+    void allowZoneShift() { zoneShifts = true; }
+    static constexpr int MaxZoneShiftHours = 14;
+    static bool zoneShifted(const QDateTime& recorded, const QDateTime& now);
+
 private:
     QString cardFile;
     Depth depth;
@@ -79,6 +88,7 @@ private:
     int hashRead = 0;
     quint64 hash = 0;
     QString readError;
+    bool zoneShifts = false;
 };
 
 // The record of every verified copy ever made, kept in an SQLite database
@@ -103,6 +113,22 @@ public:
     // False (with a warning in the log) when the row could not be committed.
     bool record(const LedgerEntry& entry);
 
+    // A copy about to take its name: the row is written first, as pending,
+    // so that a kill between the name and the row leaves a row to find.
+    // Pending rows prove nothing. With `*id` < 0 the row is added and `*id`
+    // set; else the pending row moves to the entry's copy path (a name taken
+    // meanwhile).
+    bool recordPending(const LedgerEntry& entry, qint64* id);
+    // The pending row's copy took its name: it holds `entry`'s copy path,
+    // time and copy time from now on. False when no pending row `id` is left.
+    bool confirm(qint64 id, const LedgerEntry& entry);
+    // The pending row's copy did not take its name.
+    bool dropPending(qint64 id);
+    // The pending rows of copies below `folder` whose program has ended: a
+    // row whose file holds the recorded size and hash is confirmed, any
+    // other removed. The number confirmed, -1 when the ledger cannot be read.
+    int settlePending(const QString& folder);
+
     // Every row of the card (see CardIdentity::sameCard), oldest first.
     QList<LedgerEntry> copiesOfCard(const CardIdentity& card) const;
     // The rows of one card file, oldest first.
@@ -118,6 +144,9 @@ public:
 private:
     // Every row of the card, or only those of `relativePath` when given.
     QList<LedgerEntry> select(const CardIdentity& card, const QString* relativePath) const;
+
+    bool insert(const LedgerEntry& entry, const QString& pending, qint64* id);
+    bool execute(const QString& sql, const QVariantList& values, int* changed = nullptr);
 
     std::unique_ptr<LedgerDatabase> db;
 };

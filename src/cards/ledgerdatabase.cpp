@@ -2,24 +2,38 @@
 
 #include <QAtomicInteger>
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QThread>
 #include <QVariant>
+
+#include <algorithm>
 
 namespace {
 
 // How long a writer waits for the other program's transaction to end.
 constexpr int BusyTimeoutMs = 10 * 1000;
+// How long opening tries again while the file is busy being set up.
+constexpr int OpenWaitMs = 15 * 1000;
 
 // SQLite's result codes for a file that is not, or no longer, a database.
 bool damaged(const QSqlError& error)
 {
     const QString code = error.nativeErrorCode();
     return code == QLatin1String("11") || code == QLatin1String("26");
+}
+
+// SQLite's result codes for a file another connection holds (SQLITE_BUSY,
+// SQLITE_LOCKED): worth another try.
+bool busy(const QSqlError& error)
+{
+    const QString code = error.nativeErrorCode();
+    return code == QLatin1String("5") || code == QLatin1String("6");
 }
 
 QSqlError damage(const QString& text)
@@ -140,9 +154,19 @@ LedgerDatabase::LedgerDatabase(const QString& path, const QString& label,
 
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSqlError error;
-    if (prepare(openConnection(m_connectionName, path), tables, schema, &error))
-        return;
-    closeConnection(m_connectionName);
+    // Several connections opening a new file at once (the three card
+    // workers) may find it locked while another sets it up, at once on a slow
+    // file system, whatever the busy time-out: each tries again, with its
+    // schema, within a bounded wait.
+    const QDeadlineTimer deadline(OpenWaitMs);
+    for (int attempt = 0;; ++attempt) {
+        if (prepare(openConnection(m_connectionName, path), tables, schema, &error))
+            return;
+        closeConnection(m_connectionName);
+        if (!busy(error) || deadline.hasExpired())
+            break;
+        QThread::msleep(std::min(20 * (attempt + 1), 250));
+    }
     if (!damaged(error)) {
         warn(error.text());
         openConnection(m_connectionName, path); // tried again at each call

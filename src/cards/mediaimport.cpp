@@ -27,9 +27,6 @@
 
 namespace {
 
-// Temporary files changed less than this before a run started are left alone.
-constexpr qint64 StaleMarginMs = 1000;
-
 const QString VideoExtension = QStringLiteral(".MOV");
 
 // The byte reports of a card come at most this often, and once at its end.
@@ -117,34 +114,62 @@ void MediaImport::noteWritten(const QStringList& paths)
 
 // The card's identity is looked up once, on the card's first verified copy;
 // the ledger is opened then too, on the worker's thread, and closed by it.
-bool MediaImport::recordInLedger(int cardIndex, const QString& sourcePath,
-                                 const QDir& sourceDirectory, const QString& copyPath, qint64 size,
-                                 quint64 xxh64, const VerifiedCopy::Result& copied)
+ImportLedger* MediaImport::ledger(int cardIndex, const QDir& sourceDirectory)
 {
     CardState& card = cardState(cardIndex);
-    if (ledgerGivenUp) {
-        ++card.unrecorded;
-        return false;
-    }
+    if (ledgerGivenUp)
+        return nullptr;
     if (!card.identified) {
         card.identity = CardIdentity::of(sourceDirectory.absolutePath());
         card.identified = true;
     }
     if (!card.ledger)
         card.ledger.reset(new ImportLedger(ImportLedger::defaultPath()));
+    return card.ledger.get();
+}
+
+LedgerEntry MediaImport::ledgerEntry(int cardIndex, const QString& sourcePath,
+                                     const QDir& sourceDirectory,
+                                     const VerifiedCopy::Result& copied)
+{
     LedgerEntry entry;
-    entry.card = card.identity;
+    entry.card = cardState(cardIndex).identity;
     entry.relativePath = sourceDirectory.relativeFilePath(sourcePath);
-    entry.size = size;
+    entry.size = copied.copySize;
     entry.modified = QFileInfo(sourcePath).lastModified().toUTC();
-    entry.xxh64 = xxh64;
-    entry.copyPath = QDir::cleanPath(QFileInfo(copyPath).absoluteFilePath());
+    entry.xxh64 = copied.sourceHash;
+    entry.copyPath = QDir::cleanPath(QFileInfo(copied.path).absoluteFilePath());
     entry.copiedAt = QDateTime::currentDateTimeUtc();
     entry.runId = runId;
     entry.fingerprint = copied.sourceFingerprint;
     entry.hasFingerprint = copied.fingerprinted;
+    return entry;
+}
+
+void MediaImport::recordPending(int cardIndex, const QString& sourcePath,
+                                const QDir& sourceDirectory, const VerifiedCopy::Result& copied,
+                                qint64* row)
+{
+    // A row that cannot be written here is written, or counted unrecorded,
+    // once the copy has its name.
+    if (ImportLedger* rows = ledger(cardIndex, sourceDirectory))
+        rows->recordPending(ledgerEntry(cardIndex, sourcePath, sourceDirectory, copied), row);
+}
+
+bool MediaImport::recordInLedger(int cardIndex, const QString& sourcePath,
+                                 const QDir& sourceDirectory, const VerifiedCopy::Result& copied,
+                                 qint64 pendingRow)
+{
+    CardState& card = cardState(cardIndex);
+    ImportLedger* rows = ledger(cardIndex, sourceDirectory);
+    if (!rows) {
+        ++card.unrecorded;
+        return false;
+    }
+    LedgerEntry entry = ledgerEntry(cardIndex, sourcePath, sourceDirectory, copied);
     entry.copyModified = QFileInfo(entry.copyPath).lastModified().toUTC();
-    if (card.ledger->record(entry))
+    // A pending row that a clean-up took meanwhile is written anew.
+    if ((pendingRow >= 0 && rows->confirm(pendingRow, entry)) || rows->record(entry))
         return true;
     ++card.unrecorded;
     // The ledger has had its wait (the reason is logged already); copies
@@ -152,7 +177,7 @@ bool MediaImport::recordInLedger(int cardIndex, const QString& sourcePath,
     if (!ledgerGivenUp.exchange(true)) {
         const QString text = QStringLiteral("The import ledger %1 could not record a copy (held "
                                             "by another program?); this run goes on without it.")
-                                 .arg(card.ledger->databasePath());
+                                 .arg(rows->databasePath());
         qWarning().noquote() << QStringLiteral("Card %1: %2").arg(cardIndex).arg(text);
         report(cardIndex, 0, 1, 0, QStringLiteral("Error: ") + text);
     }
@@ -188,6 +213,7 @@ QString MediaImport::importedCopy(int cardIndex, const QDir& sourceDirectory,
     // The card file as it was copied: a reused name on a card not wiped is
     // another recording, and a copy changed since holds other bytes.
     CopyProof proof(sourcePath, CopyProof::Depth::Fingerprint);
+    proof.allowZoneShift();
     for (auto row = rows->crbegin(); row != rows->crend(); ++row) {
         if (!ImportPaths::within(row->copyPath, targetDir))
             continue;
@@ -206,6 +232,11 @@ QString MediaImport::checkRun()
     if (!runChecked) {
         runChecked = true;
         runRefusal = ImportPaths::problem(runnableCards(runCards), targetDir);
+        // A killed run's copies whose rows it had no time to confirm: known
+        // before anything is skipped or recorded.
+        const QString destination = QDir::cleanPath(QFileInfo(targetDir).absoluteFilePath());
+        if (runRefusal.isEmpty() && QFileInfo(destination).isDir())
+            ImportLedger().settlePending(destination);
         // Read once for the whole run: every recording's project is made from it.
         if (runRefusal.isEmpty() && !templatePath.isEmpty())
             stitchTemplate = StitchTemplate::load(templatePath, &runRefusal);
@@ -224,12 +255,9 @@ void MediaImport::removeStaleTemporaries(int cardIndex, const QDir& sourceDirect
                                      sourceDirectory, file.path, extension)))
                            .path();
     }
-    // Only files from well before this run: file times lag the clock by up to a
-    // tick, and another card's copy may not hold its lock yet the moment its
-    // file appears, so none of this run's own copies may be taken for one.
-    const QDateTime staleBefore = runStart.addMSecs(-StaleMarginMs);
+    // Only temporaries whose program has ended: never one of a copy at work.
     for (const QString& folder : qAsConst(folders)) {
-        for (const QString& removed : VerifiedCopy::removeStaleTemporaries(folder, staleBefore))
+        for (const QString& removed : VerifiedCopy::removeStaleTemporaries(folder))
             qInfo() << QStringLiteral("Card %1: removed %2, left by an earlier run.")
                            .arg(QString::number(cardIndex), removed);
     }
@@ -257,7 +285,15 @@ MediaImport::MediaCopy MediaImport::copyMedia(const QString& sourcePath, int car
         card.inFile = std::min(bytesWritten, fileSize);
         reportBytes(cardIndex, false);
     });
+    qint64 pendingRow = -1;
+    copier.setBeforeName([&](const VerifiedCopy::Result& named) {
+        recordPending(cardIndex, sourcePath, sourceDirectory, named, &pendingRow);
+    });
     const VerifiedCopy::Result copied = copier.copyToFreeName(copyName);
+    if (copied.outcome != VerifiedCopy::Outcome::Copied && pendingRow >= 0) {
+        if (ImportLedger* rows = ledger(cardIndex, sourceDirectory))
+            rows->dropPending(pendingRow);
+    }
     card.bytesDone += fileSize;
     card.inFile = 0;
     reportBytes(cardIndex, false);
@@ -277,8 +313,7 @@ MediaImport::MediaCopy MediaImport::copyMedia(const QString& sourcePath, int car
     case VerifiedCopy::Outcome::Copied:
         media.result = 1;
         noteWritten(copied.path, copied.sourceHash, true);
-        recordInLedger(cardIndex, sourcePath, sourceDirectory, copied.path, copied.copySize,
-                       copied.sourceHash, copied);
+        recordInLedger(cardIndex, sourcePath, sourceDirectory, copied, pendingRow);
         qInfo() << QStringLiteral("Card %1: copied file %2.").arg(number, sourcePath);
         report(cardIndex, 0, bound, fileIndex,
                QStringLiteral("Copied %1 correctly.").arg(sourcePath));
@@ -524,6 +559,9 @@ Outcome MediaImport::finishRun(const std::array<Outcome, 3>& cards, int lastCard
                 log.copyTo(QDir(targetDir).filePath(QStringLiteral("VazizidADU.log")));
             if (copied.outcome == VerifiedCopy::Outcome::Copied)
                 noteWritten(copied.path, copied.sourceHash, true, true);
+            // A killed run's log copy that its history missed goes into this one.
+            else if (copied.outcome == VerifiedCopy::Outcome::NameTaken)
+                noteWritten(copied.path, 0, false, true);
         } catch (const std::exception& e) {
             qWarning() << "Error copying log file:" << QString::fromLocal8Bit(e.what());
         }

@@ -19,6 +19,8 @@
 #include <memory>
 
 class StitchTemplate;
+class ImportLedger;
+struct LedgerEntry;
 
 // A card's byte progress: (card, bytes of its media files gone through so
 // far, bytes of all its media files). Called on the card worker's thread.
@@ -111,10 +113,18 @@ private:
                         const QDir& sourceDirectory, bool video);
     CardState& cardState(int cardIndex);
     void reportBytes(int cardIndex, bool always);
+    // The card's ledger, opened on first use on the worker's thread; null
+    // once the run has given the ledger up.
+    ImportLedger* ledger(int cardIndex, const QDir& sourceDirectory);
+    LedgerEntry ledgerEntry(int cardIndex, const QString& sourcePath, const QDir& sourceDirectory,
+                            const VerifiedCopy::Result& copied);
+    // The copy's row, pending, before it takes its name (`*row` its id).
+    void recordPending(int cardIndex, const QString& sourcePath, const QDir& sourceDirectory,
+                       const VerifiedCopy::Result& copied, qint64* row);
+    // The copy took its name: its pending row confirmed, or a row written.
     // False when the copy could not be recorded (counted in the card's state).
     bool recordInLedger(int cardIndex, const QString& sourcePath, const QDir& sourceDirectory,
-                        const QString& copyPath, qint64 size, quint64 xxh64,
-                        const VerifiedCopy::Result& copied);
+                        const VerifiedCopy::Result& copied, qint64 pendingRow);
     void noteWritten(const QString& path, quint64 xxh64, bool hashed, bool logCopy = false);
     void noteWritten(const QStringList& paths);
     // Why the run's generation could not be added; empty when it was, or

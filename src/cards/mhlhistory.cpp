@@ -2,8 +2,10 @@
 
 #include "base/apppaths.h"
 #include "cards/exclusivefile.h"
+#include "cards/runlock.h"
 
 #include <QCryptographicHash>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -258,6 +260,11 @@ bool MhlHistory::addGeneration(const QVector<File>& files, const QDateTime& crea
                         : QStringLiteral("Cannot create the lock file in %1 (is the disk full "
                                          "or read-only?)")
                               .arg(historyPath()));
+
+    // What a killed writer left half-written (a manifest, the chain) goes.
+    for (const QString& removed : RunLock::removeStaleTemporaries(historyPath()))
+        qInfo().noquote()
+            << QStringLiteral("Hash list: removed %1, left by a killed run.").arg(removed);
 
     QVector<Generation> chain;
     if (!readChain(&chain))

@@ -1,6 +1,7 @@
 #include "cards/verifiedcopy.h"
 
 #include "cards/exclusivefile.h"
+#include "cards/runlock.h"
 #include "cards/verifiedcopyinternal.h"
 
 #include <QDateTime>
@@ -9,10 +10,13 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QRandomGenerator>
-#include <QRegularExpression>
 
 #include <vector>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 
 using namespace VerifiedCopyInternal;
 
@@ -58,13 +62,10 @@ bool nameInUse(const QString& path)
     return info.exists() || info.isSymLink();
 }
 
-// A hidden name beside the final one: the media walk does not list it and no
-// copy name can take that form.
+// A hidden name beside the final one, after this program (RunLock).
 QString temporaryName(const QString& finalPath)
 {
-    const QFileInfo info(finalPath);
-    const QString random = QString::number(QRandomGenerator::global()->generate64(), 36);
-    return info.dir().filePath(QStringLiteral(".%1.%2.part").arg(info.fileName().left(48), random));
+    return RunLock::temporaryName(finalPath);
 }
 
 // The first free name from `first` on, its folder made; false when the one
@@ -99,18 +100,43 @@ bool sizesMatch(VerifiedCopy::Result* result, qint64 sourceSize, qint64 copySize
     return false;
 }
 
+// Sets a file's modification time by its name.
+void setModified(const QString& path, const QDateTime& time)
+{
+#ifdef Q_OS_UNIX
+    // Both times: FAT through FUSE ignores a time that is left out.
+    const qint64 ms = time.toMSecsSinceEpoch();
+    const struct timespec when = {time_t(ms / 1000), long(ms % 1000) * 1000000};
+    const struct timespec times[2] = {when, when};
+    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW);
+#else
+    QFile file(path);
+    if (file.open(QIODevice::ReadWrite | QIODevice::Append))
+        file.setFileTime(time, QFileDevice::FileModificationTime);
+#endif
+}
+
 // Gives the finished copy its final name without ever replacing a file there;
 // a name taken meanwhile moves it on to the next one (or ends with NameTaken).
 // Not QFile::rename: when its own rename is refused it falls back to a copy
 // that replaces the file there, or writes through a link there.
 bool publish(const QString& tempPath, const VerifiedCopy::NameFor& nameFor, bool nextNameWhenTaken,
+             const VerifiedCopy::BeforeName& beforeName, const QDateTime& sourceModified,
              VerifiedCopy::Result* result)
 {
     for (;;) {
+        if (beforeName)
+            beforeName(*result);
         QString error;
         switch (ExclusiveFile::renameNoReplace(tempPath, result->path, &error)) {
         case ExclusiveFile::Created:
             result->outcome = VerifiedCopy::Outcome::Copied;
+            // Some drivers (FAT through FUSE) give a renamed file the time of
+            // the rename, or of its last closing: the card file's time is set
+            // again. FAT and exFAT keep coarser times; set again, they round alike.
+            if (sourceModified.isValid() &&
+                QFileInfo(result->path).lastModified() != sourceModified)
+                setModified(result->path, sourceModified);
             return true;
         case ExclusiveFile::AlreadyExists:
             if (!nextNameWhenTaken) {
@@ -243,49 +269,7 @@ VerifiedCopy::Result VerifiedCopy::copyTo(const QString& targetPath)
 {
     return copy([&targetPath](int) { return targetPath; }, 0, false);
 }
-// Only names that temporaryName() forms, and only files: a hidden file of the
-// user's own that happens to end in ".part" does not look like that. A copy
-// sets its temporary file's modification time to the source's before it names
-// it, so the time looked at is the last change of any kind.
-QStringList VerifiedCopy::removeStaleTemporaries(const QString& folder, const QDateTime& notAfter)
+QStringList VerifiedCopy::removeStaleTemporaries(const QString& folder)
 {
-    QStringList removed;
-#if defined(PQVK_POSIX_COPY) || defined(Q_OS_WIN)
-    static const QRegularExpression pattern(QStringLiteral("^\\..{1,48}\\.[0-9a-z]{1,13}\\.part$"));
-    const QDir dir(folder);
-    const QStringList names =
-        dir.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks);
-    for (const QString& name : names) {
-        if (!pattern.match(name).hasMatch())
-            continue;
-        const QString path = dir.filePath(name);
-#ifdef PQVK_POSIX_COPY
-        // Opened without following a link or waiting; a copy at work holds
-        // its lock, one whose program was killed holds none.
-        const QByteArray encoded = QFile::encodeName(path);
-        Descriptor file(
-            ::open(encoded.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-        struct stat st;
-        if (file.fd < 0 || ::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode))
-            continue;
-        const qint64 changed = qint64(st.st_ctim.tv_sec) * 1000 + st.st_ctim.tv_nsec / 1000000;
-        // File times may lag the clock by a tick: the same millisecond counts as before.
-        if (changed > notAfter.toMSecsSinceEpoch() || ::flock(file.fd, LOCK_EX | LOCK_NB) != 0)
-            continue;
-        if (::unlink(encoded.constData()) == 0)
-            removed << path;
-#else
-        // The system removes no file that a copy at work holds open.
-        const QFileInfo info(path);
-        if (info.isFile() && !info.isSymLink() && info.metadataChangeTime() <= notAfter &&
-            QFile::remove(path))
-            removed << path;
-#endif
-    }
-#else
-    // Without locks, and where open files can be removed, no file is safe to take.
-    Q_UNUSED(folder)
-    Q_UNUSED(notAfter)
-#endif
-    return removed;
+    return RunLock::removeStaleTemporaries(folder);
 }

@@ -57,6 +57,11 @@ public:
     // The bytes of this file written so far; called after every chunk and once at the end.
     using Progress = std::function<void(qint64 bytesWritten)>;
 
+    // Called with the verified copy's sizes, hashes and the name it is about
+    // to take, before each attempt to take it (a name taken meanwhile moves
+    // it on to the next): what must be on record before the name exists.
+    using BeforeName = std::function<void(const Result&)>;
+
     // Bytes moved between two checks of the stop request and two progress calls.
     static constexpr qint64 ChunkSize = 8 * 1024 * 1024;
 
@@ -65,6 +70,7 @@ public:
     // The log file grows while it is copied; its copy is taken as it is.
     void setVerifySize(bool verify) { verifySize = verify; }
     void setProgress(Progress progress) { this->progress = std::move(progress); }
+    void setBeforeName(BeforeName hook) { beforeName = std::move(hook); }
 
     // Copies to the first free name nameFor(n), n = firstNumber, firstNumber + 1, ...
     // A name that is taken by the time the copy is complete moves it on to the next.
@@ -84,12 +90,10 @@ public:
     static void requestStop(bool stop = true);
     static bool stopRequested();
 
-    // Removes the temporary files in `folder` (not below it) that a copy left
-    // when its program was killed: only names of the temporary form, last
-    // changed no later than `notAfter`, and held by no copy at work. Returns their
-    // paths. The Qt-only copy takes none but on Windows, which keeps open
-    // files from being removed.
-    static QStringList removeStaleTemporaries(const QString& folder, const QDateTime& notAfter);
+    // Removes the temporary files in `folder` (not below it) that a copy
+    // left when its program was killed: only names of the temporary form
+    // whose program no longer runs (RunLock). Returns their paths.
+    static QStringList removeStaleTemporaries(const QString& folder);
 
     // 16 lower-case hex digits, the form hash lists and logs use.
     static QString hashText(quint64 xxh64);
@@ -116,4 +120,5 @@ private:
     QString sourcePath;
     bool verifySize = true;
     Progress progress;
+    BeforeName beforeName;
 };

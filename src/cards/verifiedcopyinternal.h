@@ -6,6 +6,7 @@
 
 #include "cards/verifiedcopy.h"
 
+#include <QDateTime>
 #include <QString>
 #include <QtGlobal>
 
@@ -104,6 +105,7 @@ bool pickName(const VerifiedCopy::NameFor& nameFor, int first, bool nextNameWhen
               VerifiedCopy::Result* result);
 bool sizesMatch(VerifiedCopy::Result* result, qint64 sourceSize, qint64 copySize, bool verify);
 bool publish(const QString& tempPath, const VerifiedCopy::NameFor& nameFor, bool nextNameWhenTaken,
+             const VerifiedCopy::BeforeName& beforeName, const QDateTime& sourceModified,
              VerifiedCopy::Result* result);
 
 #ifdef PQVK_POSIX_COPY

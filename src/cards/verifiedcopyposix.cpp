@@ -2,6 +2,7 @@
 
 #include "cards/verifiedcopyinternal.h"
 
+#include <QDateTime>
 #include <QFile>
 
 #include <cerrno>
@@ -164,9 +165,6 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
             return result;
         }
     }
-    // Held while the copy is made: removeStaleTemporaries() leaves it alone.
-    ::flock(temp.file.fd, LOCK_EX | LOCK_NB);
-
     Hasher written;
     Hasher readFromDisk;
     EdgeHasher edges(sourceStat.st_size);
@@ -219,7 +217,10 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
         result.error = errorText(errno);
         return result;
     }
-    temp.published = publish(QFile::decodeName(temp.path), nameFor, nextNameWhenTaken, &result);
+    const QDateTime sourceModified = QDateTime::fromMSecsSinceEpoch(
+        qint64(sourceStat.st_mtim.tv_sec) * 1000 + sourceStat.st_mtim.tv_nsec / 1000000, Qt::UTC);
+    temp.published = publish(QFile::decodeName(temp.path), nameFor, nextNameWhenTaken, beforeName,
+                             sourceModified, &result);
     return result;
 }
 

@@ -144,7 +144,8 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
     temp.close();
     if (!hashesMatch(&result, written.value(), readFromDisk.value(), readBackBytes))
         return result;
-    remover.keep = publish(temp.fileName(), nameFor, nextNameWhenTaken, &result);
+    remover.keep =
+        publish(temp.fileName(), nameFor, nextNameWhenTaken, beforeName, modified, &result);
     return result;
 }
 

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QStorageInfo>
 
+#include <algorithm>
+
 #include <atomic>
 
 #if defined(Q_OS_UNIX)
@@ -69,6 +71,8 @@ struct FileSystemIdentity
 {
     QString id;
     QString label;
+    QString type;     // "exfat", "vfat", "ntfs", ...
+    qint64 size = -1; // of the device or image, bytes
 };
 
 // What the file system on `source` (a block device or an image file) says of
@@ -84,19 +88,29 @@ FileSystemIdentity probeIdentity(const QString& source)
     if (!probe)
         return identity;
     blkid_probe_enable_superblocks(probe, 1);
-    blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_UUID | BLKID_SUBLKS_LABEL);
+    blkid_probe_set_superblocks_flags(probe,
+                                      BLKID_SUBLKS_UUID | BLKID_SUBLKS_LABEL | BLKID_SUBLKS_TYPE);
     if (blkid_do_safeprobe(probe) == 0) {
         const char* value = nullptr;
         if (blkid_probe_lookup_value(probe, "UUID", &value, nullptr) == 0 && value)
             identity.id = QString::fromUtf8(value);
         if (blkid_probe_lookup_value(probe, "LABEL", &value, nullptr) == 0 && value)
             identity.label = QString::fromUtf8(value);
+        if (blkid_probe_lookup_value(probe, "TYPE", &value, nullptr) == 0 && value)
+            identity.type = QString::fromUtf8(value);
+        identity.size = qint64(blkid_probe_get_size(probe));
     }
     blkid_free_probe(probe);
 #else
     Q_UNUSED(source)
 #endif
     return identity;
+}
+
+// The file systems cameras write their cards with.
+bool isCardFileSystem(const QString& type)
+{
+    return type == QLatin1String("vfat") || type == QLatin1String("exfat");
 }
 
 VolumeInfo fromStorage(const QStorageInfo& storage, const QList<MountInfoEntry>& table)
@@ -128,8 +142,34 @@ public:
         QList<VolumeInfo> result;
         const QList<MountInfoEntry> table = systemMountTable();
         const QList<QStorageInfo> storages = QStorageInfo::mountedVolumes();
-        for (const QStorageInfo& storage : storages)
-            result.append(fromStorage(storage, table));
+        QList<QStorageInfo> all = storages;
+        // Qt leaves out volumes that report no size, as FAT32 through FUSE
+        // does: a card's kind of file system on a device is listed anyway.
+        for (const MountInfoEntry& mount : table) {
+            const bool listed = std::any_of(all.cbegin(), all.cend(), [&](const QStorageInfo& s) {
+                return s.rootPath() == mount.mountPoint;
+            });
+            if (!listed && mount.source.startsWith(QLatin1String("/dev/")) &&
+                isCardFileSystem(probeIdentity(mount.source).type))
+                all.append(QStorageInfo(mount.mountPoint));
+        }
+        for (const QStorageInfo& storage : qAsConst(all)) {
+            VolumeInfo info = fromStorage(storage, table);
+            // Without udev's links the system knows no labels, and a FUSE
+            // driver names no file system: the device's superblock tells.
+            if (info.valid && info.name.isEmpty() &&
+                (info.fileSystemType.startsWith(QLatin1String("fuse")) ||
+                 info.source.startsWith(QLatin1String("/dev/")))) {
+                const FileSystemIdentity identity = probeIdentity(info.source);
+                if (!identity.label.isEmpty())
+                    info.name = info.displayName = identity.label;
+                if (!identity.type.isEmpty())
+                    info.fileSystemType = identity.type;
+                if (info.bytesTotal <= 0 && identity.size > 0)
+                    info.bytesTotal = identity.size;
+            }
+            result.append(info);
+        }
         return result;
     }
 

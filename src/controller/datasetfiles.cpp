@@ -1,6 +1,7 @@
 #include "controller/datasetfiles.h"
 
 #include "cards/exclusivefile.h"
+#include "cards/runlock.h"
 #include "link/datarecord.h"
 #include "link/recorddownload.h"
 
@@ -93,7 +94,12 @@ bool holdsExactly(const QString& path, const QByteArray& content)
 class Writer
 {
 public:
-    explicit Writer(const QString& dir) : dir(dir) {}
+    // What a killed export left half-written in the folder goes first.
+    explicit Writer(const QString& dir) : dir(dir)
+    {
+        for (const QString& removed : RunLock::removeStaleTemporaries(dir))
+            qInfo() << "Data: removed" << removed << "left by a killed export";
+    }
 
     void write(const Built& file)
     {

@@ -1,8 +1,11 @@
 #include "cards/drivediscovery.h"
 #include "cards/volumes.h"
+#include "support/loopvolume.h"
+#include "support/testsupport.h"
 
 #include <QDir>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using VolumeList = QList<VolumeInfo>;
@@ -61,6 +64,36 @@ private slots:
         QVERIFY(Volumes::volumeForPath(QDir::rootPath()).valid);
         QVERIFY(Volumes::volumeForPath(QDir::rootPath()).root);
         QVERIFY(!(" " + entries(listDrives())).contains(" " + QDir::rootPath() + "="));
+    }
+
+    void cardsKnownByTheirDevices_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("fileSystem"); // as the device's superblock names it
+        QTest::newRow("FAT32 through FUSE") << "fusefat"
+                                            << "vfat";
+        QTest::newRow("exFAT through FUSE") << "exfat"
+                                            << "exfat";
+        QTest::newRow("NTFS through FUSE") << "ntfs"
+                                           << "ntfs";
+    }
+
+    // Where the system keeps no links to labels, a card still goes by its
+    // label, and its kind of file system is known.
+    void cardsKnownByTheirDevices()
+    {
+        QFETCH(QString, type);
+        QFETCH(QString, fileSystem);
+        QTemporaryDir dir;
+        LoopVolume card;
+        const QString point = dir.filePath("card");
+        if (!card.mount(dir.filePath("card.img"), point, type, "QVK_02"))
+            SKIP_SAFETY(card.error());
+        QVERIFY2((" " + entries(listDrives()) + " ").contains(" " + point + "=QVK_02 "),
+                 qPrintable(entries(listDrives())));
+        for (const VolumeInfo& volume : Volumes::mountedVolumes())
+            if (volume.rootPath == point)
+                QCOMPARE(volume.fileSystemType, fileSystem);
     }
 };
 

@@ -1,14 +1,20 @@
 #include "cards/exclusivefile.h"
+#include "cards/runlock.h"
+#include "support/loopvolume.h"
+#include "support/testsupport.h"
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <QtConcurrent>
 #include <QtTest>
 
 // Every entry of the folder, hidden ones included: no temporary file may stay.
 static QStringList entries(const QString& dir)
 {
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                               QDir::NoDotAndDotDot);
+    QStringList names =
+        QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    names.removeAll("lost+found"); // ext4's own
+    return names;
 }
 
 class TestExclusiveFile : public QObject
@@ -29,6 +35,59 @@ private slots:
                  int(ExclusiveFile::Failed));
         QVERIFY(!error.isEmpty());
         QCOMPARE(entries(dir.path()), QStringList{"p.kava"});
+    }
+
+    void onlyTheWinnerStays_data()
+    {
+        QTest::addColumn<QString>("type"); // of the file system; empty: the test's folder
+        QTest::addColumn<bool>("locks");   // it refuses no name itself (no such rename, no links)
+        QTest::newRow("folder") << "" << false;
+        QTest::newRow("ext4") << "ext4" << false;
+        QTest::newRow("exFAT through FUSE") << "exfat" << true;
+        QTest::newRow("FAT through FUSE") << "fusefat" << true;
+        QTest::newRow("NTFS through FUSE") << "ntfs" << false;
+    }
+
+    void onlyTheWinnerStays()
+    {
+        QFETCH(QString, type);
+        QFETCH(bool, locks);
+        QTemporaryDir base;
+        LoopVolume volume;
+        QString dir = base.path();
+        if (!type.isEmpty()) {
+            dir = base.filePath("fs");
+            if (!volume.mount(base.filePath("fs.img"), dir, type))
+                SKIP_SAFETY(volume.error());
+        }
+        const QString path = dir + "/V0042_autopano.kava";
+        ExclusiveFile loser(path);
+        QVERIFY(loser.open());
+        loser.file().write("loser");
+        QVERIFY(TestSupport::writeFile(path, "winner")); // another writer got there first
+        QCOMPARE(int(loser.commit()), int(ExclusiveFile::AlreadyExists));
+        QCOMPARE(TestSupport::readFile(path), QByteArray("winner"));
+        {
+            ExclusiveFile interrupted(dir + "/a.MOV"); // never committed
+            QVERIFY(interrupted.open());
+            interrupted.file().write(QByteArray(4096, 'x'));
+        }
+        // Where the file system cannot refuse a name, it is taken only under
+        // the lock of every program of ours, never claimed by an empty file
+        // first (which a crash would leave behind).
+        const QString photo = dir + "/P0001.JPG";
+        QFuture<int> named;
+        {
+            RunLock::NameLock other(dir);
+            QVERIFY(other.locked());
+            named = QtConcurrent::run([&] { return int(ExclusiveFile::write(photo, "photo")); });
+            QThread::msleep(300);
+            QCOMPARE(named.isFinished(), !locks);
+            QCOMPARE(QFileInfo::exists(photo), !locks);
+        }
+        QCOMPARE(named.result(), int(ExclusiveFile::Created));
+        QCOMPARE(TestSupport::readFile(photo), QByteArray("photo"));
+        QCOMPARE(entries(dir), QStringList({"P0001.JPG", "V0042_autopano.kava"}));
     }
 };
 

@@ -71,7 +71,10 @@ private slots:
     void damagedLedgerIsPutAside_data();
     void damagedLedgerIsPutAside();
     void unwritableLedgerWarns();
+    void objectsOnSeveralThreads_data();
     void objectsOnSeveralThreads();
+    void pendingRowsSettled_data();
+    void pendingRowsSettled();
     void folderCardIsKnownByItsPath();
     void olderLedgerGainsColumns();
     void identityFollowsTheFileSystem_data();
@@ -224,29 +227,105 @@ void TestImportLedger::unwritableLedgerWarns()
 }
 
 // Three card workers record at once, each through its own object.
+void TestImportLedger::objectsOnSeveralThreads_data()
+{
+    QTest::addColumn<QString>("type"); // of the user data folder's file system
+    QTest::newRow("folder") << "";
+    QTest::newRow("exFAT through FUSE") << "exfat";
+    QTest::newRow("NTFS through FUSE") << "ntfs";
+}
+
+// Three card workers at once on a new ledger: each has its tables and every row.
 void TestImportLedger::objectsOnSeveralThreads()
 {
-    constexpr int Rows = 25;
-    std::vector<std::unique_ptr<QThread>> threads;
-    QAtomicInt failures;
-    for (int card = 1; card <= 3; ++card) {
-        threads.emplace_back(QThread::create([&, card] {
-            ImportLedger ledger(ledgerPath());
-            const CardIdentity id = identity("", qPrintable(QStringLiteral("/card%1").arg(card)));
-            for (int n = 0; n < Rows; ++n)
-                if (!ledger.record(entry(id, QStringLiteral("F%1.JPG").arg(n), n)))
-                    failures.ref();
-        }));
-        threads.back()->start();
+    QFETCH(QString, type);
+    LoopVolume volume;
+    QString base = dir->filePath("data");
+    if (!type.isEmpty()) {
+        if (!volume.mount(dir->filePath("data.img"), dir->filePath("fs"), type, {}, 16))
+            SKIP_SAFETY(volume.error());
+        base = dir->filePath("fs/data");
     }
-    for (auto& thread : threads)
-        QVERIFY(thread->wait(120000));
-    QCOMPARE(failures.loadRelaxed(), 0);
+    constexpr int Rows = 25;
+    QAtomicInt failures;
+    // A new ledger each time: the race is in its setting up.
+    for (int round = 0; round < 10; ++round) {
+        const QString path = base + QStringLiteral("/imports-%1.sqlite").arg(round);
+        std::vector<std::unique_ptr<QThread>> threads;
+        for (int card = 1; card <= 3; ++card) {
+            threads.emplace_back(QThread::create([&, card] {
+                ImportLedger ledger(path);
+                const CardIdentity id =
+                    identity("", qPrintable(QStringLiteral("/card%1").arg(card)));
+                for (int n = 0; n < Rows; ++n)
+                    if (!ledger.record(entry(id, QStringLiteral("F%1.JPG").arg(n), n)))
+                        failures.ref();
+            }));
+            threads.back()->start();
+        }
+        for (auto& thread : threads)
+            QVERIFY(thread->wait(120000));
+        QCOMPARE(failures.loadRelaxed(), 0);
+        ImportLedger ledger(path);
+        for (int card = 1; card <= 3; ++card)
+            QCOMPARE(
+                ledger.copiesOfCard(identity("", qPrintable(QStringLiteral("/card%1").arg(card))))
+                    .size(),
+                Rows);
+    }
+}
+
+void TestImportLedger::pendingRowsSettled_data()
+{
+    QTest::addColumn<QString>("copy");   // what the pending row's name holds
+    QTest::addColumn<bool>("running");   // the program that wrote the row still runs
+    QTest::addColumn<bool>("confirmed"); // the row proves a copy afterwards
+    QTest::newRow("killed after the name") << "bytes" << false << true;
+    QTest::newRow("killed before the name") << "" << false << false;
+    QTest::newRow("another file took the name") << "other" << false << false;
+    QTest::newRow("a program at work") << "bytes" << true << false;
+}
+
+// A copy killed between its name and its row: the row, written as pending
+// before the name, is confirmed by the next run when the copy is there, and
+// removed when not. A pending row proves nothing.
+void TestImportLedger::pendingRowsSettled()
+{
+    QFETCH(QString, copy);
+    QFETCH(bool, running);
+    QFETCH(bool, confirmed);
+    const QByteArray bytes(1000, 'v');
+    const CardIdentity card = identity("", "/card1");
+    LedgerEntry row = entry(card, "V.MOV");
+    row.copyPath = dir->filePath("dest/V_cam1.MOV");
+    row.size = bytes.size();
+    row.xxh64 = TestSupport::xxh64Of(bytes).toULongLong(nullptr, 16);
+    row.copyModified = QDateTime();
     ImportLedger ledger(ledgerPath());
-    for (int card = 1; card <= 3; ++card)
-        QCOMPARE(ledger.copiesOfCard(identity("", qPrintable(QStringLiteral("/card%1").arg(card))))
-                     .size(),
-                 Rows);
+    qint64 id = -1;
+    QVERIFY(ledger.recordPending(row, &id) && id >= 0);
+    QVERIFY(ledger.copiesOfCard(card).isEmpty());
+    if (!copy.isEmpty())
+        QVERIFY(
+            TestSupport::writeFile(row.copyPath, copy == "bytes" ? bytes : QByteArray(1000, 'x')));
+    else
+        QVERIFY(QDir().mkpath(dir->filePath("dest")));
+    if (!running) { // as a killed program left it
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "killed");
+        db.setDatabaseName(ledgerPath());
+        QVERIFY(db.open() && QSqlQuery(db).exec("UPDATE copies SET pending = 'ended'"));
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase("killed");
+    }
+
+    QCOMPARE(ledger.settlePending(dir->filePath("dest")), int(confirmed));
+    const QList<LedgerEntry> rows = ledger.copiesIn(dir->filePath("dest"));
+    QCOMPARE(rows.size(), int(confirmed));
+    if (confirmed)
+        QCOMPARE(rows.first().copyModified, QFileInfo(row.copyPath).lastModified().toUTC());
+    // The row of a program at work stays for it to confirm; others are gone.
+    QCOMPARE(ledger.confirm(id, row), running);
 }
 
 // A folder given as a card is not a volume: no UUID nor label, its real path.

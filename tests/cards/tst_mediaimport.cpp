@@ -3,6 +3,7 @@
 #include "cards/medianaming.h"
 #include "cards/verifiedcopy.h"
 #include "controller/appcontroller.h"
+#include "support/loopvolume.h"
 #include "support/testsupport.h"
 
 #include <QRegularExpression>
@@ -91,6 +92,8 @@ private slots:
     void damagedCopyFailsTheRun_data();
     void damagedCopyFailsTheRun();
     void bytesReported();
+    void copiesKeepTheirTime_data();
+    void copiesKeepTheirTime();
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
@@ -315,6 +318,12 @@ void TestMediaImport::refusedRuns_data()
         "The destination @/link/new lies on card 1 (@/card1)");
     row("card given twice through a link", "Cards 1 and 2 are the same folder (@/card1)");
     row("card inside another", "Card 3 (@/card1/DCIM) lies inside card 1 (@/card1)");
+    row("card given twice through a bind mount", "Cards 1 and 2 are the same folder (@/card1)");
+    // exFAT finds a name in any case.
+    row("card given twice in another case on exFAT",
+        "Cards 1 and 2 are the same folder (@/card1/DCIM)");
+    row("destination on a card in another case on exFAT",
+        "The destination @/card1/dcim/offload lies on card 1 (@/card1/DCIM)");
     row("template not readable", "Cannot read the template @/t/Rig.kava: ");
     row("template not XML", "The template @/t/Rig.kava is not a stitching template: ");
     row("template of another kind",
@@ -330,9 +339,14 @@ void TestMediaImport::refusedRuns()
     QFETCH(QString, reason);
     const QString root = dir->path();
     reason.replace("@", root);
+    LoopVolume volume;
+    if (setup.endsWith("exFAT") && !volume.mount(dir->filePath("card.img"), card(1), "exfat"))
+        SKIP_SAFETY(volume.error());
     for (int n = 1; n <= 3; ++n)
         writeCardFile(card(n) + "/DCIM/V.MOV");
     QStringList cards = {card(1), card(2), card(3)};
+    if (setup.endsWith("exFAT"))
+        cards[0] = card(1) + "/DCIM";
     QString target = destination();
     const QString rig = dir->filePath(QStringLiteral("t/Rig.kava"));
     QString templatePath;
@@ -346,7 +360,16 @@ void TestMediaImport::refusedRuns()
         cards[1] = root + "/card1 again";
     else if (setup == "card inside another")
         cards[2] = card(1) + "/DCIM";
-    else
+    else if (setup == "card given twice in another case on exFAT")
+        cards[1] = card(1) + "/dcim";
+    else if (setup == "destination on a card in another case on exFAT")
+        target = card(1) + "/dcim/offload";
+    LoopVolume bound;
+    if (setup == "card given twice through a bind mount") {
+        if (!bound.bind(card(1), root + "/bound"))
+            SKIP_SAFETY(bound.error());
+        cards[1] = root + "/bound";
+    } else
         templatePath = rig;
     QVERIFY(QFile::link(card(1), root + "/link"));
     QVERIFY(QFile::link(card(1), root + "/card1 again"));
@@ -361,6 +384,7 @@ void TestMediaImport::refusedRuns()
                 ::mkfifo(QFile::encodeName(rig).constData(), 0600) == 0);
     QStringList before = filesBelow(root);
     before.removeAll(QStringLiteral("run.log"));
+    before.removeAll(QStringLiteral("card.img"));
 
     QVERIFY(controller->checkImportPaths(cards[0], cards[1], cards[2], target, templatePath)
                 .startsWith(reason));
@@ -381,6 +405,7 @@ void TestMediaImport::refusedRuns()
     }
     QStringList after = filesBelow(root);
     after.removeAll(QStringLiteral("run.log"));
+    after.removeAll(QStringLiteral("card.img"));
     QCOMPARE(after, before); // nothing copied, nothing written
     QCOMPARE(timesDone(), 0);
     QCOMPARE(ended.value("import"), QStringLiteral("refused"));
@@ -426,25 +451,24 @@ void TestMediaImport::templateReadOncePerRun()
 
 void TestMediaImport::staleTemporaries_data()
 {
-    QTest::addColumn<QString>("file"); // below the destination
+    QTest::addColumn<QString>("file"); // below the destination; "@": its program's tag
     QTest::addColumn<QString>("kind");
     QTest::addColumn<bool>("removed");
     const auto row = [](const char* name, const char* file, const char* kind, bool removed) {
         QTest::newRow(name) << QString(file) << QString(kind) << removed;
     };
-    row("left by a killed run", "DCIM/.V_cam1.MOV.k3j4h5.part", "old", true);
-    row("left beside the run's log", ".VazizidADU.log.zz9.part", "old", true);
-    row("held by a copy at work", "DCIM/.V_cam2.MOV.b2.part", "locked", false);
-    // Another card's copy whose file has just appeared, before it holds its lock.
-    row("made just before the run, not yet held", "DCIM/.V_cam2.MOV.e5.part", "fresh", false);
-    row("the user's own hidden file", "DCIM/.notes.part", "old", false);
-    row("upper case, not of that form", "DCIM/.V_cam1.MOV.K3J4.part", "old", false);
-    row("a link of that form", "DCIM/.V_cam1.MOV.c3.part", "link", false);
-    row("in a folder the run does not write to", "Other/.V_cam1.MOV.d4.part", "old", false);
+    row("left by a killed run", "DCIM/.V_cam1.MOV.@-k3j4h5.part", "ended", true);
+    row("left beside the run's log", ".VazizidADU.log.@-zz9.part", "ended", true);
+    // FAT keeps times in 2-second steps: only the program's lock tells.
+    row("of a program at work, however old", "DCIM/.V_cam2.MOV.@-b2.part", "running", false);
+    row("the user's own hidden file", "DCIM/.notes.part", "ended", false);
+    row("upper case, not of that form", "DCIM/.V_cam1.MOV.@-K3J4.part", "ended", false);
+    row("a link of that form", "DCIM/.V_cam1.MOV.@-c3.part", "link", false);
+    row("in a folder the run does not write to", "Other/.V_cam1.MOV.@-d4.part", "ended", false);
 }
 
 // A run removes what copies of a killed run left where it writes, and
-// nothing else: never a file a copy at work still holds or writes.
+// nothing else: never a file of a program that still runs, whatever its time.
 void TestMediaImport::staleTemporaries()
 {
     QFETCH(QString, file);
@@ -454,23 +478,33 @@ void TestMediaImport::staleTemporaries()
     QSKIP("the Qt-only copy removes temporary files only where open files cannot be removed");
 #endif
     writeCardFile(card(1) + "/DCIM/V.MOV");
-    const QString path = destination() + "/" + file;
+    // Another program's lock, held here; an ended one's is gone.
+    const QString tag = kind == "running" ? QStringLiteral("t3st%1").arg(::getpid(), 0, 36)
+                                          : QStringLiteral("ended");
+    const QString lockPath = QDir::tempPath() + "/pelorin-qvk-locks/run-" + tag + ".lock";
+    QVERIFY(QDir().mkpath(QFileInfo(lockPath).path()));
+    const int held = kind == "running"
+                         ? ::open(QFile::encodeName(lockPath).constData(), O_RDWR | O_CREAT, 0666)
+                         : -1;
+    if (kind == "running")
+        QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
+    const QString path = destination() + "/" + QString(file).replace("@", tag);
     if (kind == "link")
         QVERIFY(QDir().mkpath(destination() + "/DCIM") &&
                 QFile::link(dir->filePath(QStringLiteral("outside")), path));
     else
         writeCardFile(path); // before the run
-    // A file left by a killed run is older than the margin the run keeps off
-    // its own copies' files.
-    if (removed)
-        QTest::qWait(1100);
-    const int held = kind == "locked" ? ::open(QFile::encodeName(path).constData(), O_RDONLY) : -1;
-    if (kind == "locked")
-        QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
+    QFile old(path);
+    QVERIFY(kind == "link" || (old.open(QIODevice::ReadWrite) &&
+                               old.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                               QFileDevice::FileModificationTime)));
+    old.close();
 
     runWorker(1, destination());
-    if (held >= 0)
+    if (held >= 0) {
+        ::unlink(QFile::encodeName(lockPath).constData());
         ::close(held);
+    }
 
     QCOMPARE(reports.last(), QStringLiteral("1 0 1 1 Copied 1/1 videos and 0/0 photos."));
     QCOMPARE(QFileInfo(path).exists() || QFileInfo(path).isSymLink(), !removed);
@@ -503,6 +537,10 @@ void TestMediaImport::skipImported_data()
         "it changed since the import");
     row("a card file changed at its size and time", true, {"A/V2.MOV"}, {"A/V2-1_cam1.MOV"},
         "its content changed since the import");
+    // FAT keeps local times: a card read under another time zone.
+    row("the card's times moved by 3 hours", true, {}, {});
+    row("a card file's time moved by 90 minutes", true, {"A/V2.MOV"}, {"A/V2-1_cam1.MOV"},
+        "it changed since the import");
     row("another destination", true, {"A/P1.JPG", "A/V1.MOV", "A/V2.MOV"}, {});
     row("not asked", false, {"A/P1.JPG", "A/V1.MOV", "A/V2.MOV"},
         {"A/P1-1_cam1.JPG", "A/V1-1_cam1.MOV", "A/V2-1_cam1.MOV"});
@@ -537,6 +575,16 @@ void TestMediaImport::skipImported()
         writeCardFile(card(1) + "/A/V2.MOV", 1000, 'x');
     else if (change == "another destination")
         target = dir->filePath(QStringLiteral("elsewhere"));
+    for (const char* file : {"A/V1.MOV", "A/V2.MOV", "A/P1.JPG"}) {
+        const int shift =
+            change == "the card's times moved by 3 hours"                                 ? 3 * 3600
+            : change.startsWith("a card file's time") && file[2] == 'V' && file[3] == '2' ? 90 * 60
+                                                                                          : 0;
+        QFile moved(card(1) + "/" + file);
+        QVERIFY(!shift || (moved.open(QIODevice::ReadWrite) &&
+                           moved.setFileTime(QFileInfo(moved).lastModified().addSecs(shift),
+                                             QFileDevice::FileModificationTime)));
+    }
     reports.clear();
     runAll(card(2), QString(), QString(), skip, target);
 
@@ -814,6 +862,36 @@ void TestMediaImport::bytesReported()
     }
     QVERIFY(seen.first().first < total);
     QCOMPARE(seen.last().first, total);
+}
+
+void TestMediaImport::copiesKeepTheirTime_data()
+{
+    QTest::addColumn<QString>("type"); // of the destination's file system
+    QTest::newRow("ext4") << "ext4";
+    QTest::newRow("exFAT through FUSE") << "exfat";
+    QTest::newRow("FAT through FUSE") << "fusefat"; // its rename sets the time anew
+    QTest::newRow("NTFS through FUSE") << "ntfs";
+}
+
+// A copy carries its card file's time, as the drive keeps it after a remount.
+void TestMediaImport::copiesKeepTheirTime()
+{
+    QFETCH(QString, type);
+    const QString source = dir->filePath("V.MOV");
+    writeCardFile(source);
+    const QDateTime recorded(QDate(2021, 3, 4), QTime(10, 0, 2), Qt::UTC);
+    QFile file(source);
+    QVERIFY(file.open(QIODevice::ReadWrite) &&
+            file.setFileTime(recorded, QFileDevice::FileModificationTime));
+    file.close();
+    LoopVolume drive;
+    if (!drive.mount(dir->filePath("drive.img"), dir->filePath("drive"), type))
+        SKIP_SAFETY(drive.error());
+    const VerifiedCopy::Result copied = VerifiedCopy(source).copyTo(dir->filePath("drive/V.MOV"));
+    QCOMPARE(int(copied.outcome), int(VerifiedCopy::Outcome::Copied));
+    drive.unmount();
+    QVERIFY(drive.mountImage(dir->filePath("drive.img"), dir->filePath("drive"), type));
+    QCOMPARE(QFileInfo(dir->filePath("drive/V.MOV")).lastModified().toUTC(), recorded);
 }
 
 QTEST_GUILESS_MAIN(TestMediaImport)

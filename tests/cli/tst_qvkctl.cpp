@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -602,6 +603,114 @@ private slots:
         QVERIFY(!QFileInfo::exists(root + "/out/VazizidADU.log")); // the run is not complete
     }
 
+    void killedImports_data()
+    {
+        QTest::addColumn<QString>("type"); // of the destination's file system
+        QTest::newRow("ext4") << "ext4";
+        QTest::newRow("exFAT through FUSE") << "exfat";
+        QTest::newRow("FAT32 through FUSE") << "fusefat";
+        QTest::newRow("NTFS through FUSE") << "ntfs";
+    }
+
+    // Three exFAT cards imported into each kind of drive, the program killed
+    // (SIGKILL) at random moments, each time run again as the guide says
+    // (--skip-imported): no name ever holds less than a full copy of its card
+    // file, nothing is copied twice, the copies keep the card files' times,
+    // and the reference tool verifies the destination. PQVK_KILLS sets the
+    // number of kills per drive (20: about ten seconds for the four).
+    void killedImports()
+    {
+        QFETCH(QString, type);
+        if (!QFileInfo::exists(TestSupport::ascmhlTool()))
+            QSKIP("the ASC's reference tool is missing");
+        const int kills = qEnvironmentVariableIsSet("PQVK_KILLS")
+                              ? qEnvironmentVariableIntValue("PQVK_KILLS")
+                              : 20;
+        QTemporaryDir temp;
+        const QString root = temp.path(), dest = root + "/drive/out";
+        LoopVolume cards[3], drive;
+        QHash<QString, QString> sources; // a copy's name below the destination: its card file
+        for (int n = 1; n <= 3; ++n) {
+            const QString card = root + QStringLiteral("/card%1").arg(n);
+            if (!cards[n - 1].mount(root + QStringLiteral("/card%1.img").arg(n), card, "exfat",
+                                    QStringLiteral("QVK_0%1").arg(n), 16))
+                SKIP_SAFETY(cards[n - 1].error());
+            for (int f = 1; f <= 8; ++f) {
+                const bool video = f % 4 == 0;
+                const QString name = QStringLiteral("DCIM/100QVK/%1%2.%3")
+                                         .arg(video ? "V" : "P")
+                                         .arg(f, 4, 10, QChar('0'))
+                                         .arg(video ? "MOV" : "JPG");
+                QByteArray bytes(video ? 1500000 : 150000 + 1000 * f, char('a' + n));
+                bytes.replace(0, 12, QByteArray::number(n * 100 + f).rightJustified(12));
+                QVERIFY(writeFile(card + "/" + name, bytes));
+                QFile written(card + "/" + name); // made well before the import
+                QVERIFY(written.open(QIODevice::ReadWrite) &&
+                        written.setFileTime(QDateTime(QDate(2021, 3, 4), QTime(10, 0), Qt::UTC),
+                                            QFileDevice::FileModificationTime));
+                QString copy = name;
+                copy.insert(copy.lastIndexOf('.'), QStringLiteral("_cam%1").arg(n));
+                sources.insert(copy, card + "/" + name);
+            }
+        }
+        if (!drive.mount(root + "/drive.img", root + "/drive", type, {}, 64))
+            SKIP_SAFETY(drive.error());
+        const QStringList import = words("import --card1 card1 --card2 card2 --card3 card3 "
+                                         "--dest drive/out --skip-imported");
+        // Every media file under a final name is a full copy of its card file.
+        int k = -1;
+        const auto onlyFullCopies = [&] {
+            for (const QString& name : TestSupport::files(dest, "ascmhl")) {
+                if (name.startsWith('.') || name.contains("/.") || name == "VazizidADU.log")
+                    continue; // temporaries; the log
+                QVERIFY2(sources.contains(name), qPrintable("not a copy's name: " + name));
+                QVERIFY2(readFile(dest + "/" + name) == readFile(sources.value(name)),
+                         qPrintable(
+                             QStringLiteral("not a full copy after run %1: %2").arg(k).arg(name)));
+            }
+            for (const QString& manifest : QDir(dest + "/ascmhl").entryList(QDir::Files))
+                QVERIFY2(QFileInfo(dest + "/ascmhl/" + manifest).size() > 0, qPrintable(manifest));
+        };
+        QRandomGenerator random(quint32(::getpid()));
+        int killedMidway = 0;
+        for (k = 0; k < kills; ++k) {
+            QProcess process;
+            process.setWorkingDirectory(root);
+            process.start(qEnvironmentVariable("PQVK_BUILD_DIR") + "/qvkctl", import);
+            QVERIFY(process.waitForStarted());
+            // Killed at a random moment once the destination changed: a
+            // copy, its name, its row or the history under way.
+            const int before = TestSupport::files(dest).size();
+            while (process.state() == QProcess::Running &&
+                   TestSupport::files(dest).size() == before)
+                process.waitForFinished(1);
+            // A pid of 0 would be this test's own process group.
+            const pid_t pid = pid_t(process.processId());
+            if (!process.waitForFinished(random.bounded(0, 40)) && pid > 0) {
+                ::kill(pid, SIGKILL);
+                ++killedMidway;
+            }
+            QVERIFY(process.state() == QProcess::NotRunning || process.waitForFinished(60000));
+            onlyFullCopies();
+        }
+        const Outcome rerun = run(import, root);
+        QVERIFY2(rerun.status == 0, qPrintable(rerun.err));
+        onlyFullCopies();
+        QStringList copies = sources.keys();
+        copies.sort();
+        QStringList kept = TestSupport::files(dest, "ascmhl");
+        kept.removeAll("VazizidADU.log");
+        QCOMPARE(kept, copies);            // nothing twice, nothing left over
+        for (const QString& copy : copies) // FAT keeps times in 2-second steps
+            QVERIFY2(qAbs(QFileInfo(dest + "/" + copy)
+                              .lastModified()
+                              .secsTo(QFileInfo(sources.value(copy)).lastModified())) <= 2,
+                     qPrintable(copy));
+        QString output;
+        QVERIFY2(TestSupport::ascmhlVerify(dest, &output) == 0, qPrintable(output));
+        qInfo().noquote() << type << ":" << killedMidway << "of" << kills << "runs killed midway";
+    }
+
     void recordKeeping_data()
     {
         QTest::addColumn<QString>("before"); // what happened before the import
@@ -684,8 +793,6 @@ private slots:
                 QFile copy(ledger.copiesIn(dest).first().copyPath);
                 QVERIFY(copy.open(QIODevice::ReadWrite) && copy.write("X") == 1);
             }
-            // The killed run's unfinished files are old enough to be taken for its own.
-            QThread::msleep(1100);
             import << "--skip-imported";
         }
         QSqlDatabase holder = QSqlDatabase::addDatabase("QSQLITE", "holder");

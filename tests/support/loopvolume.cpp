@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -53,21 +54,28 @@ bool LoopVolume::mount(const QString& image, const QString& mountPoint, const QS
         return fail("mounting a file system image needs root");
     if (!QDir().mkpath(mountPoint))
         return fail("cannot create " + mountPoint);
+    // FAT32, as on the cameras' cards: it needs 33 MiB at least (sparse).
+    if (type == "fusefat")
+        megabytes = std::max(megabytes, 40);
     QFile file(image);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
         !file.resize(qint64(megabytes) * 1024 * 1024))
         return fail("cannot create the image " + image);
     file.close();
     QString problem;
-    if ((type == "exfat" || type == "fusefat") && !QFile::exists("/dev/fuse"))
+    if ((type == "exfat" || type == "fusefat" || type == "ntfs") && !QFile::exists("/dev/fuse"))
         return fail("FUSE is missing here (no /dev/fuse): cannot mount " + type);
     if (type == "exfat")
         problem =
             runTool("mkfs.exfat", (label.isEmpty() ? QStringList() : QStringList{"-L", label}) +
                                       QStringList{image});
+    else if (type == "ntfs")
+        problem = runTool("mkfs.ntfs",
+                          QStringList{"-Q", "-F", "-L", label.isEmpty() ? "NTFS" : label, image});
     else if (type == "vfat" || type == "fusefat")
         problem =
-            runTool("mkfs.vfat", QStringList{"-n", label.isEmpty() ? "NO NAME" : label, image});
+            runTool("mkfs.vfat", (type == "fusefat" ? QStringList{"-F", "32"} : QStringList()) +
+                                     QStringList{"-n", label.isEmpty() ? "NO NAME" : label, image});
     else
         problem = runTool("mkfs." + type,
                           QStringList{"-q", "-F"} +
@@ -96,16 +104,21 @@ bool LoopVolume::mountImage(const QString& image, const QString& mountPoint, con
     QString problem;
     // "fusefat": FAT through FUSE, as on a machine whose kernel has no FAT
     // driver; the loop device is named as the mount's source, as the
-    // kernel's own would be. fusefat cannot shorten a file.
+    // kernel's own would be. fusefat cannot shorten a file, and serves one
+    // request at a time (-s): with several at once (three card workers) it
+    // writes directory entries into other files' data.
     const bool fuseFat = type == "fusefat";
-    if (type == "exfat" || fuseFat) {
+    if (type == "exfat" || fuseFat || type == "ntfs") {
         // The FUSE drivers are given a block device, which names the mount.
         problem = runTool("losetup", {"--find", "--show", image}, &loopDevice);
         if (problem.isEmpty() && type == "exfat")
             problem = runTool("mount.exfat-fuse", {loopDevice, mountPoint});
+        else if (problem.isEmpty() && type == "ntfs")
+            problem = runTool("ntfs-3g", {loopDevice, mountPoint});
         else if (problem.isEmpty())
-            problem = runTool("fusefat", {"-o", "rw+,fsname=" + loopDevice + ",subtype=fusefat",
-                                          loopDevice, mountPoint});
+            problem =
+                runTool("fusefat", {"-s", "-o", "rw+,fsname=" + loopDevice + ",subtype=fusefat",
+                                    loopDevice, mountPoint});
     } else {
         problem = runTool("mount", {"-o", "loop", "-t", type, image, mountPoint});
     }

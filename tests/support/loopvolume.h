@@ -13,11 +13,10 @@ public:
     LoopVolume(const LoopVolume&) = delete;
     LoopVolume& operator=(const LoopVolume&) = delete;
 
-    // Formats `image` (created, `megabytes` large) as `type` ("ext4", "vfat",
-    // or "exfat", mounted through FUSE by exfat-fuse) with the label and
-    // mounts it at `mountPoint` (created). False, with the reason in error(),
-    // when this machine cannot: tests end with
-    // SKIP_SAFETY then.
+    // Formats `image` (created, `megabytes` large) as `type` ("ext4", "vfat";
+    // through FUSE: "exfat" by exfat-fuse, "fusefat" by fusefat, "ntfs" by ntfs-3g) with the label
+    // and mounts it at `mountPoint` (created). False, with the reason in error(), when this machine
+    // cannot: tests end with SKIP_SAFETY then.
     bool mount(const QString& image, const QString& mountPoint, const QString& type = "ext4",
                const QString& label = QString(), int megabytes = 8);
     // Mounts the formatted image again, at `mountPoint` (created).
