@@ -13,9 +13,7 @@ TestCase {
         property var devices: []
         property var templates: []
         property var stored: ({})
-        // What eraseCheck answers for the cards, by path; a path not given
-        // is a card without media files.
-        property var cardChecks: ({})
+        property var cardChecks: ({}) // eraseCheck's answer by path; none: a card without media files
         property var calls: []
         property int settingsUpdates: 0
         property string importRefusal: "" // what checkImportPaths answers
@@ -37,9 +35,7 @@ TestCase {
         function getVersion() { return "1.8.3" }
         function getUnitSettingsSchema() { return unitSettingsSchema } // the real one
         function setPort(port) { note("setPort:" + port) }
-        function checkImportPaths(card1, card2, card3, targetDir, templatePath) {
-            return importRefusal
-        }
+        function checkImportPaths(card1, card2, card3, targetDir, templatePath) { return importRefusal }
         function checkTemplate(templatePath) { return templatePath ? templateProblem : "" }
         function eraseCheck(card1, card2, card3) {
             note("eraseCheck:" + [card1, card2, card3].join("|"))
@@ -59,6 +55,7 @@ TestCase {
         }
         Component.onCompleted: reset()
     }
+    readonly property var oneUnit: [device("/dev/ttyUSB0", "PELORIN42", "FTDI")]
 
     function createWindow() {
         var component = Qt.createComponent("qrc:/views/Main.qml")
@@ -73,6 +70,18 @@ TestCase {
             })
         })
     }
+
+    // A window over these drives and devices, its start-up calls forgotten.
+    function startWith(drives, devices) {
+        appController.drives = drives
+        appController.devices = devices || []
+        createWindow()
+        appController.calls = []
+    }
+
+    function copyingFlags() { return [window.cardOneCopying, window.cardTwoCopying, window.cardThreeCopying] }
+
+    function shownTexts(names) { return names.map(function (n) { return child(n).text }) }
 
     function child(name) {
         var item = findChild(window, name)
@@ -94,13 +103,9 @@ TestCase {
         mouseClick(item)
     }
 
-    function drive(key, value) {
-        return { "key": key, "value": value }
-    }
+    function drive(key, value) { return { "key": key, "value": value } }
 
-    function device(name, serial, manufacturer) {
-        return { "name": name, "serial": serial, "manufacturer": manufacturer }
-    }
+    function device(name, serial, manufacturer) { return { "name": name, "serial": serial, "manufacturer": manufacturer } }
 
     function cleanup() {
         if (window)
