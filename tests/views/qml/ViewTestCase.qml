@@ -1,13 +1,11 @@
 import QtQuick 2.7
 import QtTest 1.2
 
-// A fresh main window per test, made after the test has given the fake
-// controller its data (the window reads it at start-up).
+// A fresh main window per test, made after the fake controller got its data (the window reads it at start-up).
 TestCase {
     property var window: null
 
-    // Stands in for the controller: serves what a test gives it and records
-    // every call the view makes and every signal it sends, in order.
+    // Serves what a test gives it and records every call the view makes and every signal it sends, in order.
     property QtObject appController: QtObject {
         property var drives: []
         property var devices: []
@@ -62,9 +60,8 @@ TestCase {
         if (component.status !== Component.Ready)
             fail(component.errorString())
         window = component.createObject(null)
-        var signalNames = ["copyFiles", "copyData", "eraseCards", "eraseCardsForced", "prepareCards", "readCameraSettings",
-                           "saveCameraSettings", "resetCameraSettings", "eraseMemory", "eraseMemoryForced"]
-        signalNames.forEach(function (name) {
+        ;["copyFiles", "copyData", "eraseCards", "eraseCardsForced", "prepareCards", "readCameraSettings",
+          "saveCameraSettings", "resetCameraSettings", "eraseMemory", "eraseMemoryForced"].forEach(function (name) {
             window[name].connect(function () {
                 appController.note(name + ":" + Array.prototype.slice.call(arguments).join("|"))
             })
@@ -91,9 +88,8 @@ TestCase {
     // Clicks a control the way a user does: its tab is brought up first.
     function click(name) {
         var item = child(name)
-        var pages = ["copyFilesPage", "copyDataPage", "settingsPage"]
         for (var p = item.parent; p; p = p.parent) {
-            var page = pages.indexOf(p.objectName)
+            var page = ["copyFilesPage", "copyDataPage", "settingsPage"].indexOf(p.objectName)
             if (page >= 0 && child("tabBar").currentIndex !== page) {
                 child("tabBar").currentIndex = page
                 waitForRendering(p)
