@@ -43,23 +43,17 @@ ViewTestCase {
 
     function test_operation(data) {
         startWith([], oneUnit)
-        child("dataProjectNameField").text = "Dive 3"
-        child("videoIntervalSlider").value = 2.35
-        child("photoIntervalSlider").value = 17
-        child("photoTimeoutSlider").value = 92.5
-        child("recordLedBox").checked = true
-        child("e1FirmwareList").currentIndex = 1
-        child("dateTimeField").text = "2024-02-29 23:59:58"
+        ;[["dataProjectNameField", "text", "Dive 3"], ["videoIntervalSlider", "value", 2.35], ["photoIntervalSlider", "value", 17],
+          ["photoTimeoutSlider", "value", 92.5], ["recordLedBox", "checked", true], ["e1FirmwareList", "currentIndex", 1],
+          ["dateTimeField", "text", "2024-02-29 23:59:58"]].forEach(function (c) { child(c[0])[c[1]] = c[2] })
         click(data.button)
         if (data.confirm) {
             tryCompare(child("resetSettingsBoxConfirmButton"), "visible", true)
             click("resetSettingsBoxConfirmButton")
         }
         compare(child("waitBox").visible, !data.dataTab)
-        window.copyDataClicked()
-        window.connectButtonClicked()
-        window.resetCameraSettingsClicked()
-        window.saveCameraSettingsClicked()
+        ;["copyDataClicked", "connectButtonClicked", "resetCameraSettingsClicked", "saveCameraSettingsClicked"].forEach(
+            function (f) { window[f]() })
         var bar = child(data.dataTab ? "dataProgress" : "settingsProgress")
         var report = window[data.dataTab ? "updateDataProgress" : "updateCameraSettingsProgress"]
         report(0, 2, 1, "Step 1 ...")
