@@ -50,64 +50,56 @@ ViewTestCase {
                  "updateFirmware"].map(function (b) { return child(b + "Button").enabled }), ready)
     }
 
-    // The box starts from the settings file (off when it holds nothing) and keeps each change there; the
-    // import follows it, takes the chosen template and project, and starts once.
-    function test_skipImported_data() {
-        return [{ tag: "off by default", checked: false, stores: "1" },
-                { tag: "kept on", stored: "1", checked: true, stores: "0" }]
+    // The skip box starts from the settings file (off when it holds nothing) and keeps each change there;
+    // the import follows it, takes the chosen template and project, and starts once. Paths that can only go
+    // wrong are refused in the information box; a template that cannot be used only asks whether to copy
+    // without stitching projects, and the cards' summaries then say there are none.
+    function test_copyFiles_data() {
+        var sent = "copyFiles:/media/u/A|/media/u/B|/media/u/C|/home/user/Videos|", unreadable = "cannot be read: Permission denied"
+        return [
+            { tag: "skip box off by default", stores: "1", sent: sent + "/t/two.kava|Reef|true" },
+            { tag: "skip box kept on", stored: "1", stores: "0", sent: sent + "/t/two.kava|Reef|false" },
+            { tag: "a card twice and a bad template", refusal: "Cards 1 and 2 are the same folder (/media/u/A)",
+              problem: unreadable },
+            { tag: "bad template, copied without", problem: "not a stitching template: it holds <pano>, not <kava>",
+              answer: "noTemplateBoxConfirmButton", sent: sent + "|Reef|false" },
+            { tag: "bad template, cancelled", problem: unreadable, answer: "noTemplateBoxCancelButton" }
+        ]
     }
 
-    function test_skipImported(data) {
+    function test_copyFiles(data) {
         appController.templates = [drive("/t/one.kava", "one"), drive("/t/two.kava", "two")]
         if (data.stored)
             appController.stored.SkipImported = data.stored
         startWith(threeCards)
         child("templateList").currentIndex = 1
         child("projectNameField").text = "Reef"
-        compare(child("skipImportedBox").checked, data.checked)
-        click("skipImportedBox")
-        compare(appController.stored.SkipImported, data.stores)
+        compare(child("skipImportedBox").checked, data.stored === "1")
+        if (data.stores) {
+            click("skipImportedBox")
+            compare(appController.stored.SkipImported, data.stores)
+        }
+        appController.importRefusal = data.refusal || ""
+        appController.templateProblem = data.problem || ""
         appController.calls = []
         click("copyFilesButton")
-        window.copyFilesClicked() // busy: starts nothing more
-        compare(appController.calls, ["copyFiles:" + cardPaths + "|/home/user/Videos|/t/two.kava|Reef|" + !data.checked])
-        compare(copyingFlags(), [true, true, true])
-    }
-
-    // Paths that can only go wrong are refused in the information box; a template that cannot be used only
-    // asks whether to copy without stitching projects, and the cards' summaries then say there are none.
-    function test_copyFilesChecked_data() {
-        return [
-            { tag: "a card twice and a bad template", refusal: "Cards 1 and 2 are the same folder (/media/u/A)",
-              problem: "cannot be read: Permission denied" },
-            { tag: "bad template, copied without", problem: "not a stitching template: it holds <pano>, not <kava>",
-              copied: true },
-            { tag: "bad template, cancelled", problem: "cannot be read: Permission denied", copied: false }
-        ]
-    }
-
-    function test_copyFilesChecked(data) {
-        appController.templates = [drive("/t/Rig.kava", "Rig")]
-        startWith(threeCards)
-        appController.importRefusal = data.refusal || ""
-        appController.templateProblem = data.problem
-        click("copyFilesButton")
-        var copied = data.copied === true
         if (data.refusal) {
             tryCompare(child("infoBox"), "visible", true)
             compare([child("infoBox").text, child("noTemplateBox").visible], [data.refusal, false])
-        } else {
+        } else if (data.problem) {
             tryCompare(child("noTemplateBox"), "visible", true)
-            compare(child("noTemplateBoxQuestion").text, "The template /t/Rig.kava cannot be used (" + data.problem
+            compare(child("noTemplateBoxQuestion").text, "The template /t/two.kava cannot be used (" + data.problem
                     + "). Copy the files without stitching projects?")
             compare(appController.calls, [])
-            click(copied ? "noTemplateBoxConfirmButton" : "noTemplateBoxCancelButton")
+            click(data.answer)
             tryCompare(child("noTemplateBox"), "visible", false)
             compare(child("infoBox").visible, false)
         }
-        compare(appController.calls, copied ? ["copyFiles:" + cardPaths + "|/home/user/Videos|||false"] : [])
-        compare(copyingFlags(), [copied, copied, copied])
-        if (!copied)
+        if (data.sent)
+            window.copyFilesClicked() // busy: starts nothing more
+        compare(appController.calls, data.sent ? [data.sent] : [])
+        compare(copyingFlags(), [!!data.sent, !!data.sent, !!data.sent])
+        if (!data.sent || !data.problem)
             return
         window.updateCardProgress(2, 0, 1, 1, "Copied 1/1 videos and 0/0 photos.")
         compare(child("card2Progress").text,
@@ -162,6 +154,7 @@ ViewTestCase {
     // closed list too narrow for its entry keeps both ends of it and shows the whole entry as a tool tip.
     function test_cardLists_data() {
         var url = "file:///home/u/My%20Cards/day%231", labelled = ["/media/u/QVK_01 QVK_01", "/media/u/OTHER /media/u/OTHER"]
+        var twice = "Cards 1 and 3 both read /media/u/A."
         var deep = "/media/user/a-volume-with-a-long-name/DCIM/2024-05-01 dive at the outer reef/QVK_01"
         return [
             { tag: "two labelled cards and DATA", drives: ["E:/ QVK_01", "F:/ QVK_02", "G:/ DATA"], selected: [0, 1, -1],
@@ -181,64 +174,56 @@ ViewTestCase {
               shown: "/media/u/QVK_011/DCIM" },
             { tag: "percent and non-ASCII", url: "file:///tmp/50%25/%C3%BCber", shown: "/tmp/50%/\u00fcber" },
             { tag: "not escaped after all", url: "file:///tmp/100%", shown: "/tmp/100%" },
-            { tag: "long folder", url: "file://" + deep, shown: deep, cut: true }
+            { tag: "long folder", url: "file://" + deep, shown: deep, cut: true },
+            // Cards may move to a folder another card reads (to swap two cards), but while two read one folder
+            // nothing starts and the hint says which.
+            { tag: "chooser: the folder card 1 reads", card: 3, url: "file:///media/u/A", selected: [0, 1, 0], hint: twice },
+            { tag: "list: card 3 picks what card 1 shows", card: 3, pick: 0, selected: [0, 1, 0], hint: twice },
+            { tag: "chooser: a listed folder no card reads", card: 2, unselect: 3, url: "file:///media/u/C",
+              selected: [0, 2, -1], hint: "" },
+            { tag: "chooser: a new folder fills an empty list", card: 2, unselect: 3, url: "file:///home/u/x",
+              selected: [1, 0, 0], hint: "Cards 2 and 3 both read /home/u/x." }
         ]
     }
 
     function test_cardLists(data) {
-        startWith(volumes(data.drives))
+        startWith(data.drives ? volumes(data.drives) : threeCards)
         var list = child("card" + (data.card || 1) + "List")
-        if (data.url)
-            window.sourceFolderChosen(data.card || 1, data.url)
-        if (data.selected)
-            compare(selections(), data.selected)
-        waitForRendering(list)
-        compare([list.currentText, list.contentItem.truncated, list.toolTipText],
-                [data.shown, data.cut === true, data.cut ? data.shown : ""])
-        if (data.cut)
-            compare(list.contentItem.elide, Text.ElideMiddle)
-    }
-
-    // Cards may move to a folder another card reads (to swap two cards), but
-    // while two read one folder nothing starts and a hint says which.
-    function test_folderForTwoCards_data() {
-        var says = "Cards 1 and 3 both read /media/u/A."
-        return [
-            { tag: "chooser: the folder card 1 reads", card: 3, url: "file:///media/u/A", selected: [0, 1, 0], says: says },
-            { tag: "list: card 3 picks what card 1 shows", card: 3, pick: 0, selected: [0, 1, 0], says: says },
-            { tag: "chooser: a listed folder no card reads", card: 2, unselect: 3, url: "file:///media/u/C",
-              selected: [0, 2, -1] },
-            { tag: "chooser: a new folder fills an empty list", card: 2, unselect: 3, url: "file:///home/u/x",
-              selected: [1, 0, 0], says: "Cards 2 and 3 both read /home/u/x." }
-        ]
-    }
-
-    function test_folderForTwoCards(data) {
-        startWith(threeCards)
-        var list = child("card" + data.card + "List")
         if (data.unselect)
             child("card" + data.unselect + "List").currentIndex = -1
-        if (data.url) {
-            window.sourceFolderChosen(data.card, data.url)
-        } else {
+        if (data.url)
+            window.sourceFolderChosen(data.card || 1, data.url)
+        if (data.pick !== undefined) {
             list.currentIndex = data.pick
             list.activated(data.pick)
         }
-        compare(selections(), data.selected)
-        var hint = child("cardsHintText").text
-        verify(data.says ? hint.indexOf(data.says) === 0 : hint === "", hint)
-        var usable = !data.says && !data.unselect
+        if (data.selected)
+            compare(selections(), data.selected)
+        waitForRendering(list)
+        if (data.shown !== undefined)
+            compare([list.currentText, list.contentItem.truncated, list.toolTipText],
+                    [data.shown, data.cut === true, data.cut ? data.shown : ""])
+        if (data.cut)
+            compare(list.contentItem.elide, Text.ElideMiddle)
+        if (data.hint === undefined)
+            return
+        verify(data.hint ? child("cardsHintText").text.indexOf(data.hint) === 0 : child("cardsHintText").text === "",
+               child("cardsHintText").text)
+        var usable = !data.hint && !data.unselect
         compare([child("infoBox").visible, child("copyFilesButton").enabled, child("eraseCardsButton").enabled],
                 [false, usable, usable])
-        if (!data.says)
+        if (!data.hint)
             return
         list.currentIndex = 2 // moving the card away makes the cards usable again
         compare([child("cardsHintText").text, child("copyFilesButton").enabled], ["", true])
     }
 
     // Byte reports (card, bytes, total, ms): the card's bar shows throughput and time left once half a
-    // second has passed, as qvkctl does, and nothing once it is done.
+    // second has passed, as qvkctl does, and nothing once it is done; its fill follows the bytes, not the
+    // count of files. "files": file 1 of 3 reported; "summary": the card's summary; "again": all cards end
+    // and a new import starts, measured afresh.
     function test_timeLeft_data() {
+        var half = [[1, 0, 1e9, 0], [1, 5e8, 1e9, 5000]]
         return [
             { tag: "too early to tell", reports: [[1, 0, 1e9, 0], [1, 2e7, 1e9, 400]], detail: "" },
             { tag: "seconds", reports: [[1, 0, 1e9, 0], [1, 1e8, 1e9, 4000]], detail: "25.0 MB/s, 36 s left" },
@@ -246,39 +231,34 @@ ViewTestCase {
               detail: "100 MB/s, 1 min 25 s left" },
             { tag: "hours", reports: [[1, 0, 1e12, 0], [1, 1e9, 1e12, 10000]], detail: "100 MB/s, 2 h 46 min left" },
             { tag: "slow", reports: [[1, 0, 1e8, 0], [1, 4e6, 1e8, 8000]], detail: "500 kB/s, 3 min 12 s left" },
-            { tag: "card done", reports: [[1, 0, 1e9, 0], [1, 5e8, 1e9, 5000], [1, 1e9, 1e9, 9000]], detail: "" },
+            { tag: "card done", reports: half.concat([[1, 1e9, 1e9, 9000]]), detail: "" },
             { tag: "another card's reports", reports: [[2, 0, 1e9, 0], [2, 5e8, 1e9, 5000]], detail: "" },
-            { tag: "after the card's summary", end: true, reports: [[1, 0, 1e9, 0], [1, 5e8, 1e9, 5000]], detail: "" }
+            { tag: "after the card's summary", reports: ["summary"].concat(half), detail: "" },
+            { tag: "fill by bytes", reports: ["files"].concat(half), detail: "100 MB/s, 5 s left", fill: 0.5 },
+            { tag: "summary fills, clears", reports: ["files"].concat(half, ["summary"]), detail: "", fill: 1 },
+            { tag: "a new import measures afresh", reports: half.concat(["again", [1, 0, 1e9, 100000], [1, 2e8, 1e9, 104000]]),
+              detail: "50.0 MB/s, 16 s left" }
         ]
     }
 
     function test_timeLeft(data) {
         startWith(threeCards)
         window.copyFilesClicked()
-        if (data.end)
-            window.updateCardProgress(1, 0, 1, 1, "Copied 1/1 videos and 0/0 photos.")
-        data.reports.forEach(function (r) { window.cardBytesAt(r[0], r[1], r[2], r[3]) })
-        compare([child("card1Progress").detail, findChild(child("card1Progress"), "detailText").text],
-                [data.detail, data.detail])
-    }
-
-    // The fill follows the bytes, not the count of files; the card's summary fills it and clears the
-    // detail, and a new import measures afresh.
-    function test_timeLeftPerRun() {
-        startWith(threeCards)
-        window.copyFilesClicked()
-        window.cardBytesAt(1, 0, 1e9, 0)
-        window.updateCardProgress(1, 0, 3, 1, "Copying /media/u/A/V1.MOV")
-        window.cardBytesAt(1, 5e8, 1e9, 5000)
+        data.reports.forEach(function (r) {
+            if (r === "again") {
+                [1, 2, 3].forEach(function (card) { window.updateCardProgress(card, 0, 1, 1, "Copied.") })
+                window.copyFilesClicked()
+            } else if (r === "files")
+                window.updateCardProgress(1, 0, 3, 1, "Copying /media/u/A/V1.MOV")
+            else if (r === "summary")
+                window.updateCardProgress(1, 0, 1, 1, "Copied 1/1 videos and 0/0 photos.")
+            else
+                window.cardBytesAt(r[0], r[1], r[2], r[3])
+        })
         var bar = child("card1Progress")
-        var fill = findChild(bar, "fill")
-        compare(fill.width, fill.parent.width / 2)
-        ;[1, 2, 3].forEach(function (card) { window.updateCardProgress(card, 0, 1, 1, "Copied.") })
-        compare([bar.detail, fill.width], ["", fill.parent.width])
-        window.copyFilesClicked()
-        window.cardBytesAt(1, 0, 1e9, 100000)
-        window.cardBytesAt(1, 2e8, 1e9, 104000)
-        compare(bar.detail, "50.0 MB/s, 16 s left")
+        compare([bar.detail, findChild(bar, "detailText").text], [data.detail, data.detail])
+        if (data.fill)
+            compare(findChild(bar, "fill").width, data.fill * findChild(bar, "fill").parent.width)
     }
 
     // The box names each card and its verified copies; a wipe that would lose files needs "Erase anyway"
@@ -313,12 +293,12 @@ ViewTestCase {
               say: { 1: "Card 1 QVK_01: 214 of 214 files copied and verified, 1 file not imported" },
               loss: "1 file that is not imported will be wiped: DCIM/x.MP4 (card 1). Erase anyway?",
               sent: ["prepareCards:" + cardPaths + "|true|true|true|true"] },
-            { tag: "card 3 is a folder", checks: folder, answers: ["eraseCardsCancelButton"], eraseDisabled: true,
+            { tag: "card 3 is a folder", checks: folder, answers: ["eraseCardsCancelButton"],
               say: folderSays, sent: [] },
             // Markers and the sync configuration may go to a folder.
             { tag: "card 3 is a folder, not erased", checks: folder, keepFiles: true, say: folderSays,
               sent: ["eraseCards:" + cardPaths + "|false|true"] },
-            { tag: "card 3 no card volume", answers: ["eraseCardsCancelButton"], eraseDisabled: true, keepFiles: true,
+            { tag: "card 3 no card volume", answers: ["eraseCardsCancelButton"], keepFiles: true,
               checks: { "/media/u/C": { "problem": "the volume is read-only", "wipeProblem": "the volume is read-only" } },
               say: { 3: "Card 3 /media/u/C: cannot be prepared: the volume is read-only" }, sent: [] }
         ]
@@ -339,9 +319,7 @@ ViewTestCase {
         child("eraseCardsCheck").checked = !data.keepFiles
         child("syncConfigCheck").checked = !data.noConfig
         child("reverifyCheck").checked = data.reverify === true
-        compare(child("eraseCardsConfirmButton").enabled, !data.eraseDisabled)
-        if (!data.eraseDisabled)
-            click("eraseCardsConfirmButton")
+        click("eraseCardsConfirmButton") // does nothing while it is disabled
         if (data.loss) {
             tryCompare(child("eraseCardsLossBox"), "visible", true)
             verify(child("eraseCardsLossText").text.indexOf(data.loss) === 0, child("eraseCardsLossText").text)
