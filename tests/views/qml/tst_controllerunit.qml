@@ -119,44 +119,35 @@ ViewTestCase {
         compare([box.visible, appController.calls], [false, calls])
     }
 
-    // A read as the controller reports it; E1 firmware 27 is not offered and
-    // leaves the choice as it was (29). state: LED, the three sliders, E1.
-    function test_updateCameraSettings_data() {
+    // A read as the controller reports it; E1 firmware 27 is not offered and leaves the choice as it was (29).
+    // Firmware and battery describe the unit last read: a failed read of another port must not leave them
+    // standing for it. state: LED, the three sliders, E1; port: the one read next, ending in end.
+    function test_read_data() {
         return [
             { tag: "LED off, E1 27", args: ["2.4.1", "-", "2024-05-01 10:00:00", 0, 1, 10, 90, 27],
               state: [false, 1, 10, 90, 29], texts: ["1.0 seconds", "10 seconds", "90 minutes"] },
             { tag: "beyond the sliders", args: ["3.0", "100 %", "2030-01-01 00:00:00", 1, 20, 2, 400, 30],
-              state: [true, 10, 5, 360, 30], texts: ["10.0 seconds", "5 seconds", "360 minutes"] }
-        ]
-    }
-
-    function test_updateCameraSettings(data) {
-        startWith([], oneUnit)
-        child("e1FirmwareList").currentIndex = 1
-        window.connectButtonClicked()
-        window.updateCameraSettings.apply(window, data.args)
-        verify(!window.dataCopying && !child("waitBox").visible)
-        compare(shownTexts(["firmwareText", "batteryText", "dateTimeField", "videoIntervalText", "photoIntervalText",
-                            "photoTimeoutText"]), data.args.slice(0, 3).concat(data.texts))
-        compare([child("recordLedBox").checked, child("videoIntervalSlider").value, child("photoIntervalSlider").value,
-                 child("photoTimeoutSlider").value, window.getSelectedE1Firmware()], data.state)
-    }
-
-    // Firmware and battery describe the unit last read; a failed read of
-    // another port must not leave them standing for it.
-    function test_failedConnect_data() {
-        return [
+              state: [true, 10, 5, 360, 30], texts: ["10.0 seconds", "5 seconds", "360 minutes"] },
             { tag: "another port cannot be opened", port: 1, end: "Error: Could not open port /dev/ttyUSB1", shown: ["-", "-"] },
             { tag: "the same port fails", port: 0, end: "Error getting settings: no answer", shown: ["2.4.1", "60 %"] },
             { tag: "another port answers", port: 1, end: "Success. Settings read.", shown: ["3.0", "20 %"], read: true }
         ]
     }
 
-    function test_failedConnect(data) {
+    function test_read(data) {
         startWith([], oneUnit.concat([device("/dev/ttyUSB1", "A1", "Acme")]))
+        child("e1FirmwareList").currentIndex = 1
         window.connectButtonClicked()
-        window.updateCameraSettingsProgress(0, 2, 2, "Success. Settings read.")
-        window.updateCameraSettings("2.4.1", "60 %", "2024-01-01 00:00:00", 1, 1, 5, 90, 29)
+        var a = data.args || ["2.4.1", "60 %", "2024-01-01 00:00:00", 1, 1, 5, 90, 29]
+        window.updateCameraSettings.apply(window, a)
+        verify(!window.dataCopying && !child("waitBox").visible)
+        if (data.port === undefined) {
+            compare(shownTexts(["firmwareText", "batteryText", "dateTimeField", "videoIntervalText", "photoIntervalText",
+                                "photoTimeoutText"]), a.slice(0, 3).concat(data.texts))
+            return compare([child("recordLedBox").checked, child("videoIntervalSlider").value,
+                            child("photoIntervalSlider").value, child("photoTimeoutSlider").value,
+                            window.getSelectedE1Firmware()], data.state)
+        }
         window.cameraSettingsOutcome({ status: "succeeded" })
         child("settingsDeviceList").currentIndex = data.port
         window.connectButtonClicked()
