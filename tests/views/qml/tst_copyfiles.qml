@@ -103,43 +103,71 @@ ViewTestCase {
         compare(child("card2Progress").text, "Prepared.")
     }
 
-    // A report moves its card's bar and ends the card at the bar's end. A card that ended without success
-    // fills its bar in the error colour; any other fills it to where it got in the progress colour.
-    // report: card, from, to, value, text.
-    function test_cardProgress_data() {
-        var summary = "Copied 1/1 videos and 2/2 photos.", notCopied = "Copied 0/1 videos and 0/0 photos."
+    // Progress (card, from, to, value, text) moves a card's bar and ends the card at the bar's end. Bytes
+    // (card, bytes, total, ms) show throughput and time left once half a second has passed, as qvkctl does,
+    // and nothing once done; the fill follows them, not the count of files. A card that ended without
+    // success (a status, or "run failed") fills its bar in the error colour. "again": all cards end and a new
+    // import starts, measured afresh. The bar checked is that of the last progress, else card 1's.
+    function test_cardBars_data() {
+        var files = [1, 0, 3, 1, "Copying /media/u/A/V1.MOV"], done = [1, 0, 1, 1, "Copied 1/1 videos and 0/0 photos."]
+        var half = [[1, 0, 1e9, 0], [1, 5e8, 1e9, 5000]], summary = [2, 0, 1, 1, "Copied 1/1 videos and 2/2 photos."]
         return [
-            { tag: "copying", report: [2, 0, 4, 1, "Copying /media/u/A/V1.MOV"], flags: [true, true, true] },
-            { tag: "card 2 at its end", report: [2, 0, 10, 10, "Card 2 done"], flags: [true, false, true] },
-            { tag: "card 3 past its end", report: [3, 0, 1, 2, "Prepared."], flags: [true, true, false] },
-            { tag: "unknown card", report: [4, 0, 10, 10, "?"], flags: [true, true, true] },
-            { tag: "file not copied", report: [2, 0, 1, 1, notCopied], status: "incomplete", failed: true },
-            { tag: "no source", report: [2, 0, 0, 0, "Error: Please choose source"], status: "refused", failed: true },
-            { tag: "summary", report: [2, 0, 1, 1, summary], status: "succeeded" },
-            { tag: "hash list not written", report: [2, 0, 1, 1, summary], status: "succeeded", run: "failed", failed: true }
+            { tag: "copying", steps: [[2, 0, 4, 1, "Copying /media/u/B/V1.MOV"]], flags: [true, true, true], fill: 0.25 },
+            { tag: "card 2 at its end", steps: [[2, 0, 10, 10, "Card 2 done"]], flags: [true, false, true], fill: 1 },
+            { tag: "card 3 past its end", steps: [[3, 0, 1, 2, "Prepared."]], flags: [true, true, false], fill: 1 },
+            { tag: "unknown card", steps: [[4, 0, 10, 10, "?"]], flags: [true, true, true] },
+            { tag: "file not copied", steps: [[2, 0, 1, 1, "Copied 0/1 videos and 0/0 photos."], "incomplete"], failed: true },
+            { tag: "no source", steps: [[2, 0, 0, 0, "Error: Please choose source"], "refused"], failed: true },
+            { tag: "summary", steps: [summary, "succeeded"], fill: 1 },
+            { tag: "hash list not written", steps: [summary, "succeeded", "run failed"], failed: true },
+            { tag: "too early to tell", steps: [[1, 0, 1e9, 0], [1, 2e7, 1e9, 400]] },
+            { tag: "seconds", steps: [[1, 0, 1e9, 0], [1, 1e8, 1e9, 4000]], detail: "25.0 MB/s, 36 s left" },
+            { tag: "from the first report on", steps: [[1, 5e8, 1e10, 1000], [1, 1.5e9, 1e10, 11000]],
+              detail: "100 MB/s, 1 min 25 s left" },
+            { tag: "hours", steps: [[1, 0, 1e12, 0], [1, 1e9, 1e12, 10000]], detail: "100 MB/s, 2 h 46 min left" },
+            { tag: "slow", steps: [[1, 0, 1e8, 0], [1, 4e6, 1e8, 8000]], detail: "500 kB/s, 3 min 12 s left" },
+            { tag: "card done", steps: half.concat([[1, 1e9, 1e9, 9000]]) },
+            { tag: "another card's bytes", steps: [[2, 0, 1e9, 0], [2, 5e8, 1e9, 5000]] },
+            { tag: "bytes after the card's summary", steps: [done].concat(half) },
+            { tag: "fill by bytes", steps: [files].concat(half), detail: "100 MB/s, 5 s left", fill: 0.5 },
+            { tag: "the summary fills and clears", steps: [files].concat(half, [done]), fill: 1 },
+            { tag: "a new import measures afresh", detail: "50.0 MB/s, 16 s left",
+              steps: half.concat(["again", [1, 0, 1e9, 100000], [1, 2e8, 1e9, 104000]]) }
         ]
     }
 
-    function test_cardProgress(data) {
+    function test_cardBars(data) {
         startWith(threeCards)
         window.copyFilesClicked()
-        var r = data.report
-        window.updateCardProgress(r[0], r[1], r[2], r[3], r[4])
-        if (data.status)
-            window.cardOutcome(r[0], { status: data.status })
-        if (data.run)
-            window.importOutcome({ status: data.run })
+        var last = null
+        data.steps.forEach(function (s) {
+            if (s === "again") {
+                [1, 2, 3].forEach(function (card) { window.updateCardProgress(card, 0, 1, 1, "Copied.") })
+                window.copyFilesClicked()
+            } else if (s === "run failed") {
+                window.importOutcome({ status: "failed" })
+            } else if (typeof s === "string") {
+                window.cardOutcome(last[0], { status: s })
+            } else if (s.length === 5) {
+                last = s
+                window.updateCardProgress(s[0], s[1], s[2], s[3], s[4])
+            } else {
+                window.cardBytesAt(s[0], s[1], s[2], s[3])
+            }
+        })
         if (data.flags)
             compare(copyingFlags(), data.flags)
-        var bar = findChild(window, "card" + r[0] + "Progress")
+        var bar = findChild(window, "card" + (last ? last[0] : 1) + "Progress")
         if (!bar)
             return
-        var fill = findChild(bar, "fill")
-        var failed = data.failed === true
+        var fill = findChild(bar, "fill"), failed = data.failed === true
         waitForRendering(bar)
-        compare([bar.to, bar.value, bar.text, bar.failed], [r[2], Math.min(r[2], r[3]), r[4], failed])
-        compare(String(fill.color), failed ? "#b3261e" : "#00796b")
-        compare(fill.width, failed ? fill.parent.width : bar.visualPosition * fill.parent.width)
+        compare([bar.detail, findChild(bar, "detailText").text, bar.failed, String(fill.color)],
+                [data.detail || "", data.detail || "", failed, failed ? "#b3261e" : "#00796b"])
+        if (last)
+            compare([bar.to, bar.value, bar.text], [last[2], Math.min(last[2], last[3]), last[4]])
+        if (failed || data.fill !== undefined)
+            compare(fill.width, (failed ? 1 : data.fill) * fill.parent.width)
     }
 
     // Cards are preselected by their labels. A chosen folder's URL is decoded and shown with the label of
@@ -209,49 +237,6 @@ ViewTestCase {
             return
         list.currentIndex = 2 // moving the card away makes the cards usable again
         compare([child("cardsHintText").text, child("copyFilesButton").enabled], ["", true])
-    }
-
-    // Byte reports (card, bytes, total, ms): the card's bar shows throughput and time left once half a
-    // second has passed, as qvkctl does, and nothing once it is done; its fill follows the bytes, not the
-    // count of files. "files": file 1 of 3 reported; "summary": the card's summary; "again": all cards end
-    // and a new import starts, measured afresh.
-    function test_timeLeft_data() {
-        var half = [[1, 0, 1e9, 0], [1, 5e8, 1e9, 5000]]
-        return [
-            { tag: "too early to tell", reports: [[1, 0, 1e9, 0], [1, 2e7, 1e9, 400]], detail: "" },
-            { tag: "seconds", reports: [[1, 0, 1e9, 0], [1, 1e8, 1e9, 4000]], detail: "25.0 MB/s, 36 s left" },
-            { tag: "from the first report on", reports: [[1, 5e8, 1e10, 1000], [1, 1.5e9, 1e10, 11000]],
-              detail: "100 MB/s, 1 min 25 s left" },
-            { tag: "hours", reports: [[1, 0, 1e12, 0], [1, 1e9, 1e12, 10000]], detail: "100 MB/s, 2 h 46 min left" },
-            { tag: "slow", reports: [[1, 0, 1e8, 0], [1, 4e6, 1e8, 8000]], detail: "500 kB/s, 3 min 12 s left" },
-            { tag: "card done", reports: half.concat([[1, 1e9, 1e9, 9000]]), detail: "" },
-            { tag: "another card's reports", reports: [[2, 0, 1e9, 0], [2, 5e8, 1e9, 5000]], detail: "" },
-            { tag: "after the card's summary", reports: ["summary"].concat(half), detail: "" },
-            { tag: "fill by bytes", reports: ["files"].concat(half), detail: "100 MB/s, 5 s left", fill: 0.5 },
-            { tag: "summary fills, clears", reports: ["files"].concat(half, ["summary"]), detail: "", fill: 1 },
-            { tag: "a new import measures afresh", reports: half.concat(["again", [1, 0, 1e9, 100000], [1, 2e8, 1e9, 104000]]),
-              detail: "50.0 MB/s, 16 s left" }
-        ]
-    }
-
-    function test_timeLeft(data) {
-        startWith(threeCards)
-        window.copyFilesClicked()
-        data.reports.forEach(function (r) {
-            if (r === "again") {
-                [1, 2, 3].forEach(function (card) { window.updateCardProgress(card, 0, 1, 1, "Copied.") })
-                window.copyFilesClicked()
-            } else if (r === "files")
-                window.updateCardProgress(1, 0, 3, 1, "Copying /media/u/A/V1.MOV")
-            else if (r === "summary")
-                window.updateCardProgress(1, 0, 1, 1, "Copied 1/1 videos and 0/0 photos.")
-            else
-                window.cardBytesAt(r[0], r[1], r[2], r[3])
-        })
-        var bar = child("card1Progress")
-        compare([bar.detail, findChild(bar, "detailText").text], [data.detail, data.detail])
-        if (data.fill)
-            compare(findChild(bar, "fill").width, data.fill * findChild(bar, "fill").parent.width)
     }
 
     // The box names each card and its verified copies; a wipe that would lose files needs "Erase anyway"
