@@ -28,16 +28,32 @@ ViewTestCase {
     // The port reaches the controller before the operation starts, and nothing more starts while it runs;
     // values go out as they are, not cut to what the texts show. Reports below their end keep the wait box
     // up and the buttons locked; the final one closes the box at once. A reset, done or not, reads nothing
-    // back: the user's unsaved edits stay.
+    // back: the user's unsaved edits stay. An erase the check refuses asks again, saying what would be
+    // lost; "Erase anyway" forces it. A refused count is named as such; a failure asks nothing. asks: how the
+    // second box begins; forced: its answer.
     function test_operation_data() {
-        var reset = "resetCameraSettings:/dev/ttyUSB0"
+        var reset = "resetSettingsButton", failed = { status: "failed" }
+        var unsaved = { status: "refused", records: 8, reason: "no complete export of the unit U1 is recorded" }
+        function erasing(row) {
+            return Object.assign(row, { button: "eraseMemoryButton", dataTab: true, call: "eraseMemory:/dev/ttyUSB0" })
+        }
         return [
             { tag: "copy data", button: "copyDataButton", dataTab: true, call: "copyData:/dev/ttyUSB0|/home/user/Videos|Dive 3" },
             { tag: "connect", button: "connectButton", call: "readCameraSettings:/dev/ttyUSB0" },
-            { tag: "reset, confirmed", button: "resetSettingsButton", confirm: true, call: reset },
-            { tag: "reset fails", button: "resetSettingsButton", confirm: true, call: reset, failed: true },
+            { tag: "reset, confirmed", button: reset, call: "resetCameraSettings:/dev/ttyUSB0" },
+            { tag: "reset fails", button: reset, call: "resetCameraSettings:/dev/ttyUSB0", outcome: failed },
             { tag: "save unrounded", button: "saveSettingsButton",
-              call: "saveCameraSettings:/dev/ttyUSB0|2024-02-29 23:59:58|1|2.35|17|92.5|29" }
+              call: "saveCameraSettings:/dev/ttyUSB0|2024-02-29 23:59:58|1|2.35|17|92.5|29" },
+            erasing({ tag: "erase memory, box unticked", unticked: true }),
+            erasing({ tag: "erase memory, unit silent", outcome: failed }),
+            erasing({ tag: "unsaved, erased anyway", outcome: unsaved, forced: true,
+                      asks: "The unit holds 8 records that no complete export recorded here has saved (no complete export "
+                            + "of the unit U1 is recorded). Erase anyway?" }),
+            erasing({ tag: "unsaved, kept", outcome: unsaved, forced: false, asks: "The unit holds 8 records" }),
+            erasing({ tag: "count unreadable, erased anyway", forced: true,
+                      outcome: { status: "refused", records: 0, reason: "Counting records: the unit's record count could "
+                                 + "not be read; it answered \"many\"." },
+                      asks: "The unit's record count could not be read (Counting records: " })
         ]
     }
 
@@ -47,61 +63,29 @@ ViewTestCase {
           ["photoTimeoutSlider", "value", 92.5], ["recordLedBox", "checked", true], ["e1FirmwareList", "currentIndex", 1],
           ["dateTimeField", "text", "2024-02-29 23:59:58"]].forEach(function (c) { child(c[0])[c[1]] = c[2] })
         click(data.button)
-        if (data.confirm) {
-            tryCompare(child("resetSettingsBoxConfirmButton"), "visible", true)
-            click("resetSettingsBoxConfirmButton")
+        var confirm = { "resetSettingsButton": "resetSettingsBoxConfirmButton", "eraseMemoryButton": "eraseMemoryConfirmButton" }
+        if (confirm[data.button]) {
+            tryCompare(child(confirm[data.button]), "visible", true)
+            child("eraseMemoryCheck").checked = !data.unticked
+            click(confirm[data.button])
         }
+        if (data.unticked)
+            return compare([appController.calls, window.dataCopying], [[], false])
         compare(child("waitBox").visible, !data.dataTab)
         ;["copyDataClicked", "connectButtonClicked", "resetCameraSettingsClicked", "saveCameraSettingsClicked"].forEach(
             function (f) { window[f]() })
         var bar = child(data.dataTab ? "dataProgress" : "settingsProgress")
         var report = window[data.dataTab ? "updateDataProgress" : "updateCameraSettingsProgress"]
+        var outcome = window[data.dataTab ? "dataOutcome" : "cameraSettingsOutcome"]
         report(0, 2, 1, "Step 1 ...")
         verify(window.dataCopying && child("waitBox").visible && !child("exitButton").enabled)
         compare([window.waitText, bar.value, bar.text], ["Step 1 ...", 1, "Step 1 ..."])
-        var end = data.failed ? "Error: no answer" : "Success."
+        var end = data.outcome ? "Error: no answer" : "Success."
         report(0, 2, 2, end)
-        window[data.dataTab ? "dataOutcome" : "cameraSettingsOutcome"]({ status: data.failed ? "failed" : "succeeded" })
-        verify(!window.dataCopying && !child("waitBox").visible && child("exitButton").enabled)
-        compare(appController.calls, portCalls.concat([data.call]))
+        outcome(data.outcome || { status: "succeeded" })
         compare([bar.value, bar.text, child("videoIntervalSlider").value, child("dateTimeField").text],
                 [2, end, 2.35, "2024-02-29 23:59:58"])
-    }
-
-    // An erase the check refuses asks again, saying what would be lost; "Erase anyway" forces it. A refused
-    // count is named as such; a failure asks nothing. outcome: how the erase ended; asks: how the second box
-    // begins; forced: its answer.
-    function test_eraseMemoryBox_data() {
-        var unsaved = { status: "refused", records: 8, reason: "no complete export of the unit U1 is recorded" }
-        var uncounted = { status: "refused", records: 0,
-                          reason: "Counting records: the unit's record count could not be read; it answered \"many\"." }
-        return [
-            { tag: "confirmed", outcome: { status: "succeeded", records: 8 } },
-            { tag: "box unticked", unticked: true },
-            { tag: "unsaved, erased anyway", outcome: unsaved, forced: true,
-              asks: "The unit holds 8 records that no complete export recorded here has saved (no complete export "
-                    + "of the unit U1 is recorded). Erase anyway?" },
-            { tag: "unsaved, kept", outcome: unsaved, forced: false, asks: "The unit holds 8 records" },
-            { tag: "count unreadable, erased anyway", outcome: uncounted, forced: true,
-              asks: "The unit's record count could not be read (Counting records: " },
-            { tag: "unit silent", outcome: { status: "failed", records: 0 } }
-        ]
-    }
-
-    function test_eraseMemoryBox(data) {
-        startWith([], oneUnit)
-        click("eraseMemoryButton")
-        tryCompare(child("eraseMemoryBox"), "visible", true)
-        child("eraseMemoryCheck").checked = !data.unticked
-        click("eraseMemoryConfirmButton")
-        tryCompare(child("eraseMemoryBox"), "visible", false)
-        var calls = data.unticked ? [] : portCalls.concat(["eraseMemory:/dev/ttyUSB0"])
-        compare([appController.calls, window.dataCopying], [calls, !data.unticked])
-        if (data.unticked)
-            return
-        var box = child("eraseMemoryAnywayBox")
-        window.updateDataProgress(0, 2, 2, "Error: The unit holds 8 records that no complete export has saved.")
-        window.dataOutcome(data.outcome)
+        var calls = portCalls.concat([data.call]), box = child("eraseMemoryAnywayBox")
         if (data.asks) {
             tryCompare(box, "visible", true)
             var question = child("eraseMemoryAnywayBoxQuestion").text
@@ -112,11 +96,12 @@ ViewTestCase {
             calls = calls.concat(data.forced ? ["eraseMemoryForced:/dev/ttyUSB0"] : [])
             compare([appController.calls, window.dataCopying], [calls, data.forced])
             // However the forced erase ends, it is not asked again.
-            window.updateDataProgress(0, 2, 2, "Error erasing memory: x")
-            window.dataOutcome(data.outcome)
+            report(0, 2, 2, end)
+            outcome(data.outcome)
         }
         wait(50)
-        compare([box.visible, appController.calls], [false, calls])
+        verify(!window.dataCopying && !child("waitBox").visible && child("exitButton").enabled && !box.visible)
+        compare(appController.calls, calls)
     }
 
     // A read as the controller reports it; E1 firmware 27 is not offered and leaves the choice as it was (29).
