@@ -22,8 +22,8 @@ TestCase {
             cardChecks = {}
             settingsUpdates = 0
             importRefusal = templateProblem = ""
-            stored = { "Serialnumber": "000000", "OverwriteAngles": "1", "RadiansAngles": "0",
-                       "Camera1Roll": "-90", "Camera2Yaw": "-0" }
+            stored = { "Serialnumber": "000000", "OverwriteAngles": "1", "RadiansAngles": "0", "Camera1Roll": "-90",
+                       "Camera2Yaw": "-0" }
         }
         function note(call) { calls = calls.concat([call]) }
         function getDrives() { note("getDrives"); return drives }
@@ -38,9 +38,8 @@ TestCase {
         function eraseCheck(card1, card2, card3) {
             note("eraseCheck:" + [card1, card2, card3].join("|"))
             return [card1, card2, card3].map(function (path, i) {
-                return Object.assign({ "card": i + 1, "path": path, "label": "", "size": 0, "problem": "",
-                                       "wipeProblem": "", "files": 0, "verified": 0, "unreadable": 0 },
-                                     cardChecks[path] || {})
+                return Object.assign({ "card": i + 1, "path": path, "label": "", "size": 0, "problem": "", "wipeProblem": "",
+                                       "files": 0, "verified": 0, "unreadable": 0 }, cardChecks[path])
             })
         }
         function updateFirmware(port, path) { note("updateFirmware:" + port + "|" + path) }

@@ -246,9 +246,9 @@ ViewTestCase {
     function test_eraseCardsBoxCounts_data() {
         function checks(change) {
             var all = {}
-            ;[["QVK_01", 31914983424, 214], ["QVK_02", 31914983424, 214], ["QVK_03", 63831015424, 5]].forEach(function (c, i) {
-                all[threeCards[i].key] = Object.assign({ "label": c[0], "size": c[1], "files": c[2], "verified": c[2] },
-                                                       change[i + 1])
+            threeCards.forEach(function (d, i) {
+                var files = i < 2 ? 214 : 5
+                all[d.key] = Object.assign({ "label": d.value, "size": 63831015424, "files": files, "verified": files }, change[i + 1])
             })
             return all
         }
