@@ -252,7 +252,7 @@ ViewTestCase {
             })
             return all
         }
-        var lacking = checks({ 2: { "verified": 211 } })
+        var lacking = checks({ 2: { "verified": 213 } })
         var folder = checks({ 3: { "label": "", "wipeProblem": "a folder, not the root of its volume (/media)",
                                    "files": -1, "verified": -1, "unreadable": -1 } })
         var folderSays = { 3: "Card 3 /media/u/C: cannot be erased: a folder, not the root of its volume (/media)" }
@@ -260,9 +260,9 @@ ViewTestCase {
         return [
             { tag: "all copied and verified", checks: checks({}), place: "/media/u/C, 63.8 GB", sent: "eraseCards:|true|true" },
             { tag: "card 2 lacks copies, erased anyway", checks: lacking, answers: ["eraseCardsAnywayButton"],
-              loss: "3 media files have no verified copy and will be lost for good (Card 2 QVK_02: 3 files).",
+              loss: "1 media file has no verified copy and will be lost for good (Card 2 QVK_02: 1 file).",
               sent: "eraseCardsForced:|true|true" },
-            { tag: "card 2 lacks copies, second box cancelled", checks: lacking, loss: "3 media files",
+            { tag: "card 2 lacks copies, second box cancelled", checks: lacking, loss: "1 media file",
               answers: ["eraseCardsLossCancelButton", "eraseCardsCancelButton"] },
             { tag: "card 2 lacks copies, not erased, no config", checks: lacking, keepFiles: true, noConfig: true,
               sent: "eraseCards:|false|false" },
