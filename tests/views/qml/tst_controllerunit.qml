@@ -7,30 +7,10 @@ ViewTestCase {
 
     readonly property var portCalls: ["setPort:/dev/ttyUSB0"]
 
-    function test_devicePreselection_data() {
-        var plain = device("/dev/ttyS0", "A1B2", "Acme"), ftdi = device("/dev/ttyUSB2", "FTDI", "FTDI")
-        return [
-            { tag: "PELORIN before an earlier FTDI", devices: [ftdi, plain, device("/dev/ttyUSB1", "QVK-PELORIN-0042", "Pelorin")],
-              selected: 2, shown: ["FTDI (FTDI)", "A1B2 (Acme)", "QVK-PELORIN-0042 (Pelorin)"] },
-            { tag: "FTDI when no PELORIN, a port without serial", devices: [device("/dev/pts/4", "", ""), ftdi],
-              selected: 1, shown: ["/dev/pts/4", "FTDI (FTDI)"] },
-            { tag: "no device", devices: [], selected: -1, shown: [] }
-        ]
-    }
-
-    function test_devicePreselection(data) {
-        startWith([], data.devices)
-        var list = child("dataDeviceList")
-        compare([list.currentIndex, child("settingsDeviceList").currentIndex], [data.selected, data.selected])
-        compare(data.shown.map(function (s, i) { list.currentIndex = i; return list.currentText }), data.shown)
-    }
-
-    // The port reaches the controller before the operation starts, and nothing more starts while it runs;
-    // values go out as they are, not cut to what the texts show. Reports below their end keep the wait box
-    // up and the buttons locked; the final one closes the box at once. A reset, done or not, reads nothing
-    // back: the user's unsaved edits stay. An erase the check refuses asks again, saying what would be
-    // lost; "Erase anyway" forces it. A refused count is named as such; a failure asks nothing. asks: how the
-    // second box begins; forced: its answer.
+    // The port reaches the controller first, and nothing more starts while one runs; values go out as they
+    // are. Reports below their end keep the wait box up and the buttons locked; the final one closes it. A
+    // reset, done or not, reads nothing back. An erase the check refuses asks again, saying what would be
+    // lost (a refused count named as such), and "Erase anyway" forces it; a failure asks nothing.
     function test_operation_data() {
         var reset = "resetSettingsButton", failed = { status: "failed" }
         var unsaved = { status: "refused", records: 8, reason: "no complete export of the unit U1 is recorded" }
@@ -104,11 +84,18 @@ ViewTestCase {
         compare(appController.calls, calls)
     }
 
-    // A read as the controller reports it; E1 firmware 27 is not offered and leaves the choice as it was (29).
-    // Firmware and battery describe the unit last read: a failed read of another port must not leave them
-    // standing for it. state: LED, the three sliders, E1; port: the one read next, ending in end.
-    function test_read_data() {
+    // A unit's port is preselected, listed by serial and maker. A read is shown as the controller reports it;
+    // E1 firmware 27 is not offered and leaves the choice as it was (29). Firmware and battery describe the
+    // unit last read: a failed read of another port must not leave them standing for it. state: LED, the
+    // three sliders, E1; port: the one read next, ending in end.
+    function test_ports_data() {
+        var plain = device("/dev/ttyS0", "A1B2", "Acme"), ftdi = device("/dev/ttyUSB2", "FTDI", "FTDI")
         return [
+            { tag: "PELORIN before an earlier FTDI", devices: [ftdi, plain, device("/dev/ttyUSB1", "QVK-PELORIN-0042", "Pelorin")],
+              selected: 2, listed: ["FTDI (FTDI)", "A1B2 (Acme)", "QVK-PELORIN-0042 (Pelorin)"] },
+            { tag: "FTDI when no PELORIN, a port without serial", devices: [device("/dev/pts/4", "", ""), ftdi],
+              selected: 1, listed: ["/dev/pts/4", "FTDI (FTDI)"] },
+            { tag: "no device", devices: [], selected: -1, listed: [] },
             { tag: "LED off, E1 27", args: ["2.4.1", "-", "2024-05-01 10:00:00", 0, 1, 10, 90, 27],
               state: [false, 1, 10, 90, 29], texts: ["1.0 seconds", "10 seconds", "90 minutes"] },
             { tag: "beyond the sliders", args: ["3.0", "100 %", "2030-01-01 00:00:00", 1, 20, 2, 400, 30],
@@ -119,8 +106,13 @@ ViewTestCase {
         ]
     }
 
-    function test_read(data) {
-        startWith([], oneUnit.concat([device("/dev/ttyUSB1", "A1", "Acme")]))
+    function test_ports(data) {
+        startWith([], data.devices || oneUnit.concat([device("/dev/ttyUSB1", "A1", "Acme")]))
+        var list = child("dataDeviceList")
+        if (data.devices) {
+            compare([list.currentIndex, child("settingsDeviceList").currentIndex], [data.selected, data.selected])
+            return compare(data.listed.map(function (s, i) { list.currentIndex = i; return list.currentText }), data.listed)
+        }
         child("e1FirmwareList").currentIndex = 1
         window.connectButtonClicked()
         var a = data.args || ["2.4.1", "60 %", "2024-01-01 00:00:00", 1, 1, 5, 90, 29]
@@ -142,7 +134,6 @@ ViewTestCase {
             window.updateCameraSettings("3.0", "20 %", "2024-01-01 00:00:00", 1, 1, 5, 90, 29)
         window.cameraSettingsOutcome({ status: data.read ? "succeeded" : "failed" })
         compare(shownTexts(["firmwareText", "batteryText"]), data.shown)
-        verify(!window.dataCopying)
     }
 
     // Reports that count records (received of those announced, one more step for the files) move the bar;
