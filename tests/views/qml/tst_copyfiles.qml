@@ -15,9 +15,7 @@ ViewTestCase {
     function test_startupCalls() {
         appController.devices = [device("ttyUSB3", "PELORIN-7", "FTDI")]
         createWindow()
-        compare(appController.calls, ["getDrives", "getDevices", "getTemplates",
-                                      "getMoviesLocation", "getSettings", "setPort:ttyUSB3"])
-        compare(shownTexts(["filesDestinationField", "dataDestinationField"]), ["/home/user/Videos", "/home/user/Videos"])
+        compare(appController.calls, "getDrives getDevices getTemplates getMoviesLocation getSettings setPort:ttyUSB3".split(" "))
     }
 
     // ready: "1" where the function and its button are ready, in the order below.
@@ -45,17 +43,15 @@ ViewTestCase {
                  "updateFirmware"].map(function (b) { return child(b + "Button").enabled }), ready)
     }
 
-    // The skip box starts from the settings file (off when it holds nothing) and keeps each change there;
-    // the import follows it, takes the chosen template and project, and starts once. Paths that can only go
-    // wrong are refused in the information box; a template that cannot be used only asks whether to copy
-    // without stitching projects, and the cards' summaries then say there are none.
+    // The skip box starts from the settings file (off if it holds nothing) and keeps each change there; the
+    // import follows it, takes the chosen template and project, and starts once. Bad paths are refused; an
+    // unusable template only asks whether to copy without stitching projects, and the summaries say so.
     function test_copyFiles_data() {
-        var sent = "copyFiles:/media/u/A|/media/u/B|/media/u/C|/home/user/Videos|", unreadable = "cannot be read: Permission denied"
+        var sent = "copyFiles:" + cardPaths + "|/home/user/Videos|", unreadable = "cannot be read: Permission denied"
         return [
             { tag: "skip box off by default", sent: sent + "/t/two.kava|Reef|true" },
             { tag: "skip box kept on", stored: "1", sent: sent + "/t/two.kava|Reef|false" },
-            { tag: "a card twice and a bad template", refusal: "Cards 1 and 2 are the same folder (/media/u/A)",
-              problem: unreadable },
+            { tag: "card twice, bad template", refusal: "Cards 1 and 2 are the same folder (/media/u/A)", problem: unreadable },
             { tag: "bad template, copied without", problem: "not a stitching template: it holds <pano>, not <kava>",
               answer: "noTemplateBoxConfirmButton", sent: sent + "|Reef|true" },
             { tag: "bad template, cancelled", problem: unreadable, answer: "noTemplateBoxCancelButton" }
@@ -113,14 +109,13 @@ ViewTestCase {
             { tag: "card 2 at its end", steps: [[2, 0, 10, 10, "Card 2 done"]], flags: [true, false, true], fill: 1 },
             { tag: "card 3 past its end", steps: [[3, 0, 1, 2, "Prepared."]], flags: [true, true, false], fill: 1 },
             { tag: "unknown card", steps: [[4, 0, 10, 10, "?"]], flags: [true, true, true] },
-            { tag: "file not copied", steps: [[2, 0, 1, 1, "Copied 0/1 videos and 0/0 photos."], "incomplete"], failed: true },
+            { tag: "file not copied", steps: [[2, 0, 1, 1, "Copied 0/1 videos."], "incomplete"], failed: true },
             { tag: "no source", steps: [[2, 0, 0, 0, "Error: Please choose source"], "refused"], failed: true },
             { tag: "summary", steps: [summary, "succeeded"], fill: 1 },
             { tag: "hash list not written", steps: [summary, "succeeded", "run failed"], failed: true },
             { tag: "too early to tell", steps: [[1, 0, 1e9, 0], [1, 2e7, 1e9, 400]] },
             { tag: "seconds", steps: [[1, 0, 1e9, 0], [1, 1e8, 1e9, 4000]], detail: "25.0 MB/s, 36 s left" },
-            { tag: "from the first report on", steps: [[1, 5e8, 1e10, 1000], [1, 1.5e9, 1e10, 11000]],
-              detail: "100 MB/s, 1 min 25 s left" },
+            { tag: "first report", steps: [[1, 5e8, 1e10, 1000], [1, 1.5e9, 1e10, 11000]], detail: "100 MB/s, 1 min 25 s left" },
             { tag: "hours", steps: [[1, 0, 1e12, 0], [1, 1e9, 1e12, 10000]], detail: "100 MB/s, 2 h 46 min left" },
             { tag: "slow", steps: [[1, 0, 1e8, 0], [1, 4e6, 1e8, 8000]], detail: "500 kB/s, 3 min 12 s left" },
             { tag: "card done", steps: half.concat([[1, 1e9, 1e9, 9000]]) },
@@ -172,7 +167,7 @@ ViewTestCase {
     // closed list too narrow for its entry keeps both ends of it and shows the whole entry as a tool tip.
     function test_cardLists_data() {
         var url = "file:///home/u/My%20Cards/day%231", labelled = ["/media/u/QVK_01 QVK_01", "/media/u/OTHER /media/u/OTHER"]
-        var twice = "Cards 1 and 3 both read /media/u/A."
+        var other = " Please choose another folder for one of them.", twice = "Cards 1 and 3 both read /media/u/A." + other
         var deep = "/media/user/a-volume-with-a-long-name/DCIM/2024-05-01 dive at the outer reef/QVK_01"
         return [
             { tag: "two labelled cards and DATA", drives: ["E:/ QVK_01", "F:/ QVK_02", "G:/ DATA"], selected: [0, 1, -1],
@@ -193,14 +188,13 @@ ViewTestCase {
             { tag: "percent and non-ASCII", url: "file:///tmp/50%25/%C3%BCber", shown: "/tmp/50%/\u00fcber" },
             { tag: "not escaped after all", url: "file:///tmp/100%", shown: "/tmp/100%" },
             { tag: "long folder", url: "file://" + deep, shown: deep, cut: true },
-            // Cards may move to a folder another card reads (to swap two cards), but while two read one folder
-            // nothing starts and the hint says which.
+            // Cards may move to a folder another card reads (to swap two), but meanwhile nothing starts.
             { tag: "chooser: the folder card 1 reads", card: 3, url: "file:///media/u/A", selected: [0, 1, 0], hint: twice },
             { tag: "list: card 3 picks what card 1 shows", card: 3, pick: 0, selected: [0, 1, 0], hint: twice },
             { tag: "chooser: a listed folder no card reads", card: 2, unselect: 3, url: "file:///media/u/C",
               selected: [0, 2, -1], hint: "" },
             { tag: "chooser: a new folder fills an empty list", card: 2, unselect: 3, url: "file:///home/u/x",
-              selected: [1, 0, 0], hint: "Cards 2 and 3 both read /home/u/x." }
+              selected: [1, 0, 0], hint: "Cards 2 and 3 both read /home/u/x." + other }
         ]
     }
 
@@ -225,8 +219,7 @@ ViewTestCase {
             compare(list.contentItem.elide, Text.ElideMiddle)
         if (data.hint === undefined)
             return
-        verify(data.hint ? child("cardsHintText").text.indexOf(data.hint) === 0 : child("cardsHintText").text === "",
-               child("cardsHintText").text)
+        compare(child("cardsHintText").text, data.hint)
         var usable = !data.hint && !data.unselect
         compare([child("infoBox").visible, child("copyFilesButton").enabled, child("eraseCardsButton").enabled],
                 [false, usable, usable])
@@ -245,7 +238,7 @@ ViewTestCase {
             var all = {}
             threeCards.forEach(function (d, i) {
                 var files = i < 2 ? 214 : 5
-                all[d.key] = Object.assign({ "label": d.value, "size": 63831015424, "files": files, "verified": files }, change[i + 1])
+                all[d.key] = Object.assign({ "label": d.value, "size": 64e9, "files": files, "verified": files }, change[i + 1])
             })
             return all
         }
@@ -255,7 +248,7 @@ ViewTestCase {
         var folderSays = { 3: "Card 3 /media/u/C: cannot be erased: a folder, not the root of its volume (/media)" }
         var readOnly = { "problem": "the volume is read-only", "wipeProblem": "the volume is read-only" }
         return [
-            { tag: "all copied and verified", checks: checks({}), place: "/media/u/C, 63.8 GB", sent: "eraseCards:|true|true" },
+            { tag: "all verified", checks: checks({}), place: "/media/u/C, 64.0 GB", sent: "eraseCards:|true|true" },
             { tag: "card 2 lacks copies, erased anyway", checks: lacking, answers: ["eraseCardsAnywayButton"],
               loss: "1 media file has no verified copy and will be lost for good (Card 2 QVK_02: 1 file).",
               sent: "eraseCardsForced:|true|true" },
@@ -263,7 +256,7 @@ ViewTestCase {
               answers: ["eraseCardsLossCancelButton", "eraseCardsCancelButton"] },
             { tag: "card 2 lacks copies, not erased, no config", checks: lacking, keepFiles: true, noConfig: true,
               sent: "eraseCards:|false|false" },
-            { tag: "a file not imported, read again, erased anyway", checks: checks({ 1: { "notImported": ["DCIM/x.MP4"] } }),
+            { tag: "not imported, read again, erased anyway", checks: checks({ 1: { "notImported": ["DCIM/x.MP4"] } }),
               reverify: true, answers: ["eraseCardsAnywayButton"], sent: "prepareCards:|true|true|true|true",
               say: { 1: "Card 1 QVK_01: 214 of 214 files copied and verified, 1 file not imported" },
               loss: "1 file that is not imported will be wiped: DCIM/x.MP4 (card 1). Erase anyway?" },
@@ -295,7 +288,6 @@ ViewTestCase {
         if (data.loss) {
             tryCompare(child("eraseCardsLossBox"), "visible", true)
             verify(child("eraseCardsLossText").text.indexOf(data.loss) === 0, child("eraseCardsLossText").text)
-            compare(appController.calls.length, 1) // nothing sent before the second answer
         }
         ;(data.answers || []).forEach(function (button) {
             click(button)
@@ -306,8 +298,7 @@ ViewTestCase {
         verify(!window.cardOneCopying) // preparing the cards is not an import
     }
 
-    // The refusal follows what still runs and goes when nothing does; another
-    // message in the box is left alone; with nothing running the window closes.
+    // The refusal follows what still runs and goes when nothing does, leaving other messages; then it closes.
     function test_closeRefusalFollowsOperations() {
         startWith(threeCards)
         var copied = function (card) { window.updateCardProgress(card, 0, 1, 1, "Copied.") }
