@@ -8,7 +8,6 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QThreadPool>
 #include <QtTest>
 
@@ -16,7 +15,6 @@
 #include <xxhash.h>
 
 #include <memory>
-#include <vector>
 
 namespace {
 
@@ -405,19 +403,15 @@ private slots:
         const MhlHistory::File file{"a.txt", 1, QDateTime::currentDateTime(), XXH64("a", 1, 0)};
         constexpr int Writers = 6;
         constexpr int Each = 4;
-        std::vector<std::unique_ptr<QThread>> threads;
         QAtomicInt failures;
-        for (int w = 0; w < Writers; ++w) {
-            threads.emplace_back(QThread::create([&] {
-                for (int k = 0; k < Each; ++k)
-                    if (!MhlHistory(destination())
-                             .addGeneration({file}, QDateTime::currentDateTime()))
-                        failures.ref();
-            }));
-            threads.back()->start();
-        }
-        for (auto& thread : threads)
-            QVERIFY(thread->wait(120000));
+        QThreadPool pool;
+        pool.setMaxThreadCount(Writers);
+        for (int k = 0; k < Writers * Each; ++k)
+            pool.start([&] {
+                if (!MhlHistory(destination()).addGeneration({file}, QDateTime::currentDateTime()))
+                    failures.ref();
+            });
+        QVERIFY(pool.waitForDone(120000));
         QCOMPARE(failures.loadRelaxed(), 0);
 
         MhlHistory history(destination());
