@@ -8,7 +8,6 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QThreadPool>
 #include <QtTest>
 
@@ -16,7 +15,6 @@
 #include <xxhash.h>
 
 #include <memory>
-#include <vector>
 
 namespace {
 
@@ -134,23 +132,6 @@ class TestMhlHistory : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-    void c4Id_data();
-    void c4Id();
-    void twoImports();
-    void nothingWrittenAddsNoGeneration_data();
-    void nothingWrittenAddsNoGeneration();
-    void historyNotWritten_data();
-    void historyNotWritten();
-    void fullDiskKeepsTheHistory_data();
-    void fullDiskKeepsTheHistory();
-    void writersAtOnce();
-    void stoppedRunRecordsWhatItCopied();
-
-private:
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<AppController> controller;
     QStringList reports;
@@ -173,317 +154,303 @@ private:
         QVERIFY(QThreadPool::globalInstance()->waitForDone(120000));
         QCoreApplication::processEvents();
     }
-};
 
-void TestMhlHistory::initTestCase()
-{
-    if (QStandardPaths::findExecutable(QStringLiteral("xmllint")).isEmpty())
-        QSKIP("xmllint is missing (Debian package libxml2-utils; scripts/install-deps)");
-    QVERIFY2(QFileInfo::exists(schemaFolder() + "/ASCMHL.xsd"), qPrintable(schemaFolder()));
-}
+private slots:
 
-void TestMhlHistory::init()
-{
-    QThreadPool::globalInstance()->waitForDone();
-    VerifiedCopy::setWrittenHook(nullptr);
-    dir.reset(new QTemporaryDir);
-    QVERIFY(dir->isValid());
-    setLogFilePath(dir->filePath(QStringLiteral("run.log")));
-    qInstallMessageHandler(TestSupport::appendToLog);
-    reports.clear();
-    controller.reset(new AppController);
-    connect(controller.get(), &AppController::updateCardProgress, this,
-            [this](QVariant n, QVariant, QVariant to, QVariant, QVariant text) {
-                if (to.toInt() <= 1)
-                    reports << n.toString() + ' ' + text.toString();
-            });
-}
-
-void TestMhlHistory::cleanup()
-{
-    VerifiedCopy::setWrittenHook(nullptr);
-    VerifiedCopy::requestStop(false);
-    if (!mounted.isEmpty())
-        ::umount2(QFile::encodeName(mounted).constData(), MNT_DETACH);
-    mounted.clear();
-}
-
-void TestMhlHistory::c4Id_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<QString>("id");
-    QTest::newRow("nothing") << QByteArray()
-                             << "c459dsjfscH38cYeXXYogktxf4Cd9ibshE3BHUo6a58hBXmRQdZrAkZzsWcbWtDg5"
-                                "oQstpDuni4Hirj75GEmTc1sFT";
-    QTest::newRow("foo") << QByteArray("foo")
-                         << "c45xZeXwMSpqXjpDumcHMA6mhoAmGHkUo7r9WmN2UgSEQzj9KjgseaQdkEJ11fGb5S1"
-                            "WEENcV3q8RFWwEeVpC7Fjk2";
-}
-
-void TestMhlHistory::c4Id()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(QString, id);
-    QCOMPARE(MhlHistory::c4Id(bytes), id);
-}
-
-// Two imports with a template into one folder that already held a file: two
-// generations that validate and verify, each recording what its run wrote
-// (copies, thumbnails, projects, the first run's log copy) with the hashes of
-// the card files; the first never changes.
-void TestMhlHistory::twoImports()
-{
-    for (int n = 1; n <= 3; ++n) {
-        cardFile(n, "DCIM/100QVK/V0001.MOV", 3 * 1024 * 1024 + n);
-        cardFile(n, "DCIM/100QVK/P0002.JPG", 20000 + n);
-        cardFile(n, "MISC/index.dat", 10);
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable(QStringLiteral("xmllint")).isEmpty())
+            QSKIP("xmllint is missing (Debian package libxml2-utils; scripts/install-deps)");
+        QVERIFY2(QFileInfo::exists(schemaFolder() + "/ASCMHL.xsd"), qPrintable(schemaFolder()));
     }
-    const QString rig = dir->filePath("t/Rig.kava");
-    QVERIFY(TestSupport::writeFile(rig, Rig));
-    QVERIFY(TestSupport::writeFile(dir->filePath("t/Rig.jpg"), "preview"));
-    QVERIFY(TestSupport::writeFile(destination() + "/notes.txt", "the user's own"));
 
-    runAll(destination(), rig, "Reef");
-    const QString first = MhlHistory(destination()).generations().value(0).manifest;
-    QVERIFY(!first.isEmpty());
-    const QByteArray firstBytes = TestSupport::readFile(destination() + "/ascmhl/" + first);
-    // What a history writer that was killed left half-written goes with the next one.
-    const QString killed = destination() + "/ascmhl/.ascmhl_chain.xml.ended-k1.part";
-    QVERIFY(TestSupport::writeFile(killed, "<ascmhl"));
-    runAll(destination(), rig, "Reef");
-    QVERIFY(!QFileInfo::exists(killed));
-
-    const QVector<QMap<QString, Recorded>> generations =
-        verifyHistory(destination(), {"notes.txt"});
-    QCOMPARE(generations.size(), 2);
-    QCOMPARE(TestSupport::readFile(destination() + "/ascmhl/" + first), firstBytes);
-    QVERIFY(generations[0].contains("VazizidADU.log"));
-    QVERIFY(!generations[1].contains("VazizidADU.log")); // the first run's copy is kept
-    for (int n = 1; n <= 3; ++n) {
-        const QString folder = "DCIM/100QVK/";
-        for (const QString copy :
-             {"V0001_Reef_cam%1.MOV", "V0001_Reef_cam%1.MOV.jpg", "P0002_Reef_cam%1.JPG"})
-            QVERIFY2(generations[0].contains(folder + copy.arg(n)), qPrintable(copy));
-        for (const QString copy : {"V0001-1_cam%1.MOV", "V0001-1_cam%1.MOV.jpg"})
-            QVERIFY2(generations[1].contains(folder + copy.arg(n)), qPrintable(copy));
-        // The recorded hash is the card file's, computed apart from the import.
-        QCOMPARE(generations[0].value(folder + QStringLiteral("V0001_Reef_cam%1.MOV").arg(n)).xxh64,
-                 xxh64Of(TestSupport::readFile(card(n) + "/DCIM/100QVK/V0001.MOV")));
-        QCOMPARE(generations[1].value(folder + QStringLiteral("P0002-1_cam%1.JPG").arg(n)).xxh64,
-                 xxh64Of(TestSupport::readFile(card(n) + "/DCIM/100QVK/P0002.JPG")));
+    void init()
+    {
+        QThreadPool::globalInstance()->waitForDone();
+        VerifiedCopy::setWrittenHook(nullptr);
+        dir.reset(new QTemporaryDir);
+        QVERIFY(dir->isValid());
+        setLogFilePath(dir->filePath(QStringLiteral("run.log")));
+        qInstallMessageHandler(TestSupport::appendToLog);
+        reports.clear();
+        controller.reset(new AppController);
+        connect(controller.get(), &AppController::updateCardProgress, this,
+                [this](QVariant n, QVariant, QVariant to, QVariant, QVariant text) {
+                    if (to.toInt() <= 1)
+                        reports << n.toString() + ' ' + text.toString();
+                });
     }
-    QVERIFY(generations[0].contains("DCIM/100QVK/V0001_Reef_autopano.kava"));
-    QVERIFY(generations[1].contains("DCIM/100QVK/V0001-1_Reef_autopano.kava"));
-    QVERIFY(generations[1].contains("DCIM/100QVK/P0002-1_Reef_giga.JPG.pano"));
-}
 
-void TestMhlHistory::nothingWrittenAddsNoGeneration_data()
-{
-    QTest::addColumn<QString>("situation");
-    for (const char* situation : {"cards without media", "every card refused", "every copy fails"})
-        QTest::newRow(situation) << QString(situation);
-}
+    void cleanup()
+    {
+        VerifiedCopy::setWrittenHook(nullptr);
+        VerifiedCopy::requestStop(false);
+        if (!mounted.isEmpty())
+            ::umount2(QFile::encodeName(mounted).constData(), MNT_DETACH);
+        mounted.clear();
+    }
 
-// A run that wrote nothing into the destination leaves its history alone.
-void TestMhlHistory::nothingWrittenAddsNoGeneration()
-{
-    QFETCH(QString, situation);
-    for (int n = 1; n <= 3; ++n)
-        cardFile(n, situation == "cards without media" ? "MISC/index.dat" : "D/V.MOV", 100);
-    if (situation == "every copy fails")
-        QVERIFY(TestSupport::writeFile(destination() + "/D", "a file where the folder goes"));
+    void c4Id()
+    {
+        QCOMPARE(MhlHistory::c4Id({}),
+                 QString("c459dsjfscH38cYeXXYogktxf4Cd9ibshE3BHUo6a58hBXmRQdZrAk"
+                         "ZzsWcbWtDg5oQstpDuni4Hirj75GEmTc1sFT"));
+        QCOMPARE(MhlHistory::c4Id("foo"), QString("c45xZeXwMSpqXjpDumcHMA6mhoAmGHkUo7r9WmN2UgSEQzj9"
+                                                  "KjgseaQdkEJ11fGb5S1WEENcV3q8RFWwEeVpC7Fjk2"));
+    }
 
-    if (situation == "every card refused")
-        controller->copyFiles(card(1), card(2), card(3), destination(), QString(), "a/b");
-    else
-        controller->copyFiles(card(1), card(2), card(3), destination(), QString(), QString());
-    QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
+    // Two imports with a template into one folder that already held a file: two
+    // generations that validate and verify, each recording what its run wrote
+    // (copies, thumbnails, projects, the first run's log copy) with the hashes of
+    // the card files; the first never changes.
+    void twoImports()
+    {
+        for (int n = 1; n <= 3; ++n) {
+            cardFile(n, "DCIM/100QVK/V0001.MOV", 3 * 1024 * 1024 + n);
+            cardFile(n, "DCIM/100QVK/P0002.JPG", 20000 + n);
+            cardFile(n, "MISC/index.dat", 10);
+        }
+        const QString rig = dir->filePath("t/Rig.kava");
+        QVERIFY(TestSupport::writeFile(rig, Rig));
+        QVERIFY(TestSupport::writeFile(dir->filePath("t/Rig.jpg"), "preview"));
+        QVERIFY(TestSupport::writeFile(destination() + "/notes.txt", "the user's own"));
 
-    QVERIFY(!QFileInfo::exists(destination() + "/ascmhl"));
-    QCOMPARE(log().count("\"Done.\""), situation == "every card refused" ? 0 : 1);
-}
+        runAll(destination(), rig, "Reef");
+        const QString first = MhlHistory(destination()).generations().value(0).manifest;
+        QVERIFY(!first.isEmpty());
+        const QByteArray firstBytes = TestSupport::readFile(destination() + "/ascmhl/" + first);
+        // What a history writer that was killed left half-written goes with the next one.
+        const QString killed = destination() + "/ascmhl/.ascmhl_chain.xml.ended-k1.part";
+        QVERIFY(TestSupport::writeFile(killed, "<ascmhl"));
+        runAll(destination(), rig, "Reef");
+        QVERIFY(!QFileInfo::exists(killed));
 
-void TestMhlHistory::historyNotWritten_data()
-{
-    QTest::addColumn<QString>("obstacle");
-    for (const char* obstacle :
-         {"ascmhl is a file", "chain file damaged", "destination full", "full at the chain file"})
-        QTest::newRow(obstacle) << QString(obstacle);
-}
+        const QVector<QMap<QString, Recorded>> generations =
+            verifyHistory(destination(), {"notes.txt"});
+        QCOMPARE(generations.size(), 2);
+        QCOMPARE(TestSupport::readFile(destination() + "/ascmhl/" + first), firstBytes);
+        QVERIFY(generations[0].contains("VazizidADU.log"));
+        QVERIFY(!generations[1].contains("VazizidADU.log")); // the first run's copy is kept
+        for (int n = 1; n <= 3; ++n) {
+            const QString folder = "DCIM/100QVK/";
+            for (const QString copy :
+                 {"V0001_Reef_cam%1.MOV", "V0001_Reef_cam%1.MOV.jpg", "P0002_Reef_cam%1.JPG"})
+                QVERIFY2(generations[0].contains(folder + copy.arg(n)), qPrintable(copy));
+            for (const QString copy : {"V0001-1_cam%1.MOV", "V0001-1_cam%1.MOV.jpg"})
+                QVERIFY2(generations[1].contains(folder + copy.arg(n)), qPrintable(copy));
+            // The recorded hash is the card file's, computed apart from the import.
+            QCOMPARE(
+                generations[0].value(folder + QStringLiteral("V0001_Reef_cam%1.MOV").arg(n)).xxh64,
+                xxh64Of(TestSupport::readFile(card(n) + "/DCIM/100QVK/V0001.MOV")));
+            QCOMPARE(
+                generations[1].value(folder + QStringLiteral("P0002-1_cam%1.JPG").arg(n)).xxh64,
+                xxh64Of(TestSupport::readFile(card(n) + "/DCIM/100QVK/P0002.JPG")));
+        }
+        QVERIFY(generations[0].contains("DCIM/100QVK/V0001_Reef_autopano.kava"));
+        QVERIFY(generations[1].contains("DCIM/100QVK/V0001-1_Reef_autopano.kava"));
+        QVERIFY(generations[1].contains("DCIM/100QVK/P0002-1_Reef_giga.JPG.pano"));
+    }
 
-// A history that cannot take the run's generation: the copies stay, the
-// warning names the cause, the run ends in an error on the card that ended it,
-// nothing of the history is changed or left half-made.
-void TestMhlHistory::historyNotWritten()
-{
-    QFETCH(QString, obstacle);
-    QString target = destination();
-    for (int n = 1; n <= 3; ++n)
-        cardFile(n, "D/P.JPG", 50000);
-    QByteArray before;
-    QAtomicInt copies; // made so far, by the three workers
-    if (obstacle == "ascmhl is a file") {
-        before = "not a folder";
-        QVERIFY(TestSupport::writeFile(target + "/ascmhl", before));
-    } else if (obstacle == "chain file damaged") {
-        runAll(target);
-        before = TestSupport::readFile(target + "/ascmhl/ascmhl_chain.xml");
-        before.chop(before.size() / 2);
-        QVERIFY(TestSupport::writeFile(target + "/ascmhl/ascmhl_chain.xml", before));
-    } else {
-        mounted = dir->filePath("small");
-        QVERIFY(QDir().mkpath(mounted));
-        if (::mount("tmpfs", QFile::encodeName(mounted).constData(), "tmpfs", 0, "size=1m") != 0)
-            SKIP_SAFETY("cannot mount a small file system here (needs root)");
-        target = mounted + "/dest";
-        // Room for the lock file and the manifest, none for the chain.
-        const int pagesLeft = obstacle == "destination full" ? 0 : 2;
-        if (pagesLeft > 0) {
+    void nothingWrittenAddsNoGeneration_data()
+    {
+        QTest::addColumn<QString>("situation");
+        for (const char* situation :
+             {"cards without media", "every card refused", "every copy fails"})
+            QTest::newRow(situation) << QString(situation);
+    }
+
+    // A run that wrote nothing into the destination leaves its history alone.
+    void nothingWrittenAddsNoGeneration()
+    {
+        QFETCH(QString, situation);
+        for (int n = 1; n <= 3; ++n)
+            cardFile(n, situation == "cards without media" ? "MISC/index.dat" : "D/V.MOV", 100);
+        if (situation == "every copy fails")
+            QVERIFY(TestSupport::writeFile(destination() + "/D", "a file where the folder goes"));
+
+        runAll(destination(), {}, situation == "every card refused" ? "a/b" : QString());
+
+        QVERIFY(!QFileInfo::exists(destination() + "/ascmhl"));
+        QCOMPARE(log().count("\"Done.\""), situation == "every card refused" ? 0 : 1);
+    }
+
+    void historyNotWritten_data()
+    {
+        QTest::addColumn<QString>("obstacle");
+        for (const char* obstacle : {"ascmhl is a file", "chain file damaged", "destination full",
+                                     "full at the chain file"})
+            QTest::newRow(obstacle) << QString(obstacle);
+    }
+
+    // A history that cannot take the run's generation: the copies stay, the
+    // warning names the cause, the run ends in an error on the card that ended it,
+    // nothing of the history is changed or left half-made.
+    void historyNotWritten()
+    {
+        QFETCH(QString, obstacle);
+        QString target = destination();
+        for (int n = 1; n <= 3; ++n)
+            cardFile(n, "D/P.JPG", 50000);
+        QByteArray before;
+        QAtomicInt copies; // made so far, by the three workers
+        if (obstacle == "ascmhl is a file") {
+            before = "not a folder";
+            QVERIFY(TestSupport::writeFile(target + "/ascmhl", before));
+        } else if (obstacle == "chain file damaged") {
             runAll(target);
             before = TestSupport::readFile(target + "/ascmhl/ascmhl_chain.xml");
+            before.chop(before.size() / 2);
+            QVERIFY(TestSupport::writeFile(target + "/ascmhl/ascmhl_chain.xml", before));
+        } else {
+            mounted = dir->filePath("small");
+            QVERIFY(QDir().mkpath(mounted));
+            if (::mount("tmpfs", QFile::encodeName(mounted).constData(), "tmpfs", 0, "size=1m") !=
+                0)
+                SKIP_SAFETY("cannot mount a small file system here (needs root)");
+            target = mounted + "/dest";
+            // Room for the lock file and the manifest, none for the chain.
+            const int pagesLeft = obstacle == "destination full" ? 0 : 2;
+            if (pagesLeft > 0) {
+                runAll(target);
+                before = TestSupport::readFile(target + "/ascmhl/ascmhl_chain.xml");
+            }
+            // The last copy fills the disk once its bytes are written.
+            VerifiedCopy::setWrittenHook([&, pagesLeft](const QString&, const QString&) {
+                if (copies.fetchAndAddOrdered(1) == 2)
+                    TestSupport::fillLeaving(mounted, pagesLeft);
+            });
         }
-        // The last copy fills the disk once its bytes are written.
-        VerifiedCopy::setWrittenHook([&, pagesLeft](const QString&, const QString&) {
-            if (copies.fetchAndAddOrdered(1) == 2)
-                TestSupport::fillLeaving(mounted, pagesLeft);
-        });
+        const QStringList manifestsBefore =
+            QDir(target + "/ascmhl").entryList(QDir::Files | QDir::Hidden);
+        QFile::remove(logFilePath());
+
+        runAll(target);
+
+        for (int n = 1; n <= 3; ++n)
+            QCOMPARE(TestSupport::readFile(target + QStringLiteral("/D/P_cam%1.JPG").arg(n)),
+                     TestSupport::readFile(card(n) + "/D/P.JPG"));
+        QVERIFY(reports.contains("1 Copied 0/0 videos and 1/1 photos."));
+        const QStringList failed = reports.filter(" Error: Could not write the hash list: ");
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(reports.last(), failed.first()); // after every summary
+        const QStringList warnings = QString(log()).split('\n').filter("Hash list: could not add");
+        QCOMPARE(warnings.size(), 1);
+        QVERIFY2(warnings.first().contains(target + "/ascmhl"), qPrintable(warnings.first()));
+        if (obstacle == "full at the chain file")
+            QVERIFY2(failed.first().contains("ascmhl_chain.xml: "), qPrintable(failed.first()));
+        if (obstacle == "ascmhl is a file") {
+            QCOMPARE(TestSupport::readFile(target + "/ascmhl"), before);
+        } else {
+            // No new manifest, no temporary or lock file left behind.
+            QCOMPARE(QDir(target + "/ascmhl").entryList(QDir::Files | QDir::Hidden),
+                     manifestsBefore);
+            if (!before.isEmpty())
+                QCOMPARE(TestSupport::readFile(target + "/ascmhl/ascmhl_chain.xml"), before);
+        }
     }
-    const QStringList manifestsBefore =
-        QDir(target + "/ascmhl").entryList(QDir::Files | QDir::Hidden);
-    QFile::remove(logFilePath());
 
-    runAll(target);
-
-    for (int n = 1; n <= 3; ++n)
-        QCOMPARE(TestSupport::readFile(target + QStringLiteral("/D/P_cam%1.JPG").arg(n)),
-                 TestSupport::readFile(card(n) + "/D/P.JPG"));
-    QVERIFY(reports.contains("1 Copied 0/0 videos and 1/1 photos."));
-    const QStringList failed = reports.filter(" Error: Could not write the hash list: ");
-    QCOMPARE(failed.size(), 1);
-    QCOMPARE(reports.last(), failed.first()); // after every summary
-    const QStringList warnings = QString(log()).split('\n').filter("Hash list: could not add");
-    QCOMPARE(warnings.size(), 1);
-    QVERIFY2(warnings.first().contains(target + "/ascmhl"), qPrintable(warnings.first()));
-    if (obstacle == "full at the chain file")
-        QVERIFY2(failed.first().contains("ascmhl_chain.xml: "), qPrintable(failed.first()));
-    if (obstacle == "ascmhl is a file") {
-        QCOMPARE(TestSupport::readFile(target + "/ascmhl"), before);
-    } else {
-        // No new manifest, no temporary or lock file left behind.
-        QCOMPARE(QDir(target + "/ascmhl").entryList(QDir::Files | QDir::Hidden), manifestsBefore);
-        if (!before.isEmpty())
-            QCOMPARE(TestSupport::readFile(target + "/ascmhl/ascmhl_chain.xml"), before);
+    void fullDiskKeepsTheHistory_data()
+    {
+        QTest::addColumn<int>("pages");      // free when the generation is added
+        QTest::addColumn<QString>("reason"); // in the error
+        QTest::newRow("full at the lock file") << 0 << "lock file";
+        QTest::newRow("full at the manifest") << 1 << ".mhl";
+        QTest::newRow("full at the chain file") << 2 << "ascmhl_chain.xml";
     }
-}
 
-void TestMhlHistory::fullDiskKeepsTheHistory_data()
-{
-    QTest::addColumn<int>("pages");      // free when the generation is added
-    QTest::addColumn<QString>("reason"); // in the error
-    QTest::newRow("full at the lock file") << 0 << "lock file";
-    QTest::newRow("full at the manifest") << 1 << ".mhl";
-    QTest::newRow("full at the chain file") << 2 << "ascmhl_chain.xml";
-}
+    // The disk fills while a generation is added: the history stays byte for
+    // byte as it was (no empty or cut chain or manifest under a final name, no
+    // temporary file), the error names what could not be written, and with room
+    // again the next generation is added and the reference tool verifies it.
+    void fullDiskKeepsTheHistory()
+    {
+        QFETCH(int, pages);
+        QFETCH(QString, reason);
+        mounted = dir->filePath("small");
+        QVERIFY(QDir().mkpath(mounted));
+        if (::mount("tmpfs", QFile::encodeName(mounted).constData(), "tmpfs", 0, "size=256k") != 0)
+            QSKIP("cannot mount a small file system here (needs root)");
+        const QString target = mounted + "/dest";
+        QVERIFY(TestSupport::writeFile(target + "/a.txt", "a"));
+        const MhlHistory::File file{"a.txt", 1, QFileInfo(target + "/a.txt").lastModified(),
+                                    XXH64("a", 1, 0)};
+        QVERIFY(MhlHistory(target).addGeneration({file}, QDateTime::currentDateTime()));
+        const auto snapshot = [&] {
+            QMap<QString, QByteArray> files;
+            for (const QString& name : TestSupport::files(target + "/ascmhl"))
+                files.insert(name, TestSupport::readFile(target + "/ascmhl/" + name));
+            return files;
+        };
+        const QMap<QString, QByteArray> before = snapshot();
+        QVERIFY(TestSupport::fillLeaving(mounted, pages));
 
-// The disk fills while a generation is added: the history stays byte for
-// byte as it was (no empty or cut chain or manifest under a final name, no
-// temporary file), the error names what could not be written, and with room
-// again the next generation is added and the reference tool verifies it.
-void TestMhlHistory::fullDiskKeepsTheHistory()
-{
-    QFETCH(int, pages);
-    QFETCH(QString, reason);
-    mounted = dir->filePath("small");
-    QVERIFY(QDir().mkpath(mounted));
-    if (::mount("tmpfs", QFile::encodeName(mounted).constData(), "tmpfs", 0, "size=256k") != 0)
-        QSKIP("cannot mount a small file system here (needs root)");
-    const QString target = mounted + "/dest";
-    QVERIFY(TestSupport::writeFile(target + "/a.txt", "a"));
-    const MhlHistory::File file{"a.txt", 1, QFileInfo(target + "/a.txt").lastModified(),
-                                XXH64("a", 1, 0)};
-    QVERIFY(MhlHistory(target).addGeneration({file}, QDateTime::currentDateTime()));
-    const QDir folder(target + "/ascmhl");
-    QMap<QString, QByteArray> before;
-    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden))
-        before.insert(name, TestSupport::readFile(folder.filePath(name)));
-    QVERIFY(TestSupport::fillLeaving(mounted, pages));
+        MhlHistory history(target);
+        QVERIFY(!history.addGeneration({file}, QDateTime::currentDateTime()));
 
-    MhlHistory history(target);
-    QVERIFY(!history.addGeneration({file}, QDateTime::currentDateTime()));
+        QVERIFY2(history.errorString().contains(reason), qPrintable(history.errorString()));
+        QCOMPARE(snapshot(), before);
+        QVERIFY(QFile::remove(mounted + "/filler"));
+        QVERIFY(history.addGeneration({file}, QDateTime::currentDateTime()));
+        QString output;
+        QVERIFY2(TestSupport::ascmhlVerify(target, &output) == 0, qPrintable(output));
+    }
 
-    QVERIFY2(history.errorString().contains(reason), qPrintable(history.errorString()));
-    QMap<QString, QByteArray> after;
-    for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden))
-        after.insert(name, TestSupport::readFile(folder.filePath(name)));
-    QCOMPARE(after, before);
-    QVERIFY(QFile::remove(mounted + "/filler"));
-    QVERIFY(history.addGeneration({file}, QDateTime::currentDateTime()));
-    QString output;
-    QVERIFY2(TestSupport::ascmhlVerify(target, &output) == 0, qPrintable(output));
-}
-
-// Writers that add to one history at the same time each get a generation
-// number of their own, and the chain lists every one of them.
-void TestMhlHistory::writersAtOnce()
-{
-    QVERIFY(TestSupport::writeFile(destination() + "/a.txt", "a"));
-    MhlHistory::File file;
-    file.path = "a.txt";
-    file.size = 1;
-    file.modified = QDateTime::currentDateTime();
-    file.xxh64 = XXH64("a", 1, 0);
-    constexpr int Writers = 6;
-    constexpr int Each = 4;
-    std::vector<std::unique_ptr<QThread>> threads;
-    QAtomicInt failures;
-    for (int w = 0; w < Writers; ++w) {
-        threads.emplace_back(QThread::create([&] {
-            for (int k = 0; k < Each; ++k)
+    // Writers that add to one history at the same time each get a generation
+    // number of their own, and the chain lists every one of them.
+    void writersAtOnce()
+    {
+        QVERIFY(TestSupport::writeFile(destination() + "/a.txt", "a"));
+        const MhlHistory::File file{"a.txt", 1, QDateTime::currentDateTime(), XXH64("a", 1, 0)};
+        constexpr int Writers = 6;
+        constexpr int Each = 4;
+        QAtomicInt failures;
+        QThreadPool pool;
+        pool.setMaxThreadCount(Writers);
+        for (int k = 0; k < Writers * Each; ++k)
+            pool.start([&] {
                 if (!MhlHistory(destination()).addGeneration({file}, QDateTime::currentDateTime()))
                     failures.ref();
-        }));
-        threads.back()->start();
+            });
+        QVERIFY(pool.waitForDone(120000));
+        QCOMPARE(failures.loadRelaxed(), 0);
+
+        MhlHistory history(destination());
+        const QVector<MhlHistory::Generation> chain = history.generations();
+        QCOMPARE(chain.size(), Writers * Each);
+        for (int k = 0; k < chain.size(); ++k) {
+            QCOMPARE(chain[k].number, k + 1);
+            QCOMPARE(chain[k].c4, MhlHistory::c4Id(TestSupport::readFile(history.historyPath() +
+                                                                         '/' + chain[k].manifest)));
+        }
+        QCOMPARE(QDir(history.historyPath()).entryList(QDir::Files | QDir::Hidden).size(),
+                 Writers * Each + 1);
     }
-    for (auto& thread : threads)
-        QVERIFY(thread->wait(120000));
-    QCOMPARE(failures.loadRelaxed(), 0);
 
-    MhlHistory history(destination());
-    const QVector<MhlHistory::Generation> chain = history.generations();
-    QCOMPARE(chain.size(), Writers * Each);
-    for (int k = 0; k < chain.size(); ++k) {
-        QCOMPARE(chain[k].number, k + 1);
-        QCOMPARE(chain[k].c4, MhlHistory::c4Id(TestSupport::readFile(history.historyPath() + '/' +
-                                                                     chain[k].manifest)));
+    // A run stopped midway is not complete (no "Done.", no log copy), but what it
+    // copied before the stop is in the history, and nothing else.
+    void stoppedRunRecordsWhatItCopied()
+    {
+        for (int n = 1; n <= 3; ++n) {
+            cardFile(n, "D/V.MOV", int(3 * VerifiedCopy::ChunkSize));
+            // Short of a chunk: finished once written. Two of them, so the card
+            // whose first photo stops the run always has a file left to refuse.
+            cardFile(n, "D/P.JPG", 5000);
+            cardFile(n, "D/Q.JPG", 6000);
+        }
+        VerifiedCopy::setWrittenHook([](const QString& source, const QString&) {
+            if (source.endsWith(".JPG"))
+                VerifiedCopy::requestStop();
+        });
+
+        runAll(destination());
+
+        QCOMPARE(log().count("\"Done.\""), 0);
+        QVERIFY(!QFileInfo::exists(destination() + "/VazizidADU.log"));
+        const QStringList copies = TestSupport::files(destination(), "ascmhl");
+        QVERIFY(copies.size() >= 1 && copies.size() < 9);
+        QCOMPARE(verifyHistory(destination()).size(), 1);
     }
-    QCOMPARE(QDir(history.historyPath()).entryList(QDir::Files | QDir::Hidden).size(),
-             Writers * Each + 1);
-}
-
-// A run stopped midway is not complete (no "Done.", no log copy), but what it
-// copied before the stop is in the history, and nothing else.
-void TestMhlHistory::stoppedRunRecordsWhatItCopied()
-{
-    for (int n = 1; n <= 3; ++n) {
-        cardFile(n, "D/V.MOV", int(3 * VerifiedCopy::ChunkSize));
-        // Short of a chunk: finished once written. Two of them, so the card
-        // whose first photo stops the run always has a file left to refuse.
-        cardFile(n, "D/P.JPG", 5000);
-        cardFile(n, "D/Q.JPG", 6000);
-    }
-    VerifiedCopy::setWrittenHook([](const QString& source, const QString&) {
-        if (source.endsWith(".JPG"))
-            VerifiedCopy::requestStop();
-    });
-
-    runAll(destination());
-
-    QCOMPARE(log().count("\"Done.\""), 0);
-    QVERIFY(!QFileInfo::exists(destination() + "/VazizidADU.log"));
-    const QStringList copies = TestSupport::files(destination(), "ascmhl");
-    QVERIFY(copies.size() >= 1 && copies.size() < 9);
-    QCOMPARE(verifyHistory(destination()).size(), 1);
-}
+};
 
 QTEST_GUILESS_MAIN(TestMhlHistory)
 #include "tst_mhlhistory.moc"
