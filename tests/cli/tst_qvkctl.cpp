@@ -209,9 +209,8 @@ private slots:
     void cleanup() { Volumes::setProvider(nullptr); }
     void cleanupTestCase() { removeCardTree(); }
 
-    // `devices` lists the port the app's settings file names; `drives` and
-    // `templates` print key and value, tab-separated, or with --json one
-    // document that holds the same.
+    // `devices` lists the port the app's settings name; each listing prints
+    // tab-separated fields, or with --json one document of the same.
     void listings()
     {
         // What a listing prints, or its status when that is not 0.
@@ -263,12 +262,12 @@ private slots:
         QTest::addColumn<int>("status");
         // Standard output when it has '=', its JSON document when it is one, else a progress text.
         QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("garbled"); // a line of the download
+        QTest::addColumn<QString>("fault"); // a line of the download garbled, the port held
         QTest::addColumn<int>("datasets");
         QTest::addColumn<int>("files"); // CSV files in the export folder
         const auto row = [](const char* name, const QString& line, int status, const QString& text,
-                            bool garbled = false, int datasets = 0, int files = 0) {
-            QTest::newRow(name) << line << status << text << garbled << datasets << files;
+                            const char* fault = "", int datasets = 0, int files = 0) {
+            QTest::newRow(name) << line << status << text << QString(fault) << datasets << files;
         };
         // Every option reaches the unit in its own place.
         row("settings save",
@@ -289,12 +288,15 @@ private slots:
                 "timelapseTimeout": 90, "e1FirmwareVersion": 29})");
         row("no such port, JSON", "settings read --port /dev/no-such-port --json", 1,
             "Could not open port");
+        // Named as in use, not as missing, and the other program's erase goes on.
+        row("port held by another program", "settings read --port P", 1,
+            "Error: Could not open port @. It is in use by another program.", "held");
         row("settings reset", "settings reset --port P", 0, "Success. Controller reset.");
         // The unit's records are erased only once an export saved them all.
         row("data erase, records never exported", "data erase --port P", 1,
             "Error: The unit holds 8 records that no complete export has saved. Export them "
             "first.",
-            false, 2);
+            "", 2);
         row("off", "off --port P", 0, "Success. Controller is off");
         const QString exportLine = "data export --port P --dest D --project Reef";
         const auto usage = [&](const QString& line, const QString& message) {
@@ -318,12 +320,12 @@ private slots:
         usage(QString(save).replace("2021-03-04_05:06:07", "2021-03-04"), "--date '2021-03-04'");
         usage(QString(save).replace("2021-03-04_05:06:07", "2040-01-01_00:00:00"), "1970 to 2038");
         usage(QString(save).replace("--e1 29", "--e1 27"), "--e1 must be 26, 29 or 30, not '27'");
-        row("export", exportLine, 0, "Wrote 8 records to 2 files", false, 2, 2);
+        row("export", exportLine, 0, "Wrote 8 records to 2 files", "", 2, 2);
         // A download that stays damaged is kept in files named incomplete, and fails.
         row("export, damaged download", exportLine, 1,
             "Error: The download stayed incomplete (7 of 8 records arrived; 1 line with a bad "
             "checksum; record 3 missing)",
-            true, 2, 2);
+            "garble", 2, 2);
     }
 
     void unitCommands()
@@ -331,21 +333,29 @@ private slots:
         QFETCH(QString, line);
         QFETCH(int, status);
         QFETCH(QString, text);
-        QFETCH(bool, garbled);
+        QFETCH(QString, fault);
         QFETCH(int, datasets);
         QFETCH(int, files);
         ControllerSimulator sim;
         QVERIFY(sim.start());
         sim.setBattery(4.13);
         sim.setDatasets(datasets, 3);
-        if (garbled)
+        if (fault == "garble")
             sim.setDumpDamage({2}, {});
+        QProcess other; // its erase, answered late, holds the port
+        if (fault == "held") {
+            sim.setAnswerDelay("PQVKFORMAT", 3000);
+            other.start(TestSupport::builtProgram("qvkctl"),
+                        {"data", "erase", "--port", sim.portPath()});
+            QVERIFY(sim.waitForCommands(2, 20000)); // the init command and the erase
+        }
         QTemporaryDir temp;
         const QString dest = temp.filePath("exports/unit"); // not there yet
         const QStringList commands = line.split(" && ");
         for (const QString& command : commands.mid(0, commands.size() - 1))
             QCOMPARE(run(words(command, sim.portPath(), dest)).status, 0);
         sim.clearReceived();
+        text.replace('@', sim.portPath()); // the port held
         const Outcome outcome = run(words(commands.last(), sim.portPath(), dest));
         QCOMPARE(outcome.status, status);
         QVERIFY2(text.startsWith('{') ? QJsonDocument::fromJson(outcome.out.toUtf8()) ==
@@ -356,30 +366,15 @@ private slots:
         QCOMPARE(QDir(dest).entryList({"vazizidadu_Reef_*.csv"}, QDir::Files).size(), files);
         QCOMPARE(QFileInfo::exists(dest), files > 0); // no empty folder left behind
         QCOMPARE(sim.receivedCount("PQVKOFF") > 0, line.startsWith("off") && status != 2);
+        if (fault == "held") {
+            QCOMPARE(sim.receivedCount("PQVKVER"), 0);
+            QVERIFY(other.waitForFinished(30000));
+            QCOMPARE(other.exitCode(), 0);
+        }
         if (status == int(QvkCtl::UsageError)) {
             QTest::qWait(50);
             QCOMPARE(sim.receivedCommands(), QStringList());
         }
-    }
-
-    // A port that another program holds is named as in use, not as missing.
-    void portHeldByAnotherProgram()
-    {
-        ControllerSimulator sim;
-        QVERIFY(sim.start());
-        sim.setAnswerDelay("PQVKFORMAT", 3000); // the other program's erase holds the port
-        QProcess other;
-        other.start(TestSupport::builtProgram("qvkctl"),
-                    {"data", "erase", "--port", sim.portPath()});
-        QVERIFY(sim.waitForCommands(2, 20000)); // the init command and the erase
-        const Outcome outcome = run({"settings", "read", "--port", sim.portPath()});
-        QVERIFY(other.waitForFinished(30000));
-        QCOMPARE(outcome.status, 1);
-        QVERIFY2(outcome.err.contains("Error: Could not open port " + sim.portPath() +
-                                      ". It is in use by another program."),
-                 qPrintable(outcome.err));
-        QCOMPARE(sim.receivedCount("PQVKVER"), 0);
-        QCOMPARE(other.exitCode(), 0); // the other program's erase went on undisturbed
     }
 
     // One import over three cards that hold every kind of entry it meets, run
@@ -453,11 +448,8 @@ private slots:
         }
     }
 
-    // SIGINT while the cards' big videos are being copied: the copies under
-    // way stop and leave no unfinished file, what was copied is complete, the
-    // summaries say what was not, and the status is 1. The program is held
-    // (SIGSTOP) as soon as a video's temporary file appears, so that the
-    // signal surely finds that copy under way.
+    // SIGINT while a video's copy is surely under way: no unfinished file is
+    // left, what was copied is complete, the summaries say what was not, status 1.
     void interruptedImport()
     {
         QTemporaryDir temp;
@@ -514,12 +506,10 @@ private slots:
         QTest::newRow("NTFS through FUSE") << "ntfs";
     }
 
-    // Three exFAT cards imported into each kind of drive, the program killed
-    // (SIGKILL) at random moments, each time run again as the guide says
-    // (--skip-imported): no name ever holds less than a full copy of its card
-    // file, nothing is copied twice, the copies keep the card files' times,
-    // and the reference tool verifies the destination. PQVK_KILLS sets the
-    // number of kills per drive (20: about ten seconds for the four).
+    // Three exFAT cards imported into each kind of drive, SIGKILL at random
+    // moments, each time run again with --skip-imported as the guide says: no
+    // name ever holds less than a full copy, nothing is copied twice, times are
+    // kept, the reference tool verifies the destination. PQVK_KILLS: kills per drive.
     void killedImports()
     {
         QFETCH(QString, type);
@@ -621,11 +611,9 @@ private slots:
             << "[card 2] Copied 1/1 videos and 1/1 photos. 2 copies could not be recorded.\n";
     }
 
-    // The records of an import after what users meet: a run killed midway
-    // (SIGKILL, so it wrote no history) and run again with --skip-imported as
-    // the guide says ends with a history that the reference tool verifies;
-    // a ledger that another program holds is waited for once, and the run
-    // goes on without it and fails. Every copy is kept either way.
+    // A run killed midway (no history written) and run again with
+    // --skip-imported ends with a history the reference tool verifies; a ledger
+    // another program holds is waited for once, then the run goes on and fails.
     void recordKeeping()
     {
         QFETCH(QString, before);
@@ -839,10 +827,8 @@ private slots:
         QCOMPARE(checked, 12);
     }
 
-    // The real program in a folder of cards, firmware images and a destination
-    // whose copies' folder is taken by a file. Relative paths are the caller's;
-    // standard error carries the progress texts and warnings, not the info
-    // lines: those go to this run's own log, beside the app's untouched log.
+    // Relative paths are the caller's; standard error carries progress texts
+    // and warnings, the info lines go to this run's own log, not the app's.
     void program_data()
     {
         QTest::addColumn<QString>("line");
