@@ -42,9 +42,9 @@ QStringList withoutRecordProgress(const QStringList& reports)
 }
 
 qint64 at(int year, int month, int day, int hour, int minute, int second,
-          Qt::TimeSpec spec = Qt::LocalTime)
+          Qt::TimeSpec zone = Qt::LocalTime)
 {
-    return QDateTime(QDate(year, month, day), QTime(hour, minute, second), spec).toSecsSinceEpoch();
+    return QDateTime(QDate(year, month, day), QTime(hour, minute, second), zone).toSecsSinceEpoch();
 }
 
 QString local(qint64 seconds, const char* format)
