@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QSysInfo>
 
+#include <algorithm>
 #include <vector>
 
 ScreenScaling::ScreenScaling(double settingsFactor) : settingsScaleFactor(settingsFactor) {}
@@ -56,8 +57,10 @@ double ScreenScaling::computeScaleFactor(bool screenFound)
         const double height = availableSizeHeight;
         // Screens between 1300 and 1800 pixels high get the window at its base size.
         heightOffset = (height > 1300 && height < 1800) ? height - referenceHeight : 0.0;
-        calculatedScaleFactor =
-            (baseFactor / logicalDpi) * (height - heightOffset) / referenceHeight;
+        screenScaleFactor = (baseFactor / logicalDpi) * (height - heightOffset) / referenceHeight;
+        // A small screen would get text too small to read: the window is then
+        // drawn larger and may be resized or scrolled.
+        calculatedScaleFactor = std::max(screenScaleFactor, ReadableTextPixels / BodyTextPixels);
     }
     scaleFactor = settingsScaleFactor > 0.1 ? settingsScaleFactor : calculatedScaleFactor;
     return scaleFactor;
@@ -85,6 +88,12 @@ void logSystemInfo(const QString& appName, const QString& appVersion, const Scre
     qInfo() << "AvailableVirtualSizeHeight:" << s.availableVirtualSizeHeight;
     qInfo() << "VirtualGeometryHeight:" << s.virtualGeometryHeight;
     qInfo() << "VirtualSizeHeight:" << s.virtualSizeHeight;
+    if (s.calculatedScaleFactor > s.screenScaleFactor)
+        qInfo().noquote() << QStringLiteral(
+                                 "Scale factor %1 raised to %2: body text at least %3 px")
+                                 .arg(s.screenScaleFactor)
+                                 .arg(s.calculatedScaleFactor)
+                                 .arg(ScreenScaling::ReadableTextPixels);
     qInfo() << "CalculatedScaleFactor:" << s.calculatedScaleFactor;
     qInfo() << "SettingsScaleFactor:" << s.settingsScaleFactor;
     qInfo() << "ScaleFactor:" << s.scaleFactor;

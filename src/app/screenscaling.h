@@ -10,9 +10,16 @@ struct ScreenScaling
 {
     explicit ScreenScaling(double settingsScaleFactor = 0.0);
 
+    // Body text is drawn this many pixels high at scale 1; a computed factor
+    // never takes it below the readable size.
+    static constexpr double BodyTextPixels = 14.0;
+    static constexpr double ReadableTextPixels = 11.0;
+
     double scaleFactor = 1.0;
     double settingsScaleFactor = 0.0;
     double calculatedScaleFactor = 0.0;
+    // The factor the screen alone gives, before it is raised to keep text readable.
+    double screenScaleFactor = 0.0;
     double referenceHeight = 1000.0;
     double baseFactor = 64.0;
     double heightOffset = 0.0;

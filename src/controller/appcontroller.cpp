@@ -7,6 +7,8 @@
 #include "cards/mediaimport.h"
 #include "cards/stitchtemplate.h"
 #include "cards/templatediscovery.h"
+#include "cards/verifiedcopy.h"
+#include "cards/volumes.h"
 #include "cards/wipecheck.h"
 #include "controller/controllertasks.h"
 #include "controller/unittasks.h"
@@ -16,6 +18,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDirIterator>
 #include <QException>
 #include <QFileInfo>
 #include <QMutexLocker>
@@ -142,6 +145,7 @@ void AppController::copyFiles(QString card1, QString card2, QString card3, QStri
                               QString templatePath, QString projectName, bool skipImported)
 {
     qInfo() << QStringLiteral("Start.");
+    VerifiedCopy::requestStop(false); // a stop asked for an earlier run
     const auto run = newImportRun(targetDir, templatePath, projectName);
     const QStringList cards = {card1, card2, card3};
     run->setCards(cards);
@@ -151,6 +155,12 @@ void AppController::copyFiles(QString card1, QString card2, QString card3, QStri
         // Each run counts its own workers: runs started together do not mix.
         QtConcurrent::run(QThreadPool::globalInstance(), [=] { run->runCard(cardIndex, card); });
     }
+}
+
+void AppController::stopImport()
+{
+    qWarning() << QStringLiteral("Import: stop requested in the window");
+    VerifiedCopy::requestStop();
 }
 
 std::shared_ptr<MediaImport> AppController::newImportRun(const QString& targetDir,
@@ -271,7 +281,29 @@ void AppController::prepareCards(QString card1, QString card2, QString card3, bo
 
 QVariantList AppController::eraseCheck(QString card1, QString card2, QString card3)
 {
-    return WipeCheck().eraseCheck(card1, card2, card3);
+    QVariantList cards = WipeCheck().eraseCheck(card1, card2, card3);
+    // A folder below a volume's root is no card: the box names it so, with
+    // what the folder itself holds rather than the size of its volume.
+    for (QVariant& entry : cards) {
+        QVariantMap card = entry.toMap();
+        const QString path = card.value(QStringLiteral("path")).toString();
+        const VolumeInfo volume = Volumes::volumeForPath(path);
+        const QFileInfo folder(path);
+        if (path.isEmpty() || !volume.valid || !folder.isDir() ||
+            folder.canonicalFilePath() == QFileInfo(volume.rootPath).canonicalFilePath())
+            continue;
+        qint64 bytes = 0;
+        QDirIterator files(path, QDir::Files | QDir::Hidden | QDir::System,
+                           QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            files.next();
+            bytes += files.fileInfo().size();
+        }
+        card.insert(QStringLiteral("folder"), true);
+        card.insert(QStringLiteral("size"), bytes);
+        entry = card;
+    }
+    return cards;
 }
 
 void AppController::eraseMemory(QString port)

@@ -92,6 +92,10 @@ public slots:
     // targetDir before are not copied again.
     void copyFiles(QString card1, QString card2, QString card3, QString targetDir,
                    QString templatePath, QString projectName, bool skipImported = false);
+    // Stops the running import as qvkctl's Ctrl-C does: the copies under way
+    // are given up and their unfinished files removed; each card then ends
+    // with a Stopped outcome.
+    void stopImport();
     void copyData(QString port, QString targetDir, QString projectName);
     void readCameraSettings(QString port);
     void resetCameraSettings(QString port);
@@ -111,7 +115,8 @@ public slots:
     void prepareCards(QString card1, QString card2, QString card3, bool eraseCards,
                       bool createSyncConfig, bool force, bool reverify);
     // For the erase box: per card its label, path, size and how many of its
-    // media files have a verified copy (see WipeCheck::eraseCheck).
+    // media files have a verified copy (see WipeCheck::eraseCheck); a folder
+    // that is not its volume's root has "folder" true and its own size.
     QVariantList eraseCheck(QString card1, QString card2, QString card3);
     // Erases the unit's memory only when its records are saved (see
     // UnitTasks::eraseMemory); otherwise the report says why not.

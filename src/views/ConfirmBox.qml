@@ -3,7 +3,7 @@ import QtQuick.Controls 2.2
 import QtQuick.Layouts 1.0
 
 // Asks before an operation that changes the controller unit for good.
-Popup {
+ModalBox {
     id: box
 
     property string question: ""
@@ -14,14 +14,8 @@ Popup {
     // Sent after the box has closed; "Cancel" sends nothing.
     signal confirmed
 
-    parent: ApplicationWindow.overlay
-    x: 100
-    y: 100
-    width: 500
     height: Math.max(200, content.implicitHeight + topPadding + bottomPadding)
-    modal: true
-    focus: true
-    closePolicy: Popup.NoAutoClose
+    defaultButton: destructive ? cancelButton : confirmButton
 
     ColumnLayout {
         id: content
@@ -39,6 +33,7 @@ Popup {
             Layout.alignment: Qt.AlignHCenter
 
             ActionButton {
+                id: confirmButton
                 objectName: box.objectName + "ConfirmButton"
                 text: box.confirmText
                 destructive: box.destructive
@@ -49,6 +44,7 @@ Popup {
                 }
             }
             Button {
+                id: cancelButton
                 objectName: box.objectName + "CancelButton"
                 text: "Cancel"
                 Layout.preferredWidth: 150

@@ -26,6 +26,7 @@ Item {
     signal eraseMemoryRequested
 
     objectName: "copyDataPage"
+    implicitHeight: dataGrid.height + 20
 
     GridLayout {
         id: dataGrid
@@ -189,7 +190,7 @@ Item {
             objectName: "dataProgress"
             Layout.columnSpan: 5
             Layout.fillWidth: true
-            Layout.preferredHeight: 35
+            Layout.minimumHeight: 35
         }
     }
 }

@@ -19,6 +19,8 @@ Item {
     property bool skipImported: false
     // Why the cards cannot be used as chosen (two read one folder), or empty.
     property string cardsHint: ""
+    // An import runs: it may be stopped.
+    property bool importRunning: false
 
     // The controls whose values the window reads and sets.
     property alias card1List: card1List
@@ -45,6 +47,7 @@ Item {
     signal templateFileRequested
     signal refreshTemplatesRequested
     signal copyFilesRequested
+    signal stopImportRequested
 
     // The progress bar of card 1, 2 or 3; null for any other number.
     function cardBar(card) {
@@ -52,6 +55,7 @@ Item {
     }
 
     objectName: "copyFilesPage"
+    implicitHeight: filesGrid.height + 20
 
     GridLayout {
         id: filesGrid
@@ -77,18 +81,20 @@ Item {
             font.bold: true
             Layout.topMargin: 10
         }
-        // In the heading's row, so the tab keeps its height.
+        // In the heading's row; it wraps rather than lose words.
         Item {
             Layout.columnSpan: 5
             Layout.preferredWidth: filesGrid.span(5)
-            Layout.fillHeight: true
+            Layout.preferredHeight: cardsHintText.text !== "" ? cardsHintText.implicitHeight : 0
             Layout.topMargin: 10
-            ElidedLabel {
+            Label {
+                id: cardsHintText
                 objectName: "cardsHintText"
                 anchors.left: parent.left
                 anchors.right: parent.right
-                anchors.bottom: parent.bottom
+                anchors.top: parent.top
                 visible: text !== ""
+                wrapMode: Text.WordWrap
                 color: "#EF9A9A" // readable on the dark page
                 text: page.cardsHint
             }
@@ -311,8 +317,17 @@ Item {
             Layout.topMargin: 10
         }
         Item {
-            Layout.columnSpan: 5
-            Layout.preferredWidth: filesGrid.span(5)
+            Layout.columnSpan: 4
+            Layout.preferredWidth: filesGrid.span(4)
+        }
+        // Gives up the copies under way; nothing half-written is kept.
+        Button {
+            objectName: "stopImportButton"
+            text: "Stop"
+            Layout.preferredWidth: filesGrid.span(1)
+            Layout.topMargin: 10
+            enabled: page.importRunning
+            onClicked: page.stopImportRequested()
         }
 
         Label {
@@ -326,7 +341,7 @@ Item {
             objectName: "card1Progress"
             Layout.columnSpan: 5
             Layout.fillWidth: true
-            Layout.preferredHeight: 35
+            Layout.minimumHeight: 35
         }
 
         Label {
@@ -340,7 +355,7 @@ Item {
             objectName: "card2Progress"
             Layout.columnSpan: 5
             Layout.fillWidth: true
-            Layout.preferredHeight: 35
+            Layout.minimumHeight: 35
         }
 
         Label {
@@ -354,7 +369,7 @@ Item {
             objectName: "card3Progress"
             Layout.columnSpan: 5
             Layout.fillWidth: true
-            Layout.preferredHeight: 35
+            Layout.minimumHeight: 35
         }
     }
 }

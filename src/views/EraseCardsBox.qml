@@ -6,7 +6,7 @@ import QtQuick.Layouts 1.0
 // each card and how many of its media files have a verified copy; wiping a
 // card whose files have none, or that holds files no import copies, takes a
 // second confirmation that says what would be lost.
-Popup {
+ModalBox {
     id: box
 
     // The cards as the controller's eraseCheck describes them: card, label,
@@ -36,14 +36,8 @@ Popup {
     signal confirmed(bool erase, bool writeSyncConfig, bool force, bool reverify)
 
     objectName: "eraseCardsBox"
-    parent: ApplicationWindow.overlay
-    x: 100
-    y: 100
-    width: 500
     height: Math.max(200, content.implicitHeight + topPadding + bottomPadding)
-    modal: true
-    focus: true
-    closePolicy: Popup.NoAutoClose
+    defaultButton: cancelButton
 
     // One card: what it is, where, and what of it has a verified copy.
     component CardLine: ColumnLayout {
@@ -65,8 +59,7 @@ Popup {
         ElidedLabel {
             objectName: "eraseCardPlace" + number
             text: card ? card.path + ", " + box.sizeText(card.size) : ""
-            color: "#999999"
-            font.pixelSize: 12
+            color: "#B0B0B0"
             Layout.fillWidth: true
         }
     }
@@ -93,11 +86,13 @@ Popup {
         return "Card " + card.card + " " + (card.label ? card.label : card.path)
     }
 
+    // A folder is named as such, whatever its volume is.
     function cardText(card) {
-        if (card.problem)
-            return cardName(card) + ": cannot be prepared: " + card.problem
-        if (card.wipeProblem)
-            return cardName(card) + ": cannot be erased: " + card.wipeProblem
+        var refusal = card.problem ? "cannot be prepared" : card.wipeProblem ? "cannot be erased" : ""
+        if (refusal && card.folder)
+            return cardName(card) + ": a folder, not a card: " + refusal
+        if (refusal)
+            return cardName(card) + ": " + refusal + ": " + (card.problem || card.wipeProblem)
         var text = cardName(card) + ": " + card.verified + " of " + card.files
                 + " files copied and verified"
         if (card.unreadable > 0)
@@ -193,15 +188,17 @@ Popup {
         RowLayout {
             Layout.alignment: Qt.AlignHCenter
 
+            // Without the wipe the cards only get their files written.
             ActionButton {
                 objectName: "eraseCardsConfirmButton"
-                text: "Erase"
+                text: eraseCardsCheck.checked ? "Erase" : "Prepare"
                 destructive: true
                 enabled: box.cardsUsable
                 Layout.preferredWidth: 150
                 onClicked: box.erase()
             }
             Button {
+                id: cancelButton
                 objectName: "eraseCardsCancelButton"
                 text: "Cancel"
                 Layout.preferredWidth: 150
@@ -211,18 +208,13 @@ Popup {
     }
 
     // The second confirmation: only for a wipe that would lose files.
-    Popup {
+    ModalBox {
         id: lossBox
 
         objectName: "eraseCardsLossBox"
-        parent: ApplicationWindow.overlay
-        x: 100
         y: 150
-        width: 500
         height: Math.max(200, lossContent.implicitHeight + topPadding + bottomPadding)
-        modal: true
-        focus: true
-        closePolicy: Popup.NoAutoClose
+        defaultButton: lossCancelButton
 
         ColumnLayout {
             id: lossContent
@@ -254,6 +246,7 @@ Popup {
                     }
                 }
                 Button {
+                    id: lossCancelButton
                     objectName: "eraseCardsLossCancelButton"
                     text: "Cancel"
                     Layout.preferredWidth: 150

@@ -3,21 +3,15 @@ import QtQuick.Controls 2.2
 import QtQuick.Layouts 1.0
 
 // Asks before the unit's memory is erased.
-Popup {
+ModalBox {
     id: box
 
     // True only for "Erase" with the box ticked; "Cancel" answers false.
     signal answered(bool erase)
 
     objectName: "eraseMemoryBox"
-    parent: ApplicationWindow.overlay
-    x: 100
-    y: 100
-    width: 500
     height: 200
-    modal: true
-    focus: true
-    closePolicy: Popup.NoAutoClose
+    defaultButton: cancelButton
 
     ColumnLayout {
         anchors.fill: parent
@@ -45,6 +39,7 @@ Popup {
                 }
             }
             Button {
+                id: cancelButton
                 objectName: "eraseMemoryCancelButton"
                 text: "Cancel"
                 Layout.preferredWidth: 150

@@ -3,7 +3,7 @@ import QtQuick.Controls 2.2
 import QtQuick.Layouts 1.0
 
 // A message for the user, closed with "Ok", Escape or a click outside.
-Popup {
+ModalBox {
     id: box
 
     property string text: ""
@@ -36,15 +36,9 @@ Popup {
     onClosed: following = false
 
     objectName: "infoBox"
-    // Boxes are placed relative to the whole window, tab bar included.
-    parent: ApplicationWindow.overlay
-    x: 100
-    y: 100
-    width: 500
     height: 200
-    modal: true
-    focus: true
     closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutside
+    defaultButton: okButton
 
     ColumnLayout {
         anchors.fill: parent
@@ -64,6 +58,7 @@ Popup {
             wrapMode: Text.WordWrap
         }
         Button {
+            id: okButton
             objectName: "infoOkButton"
             text: "Ok"
             Layout.preferredWidth: 150

@@ -7,12 +7,12 @@ import Pelorin 1.0
 ApplicationWindow {
     id: window
     objectName: "mainWindow"
+    // The design size where the screen has room for it; the window may be
+    // resized and maximised, and its pages scroll when it is lower.
     width: 700
-    height: 920
-    minimumWidth: 700
-    maximumWidth: 700
-    minimumHeight: 920
-    maximumHeight: 920
+    height: Math.max(minimumHeight, Math.min(920, Screen.desktopAvailableHeight - 40))
+    minimumWidth: 560
+    minimumHeight: 420
     visible: true
     title: "Pelorin QVK"
 
@@ -50,6 +50,11 @@ ApplicationWindow {
     property var cardsWithoutTemplate: [false, false, false]
     // The port of a running erase that the user may be asked to force.
     property string erasingPort: ""
+    // The ports whose settings the Settings tab shows from a read, or whose
+    // shown values the user chose to save anyway.
+    property var trustedPorts: ({})
+    // What the running card preparation was asked to do.
+    property var preparing: ({ "erase": false, "syncConfig": false })
 
     signal copyFiles(string dir1, string dir2, string dir3, string targetDir, string templatePath, string projectName,
                      bool skipImported)
@@ -231,6 +236,10 @@ ApplicationWindow {
         startCopyFiles("", true)
     }
 
+    readonly property string templateDroppedNote: " No stitching projects: the template could not be used."
+    // What each card's summary says beyond its outcome.
+    property var cardNotes: ["", "", ""]
+
     function startCopyFiles(templatePath, templateDropped) {
         if (!readyToCopyFiles())
             return
@@ -247,6 +256,7 @@ ApplicationWindow {
         if (!readyToEraseCards())
             return
         var cards = sources.selectedKeys()
+        preparing = { "erase": eraseCardsChecked === true, "syncConfig": createSyncConfigChecked === true }
         if (eraseCardsChecked === true && reverify === true)
             prepareCards(cards[0], cards[1], cards[2], true, createSyncConfigChecked === true, force === true, true)
         else if (eraseCardsChecked === true && force === true)
@@ -262,8 +272,11 @@ ApplicationWindow {
         if (bar === null)
             return
         var running = Number(value) < Number(to)
-        if (!running && cardsWithoutTemplate[card - 1]) {
-            text = textOf(text) + " No stitching projects: the template could not be used."
+        if (!running) {
+            var notes = cardNotes.slice()
+            notes[card - 1] = cardsWithoutTemplate[card - 1] ? templateDroppedNote : ""
+            cardNotes = notes
+            text = textOf(text) + notes[card - 1]
             var without = cardsWithoutTemplate.slice()
             without[card - 1] = false
             cardsWithoutTemplate = without
@@ -276,14 +289,57 @@ ApplicationWindow {
         window[["cardOneCopying", "cardTwoCopying", "cardThreeCopying"][card - 1]] = running
     }
 
-    // How a card of an import or of a preparation ended, after its last report.
-    function cardOutcome(cardNumber, outcome) {
-        lastOutcomes = withOutcome("card" + Number(cardNumber), outcome)
-        showOutcome(copyFilesPage.cardBar(Number(cardNumber)), outcome)
+    function counted(n, one, many) {
+        return n + " " + (n === 1 ? one : many)
     }
 
+    // A card's summary, from how its import ended: the counts, what is
+    // missing and why. A refused or failed card keeps the report that named
+    // the cause.
+    function cardSummary(o) {
+        var v = Number(o.videos) || 0, vc = Number(o.videosCopied) || 0
+        var p = Number(o.photos) || 0, pc = Number(o.photosCopied) || 0
+        var parts = ["Copied " + vc + "/" + v + " videos and " + pc + "/" + p + " photos."]
+        if (o.alreadyImported > 0)
+            parts.push(o.alreadyImported + " already imported.")
+        var missing = []
+        if (v > vc)
+            missing.push(counted(v - vc, "video", "videos"))
+        if (p > pc)
+            missing.push(counted(p - pc, "photo", "photos"))
+        if (missing.length > 0)
+            parts.push("Not copied: " + missing.join(" and ") + ".")
+        if (o.unreadable > 0)
+            parts.push(counted(o.unreadable, "folder or file", "folders or files") + " on the card could not be read.")
+        if (o.unrecorded > 0)
+            parts.push(counted(o.unrecorded, "copy", "copies") + " could not be recorded.")
+        if (v + p === 0 && !(o.unreadable > 0))
+            parts.push("No media found on the card.")
+        if (o.status === "stopped")
+            parts.push("Import stopped.")
+        return parts.join(" ")
+    }
+
+    // How a card of an import ended, after its last report.
+    function cardOutcome(cardNumber, outcome) {
+        var card = Number(cardNumber)
+        lastOutcomes = withOutcome("card" + card, outcome)
+        var bar = copyFilesPage.cardBar(card)
+        if (bar !== null && outcome && ["succeeded", "incomplete", "stopped"].indexOf(outcome.status) >= 0)
+            bar.text = cardSummary(outcome) + cardNotes[card - 1]
+        showOutcome(bar, outcome)
+    }
+
+    // A prepared card says what was written; one that failed keeps the report
+    // that named the cause.
     function prepareOutcome(cardNumber, outcome) {
-        cardOutcome(cardNumber, outcome)
+        var card = Number(cardNumber)
+        lastOutcomes = withOutcome("card" + card, outcome)
+        var bar = copyFilesPage.cardBar(card)
+        if (bar !== null && outcomeSucceeded(outcome))
+            bar.text = (preparing.erase ? "Erased. " : "") + (preparing.syncConfig ? "Sync configuration and markers"
+                                                                                  : "Markers") + " written."
+        showOutcome(bar, outcome)
     }
 
     // How an import run ended, once all three cards have.
@@ -440,11 +496,31 @@ ApplicationWindow {
         readCameraSettings(readingPort)
     }
 
+    // Values not read from the selected unit are saved only once the user
+    // says so, once per port.
+    function saveRequested() {
+        if (!readyToSaveCameraSettings())
+            return
+        if (trustedPorts[selectedKey(settingsPage.settingsDeviceList)] === true)
+            saveCameraSettingsClicked()
+        else
+            unreadSaveBox.open()
+    }
+
+    function trustPort(port) {
+        var all = {}
+        for (var key in trustedPorts)
+            all[key] = trustedPorts[key]
+        all[port] = true
+        trustedPorts = all
+    }
+
     function saveCameraSettingsClicked() {
         if (!startUnitOperation())
             return
         // The slider values go out as they are, not cut to what the texts show.
         var page = settingsPage
+        page.tick(Date.now())
         saveCameraSettings(getSelectedSettingsDeviceName(), page.dateTimeField.text,
                            page.recordLedBox.checked ? 1 : 0, page.videoIntervalSlider.value,
                            page.photoIntervalSlider.value, page.photoTimeoutSlider.value,
@@ -465,6 +541,8 @@ ApplicationWindow {
 
     function updateCameraSettings(firmware, battery, date, recLedOn, loggingInterval, timelapseInterval, timelapseTimeout, e1FirmwareVersion) {
         dataCopying = false
+        if (readingPort !== "")
+            trustPort(readingPort)
         shownUnitPort = readingPort
         readingPort = ""
         showUnit(firmware, battery)
@@ -568,10 +646,28 @@ ApplicationWindow {
 
     // ---- Tab "Copy Files" ----------------------------------------------------
 
+    // Each page fills the window and scrolls when the window is lower than it.
+    component PageView: Flickable {
+        property Item page: contentChildren.length > 0 ? contentChildren[0] : null
+
+        anchors.fill: parent
+        contentWidth: width
+        contentHeight: page ? page.height : 0
+        clip: true
+        boundsBehavior: Flickable.StopAtBounds
+        ScrollBar.vertical: ScrollBar {
+            policy: contentHeight > height ? ScrollBar.AlwaysOn : ScrollBar.AlwaysOff
+        }
+    }
+
+    PageView {
+        id: copyFilesView
+        visible: tabBar.currentIndex === 0
+
     CopyFilesPage {
         id: copyFilesPage
-        anchors.fill: parent
-        visible: tabBar.currentIndex === 0
+        width: copyFilesView.width
+        height: Math.max(copyFilesView.height, implicitHeight)
         cardChoices: sources.model
         templateChoices: templateChoices.model
         copyFilesReady: readyToCopyFiles()
@@ -594,30 +690,43 @@ ApplicationWindow {
         onTemplateFileRequested: fileChoosers.openTemplateDialog()
         onRefreshTemplatesRequested: loadTemplates()
         onCopyFilesRequested: copyFilesClicked()
+        importRunning: [1, 2, 3].some(cardCopying)
+        onStopImportRequested: appController.stopImport()
+    }
     }
 
     // ---- Tab "Copy Data" -------------------------------------------------------
 
+    PageView {
+        id: copyDataView
+        visible: tabBar.currentIndex === 1
+
     CopyDataPage {
         id: copyDataPage
-        anchors.fill: parent
-        visible: tabBar.currentIndex === 1
+        width: copyDataView.width
+        height: Math.max(copyDataView.height, implicitHeight)
         deviceChoices: deviceChoices.model
         copyDataReady: readyToCopyData()
         eraseMemoryReady: readyToEraseMemory()
-        unitReady: readyToReadSettings()
+        // This tab's own device choice.
+        unitReady: readyToEraseMemory()
         onRefreshDevicesRequested: refreshDevices()
         onDestinationFolderRequested: fileChoosers.openDestinationFolderDialog(false)
         onCopyDataRequested: copyDataClicked()
         onEraseMemoryRequested: eraseMemoryBox.open()
     }
+    }
 
     // ---- Tab "Settings" --------------------------------------------------------
 
+    PageView {
+        id: settingsView
+        visible: tabBar.currentIndex === 2
+
     SettingsPage {
         id: settingsPage
-        anchors.fill: parent
-        visible: tabBar.currentIndex === 2
+        width: settingsView.width
+        height: Math.max(settingsView.height, implicitHeight)
         deviceChoices: deviceChoices.model
         schema: appController.getUnitSettingsSchema()
         connectReady: readyToReadSettings()
@@ -626,9 +735,10 @@ ApplicationWindow {
         updateFirmwareReady: readyToUpdateFirmware()
         onRefreshDevicesRequested: refreshDevices()
         onConnectRequested: connectButtonClicked()
-        onSaveRequested: saveCameraSettingsClicked()
+        onSaveRequested: window.saveRequested()
         onResetRequested: resetSettingsBox.open()
         onUpdateFirmwareRequested: updateFirmwareBox.open()
+    }
     }
 
     // ---- Boxes -----------------------------------------------------------------
@@ -674,6 +784,17 @@ ApplicationWindow {
     }
 
     ConfirmBox {
+        id: unreadSaveBox
+        objectName: "unreadSaveBox"
+        question: "The values shown were not read from this unit. Save them anyway?"
+        confirmText: "Save"
+        onConfirmed: {
+            trustPort(selectedKey(settingsPage.settingsDeviceList))
+            saveCameraSettingsClicked()
+        }
+    }
+
+    ConfirmBox {
         id: resetSettingsBox
         objectName: "resetSettingsBox"
         question: "Reset the controller unit to its factory settings? The settings it holds now are lost."
@@ -687,6 +808,35 @@ ApplicationWindow {
         question: "Update the controller unit's firmware? Choose the firmware file next, and keep the unit connected until the update has finished."
         confirmText: "Update"
         onConfirmed: updateFirmwareClicked()
+    }
+
+    // Keyboard focus shows on every control, in the boxes too: a ring around
+    // the control that took it from the keyboard.
+    Rectangle {
+        id: focusRing
+        objectName: "focusRing"
+        readonly property Item target: window.activeFocusItem
+        readonly property rect area: {
+            if (!target || target.visualFocus !== true)
+                return Qt.rect(0, 0, 0, 0)
+            // Read so that the ring follows a control that moves or scrolls.
+            var moved = [target.x, target.y, target.width, target.height, copyFilesView.contentY,
+                         copyDataView.contentY, settingsView.contentY, window.width, window.height]
+            var p = target.mapToItem(window.overlay, 0, 0)
+            return Qt.rect(p.x - 3, p.y - 3, target.width + 6, target.height + 6)
+        }
+        parent: window.overlay
+        z: 1000
+        enabled: false
+        visible: area.width > 0
+        x: area.x
+        y: area.y
+        width: area.width
+        height: area.height
+        radius: 6
+        color: "transparent"
+        border.width: 2
+        border.color: "#FFFFFF"
     }
 
     // ---- Calibration dialog ------------------------------------------------------

@@ -49,9 +49,35 @@ Item {
             e1FirmwareList.currentIndex = index
     }
 
+    // The Date/Time field, once a read or "Now" filled it, runs on with the
+    // clock until the user edits it: a save never sets the unit's clock back.
+    readonly property string dateFormat: "yyyy-MM-dd hh:mm:ss"
+    property bool clockRunning: false
+    property real clockOffset: 0 // ms from this computer's clock to the time shown
+
+    function runClock(text, now) {
+        var m = /^(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d)$/.exec(text)
+        dateTimeField.text = text
+        clockRunning = m !== null
+        if (clockRunning)
+            clockOffset = new Date(m[1], m[2] - 1, m[3], m[4], m[5], m[6]).getTime() - now
+    }
+
+    function tick(now) {
+        if (clockRunning)
+            dateTimeField.text = Qt.formatDateTime(new Date(now + clockOffset), dateFormat)
+    }
+
+    Timer {
+        interval: 1000
+        repeat: true
+        running: page.clockRunning
+        onTriggered: page.tick(Date.now())
+    }
+
     // The settings a read delivered; each slider keeps the value within its range.
     function showSettings(date, recLedOn, loggingInterval, timelapseInterval, timelapseTimeout, e1FirmwareVersion) {
-        dateTimeField.text = date === undefined || date === null ? "" : String(date)
+        runClock(date === undefined || date === null ? "" : String(date), Date.now())
         recordLedBox.checked = recLedOn === 1
         videoIntervalSlider.value = Number(loggingInterval)
         photoIntervalSlider.value = Number(timelapseInterval)
@@ -60,6 +86,7 @@ Item {
     }
 
     objectName: "settingsPage"
+    implicitHeight: settingsGrid.height + 20
 
     GridLayout {
         id: settingsGrid
@@ -206,12 +233,13 @@ Item {
             objectName: "dateTimeField"
             Layout.columnSpan: 4
             Layout.fillWidth: true
+            onTextEdited: page.clockRunning = false
         }
         Button {
             objectName: "nowButton"
             text: "Now"
             Layout.preferredWidth: settingsGrid.span(1)
-            onClicked: dateTimeField.text = Qt.formatDateTime(new Date(), "yyyy-MM-dd hh:mm:ss")
+            onClicked: page.runClock(Qt.formatDateTime(new Date(), page.dateFormat), Date.now())
         }
 
         Label {
@@ -367,7 +395,7 @@ Item {
             objectName: "settingsProgress"
             Layout.columnSpan: 5
             Layout.fillWidth: true
-            Layout.preferredHeight: 35
+            Layout.minimumHeight: 35
         }
     }
 }

@@ -71,7 +71,9 @@ QtObject {
         drives = volumes
         for (var i = 0; i < drives.length; ++i) {
             var key = textOf(drives[i].key)
-            model.append({ "key": key, "value": textOf(drives[i].value) + " (" + key + ")" })
+            var name = textOf(drives[i].value)
+            // A volume without a label is named by its path, once.
+            model.append({ "key": key, "value": name === "" || samePath(name, key) ? key : name + " (" + key + ")" })
         }
         for (var j = 0; j < drives.length; ++j) {
             var k = textOf(drives[j].key)

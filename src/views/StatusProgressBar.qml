@@ -19,6 +19,11 @@ ProgressBar {
     property real byteShare: -1
     // The whole status line, for a line too long for the bar.
     readonly property string toolTipText: statusLine.truncated ? text : ""
+    // A running task's line (a path, mostly) loses its middle; a summary
+    // wraps, and the bar grows, so that none of its words is lost.
+    readonly property bool ended: value >= to
+
+    implicitHeight: Math.max(35, statusLine.contentHeight + 10)
 
     // Shows a report. A plain step (0, 2, 1), as relayed unit messages are,
     // does not take back a count the bar shows while its task runs.
@@ -51,7 +56,7 @@ ProgressBar {
 
     contentItem: Item {
         implicitWidth: 200
-        implicitHeight: 35
+        implicitHeight: bar.implicitHeight
 
         Rectangle {
             objectName: "fill"
@@ -64,6 +69,7 @@ ProgressBar {
 
         Label {
             id: statusLine
+            objectName: "statusLine"
             anchors.left: parent.left
             anchors.right: detailText.left
             anchors.leftMargin: 8
@@ -72,7 +78,8 @@ ProgressBar {
             text: bar.text
             color: "#FFFFFF"
             verticalAlignment: Text.AlignVCenter
-            elide: Text.ElideMiddle
+            wrapMode: bar.ended ? Text.Wrap : Text.NoWrap
+            elide: bar.ended ? Text.ElideNone : Text.ElideMiddle
         }
 
         Label {

@@ -166,22 +166,22 @@ private slots:
         QTest::addColumn<QString>("stored"); // "ScaleFactor" in the settings file, null when absent
         QTest::addColumn<double>("expected");
 
-        // Between 1300 and 1800 pixels (both excluded) a screen counts as 1000 high.
+        // Between 1300 and 1800 pixels (both excluded) a screen counts as 1000
+        // high; no computed factor takes 14 px body text below 11 px (11/14).
+        const double readable = 11.0 / 14.0;
         const struct
         {
             int height;
             double dpi, factor;
-        } screens[] = {{1040, 96, 0.693333},
-                       {1300, 96, 0.866667},
-                       {1400, 96, 0.666667},
-                       {1800, 96, 1.2},
-                       {2100, 120, 1.12}};
+        } screens[] = {{768, 96, readable},  {1040, 96, readable}, {1300, 96, 0.866667},
+                       {1400, 96, readable}, {1800, 96, 1.2},      {2100, 120, 1.12}};
         for (const auto& s : screens)
             QTest::addRow("%d px at %g dpi", s.height, s.dpi)
                 << s.height << s.dpi << QString() << s.factor;
-        QTest::newRow("settings 0.1 does not count") << 1040 << 96.0 << "0.1" << 0.693333;
+        QTest::newRow("settings 0.1 does not count") << 1040 << 96.0 << "0.1" << readable;
         QTest::newRow("settings 1.25") << 1040 << 96.0 << "1.25" << 1.25;
-        QTest::newRow("settings not a number") << 1040 << 96.0 << "big" << 0.693333;
+        QTest::newRow("settings 0.5 is kept") << 1040 << 96.0 << "0.5" << 0.5;
+        QTest::newRow("settings not a number") << 1040 << 96.0 << "big" << readable;
         QTest::newRow("no screen") << 0 << 0.0 << QString() << 0.0;
         QTest::newRow("no screen, settings 1.25") << 0 << 0.0 << "1.25" << 1.25;
     }
@@ -217,7 +217,9 @@ private slots:
         QCOMPARE(QByteArrayList({argv[1], argv[2]}).join(" "), QByteArray("-platform offscreen"));
         QVERIFY(!QCoreApplication::instance());
         QVERIFY(scaling.availableSizeHeight > 0 && scaling.logicalDpi > 0);
-        QCOMPARE(factor, 64.0 / scaling.logicalDpi * scaling.availableSizeHeight / 1000.0);
+        QCOMPARE(scaling.screenScaleFactor,
+                 64.0 / scaling.logicalDpi * scaling.availableSizeHeight / 1000.0);
+        QCOMPARE(factor, qMax(scaling.screenScaleFactor, 11.0 / 14.0));
     }
 
     // stored: EnableAutoScale EnableScaleFactor EnableHighDpiScaling, "-" when absent.

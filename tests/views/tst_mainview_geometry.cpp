@@ -1,6 +1,6 @@
-// The window's geometry (tests/views/geometry) at the scale the test runs
-// with: ctest runs it at the design scale and at the smallest scale the
-// start-up chooses (QT_SCALE_FACTOR 0.655, a 1024-pixel screen at 96 DPI).
+// The window's geometry (tests/views/geometry) on the screen the test runs
+// on, at the scale the start-up computes for that screen.
+#include "app/screenscaling.h"
 #include "controller/throughputmeter.h"
 #include "settings/unitsettings.h"
 
@@ -12,6 +12,9 @@
 class Setup : public QObject
 {
     Q_OBJECT
+
+public:
+    explicit Setup(double scale) : scale(scale) {}
 
 public slots:
     void applicationAvailable()
@@ -28,12 +31,25 @@ public slots:
         engine->rootContext()->setContextProperty(QStringLiteral("unitSettingsSchema"),
                                                   UnitSettings::schema());
         // The test checks that the window really runs at this scale.
-        const QByteArray scale = qgetenv("QT_SCALE_FACTOR");
-        engine->rootContext()->setContextProperty(QStringLiteral("expectedScale"),
-                                                  scale.isEmpty() ? 1.0 : scale.toDouble());
+        engine->rootContext()->setContextProperty(QStringLiteral("expectedScale"), scale);
+        engine->rootContext()->setContextProperty(QStringLiteral("readablePixels"),
+                                                  ScreenScaling::ReadableTextPixels);
     }
+
+private:
+    double scale;
 };
 
-QUICK_TEST_MAIN_WITH_SETUP(mainview_geometry, Setup)
+int main(int argc, char** argv)
+{
+    // As the app starts: the scale from the screen, before the application.
+    ScreenScaling scaling;
+    const double scale = scaling.calculateScaleFactor(argc, argv);
+    qputenv("QT_SCALE_FACTOR", QByteArray::number(scale, 'g', 6));
+    QTEST_SET_MAIN_SOURCE_PATH
+    Setup setup(scale);
+    return quick_test_main_with_setup(argc, argv, "mainview_geometry", QUICK_TEST_SOURCE_DIR,
+                                      &setup);
+}
 
 #include "tst_mainview_geometry.moc"

@@ -4,7 +4,8 @@ import "../qml"
 
 // Every page and box of the window, filled with long paths and texts, at the
 // scale this run was started with: no visible control ends outside its page
-// or overlaps another, and no text is cut without its whole text as a tool tip.
+// or overlaps another, no text is cut without its whole text as a tool tip,
+// every text is readable and every text field keeps a visible outline.
 ViewTestCase {
     name: "Geometry"
 
@@ -121,9 +122,16 @@ ViewTestCase {
                 problems.push(describe(c) + " does not fit: needs " + c.implicitContentWidth
                               + ", has " + c.availableWidth)
         }
+        var scale = window.screen.devicePixelRatio
         textsOf(root, []).forEach(function (t) {
             if (t.truncated && !hasToolTip(t, root))
                 problems.push("\"" + t.text + "\" is cut without a tool tip")
+            if (t.text !== "" && t.font.pixelSize * scale < readablePixels - 0.01)
+                problems.push("\"" + t.text + "\" is " + t.font.pixelSize * scale + " px high")
+        })
+        leaves.forEach(function (c) {
+            if (c.background && c.background.objectName === "outline" && c.background.border.width * scale < 1)
+                problems.push(describe(c) + " has no visible outline")
         })
         compare(problems, [], what)
     }
@@ -164,8 +172,11 @@ ViewTestCase {
         createWindow()
         verify(Math.abs(window.screen.devicePixelRatio - expectedScale) < 0.001,
                "scale " + window.screen.devicePixelRatio)
-        // The window keeps its design size, give or take a rounded device pixel.
-        verify(Math.abs(window.width - 700) <= 1 && Math.abs(window.height - 920) <= 1,
+        // The window lies on the screen, as large as its design where there is room.
+        var screen = window.screen
+        verify(window.width * expectedScale <= screen.width * screen.devicePixelRatio
+               && window.height <= screen.desktopAvailableHeight && window.width >= 700
+               && window.height >= Math.min(920, screen.desktopAvailableHeight - 40),
                window.width + " x " + window.height)
         for (var card = 1; card <= 3; ++card)
             window.sourceFolderChosen(card, "file://" + longFolder + card)

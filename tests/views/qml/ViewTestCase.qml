@@ -59,6 +59,8 @@ TestCase {
         if (component.status !== Component.Ready)
             fail(component.errorString())
         window = component.createObject(null)
+        window.height = 920 // the design size, on any test screen
+        waitForRendering(window.contentItem)
         ;["copyFiles", "copyData", "eraseCards", "eraseCardsForced", "prepareCards", "readCameraSettings",
           "saveCameraSettings", "resetCameraSettings", "eraseMemory", "eraseMemoryForced"].forEach(function (name) {
             window[name].connect(function () {

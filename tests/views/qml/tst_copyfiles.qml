@@ -99,7 +99,8 @@ ViewTestCase {
 
     // Progress (card, from, to, value, text) moves a card's bar, ending the card at its end. Bytes (card, bytes,
     // total, ms) show throughput and time left after half a second, as qvkctl does, and nothing once done; the
-    // fill follows them, not the count of files. A card that ended without success (a status, "run failed")
+    // fill follows them, not the count of files. A card's outcome (a status, or a map with its counts) gives
+    // its summary, which wraps rather than lose words; one that ended without success ("run failed" too)
     // fills its bar in the error colour. "again": a new import, measured afresh. Checked: the last bar reported.
     function test_cardBars_data() {
         var files = [1, 0, 3, 1, "Copying /media/u/A/V1.MOV"], done = [1, 0, 1, 1, "Copied 1/1 videos and 0/0 photos."]
@@ -109,10 +110,20 @@ ViewTestCase {
             { tag: "card 2 at its end", steps: [[2, 0, 10, 10, "Card 2 done"]], flags: [true, false, true], fill: 1 },
             { tag: "card 3 past its end", steps: [[3, 0, 1, 2, "Prepared."]], flags: [true, true, false], fill: 1 },
             { tag: "unknown card", steps: [[4, 0, 10, 10, "?"]], flags: [true, true, true] },
-            { tag: "file not copied", steps: [[2, 0, 1, 1, "Copied 0/1 videos."], "incomplete"], failed: true },
+            { tag: "file not copied", steps: [summary, { status: "incomplete", videos: 5, videosCopied: 4, photos: 2,
+                                                         photosCopied: 2 }],
+              failed: true, text: "Copied 4/5 videos and 2/2 photos. Not copied: 1 video." },
+            { tag: "card unreadable", steps: [summary, { status: "incomplete", unreadable: 1 }], failed: true,
+              text: "Copied 0/0 videos and 0/0 photos. 1 folder or file on the card could not be read." },
+            { tag: "all already imported", steps: [summary, { status: "succeeded", videos: 4, videosCopied: 4, photos: 2,
+                                                              photosCopied: 2, alreadyImported: 6 }],
+              text: "Copied 4/4 videos and 2/2 photos. 6 already imported." },
+            { tag: "stopped", steps: [summary, { status: "stopped", videos: 3, videosCopied: 1 }], failed: true,
+              text: "Copied 1/3 videos and 0/0 photos. Not copied: 2 videos. Import stopped." },
             { tag: "no source", steps: [[2, 0, 0, 0, "Error: Please choose source"], "refused"], failed: true },
-            { tag: "summary", steps: [summary, "succeeded"], fill: 1 },
-            { tag: "hash list not written", steps: [summary, "succeeded", "run failed"], failed: true },
+            { tag: "summary", steps: [summary, { status: "succeeded", videos: 1, videosCopied: 1, photos: 2, photosCopied: 2 }],
+              fill: 1 },
+            { tag: "hash list not written", steps: [summary, "failed", "run failed"], failed: true },
             { tag: "too early to tell", steps: [[1, 0, 1e9, 0], [1, 2e7, 1e9, 400]] },
             { tag: "seconds", steps: [[1, 0, 1e9, 0], [1, 1e8, 1e9, 4000]], detail: "25.0 MB/s, 36 s left" },
             { tag: "first report", steps: [[1, 5e8, 1e10, 1000], [1, 1.5e9, 1e10, 11000]], detail: "100 MB/s, 1 min 25 s left" },
@@ -138,8 +149,8 @@ ViewTestCase {
                 window.copyFilesClicked()
             } else if (s === "run failed") {
                 window.importOutcome({ status: "failed" })
-            } else if (typeof s === "string") {
-                window.cardOutcome(last[0], { status: s })
+            } else if (typeof s === "string" || s.status) {
+                window.cardOutcome(last[0], s.status ? s : { status: s })
             } else if (s.length === 5) {
                 last = s
                 window.updateCardProgress(s[0], s[1], s[2], s[3], s[4])
@@ -157,7 +168,8 @@ ViewTestCase {
         compare([bar.detail, findChild(bar, "detailText").text, bar.failed, String(fill.color)],
                 [data.detail || "", data.detail || "", failed, failed ? "#b3261e" : "#00796b"])
         if (last)
-            compare([bar.to, bar.value, bar.text], [last[2], Math.min(last[2], last[3]), last[4]])
+            compare([bar.to, bar.value, bar.text], [last[2], Math.min(last[2], last[3]), data.text || last[4]])
+        verify(!bar.ended || !findChild(bar, "statusLine").truncated, bar.text)
         if (failed || data.fill !== undefined)
             compare(fill.width, (failed ? 1 : data.fill) * fill.parent.width)
     }

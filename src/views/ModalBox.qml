@@ -1,0 +1,40 @@
+import QtQuick 2.15
+import QtQuick.Controls 2.15
+
+// A box that keeps the window until it is answered, placed relative to the
+// whole window, tab bar included. Escape cancels it; Enter
+// presses the focused button, or else its default one, which takes the focus
+// (and shows it) when the box opens. A destructive box defaults to cancelling.
+Popup {
+    id: box
+
+    property AbstractButton defaultButton: null
+
+    function pressFocusedOrDefault() {
+        var focused = ApplicationWindow.window ? ApplicationWindow.window.activeFocusItem : null
+        var button = focused && focused.clicked !== undefined && focused.checkable === false && focused.enabled
+                ? focused : defaultButton
+        if (button && button.enabled)
+            button.clicked()
+    }
+
+    parent: ApplicationWindow.overlay
+    x: 100
+    y: 100
+    width: 500
+    modal: true
+    focus: true
+    closePolicy: Popup.CloseOnEscape
+
+    onOpened: {
+        if (defaultButton)
+            defaultButton.forceActiveFocus(Qt.TabFocusReason)
+    }
+
+    // Only the box on top answers: the one holding the focus.
+    Shortcut {
+        sequences: ["Return", "Enter"]
+        enabled: box.opened && box.activeFocus
+        onActivated: box.pressFocusedOrDefault()
+    }
+}
