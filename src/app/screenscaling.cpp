@@ -88,13 +88,13 @@ void logSystemInfo(const QString& appName, const QString& appVersion, const Scre
     qInfo() << "AvailableVirtualSizeHeight:" << s.availableVirtualSizeHeight;
     qInfo() << "VirtualGeometryHeight:" << s.virtualGeometryHeight;
     qInfo() << "VirtualSizeHeight:" << s.virtualSizeHeight;
-    if (s.calculatedScaleFactor > s.screenScaleFactor)
+    qInfo() << "CalculatedScaleFactor:" << s.calculatedScaleFactor;
+    qInfo() << "SettingsScaleFactor:" << s.settingsScaleFactor;
+    qInfo() << "ScaleFactor:" << s.scaleFactor;
+    if (s.scaleFactor == s.calculatedScaleFactor && s.calculatedScaleFactor > s.screenScaleFactor)
         qInfo().noquote() << QStringLiteral(
                                  "Scale factor %1 raised to %2: body text at least %3 px")
                                  .arg(s.screenScaleFactor)
                                  .arg(s.calculatedScaleFactor)
                                  .arg(ScreenScaling::ReadableTextPixels);
-    qInfo() << "CalculatedScaleFactor:" << s.calculatedScaleFactor;
-    qInfo() << "SettingsScaleFactor:" << s.settingsScaleFactor;
-    qInfo() << "ScaleFactor:" << s.scaleFactor;
 }

@@ -298,8 +298,13 @@ Item {
             enabled: page.copyFilesReady
             onClicked: page.copyFilesRequested()
         }
-        Item {
+        // Gives up the copies under way; nothing half-written is kept.
+        Button {
+            objectName: "stopImportButton"
+            text: "Stop"
             Layout.preferredWidth: filesGrid.span(1)
+            enabled: page.importRunning
+            onClicked: page.stopImportRequested()
         }
 
         Repeater {
@@ -317,17 +322,8 @@ Item {
             Layout.topMargin: 10
         }
         Item {
-            Layout.columnSpan: 4
-            Layout.preferredWidth: filesGrid.span(4)
-        }
-        // Gives up the copies under way; nothing half-written is kept.
-        Button {
-            objectName: "stopImportButton"
-            text: "Stop"
-            Layout.preferredWidth: filesGrid.span(1)
-            Layout.topMargin: 10
-            enabled: page.importRunning
-            onClicked: page.stopImportRequested()
+            Layout.columnSpan: 5
+            Layout.preferredWidth: filesGrid.span(5)
         }
 
         Label {

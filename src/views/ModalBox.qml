@@ -8,7 +8,7 @@ import QtQuick.Controls 2.15
 Popup {
     id: box
 
-    property AbstractButton defaultButton: null
+    property Item defaultButton: null // a button
 
     function pressFocusedOrDefault() {
         var focused = ApplicationWindow.window ? ApplicationWindow.window.activeFocusItem : null
@@ -26,8 +26,9 @@ Popup {
     focus: true
     closePolicy: Popup.CloseOnEscape
 
-    onOpened: {
-        if (defaultButton)
+    // Once the box holds the focus, which it takes when it has opened.
+    onActiveFocusChanged: {
+        if (activeFocus && defaultButton)
             defaultButton.forceActiveFocus(Qt.TabFocusReason)
     }
 

@@ -98,13 +98,19 @@ private slots:
         QCOMPARE(copies.entryList({"*_Reef_cam?.*"}, QDir::Files).size(), 9);
         QCOMPARE(copies.entryList({"*.kava"}, QDir::Files).size(), 1); // the stitching project
         saveScreenshot(0, "copy-files.png");
+
+        // The erase box names a folder as such, with what it holds.
+        const QVariantMap folder =
+            controller->eraseCheck(root.filePath("QVK_01"), QString(), QString()).first().toMap();
+        QCOMPARE(folder.value("folder").toBool(), true);
+        QCOMPARE(folder.value("size").toLongLong(), 3 * (1000 + 21));
     }
 
     // A slow import: each card's bar shows its throughput and time left beside
     // its text. The byte reports reach the test on the cards' worker threads,
     // which it holds back there: every chunk is reported, the third report
     // comes after the bars' settling time, and the copies wait there until the
-    // screenshot is taken.
+    // screenshot is taken. Then "Stop" gives them up: nothing half-written stays.
     void importShowsTimeLeft()
     {
         constexpr qint64 Chunk = VerifiedCopy::ChunkSize;
@@ -150,20 +156,36 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(property(bar, "detail").toString().endsWith(" left"), 20000);
         QVERIFY(property("card1Progress", "text").toString().startsWith("Copying "));
         saveScreenshot(0, "copy-files-import.png");
+        QVERIFY(property("stopImportButton", "enabled").toBool());
+        QVERIFY(QMetaObject::invokeMethod(child("stopImportButton"), "clicked"));
         holding = false;
 
         QTRY_VERIFY_WITH_TIMEOUT(property("exitButton", "enabled").toBool(), 30000);
         QThreadPool::globalInstance()->waitForDone();
         disconnect(hold);
         for (const char* bar : {"card1Progress", "card2Progress", "card3Progress"}) {
-            QTRY_COMPARE(property(bar, "text").toString(), "Copied 1/1 videos and 0/0 photos.");
+            QTRY_COMPARE(property(bar, "text").toString(),
+                         "Copied 0/1 videos and 0/0 photos. Not copied: 1 video. Import stopped.");
             QCOMPARE(property(bar, "detail").toString(), QString());
+            QVERIFY(property(bar, "failed").toBool());
         }
+        const QString destination = property("filesDestinationField", "text").toString();
+        QCOMPARE(QDir(destination + "/DCIM/101QVK").entryList(QDir::Files | QDir::Hidden),
+                 QStringList());
+        saveScreenshot(0, "copy-files-stopped.png");
     }
 
+    // Values not read from the unit are saved only when the user says so; read
+    // ones are saved as they stand, the clock running on from the read.
     void connectFillsSettingsTab()
     {
         selectSimulator("settingsDeviceList");
+        call("saveRequested");
+        QTRY_VERIFY(property("unreadSaveBox", "opened").toBool());
+        saveScreenshot(-1, "save-not-read.png");
+        QVERIFY(QMetaObject::invokeMethod(child("unreadSaveBoxCancelButton"), "clicked"));
+        QTRY_VERIFY(!property("unreadSaveBox", "visible").toBool());
+        QVERIFY(!window->property("dataCopying").toBool());
         call("connectButtonClicked");
         QVERIFY(window->property("dataCopying").toBool());
         QTRY_VERIFY_WITH_TIMEOUT(!window->property("dataCopying").toBool(), 20000);
@@ -177,6 +199,11 @@ private slots:
             property("photoTimeoutSlider", "value"),  property("e1FirmwareList", "currentIndex")};
         QCOMPARE(shown, QVariantList({"2.4.1", "60 %", date, false, 2.5, 15.0, 45.0, 2}));
         saveScreenshot(2, "settings.png");
+        QTRY_VERIFY(property("dateTimeField", "text").toString() > date);
+        call("saveRequested");
+        QVERIFY(!property("unreadSaveBox", "opened").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(!window->property("dataCopying").toBool(), 20000);
+        QCOMPARE(property("settingsProgress", "text").toString(), "Success. Settings saved.");
     }
 
     void copyDataWritesCsvFiles()

@@ -130,7 +130,9 @@ ViewTestCase {
                 problems.push("\"" + t.text + "\" is " + t.font.pixelSize * scale + " px high")
         })
         leaves.forEach(function (c) {
-            if (c.background && c.background.objectName === "outline" && c.background.border.width * scale < 1)
+            // A text field's outline: a border at least one screen pixel wide.
+            if (c.echoMode !== undefined && !(c.background && c.background.objectName === "outline"
+                                              && c.background.border.width * scale >= 1))
                 problems.push(describe(c) + " has no visible outline")
         })
         compare(problems, [], what)

@@ -10,7 +10,8 @@ ViewTestCase {
     // The port reaches the controller first, and nothing more starts while one runs; values go out as they
     // are. Reports below their end keep the wait box up and the buttons locked; the final one closes it. A
     // reset, done or not, reads nothing back. An erase the check refuses asks again, saying what would be
-    // lost (a refused count named as such), and "Erase anyway" forces it; a failure asks nothing.
+    // lost (a refused count named as such), and "Erase anyway" forces it; a failure asks nothing. Values
+    // not read from the port are saved only when the user says so.
     function test_operation_data() {
         var reset = "resetSettingsButton", failed = { status: "failed" }
         var unsaved = { status: "refused", records: 8, reason: "no complete export of the unit U1 is recorded" }
@@ -22,7 +23,10 @@ ViewTestCase {
             { tag: "connect", button: "connectButton", call: "readCameraSettings:/dev/ttyUSB0" },
             { tag: "reset, confirmed", button: reset, call: "resetCameraSettings:/dev/ttyUSB0" },
             { tag: "reset fails", button: reset, call: "resetCameraSettings:/dev/ttyUSB0", outcome: failed },
-            { tag: "save unrounded", button: "saveSettingsButton",
+            { tag: "save unrounded, not read", button: "saveSettingsButton",
+              call: "saveCameraSettings:/dev/ttyUSB0|2024-02-29 23:59:58|1|2.35|17|92.5|29" },
+            { tag: "save not read, declined", button: "saveSettingsButton", declined: true },
+            { tag: "save after a read asks nothing", button: "saveSettingsButton", read: true,
               call: "saveCameraSettings:/dev/ttyUSB0|2024-02-29 23:59:58|1|2.35|17|92.5|29" },
             erasing({ tag: "erase memory, box unticked", unticked: true }),
             erasing({ tag: "erase memory, unit silent", outcome: failed }),
@@ -39,17 +43,23 @@ ViewTestCase {
 
     function test_operation(data) {
         startWith([], oneUnit)
+        if (data.read) {
+            window.connectButtonClicked()
+            window.updateCameraSettings("2.4.1", "60 %", "2024-02-29 23:59:58", 0, 1, 5, 90, 26)
+            appController.calls = []
+        }
         ;[["dataProjectNameField", "text", "Dive 3"], ["videoIntervalSlider", "value", 2.35], ["photoIntervalSlider", "value", 17],
           ["photoTimeoutSlider", "value", 92.5], ["recordLedBox", "checked", true], ["e1FirmwareList", "currentIndex", 1],
           ["dateTimeField", "text", "2024-02-29 23:59:58"]].forEach(function (c) { child(c[0])[c[1]] = c[2] })
         click(data.button)
-        var confirm = { "resetSettingsButton": "resetSettingsBoxConfirmButton", "eraseMemoryButton": "eraseMemoryConfirmButton" }
-        if (confirm[data.button]) {
-            tryCompare(child(confirm[data.button]), "visible", true)
+        var confirm = { "resetSettingsButton": "resetSettingsBoxConfirmButton", "eraseMemoryButton": "eraseMemoryConfirmButton",
+                        "saveSettingsButton": "unreadSaveBoxConfirmButton" }[data.button]
+        if (confirm && !data.read) {
+            tryCompare(child(confirm), "visible", true)
             child("eraseMemoryCheck").checked = !data.unticked
-            click(confirm[data.button])
+            click(data.declined ? confirm.replace("Confirm", "Cancel") : confirm)
         }
-        if (data.unticked)
+        if (data.unticked || data.declined)
             return compare([appController.calls, window.dataCopying], [[], false])
         compare(child("waitBox").visible, !data.dataTab)
         ;["copyDataClicked", "connectButtonClicked", "resetCameraSettingsClicked", "saveCameraSettingsClicked"].forEach(
@@ -168,5 +178,57 @@ ViewTestCase {
         compare(appController.calls, portCalls.concat(["updateFirmware:/dev/ttyUSB0|/home/u/fw new/qvk-2.5.hex"]))
         window.updateFirmwareProgress(0, 2, 2, "Success. Firmware updated.")
         verify(!window.dataCopying)
+    }
+
+    // A page's button and a box's default button show the focus; Escape cancels every confirmation, Enter presses
+    // the focused button or else the default one (Cancel where the box destroys data).
+    function test_keys_data() {
+        var reset = { button: "resetSettingsButton", box: "resetSettingsBox" }
+        return [
+            Object.assign({ tag: "Escape, reset", key: Qt.Key_Escape, calls: [] }, reset),
+            Object.assign({ tag: "Enter, reset: Cancel", key: Qt.Key_Return, calls: [] }, reset),
+            Object.assign({ tag: "Enter, reset focused", key: Qt.Key_Enter, focus: "resetSettingsBoxConfirmButton",
+                            calls: ["setPort", "resetCameraSettings"] }, reset),
+            { tag: "Escape, erase memory", button: "eraseMemoryButton", box: "eraseMemoryBox", key: Qt.Key_Escape, calls: [] },
+            { tag: "Escape, erase cards", button: "eraseCardsButton", box: "eraseCardsBox", key: Qt.Key_Escape,
+              calls: ["eraseCheck"] },
+            { tag: "Enter, save values not read: Cancel", button: "saveSettingsButton", box: "unreadSaveBox",
+              key: Qt.Key_Return, calls: [] }
+        ]
+    }
+
+    function test_keys(data) {
+        startWith(["A", "B", "C"].map(function (n, i) { return drive("/media/u/" + n, "QVK_0" + (i + 1)) }), oneUnit)
+        var ring = child("focusRing")
+        click(data.button)
+        var box = child(data.box)
+        tryCompare(box, "opened", true)
+        verify(ring.visible, "no focus shown in the box")
+        if (data.focus)
+            child(data.focus).forceActiveFocus(Qt.TabFocusReason)
+        keyClick(data.key)
+        tryCompare(box, "visible", false)
+        compare(appController.calls.map(function (c) { return c.split(":")[0] }), data.calls)
+        if (window.dataCopying)
+            return // the wait box holds the keys
+        keyClick(Qt.Key_Tab)
+        var focused = window.activeFocusItem, p = focused.mapToItem(ring.parent, 0, 0)
+        compare([ring.visible, ring.x, ring.width], [true, p.x - 3, focused.width + 6])
+    }
+
+    // A read or "Now" sets the clock running in the Date/Time field; an edit stops it.
+    function test_dateRunsWithTheClock() {
+        startWith([], oneUnit)
+        var field = child("dateTimeField")
+        window.updateCameraSettings("2.4.1", "60 %", "2024-02-29 23:59:58", 1, 1, 5, 90, 29)
+        tryCompare(field, "text", "2024-03-01 00:00:00", 3000)
+        field.forceActiveFocus()
+        field.selectAll()
+        keyClick(Qt.Key_5)
+        wait(1100)
+        compare(field.text, "5")
+        click("nowButton")
+        var now = field.text
+        tryVerify(function () { return field.text !== now }, 2000)
     }
 }

@@ -18,7 +18,8 @@ ViewTestCase {
         compare(appController.calls, "getDrives getDevices getTemplates getMoviesLocation getSettings setPort:ttyUSB3".split(" "))
     }
 
-    // ready: "1" where the function and its button are ready, in the order below.
+    // ready: "1" where the function and its button are ready, in the order below. Each tab's hint on connecting
+    // a unit follows its own device choice.
     function test_readyFunctions_data() {
         return [
             { tag: "idle with cards and unit", ready: "11111111" },
@@ -26,6 +27,8 @@ ViewTestCase {
             { tag: "import running", flag: "cardTwoCopying", ready: "00111111" },
             { tag: "controller busy", flag: "dataCopying", ready: "11000000" },
             { tag: "two cards: no erase", drives: threeCards.slice(0, 2), ready: "00111111" },
+            { tag: "a unit on the Settings tab only", unselect: "dataDeviceList", ready: "11001111" },
+            { tag: "a unit on the Copy Data tab only", unselect: "settingsDeviceList", ready: "11110000" },
             { tag: "nothing attached", drives: [], devices: [], ready: "00000000" }
         ]
     }
@@ -34,6 +37,8 @@ ViewTestCase {
         startWith(data.drives || threeCards, data.devices || oneUnit)
         if (data.flag)
             window[data.flag] = true
+        if (data.unselect)
+            child(data.unselect).currentIndex = -1
         if (data.destination !== undefined)
             child("filesDestinationField").text = child("dataDestinationField").text = data.destination
         var ready = data.ready.split("").map(function (c) { return c === "1" })
@@ -41,6 +46,7 @@ ViewTestCase {
                  "ResetCameraSettings", "UpdateFirmware"].map(function (f) { return window["readyTo" + f]() }), ready)
         compare(["copyFiles", "eraseCards", "copyData", "eraseMemory", "connect", "saveSettings", "resetSettings",
                  "updateFirmware"].map(function (b) { return child(b + "Button").enabled }), ready)
+        compare([child("dataHintText").text !== "", child("settingsHintText").text !== ""], [!ready[3], !ready[4]])
     }
 
     // The skip box starts from the settings file (off if it holds nothing) and keeps each change there; the
@@ -189,6 +195,8 @@ ViewTestCase {
             { tag: "mount path carries the label", drives: ["/media/u/QVK_02 /media/u/QVK_02", "/mnt/x QVK_01"],
               selected: [1, 0, -1], shown: "QVK_01 (/mnt/x)" },
             { tag: "digit without QVK", drives: ["E:/ CARD1", "F:/ CARD2", "G:/ CARD3"], selected: [-1, -1, -1], shown: "" },
+            { tag: "unlabelled volume", drives: ["/media/u/A /media/u/A/", "/media/u/QVK_01 QVK_01"], pick: 0,
+              shown: "/media/u/A" },
             { tag: "card 1, empty lists take it too", drives: ["E:/ DATA"], url: url, selected: [0, 0, 0],
               shown: "/home/u/My Cards/day#1" },
             { tag: "card 2, others keep their entries", drives: ["E:/ QVK_01", "F:/ QVK_03"], card: 2, url: url,
@@ -256,8 +264,8 @@ ViewTestCase {
         }
         var lacking = checks({ 2: { "verified": 213 } })
         var folder = checks({ 3: { "label": "", "wipeProblem": "a folder, not the root of its volume (/media)",
-                                   "files": -1, "verified": -1, "unreadable": -1 } })
-        var folderSays = { 3: "Card 3 /media/u/C: cannot be erased: a folder, not the root of its volume (/media)" }
+                                   "files": -1, "verified": -1, "unreadable": -1, "folder": true } })
+        var folderSays = { 3: "Card 3 /media/u/C: a folder, not a card: cannot be erased" }
         var readOnly = { "problem": "the volume is read-only", "wipeProblem": "the volume is read-only" }
         return [
             { tag: "all verified", checks: checks({}), place: "/media/u/C, 64.0 GB", sent: "eraseCards:|true|true" },
@@ -296,6 +304,7 @@ ViewTestCase {
         child("eraseCardsCheck").checked = !data.keepFiles
         child("syncConfigCheck").checked = !data.noConfig
         child("reverifyCheck").checked = data.reverify === true
+        compare(child("eraseCardsConfirmButton").text, data.keepFiles ? "Prepare" : "Erase")
         click("eraseCardsConfirmButton") // does nothing while it is disabled
         if (data.loss) {
             tryCompare(child("eraseCardsLossBox"), "visible", true)
@@ -307,6 +316,11 @@ ViewTestCase {
         })
         tryCompare(child("eraseCardsBox"), "visible", false)
         compare(appController.calls, ["eraseCheck:" + cardPaths].concat(data.sent ? [data.sent.replace(":", ":" + cardPaths)] : []))
+        // What a preparation did, as asked.
+        window.prepareOutcome(1, { status: "succeeded" })
+        if (data.sent)
+            compare(child("card1Progress").text, (data.keepFiles ? "" : "Erased. ")
+                    + (data.noConfig ? "Markers written." : "Sync configuration and markers written."))
         verify(!window.cardOneCopying) // preparing the cards is not an import
     }
 
