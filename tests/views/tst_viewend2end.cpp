@@ -3,6 +3,7 @@
 // Everything starts through the view's own functions, as its buttons do.
 // Screenshots of the three tabs, of an import under way and of the calibration
 // dialog are saved on the way.
+#include "app/screenscaling.h"
 #include "base/apppaths.h"
 #include "base/transfermeter.h"
 #include "calibration/calibrationservice.h"
@@ -232,6 +233,7 @@ private slots:
         selectSimulator("dataDeviceList");
         call("eraseMemoryClicked", true);
         QTRY_VERIFY_WITH_TIMEOUT(property("eraseMemoryAnywayBox", "visible").toBool(), 20000);
+        saveScreenshot(-1, "erase-memory-anyway.png");
         const QString question = property("eraseMemoryAnywayBoxQuestion", "text").toString();
         QVERIFY2(question.startsWith(QStringLiteral("The unit holds %1 records that no complete "
                                                     "export recorded here has saved (")
@@ -256,6 +258,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(property("infoBox", "visible").toBool(), 10000);
         QCOMPARE(property("infoBox", "text").toString(),
                  "Calibration for serial number QVK100001 found.");
+        saveScreenshot(-1, "info.png");
         const QVariantMap stored = controller->getSettings();
         QCOMPARE(stored.value("Serialnumber").toString(), "QVK100001");
         QCOMPARE(stored.value("Camera2Yaw").toString(), "120.3");
@@ -264,6 +267,42 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(child("infoBox"), "close"));
         QTRY_VERIFY(!property("infoBox", "visible").toBool());
         saveScreenshot(-1, "calibration.png");
+    }
+
+    // The other boxes as the user meets them, for the pictures, each opened by
+    // its button on its tab. (The cards here are folders: nothing to wipe, so
+    // no box about files a wipe would lose.)
+    void boxesAsOpened()
+    {
+        QVERIFY(TestSupport::writeFile(root.filePath("Broken.kava"), "<kava>"));
+        call("templateFileChosen", QUrl::fromLocalFile(root.filePath("Broken.kava")).toString());
+        const struct
+        {
+            int tab;
+            const char *button, *box, *picture;
+        } boxes[] = {{0, "eraseCardsButton", "eraseCardsBox", "erase-cards.png"},
+                     {0, "copyFilesButton", "noTemplateBox", "copy-without-template.png"},
+                     {1, "eraseMemoryButton", "eraseMemoryBox", "erase-memory.png"},
+                     {2, "resetSettingsButton", "resetSettingsBox", "reset-settings.png"},
+                     {2, "updateFirmwareButton", "updateFirmwareBox", "update-firmware.png"}};
+        for (const auto& b : boxes) {
+            child("tabBar")->setProperty("currentIndex", b.tab);
+            QVERIFY2(property(b.button, "enabled").toBool(), b.button);
+            QVERIFY(QMetaObject::invokeMethod(child(b.button), "clicked"));
+            QTRY_VERIFY2(property(b.box, "opened").toBool(), b.box);
+            saveScreenshot(-1, b.picture);
+            QVERIFY(QMetaObject::invokeMethod(child(b.box), "close"));
+            QTRY_VERIFY(!property(b.box, "visible").toBool());
+        }
+
+        // The wait box, while a slow unit answers.
+        simulator.setAnswerDelay(1500);
+        selectSimulator("settingsDeviceList");
+        call("connectButtonClicked");
+        QTRY_VERIFY(property("waitBox", "opened").toBool());
+        saveScreenshot(2, "wait.png");
+        QTRY_VERIFY_WITH_TIMEOUT(!window->property("dataCopying").toBool(), 20000);
+        simulator.setAnswerDelay(0);
     }
 
 private:
@@ -314,6 +353,16 @@ private:
     QQuickWindow* window = nullptr;
 };
 
-QTEST_MAIN(ViewEnd2End)
+// The window at the scale the app computes for the screen it runs on.
+int main(int argc, char** argv)
+{
+    ScreenScaling scaling;
+    qputenv("QT_SCALE_FACTOR",
+            QByteArray::number(scaling.calculateScaleFactor(argc, argv), 'g', 6));
+    QGuiApplication app(argc, argv);
+    QTEST_SET_MAIN_SOURCE_PATH
+    ViewEnd2End test;
+    return QTest::qExec(&test, argc, argv);
+}
 
 #include "tst_viewend2end.moc"
