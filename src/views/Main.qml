@@ -816,23 +816,30 @@ ApplicationWindow {
         id: focusRing
         objectName: "focusRing"
         readonly property Item target: window.activeFocusItem
-        readonly property rect area: {
-            if (!target || target.visualFocus !== true)
-                return Qt.rect(0, 0, 0, 0)
-            // Read so that the ring follows a control that moves or scrolls.
-            var moved = [target.x, target.y, target.width, target.height, copyFilesView.contentY,
-                         copyDataView.contentY, settingsView.contentY, window.width, window.height]
+        readonly property bool shown: target !== null && target.visualFocus === true
+
+        // Follows its control as it moves, scrolls or opens in a box.
+        function place() {
+            if (!shown)
+                return
             var p = target.mapToItem(window.overlay, 0, 0)
-            return Qt.rect(p.x - 3, p.y - 3, target.width + 6, target.height + 6)
+            x = p.x - 3
+            y = p.y - 3
+            width = target.width + 6
+            height = target.height + 6
+        }
+
+        onShownChanged: place()
+        onTargetChanged: place()
+        Timer {
+            interval: 100
+            repeat: true
+            running: focusRing.shown
+            onTriggered: focusRing.place()
         }
         parent: window.overlay
         z: 1000
-        enabled: false
-        visible: area.width > 0
-        x: area.x
-        y: area.y
-        width: area.width
-        height: area.height
+        visible: shown
         radius: 6
         color: "transparent"
         border.width: 2

@@ -74,6 +74,8 @@ private slots:
         QVERIFY(window);
         controller->init(window);
         QVERIFY(QTest::qWaitForWindowExposed(window));
+        window->requestActivate();                 // the pictures show where the keyboard focus is
+        (void)QTest::qWaitForWindowActive(window); // no window manager: may stay inactive
     }
 
     void importThroughTheView()
@@ -183,7 +185,7 @@ private slots:
         selectSimulator("settingsDeviceList");
         call("saveRequested");
         QTRY_VERIFY(property("unreadSaveBox", "opened").toBool());
-        saveScreenshot(-1, "save-not-read.png");
+        saveScreenshot(2, "save-not-read.png");
         QVERIFY(QMetaObject::invokeMethod(child("unreadSaveBoxCancelButton"), "clicked"));
         QTRY_VERIFY(!property("unreadSaveBox", "visible").toBool());
         QVERIFY(!window->property("dataCopying").toBool());
@@ -274,6 +276,7 @@ private slots:
     // no box about files a wipe would lose.)
     void boxesAsOpened()
     {
+        QVERIFY(QMetaObject::invokeMethod(child("calibrationDialog"), "close"));
         QVERIFY(TestSupport::writeFile(root.filePath("Broken.kava"), "<kava>"));
         call("templateFileChosen", QUrl::fromLocalFile(root.filePath("Broken.kava")).toString());
         const struct
