@@ -1,8 +1,8 @@
 // The real controller behind the real view on a virtual display, with the
 // simulated controller unit, the calibration stand-in and temporary cards.
 // Everything starts through the view's own functions, as its buttons do.
-// Screenshots of the three tabs, of an import under way and of the calibration
-// dialog are saved on the way.
+// Screenshots of the three tabs, of an import under way and stopped, and of
+// every box are saved on the way.
 #include "app/screenscaling.h"
 #include "base/apppaths.h"
 #include "base/transfermeter.h"
@@ -188,9 +188,11 @@ private slots:
         saveScreenshot(2, "save-not-read.png");
         QVERIFY(QMetaObject::invokeMethod(child("unreadSaveBoxCancelButton"), "clicked"));
         QTRY_VERIFY(!property("unreadSaveBox", "visible").toBool());
-        QVERIFY(!window->property("dataCopying").toBool());
+        simulator.setAnswerDelay(1000); // long enough for a picture of the wait box
         call("connectButtonClicked");
-        QVERIFY(window->property("dataCopying").toBool());
+        QTRY_VERIFY(property("waitBox", "opened").toBool());
+        saveScreenshot(2, "wait.png");
+        simulator.setAnswerDelay(0);
         QTRY_VERIFY_WITH_TIMEOUT(!window->property("dataCopying").toBool(), 20000);
         QVERIFY(!property("waitBox", "visible").toBool());
         const QString date =
@@ -297,15 +299,6 @@ private slots:
             QVERIFY(QMetaObject::invokeMethod(child(b.box), "close"));
             QTRY_VERIFY(!property(b.box, "visible").toBool());
         }
-
-        // The wait box, while a slow unit answers.
-        simulator.setAnswerDelay(1500);
-        selectSimulator("settingsDeviceList");
-        call("connectButtonClicked");
-        QTRY_VERIFY(property("waitBox", "opened").toBool());
-        saveScreenshot(2, "wait.png");
-        QTRY_VERIFY_WITH_TIMEOUT(!window->property("dataCopying").toBool(), 20000);
-        simulator.setAnswerDelay(0);
     }
 
 private:
