@@ -180,38 +180,6 @@ ViewTestCase {
         verify(!window.dataCopying)
     }
 
-    // A box's default button, and Tab on a page, show the focus; Escape cancels every confirmation, Enter presses
-    // the focused button or else the default one (Cancel where the box destroys data).
-    function test_keys_data() {
-        return [
-            { tag: "Escape, reset", box: "resetSettings", key: Qt.Key_Escape, calls: "" },
-            { tag: "Enter, reset: Cancel", box: "resetSettings", key: Qt.Key_Return, calls: "" },
-            { tag: "Enter, Reset focused", box: "resetSettings", key: Qt.Key_Enter, focus: true,
-              calls: "setPort resetCameraSettings" },
-            { tag: "Escape, erase memory", box: "eraseMemory", key: Qt.Key_Escape, calls: "" },
-            { tag: "Escape, erase cards", box: "eraseCards", key: Qt.Key_Escape, calls: "eraseCheck" },
-            { tag: "Enter, save not read: Cancel", box: "unreadSave", button: "saveSettings", key: Qt.Key_Return, calls: "" }
-        ]
-    }
-
-    function test_keys(data) {
-        startWith(["A", "B", "C"].map(function (n, i) { return drive("/media/u/" + n, "QVK_0" + (i + 1)) }), oneUnit)
-        var ring = child("focusRing"), box = child(data.box + "Box")
-        click((data.button || data.box) + "Button")
-        tryCompare(box, "opened", true)
-        verify(ring.visible, "no focus shown in the box")
-        if (data.focus)
-            child(data.box + "BoxConfirmButton").forceActiveFocus(Qt.TabFocusReason)
-        keyClick(data.key)
-        tryCompare(box, "visible", false)
-        compare(appController.calls.map(function (c) { return c.split(":")[0] }).join(" "), data.calls)
-        if (window.dataCopying)
-            return // the wait box holds the keys
-        keyClick(Qt.Key_Tab)
-        var focused = window.activeFocusItem, p = focused.mapToItem(ring.parent, 0, 0)
-        compare([ring.visible, ring.x, ring.width], [true, p.x - 3, focused.width + 6])
-    }
-
     // A read sets the Date/Time field's clock running; an edit stops it.
     function test_dateRunsWithTheClock() {
         startWith([], oneUnit)

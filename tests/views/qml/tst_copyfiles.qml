@@ -18,8 +18,7 @@ ViewTestCase {
         compare(appController.calls, "getDrives getDevices getTemplates getMoviesLocation getSettings setPort:ttyUSB3".split(" "))
     }
 
-    // ready: "1" where the function and its button are ready, in the order below. Each tab's hint on connecting
-    // a unit follows its own device choice.
+    // ready: "1" where the function and its button are ready, in the order below.
     function test_readyFunctions_data() {
         return [
             { tag: "idle with cards and unit", ready: "11111111" },
@@ -27,8 +26,6 @@ ViewTestCase {
             { tag: "import running", flag: "cardTwoCopying", ready: "00111111" },
             { tag: "controller busy", flag: "dataCopying", ready: "11000000" },
             { tag: "two cards: no erase", drives: threeCards.slice(0, 2), ready: "00111111" },
-            { tag: "a unit on the Settings tab only", unselect: "dataDeviceList", ready: "11001111" },
-            { tag: "a unit on the Copy Data tab only", unselect: "settingsDeviceList", ready: "11110000" },
             { tag: "nothing attached", drives: [], devices: [], ready: "00000000" }
         ]
     }
@@ -37,8 +34,6 @@ ViewTestCase {
         startWith(data.drives || threeCards, data.devices || oneUnit)
         if (data.flag)
             window[data.flag] = true
-        if (data.unselect)
-            child(data.unselect).currentIndex = -1
         if (data.destination !== undefined)
             child("filesDestinationField").text = child("dataDestinationField").text = data.destination
         var ready = data.ready.split("").map(function (c) { return c === "1" })
@@ -46,7 +41,6 @@ ViewTestCase {
                  "ResetCameraSettings", "UpdateFirmware"].map(function (f) { return window["readyTo" + f]() }), ready)
         compare(["copyFiles", "eraseCards", "copyData", "eraseMemory", "connect", "saveSettings", "resetSettings",
                  "updateFirmware"].map(function (b) { return child(b + "Button").enabled }), ready)
-        compare([child("dataHintText").text !== "", child("settingsHintText").text !== ""], [!ready[3], !ready[4]])
     }
 
     // The skip box starts from the settings file (off if it holds nothing) and keeps each change there; the

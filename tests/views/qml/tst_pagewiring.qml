@@ -17,8 +17,11 @@ ViewTestCase {
         appController.calls = []
     }
 
-    // box: opened by the first button and closed by the second; a cancelled
-    // box sends nothing and locks nothing.
+    // box: opened by the first button and closed by the second, or by a key
+    // (after focusing `focus`); a cancelled box sends nothing and locks
+    // nothing. A box's default button, and Tab on a page, show the focus;
+    // Escape cancels every confirmation, Enter presses the focused button or
+    // else the default one (Cancel where the box destroys data).
     function test_buttons_data() {
         return [
             { tag: "Refresh Cards", buttons: ["refreshCardsButton"], calls: ["getDrives"] },
@@ -32,7 +35,15 @@ ViewTestCase {
             { tag: "resetting settings cancelled", box: "resetSettingsBox",
               buttons: ["resetSettingsButton", "resetSettingsBoxCancelButton"], calls: [] },
             { tag: "firmware update cancelled", box: "updateFirmwareBox",
-              buttons: ["updateFirmwareButton", "updateFirmwareBoxCancelButton"], calls: [] }
+              buttons: ["updateFirmwareButton", "updateFirmwareBoxCancelButton"], calls: [] },
+            { tag: "Escape, erase memory", box: "eraseMemoryBox", buttons: ["eraseMemoryButton", Qt.Key_Escape], calls: [] },
+            { tag: "Escape, erase cards", box: "eraseCardsBox", buttons: ["eraseCardsButton", Qt.Key_Escape],
+              calls: ["eraseCheck:/media/u/A|/media/u/B|/media/u/C"] },
+            { tag: "Enter, reset: Cancel", box: "resetSettingsBox", buttons: ["resetSettingsButton", Qt.Key_Return], calls: [] },
+            { tag: "Enter, save not read: Cancel", box: "unreadSaveBox", buttons: ["saveSettingsButton", Qt.Key_Enter],
+              calls: [] },
+            { tag: "Enter, Reset focused", box: "resetSettingsBox", buttons: ["resetSettingsButton", Qt.Key_Return],
+              focus: "resetSettingsBoxConfirmButton", calls: ["setPort:/dev/ttyUSB0", "resetCameraSettings:/dev/ttyUSB0"] }
         ]
     }
 
@@ -40,12 +51,22 @@ ViewTestCase {
         startWithCardsAndUnit()
         click(data.buttons[0])
         if (data.box) {
-            tryCompare(child(data.box), "visible", true)
-            click(data.buttons[1])
+            tryCompare(child(data.box), "opened", true)
+            verify(child("focusRing").visible, "no focus shown in the box")
+            if (data.focus)
+                child(data.focus).forceActiveFocus(Qt.TabFocusReason)
+            typeof data.buttons[1] === "number" ? keyClick(data.buttons[1]) : click(data.buttons[1])
             tryCompare(child(data.box), "visible", false)
         }
         compare(appController.calls, data.calls)
+        if (data.focus)
+            return verify(window.dataCopying) // the wait box holds the keys
         verify(!window.dataCopying && !window.cardOneCopying && window.firmwareDialog === null)
+        if (typeof data.buttons[1] !== "number")
+            return
+        keyClick(Qt.Key_Tab)
+        var ring = child("focusRing"), focused = window.activeFocusItem, p = focused.mapToItem(ring.parent, 0, 0)
+        compare([ring.visible, ring.x, ring.width], [true, p.x - 3, focused.width + 6])
     }
 
     // Each chooser answers with an existing folder or file, as its own "Ok"
@@ -145,5 +166,7 @@ ViewTestCase {
         appController.devices = [unit]
         click("settingsRefreshDevicesButton")
         compare([child("dataHintText").text, child("settingsHintText").text], ["", ""])
+        child("dataDeviceList").currentIndex = -1 // each tab follows its own choice
+        compare([child("dataHintText").text, child("settingsHintText").text], [hint, ""])
     }
 }
