@@ -2,6 +2,7 @@
 #include "app/startup.h"
 #include "base/apppaths.h"
 #include "controller/appcontroller.h"
+#include "link/unitwaits.h"
 #include "simulator/controllersimulator.h"
 #include "support/testsupport.h"
 
@@ -43,6 +44,29 @@ private slots:
         QTest::ignoreMessage(QtInfoMsg, "Camera shut down");
         shutDownController(*controller);
         QCOMPARE(finished.loadAcquire(), 1);
+    }
+
+    // After a Connect the unit left unanswered, the exit does not wait for
+    // it once more: no power-off goes out.
+    void noPowerOffForSilentUnit()
+    {
+        ControllerSimulator sim;
+        QVERIFY(sim.start());
+        sim.setSilent(true);
+        UnitWaits waits;
+        waits.answerMs = 200;
+        UnitWaits::setDefaults(waits);
+        AppController controller;
+        controller.setPort(sim.portPath());
+        QVERIFY(QMetaObject::invokeMethod(&controller, "readSettingsWorker", Qt::DirectConnection,
+                                          Q_ARG(QString, sim.portPath())));
+        UnitWaits::setDefaults(UnitWaits());
+        const QStringList asked = sim.receivedCommands();
+        QTest::ignoreMessage(QtInfoMsg, "Shutting down camera ...");
+        QTest::ignoreMessage(QtInfoMsg, qPrintable("The unit on " + sim.portPath() +
+                                                   " did not answer; not turned off"));
+        shutDownController(controller);
+        QCOMPARE(sim.receivedCommands(), asked);
     }
 
     // The real app in a home of its own, with hand-edited settings, closed through
