@@ -5,6 +5,7 @@ import QtQuick 2.7
 // elsewhere.
 Item {
     id: choosers
+    objectName: "fileChoosers"
 
     // The window the dialogs belong to, so that they stay in front of it.
     property QtObject dialogParent: null

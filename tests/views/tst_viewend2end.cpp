@@ -12,8 +12,10 @@
 #include "simulator/controllersimulator.h"
 #include "support/testsupport.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickWindow>
@@ -182,8 +184,7 @@ private slots:
     void copyDataWritesCsvFiles()
     {
         selectSimulator("dataDeviceList");
-        const QString folder = root.filePath("data");
-        QVERIFY(QDir().mkpath(folder));
+        const QString folder = root.filePath("data/new"); // made by the export
         child("dataDestinationField")->setProperty("text", folder);
         child("dataProjectNameField")->setProperty("text", "Dive");
         call("copyDataClicked");
@@ -217,6 +218,30 @@ private slots:
                                   "Success. Memory erased.", 20000);
         QCOMPARE(simulator.recordCount(), 0);
         QTRY_VERIFY(!window->property("dataCopying").toBool());
+    }
+
+    // Without a dialog of the platform's own, the chooser is Qt's widget
+    // dialog: folders can be made in it, and nothing complains in the log.
+    void choosersAreWidgetDialogs()
+    {
+        TestSupport::capturedLog.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(TestSupport::captureLog);
+        QVERIFY(QMetaObject::invokeMethod(child("fileChoosers"), "openDestinationFolderDialog",
+                                          Q_ARG(QVariant, false)));
+        QFileDialog* dialog = nullptr;
+        QTRY_VERIFY(dialog = [] {
+            for (QWidget* widget : QApplication::topLevelWidgets())
+                if (widget->isVisible() && qobject_cast<QFileDialog*>(widget))
+                    return qobject_cast<QFileDialog*>(widget);
+            return static_cast<QFileDialog*>(nullptr);
+        }());
+        QCOMPARE(dialog->fileMode(), QFileDialog::Directory);
+        const auto* newFolder = dialog->findChild<QWidget*>("newFolderButton");
+        QVERIFY(newFolder && newFolder->isVisible() && !dialog->testOption(QFileDialog::ReadOnly));
+        dialog->reject();
+        qInstallMessageHandler(previous);
+        QVERIFY2(TestSupport::capturedLog.filter("FileDialog").isEmpty(),
+                 qPrintable(TestSupport::capturedLog.join('\n')));
     }
 
     void calibrationDownload()
