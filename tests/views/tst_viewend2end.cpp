@@ -238,6 +238,8 @@ private slots:
         QCOMPARE(dialog->fileMode(), QFileDialog::Directory);
         const auto* newFolder = dialog->findChild<QWidget*>("newFolderButton");
         QVERIFY(newFolder && newFolder->isVisible() && !dialog->testOption(QFileDialog::ReadOnly));
+        QTest::qWait(300);
+        QVERIFY(dialog->grab().save(QDir(screenshotDir).absoluteFilePath("folder-chooser.png")));
         dialog->reject();
         qInstallMessageHandler(previous);
         QVERIFY2(TestSupport::capturedLog.filter("FileDialog").isEmpty(),
