@@ -96,6 +96,8 @@ private slots:
         QCOMPARE(lines.first(), QStringLiteral("Info: Application start"));
         // The system report names the scale the settings chose.
         QCOMPARE(lines.at(23), QStringLiteral("Info: ScaleFactor: 1.5"));
+        // A widgets application: the file choosers fall back to Qt's widget dialog.
+        QVERIFY(lines.contains("Info: Test application: QApplication"));
         QCOMPARE(lines.mid(lines.size() - 3),
                  QStringList({"Info: Shutting down camera ...", "Info: No camera connected",
                               "Info: Application end"}));
