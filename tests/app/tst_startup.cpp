@@ -26,29 +26,13 @@ private slots:
         qunsetenv("QT_AUTO_SCREEN_SCALE_FACTOR");
         qunsetenv("QT_SCALE_FACTOR");
         QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, false);
+        UnitWaits::setDefaults(UnitWaits());
     }
     // First: once the probe's application has ended, the global pool is gone.
     // The controller is destroyed right after shut-down: a task still reporting
-    // through it must have ended first.
+    // through it must have ended first. A unit that left the last Connect
+    // unanswered is not asked once more.
     void shutDownWaitsForTasks()
-    {
-        QScopedPointer<AppController> controller(new AppController);
-        controller->setPort("/nonexistent/qvk-port");
-        QAtomicInt finished;
-        QtConcurrent::run([&controller, &finished] {
-            QThread::msleep(300);
-            emit controller->updateDataProgress(0, 2, 1, QStringLiteral("still working ..."));
-            finished.storeRelease(1);
-        });
-        QTest::ignoreMessage(QtInfoMsg, "Shutting down camera ...");
-        QTest::ignoreMessage(QtInfoMsg, "Camera shut down");
-        shutDownController(*controller);
-        QCOMPARE(finished.loadAcquire(), 1);
-    }
-
-    // After a Connect the unit left unanswered, the exit does not wait for
-    // it once more: no power-off goes out.
-    void noPowerOffForSilentUnit()
     {
         ControllerSimulator sim;
         QVERIFY(sim.start());
@@ -56,16 +40,22 @@ private slots:
         UnitWaits waits;
         waits.answerMs = 200;
         UnitWaits::setDefaults(waits);
-        AppController controller;
-        controller.setPort(sim.portPath());
-        QVERIFY(QMetaObject::invokeMethod(&controller, "readSettingsWorker", Qt::DirectConnection,
-                                          Q_ARG(QString, sim.portPath())));
-        UnitWaits::setDefaults(UnitWaits());
+        QScopedPointer<AppController> controller(new AppController);
+        controller->setPort(sim.portPath());
+        QVERIFY(QMetaObject::invokeMethod(controller.get(), "readSettingsWorker",
+                                          Qt::DirectConnection, Q_ARG(QString, sim.portPath())));
         const QStringList asked = sim.receivedCommands();
+        QAtomicInt finished;
+        QtConcurrent::run([&controller, &finished] {
+            QThread::msleep(300);
+            emit controller->updateDataProgress(0, 2, 1, QStringLiteral("still working ..."));
+            finished.storeRelease(1);
+        });
         QTest::ignoreMessage(QtInfoMsg, "Shutting down camera ...");
         QTest::ignoreMessage(QtInfoMsg, qPrintable("The unit on " + sim.portPath() +
                                                    " did not answer; not turned off"));
-        shutDownController(controller);
+        shutDownController(*controller);
+        QCOMPARE(finished.loadAcquire(), 1);
         QCOMPARE(sim.receivedCommands(), asked);
     }
 
