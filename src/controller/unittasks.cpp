@@ -80,10 +80,6 @@ int downloadSteps(qint64 announced)
     return int(qBound<qint64>(1, announced + 1, INT_MAX));
 }
 
-// The opening every controller task shares: a client whose messages reach the
-// view through `relay`, the port opened and the init command sent. No client
-// comes back when the port cannot be opened; that has been reported already.
-// The client closes the port when the task lets it go.
 // Ports whose unit, when last asked in this run, answered nothing at all.
 QMutex silentPortsMutex;
 QSet<QString> silentPorts;
@@ -106,6 +102,10 @@ struct NoteSilence
 };
 using UnitClient = std::unique_ptr<PQVKComms, NoteSilence>;
 
+// The opening every controller task shares: a client whose messages reach the
+// view through `relay`, the port opened and the init command sent. No client
+// comes back when the port cannot be opened; that has been reported already.
+// The client closes the port when the task lets it go.
 UnitClient openUnit(UnitTasks* tasks, Relay relay, Progress progress, const QString& port,
                     int initFailureTo = 1)
 {
