@@ -6,9 +6,9 @@
 #include "controller/appcontroller.h"
 #include "controller/throughputmeter.h"
 
+#include <QApplication>
 #include <QDebug>
 #include <QException>
-#include <QGuiApplication>
 #include <QIcon>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
@@ -42,7 +42,9 @@ int main(int argc, char** argv)
 
     QCoreApplication::setApplicationName(AppName);
     QCoreApplication::setApplicationVersion(AppVersion);
-    QGuiApplication app(argc, argv);
+    // A widgets application: where the platform has no file dialog of its
+    // own, the choosers fall back to Qt's widget dialog, which users know.
+    QApplication app(argc, argv);
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/logo.png")));
     // Wayland desktops match the window to its launcher by this name.
     QGuiApplication::setDesktopFileName(QStringLiteral("com.pelorin.qvk"));

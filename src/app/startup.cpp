@@ -3,6 +3,7 @@
 #include "base/apppaths.h"
 #include "base/stopsignals.h"
 #include "controller/appcontroller.h"
+#include "controller/unittasks.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -58,6 +59,13 @@ void shutDownController(AppController& controller)
     const QString port = controller.port();
     if (port.isEmpty()) {
         qInfo("No camera connected");
+        return;
+    }
+    // A unit that just left a Connect unanswered would keep the ending app
+    // waiting for its answer once more, out of sight.
+    if (UnitTasks::foundSilent(port)) {
+        qInfo().noquote()
+            << QStringLiteral("The unit on %1 did not answer; not turned off").arg(port);
         return;
     }
     controller.turnOffWorker(port);

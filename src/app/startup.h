@@ -17,7 +17,8 @@ void applyStartupSettings(QSettings& settings, double scaleFactor);
 
 // The shut-down after the event loop: waits until no task of the global thread
 // pool runs any more (they use the controller), then turns the controller unit
-// off on this thread if the view named a port.
+// off on this thread if the view named a port, unless that unit answered
+// nothing when last asked in this run.
 void shutDownController(AppController& controller);
 
 // SIGTERM, SIGINT and SIGHUP close the window as the user would: while work

@@ -105,6 +105,22 @@ QString timeStamp()
     return cachedPrefix + QLatin1String(digits, 3);
 }
 
+// Qt's notes to the program's developer: messages of its own categories, and
+// the few setup hints it logs without one. They say nothing about the user's
+// run, so they go to standard error only, not into the log that is kept and
+// copied beside the user's media.
+bool developerHint(const QMessageLogContext& context, const QString& message)
+{
+    if (context.category && std::strncmp(context.category, "qt.", 3) == 0)
+        return true;
+    static const char* const hints[] = {"QStandardPaths: ", "Qt Labs Platform requires",
+                                        "QT += widgets", "No native "};
+    for (const char* hint : hints)
+        if (message.contains(QLatin1String(hint)))
+            return true;
+    return false;
+}
+
 } // namespace
 
 QString formatLogLine(QtMsgType type, const QString& message)
@@ -144,7 +160,8 @@ void messageHandler(QtMsgType type, const QMessageLogContext& context, const QSt
             QMutexLocker lock(&logMutex);
             if (echoed(type))
                 writeToStandardError(line, context);
-            appendToLogFile(line);
+            if (!developerHint(context, message))
+                appendToLogFile(line);
         }
         insideHandler = false;
     }

@@ -6,8 +6,8 @@
 class QException;
 
 // Process-wide Qt message handler: a time-stamped line on standard error and
-// appended to the log file. Safe to enter from several threads at once: every
-// line reaches the log whole.
+// appended to the log file (Qt's hints to developers stay out of the file).
+// Safe to enter from several threads at once: every line reaches the log whole.
 void messageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message);
 
 // Whether debug and info lines also reach standard error (on by default);

@@ -2,11 +2,12 @@
 
 #include "base/apppaths.h"
 #include "base/outcome.h"
+#include "base/stopsignals.h"
 #include "cards/verifiedcopy.h"
 #include "cli/livelines.h"
-#include "base/stopsignals.h"
 #include "controller/appcontroller.h"
 #include "controller/controllertasks.h"
+#include "controller/unittasks.h"
 
 #include <QDebug>
 #include <QDir>
@@ -141,16 +142,9 @@ int QvkCtl::runOff(const QvkCtlCommand& command)
 
 int QvkCtl::runDataExport(const QvkCtlCommand& command)
 {
-    const QString& dest = command.dest;
-    // The export writes into an existing folder only; create it as an import
-    // would, and take it away again when nothing came into it.
-    const bool created = !QFileInfo::exists(dest);
-    if (!QDir().mkpath(dest))
-        return fail(QStringLiteral("cannot create the destination folder %1").arg(dest));
-    controller->copyData(command.port, dest, command.project);
+    // The export makes a missing destination folder itself, as the window's does.
+    controller->copyData(command.port, command.dest, command.project);
     waitForTasks();
-    if (created)
-        QDir().rmdir(dest); // only when empty
     if (!outcomes.contains(0))
         return fail(QStringLiteral("the data export reported nothing"));
     // An empty unit is no failure; files left "_incomplete" are.
@@ -170,13 +164,9 @@ int QvkCtl::runFirmware(const QvkCtlCommand& command)
                                                     : QDir(firmwareDirPath()).exists(file);
     if (!found)
         return usageError(QStringLiteral("--file '%1': no such firmware file").arg(file));
-    // The boot-loader is the rig maker's program, which an installation does
-    // not bring: say where it belongs rather than that it failed to start.
-    const QString bootloader = ControllerTasks::bootloaderProgram();
-    if (!QFileInfo(bootloader).isExecutable())
-        return fail(QStringLiteral("no boot-loader program at %1: copy the rig maker's "
-                                   "boot-loader there to update the firmware")
-                        .arg(bootloader));
+    const QString missing = UnitTasks::bootloaderProblem();
+    if (!missing.isEmpty())
+        return fail(missing);
     controller->updateFirmware(command.port, file);
     waitForTasks();
     if (!outcomes.contains(0))

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSet>
+#include <QTemporaryFile>
 #include <QThread>
 #include <QtConcurrent>
 
@@ -211,6 +212,25 @@ Written write(const RecordDownload& download, const QString& targetDir, const QS
             writer.write(file);
     }
     return writer.outcome;
+}
+
+QString prepareFolder(const QString& targetDir, bool* created)
+{
+    *created = false;
+    const QFileInfo folder(targetDir);
+    if (folder.exists() && !folder.isDir())
+        return QStringLiteral("%1 is not a folder").arg(targetDir);
+    if (!folder.exists()) {
+        if (!QDir().mkpath(targetDir))
+            return QStringLiteral("Cannot create the folder %1").arg(targetDir);
+        *created = true;
+    }
+    // Permissions alone do not tell: a read-only mount, a full quota.
+    QTemporaryFile probe(QDir(targetDir).filePath(QStringLiteral(".qvk-write-check-XXXXXX")));
+    if (!probe.open())
+        return QStringLiteral("Cannot write in the folder %1: %2")
+            .arg(targetDir, probe.errorString());
+    return QString();
 }
 
 } // namespace DatasetFiles

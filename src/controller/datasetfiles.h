@@ -30,6 +30,12 @@ QString incompleteName(const QString& name);
 // `name` with "-n" before ".csv" (n >= 2); `name` itself for n = 1.
 QString numberedName(const QString& name, int n);
 
+// Makes the destination folder when it is missing (parents included) and
+// checks that files can be made in it, before anything is downloaded. Empty
+// when it can take the files, else why not; `created` says whether this call
+// made the folder.
+QString prepareFolder(const QString& targetDir, bool* created);
+
 struct Written
 {
     int filesWritten = 0; // complete, under their final names (kept ones included)

@@ -37,6 +37,8 @@ bool ShellCommand::start(const QString& program, const QStringList& arguments)
 {
     running = false;
     succeeded = false;
+    outputRest.clear();
+    errorLine.clear();
     lastOutput.start();
     qInfo("Starting firmware update");
 
@@ -100,15 +102,29 @@ void ShellCommand::stop()
 void ShellCommand::onStdoutAvailable()
 {
     lastOutput.restart();
-    if (process)
-        qInfo() << outputLines(process->readAllStandardOutput());
+    if (!process)
+        return;
+    const QByteArray bytes = process->readAllStandardOutput();
+    qInfo() << outputLines(bytes);
+    // Lines may arrive in pieces; each goes out once it is whole.
+    QStringList lines = outputLines(bytes);
+    lines.first().prepend(outputRest);
+    outputRest = lines.takeLast();
+    for (const QString& line : qAsConst(lines))
+        if (!line.trimmed().isEmpty())
+            emit outputLine(line.trimmed());
 }
 
 void ShellCommand::onStderrAvailable()
 {
     lastOutput.restart();
-    if (process)
-        qWarning() << outputLines(process->readAllStandardError());
+    if (!process)
+        return;
+    const QStringList lines = outputLines(process->readAllStandardError());
+    qWarning() << lines;
+    for (const QString& line : lines)
+        if (!line.trimmed().isEmpty())
+            errorLine = line.trimmed();
 }
 
 void ShellCommand::onError(QProcess::ProcessError error)

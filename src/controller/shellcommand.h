@@ -32,9 +32,14 @@ public:
     qint64 quietFor() const { return lastOutput.elapsed(); }
     // A normal exit with code 0.
     bool hasSucceeded() const { return succeeded; }
+    // The last line the program printed on its standard error, where it says
+    // what went wrong; empty when it printed none.
+    QString lastErrorLine() const { return errorLine; }
 
 signals:
     void newMessage(QString message);
+    // Each whole line of the program's standard output, as it comes.
+    void outputLine(QString line);
 
 public slots:
     void onStdoutAvailable();
@@ -48,4 +53,6 @@ private:
     bool succeeded = false;
     QPointer<QProcess> process;
     QElapsedTimer lastOutput;
+    QString outputRest; // a line not yet ended
+    QString errorLine;
 };

@@ -10,7 +10,13 @@
 
 #include <QDateTime>
 #include <QDebug>
+#include <QDir>
 #include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSet>
 
 #include <climits>
 #include <memory>
@@ -25,6 +31,30 @@ using Relay = void (UnitTasks::*)(QString);
 // A download that does not match what the unit announced is asked for again,
 // at most this often in all.
 constexpr int DownloadAttempts = 3;
+
+// The firmware bar: erasing is step 1, writing 0 to 100 % steps 1 to 100,
+// the check after it step 101, of these.
+constexpr int BootloaderSteps = 102;
+
+// The step a line of the boot-loader stands for ("Erasing flash ...",
+// "Writing 50 %", "Verify OK"), or -1 for any other line.
+int bootloaderStep(const QString& line)
+{
+    static const QRegularExpression erasing(QStringLiteral("^Erasing\\b"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression writing(QStringLiteral("^Writing\\s+(\\d{1,3})\\s*%"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression verified(QStringLiteral("^Verif\\w*\\s+OK\\b"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    if (erasing.match(line).hasMatch())
+        return 1;
+    const QRegularExpressionMatch written = writing.match(line);
+    if (written.hasMatch())
+        return 1 + qMin(100, written.captured(1).toInt()) * 99 / 100;
+    if (verified.match(line).hasMatch())
+        return BootloaderSteps - 1;
+    return -1;
+}
 
 // The reason, where one is known, follows the usual text.
 QString openFailureText(const PQVKComms& comms, const QString& port)
@@ -50,18 +80,40 @@ int downloadSteps(qint64 announced)
     return int(qBound<qint64>(1, announced + 1, INT_MAX));
 }
 
+// Ports whose unit, when last asked in this run, answered nothing at all.
+QMutex silentPortsMutex;
+QSet<QString> silentPorts;
+
+// Notes what the client found out about its unit as it lets the port go.
+struct NoteSilence
+{
+    QString port;
+    void operator()(PQVKComms* comms) const
+    {
+        {
+            QMutexLocker lock(&silentPortsMutex);
+            if (comms->foundSilent())
+                silentPorts.insert(port);
+            else if (comms->hasAnswered())
+                silentPorts.remove(port);
+        }
+        delete comms;
+    }
+};
+using UnitClient = std::unique_ptr<PQVKComms, NoteSilence>;
+
 // The opening every controller task shares: a client whose messages reach the
 // view through `relay`, the port opened and the init command sent. No client
 // comes back when the port cannot be opened; that has been reported already.
 // The client closes the port when the task lets it go.
-std::unique_ptr<PQVKComms> openUnit(UnitTasks* tasks, Relay relay, Progress progress,
-                                    const QString& port, int initFailureTo = 1)
+UnitClient openUnit(UnitTasks* tasks, Relay relay, Progress progress, const QString& port,
+                    int initFailureTo = 1)
 {
-    auto comms = std::make_unique<PQVKComms>();
+    UnitClient comms(new PQVKComms, NoteSilence{port});
     QObject::connect(comms.get(), &PQVKComms::newMessage, tasks, relay);
     if (!comms->open(port)) {
         (tasks->*progress)(0, 1, 1, openFailureText(*comms, port));
-        return nullptr;
+        return UnitClient(nullptr, NoteSilence{port});
     }
     if (!comms->beep())
         (tasks->*progress)(0, initFailureTo, 1,
@@ -215,6 +267,21 @@ Outcome UnitTasks::copyData(const QString& port, const QString& targetDir,
         emit updateDataProgress(0, 1, 1, QStringLiteral("Error: Invalid project name"));
         return Outcome(Outcome::Status::Refused);
     }
+    // Nothing is read from the unit for a folder that cannot take the files.
+    bool created = false;
+    const QString unusable = DatasetFiles::prepareFolder(targetDir, &created);
+    if (!unusable.isEmpty()) {
+        qWarning().noquote() << "Data:" << unusable;
+        emit updateDataProgress(0, 1, 1, QStringLiteral("Error: %1").arg(unusable));
+        Outcome refused(Outcome::Status::Refused);
+        refused.reason = unusable;
+        return refused;
+    }
+    // A folder made for the export goes again when nothing came into it.
+    const auto removeUnused = qScopeGuard([&] {
+        if (created)
+            QDir().rmdir(targetDir);
+    });
     // A failed init command is only a step of the export, which goes on.
     const auto comms =
         openUnit(this, &UnitTasks::dataMessage, &UnitTasks::updateDataProgress, port, 2);
@@ -414,26 +481,64 @@ Outcome UnitTasks::turnOff(const QString& port, bool* reached)
     return Outcome(Failed);
 }
 
+bool UnitTasks::foundSilent(const QString& port)
+{
+    QMutexLocker lock(&silentPortsMutex);
+    return silentPorts.contains(port);
+}
+
+QString UnitTasks::bootloaderProblem()
+{
+    const QString program = bootloaderProgram();
+    if (QFileInfo(program).isExecutable())
+        return QString();
+    return QStringLiteral("no boot-loader program at %1: copy the rig maker's boot-loader there "
+                          "to update the firmware")
+        .arg(program);
+}
+
 Outcome UnitTasks::updateFirmware(const QString& port, const QString& filePath)
 {
+    const auto failed = [this](const QString& cause) {
+        const QString error = cause.isEmpty()
+                                  ? QStringLiteral("Error updating firmware.")
+                                  : QStringLiteral("Error updating firmware: %1").arg(cause);
+        qWarning().noquote() << error;
+        emit updateFirmwareProgress(0, 2, 2, error);
+        Outcome outcome(Failed);
+        outcome.reason = cause;
+        return outcome;
+    };
+    // The boot-loader is the rig maker's program, which an installation does
+    // not bring: say where it belongs rather than that it failed to start.
+    const QString missing = bootloaderProblem();
+    if (!missing.isEmpty())
+        return failed(missing + QLatin1Char('.'));
+
     const QString program = bootloaderProgram();
     const QStringList arguments = bootloaderArguments(port, filePath);
     const int quietMs = UnitWaits::defaults().bootloaderQuietMs;
 
     ShellCommand runner;
     connect(&runner, &ShellCommand::newMessage, this, &UnitTasks::firmwareMessage);
+    // The boot-loader's progress lines move the bar.
+    connect(
+        &runner, &ShellCommand::outputLine, this,
+        [this](const QString& line) {
+            const int step = bootloaderStep(line);
+            if (step >= 0)
+                emit updateFirmwareProgress(0, BootloaderSteps, step, line);
+        },
+        Qt::DirectConnection);
     if (runner.start(program, arguments)) {
         while (runner.isRunning()) {
             runner.wait(200);
             // A boot-loader that prints nothing for so long is stuck, not slow.
             if (runner.isRunning() && runner.quietFor() >= quietMs) {
                 runner.stop();
-                const QString error = QStringLiteral("Error updating firmware: the boot-loader "
-                                                     "printed nothing for %1 s and was stopped.")
-                                          .arg(quietMs / 1000.0);
-                qWarning().noquote() << error;
-                emit updateFirmwareProgress(0, 2, 2, error);
-                return Outcome(Failed);
+                return failed(QStringLiteral("the boot-loader printed nothing for %1 s and was "
+                                             "stopped.")
+                                  .arg(quietMs / 1000.0));
             }
         }
     }
@@ -441,6 +546,11 @@ Outcome UnitTasks::updateFirmware(const QString& port, const QString& filePath)
         emit updateFirmwareProgress(0, 2, 2, QStringLiteral("Done"));
         return Outcome(Succeeded);
     }
-    emit updateFirmwareProgress(0, 2, 2, QStringLiteral("Error updating firmware."));
-    return Outcome(Failed);
+    // What the boot-loader said last on its error output is the cause.
+    QString cause = runner.lastErrorLine();
+    if (cause.startsWith(QLatin1String("Error:"), Qt::CaseInsensitive))
+        cause = cause.mid(6).trimmed();
+    if (!cause.isEmpty() && !cause.endsWith(QLatin1Char('.')))
+        cause += QLatin1Char('.');
+    return failed(cause);
 }

@@ -36,6 +36,12 @@ public:
     // `reached` (if given) tells whether the unit could be opened at all.
     Outcome turnOff(const QString& port, bool* reached = nullptr);
     Outcome updateFirmware(const QString& port, const QString& filePath);
+    // Whether the unit on `port`, when a task last asked it something in this
+    // run, answered nothing at all (a failed Connect to a silent unit).
+    static bool foundSilent(const QString& port);
+    // Why the firmware cannot be updated here: no boot-loader program where
+    // it belongs (named, with what to do); empty when there is one.
+    static QString bootloaderProblem();
 
 signals:
     void updateDataProgress(QVariant progressFrom, QVariant progressTo, QVariant progressValue,

@@ -57,6 +57,10 @@ public:
     bool valueRefused = false;
 
     UnitWaits waits = UnitWaits::defaults();
+    // The unit said something valid since the port was opened.
+    bool hasAnswered() const { return answered; }
+    // It was waited for and said nothing valid at all: a silent unit.
+    bool foundSilent() const { return !answered && unansweredMs > 0; }
     // Why the last open failed.
     PortOpenError::Reason openFailure = PortOpenError::CannotOpen;
     // The longest line the unit may send; anything longer is garbage.
@@ -118,7 +122,11 @@ private:
     bool silentTooLong() const { return unansweredMs >= qint64(waits.silenceMs); }
     // The wait for an ordinary answer, cut short where the silence limit ends it.
     QDeadlineTimer answerDeadline() const;
-    void heard() { unansweredMs = 0; }
+    void heard()
+    {
+        unansweredMs = 0;
+        answered = true;
+    }
     void takeSettings(const NmeaSentence& answer);
     // Empty when every value of the answer is one the unit can hold; then they
     // are taken into `config`. Otherwise what is wrong, and nothing is taken.
@@ -128,4 +136,5 @@ private:
 
     QString openedName;
     qint64 unansweredMs = 0;
+    bool answered = false;
 };

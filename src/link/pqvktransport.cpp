@@ -146,6 +146,7 @@ bool PQVKComms::open(QString name)
         port.open(name.toUtf8(), BaudRate);
         openedName = name;
         unansweredMs = 0;
+        answered = false;
         return true;
     } catch (const PortOpenError& error) {
         qWarning() << error.what();

@@ -9,15 +9,13 @@
 namespace {
 
 // The keys every settings map carries, with the text written when missing,
-// in the order they are checked.
+// in the order they are checked. The calibration (the switch "OverwriteAngles"
+// and the cameras' angles and offsets) is not among them: a file gets it only
+// when a calibration is saved or downloaded. Until then the stitching projects
+// keep the template's own angles, rather than three cameras at one yaw.
 const std::pair<const char*, const char*> defaults[] = {
-    {"Serialnumber", "000000"}, {"OverwriteAngles", "1"},      {"RadiansAngles", "0"},
-    {"EnableAutoScale", "0"},   {"EnableHighDpiScaling", "1"}, {"EnableScaleFactor", "1"},
-    {"Camera1Pitch", "0"},      {"Camera1Roll", "-90"},        {"Camera1Yaw", "-0"},
-    {"Camera1OffsetX", "-20"},  {"Camera1OffsetY", "0"},       {"Camera2Pitch", "0"},
-    {"Camera2Roll", "-90"},     {"Camera2Yaw", "-0"},          {"Camera2OffsetX", "-20"},
-    {"Camera2OffsetY", "0"},    {"Camera3Pitch", "0"},         {"Camera3Roll", "-90"},
-    {"Camera3Yaw", "-0"},       {"Camera3OffsetX", "-20"},     {"Camera3OffsetY", "0"},
+    {"Serialnumber", "000000"},    {"RadiansAngles", "0"},     {"EnableAutoScale", "0"},
+    {"EnableHighDpiScaling", "1"}, {"EnableScaleFactor", "1"},
 };
 
 const char* const angleKeys[] = {

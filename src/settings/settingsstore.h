@@ -8,7 +8,9 @@
 // The settings file "VazizidADU.ini" as a map of texts. Each call opens the
 // file anew, so the functions may run on any thread.
 
-// Writes the defaults of the known keys that are missing, then returns every key.
+// Writes the defaults of the known keys that are missing, then returns every
+// key. A map without "OverwriteAngles" holds no saved calibration: the
+// stitching projects then keep the template's angles.
 QVariantMap getSettings();
 // Writes the given keys; others keep their stored values.
 void updateSettings(const QVariantMap& settings);

@@ -9,6 +9,8 @@ Popup {
 
     // The serial number to download the values for.
     property alias serial: serialField.text
+    // A download is on its way; closing the dialog abandons it.
+    property bool downloading: false
 
     // What "Defaults" fills in.
     readonly property var defaults: ({
@@ -47,13 +49,17 @@ Popup {
                 camera1OffsetYField, camera2OffsetYField, camera3OffsetYField]
     }
 
-    // Shows the values of a settings map.
+    // Shows the values of a settings map. Without a saved calibration the
+    // rig's defaults are offered, to be used once saved.
     function showSettings(settings) {
+        var saved = settings["OverwriteAngles"] !== undefined
         radiansBox.checked = textOf(settings["RadiansAngles"]) === "1"
-        overwriteBox.checked = textOf(settings["OverwriteAngles"]) === "1"
+        overwriteBox.checked = !saved || textOf(settings["OverwriteAngles"]) === "1"
         var list = fields()
-        for (var i = 0; i < list.length; ++i)
-            list[i].text = textOf(settings[list[i].key])
+        for (var i = 0; i < list.length; ++i) {
+            var value = settings[list[i].key]
+            list[i].text = value === undefined ? defaults[list[i].key] : textOf(value)
+        }
         serialField.text = textOf(settings["Serialnumber"])
     }
 
@@ -163,7 +169,8 @@ Popup {
         }
         Button {
             objectName: "downloadButton"
-            text: "Download"
+            text: dialog.downloading ? "Downloading ..." : "Download"
+            enabled: !dialog.downloading
             Layout.columnSpan: 2
             Layout.preferredWidth: calibrationGrid.cells(2)
             Layout.preferredHeight: calibrationGrid.rowUnit

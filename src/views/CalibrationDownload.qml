@@ -14,6 +14,8 @@ QtObject {
     property int timeout: 20000
     // Requests sent and not yet answered.
     property int pending: 0
+    // How to abandon each of them.
+    property var abandonments: []
 
     // A calibration arrived: the members of the answer's "data".
     signal received(var data)
@@ -51,13 +53,24 @@ QtObject {
         var request = new XMLHttpRequest()
         var deadline = Qt.createQmlObject("import QtQuick 2.7; Timer {}", download)
         var done = false
-        var finish = function (timedOut) {
+        var end = function () {
             if (done)
-                return
+                return false
             done = true
             deadline.stop()
             deadline.destroy()
+            abandonments = abandonments.filter(function (f) { return f !== abandon })
             pending = pending - 1
+            return true
+        }
+        // The answer, should it still come, is dropped unread.
+        var abandon = function () {
+            if (end())
+                request.abort()
+        }
+        var finish = function (timedOut) {
+            if (!end())
+                return
             if (timedOut) {
                 request.abort()
                 console.warn("Calibration download: no answer from " + address)
@@ -76,9 +89,17 @@ QtObject {
         deadline.interval = timeout
         deadline.triggered.connect(function () { finish(true) })
         pending = pending + 1
+        abandonments = abandonments.concat([abandon])
         request.open("GET", requestUrl(configured, serial))
         request.send()
         deadline.start()
+    }
+
+    // Abandons every request still waiting: nothing it brings is shown or stored.
+    function cancel() {
+        var list = abandonments
+        for (var i = 0; i < list.length; ++i)
+            list[i]()
     }
 
     function answered(body) {

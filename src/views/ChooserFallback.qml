@@ -1,8 +1,9 @@
 import QtQuick 2.7
 import QtQuick.Dialogs 1.2 as Dialogs
 
-// Qt's built-in file dialog, for platforms without one of their own: one
-// choice, places at the side, and room to read the names.
+// Qt Quick's built-in file dialog, for where neither the desktop's dialogs
+// nor Qt's widget dialog can be had: one choice, places at the side, and room
+// to read the names.
 Dialogs.FileDialog {
     modality: Qt.WindowModal
     selectFolder: false

@@ -15,6 +15,7 @@ Item {
     property bool eraseCardsReady: false
     // The stitching settings replace the template's camera angles.
     property bool overwriteAngles: false
+    property bool calibrationSaved: true
     // The stored choice the "Skip files already imported" box starts from.
     property bool skipImported: false
     // Why the cards cannot be used as chosen (two read one folder), or empty.
@@ -251,8 +252,8 @@ Item {
             objectName: "angleModeText"
             Layout.columnSpan: 4
             Layout.fillWidth: true
-            text: page.overwriteAngles
-                  ? "Overwrite camera angles in template."
+            text: !page.calibrationSaved ? "Camera angles: from the template (no calibration saved)"
+                  : page.overwriteAngles ? "Overwrite camera angles in template."
                   : "Use camera angles from template."
         }
         Button {

@@ -1,10 +1,11 @@
 import QtQuick 2.7
 
 // The file and folder choosers; each tells what was chosen by a signal. The
-// platform's own dialogs are used where it has them, Qt's built-in ones
-// elsewhere.
+// desktop's own dialogs are used where Qt finds them (a platform theme), Qt's
+// widget dialog elsewhere; Qt Quick's built-in ones only without either.
 Item {
     id: choosers
+    objectName: "fileChoosers"
 
     // The window the dialogs belong to, so that they stay in front of it.
     property QtObject dialogParent: null

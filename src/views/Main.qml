@@ -673,6 +673,7 @@ ApplicationWindow {
         copyFilesReady: readyToCopyFiles()
         eraseCardsReady: readyToEraseCards()
         overwriteAngles: textOf(settings["OverwriteAngles"]) === "1"
+        calibrationSaved: settings["OverwriteAngles"] !== undefined
         skipImported: textOf(settings["SkipImported"]) === "1"
         onSkipImportedEdited: appController.updateSettings({ "SkipImported": skip ? "1" : "0" })
         onSourceFolderRequested: fileChoosers.openSourceFolderDialog(card)
@@ -850,7 +851,9 @@ ApplicationWindow {
 
     CalibrationDialog {
         id: calibrationDialog
+        downloading: calibrationDownload.pending > 0
         onDownloadRequested: downloadCalibration()
+        onAboutToHide: calibrationDownload.cancel()
         onResetRequested: loadStitchSettings()
         onSaveRequested: saveStitchSettings()
     }

@@ -1,8 +1,9 @@
 import QtQuick 2.7
 import Qt.labs.platform 1.1 as Platform
 
-// The platform's own folder and file dialogs. They open only where the
-// platform has such dialogs; elsewhere they stay closed.
+// The desktop's own folder and file dialogs, or Qt's widget dialog where the
+// desktop has none (the app is a widgets application). Without either they
+// stay closed.
 Item {
     property alias folderDialog: folderDialog
     property alias fileDialog: fileDialog

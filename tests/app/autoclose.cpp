@@ -5,7 +5,8 @@
 // PQVK_SELECT_PORT names a port to pick first in the Settings tab's list; the
 // view then hands it to the controller, as it does for the port it preselects,
 // and the helper logs "Test port selected". PQVK_KEEP_OPEN=1 leaves the
-// window open: the test ends the app itself.
+// window open: the test ends the app itself. The application's class is
+// logged ("Test application: QApplication").
 #include <QDebug>
 #include <QGuiApplication>
 #include <QTimer>
@@ -30,6 +31,7 @@ static void selectPort(QWindow* window, const QString& port)
 
 static void closeWindowsOnceShown()
 {
+    qInfo("Test application: %s", qApp->metaObject()->className());
     auto* poll = new QTimer(qApp);
     QObject::connect(poll, &QTimer::timeout, [poll] {
         const QWindowList windows = QGuiApplication::topLevelWindows();

@@ -2,6 +2,7 @@
 #include "app/startup.h"
 #include "base/apppaths.h"
 #include "controller/appcontroller.h"
+#include "link/unitwaits.h"
 #include "simulator/controllersimulator.h"
 #include "support/testsupport.h"
 
@@ -25,14 +26,25 @@ private slots:
         qunsetenv("QT_AUTO_SCREEN_SCALE_FACTOR");
         qunsetenv("QT_SCALE_FACTOR");
         QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, false);
+        UnitWaits::setDefaults(UnitWaits());
     }
     // First: once the probe's application has ended, the global pool is gone.
     // The controller is destroyed right after shut-down: a task still reporting
-    // through it must have ended first.
+    // through it must have ended first. A unit that left the last Connect
+    // unanswered is not asked once more.
     void shutDownWaitsForTasks()
     {
+        ControllerSimulator sim;
+        QVERIFY(sim.start());
+        sim.setSilent(true);
+        UnitWaits waits;
+        waits.answerMs = 200;
+        UnitWaits::setDefaults(waits);
         QScopedPointer<AppController> controller(new AppController);
-        controller->setPort("/nonexistent/qvk-port");
+        controller->setPort(sim.portPath());
+        QVERIFY(QMetaObject::invokeMethod(controller.get(), "readSettingsWorker",
+                                          Qt::DirectConnection, Q_ARG(QString, sim.portPath())));
+        const QStringList asked = sim.receivedCommands();
         QAtomicInt finished;
         QtConcurrent::run([&controller, &finished] {
             QThread::msleep(300);
@@ -40,9 +52,11 @@ private slots:
             finished.storeRelease(1);
         });
         QTest::ignoreMessage(QtInfoMsg, "Shutting down camera ...");
-        QTest::ignoreMessage(QtInfoMsg, "Camera shut down");
+        QTest::ignoreMessage(QtInfoMsg, qPrintable("The unit on " + sim.portPath() +
+                                                   " did not answer; not turned off"));
         shutDownController(*controller);
         QCOMPARE(finished.loadAcquire(), 1);
+        QCOMPARE(sim.receivedCommands(), asked);
     }
 
     // The real app in a home of its own, with hand-edited settings, closed through
@@ -72,6 +86,8 @@ private slots:
         QCOMPARE(lines.first(), QStringLiteral("Info: Application start"));
         // The system report names the scale the settings chose.
         QCOMPARE(lines.at(23), QStringLiteral("Info: ScaleFactor: 1.5"));
+        // A widgets application: the file choosers fall back to Qt's widget dialog.
+        QVERIFY(lines.contains("Info: Test application: QApplication"));
         QCOMPARE(lines.mid(lines.size() - 3),
                  QStringList({"Info: Shutting down camera ...", "Info: No camera connected",
                               "Info: Application end"}));

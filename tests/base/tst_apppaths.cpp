@@ -2,6 +2,7 @@
 #include "base/messagehandler.h"
 #include "support/testsupport.h"
 
+#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThreadPool>
@@ -11,6 +12,8 @@
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+Q_LOGGING_CATEGORY(qtCategory, "qt.qpa.xcb")
 
 namespace {
 
@@ -169,6 +172,9 @@ private slots:
         qInfo("two");
         removeLogFile(); // as every start does
         qInfo("three");
+        // Qt's hints to developers reach standard error only.
+        qWarning("QStandardPaths: XDG_RUNTIME_DIR not set, defaulting to '/tmp/runtime-root'");
+        qCWarning(qtCategory) << "could not connect to display";
         setLogFilePath(first);
         qInfo("four");
         resetPathCaches();

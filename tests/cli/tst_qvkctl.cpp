@@ -832,7 +832,8 @@ private slots:
             QTest::newRow(name) << line << status << errText;
         };
         row("firmware", "firmware --port COM3 --file good.hex", 0, "\nDone\n");
-        row("bad firmware", "firmware --port COM3 --file bad.hex", 1, "Error updating firmware.\n");
+        row("bad firmware", "firmware --port COM3 --file bad.hex", 1,
+            "Error updating firmware: line 1: checksum mismatch.\n");
         row("import", import + "--card3 ./card3 --dest out", 0,
             "[card 3] Copied 1/1 videos and 1/1 photos.\n");
         row("import, card 3 refused", import + "--card3 /no/card --dest out", 1,

@@ -383,20 +383,29 @@ private slots:
         QByteArray badChecksum = hex;
         badChecksum.replace("0140\r\n", "0141\r\n");
         const QString started = "0,2,1,Firmware update started";
-        const QString error = "0,2,2,Error updating firmware.";
+        // The boot-loader's progress lines move the bar.
+        const QString erasing = "0,102,1,Erasing flash ...";
+        const QStringList written{started,
+                                  erasing,
+                                  "0,102,50,Writing 50 %",
+                                  "0,102,100,Writing 100 %",
+                                  "0,102,101,Verify OK",
+                                  "0,2,2,Done"};
         const auto row = [](const char* name, bool installed, const char* file,
                             const QByteArray& content, const QStringList& reports,
                             bool stalls = false) {
             QTest::newRow(name) << installed << QString(file) << content << reports << stalls;
         };
-        row("bare name", true, "fw.hex", hex, {started, "0,2,2,Done"});
-        row("absolute path", true, "@/stick/new.hex", hex, {started, "0,2,2,Done"});
-        row("bad checksum", true, "fw.hex", badChecksum, {started, error});
+        row("bare name", true, "fw.hex", hex, written);
+        row("absolute path", true, "@/stick/new.hex", hex, written);
+        row("bad checksum", true, "fw.hex", badChecksum,
+            {started, "0,2,2,Error updating firmware: line 1: checksum mismatch."});
         row("no boot-loader", false, "fw.hex", hex,
-            {"0,2,1,Firmware update failed to start", error});
+            {"0,2,2,Error updating firmware: no boot-loader program at @/app/bootloader: "
+             "copy the rig maker's boot-loader there to update the firmware."});
         // Its quiet limit (10 minutes) shortened to 0.6 s; its steps come every 0.15 s.
         row("boot-loader falls silent", true, "fw.hex", hex,
-            {started,
+            {started, erasing,
              "0,2,2,Error updating firmware: the boot-loader printed nothing for 0.6 s and "
              "was stopped."},
             true);
@@ -418,6 +427,7 @@ private slots:
         }
         // A bare name is looked for in the firmware folder.
         file.replace('@', tmp->path());
+        reports.replaceInStrings("@", tmp->path());
         QVERIFY(TestSupport::writeFile(QDir(appDir + "/firmware").absoluteFilePath(file), content));
         // Slower than one wait slice of the task, which runs no event loop.
         qputenv("BOOTLOADER_STANDIN_DELAY_MS", "150");

@@ -67,18 +67,26 @@ private slots:
     // loads: a package without them installs a window that cannot load.
     // Quick Controls 1 makes the built-in file dialog of QtQuick.Dialogs,
     // whose Debian package does not depend on it.
+    // The desktop's platform themes are recommended, for its own file dialogs;
+    // qvkctl, which shows no window, links neither Qt GUI nor Widgets.
     void dependencies()
     {
-        const Outcome field = runProgram("dpkg-deb", {"--field", deb, "Depends"});
+        const Outcome field = runProgram("dpkg-deb", {"--field", deb, "Depends", "Recommends"});
         QCOMPARE(field.status, 0);
         for (const char* package :
-             {"libqt5core5a", "libqt5serialport5", "qml-module-qtquick2",
+             {"libqt5core5a", "libqt5serialport5", "libqt5widgets5", "qml-module-qtquick2",
               "qml-module-qtquick-controls2", "qml-module-qtquick-dialogs",
               "qml-module-qtquick-layouts", "qml-module-qtquick-window2",
-              "qml-module-qtquick-controls", "qml-module-qt-labs-folderlistmodel"})
-            QVERIFY2(field.out.contains(QRegularExpression(QString("(^|, )%1( |,|$)").arg(package),
-                                                           QRegularExpression::MultilineOption)),
+              "qml-module-qtquick-controls", "qml-module-qt-labs-folderlistmodel",
+              "qt5-gtk-platformtheme", "plasma-integration"})
+            QVERIFY2(field.out.contains(
+                         QRegularExpression(QString("(: |, | \\| )%1( |,|$)").arg(package),
+                                            QRegularExpression::MultilineOption)),
                      qPrintable(QString(package) + " not in " + field.out));
+        const Outcome elf = runProgram("readelf", {"-d", root() + "/usr/lib/pelorin-qvk/qvkctl"});
+        QVERIFY2(elf.status == 0 && !elf.out.contains("libQt5Gui") &&
+                     !elf.out.contains("libQt5Widgets"),
+                 qPrintable(elf.out + elf.err));
     }
 
     // Installed-Size counts the files once: the links in /usr/bin are links.

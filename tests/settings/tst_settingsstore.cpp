@@ -30,24 +30,27 @@ private slots:
 
     void init() { QFile::remove(ini); }
 
-    // The defaults' values are the code's constants; what counts is that the
-    // first read stores them all, "-0" as the text it is.
+    // The first read stores the defaults but no calibration, so the projects
+    // keep the template's angles; a stored calibration keeps its meaning.
     void firstReadWritesDefaults()
     {
         const QVariantMap defaults = getSettings();
         const QSettings stored(ini, QSettings::IniFormat);
         QCOMPARE(stored.allKeys().size(), defaults.size());
-        QCOMPARE(defaults.value("Camera2Yaw"), QVariant("-0"));
-        QCOMPARE(stored.value("Camera2Yaw"), QVariant("-0"));
+        QCOMPARE(stored.value("RadiansAngles"), QVariant("0"));
+        for (const char* key : {"OverwriteAngles", "Camera2Yaw", "Camera1OffsetX"})
+            QVERIFY2(!defaults.contains(key), key);
     }
 
     void storedTextKeptAndUpdateChangesOneKey()
     {
-        store("Serialnumber=\nExtraSerialPorts=/dev/a,/dev/b\n");
+        store("Serialnumber=\nExtraSerialPorts=/dev/a,/dev/b\nOverwriteAngles=1\nCamera2Yaw=-0\n");
         QVariantMap expected = getSettings();
-        QCOMPARE(expected.size(), 22);
+        QCOMPARE(expected.size(), 8);
         QCOMPARE(expected.value("Serialnumber"), QVariant(""));
         QCOMPARE(expected.value("ExtraSerialPorts"), QVariant("/dev/a,/dev/b"));
+        QCOMPARE(expected.value("OverwriteAngles"), QVariant("1"));
+        QCOMPARE(expected.value("Camera2Yaw"), QVariant("-0"));
 
         const QString value = QString::fromUtf8(" x=y, z;#R\xC3\xBC ");
         updateSettings({{"Camera1Roll", value}});

@@ -13,8 +13,10 @@
 #include "simulator/controllersimulator.h"
 #include "support/testsupport.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickWindow>
@@ -214,8 +216,7 @@ private slots:
     void copyDataWritesCsvFiles()
     {
         selectSimulator("dataDeviceList");
-        const QString folder = root.filePath("data");
-        QVERIFY(QDir().mkpath(folder));
+        const QString folder = root.filePath("data/new"); // made by the export
         child("dataDestinationField")->setProperty("text", folder);
         child("dataProjectNameField")->setProperty("text", "Dive");
         call("copyDataClicked");
@@ -250,6 +251,24 @@ private slots:
                                   "Success. Memory erased.", 20000);
         QCOMPARE(simulator.recordCount(), 0);
         QTRY_VERIFY(!window->property("dataCopying").toBool());
+    }
+
+    // Without a dialog of the platform's own, the chooser is Qt's widget
+    // dialog: folders can be made in it, and nothing complains in the log.
+    void choosersAreWidgetDialogs()
+    {
+        TestSupport::capturedLog.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(TestSupport::captureLog);
+        QVERIFY(QMetaObject::invokeMethod(child("fileChoosers"), "openDestinationFolderDialog",
+                                          Q_ARG(QVariant, false)));
+        QTRY_VERIFY(QApplication::activeModalWidget());
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog && dialog->fileMode() == QFileDialog::Directory);
+        QVERIFY(dialog->findChild<QWidget*>("newFolderButton")->isVisible());
+        QVERIFY(dialog->grab().save(QDir(screenshotDir).absoluteFilePath("folder-chooser.png")));
+        dialog->reject();
+        qInstallMessageHandler(previous);
+        QCOMPARE(TestSupport::capturedLog.filter("FileDialog"), QStringList());
     }
 
     void calibrationDownload()
@@ -355,7 +374,7 @@ int main(int argc, char** argv)
     ScreenScaling scaling;
     qputenv("QT_SCALE_FACTOR",
             QByteArray::number(scaling.calculateScaleFactor(argc, argv), 'g', 6));
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv); // the choosers are widget dialogs
     QTEST_SET_MAIN_SOURCE_PATH
     ViewEnd2End test;
     return QTest::qExec(&test, argc, argv);

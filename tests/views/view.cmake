@@ -12,7 +12,7 @@ target_compile_definitions(tst_mainview PRIVATE
 if(TARGET qvksimulator)
     pqvk_add_test(NAME tst_viewend2end XVFB TIMEOUT 180
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_viewend2end.cpp
-        LIBS pqvkviews qvkcalibration qvksimulator Qt5::Quick Qt5::Qml)
+        LIBS pqvkviews qvkcalibration qvksimulator Qt5::Quick Qt5::Qml Qt5::Widgets)
 endif()
 list(APPEND PQVK_CUSTOM_TEST_SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_mainview.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tst_viewend2end.cpp)

@@ -33,6 +33,31 @@ ViewTestCase {
         compare(child("Camera2YawField").text, "-0")
     }
 
+    // Until a calibration is saved the projects keep the template's angles;
+    // the dialog offers the rig's defaults, stored once saved.
+    function test_noCalibrationSaved() {
+        appController.stored = { "Serialnumber": "000000" }
+        createWindow()
+        compare(child("angleModeText").text, "Camera angles: from the template (no calibration saved)")
+        click("changeAnglesButton")
+        verify(child("overwriteBox").checked)
+        click("saveCalibrationButton")
+        compare([appController.stored.Camera3Yaw, appController.stored.OverwriteAngles], ["-120", "1"])
+        compare(child("angleModeText").text, "Overwrite camera angles in template.")
+    }
+
+    // Cancel abandons a download on its way; meanwhile Download is disabled.
+    function test_cancelAbandonsDownload() {
+        openDialog()
+        window.settings.CalibrationServiceUrl = silentServiceAddress
+        child("serialField").text = "QVK100002"
+        click("downloadButton")
+        compare([child("downloadButton").enabled, child("downloadButton").text], [false, "Downloading ..."])
+        click("cancelCalibrationButton")
+        compare([child("calibrationDownload").pending, child("infoBox").visible, appController.settingsUpdates],
+                [0, false, 0])
+    }
+
     // expect: the settings stored afterwards (null: nothing stored);
     // message: the information box's text (null: no box).
     function test_download_data() {
@@ -51,7 +76,7 @@ ViewTestCase {
             { tag: "members missing keep their values", serial: "PARTIAL", message: "",
               expect: { "Camera1Yaw": "7.5", "Camera3OffsetY": "-2", "Camera1Roll": "-90" } },
             { tag: "members that are no values keep their fields", serial: "NESTED", message: "",
-              expect: { "Camera1Yaw": "", "Camera2Yaw": "-0", "Camera3Yaw": "", "Camera1Pitch": "0.25" } },
+              expect: { "Camera1Yaw": "0", "Camera2Yaw": "-0", "Camera3Yaw": "-120", "Camera1Pitch": "0.25" } },
             { tag: "flag sent as text", serial: "TEXTFLAG0", stored: "1", message: "",
               expect: { "RadiansAngles": "0" } }
         ]
