@@ -648,7 +648,7 @@ ApplicationWindow {
 
     // Each page fills the window and scrolls when the window is lower than it.
     component PageView: Flickable {
-        property Item page: contentChildren.length > 0 ? contentChildren[0] : null
+        property Item page: contentItem.children.length > 0 ? contentItem.children[0] : null
 
         anchors.fill: parent
         contentWidth: width

@@ -19,9 +19,10 @@ Popup {
     }
 
     parent: ApplicationWindow.overlay
-    x: 100
+    // At 100, 100 in a window of the design size; inside a narrower one.
+    x: Math.max(0, (parent.width - width) / 2)
     y: 100
-    width: 500
+    width: Math.min(500, parent.width)
     modal: true
     focus: true
     closePolicy: Popup.CloseOnEscape

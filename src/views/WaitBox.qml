@@ -3,20 +3,14 @@ import QtQuick.Controls 2.2
 import QtQuick.Layouts 1.0
 
 // Shown while the controller unit is busy; only the window closes it.
-Popup {
+ModalBox {
     id: box
 
     // The latest report of the running task.
     property string text: ""
 
     objectName: "waitBox"
-    parent: ApplicationWindow.overlay
-    x: 100
-    y: 100
-    width: 500
     height: 200
-    modal: true
-    focus: true
     closePolicy: Popup.NoAutoClose
     // Opens and closes at once, so a quick final report always closes it.
     enter: Transition {}
