@@ -112,6 +112,25 @@ QVariant AppController::getMoviesLocation()
     return moviesLocation();
 }
 
+QString AppController::getBackupDir()
+{
+    return backupDir();
+}
+
+void AppController::setBackupDir(QString folder)
+{
+    ::setBackupDir(folder);
+}
+
+QStringList AppController::importDestinations(QString targetDir)
+{
+    QStringList folders{targetDir};
+    const QString backup = backupDir();
+    if (!backup.isEmpty())
+        folders << backup;
+    return folders;
+}
+
 QVariant AppController::getVersion()
 {
     return version;
@@ -247,11 +266,12 @@ void AppController::eraseCardsForced(QString card1, QString card2, QString card3
 }
 
 void AppController::prepareCards(QString card1, QString card2, QString card3, bool erase,
-                                 bool createSyncConfig, bool force, bool reverify)
+                                 bool createSyncConfig, bool force, bool reverify, int copies)
 {
     WipeOptions wipe;
     wipe.force = force;
     wipe.reverify = reverify;
+    wipe.copies = copies > 0 ? copies : copiesBeforeWipe();
     wipe.unverified = [this](int card, const QStringList& paths) {
         emit unverifiedFiles(card, paths);
     };
@@ -271,7 +291,9 @@ void AppController::prepareCards(QString card1, QString card2, QString card3, bo
 
 QVariantList AppController::eraseCheck(QString card1, QString card2, QString card3)
 {
-    return WipeCheck().eraseCheck(card1, card2, card3);
+    WipeCheck check;
+    check.setCopiesRequired(copiesBeforeWipe());
+    return check.eraseCheck(card1, card2, card3);
 }
 
 void AppController::eraseMemory(QString port)

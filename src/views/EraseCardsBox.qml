@@ -10,7 +10,8 @@ Popup {
     id: box
 
     // The cards as the controller's eraseCheck describes them: card, label,
-    // path, size, problem, wipeProblem, files, verified, unreadable, notImported.
+    // path, size, problem, wipeProblem, files, verified, copies,
+    // destinations, unreadable, notImported.
     property var cards: []
 
     // What a wipe would lose: media files without a verified copy, and places
@@ -62,6 +63,15 @@ Popup {
             wrapMode: Text.WordWrap
             Layout.fillWidth: true
         }
+        Label {
+            objectName: "eraseCardCopies" + number
+            text: card ? box.copiesText(card) : ""
+            visible: text !== ""
+            color: "#999999"
+            font.pixelSize: 12
+            wrapMode: Text.WordWrap
+            Layout.fillWidth: true
+        }
         ElidedLabel {
             objectName: "eraseCardPlace" + number
             text: card ? card.path + ", " + box.sizeText(card.size) : ""
@@ -107,6 +117,15 @@ Popup {
         if (others > 0)
             text += ", " + others + (others === 1 ? " file" : " files") + " not imported"
         return text
+    }
+
+    // The verified copies in each destination, and how many a file needs.
+    function copiesText(card) {
+        var places = card.destinations ? card.destinations : []
+        if (places.length === 0)
+            return ""
+        return "Verified copies" + (card.copies > 1 ? ", " + card.copies + " needed per file" : "") + ": "
+                + places.map(function (place) { return place.verified + " in " + place.path }).join(", ")
     }
 
     // "3 files that are not imported will be wiped: ...", the first ten named.

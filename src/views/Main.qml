@@ -73,6 +73,7 @@ ApplicationWindow {
         refreshDevices()
         loadTemplates()
         refreshDestination()
+        copyFilesPage.backupFolderField.text = textOf(appController.getBackupDir())
         loadStitchSettings()
         // Hands the port to the controller so the unit is powered off at exit.
         getSelectedSettingsDeviceName()
@@ -318,6 +319,18 @@ ApplicationWindow {
         if (forCopyFiles)
             copyFilesPage.filesDestinationField.text = path
         copyDataPage.dataDestinationField.text = path
+    }
+
+    // Kept at once; the settings map follows, as a later save of the
+    // calibration writes the whole map back.
+    function backupFolderEdited(folder) {
+        appController.setBackupDir(folder)
+        settings["BackupDir"] = folder
+    }
+
+    function backupFolderChosen(url) {
+        copyFilesPage.backupFolderField.text = urlToPath(url)
+        backupFolderEdited(copyFilesPage.backupFolderField.text)
     }
 
     function templateFileChosen(url) {
@@ -585,6 +598,8 @@ ApplicationWindow {
         onRefreshCardsRequested: refreshDrives()
         onEraseCardsRequested: openEraseCardsBox()
         onDestinationFolderRequested: fileChoosers.openDestinationFolderDialog(true)
+        onBackupFolderRequested: fileChoosers.openBackupFolderDialog()
+        onBackupFolderEdited: window.backupFolderEdited(folder)
         // The "Copy Data" tab follows; edits there do not come back.
         onDestinationEdited: copyDataPage.dataDestinationField.text = folder
         onProjectNameEdited: copyDataPage.dataProjectNameField.text = name
@@ -744,6 +759,7 @@ ApplicationWindow {
         dialogParent: window
         onSourceFolderAccepted: window.sourceFolderChosen(card, fileUrl)
         onDestinationFolderAccepted: window.destinationFolderChosen(forCopyFiles, fileUrl)
+        onBackupFolderAccepted: window.backupFolderChosen(fileUrl)
         onTemplateFileAccepted: window.templateFileChosen(fileUrl)
         onFirmwareFileAccepted: window.firmwareFileChosen(fileUrl)
         onFirmwareFileRejected: window.firmwareFileRejected()

@@ -310,6 +310,8 @@ private slots:
               "--template 'No Such Rig'");
         usage("firmware --port P --file no-such-image.hex", "no such firmware file");
         usage("prepare --card1 a --card2 b --card3 c --force", "--force applies to --erase only");
+        usage("prepare --card1 a --card2 b --card3 c --erase --copies 4",
+              "--copies must be a whole number from 1 to 3, not '4'");
         // Settings to save are checked before the unit hears anything.
         usage(QString(save).replace("2021-03-04_05:06:07", "2021-03-04"), "--date '2021-03-04'");
         usage(QString(save).replace("2021-03-04_05:06:07", "2040-01-01_00:00:00"), "1970 to 2038");
@@ -690,6 +692,8 @@ private slots:
                                    "qvkctl: card 3: no verified copy of 1 media file:\n"
                                    "  DCIM/100QVK/V0001.MOV\n"});
         row("imported: wiped", "import --sync-config", "", 0, {"[card 2] Erased and prepared.\n"});
+        row("imported once, two copies asked: refused", "import --copies 2", "", 1,
+            {"qvkctl: card 2: fewer than 2 verified copies of 1 media file:\n"});
         row("a clip not imported: refused", "import", "clip", 1,
             {"qvkctl: card 2: 1 file that is not imported, wiped only with --force:\n"
              "  DCIM/100QVK/CLIP.MP4\n"});
@@ -760,7 +764,7 @@ private slots:
         row("options not given yet", "qvkctl import --card1 a --dest b --",
             "--card2,--card3,--project,--skip-imported,--template");
         row("a flag takes no value", "qvkctl prepare --erase --",
-            "--card1,--card2,--card3,--force,--reverify,--sync-config");
+            "--card1,--card2,--card3,--copies,--force,--reverify,--sync-config");
         // The choices the checks take, so the completion cannot drift from them.
         QStringList e1;
         for (int choice : UnitSettings::e1FirmwareVersion().choices)

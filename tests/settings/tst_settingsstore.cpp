@@ -58,6 +58,33 @@ private slots:
         QCOMPARE(getSettings(), expected);
     }
 
+    // Never written as a default, so that it follows a backup folder chosen later.
+    void copiesBeforeWipe_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<int>("copies");
+        QTest::newRow("nothing stored") << QByteArray() << 1;
+        QTest::newRow("a backup folder") << QByteArray("BackupDir=/media/b\n") << 2;
+        QTest::newRow("one copy asked, a backup folder")
+            << QByteArray("BackupDir=/media/b\nCopiesBeforeWipe=1\n") << 1;
+        QTest::newRow("above the range") << QByteArray("CopiesBeforeWipe=9\n") << 3;
+        QTest::newRow("below the range") << QByteArray("CopiesBeforeWipe=0\n") << 1;
+        QTest::newRow("no number, a backup folder")
+            << QByteArray("BackupDir=/media/b\nCopiesBeforeWipe=two\n") << 2;
+    }
+
+    void copiesBeforeWipe()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(int, copies);
+        store(stored);
+        getSettings();
+        QCOMPARE(::copiesBeforeWipe(), copies);
+        setBackupDir(" /media/other ");
+        QCOMPARE(backupDir(), QString("/media/other"));
+        QCOMPARE(::copiesBeforeWipe(), stored.contains("CopiesBeforeWipe=") ? copies : 2);
+    }
+
     void ownKeys()
     {
         QVERIFY(configuredSerialPortEntries().isEmpty());
