@@ -1,7 +1,7 @@
-// Preloaded into a program under test: the first time it creates a file whose
-// name ends in ".part", it holds that file as it is, unlocked, for
-// PQVK_DELAY_SECONDS, having created the file PQVK_DELAY_MARK, so that a test
-// can act in the instant between a temporary's creation and its lock.
+// Preloaded into a program under test: the first file it creates whose name
+// ends in ".part" is held as it is, unlocked, for PQVK_DELAY_SECONDS after the
+// file PQVK_DELAY_MARK is made, so that a test can act in the instant between
+// a temporary's creation and its lock.
 #include <atomic>
 #include <cstdarg>
 #include <cstdlib>
@@ -10,48 +10,21 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
-
-std::atomic<bool> delayed{false};
-
-int created(const char* path, int flags, int fd)
+extern "C" int open(const char* path, int flags, ...)
 {
+    static std::atomic<bool> delayed{false};
+    va_list rest;
+    va_start(rest, flags);
+    const mode_t mode = (flags & O_CREAT) ? mode_t(va_arg(rest, int)) : 0;
+    va_end(rest);
+    using Open = int (*)(const char*, int, ...);
+    const int fd = reinterpret_cast<Open>(::dlsym(RTLD_NEXT, "open"))(path, flags, mode);
     const char* mark = std::getenv("PQVK_DELAY_MARK");
-    const char* seconds = std::getenv("PQVK_DELAY_SECONDS");
     const size_t length = std::strlen(path);
     if (fd >= 0 && (flags & O_CREAT) && mark && length > 5 &&
         std::strcmp(path + length - 5, ".part") == 0 && !delayed.exchange(true)) {
         ::close(::creat(mark, 0644));
-        ::sleep(unsigned(std::atoi(seconds ? seconds : "5")));
+        ::sleep(unsigned(std::atoi(std::getenv("PQVK_DELAY_SECONDS"))));
     }
-    return fd;
-}
-
-using Open = int (*)(const char*, int, ...);
-
-int openWith(const char* name, const char* path, int flags, va_list rest)
-{
-    const mode_t mode = (flags & O_CREAT) ? mode_t(va_arg(rest, int)) : 0;
-    return created(path, flags,
-                   reinterpret_cast<Open>(::dlsym(RTLD_NEXT, name))(path, flags, mode));
-}
-
-} // namespace
-
-extern "C" int open(const char* path, int flags, ...)
-{
-    va_list rest;
-    va_start(rest, flags);
-    const int fd = openWith("open", path, flags, rest);
-    va_end(rest);
-    return fd;
-}
-
-extern "C" int open64(const char* path, int flags, ...)
-{
-    va_list rest;
-    va_start(rest, flags);
-    const int fd = openWith("open64", path, flags, rest);
-    va_end(rest);
     return fd;
 }
