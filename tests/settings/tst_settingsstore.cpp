@@ -62,27 +62,23 @@ private slots:
     void copiesBeforeWipe_data()
     {
         QTest::addColumn<QByteArray>("stored");
-        QTest::addColumn<int>("copies");
-        QTest::newRow("nothing stored") << QByteArray() << 1;
-        QTest::newRow("a backup folder") << QByteArray("BackupDir=/media/b\n") << 2;
-        QTest::newRow("one copy asked, a backup folder")
-            << QByteArray("BackupDir=/media/b\nCopiesBeforeWipe=1\n") << 1;
-        QTest::newRow("above the range") << QByteArray("CopiesBeforeWipe=9\n") << 3;
-        QTest::newRow("below the range") << QByteArray("CopiesBeforeWipe=0\n") << 1;
-        QTest::newRow("no number, a backup folder")
-            << QByteArray("BackupDir=/media/b\nCopiesBeforeWipe=two\n") << 2;
+        QTest::addColumn<QList<int>>("copies"); // before and after a backup folder is chosen
+        QTest::newRow("nothing stored") << QByteArray() << QList<int>{1, 2};
+        QTest::newRow("one asked") << QByteArray("CopiesBeforeWipe=1\n") << QList<int>{1, 1};
+        QTest::newRow("above the range") << QByteArray("CopiesBeforeWipe=9\n") << QList<int>{3, 3};
+        QTest::newRow("no number") << QByteArray("CopiesBeforeWipe=two\n") << QList<int>{1, 2};
     }
 
     void copiesBeforeWipe()
     {
         QFETCH(QByteArray, stored);
-        QFETCH(int, copies);
+        QFETCH(QList<int>, copies);
         store(stored);
         getSettings();
-        QCOMPARE(::copiesBeforeWipe(), copies);
-        setBackupDir(" /media/other ");
-        QCOMPARE(backupDir(), QString("/media/other"));
-        QCOMPARE(::copiesBeforeWipe(), stored.contains("CopiesBeforeWipe=") ? copies : 2);
+        const int before = ::copiesBeforeWipe();
+        setBackupDir(" /media/b ");
+        QCOMPARE(backupDir(), QString("/media/b"));
+        QCOMPARE(QList<int>({before, ::copiesBeforeWipe()}), copies);
     }
 
     void ownKeys()
