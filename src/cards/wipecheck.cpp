@@ -10,8 +10,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QSet>
 #include <QVariantMap>
+
+#include <algorithm>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -71,6 +72,18 @@ CardCopies WipeCheck::check(const QString& cardRoot) const
 
     const CopyProof::Depth depth =
         reverify ? CopyProof::Depth::FullRead : CopyProof::Depth::Fingerprint;
+    QHash<QString, QString> destinations; // a destination as recorded: as first met by identity
+    const auto destinationFor = [&](const LedgerEntry& row) {
+        const QString recorded = destinationOf(row);
+        if (!destinations.contains(recorded)) {
+            const QString key = destinationKey(recorded);
+            const auto same =
+                std::find_if(destinations.cbegin(), destinations.cend(),
+                             [&](const QString& met) { return destinationKey(met) == key; });
+            destinations.insert(recorded, same == destinations.cend() ? recorded : *same);
+        }
+        return destinations.value(recorded);
+    };
     for (const CardWalk::File& file : walk.files) {
         const QString relative = card.relativeFilePath(file.path);
         if (!MediaNaming::isMediaFile(file.path)) {
@@ -87,15 +100,14 @@ CardCopies WipeCheck::check(const QString& cardRoot) const
         // The newest row's reason is the one the user can act on.
         QString reason = rows.isEmpty() ? QStringLiteral("no copy recorded") : QString();
         CopyProof proof(file.path, depth);
-        QHash<QString, QString> proven; // destination key: its folder
+        QStringList proven; // destinations
         for (const LedgerEntry& row : rows) {
-            const QString destination = destinationOf(row);
-            const QString key = destinationKey(destination);
-            if (proven.contains(key))
+            const QString destination = destinationFor(row);
+            if (proven.contains(destination))
                 continue;
             const QString why = proof.whyNot(row);
             if (why.isEmpty()) {
-                proven.insert(key, destination);
+                proven << destination;
                 ++result.verifiedIn[destination];
             } else if (reason.isEmpty()) {
                 reason = QStringLiteral("%1; copy %2").arg(why, row.copyPath);
@@ -104,12 +116,11 @@ CardCopies WipeCheck::check(const QString& cardRoot) const
         if (proven.size() >= copiesRequired)
             continue;
         if (!proven.isEmpty()) {
-            QStringList folders = proven.values();
-            folders.sort();
+            proven.sort();
             reason = QStringLiteral("verified in %1 of the %2 destinations required: %3")
                          .arg(proven.size())
                          .arg(copiesRequired)
-                         .arg(folders.join(QStringLiteral(", "))) +
+                         .arg(proven.join(QStringLiteral(", "))) +
                      (reason.isEmpty() ? QString() : QStringLiteral("; ") + reason);
         }
         result.unverified.append({relative, reason});
