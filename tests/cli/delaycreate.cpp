@@ -1,7 +1,8 @@
 // Preloaded into a program under test: the first file it creates whose name
-// ends in ".part" is held as it is, unlocked, for PQVK_DELAY_SECONDS after the
-// file PQVK_DELAY_MARK is made, so that a test can act in the instant between
-// a temporary's creation and its lock.
+// ends in ".part" is held as it is, unlocked, from the making of the file
+// PQVK_DELAY_MARK until the file PQVK_DELAY_RELEASE appears (a minute at
+// most), so that a test can act in the instant between a temporary's creation
+// and its lock.
 #include <atomic>
 #include <cstdarg>
 #include <cstdlib>
@@ -24,7 +25,9 @@ extern "C" int open(const char* path, int flags, ...)
     if (fd >= 0 && (flags & O_CREAT) && mark && length > 5 &&
         std::strcmp(path + length - 5, ".part") == 0 && !delayed.exchange(true)) {
         ::close(::creat(mark, 0644));
-        ::sleep(unsigned(std::atoi(std::getenv("PQVK_DELAY_SECONDS"))));
+        const char* release = std::getenv("PQVK_DELAY_RELEASE");
+        for (int waited = 0; waited < 6000 && release && ::access(release, F_OK) != 0; ++waited)
+            ::usleep(10000);
     }
     return fd;
 }

@@ -607,13 +607,14 @@ private slots:
         QProcessEnvironment held = QProcessEnvironment::systemEnvironment();
         held.insert("LD_PRELOAD", PQVK_DELAY_CREATE);
         held.insert("PQVK_DELAY_MARK", root + "/created");
-        held.insert("PQVK_DELAY_SECONDS", "5");
+        held.insert("PQVK_DELAY_RELEASE", root + "/released");
         first.setProcessEnvironment(held);
         first.setWorkingDirectory(root);
         first.start(TestSupport::builtProgram("qvkctl"), import);
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(root + "/created"), 60000);
         QTest::qWait(1500); // the temporary's time is now over a second before the second run
         const Outcome second = run(import, root);
+        QVERIFY(writeFile(root + "/released", {}));
         QVERIFY(first.waitForFinished(120000));
         QVERIFY2(first.exitCode() == 0 && second.status == 0,
                  first.readAllStandardError() + qPrintable(second.err));
