@@ -271,6 +271,7 @@ bool checkCopies(int card, const QString& path, const WipeOptions& wipe, const C
 {
     WipeCheck check(wipe.ledgerPath);
     check.setReverify(wipe.reverify);
+    check.setCopiesRequired(wipe.copies);
     const CardCopies copies = check.check(path);
     const QString counts =
         QStringLiteral("%1 of %2").arg(copies.verifiedFiles()).arg(copies.mediaFiles);
@@ -301,9 +302,15 @@ bool checkCopies(int card, const QString& path, const WipeOptions& wipe, const C
     if (wipe.unverified)
         wipe.unverified(card, paths);
 
-    QString problem = QStringLiteral("%1 of %2 media files on card %3 (%4) have no verified copy")
-                          .arg(QString::number(copies.unverified.size()),
-                               QString::number(copies.mediaFiles), QString::number(card), path);
+    const QString lacking =
+        copies.copiesRequired > 1
+            ? QStringLiteral("fewer than %1 verified copies in distinct destinations")
+                  .arg(copies.copiesRequired)
+            : QStringLiteral("no verified copy");
+    QString problem =
+        QStringLiteral("%1 of %2 media files on card %3 (%4) have %5")
+            .arg(QString::number(copies.unverified.size()), QString::number(copies.mediaFiles),
+                 QString::number(card), path, lacking);
     if (!copies.unreadable.isEmpty())
         problem +=
             QStringLiteral(", %1 more places could not be read").arg(copies.unreadable.size());

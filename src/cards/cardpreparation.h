@@ -19,13 +19,14 @@ QString cardScopeProblem(const QString& path, bool wipe);
 bool isPreparationFile(const QString& relativePath);
 
 // How a wipe is checked. By default a card is wiped only when every media
-// file on it has a proven copy (see WipeCheck) and it holds no other file
+// file on it has its proven copies (see WipeCheck) and it holds no other file
 // that the wipe would delete.
 struct WipeOptions
 {
     bool force = false; // wipe anyway; the log names what had no proven copy, or was not imported
     bool reverify = false; // read every card file and copy whole and compare their hashes first
     QString ledgerPath;    // empty: the ledger every import writes to
+    int copies = 1;        // proven copies, in distinct destinations, every media file needs
     // Told in the check pass of each card whose wipe would lose media files
     // without a proven copy (or could not look everywhere): their paths
     // relative to the card, in path order.

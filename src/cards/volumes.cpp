@@ -14,6 +14,10 @@
 #endif
 
 #if defined(Q_OS_LINUX)
+#include <sys/sysmacros.h>
+#endif
+
+#if defined(Q_OS_LINUX)
 #include <blkid.h>
 #endif
 
@@ -134,63 +138,6 @@ VolumeInfo fromStorage(const QStorageInfo& storage, const QList<MountInfoEntry>&
     return info;
 }
 
-class SystemVolumeProvider : public VolumeProvider
-{
-public:
-    QList<VolumeInfo> mountedVolumes() const override
-    {
-        QList<VolumeInfo> result;
-        const QList<MountInfoEntry> table = systemMountTable();
-        const QList<QStorageInfo> storages = QStorageInfo::mountedVolumes();
-        QList<QStorageInfo> all = storages;
-        // Qt leaves out volumes that report no size, as FAT32 through FUSE
-        // does: a card's kind of file system on a device is listed anyway.
-        for (const MountInfoEntry& mount : table) {
-            const bool listed = std::any_of(all.cbegin(), all.cend(), [&](const QStorageInfo& s) {
-                return s.rootPath() == mount.mountPoint;
-            });
-            if (!listed && mount.source.startsWith(QLatin1String("/dev/")) &&
-                isCardFileSystem(probeIdentity(mount.source).type))
-                all.append(QStorageInfo(mount.mountPoint));
-        }
-        for (const QStorageInfo& storage : qAsConst(all)) {
-            VolumeInfo info = fromStorage(storage, table);
-            // Without udev's links the system knows no labels, and a FUSE
-            // driver names no file system: the device's superblock tells.
-            if (info.valid && info.name.isEmpty() &&
-                (info.fileSystemType.startsWith(QLatin1String("fuse")) ||
-                 info.source.startsWith(QLatin1String("/dev/")))) {
-                const FileSystemIdentity identity = probeIdentity(info.source);
-                if (!identity.label.isEmpty())
-                    info.name = info.displayName = identity.label;
-                if (!identity.type.isEmpty())
-                    info.fileSystemType = identity.type;
-                if (info.bytesTotal <= 0 && identity.size > 0)
-                    info.bytesTotal = identity.size;
-            }
-            result.append(info);
-        }
-        return result;
-    }
-
-    VolumeInfo volumeForPath(const QString& path) const override
-    {
-        if (path.isEmpty())
-            return {};
-        VolumeInfo info = VolumeInfo::fromStorageInfo(QStorageInfo(path));
-        if (info.valid) {
-            const FileSystemIdentity identity = probeIdentity(info.source);
-            info.fileSystemId = identity.id;
-            // Without udev the system knows no labels; the superblock does.
-            if (info.name.isEmpty() && !identity.label.isEmpty()) {
-                info.name = identity.label;
-                info.displayName = identity.label;
-            }
-        }
-        return info;
-    }
-};
-
 // One field of a mountinfo line: "\ooo" stands for the byte with that octal value.
 QString unescapeMountField(const QByteArray& field)
 {
@@ -221,6 +168,89 @@ const VolumeProvider& provider()
 }
 
 } // namespace
+
+SystemVolumeProvider::SystemVolumeProvider(const QString& sysRoot) : sysRoot(sysRoot) {}
+
+bool SystemVolumeProvider::removableDevice(const QString& source) const
+{
+#if defined(Q_OS_LINUX)
+    struct stat st;
+    if (::stat(QFile::encodeName(source).constData(), &st) != 0 || !S_ISBLK(st.st_mode))
+        return false;
+    // A partition's flag is its whole disk's, one folder up.
+    QString device = QFileInfo(QStringLiteral("%1/dev/block/%2:%3")
+                                   .arg(sysRoot)
+                                   .arg(major(st.st_rdev))
+                                   .arg(minor(st.st_rdev)))
+                         .canonicalFilePath();
+    if (device.isEmpty())
+        return false;
+    if (QFileInfo::exists(device + QStringLiteral("/partition")))
+        device = QFileInfo(device).path();
+    // Card slots of their own say they are fixed: the card in them is not.
+    if (QFileInfo(device).fileName().startsWith(QLatin1String("mmcblk")))
+        return true;
+    QFile flag(device + QStringLiteral("/removable"));
+    return flag.open(QIODevice::ReadOnly) && flag.read(1) == "1";
+#else
+    Q_UNUSED(source)
+    return false;
+#endif
+}
+
+QList<VolumeInfo> SystemVolumeProvider::mountedVolumes() const
+{
+    QList<VolumeInfo> result;
+    const QList<MountInfoEntry> table = systemMountTable();
+    const QList<QStorageInfo> storages = QStorageInfo::mountedVolumes();
+    QList<QStorageInfo> all = storages;
+    // Qt leaves out volumes that report no size, as FAT32 through FUSE
+    // does: a card's kind of file system on a removable device is listed
+    // whatever its size reports.
+    for (const MountInfoEntry& mount : table) {
+        const bool listed = std::any_of(all.cbegin(), all.cend(), [&](const QStorageInfo& s) {
+            return s.rootPath() == mount.mountPoint;
+        });
+        if (!listed && mount.source.startsWith(QLatin1String("/dev/")) &&
+            removableDevice(mount.source) && isCardFileSystem(probeIdentity(mount.source).type))
+            all.append(QStorageInfo(mount.mountPoint));
+    }
+    for (const QStorageInfo& storage : qAsConst(all)) {
+        VolumeInfo info = fromStorage(storage, table);
+        // Without udev's links the system knows no labels, and a FUSE
+        // driver names no file system: the device's superblock tells.
+        if (info.valid && info.name.isEmpty() &&
+            (info.fileSystemType.startsWith(QLatin1String("fuse")) ||
+             info.source.startsWith(QLatin1String("/dev/")))) {
+            const FileSystemIdentity identity = probeIdentity(info.source);
+            if (!identity.label.isEmpty())
+                info.name = info.displayName = identity.label;
+            if (!identity.type.isEmpty())
+                info.fileSystemType = identity.type;
+            if (info.bytesTotal <= 0 && identity.size > 0)
+                info.bytesTotal = identity.size;
+        }
+        result.append(info);
+    }
+    return result;
+}
+
+VolumeInfo SystemVolumeProvider::volumeForPath(const QString& path) const
+{
+    if (path.isEmpty())
+        return {};
+    VolumeInfo info = VolumeInfo::fromStorageInfo(QStorageInfo(path));
+    if (info.valid) {
+        const FileSystemIdentity identity = probeIdentity(info.source);
+        info.fileSystemId = identity.id;
+        // Without udev the system knows no labels; the superblock does.
+        if (info.name.isEmpty() && !identity.label.isEmpty()) {
+            info.name = identity.label;
+            info.displayName = identity.label;
+        }
+    }
+    return info;
+}
 
 VolumeInfo VolumeInfo::fromStorageInfo(const QStorageInfo& storage)
 {

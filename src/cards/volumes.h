@@ -62,6 +62,25 @@ public:
     virtual VolumeInfo volumeForPath(const QString& path) const = 0;
 };
 
+// The system's volumes: QStorageInfo's, and the card file systems it leaves
+// out for reporting no size (as FAT through FUSE does) when their device is
+// removable. `sysRoot` is where the kernel's device tree lies ("/sys"): the
+// devices' removable flags are read there.
+class SystemVolumeProvider : public VolumeProvider
+{
+public:
+    explicit SystemVolumeProvider(const QString& sysRoot = QStringLiteral("/sys"));
+    QList<VolumeInfo> mountedVolumes() const override;
+    VolumeInfo volumeForPath(const QString& path) const override;
+
+private:
+    // The disk behind the device file `source` can be taken out: its
+    // removable flag is set, or it is a memory card slot.
+    bool removableDevice(const QString& source) const;
+
+    QString sysRoot;
+};
+
 // Presents folders as volumes: a path belongs to the volume whose root path is
 // its longest leading folder. Paths outside every volume give an invalid one.
 class FolderVolumeProvider : public VolumeProvider

@@ -7,9 +7,43 @@
 #include "cards/volumes.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QVariantMap>
+
+#include <algorithm>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+// The folder the import wrote the copy to: the copy's folder less the card
+// file's folders, which every import keeps below its destination.
+QString destinationOf(const LedgerEntry& row)
+{
+    const QString copyFolder = QFileInfo(row.copyPath).path();
+    const QString below = QFileInfo(row.relativePath).path();
+    if (below == QLatin1String(".") || !copyFolder.endsWith(QLatin1Char('/') + below))
+        return copyFolder;
+    return copyFolder.left(copyFolder.size() - below.size() - 1);
+}
+
+// One folder under two names (a link, a bind mount, another letter case) is
+// one destination: known by the file system's identity where it gives one.
+QString destinationKey(const QString& folder)
+{
+#ifdef Q_OS_UNIX
+    struct stat st;
+    if (::stat(QFile::encodeName(folder).constData(), &st) == 0)
+        return QStringLiteral("%1:%2").arg(quint64(st.st_dev)).arg(quint64(st.st_ino));
+#endif
+    return QDir::cleanPath(folder);
+}
+
+} // namespace
 
 WipeCheck::WipeCheck(const QString& ledgerPath) : ledgerPath(ledgerPath) {}
 
@@ -18,9 +52,15 @@ void WipeCheck::setReverify(bool on)
     reverify = on;
 }
 
+void WipeCheck::setCopiesRequired(int copies)
+{
+    copiesRequired = qMax(1, copies);
+}
+
 CardCopies WipeCheck::check(const QString& cardRoot) const
 {
     CardCopies result;
+    result.copiesRequired = copiesRequired;
     const QString root = QDir(cardRoot).absolutePath();
     const CardWalk::Result walk = CardWalk::walk(root, CardWalk::Scope::Wipe);
     const QDir card(root);
@@ -32,6 +72,18 @@ CardCopies WipeCheck::check(const QString& cardRoot) const
 
     const CopyProof::Depth depth =
         reverify ? CopyProof::Depth::FullRead : CopyProof::Depth::Fingerprint;
+    QHash<QString, QString> destinations; // a destination as recorded: as first met by identity
+    const auto destinationFor = [&](const LedgerEntry& row) {
+        const QString recorded = destinationOf(row);
+        if (!destinations.contains(recorded)) {
+            const QString key = destinationKey(recorded);
+            const auto same =
+                std::find_if(destinations.cbegin(), destinations.cend(),
+                             [&](const QString& met) { return destinationKey(met) == key; });
+            destinations.insert(recorded, same == destinations.cend() ? recorded : *same);
+        }
+        return destinations.value(recorded);
+    };
     for (const CardWalk::File& file : walk.files) {
         const QString relative = card.relativeFilePath(file.path);
         if (!MediaNaming::isMediaFile(file.path)) {
@@ -48,18 +100,30 @@ CardCopies WipeCheck::check(const QString& cardRoot) const
         // The newest row's reason is the one the user can act on.
         QString reason = rows.isEmpty() ? QStringLiteral("no copy recorded") : QString();
         CopyProof proof(file.path, depth);
-        bool proven = false;
+        QStringList proven; // destinations
         for (const LedgerEntry& row : rows) {
+            const QString destination = destinationFor(row);
+            if (proven.contains(destination))
+                continue;
             const QString why = proof.whyNot(row);
             if (why.isEmpty()) {
-                proven = true;
-                break;
-            }
-            if (reason.isEmpty())
+                proven << destination;
+                ++result.verifiedIn[destination];
+            } else if (reason.isEmpty()) {
                 reason = QStringLiteral("%1; copy %2").arg(why, row.copyPath);
+            }
         }
-        if (!proven)
-            result.unverified.append({relative, reason});
+        if (proven.size() >= copiesRequired)
+            continue;
+        if (!proven.isEmpty()) {
+            proven.sort();
+            reason = QStringLiteral("verified in %1 of the %2 destinations required: %3")
+                         .arg(proven.size())
+                         .arg(copiesRequired)
+                         .arg(proven.join(QStringLiteral(", "))) +
+                     (reason.isEmpty() ? QString() : QStringLiteral("; ") + reason);
+        }
+        result.unverified.append({relative, reason});
     }
     for (const CardWalk::Problem& problem : walk.problems) {
         const QString relative = card.relativeFilePath(problem.path);
@@ -90,8 +154,12 @@ QVariantList WipeCheck::eraseCheck(const QString& card1, const QString& card2,
         int verified = -1;
         int unreadable = -1;
         QStringList notImported;
+        QVariantList destinations;
         if (wipeProblem.isEmpty()) {
             const CardCopies copies = check(path);
+            for (auto it = copies.verifiedIn.cbegin(); it != copies.verifiedIn.cend(); ++it)
+                destinations.append(QVariantMap{{QStringLiteral("path"), it.key()},
+                                                {QStringLiteral("verified"), it.value()}});
             files = copies.mediaFiles;
             verified = copies.verifiedFiles();
             unreadable = copies.unreadable.size();
@@ -99,6 +167,8 @@ QVariantList WipeCheck::eraseCheck(const QString& card1, const QString& card2,
         }
         entry.insert(QStringLiteral("files"), files);
         entry.insert(QStringLiteral("verified"), verified);
+        entry.insert(QStringLiteral("copies"), copiesRequired);
+        entry.insert(QStringLiteral("destinations"), destinations);
         entry.insert(QStringLiteral("unreadable"), unreadable);
         entry.insert(QStringLiteral("notImported"), notImported);
         result.append(entry);

@@ -3,6 +3,7 @@
 #include "base/apppaths.h"
 #include "cards/medianaming.h"
 #include "cli/qvkctl.h"
+#include "settings/settingsstore.h"
 #include "settings/unitsettings.h"
 
 #include <QCommandLineParser>
@@ -52,7 +53,7 @@ const QVector<CommandForm>& commandForms()
         {QStringLiteral("prepare"),
          {QStringLiteral("card1"), QStringLiteral("card2"), QStringLiteral("card3")},
          {QStringLiteral("erase"), QStringLiteral("sync-config"), QStringLiteral("force"),
-          QStringLiteral("reverify")}},
+          QStringLiteral("reverify"), QStringLiteral("copies")}},
     };
     return forms;
 }
@@ -87,8 +88,8 @@ QString QvkCtl::usageText()
         "  qvkctl firmware --port PORT --file FILE.hex\n"
         "  qvkctl import --card1 DIR --card2 DIR --card3 DIR --dest DIR [--template FILE.kava]\n"
         "                [--project NAME] [--skip-imported]\n"
-        "  qvkctl prepare --card1 DIR --card2 DIR --card3 DIR [--erase [--reverify] [--force]]\n"
-        "                 [--sync-config]\n"
+        "  qvkctl prepare --card1 DIR --card2 DIR --card3 DIR [--erase [--reverify] [--force]\n"
+        "                 [--copies N]] [--sync-config]\n"
         "  qvkctl --help | --version\n"
         "\n"
         "Commands:\n"
@@ -117,8 +118,10 @@ QString QvkCtl::usageText()
         "                  only when every media file has a verified copy from an import\n"
         "                  and unchanged since; --reverify reads every card file and copy\n"
         "                  whole first; --force wipes without copies, and files that are\n"
-        "                  not media, which no import copies), --sync-config writes the\n"
-        "                  cameras' synchronisation configuration\n"
+        "                  not media, which no import copies; --copies N asks for N\n"
+        "                  verified copies of each, in N different destinations, %5,\n"
+        "                  by default as the app's setting CopiesBeforeWipe says),\n"
+        "                  --sync-config writes the cameras' synchronisation configuration\n"
         "\n"
         "Options:\n"
         "  --json          print one JSON document instead of lines: for devices an array\n"
@@ -137,7 +140,8 @@ QString QvkCtl::usageText()
     return usage.arg(UnitSettings::videoLoggingInterval().rangeText(),
                      UnitSettings::timelapseInterval().rangeText(),
                      UnitSettings::timelapseTimeout().rangeText(),
-                     UnitSettings::e1FirmwareVersion().rangeText());
+                     UnitSettings::e1FirmwareVersion().rangeText(),
+                     QStringLiteral("%1-%2").arg(MinCopiesBeforeWipe).arg(MaxCopiesBeforeWipe));
 }
 
 QString QvkCtlArguments::programName()
@@ -174,7 +178,8 @@ QvkCtlArguments::Parsed QvkCtlArguments::parse(const QStringList& arguments, Qvk
                                       QStringLiteral("card1"),
                                       QStringLiteral("card2"),
                                       QStringLiteral("card3"),
-                                      QStringLiteral("template")};
+                                      QStringLiteral("template"),
+                                      QStringLiteral("copies")};
     for (const QString& name : valueOptions)
         parser.addOption({name, QString(), QStringLiteral("value")});
     parser.addOption({QStringLiteral("erase"), QString()});
@@ -244,10 +249,22 @@ QvkCtlArguments::Parsed QvkCtlArguments::parse(const QStringList& arguments, Qvk
         if (parser.isSet(option))
             cards << absolutePath(parser.value(option));
     }
-    for (const char* wipeOption : {"force", "reverify"})
+    for (const char* wipeOption : {"force", "reverify", "copies"})
         if (form->name == QLatin1String("prepare") && parser.isSet(QLatin1String(wipeOption)) &&
             !parser.isSet(QStringLiteral("erase")))
             return usageError(QStringLiteral("--%1 applies to --erase only").arg(wipeOption));
+    int copies = 0;
+    if (parser.isSet(QStringLiteral("copies"))) {
+        const QString text = parser.value(QStringLiteral("copies")).trimmed();
+        bool number = false;
+        copies = text.toInt(&number);
+        if (!number || copies < MinCopiesBeforeWipe || copies > MaxCopiesBeforeWipe)
+            return usageError(QStringLiteral("--copies must be a whole number from %1 to %2, "
+                                             "not '%3'")
+                                  .arg(MinCopiesBeforeWipe)
+                                  .arg(MaxCopiesBeforeWipe)
+                                  .arg(text));
+    }
     if (cards.size() == 3 && QSet<QString>(cards.cbegin(), cards.cend()).size() < 3)
         return usageError(QStringLiteral("the three cards must be three different folders"));
     if (!project.isEmpty() && !MediaNaming::isValidProjectName(project))
@@ -286,6 +303,7 @@ QvkCtlArguments::Parsed QvkCtlArguments::parse(const QStringList& arguments, Qvk
     command->syncConfig = parser.isSet(QStringLiteral("sync-config"));
     command->reverify = parser.isSet(QStringLiteral("reverify"));
     command->skipImported = parser.isSet(QStringLiteral("skip-imported"));
+    command->copies = copies;
     return Parsed::Command;
 }
 

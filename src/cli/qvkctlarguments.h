@@ -37,6 +37,7 @@ struct QvkCtlCommand
     bool syncConfig = false;
     bool reverify = false;
     bool skipImported = false;
+    int copies = 0; // prepare --copies; 0: as the app's settings say
 };
 
 namespace QvkCtlArguments {

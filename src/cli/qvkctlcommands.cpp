@@ -8,6 +8,7 @@
 #include "controller/appcontroller.h"
 #include "controller/controllertasks.h"
 #include "controller/unittasks.h"
+#include "settings/settingsstore.h"
 
 #include <QDebug>
 #include <QDir>
@@ -277,8 +278,9 @@ int QvkCtl::runPrepare(const QvkCtlCommand& command)
                 [&](const QVariant& card, const QVariant& paths) {
                     notImported.insert(card.toInt(), paths.toStringList());
                 });
+    const int copies = command.copies > 0 ? command.copies : copiesBeforeWipe();
     controller->prepareCards(cards.at(0), cards.at(1), cards.at(2), command.erase,
-                             command.syncConfig, force, command.reverify);
+                             command.syncConfig, force, command.reverify, copies);
     waitForTasks();
     disconnect(named);
     disconnect(others);
@@ -306,7 +308,10 @@ int QvkCtl::runPrepare(const QvkCtlCommand& command)
                 err << "  ... and " << paths.size() - shown << " more (see the log)\n";
         }
     };
-    list(unverified, "no verified copy of ", " media file:\n", " media files:\n");
+    const QByteArray lacking =
+        copies > 1 ? "fewer than " + QByteArray::number(copies) + " verified copies of "
+                   : QByteArray("no verified copy of ");
+    list(unverified, lacking.constData(), " media file:\n", " media files:\n");
     list(notImported, "", " file that is not imported, wiped only with --force:\n",
          " files that are not imported, wiped only with --force:\n");
     err.flush();

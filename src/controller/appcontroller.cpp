@@ -115,6 +115,25 @@ QVariant AppController::getMoviesLocation()
     return moviesLocation();
 }
 
+QString AppController::getBackupDir()
+{
+    return backupDir();
+}
+
+void AppController::setBackupDir(QString folder)
+{
+    ::setBackupDir(folder);
+}
+
+QStringList AppController::importDestinations(QString targetDir)
+{
+    QStringList folders{targetDir};
+    const QString backup = backupDir();
+    if (!backup.isEmpty())
+        folders << backup;
+    return folders;
+}
+
 QVariant AppController::getVersion()
 {
     return version;
@@ -257,11 +276,12 @@ void AppController::eraseCardsForced(QString card1, QString card2, QString card3
 }
 
 void AppController::prepareCards(QString card1, QString card2, QString card3, bool erase,
-                                 bool createSyncConfig, bool force, bool reverify)
+                                 bool createSyncConfig, bool force, bool reverify, int copies)
 {
     WipeOptions wipe;
     wipe.force = force;
     wipe.reverify = reverify;
+    wipe.copies = copies > 0 ? copies : copiesBeforeWipe();
     wipe.unverified = [this](int card, const QStringList& paths) {
         emit unverifiedFiles(card, paths);
     };
@@ -281,7 +301,9 @@ void AppController::prepareCards(QString card1, QString card2, QString card3, bo
 
 QVariantList AppController::eraseCheck(QString card1, QString card2, QString card3)
 {
-    QVariantList cards = WipeCheck().eraseCheck(card1, card2, card3);
+    WipeCheck check;
+    check.setCopiesRequired(copiesBeforeWipe());
+    QVariantList cards = check.eraseCheck(card1, card2, card3);
     // A folder below a volume's root is no card: the box names it so, with
     // what the folder itself holds rather than the size of its volume.
     for (QVariant& entry : cards) {

@@ -5,6 +5,7 @@
 #include <QMutex>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVariantList>
 #include <QVariantMap>
@@ -76,6 +77,12 @@ public slots:
     QVariantMap getSettings();
     void updateSettings(QVariantMap settings);
     QVariant getMoviesLocation();
+    // The folder each import also copies to, kept in the settings; empty: none.
+    QString getBackupDir();
+    void setBackupDir(QString folder);
+    // The folders an import into targetDir writes to: targetDir, then the
+    // backup folder when one is set.
+    QStringList importDestinations(QString targetDir);
     QVariant getVersion();
     // The unit settings' defaults, ranges, steps and choices, by setting name
     // (see UnitSettings::schema), for the Settings tab's controls.
@@ -111,11 +118,14 @@ public slots:
     void eraseCardsForced(QString card1, QString card2, QString card3, bool eraseCards,
                           bool createSyncConfig);
     // Card preparation with every choice: `force` wipes cards whose media
-    // lack a verified copy, `reverify` reads every copy again first.
+    // lack their verified copies, `reverify` reads every copy again first,
+    // `copies` verified copies in distinct destinations every media file
+    // needs (0: as the setting "CopiesBeforeWipe" says).
     void prepareCards(QString card1, QString card2, QString card3, bool eraseCards,
-                      bool createSyncConfig, bool force, bool reverify);
-    // For the erase box: per card its label, path, size and how many of its
-    // media files have a verified copy (see WipeCheck::eraseCheck); a folder
+                      bool createSyncConfig, bool force, bool reverify, int copies = 0);
+    // For the erase box: per card its label, path, size, how many of its
+    // media files have the verified copies "CopiesBeforeWipe" asks for and
+    // the verified copies in each destination (see WipeCheck::eraseCheck); a folder
     // that is not its volume's root has "folder" true and its own size.
     QVariantList eraseCheck(QString card1, QString card2, QString card3);
     // Erases the unit's memory only when its records are saved (see

@@ -24,6 +24,8 @@ const char* const angleKeys[] = {
 };
 
 const QString extraSerialPortsKey = QStringLiteral("ExtraSerialPorts");
+const QString backupDirKey = QStringLiteral("BackupDir");
+const QString copiesBeforeWipeKey = QStringLiteral("CopiesBeforeWipe");
 
 // An INI value holding a comma comes back from QSettings as a list; the map
 // hands every value over as the text that is stored.
@@ -102,4 +104,33 @@ QVariantList configuredSerialPortEntries()
         entries.append(entry);
     }
     return entries;
+}
+
+QString backupDir()
+{
+    return readStoredText(backupDirKey).trimmed();
+}
+
+void setBackupDir(const QString& folder)
+{
+    updateSettings({{backupDirKey, folder.trimmed()}});
+}
+
+int copiesBeforeWipe()
+{
+    QSettings settings(iniFilePath(), QSettings::IniFormat);
+    QVariantMap values;
+    for (const QString& key : {backupDirKey, copiesBeforeWipeKey})
+        if (settings.contains(key))
+            values.insert(key, storedText(settings.value(key)));
+    return copiesBeforeWipe(values);
+}
+
+int copiesBeforeWipe(const QVariantMap& settings)
+{
+    bool number = false;
+    const int stored = settings.value(copiesBeforeWipeKey).toString().trimmed().toInt(&number);
+    if (number)
+        return qBound(MinCopiesBeforeWipe, stored, MaxCopiesBeforeWipe);
+    return settings.value(backupDirKey).toString().trimmed().isEmpty() ? 1 : 2;
 }

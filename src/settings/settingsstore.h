@@ -21,3 +21,19 @@ QVariantMap anglesForTemplate(const QVariantMap& settings);
 // Device entries (name, description, location, manufacturer, serial) for the
 // existing ports listed in "ExtraSerialPorts".
 QVariantList configuredSerialPortEntries();
+
+// The folder each import also copies to, beside its destination
+// ("BackupDir"); empty (the default) for none.
+QString backupDir();
+void setBackupDir(const QString& folder);
+
+// How many verified copies, each in a destination of its own, every media
+// file of a card needs before the card may be wiped ("CopiesBeforeWipe").
+// It is never written as a default: while the key is absent it follows
+// "BackupDir", 1 without a backup folder and 2 with one, so that choosing a
+// backup folder raises it. A stored whole number holds, brought into the
+// range; other text counts as absent.
+constexpr int MinCopiesBeforeWipe = 1;
+constexpr int MaxCopiesBeforeWipe = 3;
+int copiesBeforeWipe();
+int copiesBeforeWipe(const QVariantMap& settings);

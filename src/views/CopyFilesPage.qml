@@ -28,6 +28,7 @@ Item {
     property alias card2List: card2List
     property alias card3List: card3List
     property alias filesDestinationField: filesDestinationField
+    property alias backupFolderField: backupFolderField
     property alias projectNameField: projectNameField
     property alias templateList: templateList
     property alias skipImportedBox: skipImportedBox
@@ -42,6 +43,9 @@ Item {
     signal destinationFolderRequested
     // Typed text, key by key, for the "Copy Data" tab to follow.
     signal destinationEdited(string folder)
+    // The second folder every import also copies to: typed, or to be chosen.
+    signal backupFolderEdited(string folder)
+    signal backupFolderRequested
     signal projectNameEdited(string name)
     signal skipImportedEdited(bool skip)
     signal changeAnglesRequested
@@ -182,7 +186,6 @@ Item {
             Layout.preferredWidth: filesGrid.span(1)
             text: "Destination:"
             font.bold: true
-            Layout.topMargin: 10
         }
         // In the heading's row, kept low, so the tab keeps its height.
         CheckBox {
@@ -192,7 +195,6 @@ Item {
             Layout.columnSpan: 5
             Layout.preferredWidth: filesGrid.span(5)
             Layout.preferredHeight: 22
-            Layout.topMargin: 10
             topPadding: 0
             bottomPadding: 0
             leftPadding: 0
@@ -220,6 +222,24 @@ Item {
 
         Label {
             Layout.preferredWidth: filesGrid.span(1)
+            text: "Backup folder"
+        }
+        InputField {
+            id: backupFolderField
+            objectName: "backupFolderField"
+            Layout.columnSpan: 4
+            Layout.fillWidth: true
+            Keys.onReleased: page.backupFolderEdited(text)
+        }
+        Button {
+            objectName: "backupFolderBrowseButton"
+            text: "..."
+            Layout.preferredWidth: filesGrid.span(1)
+            onClicked: page.backupFolderRequested()
+        }
+
+        Label {
+            Layout.preferredWidth: filesGrid.span(1)
             text: "Project Name"
         }
         InputField {
@@ -237,7 +257,6 @@ Item {
             Layout.preferredWidth: filesGrid.span(1)
             text: "Stitching:"
             font.bold: true
-            Layout.topMargin: 10
         }
         Item {
             Layout.columnSpan: 5
@@ -320,7 +339,6 @@ Item {
             Layout.preferredWidth: filesGrid.span(1)
             text: "Progress:"
             font.bold: true
-            Layout.topMargin: 10
         }
         Item {
             Layout.columnSpan: 5

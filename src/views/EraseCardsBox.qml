@@ -10,7 +10,8 @@ ModalBox {
     id: box
 
     // The cards as the controller's eraseCheck describes them: card, label,
-    // path, size, problem, wipeProblem, files, verified, unreadable, notImported.
+    // path, size, problem, wipeProblem, files, verified, copies,
+    // destinations, unreadable, notImported.
     property var cards: []
 
     // What a wipe would lose: media files without a verified copy, and places
@@ -53,6 +54,15 @@ ModalBox {
             color: card && (card.problem || card.wipeProblem || card.verified < card.files || card.unreadable > 0
                             || (card.notImported && card.notImported.length > 0))
                    ? "#ff8a80" : "#ffffff"
+            wrapMode: Text.WordWrap
+            Layout.fillWidth: true
+        }
+        Label {
+            objectName: "eraseCardCopies" + number
+            text: card ? box.copiesText(card) : ""
+            visible: text !== ""
+            color: "#999999"
+            font.pixelSize: 12
             wrapMode: Text.WordWrap
             Layout.fillWidth: true
         }
@@ -102,6 +112,15 @@ ModalBox {
         if (others > 0)
             text += ", " + others + (others === 1 ? " file" : " files") + " not imported"
         return text
+    }
+
+    // The verified copies in each destination, and how many a file needs.
+    function copiesText(card) {
+        var places = card.destinations ? card.destinations : []
+        if (places.length === 0)
+            return ""
+        return "Verified copies" + (card.copies > 1 ? ", " + card.copies + " needed per file" : "") + ": "
+                + places.map(function (place) { return place.verified + " in " + place.path }).join(", ")
     }
 
     // "3 files that are not imported will be wiped: ...", the first ten named.

@@ -25,6 +25,7 @@ Item {
 
     signal sourceFolderAccepted(int card, var fileUrl)
     signal destinationFolderAccepted(bool forCopyFiles, var fileUrl)
+    signal backupFolderAccepted(var fileUrl)
     signal templateFileAccepted(var fileUrl)
     signal firmwareFileAccepted(var fileUrl)
     signal firmwareFileRejected
@@ -65,6 +66,16 @@ Item {
         if (destinationFolderDialog === null)
             destinationFolderDialog = destinationFolderDialogComponent.createObject(dialogParent)
         destinationFolderDialog.forCopyFiles = forCopyFiles
+        destinationFolderDialog.forBackup = false
+        destinationFolderDialog.open()
+    }
+
+    function openBackupFolderDialog() {
+        if (openPlatformDialog({ "kind": "backup" }, "Choose the backup directory", "movies"))
+            return
+        if (destinationFolderDialog === null)
+            destinationFolderDialog = destinationFolderDialogComponent.createObject(dialogParent)
+        destinationFolderDialog.forBackup = true
         destinationFolderDialog.open()
     }
 
@@ -137,6 +148,8 @@ Item {
             sourceFolderAccepted(what.card, url)
         else if (what.kind === "destination")
             destinationFolderAccepted(what.forCopyFiles, url)
+        else if (what.kind === "backup")
+            backupFolderAccepted(url)
         else if (what.kind === "template")
             templateFileAccepted(url)
         else if (what.kind === "firmware")
@@ -170,13 +183,15 @@ Item {
 
         ChooserFallback {
             property bool forCopyFiles: true
+            property bool forBackup: false
 
             objectName: "destinationFolderDialog"
-            title: "Choose the target directory"
+            title: forBackup ? "Choose the backup directory" : "Choose the target directory"
             selectFolder: true
             selectExisting: false
             folder: shortcuts.movies
-            onAccepted: choosers.destinationFolderAccepted(forCopyFiles, fileUrl)
+            onAccepted: forBackup ? choosers.backupFolderAccepted(fileUrl)
+                                  : choosers.destinationFolderAccepted(forCopyFiles, fileUrl)
         }
     }
 

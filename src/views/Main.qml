@@ -78,6 +78,7 @@ ApplicationWindow {
         refreshDevices()
         loadTemplates()
         refreshDestination()
+        copyFilesPage.backupFolderField.text = textOf(appController.getBackupDir())
         loadStitchSettings()
         // Hands the port to the controller so the unit is powered off at exit.
         getSelectedSettingsDeviceName()
@@ -376,6 +377,18 @@ ApplicationWindow {
         copyDataPage.dataDestinationField.text = path
     }
 
+    // Kept at once; the settings map follows, as a later save of the
+    // calibration writes the whole map back.
+    function backupFolderEdited(folder) {
+        appController.setBackupDir(folder)
+        settings["BackupDir"] = folder
+    }
+
+    function backupFolderChosen(url) {
+        copyFilesPage.backupFolderField.text = urlToPath(url)
+        backupFolderEdited(copyFilesPage.backupFolderField.text)
+    }
+
     function templateFileChosen(url) {
         templateChoices.addFile(urlToPath(url))
     }
@@ -648,7 +661,7 @@ ApplicationWindow {
 
     // Each page fills the window and scrolls when the window is lower than it.
     component PageView: Flickable {
-        property Item page: contentItem.children.length > 0 ? contentItem.children[0] : null
+        property Item page: null
 
         anchors.fill: parent
         contentWidth: width
@@ -663,9 +676,12 @@ ApplicationWindow {
     PageView {
         id: copyFilesView
         visible: tabBar.currentIndex === 0
+        page: copyFilesPage
+    }
 
     CopyFilesPage {
         id: copyFilesPage
+        parent: copyFilesView.contentItem
         width: copyFilesView.width
         height: Math.max(copyFilesView.height, implicitHeight)
         cardChoices: sources.model
@@ -681,6 +697,8 @@ ApplicationWindow {
         onRefreshCardsRequested: refreshDrives()
         onEraseCardsRequested: openEraseCardsBox()
         onDestinationFolderRequested: fileChoosers.openDestinationFolderDialog(true)
+        onBackupFolderRequested: fileChoosers.openBackupFolderDialog()
+        onBackupFolderEdited: window.backupFolderEdited(folder)
         // The "Copy Data" tab follows; edits there do not come back.
         onDestinationEdited: copyDataPage.dataDestinationField.text = folder
         onProjectNameEdited: copyDataPage.dataProjectNameField.text = name
@@ -694,16 +712,18 @@ ApplicationWindow {
         importRunning: [1, 2, 3].some(cardCopying)
         onStopImportRequested: appController.stopImport()
     }
-    }
 
     // ---- Tab "Copy Data" -------------------------------------------------------
 
     PageView {
         id: copyDataView
         visible: tabBar.currentIndex === 1
+        page: copyDataPage
+    }
 
     CopyDataPage {
         id: copyDataPage
+        parent: copyDataView.contentItem
         width: copyDataView.width
         height: Math.max(copyDataView.height, implicitHeight)
         deviceChoices: deviceChoices.model
@@ -716,16 +736,18 @@ ApplicationWindow {
         onCopyDataRequested: copyDataClicked()
         onEraseMemoryRequested: eraseMemoryBox.open()
     }
-    }
 
     // ---- Tab "Settings" --------------------------------------------------------
 
     PageView {
         id: settingsView
         visible: tabBar.currentIndex === 2
+        page: settingsPage
+    }
 
     SettingsPage {
         id: settingsPage
+        parent: settingsView.contentItem
         width: settingsView.width
         height: Math.max(settingsView.height, implicitHeight)
         deviceChoices: deviceChoices.model
@@ -739,7 +761,6 @@ ApplicationWindow {
         onSaveRequested: window.saveRequested()
         onResetRequested: resetSettingsBox.open()
         onUpdateFirmwareRequested: updateFirmwareBox.open()
-    }
     }
 
     // ---- Boxes -----------------------------------------------------------------
@@ -901,6 +922,7 @@ ApplicationWindow {
         dialogParent: window
         onSourceFolderAccepted: window.sourceFolderChosen(card, fileUrl)
         onDestinationFolderAccepted: window.destinationFolderChosen(forCopyFiles, fileUrl)
+        onBackupFolderAccepted: window.backupFolderChosen(fileUrl)
         onTemplateFileAccepted: window.templateFileChosen(fileUrl)
         onFirmwareFileAccepted: window.firmwareFileChosen(fileUrl)
         onFirmwareFileRejected: window.firmwareFileRejected()

@@ -8,6 +8,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 using VolumeList = QList<VolumeInfo>;
 Q_DECLARE_METATYPE(VolumeList)
 
@@ -70,12 +73,17 @@ private slots:
     {
         QTest::addColumn<QString>("type");
         QTest::addColumn<QString>("fileSystem"); // as the device's superblock names it
-        QTest::newRow("FAT32 through FUSE") << "fusefat"
-                                            << "vfat";
+        QTest::addColumn<bool>("removable");     // as the device says
+        QTest::addColumn<bool>("listed");
+        // FAT32 through FUSE reports no size: only its device tells a card.
+        QTest::newRow("FAT32 through FUSE, removable") << "fusefat"
+                                                       << "vfat" << true << true;
+        QTest::newRow("FAT32 through FUSE, a fixed disk") << "fusefat"
+                                                          << "vfat" << false << false;
         QTest::newRow("exFAT through FUSE") << "exfat"
-                                            << "exfat";
+                                            << "exfat" << false << true;
         QTest::newRow("NTFS through FUSE") << "ntfs"
-                                           << "ntfs";
+                                           << "ntfs" << false << true;
     }
 
     // Where the system keeps no links to labels, a card still goes by its
@@ -84,13 +92,27 @@ private slots:
     {
         QFETCH(QString, type);
         QFETCH(QString, fileSystem);
+        QFETCH(bool, removable);
+        QFETCH(bool, listed);
         QTemporaryDir dir;
         LoopVolume card;
         const QString point = dir.filePath("card");
         if (!card.mount(dir.filePath("card.img"), point, type, "QVK_02"))
             SKIP_SAFETY(card.error());
-        QVERIFY2((" " + entries(listDrives()) + " ").contains(" " + point + "=QVK_02 "),
-                 qPrintable(entries(listDrives())));
+        // The kernel's device tree as it shows the card's device; loop
+        // devices are never removable themselves.
+        struct stat device = {};
+        for (const MountInfoEntry& mount :
+             Volumes::parseMountInfo(TestSupport::readFile("/proc/self/mountinfo")))
+            if (mount.mountPoint == point)
+                QCOMPARE(::stat(QFile::encodeName(mount.source).constData(), &device), 0);
+        const QString flag = dir.filePath(QString("sys/dev/block/%1:%2/removable")
+                                              .arg(major(device.st_rdev))
+                                              .arg(minor(device.st_rdev)));
+        QVERIFY(TestSupport::writeFile(flag, removable ? "1\n" : "0\n"));
+        SystemVolumeProvider system(dir.filePath("sys"));
+        Volumes::setProvider(&system);
+        QCOMPARE((" " + entries(listDrives()) + " ").contains(" " + point + "=QVK_02 "), listed);
         for (const VolumeInfo& volume : Volumes::mountedVolumes())
             if (volume.rootPath == point)
                 QCOMPARE(volume.fileSystemType, fileSystem);

@@ -44,7 +44,7 @@ class TestWipeCheck : public QObject
     QMap<int, QStringList> named;
     FolderVolumeProvider noIdentity;
 
-    void prepare(bool force, bool reverify)
+    void prepare(bool force, bool reverify, int copies)
     {
         reports.clear();
         logLines.clear();
@@ -52,6 +52,7 @@ class TestWipeCheck : public QObject
         WipeOptions wipe;
         wipe.force = force;
         wipe.reverify = reverify;
+        wipe.copies = copies;
         wipe.unverified = [this](int card, const QStringList& paths) { named[card] = paths; };
         prepareCards(
             cards[0], cards[1], cards[2], true, true,
@@ -62,10 +63,11 @@ class TestWipeCheck : public QObject
     }
 
     // The run the app makes; every copy goes into the ledger.
-    void import()
+    void import(const QString& into = {}, int lastCard = 3)
     {
-        MediaImport run(dest, QString(), QString(), [](int, int, int, int, const QString&) {});
-        for (int n = 1; n <= 3; ++n)
+        MediaImport run(into.isEmpty() ? dest : into, QString(), QString(),
+                        [](int, int, int, int, const QString&) {});
+        for (int n = 1; n <= lastCard; ++n)
             QVERIFY(run.copyCard(n, cards[n - 1]).status != Outcome::Status::Refused);
     }
 
@@ -193,6 +195,12 @@ private slots:
         row("card 2 cloned, no identity", "no identity", true, "clone", false, true, {2}, Video,
             "its content changed since the import");
         row("exFAT through FUSE: imported", "exfat", true, "", false, false, {});
+        // Two copies required: in two folders, not twice in one under another name.
+        row("two copies required, one made", "two copies", true, "", false, false, {1, 2, 3}, Video,
+            "verified in 1 of the 2 destinations required");
+        row("two copies required, two folders", "two copies", true, "backup", false, true, {});
+        row("two copies required, one folder twice", "two copies", true, "linked", false, false,
+            {1, 2, 3}, Video, "verified in 1 of the 2 destinations required");
         row("exFAT through FUSE: card 1 cloned", "exfat", true, "clone", false, false, {1}, Video,
             "no copy recorded");
         // The import copies media in any case, so the wipe asks for their copies,
@@ -231,8 +239,15 @@ private slots:
         } else if (setup == "big video") {
             QVERIFY(writeFile(cards[0] + "/" + Video, QByteArray(3 << 20, 'v')));
         }
+        const int required = setup == "two copies" ? 2 : 1;
         if (imported)
             import();
+        if (change == "linked")
+            QVERIFY(QFile::link(dest, base->filePath("linked")));
+        if (change == "backup" || change == "linked") { // a second import into that folder
+            import(base->filePath(change));
+            change.clear();
+        }
         const int card = refused.isEmpty() ? (change.isEmpty() ? 1 : 2) : refused.first();
         const bool media = !file.endsWith(".MP4");
         if (change == "lose copy") {
@@ -258,9 +273,9 @@ private slots:
             return all;
         };
         const QStringList before = cardTrees();
-        const QStringList copies = tree(base->filePath("dest"));
+        const QStringList copiesBefore = tree(base->filePath("dest"));
 
-        prepare(force, reverify);
+        prepare(force, reverify, required);
 
         const QString cardPath = cards[card - 1];
         if (!refused.isEmpty()) {
@@ -277,10 +292,13 @@ private slots:
         if (!refused.isEmpty() && media) {
             for (int n : refused) {
                 const QString text =
-                    QString("%1 0 2 2 Error: %2 of %3 media files on card %1 (%4) have no "
-                            "verified copy")
-                        .arg(QString::number(n), imported && change != "clone" ? "1" : "2",
-                             change == "add video" ? "3" : "2", cards[n - 1]);
+                    QString("%1 0 2 2 Error: %2 of %3 media files on card %1 (%4) have %5")
+                        .arg(QString::number(n),
+                             imported && change != "clone" && required == 1 ? "1" : "2",
+                             change == "add video" ? "3" : "2", cards[n - 1],
+                             required == 1 ? "no verified copy"
+                                           : "fewer than 2 verified copies in distinct "
+                                             "destinations");
                 QVERIFY2(reports.contains(text), qPrintable(reports.join('\n')));
                 QVERIFY(named.value(n).contains(n == card ? file : Video));
             }
@@ -306,7 +324,7 @@ private slots:
             QCOMPARE(named.isEmpty(), !force || !media);
         }
         // The copies are never touched.
-        QCOMPARE(tree(base->filePath("dest")), copies);
+        QCOMPARE(tree(base->filePath("dest")), copiesBefore);
     }
 
     // A folder the user may not look into may hold media: not safe to wipe.
@@ -335,30 +353,41 @@ private slots:
 #endif
     }
 
-    // What the erase box shows: per card its volume and copies.
+    // What the erase box shows: per card its volume, the files with the two
+    // copies required and the verified copies in each destination.
     void eraseCheck()
     {
         import();
+        import(base->filePath("backup"), 1);
         QVERIFY(writeFile(cards[1] + "/DCIM/100QVK/QVK0003.JPG", "later"));
         QVERIFY(writeFile(cards[2] + "/DCIM/100QVK/CLIP.MP4", "not media"));
-        const QVariantList check = WipeCheck().eraseCheck(cards[0], cards[1], cards[2]);
+        WipeCheck twoCopies;
+        twoCopies.setCopiesRequired(2);
+        const QVariantList check = twoCopies.eraseCheck(cards[0], cards[1], cards[2]);
         QCOMPARE(check.size(), 3);
         QStringList shown;
         for (const QVariant& entry : check) {
             const QVariantMap map = entry.toMap();
             QVERIFY(map.value("size").toLongLong() > 0);
             QCOMPARE(map.value("path").toString(), cards[map.value("card").toInt() - 1]);
-            shown << QString("%1 %2 %3/%4 %5%6")
+            QString destinations;
+            for (const QVariant& place : map.value("destinations").toList())
+                destinations +=
+                    QString(" %1=%2")
+                        .arg(QFileInfo(place.toMap().value("path").toString()).fileName())
+                        .arg(place.toMap().value("verified").toInt());
+            shown << QString("%1 %2 %3/%4 %5%6%7")
                          .arg(map.value("card").toInt())
                          .arg(map.value("label").toString())
                          .arg(map.value("verified").toInt())
                          .arg(map.value("files").toInt())
                          .arg(map.value("problem").toString())
-                         .arg(map.value("notImported").toStringList().join(','));
+                         .arg(map.value("notImported").toStringList().join(','))
+                         .arg(destinations);
         }
         // Labels from the file systems themselves, udev or not.
-        QCOMPARE(shown, QStringList({"1 QVK_01 2/2 ", "2 QVK_02 2/3 ",
-                                     "3 QVK_03 2/2 DCIM/100QVK/CLIP.MP4"}));
+        QCOMPARE(shown, QStringList({"1 QVK_01 2/2  backup=2 dest=2", "2 QVK_02 0/3  dest=2",
+                                     "3 QVK_03 0/2 DCIM/100QVK/CLIP.MP4 dest=2"}));
 
         const QVariantMap folder =
             WipeCheck().eraseCheck(cards[0] + "/DCIM", cards[1], cards[2]).first().toMap();

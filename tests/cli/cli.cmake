@@ -9,3 +9,11 @@ pqvk_add_test(NAME tst_qvkctlterminal SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_qvkc
     LIBS util)
 add_dependencies(tst_qvkctlterminal qvkctl)
 list(APPEND PQVK_CUSTOM_TEST_SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_qvkctlterminal.cpp)
+
+# Preloaded into qvkctl by a test: holds its first temporary file unlocked for
+# a while after creating it.
+add_library(pqvk_delaycreate MODULE ${CMAKE_CURRENT_LIST_DIR}/delaycreate.cpp)
+target_link_libraries(pqvk_delaycreate PRIVATE dl)
+add_dependencies(tst_qvkctl pqvk_delaycreate)
+target_compile_definitions(tst_qvkctl PRIVATE
+    PQVK_DELAY_CREATE="$<TARGET_FILE:pqvk_delaycreate>")

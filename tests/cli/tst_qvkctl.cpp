@@ -310,6 +310,8 @@ private slots:
               "--template 'No Such Rig'");
         usage("firmware --port P --file no-such-image.hex", "no such firmware file");
         usage("prepare --card1 a --card2 b --card3 c --force", "--force applies to --erase only");
+        usage("prepare --card1 a --card2 b --card3 c --erase --copies 4",
+              "--copies must be a whole number from 1 to 3, not '4'");
         // Settings to save are checked before the unit hears anything.
         usage(QString(save).replace("2021-03-04_05:06:07", "2021-03-04"), "--date '2021-03-04'");
         usage(QString(save).replace("2021-03-04_05:06:07", "2040-01-01_00:00:00"), "1970 to 2038");
@@ -587,6 +589,42 @@ private slots:
         qInfo().noquote() << type << ":" << killedMidway << "of" << k << "runs killed midway";
     }
 
+    // A second import into one FAT32 folder (times in 2-second steps) starts
+    // while the first holds a temporary it has just made, not yet locked.
+    void concurrentImportsIntoOneFatFolder()
+    {
+        QTemporaryDir temp;
+        const QString root = temp.path(), dest = root + "/drive/out";
+        QVERIFY(makeCards(root, 1 << 20));
+        for (int n = 1; n <= 3; ++n) // this FAT driver reads a file of a few bytes back as zeros
+            QVERIFY(QFile::remove(root + QStringLiteral("/card%1/DCIM/100QVK/P0001.JPG").arg(n)));
+        LoopVolume drive;
+        if (!drive.mount(root + "/drive.img", root + "/drive", "fusefat", {}, 64))
+            SKIP_SAFETY(drive.error());
+        const QStringList import =
+            words("import --card1 card1 --card2 card2 --card3 card3 --dest drive/out");
+        QProcess first;
+        QProcessEnvironment held = QProcessEnvironment::systemEnvironment();
+        held.insert("LD_PRELOAD", PQVK_DELAY_CREATE);
+        held.insert("PQVK_DELAY_MARK", root + "/created");
+        held.insert("PQVK_DELAY_RELEASE", root + "/released");
+        first.setProcessEnvironment(held);
+        first.setWorkingDirectory(root);
+        first.start(TestSupport::builtProgram("qvkctl"), import);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(root + "/created"), 60000);
+        QTest::qWait(1500); // the temporary's time is now over a second before the second run
+        const Outcome second = run(import, root);
+        QVERIFY(writeFile(root + "/released", {}));
+        QVERIFY(first.waitForFinished(120000));
+        QVERIFY2(first.exitCode() == 0 && second.status == 0,
+                 first.readAllStandardError() + qPrintable(second.err));
+        QCOMPARE(TestSupport::files(dest, "ascmhl").filter(".MOV").size(), 6); // each twice
+        QString output;
+        QVERIFY2(!QFileInfo::exists(TestSupport::ascmhlTool()) ||
+                     TestSupport::ascmhlVerify(dest, &output) == 0,
+                 qPrintable(output));
+    }
+
     void recordKeeping_data()
     {
         QTest::addColumn<QString>("before"); // what happened before the import
@@ -690,6 +728,8 @@ private slots:
                                    "qvkctl: card 3: no verified copy of 1 media file:\n"
                                    "  DCIM/100QVK/V0001.MOV\n"});
         row("imported: wiped", "import --sync-config", "", 0, {"[card 2] Erased and prepared.\n"});
+        row("imported once, two copies asked: refused", "import --copies 2", "", 1,
+            {"qvkctl: card 2: fewer than 2 verified copies of 1 media file:\n"});
         row("a clip not imported: refused", "import", "clip", 1,
             {"qvkctl: card 2: 1 file that is not imported, wiped only with --force:\n"
              "  DCIM/100QVK/CLIP.MP4\n"});
@@ -760,7 +800,7 @@ private slots:
         row("options not given yet", "qvkctl import --card1 a --dest b --",
             "--card2,--card3,--project,--skip-imported,--template");
         row("a flag takes no value", "qvkctl prepare --erase --",
-            "--card1,--card2,--card3,--force,--reverify,--sync-config");
+            "--card1,--card2,--card3,--copies,--force,--reverify,--sync-config");
         // The choices the checks take, so the completion cannot drift from them.
         QStringList e1;
         for (int choice : UnitSettings::e1FirmwareVersion().choices)

@@ -58,6 +58,29 @@ private slots:
         QCOMPARE(getSettings(), expected);
     }
 
+    // Never written as a default, so that it follows a backup folder chosen later.
+    void copiesBeforeWipe_data()
+    {
+        QTest::addColumn<QByteArray>("stored");
+        QTest::addColumn<QList<int>>("copies"); // before and after a backup folder is chosen
+        QTest::newRow("nothing stored") << QByteArray() << QList<int>{1, 2};
+        QTest::newRow("one asked") << QByteArray("CopiesBeforeWipe=1\n") << QList<int>{1, 1};
+        QTest::newRow("above the range") << QByteArray("CopiesBeforeWipe=9\n") << QList<int>{3, 3};
+        QTest::newRow("no number") << QByteArray("CopiesBeforeWipe=two\n") << QList<int>{1, 2};
+    }
+
+    void copiesBeforeWipe()
+    {
+        QFETCH(QByteArray, stored);
+        QFETCH(QList<int>, copies);
+        store(stored);
+        getSettings();
+        const int before = ::copiesBeforeWipe();
+        setBackupDir(" /media/b ");
+        QCOMPARE(backupDir(), QString("/media/b"));
+        QCOMPARE(QList<int>({before, ::copiesBeforeWipe()}), copies);
+    }
+
     void ownKeys()
     {
         QVERIFY(configuredSerialPortEntries().isEmpty());

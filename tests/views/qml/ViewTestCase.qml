@@ -42,6 +42,8 @@ TestCase {
                                        "files": 0, "verified": 0, "unreadable": 0 }, cardChecks[path])
             })
         }
+        function getBackupDir() { return stored.BackupDir || "" }
+        function setBackupDir(folder) { updateSettings({ "BackupDir": folder }) }
         function updateFirmware(port, path) { note("updateFirmware:" + port + "|" + path) }
         // Copies both ways, as the real controller's maps are.
         function getSettings() { note("getSettings"); return JSON.parse(JSON.stringify(stored)) }

@@ -51,6 +51,8 @@ ViewTestCase {
         return [
             { tag: "skip box off by default", sent: sent + "/t/two.kava|Reef|true" },
             { tag: "skip box kept on", stored: "1", sent: sent + "/t/two.kava|Reef|false" },
+            { tag: "backup folder chosen, kept over a restart", backup: "/media/u/Backup 2",
+              sent: sent + "/t/two.kava|Reef|true" },
             { tag: "card twice, bad template", refusal: "Cards 1 and 2 are the same folder (/media/u/A)", problem: unreadable },
             { tag: "bad template, copied without", problem: "not a stitching template: it holds <pano>, not <kava>",
               answer: "noTemplateBoxConfirmButton", sent: sent + "|Reef|true" },
@@ -62,7 +64,13 @@ ViewTestCase {
         appController.templates = [drive("/t/one.kava", "one"), drive("/t/two.kava", "two")]
         if (data.stored)
             appController.stored.SkipImported = data.stored
+        if (data.backup) { // chosen in one window, shown by the next
+            startWith(threeCards)
+            window.backupFolderChosen("file://" + encodeURIComponent(data.backup).replace(/%2F/g, "/"))
+            window.destroy()
+        }
         startWith(threeCards)
+        compare(child("backupFolderField").text, data.backup || "")
         child("templateList").currentIndex = 1
         child("projectNameField").text = "Reef"
         compare(child("skipImportedBox").checked, data.stored === "1")
@@ -262,7 +270,10 @@ ViewTestCase {
         var folderSays = { 3: "Card 3 /media/u/C: a folder, not a card: cannot be erased" }
         var readOnly = { "problem": "the volume is read-only", "wipeProblem": "the volume is read-only" }
         return [
-            { tag: "all verified", checks: checks({}), place: "/media/u/C, 64.0 GB", sent: "eraseCards:|true|true" },
+            { tag: "all verified", checks: checks({ 2: { "copies": 2, "destinations": [{ "path": "/v", "verified": 214 },
+                                                                                   { "path": "/b", "verified": 214 }] } }),
+              place: "/media/u/C, 64.0 GB", copies: "Verified copies, 2 needed per file: 214 in /v, 214 in /b",
+              sent: "eraseCards:|true|true" },
             { tag: "card 2 lacks copies, erased anyway", checks: lacking, answers: ["eraseCardsAnywayButton"],
               loss: "1 media file has no verified copy and will be lost for good (Card 2 QVK_02: 1 file).",
               sent: "eraseCardsForced:|true|true" },
@@ -294,7 +305,7 @@ ViewTestCase {
                     + c.files + " files copied and verified"
         }))
         if (data.place)
-            compare(child("eraseCardPlace3").text, data.place)
+            compare(shownTexts(["eraseCardPlace3", "eraseCardCopies2"]), [data.place, data.copies])
         child("eraseCardsCheck").checked = !data.keepFiles
         child("syncConfigCheck").checked = !data.noConfig
         child("reverifyCheck").checked = data.reverify === true
