@@ -13,9 +13,6 @@ class Setup : public QObject
 {
     Q_OBJECT
 
-public:
-    explicit Setup(double scale) : scale(scale) {}
-
 public slots:
     void applicationAvailable()
     {
@@ -31,23 +28,19 @@ public slots:
         engine->rootContext()->setContextProperty(QStringLiteral("unitSettingsSchema"),
                                                   UnitSettings::schema());
         // The test checks that the window really runs at this scale.
-        engine->rootContext()->setContextProperty(QStringLiteral("expectedScale"), scale);
-        engine->rootContext()->setContextProperty(QStringLiteral("readablePixels"),
-                                                  ScreenScaling::ReadableTextPixels);
+        const QByteArray scale = qgetenv("QT_SCALE_FACTOR");
+        engine->rootContext()->setContextProperty(QStringLiteral("expectedScale"),
+                                                  scale.isEmpty() ? 1.0 : scale.toDouble());
     }
-
-private:
-    double scale;
 };
 
 int main(int argc, char** argv)
 {
-    // As the app starts: the scale from the screen, before the application.
-    ScreenScaling scaling;
-    const double scale = scaling.calculateScaleFactor(argc, argv);
-    qputenv("QT_SCALE_FACTOR", QByteArray::number(scale, 'g', 6));
+    ScreenScaling scaling; // as the app starts: before the application
+    qputenv("QT_SCALE_FACTOR",
+            QByteArray::number(scaling.calculateScaleFactor(argc, argv), 'g', 6));
     QTEST_SET_MAIN_SOURCE_PATH
-    Setup setup(scale);
+    Setup setup;
     return quick_test_main_with_setup(argc, argv, "mainview_geometry", QUICK_TEST_SOURCE_DIR,
                                       &setup);
 }

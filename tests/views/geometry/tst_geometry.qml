@@ -126,7 +126,7 @@ ViewTestCase {
         textsOf(root, []).forEach(function (t) {
             if (t.truncated && !hasToolTip(t, root))
                 problems.push("\"" + t.text + "\" is cut without a tool tip")
-            if (t.text !== "" && t.font.pixelSize * scale < readablePixels - 0.01)
+            if (t.text !== "" && t.font.pixelSize * scale < 10.99)
                 problems.push("\"" + t.text + "\" is " + t.font.pixelSize * scale + " px high")
         })
         leaves.forEach(function (c) {

@@ -126,8 +126,6 @@ ViewTestCase {
             { tag: "all already imported", steps: [summary, { status: "succeeded", videos: 4, videosCopied: 4, photos: 2,
                                                               photosCopied: 2, alreadyImported: 6 }],
               text: "Copied 4/4 videos and 2/2 photos. 6 already imported." },
-            { tag: "stopped", steps: [summary, { status: "stopped", videos: 3, videosCopied: 1 }], failed: true,
-              text: "Copied 1/3 videos and 0/0 photos. Not copied: 2 videos. Import stopped." },
             { tag: "no source", steps: [[2, 0, 0, 0, "Error: Please choose source"], "refused"], failed: true },
             { tag: "summary", steps: [summary, { status: "succeeded", videos: 1, videosCopied: 1, photos: 2, photosCopied: 2 }],
               fill: 1 },
