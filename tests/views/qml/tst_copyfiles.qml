@@ -113,6 +113,7 @@ ViewTestCase {
     function test_cardBars_data() {
         var files = [1, 0, 3, 1, "Copying /media/u/A/V1.MOV"], done = [1, 0, 1, 1, "Copied 1/1 videos and 0/0 photos."]
         var half = [[1, 0, 1e9, 0], [1, 5e8, 1e9, 5000]], summary = [2, 0, 1, 1, "Copied 1/1 videos and 2/2 photos."]
+        var copied = { status: "succeeded", videos: 1, videosCopied: 1, photos: 2, photosCopied: 2 }
         return [
             { tag: "copying", steps: [[2, 0, 4, 1, "Copying /media/u/B/V1.MOV"]], flags: [true, true, true], fill: 0.25 },
             { tag: "card 2 at its end", steps: [[2, 0, 10, 10, "Card 2 done"]], flags: [true, false, true], fill: 1 },
@@ -127,9 +128,8 @@ ViewTestCase {
                                                               photosCopied: 2, alreadyImported: 6 }],
               text: "Copied 4/4 videos and 2/2 photos. 6 already imported." },
             { tag: "no source", steps: [[2, 0, 0, 0, "Error: Please choose source"], "refused"], failed: true },
-            { tag: "summary", steps: [summary, { status: "succeeded", videos: 1, videosCopied: 1, photos: 2, photosCopied: 2 }],
-              fill: 1 },
-            { tag: "hash list not written", steps: [summary, "failed", "run failed"], failed: true },
+            { tag: "summary", steps: [summary, copied], fill: 1 },
+            { tag: "hash list not written", steps: [summary, copied, "run failed"], failed: true },
             { tag: "too early to tell", steps: [[1, 0, 1e9, 0], [1, 2e7, 1e9, 400]] },
             { tag: "seconds", steps: [[1, 0, 1e9, 0], [1, 1e8, 1e9, 4000]], detail: "25.0 MB/s, 36 s left" },
             { tag: "first report", steps: [[1, 5e8, 1e10, 1000], [1, 1.5e9, 1e10, 11000]], detail: "100 MB/s, 1 min 25 s left" },
