@@ -11,10 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#if defined(Q_OS_LINUX)
 #include <sys/fsuid.h>
 #include <unistd.h>
-#endif
 
 using TestSupport::tree;
 using TestSupport::writeFile;
@@ -312,7 +310,6 @@ private slots:
     // A folder the user may not look into may hold media: not safe to wipe.
     void unreadableFolderNotSafe()
     {
-#if defined(Q_OS_LINUX)
         QVERIFY(writeFile(cards[1] + "/DCIM/PRIVATE/QVK0009.MOV", "hidden from the user"));
         QVERIFY(QFile::setPermissions(cards[1] + "/DCIM/PRIVATE", QFileDevice::ReadOwner |
                                                                       QFileDevice::WriteOwner |
@@ -330,9 +327,6 @@ private slots:
             unreadable << entry.relativePath;
         QCOMPARE(unreadable, QStringList{"DCIM/PRIVATE"});
         QVERIFY(!copies.safeToWipe());
-#else
-        QSKIP("file modes as another user: a Linux test");
-#endif
     }
 
     // What the erase box shows: per card its volume, the files with the two
