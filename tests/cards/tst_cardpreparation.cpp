@@ -126,7 +126,6 @@ private slots:
         QTest::newRow("no flags") << false << false << false << false << "No action";
         QTest::newRow("config") << false << true << false << false << "Prepared.";
         // The cards hold files that are not media: wiped only when forced.
-        QTest::newRow("both") << true << true << false << true << "Erased and prepared.";
         QTest::newRow("both, real volumes")
             << true << true << true << true << "Erased and prepared.";
         QTest::newRow("both, real volumes, not forced") << true << true << true << false << "";
