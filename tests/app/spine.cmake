@@ -6,4 +6,3 @@ pqvk_add_test(NAME tst_startup SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_startup.cpp
 target_compile_definitions(tst_startup PRIVATE
     PQVK_APP="$<TARGET_FILE:VazizidADU>" PQVK_AUTOCLOSE="$<TARGET_FILE:pqvk_autoclose>")
 add_dependencies(tst_startup VazizidADU pqvk_autoclose)
-list(APPEND PQVK_CUSTOM_TEST_SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_startup.cpp)

@@ -37,9 +37,7 @@ private slots:
         ControllerSimulator sim;
         QVERIFY(sim.start());
         sim.setSilent(true);
-        UnitWaits waits;
-        waits.answerMs = 200;
-        UnitWaits::setDefaults(waits);
+        TestSupport::setWaits({{&UnitWaits::answerMs, 200}});
         QScopedPointer<AppController> controller(new AppController);
         controller->setPort(sim.portPath());
         QVERIFY(QMetaObject::invokeMethod(controller.get(), "readSettingsWorker",

@@ -40,16 +40,14 @@ private slots:
             << VolumeList{card, volume("/m/a", "QVK_01", 1), volume("/m/b", "QVK_02", 1)}
             << "/m/a=QVK_01 /m/b=QVK_02 /m/c=QVK_03";
         QTest::newRow("no label") << VolumeList{volume("/m/8A3F", {}, 1)} << "/m/8A3F=/m/8A3F";
-        const char* const names[] = {"read-only", "not ready", "invalid",
-                                     "root",      "tmpfs",     "cgroup2"};
-        VolumeInfo out[] = {card, card, card, card, card, card};
+        const char* const names[] = {"read-only", "not ready", "invalid", "root", "tmpfs"};
+        VolumeInfo out[] = {card, card, card, card, card};
         out[0].readOnly = true;
         out[1].ready = false;
         out[2].valid = false;
         out[3].root = true;
         out[4].fileSystemType = "tmpfs";
-        out[5].fileSystemType = "cgroup2";
-        for (int i = 0; i < 6; ++i)
+        for (int i = 0; i < 5; ++i)
             QTest::newRow(names[i]) << VolumeList{out[i]} << QString();
     }
 

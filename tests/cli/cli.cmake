@@ -2,13 +2,11 @@
 # firmware update needs the boot-loader stand-in.
 pqvk_add_test(NAME tst_qvkctl SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_qvkctl.cpp)
 add_dependencies(tst_qvkctl qvkctl bootloader)
-list(APPEND PQVK_CUSTOM_TEST_SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_qvkctl.cpp)
 
 # qvkctl on a pseudo-terminal (forkpty) and through a pipe.
 pqvk_add_test(NAME tst_qvkctlterminal SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_qvkctlterminal.cpp
     LIBS util)
 add_dependencies(tst_qvkctlterminal qvkctl)
-list(APPEND PQVK_CUSTOM_TEST_SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_qvkctlterminal.cpp)
 
 # Preloaded into qvkctl by a test: holds its first temporary file unlocked for
 # a while after creating it.

@@ -76,18 +76,13 @@ TerminalRun runOnTerminal(const QStringList& arguments, int columns, const QStri
     QList<QByteArray> args{QFile::encodeName(TestSupport::builtProgram("qvkctl"))};
     for (const QString& argument : arguments)
         args << argument.toLocal8Bit();
-    QList<QByteArray> env;
-    for (const QString& entry : QProcessEnvironment::systemEnvironment().toStringList())
-        if (!entry.startsWith("XDG_DATA_HOME=") && !entry.startsWith("TERM="))
-            env << entry.toLocal8Bit();
-    env << "XDG_DATA_HOME=" + QFile::encodeName(dataHome) << "TERM=xterm";
-    std::vector<char*> argv, envp;
+    std::vector<char*> argv;
     for (QByteArray& a : args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
-    for (QByteArray& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    // The program takes this process's environment (a pipe's run sets its own).
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome));
+    qputenv("TERM", "xterm");
 
     winsize size{};
     size.ws_row = 24;
@@ -95,7 +90,7 @@ TerminalRun runOnTerminal(const QStringList& arguments, int columns, const QStri
     int master = -1;
     const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
     if (pid == 0) {
-        execve(argv[0], argv.data(), envp.data());
+        execv(argv[0], argv.data());
         _exit(127);
     }
     TerminalRun run;

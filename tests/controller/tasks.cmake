@@ -6,7 +6,5 @@ pqvk_add_test(NAME tst_controllertasks
 target_compile_definitions(tst_controllertasks PRIVATE
     PQVK_BOOTLOADER_STANDIN="$<TARGET_FILE:bootloader>")
 add_dependencies(tst_controllertasks bootloader)
-list(APPEND PQVK_CUSTOM_TEST_SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_controllertasks.cpp)
 pqvk_add_test(NAME tst_dataexport SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_dataexport.cpp
     ENV TZ=Europe/Berlin)
-list(APPEND PQVK_CUSTOM_TEST_SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_dataexport.cpp)

@@ -52,7 +52,45 @@ QStringList runTask(const QString& task, const QString& port, const QString& des
     return texts(settingsProgress) + texts(dataProgress);
 }
 
+// A settings save: what the view passes, the fields of the settings command
+// sent (LED and E1 as given), the clock sent (0: the current time) and why
+// nothing is sent (empty: saved).
+struct Save
+{
+    QString date;
+    double video, photo, minutes;
+    QString sent;
+    qint64 clock = 0;
+    QString refused = {};
+};
+
+// A task against a port: "sim", "held" by another client, "missing", or
+// empty; the unit answers `command` four times with `answer`.
+struct Command
+{
+    QString task;
+    QStringList reports;
+    QByteArray command = {}, answer = {};
+    QString port = "sim";
+};
+
+// A task against a unit that does not answer: the last report, the command
+// asked at most `requests` times, answers that never verify, a command that
+// must not go out.
+struct Silent
+{
+    QString task, report;
+    QByteArray command;
+    int requests;
+    bool garbled = false;
+    QByteArray never = {};
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Save)
+Q_DECLARE_METATYPE(Command)
+Q_DECLARE_METATYPE(Silent)
 
 class TestControllerTasks : public QObject
 {
@@ -123,68 +161,49 @@ private slots:
 
     void save_data()
     {
-        QTest::addColumn<QString>("date");
-        QTest::addColumn<double>("videoSeconds");
-        QTest::addColumn<double>("timelapseSeconds");
-        QTest::addColumn<double>("timeoutMinutes");
-        QTest::addColumn<QString>("sent");    // fields of the settings command; LED and E1 as given
-        QTest::addColumn<qint64>("clock");    // sent to the unit; 0: the current time instead
-        QTest::addColumn<QString>("refused"); // why nothing is sent; empty: saved
-
+        QTest::addColumn<Save>("save");
+        const auto row = [](const char* name, const Save& save) { QTest::newRow(name) << save; };
+        const char* may = "2024-05-06 07:08:09";
         // 8.03 * 1000 and the minutes of "month 13" land a rounding error below a whole number.
-        QTest::newRow("0.25 s, 90.9 minutes, summer time")
-            << "2024-05-06 07:08:09" << 0.25 << 8.03 << 90.9 << "1,250,8030,90,30"
-            << qint64(1714972089) << QString(); // 05:08:09 UTC
-        QTest::newRow("winter time")
-            << "2024-12-06 07:08:09" << 1.0 << 5.0 << 60.0 << "1,1000,5000,60,29"
-            << qint64(1733465289) << QString(); // 06:08:09 UTC
-        QTest::newRow("month 13") << "2024-13-06 07:08:09" << 1.9999 << 5.0 << 5.999999999999999
-                                  << "0,1999,5000,6,26" << qint64(0) << QString();
-        QTest::newRow("before 1970, the ranges' ends")
-            << "1969-07-20 20:17:00" << 10.0 << 120.0 << 360.0 << "1,10000,120000,360,30"
-            << qint64(0) << QString();
-        QTest::newRow("beyond the unit's clock") << "2100-01-01 00:00:00" << 0.2 << 5.0 << 5.0
-                                                 << "1,200,5000,5,29" << qint64(0) << QString();
-        QTest::newRow("negative") << "2024-05-06 07:08:09" << -1.5 << 5.0 << 5.0 << "1,,,,29"
-                                  << qint64(0)
-                                  << "video interval must be a number of seconds from 0.2 to 10";
-        QTest::newRow("not a number")
-            << "2024-05-06 07:08:09" << 1.0 << std::nan("") << 5.0 << "1,,,,29" << qint64(0)
-            << "photo interval must be a number of seconds from 5 to 120";
-        QTest::newRow("E1 not offered")
-            << "2024-05-06 07:08:09" << 1.0 << 5.0 << 5.0 << "1,,,,27" << qint64(0)
-            << "E1 firmware must be 26, 29 or 30, not '27'";
+        row("0.25 s, 90.9 minutes, summer time",
+            {may, 0.25, 8.03, 90.9, "1,250,8030,90,30", 1714972089}); // 05:08:09 UTC
+        row("winter time", {"2024-12-06 07:08:09", 1.0, 5.0, 60.0, "1,1000,5000,60,29",
+                            1733465289}); // 06:08:09 UTC
+        row("month 13",
+            {"2024-13-06 07:08:09", 1.9999, 5.0, 5.999999999999999, "0,1999,5000,6,26"});
+        row("before 1970, the ranges' ends",
+            {"1969-07-20 20:17:00", 10.0, 120.0, 360.0, "1,10000,120000,360,30"});
+        row("beyond the unit's clock", {"2100-01-01 00:00:00", 0.2, 5.0, 5.0, "1,200,5000,5,29"});
+        row("negative", {may, -1.5, 5.0, 5.0, "1,,,,29", 0,
+                         "video interval must be a number of seconds from 0.2 to 10"});
+        row("not a number", {may, 1.0, std::nan(""), 5.0, "1,,,,29", 0,
+                             "photo interval must be a number of seconds from 5 to 120"});
+        row("E1 not offered",
+            {may, 1.0, 5.0, 5.0, "1,,,,27", 0, "E1 firmware must be 26, 29 or 30, not '27'"});
     }
 
     void save()
     {
-        QFETCH(QString, date);
-        QFETCH(double, videoSeconds);
-        QFETCH(double, timelapseSeconds);
-        QFETCH(double, timeoutMinutes);
-        QFETCH(QString, sent);
-        QFETCH(qint64, clock);
-        QFETCH(QString, refused);
-
+        QFETCH(Save, save);
         AppController controller;
         QSignalSpy progress(&controller, &AppController::updateCameraSettingsProgress);
         const qint64 before = QDateTime::currentSecsSinceEpoch();
-        const QStringList fields = sent.split(',');
-        controller.saveCameraSettings(sim->portPath(), date, fields[0].toInt(), videoSeconds,
-                                      timelapseSeconds, timeoutMinutes, fields[4].toInt());
+        const QStringList fields = save.sent.split(',');
+        controller.saveCameraSettings(sim->portPath(), save.date, fields[0].toInt(), save.video,
+                                      save.photo, save.minutes, fields[4].toInt());
         QThreadPool::globalInstance()->waitForDone();
         const qint64 after = QDateTime::currentSecsSinceEpoch();
 
-        if (!refused.isEmpty()) { // the unit hears nothing
-            QCOMPARE(texts(progress), QStringList{"0,2,2,Error saving settings: " + refused});
+        if (!save.refused.isEmpty()) { // the unit hears nothing
+            QCOMPARE(texts(progress), QStringList{"0,2,2,Error saving settings: " + save.refused});
             QCOMPARE(sim->receivedCommands(), QStringList());
             return;
         }
         QCOMPARE(texts(progress), QStringList{"0,2,2,Success. Settings saved."});
-        QCOMPARE(receivedFields(*sim, "PQVKSETSETTINGS"), sent);
+        QCOMPARE(receivedFields(*sim, "PQVKSETSETTINGS"), save.sent);
         const qint64 sentClock = receivedFields(*sim, "PQVKSETRTC").toLongLong();
-        if (clock)
-            QCOMPARE(sentClock, clock);
+        if (save.clock)
+            QCOMPARE(sentClock, save.clock);
         else
             QVERIFY2(sentClock >= before && sentClock <= after,
                      qPrintable(QString::number(sentClock)));
@@ -192,68 +211,60 @@ private slots:
 
     void commands_data()
     {
-        QTest::addColumn<QString>("task");
-        QTest::addColumn<QString>("port"); // "sim", "held" by another client, "missing", or empty
-        QTest::addColumn<QByteArray>("command"); // the unit answers it four times with `answer`
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<QStringList>("reports");
-        const auto row = [](const QString& name, const char* task, const QStringList& reports,
-                            const char* command = "", const char* answer = "",
-                            const char* port = "sim") {
-            QTest::newRow(qPrintable(name)) << QString(task) << QString(port) << QByteArray(command)
-                                            << QByteArray(answer) << reports;
+        QTest::addColumn<Command>("c");
+        const auto row = [](const QString& name, const Command& c) {
+            QTest::newRow(qPrintable(name)) << c;
         };
         const QString error = "Communication error. Please try again.";
         const QString reading = "0,2,1,Reading settings ...",
                       resetting = "0,2,1,Resetting controller ...";
-        const QString erasing = "0,2,1,Erasing memory ...", turningOff = "0,2,1,Turning off ...";
+        const QString turningOff = "0,2,1,Turning off ...";
         const char* busy = "PQVKSTATUS,1600000000,BUSY";
-        row("read, no answer", "read", {reading, "0,2,2,Error getting settings: " + error},
-            "PQVKGETSETTINGS", busy);
-        row("save, no clock answer", "save", {"0,2,2,Error saving settings: " + error},
-            "PQVKSETRTC", busy);
-        row("reset", "reset", {resetting, "0,2,2,Success. Controller reset."});
-        row("reset, no answer", "reset", {resetting, "0,2,2,Error resetting controller: " + error},
-            "PQVKFACTORYSETTINGS", busy);
-        row("erase", "erase", {erasing, "0,2,2,Success. Memory erased."});
-        row("off", "off", {turningOff, "0,2,2,Success. Controller is off"});
-        row("off refused", "off", {turningOff, "0,2,2,Error turning off: " + error}, "PQVKOFF",
-            "PQVKMSG,1600000000,PQVKOFF,BUSY,WAIT");
+        row("read, no answer",
+            {"read", {reading, "0,2,2,Error getting settings: " + error}, "PQVKGETSETTINGS", busy});
+        row("save, no clock answer",
+            {"save", {"0,2,2,Error saving settings: " + error}, "PQVKSETRTC", busy});
+        row("reset, no answer", {"reset",
+                                 {resetting, "0,2,2,Error resetting controller: " + error},
+                                 "PQVKFACTORYSETTINGS",
+                                 busy});
+        row("off", {"off", {turningOff, "0,2,2,Success. Controller is off"}});
+        row("off refused", {"off",
+                            {turningOff, "0,2,2,Error turning off: " + error},
+                            "PQVKOFF",
+                            "PQVKMSG,1600000000,PQVKOFF,BUSY,WAIT"});
         const char* tasks[] = {"read", "save", "reset", "export", "erase", "off"};
         for (int i = 0; i < 6; ++i) // both reasons a port cannot be opened
-            row(QString("%1, port %2").arg(tasks[i], i % 2 ? "held" : "missing"), tasks[i],
-                {i % 2 ? "0,1,1,Error: Could not open port PORT. It is in use by another task of "
-                         "this program."
-                       : "0,1,1,Error: Could not open port PORT."},
-                "", "", i % 2 ? "held" : "missing");
-        row("off, empty port", "off", {}, "", "", "");
+            row(QString("%1, port %2").arg(tasks[i], i % 2 ? "held" : "missing"),
+                {tasks[i],
+                 {i % 2 ? "0,1,1,Error: Could not open port PORT. It is in use by another task "
+                          "of this program."
+                        : "0,1,1,Error: Could not open port PORT."},
+                 "",
+                 "",
+                 i % 2 ? "held" : "missing"});
+        row("off, empty port", {"off", {}, "", "", ""});
     }
 
     void commands()
     {
-        QFETCH(QString, task);
-        QFETCH(QString, port);
-        QFETCH(QByteArray, command);
-        QFETCH(QByteArray, answer);
-        QFETCH(QStringList, reports);
-        const QString path = port == "missing" ? tmp->path() + "/none"
-                             : port.isEmpty()  ? ""
-                                               : sim->portPath();
+        QFETCH(Command, c);
+        const QString path = c.port == "missing" ? tmp->path() + "/none"
+                             : c.port.isEmpty()  ? ""
+                                                 : sim->portPath();
         PQVKComms holder; // the port is opened exclusively
-        if (port == "held")
+        if (c.port == "held")
             QVERIFY(holder.open(path));
-        const QByteArray line = ControllerSimulator::sentence(answer);
-        if (!command.isEmpty())
-            sim->setReply(command, {line, line, line, line});
-        // An erase needs its records saved first: the unit is empty for it.
-        sim->setDatasets(task == "erase" ? 0 : 1, 3);
+        const QByteArray line = ControllerSimulator::sentence(c.answer);
+        if (!c.command.isEmpty())
+            sim->setReply(c.command, {line, line, line, line});
 
         AppController controller;
         QSignalSpy values(&controller, &AppController::updateCameraSettings);
         QSignalSpy settingsOutcomes(&controller, &AppController::cameraSettingsOutcome);
         QSignalSpy dataOutcomes(&controller, &AppController::dataOutcome);
-        QCOMPARE(runTask(task, path, tmp->path(), &controller),
-                 reports.replaceInStrings("PORT", path));
+        const QStringList reports = c.reports.replaceInStrings("PORT", path);
+        QCOMPARE(runTask(c.task, path, tmp->path(), &controller), reports);
         // One outcome beside the last report, saying what its text says.
         QStringList statuses;
         for (const QList<QVariant>& outcome : settingsOutcomes + dataOutcomes)
@@ -262,8 +273,8 @@ private slots:
                            : reports.last().contains(",Success.") ? QStringList{"succeeded"}
                                                                   : QStringList{"failed"});
         QCOMPARE(values.size(), 0);
-        QCOMPARE(sim->receivedCommands().isEmpty(), port != "sim");
-        if (port == "sim" && task == "off")
+        QCOMPARE(sim->receivedCommands().isEmpty(), c.port != "sim");
+        if (c.port == "sim" && c.task == "off")
             QCOMPARE(controller.port(), QString()); // either way no second power-off at exit
     }
 
@@ -273,60 +284,42 @@ private slots:
     // first; no retry goes on beyond the limit.
     void silentPort_data()
     {
-        QTest::addColumn<QString>("task");
-        QTest::addColumn<QString>("report"); // the last one
-        QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<int>("requests");     // of that command, at most
-        QTest::addColumn<bool>("garbled");     // answers come, but none verifies
-        QTest::addColumn<QByteArray>("never"); // a command that must not go out
-
+        QTest::addColumn<Silent>("s");
+        const auto row = [](const char* name, const Silent& s) { QTest::newRow(name) << s; };
         const QString noAnswer = "Communication error. Please try again.";
-        const auto row = [](const char* name, const char* task, const QString& report,
-                            const char* command, int requests, bool garbled = false,
-                            const char* never = "") {
-            QTest::newRow(name) << task << report << QByteArray(command) << requests << garbled
-                                << QByteArray(never);
-        };
-        row("read", "read", "0,2,2,Error getting settings: " + noAnswer, "PQVKVER", 3);
-        row("save", "save", "0,2,2,Error saving settings: " + noAnswer, "PQVKSETRTC", 1);
-        row("reset", "reset", "0,2,2,Error resetting controller: " + noAnswer, "PQVKVER", 3, false,
-            "PQVKFACTORYSETTINGS");
-        row("export", "export", "0,2,2,Error: Could not read available data. " + noAnswer,
-            "PQVKNUMDUMP", 3);
-        row("erase", "erase", "0,2,2,Error erasing memory: " + noAnswer, "PQVKNUMDUMP", 3, false,
-            "PQVKFORMAT");
-        row("off", "off", "0,2,2,Error turning off: " + noAnswer, "PQVKOFF", 1);
+        row("read", {"read", "0,2,2,Error getting settings: " + noAnswer, "PQVKVER", 3});
+        row("save", {"save", "0,2,2,Error saving settings: " + noAnswer, "PQVKSETRTC", 1});
+        row("reset", {"reset", "0,2,2,Error resetting controller: " + noAnswer, "PQVKVER", 3, false,
+                      "PQVKFACTORYSETTINGS"});
+        row("export", {"export", "0,2,2,Error: Could not read available data. " + noAnswer,
+                       "PQVKNUMDUMP", 3});
+        row("erase", {"erase", "0,2,2,Error erasing memory: " + noAnswer, "PQVKNUMDUMP", 3, false,
+                      "PQVKFORMAT"});
+        row("off", {"off", "0,2,2,Error turning off: " + noAnswer, "PQVKOFF", 1});
         // Lines come, but none that verifies: given up as soon as silence would be.
-        row("read, only garbled answers", "read",
-            "0,2,2,Error getting settings: Communication error. Please try again.", "PQVKVER", 3,
-            true);
+        row("read, only garbled answers",
+            {"read", "0,2,2,Error getting settings: " + noAnswer, "PQVKVER", 3, true});
     }
 
     void silentPort()
     {
-        QFETCH(QString, task);
-        QFETCH(QString, report);
-        QFETCH(QByteArray, command);
-        QFETCH(int, requests);
-        QFETCH(bool, garbled);
-        QFETCH(QByteArray, never);
-        UnitWaits waits; // a tenth of a second for 8 s
-        waits.answerMs = 100;
-        waits.silenceMs = 250;
-        waits.slowAnswerMs = 400;
-        UnitWaits::setDefaults(waits);
-        sim->setGarbleChecksums(garbled);
-        sim->setSilent(!garbled);
+        QFETCH(Silent, s);
+        // A tenth of a second for 8 s.
+        TestSupport::setWaits({{&UnitWaits::answerMs, 100},
+                               {&UnitWaits::silenceMs, 250},
+                               {&UnitWaits::slowAnswerMs, 400}});
+        sim->setGarbleChecksums(s.garbled);
+        sim->setSilent(!s.garbled);
         sim->setDatasets(1, 3);
 
-        const QStringList reports = runTask(task, sim->portPath(), tmp->path());
+        const QStringList reports = runTask(s.task, sim->portPath(), tmp->path());
         QVERIFY(!reports.isEmpty());
-        QCOMPARE(reports.last(), report.replace("PORT", sim->portPath()));
-        QVERIFY(sim->receivedCount(command) >= 1);
-        QVERIFY2(sim->receivedCount(command) <= requests,
+        QCOMPARE(reports.last(), s.report);
+        QVERIFY(sim->receivedCount(s.command) >= 1);
+        QVERIFY2(sim->receivedCount(s.command) <= s.requests,
                  qPrintable(sim->receivedCommands().join(' ')));
-        if (!never.isEmpty())
-            QCOMPARE(sim->receivedCount(never), 0);
+        if (!s.never.isEmpty())
+            QCOMPARE(sim->receivedCount(s.never), 0);
         QVERIFY(QDir(tmp->path()).isEmpty());
     }
 
@@ -358,84 +351,45 @@ private slots:
         QFETCH(QByteArray, command);
         QFETCH(int, delay);
         QFETCH(QString, report);
-        UnitWaits waits;
-        waits.answerMs = 300;
-        waits.silenceMs = 1000;
-        waits.slowAnswerMs = 1500;
-        UnitWaits::setDefaults(waits);
+        TestSupport::setWaits({{&UnitWaits::answerMs, 300},
+                               {&UnitWaits::silenceMs, 1000},
+                               {&UnitWaits::slowAnswerMs, 1500}});
         sim->setAnswerDelay(command, delay);
-
-        const QStringList reports = runTask(task, sim->portPath(), tmp->path());
-        QCOMPARE(reports.last(), report.replace("PORT", sim->portPath()));
+        QCOMPARE(runTask(task, sim->portPath(), tmp->path()).last(), report);
     }
 
+    // The boot-loader's progress lines move the bar; a boot-loader that falls
+    // silent after erasing is stopped at its quiet limit (10 minutes, here
+    // 0.6 s; its steps come every 0.15 s).
     void firmware_data()
     {
-        QTest::addColumn<bool>("installed"); // the boot-loader is in the utilities folder
-        QTest::addColumn<QString>("file");   // as the view passes it; "@" is the test's folder
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QStringList>("reports");
-        QTest::addColumn<bool>("stalls"); // the boot-loader prints nothing more after erasing
-
-        const QByteArray hex = ":10010000214601360121470136007EFE09D2190140\r\n"
-                               ":100110002146017E17C20001FF5F16002148011928\r\n"
-                               ":00000001FF\r\n";
-        QByteArray badChecksum = hex;
-        badChecksum.replace("0140\r\n", "0141\r\n");
-        const QString started = "0,2,1,Firmware update started";
-        // The boot-loader's progress lines move the bar.
-        const QString erasing = "0,102,1,Erasing flash ...";
-        const QStringList written{started,
-                                  erasing,
-                                  "0,102,50,Writing 50 %",
-                                  "0,102,100,Writing 100 %",
-                                  "0,102,101,Verify OK",
-                                  "0,2,2,Done"};
-        const auto row = [](const char* name, bool installed, const char* file,
-                            const QByteArray& content, const QStringList& reports,
-                            bool stalls = false) {
-            QTest::newRow(name) << installed << QString(file) << content << reports << stalls;
-        };
-        row("bare name", true, "fw.hex", hex, written);
-        row("absolute path", true, "@/stick/new.hex", hex, written);
-        row("bad checksum", true, "fw.hex", badChecksum,
-            {started, "0,2,2,Error updating firmware: line 1: checksum mismatch."});
-        row("no boot-loader", false, "fw.hex", hex,
-            {"0,2,2,Error updating firmware: no boot-loader program at @/app/bootloader: "
-             "copy the rig maker's boot-loader there to update the firmware."});
-        // Its quiet limit (10 minutes) shortened to 0.6 s; its steps come every 0.15 s.
-        row("boot-loader falls silent", true, "fw.hex", hex,
-            {started, erasing,
-             "0,2,2,Error updating firmware: the boot-loader printed nothing for 0.6 s and "
-             "was stopped."},
-            true);
+        QTest::addColumn<QString>("file"); // as the view passes it; "@" is the test's folder
+        QTest::addColumn<bool>("stalls");
+        QTest::newRow("bare name") << "fw.hex" << false;
+        QTest::newRow("absolute path") << "@/stick/new.hex" << false;
+        QTest::newRow("boot-loader falls silent") << "fw.hex" << true;
     }
 
     void firmware()
     {
-        QFETCH(bool, installed);
         QFETCH(QString, file);
-        QFETCH(QByteArray, content);
-        QFETCH(QStringList, reports);
         QFETCH(bool, stalls);
         const QString appDir = tmp->path() + "/app";
         resetPathCaches();
         updateAppDirPath(appDir + "/VazizidADU");
-        if (installed) {
-            QVERIFY(QDir().mkpath(appDir + "/utilities"));
-            QVERIFY(QFile::copy(PQVK_BOOTLOADER_STANDIN, appDir + "/utilities/bootloader"));
-        }
+        QVERIFY(QDir().mkpath(appDir + "/utilities"));
+        QVERIFY(QFile::copy(PQVK_BOOTLOADER_STANDIN, appDir + "/utilities/bootloader"));
         // A bare name is looked for in the firmware folder.
         file.replace('@', tmp->path());
-        reports.replaceInStrings("@", tmp->path());
-        QVERIFY(TestSupport::writeFile(QDir(appDir + "/firmware").absoluteFilePath(file), content));
+        QVERIFY(TestSupport::writeFile(QDir(appDir + "/firmware").absoluteFilePath(file),
+                                       ":10010000214601360121470136007EFE09D2190140\r\n"
+                                       ":100110002146017E17C20001FF5F16002148011928\r\n"
+                                       ":00000001FF\r\n"));
         // Slower than one wait slice of the task, which runs no event loop.
         qputenv("BOOTLOADER_STANDIN_DELAY_MS", "150");
         if (stalls)
             qputenv("BOOTLOADER_STANDIN_STALL", "1");
-        UnitWaits waits;
-        waits.bootloaderQuietMs = 600;
-        UnitWaits::setDefaults(waits);
+        TestSupport::setWaits({{&UnitWaits::bootloaderQuietMs, 600}});
 
         // The stand-in exits 2 unless "-p COM3" arrives as one argument.
         AppController controller;
@@ -444,10 +398,15 @@ private slots:
         QVERIFY(QMetaObject::invokeMethod(&controller, "updateFirmwareWorker", Qt::DirectConnection,
                                           Q_ARG(QString, "COM3"), Q_ARG(QString, file)));
         qunsetenv("BOOTLOADER_STANDIN_STALL");
-        QCOMPARE(texts(progress), reports);
+        const QStringList begun{"0,2,1,Firmware update started", "0,102,1,Erasing flash ..."};
+        QCOMPARE(texts(progress),
+                 begun + (stalls ? QStringList{"0,2,2,Error updating firmware: the boot-loader "
+                                               "printed nothing for 0.6 s and was stopped."}
+                                 : QStringList{"0,102,50,Writing 50 %", "0,102,100,Writing 100 %",
+                                               "0,102,101,Verify OK", "0,2,2,Done"}));
         QCOMPARE(outcomes.size(), 1);
         QCOMPARE(outcomes.first().at(0).toMap().value("status").toString(),
-                 reports.last() == "0,2,2,Done" ? "succeeded" : "failed");
+                 stalls ? "failed" : "succeeded");
         resetPathCaches();
     }
 

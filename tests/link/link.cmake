@@ -1,9 +1,8 @@
 # The sentence and record parsers, with their random-input test, built with
 # AddressSanitizer and UndefinedBehaviorSanitizer: their sources are compiled
 # into the test itself so the whole path is instrumented.
-set(link_parsing_test ${CMAKE_CURRENT_LIST_DIR}/tst_linkparsing.cpp)
 pqvk_add_test(NAME tst_linkparsing NO_SUPPORT
-    SOURCES ${link_parsing_test}
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_linkparsing.cpp
         ${PROJECT_SOURCE_DIR}/src/link/nmeasentence.cpp
         ${PROJECT_SOURCE_DIR}/src/link/datarecord.cpp
     LIBS Qt5::Core
@@ -12,4 +11,3 @@ target_include_directories(tst_linkparsing PRIVATE ${PROJECT_SOURCE_DIR}/src)
 target_compile_options(tst_linkparsing PRIVATE
     -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
 target_link_options(tst_linkparsing PRIVATE -fsanitize=address,undefined)
-list(APPEND PQVK_CUSTOM_TEST_SOURCES ${link_parsing_test})

@@ -54,33 +54,42 @@ class TestPQVKComms : public QObject
 {
     Q_OBJECT
 
+    std::unique_ptr<ControllerSimulator> sim;
+    std::unique_ptr<PQVKComms> comms;
+
 private slots:
     void initTestCase() { qInstallMessageHandler(collect); }
+    // Each case has a simulated unit and a client on its port.
+    void init()
+    {
+        sim = std::make_unique<ControllerSimulator>();
+        QVERIFY(sim->start());
+        comms = std::make_unique<PQVKComms>();
+        QVERIFY(comms->open(sim->portPath()));
+        takeLog();
+    }
 
     void opening()
     {
-        PQVKComms comms;
-        QVERIFY(!comms.open("/dev/no-such-port"));
-        QVERIFY(!comms.open(""));
+        comms->close();
+        QVERIFY(!comms->open("/dev/no-such-port"));
+        QVERIFY(!comms->open(""));
         QVERIFY(takeLog().contains("ERROR: Could not open com port"));
         // Commands on a closed port fail without waiting for an answer.
-        QVERIFY(!comms.getSettings());
-        QCOMPARE(comms.lastError, QString("Please open serial port first."));
+        QVERIFY(!comms->getSettings());
+        QCOMPARE(comms->lastError, QString("Please open serial port first."));
         QCOMPARE(reads(takeLog()), 0);
-
-        ControllerSimulator sim;
-        QVERIFY(sim.start());
-        QVERIFY(comms.open(sim.portPath()));
+        QVERIFY(comms->open(sim->portPath()));
         // A held port is refused, also when reached under another name.
         QTemporaryDir dir;
         const QString link = dir.filePath("controller");
-        QVERIFY(QFile::link(sim.portPath(), link));
-        for (const QString& name : {sim.portPath(), link})
+        QVERIFY(QFile::link(sim->portPath(), link));
+        for (const QString& name : {sim->portPath(), link})
             QVERIFY2(!PQVKComms().open(name), qPrintable(name));
         // The refused clients left the holder's port alone; once closed it opens again.
-        QVERIFY(comms.getSettings());
-        comms.close();
-        QVERIFY(PQVKComms().open(sim.portPath()));
+        QVERIFY(comms->getSettings());
+        comms->close();
+        QVERIFY(PQVKComms().open(sim->portPath()));
     }
 
     void exchanges_data()
@@ -132,20 +141,16 @@ private slots:
         QFETCH(int, requests);
         const QString request = commands.value(command).first;
         const QByteArray name = request.section(QRegularExpression("[,*]"), 0, 0).mid(1).toLatin1();
-        ControllerSimulator sim;
-        sim.setUnrelatedBefore(unrelated);
-        sim.setGarbleChecksums(quirk == "garble");
-        sim.setAnswerDelay(quirk == "late" ? 150 : 0);
+        sim->setUnrelatedBefore(unrelated);
+        sim->setGarbleChecksums(quirk == "garble");
+        sim->setAnswerDelay(quirk == "late" ? 150 : 0);
         if (!answer.isEmpty()) // a clock answers the clock's step
-            sim.setReply(answer.startsWith("$PQVKCLOCK") ? "PQVKSETRTC" : name, {answer});
-        QVERIFY(sim.start());
-        PQVKComms comms;
-        comms.waits.answerMs = comms.waits.slowAnswerMs = quirk == "late" ? 400
-                                                          : succeeds      ? 2000
-                                                                          : 50;
-        QVERIFY(comms.open(sim.portPath()));
+            sim->setReply(answer.startsWith("$PQVKCLOCK") ? "PQVKSETRTC" : name, {answer});
+        comms->waits.answerMs = comms->waits.slowAnswerMs = quirk == "late" ? 400
+                                                            : succeeds      ? 2000
+                                                                            : 50;
         takeLog();
-        QCOMPARE(commands.value(command).second(comms), succeeds);
+        QCOMPARE(commands.value(command).second(*comms), succeeds);
         if (!succeeds) { // four reads at most per request, and per step of setConfig
             const int steps = requests * (command == "setConfig" ? 2 : 1);
             const int count = reads(takeLog());
@@ -154,12 +159,12 @@ private slots:
                 QCOMPARE(count, 4 * steps);
         }
         // A success after a failed attempt keeps that attempt's text.
-        QCOMPARE(comms.lastError, succeeds && requests == 1 ? QString() : CommError);
-        QTRY_COMPARE_WITH_TIMEOUT(sim.receivedCount(name), requests, 2000);
-        QCOMPARE(sim.receivedCommands().first(), request);
+        QCOMPARE(comms->lastError, succeeds && requests == 1 ? QString() : CommError);
+        QTRY_COMPARE_WITH_TIMEOUT(sim->receivedCount(name), requests, 2000);
+        QCOMPARE(sim->receivedCommands().first(), request);
         // The clock is set even when the settings step failed.
         if (command == "setConfig")
-            QTRY_COMPARE_WITH_TIMEOUT(sim.receivedCount("PQVKSETRTC"), 1, 2000);
+            QTRY_COMPARE_WITH_TIMEOUT(sim->receivedCount("PQVKSETRTC"), 1, 2000);
     }
 
     void reported_data()
@@ -177,25 +182,21 @@ private slots:
         QFETCH(bool, reportE1);
         QFETCH(double, storedBattery);
         QFETCH(uint, e1);
-        ControllerSimulator sim;
-        sim.setFirmware("3.1.7");
-        sim.setClock(1650000000);
-        sim.setSettings(1, 1500, 7000, 45, 33);
-        sim.setBattery(battery);
-        sim.setReportE1(reportE1);
-        sim.setDatasets(2, 3);
-        QVERIFY(sim.start());
-        PQVKComms comms;
-        QVERIFY(comms.open(sim.portPath()));
-        comms.config.battery = 99;
-        comms.config.e1FirmwareVersion = 7;
-        QVERIFY(comms.readConfig() && comms.countData());
-        const PQVKConfig& c = comms.config;
+        sim->setFirmware("3.1.7");
+        sim->setClock(1650000000);
+        sim->setSettings(1, 1500, 7000, 45, 33);
+        sim->setBattery(battery);
+        sim->setReportE1(reportE1);
+        sim->setDatasets(2, 3);
+        comms->config.battery = 99;
+        comms->config.e1FirmwareVersion = 7;
+        QVERIFY(comms->readConfig() && comms->countData());
+        const PQVKConfig& c = comms->config;
         QCOMPARE(QVariantList({c.firmware, c.date, c.recLedOn, c.videoLoggingInterval,
                                c.timeLapseInterval, c.timeLapseTimeout, c.battery,
                                c.e1FirmwareVersion, c.dataCount}),
                  QVariantList({"3.1.7", 1650000000, 1u, 1500u, 7000u, 45u, storedBattery, e1, 8}));
-        QVERIFY(comms.reset());
+        QVERIFY(comms->reset());
         QCOMPARE(c.videoLoggingInterval, 1000u);
         QCOMPARE(c.e1FirmwareVersion, e1); // a reset leaves it as it was
     }
@@ -249,17 +250,13 @@ private slots:
         QFETCH(QByteArray, answer);
         QFETCH(QString, error);
         QFETCH(QString, logged);
-        ControllerSimulator sim;
-        sim.setReply(command, {answer});
-        QVERIFY(sim.start());
-        PQVKComms comms;
-        QVERIFY(comms.open(sim.portPath()));
+        sim->setReply(command, {answer});
         takeLog();
-        QCOMPARE(command == "PQVKNUMDUMP" ? comms.countData() : comms.readConfig(),
+        QCOMPARE(command == "PQVKNUMDUMP" ? comms->countData() : comms->readConfig(),
                  error.isEmpty());
-        QCOMPARE(comms.lastError, error);
+        QCOMPARE(comms->lastError, error);
         if (error.isEmpty()) {
-            QCOMPARE(comms.config.recLedOn, 2u);
+            QCOMPARE(comms->config.recLedOn, 2u);
             return;
         }
         const QStringList log = takeLog();
@@ -267,27 +264,23 @@ private slots:
         if (!logged.isEmpty())
             QVERIFY2(log.contains(logged), qPrintable(log.join('\n')));
         if (command == "PQVKGETSETTINGS") // nothing of a rejected answer is taken
-            QCOMPARE(comms.config.recLedOn, PQVKConfig().recLedOn);
+            QCOMPARE(comms->config.recLedOn, PQVKConfig().recLedOn);
     }
 
     void readConfigRetries()
     {
         // The first version exchange lacks its battery answer; the second try is answered.
-        ControllerSimulator sim;
-        sim.setReply("PQVKVER", {ControllerSimulator::sentence("PQVKMSG,1,PQVKVER,V,1.0")});
-        QVERIFY(sim.start());
-        PQVKComms comms;
-        comms.waits.answerMs = 200;
-        QVERIFY(comms.open(sim.portPath()));
+        sim->setReply("PQVKVER", {ControllerSimulator::sentence("PQVKMSG,1,PQVKVER,V,1.0")});
+        comms->waits.answerMs = 200;
         std::thread mend([&] {
-            sim.waitForCommands(1, 5000);
-            sim.setReply("PQVKVER", {});
+            sim->waitForCommands(1, 5000);
+            sim->setReply("PQVKVER", {});
         });
-        const bool ok = comms.readConfig();
+        const bool ok = comms->readConfig();
         mend.join();
         QVERIFY(ok);
-        QCOMPARE(sim.receivedCount("PQVKVER"), 2);
-        QCOMPARE(sim.receivedCount("PQVKGETSETTINGS"), 1);
+        QCOMPARE(sim->receivedCount("PQVKVER"), 2);
+        QCOMPARE(sim->receivedCount("PQVKGETSETTINGS"), 1);
     }
 
     void download_data()
@@ -311,25 +304,21 @@ private slots:
         QFETCH(int, unrelated);
         QFETCH(int, rate);
         QFETCH(int, vanishAfter);
-        ControllerSimulator sim;
-        sim.setDatasets(datasets, records);
-        sim.setUnrelatedBefore(unrelated);
-        sim.setStreamRate(rate);
-        sim.setVanishAfter(vanishAfter);
-        QVERIFY(sim.start());
-        PQVKComms comms;
-        QVERIFY(comms.open(sim.portPath()));
-        QVERIFY(comms.countData());
-        QSignalSpy progress(&comms, &PQVKComms::recordsReceived);
+        sim->setDatasets(datasets, records);
+        sim->setUnrelatedBefore(unrelated);
+        sim->setStreamRate(rate);
+        sim->setVanishAfter(vanishAfter);
+        QVERIFY(comms->countData());
+        QSignalSpy progress(comms.get(), &PQVKComms::recordsReceived);
         QStringList lines = {"kept"};
         const bool complete = vanishAfter < 0;
-        QCOMPARE(comms.readData(lines), complete);
+        QCOMPARE(comms->readData(lines), complete);
         if (!complete)
-            QVERIFY2(comms.lastError.contains(
-                         QRegularExpression("^Port " + QRegularExpression::escape(sim.portPath()) +
+            QVERIFY2(comms->lastError.contains(
+                         QRegularExpression("^Port " + QRegularExpression::escape(sim->portPath()) +
                                             " failed or the unit was disconnected; \\d+ of 51 "
                                             "records arrived")),
-                     qPrintable(comms.lastError));
+                     qPrintable(comms->lastError));
         // An unfinished download appends nothing.
         QStringList expected = {"kept"};
         for (const QByteArray& line : ControllerSimulator::datasetRecords(datasets, records))
@@ -339,7 +328,7 @@ private slots:
         const int received = complete ? lines.size() - 1 : vanishAfter;
         if (received > 0) {
             QVERIFY(!progress.isEmpty());
-            QCOMPARE(progress.last(), QVariantList({received, qint64(sim.recordCount())}));
+            QCOMPARE(progress.last(), QVariantList({received, qint64(sim->recordCount())}));
             if (received >= 1000) // a fast download: a handful of reports, not one per record
                 QVERIFY2(progress.size() <= received / 100,
                          qPrintable(QString::number(progress.size())));
@@ -348,24 +337,20 @@ private slots:
 
     void readLines()
     {
-        ControllerSimulator sim;
-        QVERIFY(sim.start());
-        PQVKComms comms;
-        QVERIFY(comms.open(sim.portPath()));
         // Bytes after a line feed wait for the next read; an unfinished line
         // comes back when the wait is over.
-        sim.sendRaw("first\r\nsecond\nthi");
-        QCOMPARE(comms.readLine(2000, 3), QString("first\r\n"));
-        QCOMPARE(comms.readLine(2000, 3), QString("second\n"));
-        QCOMPARE(comms.readLine(100, 1), QString("thi"));
+        sim->sendRaw("first\r\nsecond\nthi");
+        QCOMPARE(comms->readLine(2000, 3), QString("first\r\n"));
+        QCOMPARE(comms->readLine(2000, 3), QString("second\n"));
+        QCOMPARE(comms->readLine(100, 1), QString("thi"));
 
         // A line whose second piece comes after a whole wait is joined.
-        sim.sendRaw("$PQVKNUMDA");
+        sim->sendRaw("$PQVKNUMDA");
         std::thread later([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(400));
-            sim.sendRaw("TA,12*75\r\n");
+            sim->sendRaw("TA,12*75\r\n");
         });
-        const QString joined = comms.readLine(300, 3);
+        const QString joined = comms->readLine(300, 3);
         later.join();
         QCOMPARE(joined, QString("$PQVKNUMDATA,12*75\r\n"));
     }
@@ -373,18 +358,14 @@ private slots:
     // Every sentence goes out with CR LF, and with nothing else of a line end.
     void sentencesEndInCrLf()
     {
-        ControllerSimulator sim;
-        QVERIFY(sim.start());
-        PQVKComms comms;
-        comms.waits.answerMs = 300;
-        QVERIFY(comms.open(sim.portPath()));
+        comms->waits.answerMs = 300;
         for (const auto& command : commands)
-            command.second(comms);
+            command.second(*comms);
         QStringList data;
-        comms.readData(data);
-        QVERIFY(comms.writeLine(" $PQVKBEEP*0E \t"));
-        QTRY_COMPARE_WITH_TIMEOUT(sim.receivedLines().size(), commands.size() + 3, 2000);
-        for (const QByteArray& line : sim.receivedLines()) {
+        comms->readData(data);
+        QVERIFY(comms->writeLine(" $PQVKBEEP*0E \t"));
+        QTRY_COMPARE_WITH_TIMEOUT(sim->receivedLines().size(), commands.size() + 3, 2000);
+        for (const QByteArray& line : sim->receivedLines()) {
             QVERIFY2(line.endsWith("\r\n") && line.count('\r') == 1 && line.count('\n') == 1,
                      line.toHex().constData());
             QVERIFY2(line.startsWith('$'), line.constData());

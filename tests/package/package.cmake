@@ -5,4 +5,3 @@ pqvk_add_test(NAME tst_package SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_package.cpp
 target_compile_definitions(tst_package PRIVATE
     PQVK_CPACK="${CMAKE_CPACK_COMMAND}" PQVK_AUTOCLOSE="$<TARGET_FILE:pqvk_autoclose>")
 add_dependencies(tst_package VazizidADU qvkctl pqvk_package_files bootloader pqvk_autoclose)
-list(APPEND PQVK_CUSTOM_TEST_SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_package.cpp)

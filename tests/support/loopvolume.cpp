@@ -9,10 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
-#if defined(Q_OS_LINUX)
 #include <sys/mount.h>
 #include <unistd.h>
-#endif
 
 namespace {
 
@@ -46,14 +44,18 @@ bool LoopVolume::fail(const QString& why)
     return false;
 }
 
+bool LoopVolume::canMountAt(const QString& mountPoint)
+{
+    if (geteuid() != 0)
+        return fail("mounting needs root");
+    return QDir().mkpath(mountPoint) || fail("cannot create " + mountPoint);
+}
+
 bool LoopVolume::mount(const QString& image, const QString& mountPoint, const QString& type,
                        const QString& label, int megabytes)
 {
-#if defined(Q_OS_LINUX)
-    if (geteuid() != 0)
-        return fail("mounting a file system image needs root");
-    if (!QDir().mkpath(mountPoint))
-        return fail("cannot create " + mountPoint);
+    if (!canMountAt(mountPoint))
+        return false;
     // FAT32, as on the cameras' cards: it needs 33 MiB at least (sparse).
     if (type == "fusefat")
         megabytes = std::max(megabytes, 40);
@@ -84,23 +86,12 @@ bool LoopVolume::mount(const QString& image, const QString& mountPoint, const QS
     if (!problem.isEmpty())
         return fail(problem);
     return mountImage(image, mountPoint, type);
-#else
-    Q_UNUSED(image)
-    Q_UNUSED(mountPoint)
-    Q_UNUSED(type)
-    Q_UNUSED(label)
-    Q_UNUSED(megabytes)
-    return fail("loop mounts are a Linux test");
-#endif
 }
 
 bool LoopVolume::mountImage(const QString& image, const QString& mountPoint, const QString& type)
 {
-#if defined(Q_OS_LINUX)
-    if (geteuid() != 0)
-        return fail("mounting a file system image needs root");
-    if (!QDir().mkpath(mountPoint))
-        return fail("cannot create " + mountPoint);
+    if (!canMountAt(mountPoint))
+        return false;
     QString problem;
     // "fusefat": FAT through FUSE, as on a machine whose kernel has no FAT
     // driver; the loop device is named as the mount's source, as the
@@ -130,45 +121,29 @@ bool LoopVolume::mountImage(const QString& image, const QString& mountPoint, con
     }
     point = mountPoint;
     return true;
-#else
-    Q_UNUSED(image)
-    Q_UNUSED(mountPoint)
-    Q_UNUSED(type)
-    return fail("loop mounts are a Linux test");
-#endif
 }
 
 bool LoopVolume::bind(const QString& from, const QString& mountPoint)
 {
-#if defined(Q_OS_LINUX)
-    if (geteuid() != 0)
-        return fail("a bind mount needs root");
-    if (!QDir().mkpath(mountPoint))
-        return fail("cannot create " + mountPoint);
+    if (!canMountAt(mountPoint))
+        return false;
     if (::mount(QFile::encodeName(from).constData(), QFile::encodeName(mountPoint).constData(),
                 nullptr, MS_BIND, nullptr) != 0)
         return fail("cannot bind-mount here: " + QString::fromLocal8Bit(strerror(errno)));
     point = mountPoint;
     return true;
-#else
-    Q_UNUSED(from)
-    Q_UNUSED(mountPoint)
-    return fail("bind mounts are a Linux test");
-#endif
 }
 
 bool LoopVolume::unmount()
 {
     if (point.isEmpty())
         return false;
-#if defined(Q_OS_LINUX)
     // Lazily: a file still open in a failed test must not keep the mount.
     ::umount2(QFile::encodeName(point).constData(), MNT_DETACH);
     // Detached once the FUSE mount lets go of it.
     if (!loopDevice.isEmpty())
         runTool("losetup", {"-d", loopDevice});
     loopDevice.clear();
-#endif
     point.clear();
     return true;
 }

@@ -31,6 +31,8 @@ public:
 
 private:
     bool fail(const QString& why);
+    // As root, with the mount point made; else false with the reason.
+    bool canMountAt(const QString& mountPoint);
 
     QString point;
     QString loopDevice; // set up for a FUSE mount, detached with it

@@ -1,6 +1,7 @@
 #include "support/testsupport.h"
 
 #include "base/apppaths.h"
+#include "link/unitwaits.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -70,6 +71,14 @@ QStringList progressTexts(const QSignalSpy& spy)
                       .arg(r.at(2).toInt())
                       .arg(r.at(3).toString());
     return result;
+}
+
+void setWaits(std::initializer_list<std::pair<int UnitWaits::*, int>> changed)
+{
+    UnitWaits waits;
+    for (const auto& [member, ms] : changed)
+        waits.*member = ms;
+    UnitWaits::setDefaults(waits);
 }
 
 bool safetyRequired()

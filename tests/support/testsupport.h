@@ -6,7 +6,11 @@
 #include <QStringList>
 #include <QTest>
 
+#include <initializer_list>
+#include <utility>
+
 class QSignalSpy;
+struct UnitWaits;
 
 // Small helpers shared by the tests.
 namespace TestSupport {
@@ -48,6 +52,10 @@ ProgramRun runProgram(const QString& program, const QStringList& arguments,
                       bool unprivileged = false);
 // A program of this build (qvkctl, ...).
 QString builtProgram(const QString& name);
+
+// The waits of every new link client and task: the defaults with these
+// members changed, so tests need not wait them out.
+void setWaits(std::initializer_list<std::pair<int UnitWaits::*, int>> changed);
 
 // Set (PQVK_REQUIRE_SAFETY=1, as .ci/run does) where every safety test must
 // run: there a safety test that cannot is a failure, not a skip.
