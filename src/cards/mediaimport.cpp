@@ -10,6 +10,7 @@
 #include "cards/templatediscovery.h"
 #include "cards/templatewriter.h"
 #include "cards/verifiedcopy.h"
+#include "cards/verifiedcopyqueue.h"
 #include "settings/settingsstore.h"
 
 #include <QDebug>
@@ -23,6 +24,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <deque>
 #include <exception>
 
 namespace {
@@ -263,57 +265,115 @@ void MediaImport::removeStaleTemporaries(int cardIndex, const QDir& sourceDirect
     }
 }
 
-// The steps that videos and photos share: names, the copy, the log and the report.
-MediaImport::MediaCopy MediaImport::copyMedia(const QString& sourcePath, int cardIndex,
-                                              int fileIndex, int totalFiles,
-                                              const QDir& sourceDirectory, bool video)
+struct MediaImport::StagedMedia
 {
-    const QString extension = video ? VideoExtension : MediaNaming::photoExtension(sourcePath);
+    QString sourcePath;
+    int cardIndex = 0;
+    int fileIndex = 0;
+    int totalFiles = 0;
+    QString extension;
+    QString relative; // the target path below the destination
+    std::unique_ptr<VerifiedCopy> copier;
+    VerifiedCopy::StagedCopy staged;
+    qint64 pendingRow = -1;
+    QString pendingPath; // the name the pending row holds
+};
+
+// In a card's order: a report to give, or a copy to name once verified.
+struct MediaImport::CardEntry
+{
+    std::function<void()> step;
+    StagedMedia media;
+    bool video = false;
+};
+
+// The card file read once into its temporary beside its first free name.
+MediaImport::StagedMedia MediaImport::stageMedia(const QString& sourcePath, int cardIndex,
+                                                 int fileIndex, int totalFiles,
+                                                 const QDir& sourceDirectory, bool video)
+{
+    StagedMedia media;
+    media.sourcePath = sourcePath;
+    media.cardIndex = cardIndex;
+    media.fileIndex = fileIndex;
+    media.totalFiles = totalFiles;
+    media.extension = video ? VideoExtension : MediaNaming::photoExtension(sourcePath);
     // Names are formed below the destination only: a destination folder whose
     // name holds the extension stays the folder the user chose.
-    const QString relative =
-        MediaNaming::relativeTargetPath(sourceDirectory, sourcePath, extension);
-    const auto copyName = [&](int collision) {
-        return targetDirectory.filePath(
-            MediaNaming::cameraCopyName(relative, extension, cardIndex, projectName, collision));
+    media.relative = MediaNaming::relativeTargetPath(sourceDirectory, sourcePath, media.extension);
+    const auto copyName = [target = targetDirectory, relative = media.relative,
+                           extension = media.extension, cardIndex,
+                           project = projectName](int collision) {
+        return target.filePath(
+            MediaNaming::cameraCopyName(relative, extension, cardIndex, project, collision));
     };
 
     CardState& card = cardState(cardIndex);
     const qint64 fileSize = QFileInfo(sourcePath).size();
-    VerifiedCopy copier(sourcePath);
-    copier.setProgress([&](qint64 bytesWritten) {
+    media.copier.reset(new VerifiedCopy(sourcePath));
+    media.copier->setProgress([&](qint64 bytesWritten) {
         card.inFile = std::min(bytesWritten, fileSize);
         reportBytes(cardIndex, false);
     });
-    qint64 pendingRow = -1;
-    copier.setBeforeName([&](const VerifiedCopy::Result& named) {
-        recordPending(cardIndex, sourcePath, sourceDirectory, named, &pendingRow);
-    });
-    const VerifiedCopy::Result copied = copier.copyToFreeName(copyName);
-    if (copied.outcome != VerifiedCopy::Outcome::Copied && pendingRow >= 0) {
-        if (ImportLedger* rows = ledger(cardIndex, sourceDirectory))
-            rows->dropPending(pendingRow);
-    }
+    media.staged = media.copier->write(copyName);
+    media.copier->setProgress(nullptr);
     card.bytesDone += fileSize;
     card.inFile = 0;
     reportBytes(cardIndex, false);
+    return media;
+}
+
+// A verified copy's pending row, before it takes its name. A row that cannot
+// be written here is written, or counted unrecorded, once the copy has its name.
+void MediaImport::recordStaged(StagedMedia& media, const QDir& sourceDirectory)
+{
+    if (!VerifiedCopy::verify(*media.staged))
+        return;
+    const VerifiedCopy::Result& copied = VerifiedCopy::result(*media.staged);
+    media.pendingPath = copied.path;
+    recordPending(media.cardIndex, media.sourcePath, sourceDirectory, copied, &media.pendingRow);
+}
+
+// The verified copy takes its name; the log and the report say how it went.
+// Its confirmed row is left to `rows`, for the caller to commit.
+MediaImport::MediaCopy MediaImport::nameMedia(StagedMedia& staged, const QDir& sourceDirectory,
+                                              std::vector<std::function<void()>>* rows)
+{
+    const int cardIndex = staged.cardIndex;
+    const QString& sourcePath = staged.sourcePath;
+    // A name taken meanwhile moves the copy, and its pending row, to the next.
+    staged.copier->setBeforeName([&](const VerifiedCopy::Result& named) {
+        if (staged.pendingRow >= 0 && named.path != staged.pendingPath) {
+            recordPending(cardIndex, sourcePath, sourceDirectory, named, &staged.pendingRow);
+            staged.pendingPath = named.path;
+        }
+    });
+    const VerifiedCopy::Result copied = staged.copier->takeName(std::move(staged.staged));
+    if (copied.outcome != VerifiedCopy::Outcome::Copied && staged.pendingRow >= 0) {
+        if (ImportLedger* rows = ledger(cardIndex, sourceDirectory))
+            rows->dropPending(staged.pendingRow);
+    }
 
     MediaCopy media;
     media.copyPath = copied.path;
     media.collision = copied.number;
-    media.basePath =
-        targetDirectory.filePath(MediaNaming::basePath(relative, extension, copied.number));
+    media.basePath = targetDirectory.filePath(
+        MediaNaming::basePath(staged.relative, staged.extension, copied.number));
 
     // The bar's bound for the report after a copy: the card stays busy until
     // its summary, even after its last files (a bound of totalFiles would show
     // the card idle while its last file is still being copied).
-    const int bound = totalFiles + 2;
+    const int bound = staged.totalFiles + 2;
+    const int fileIndex = staged.fileIndex;
     const QString number = QString::number(cardIndex);
     switch (copied.outcome) {
     case VerifiedCopy::Outcome::Copied:
         media.result = 1;
         noteWritten(copied.path, copied.sourceHash, true);
-        recordInLedger(cardIndex, sourcePath, sourceDirectory, copied, pendingRow);
+        rows->push_back(
+            [this, cardIndex, sourcePath, sourceDirectory, copied, row = staged.pendingRow] {
+                recordInLedger(cardIndex, sourcePath, sourceDirectory, copied, row);
+            });
         qInfo() << QStringLiteral("Card %1: copied file %2.").arg(number, sourcePath);
         report(cardIndex, 0, bound, fileIndex,
                QStringLiteral("Copied %1 correctly.").arg(sourcePath));
@@ -341,6 +401,21 @@ MediaImport::MediaCopy MediaImport::copyMedia(const QString& sourcePath, int car
                QStringLiteral("Error: Could not copy %1.").arg(sourcePath));
         break;
     }
+    return media;
+}
+
+// The steps of one copy in turn, on this thread.
+MediaImport::MediaCopy MediaImport::copyMedia(const QString& sourcePath, int cardIndex,
+                                              int fileIndex, int totalFiles,
+                                              const QDir& sourceDirectory, bool video)
+{
+    StagedMedia staged =
+        stageMedia(sourcePath, cardIndex, fileIndex, totalFiles, sourceDirectory, video);
+    recordStaged(staged, sourceDirectory);
+    std::vector<std::function<void()>> rows;
+    const MediaCopy media = nameMedia(staged, sourceDirectory, &rows);
+    for (const auto& row : rows)
+        row();
     return media;
 }
 
@@ -414,6 +489,70 @@ Outcome MediaImport::copyCard(int cardIndex, const QString& sourceDir)
     int photosCopied = 0;
     int alreadyImported = 0;
     bool stopped = false;
+
+    // This thread reads the card, file after file, and the queue's thread
+    // flushes and reads back each copy meanwhile; the copies take their
+    // names here, in the card's order, and the reports keep that order too.
+    std::deque<CardEntry> entries; // what waits for a copy still being verified
+    VerifiedCopyQueue queue(targetDir);
+    const auto step = [&](std::function<void()> then) {
+        if (entries.empty())
+            then();
+        else
+            entries.push_back({std::move(then), {}, false});
+    };
+    // Names the verified copies at the front, with their pending rows
+    // committed together before the names and their confirmed rows after;
+    // with `all`, waits for every copy.
+    const auto nameVerified = [&](bool all) {
+        for (;;) {
+            size_t ready = 0;
+            int copies = 0;
+            for (; ready < entries.size(); ++ready) {
+                const VerifiedCopy::Staged* staged = entries[ready].media.staged.get();
+                if (staged && !queue.verified(staged))
+                    break;
+                copies += staged != nullptr;
+            }
+            if (ready == 0) {
+                if (!all || entries.empty())
+                    return;
+                queue.wait(entries.front().media.staged.get());
+                continue;
+            }
+            ImportLedger* rows = copies ? ledger(cardIndex, sourceDirectory) : nullptr;
+            // A ledger that another program holds is waited for once here;
+            // these copies then take their names without pending rows.
+            bool batched = rows && rows->beginBatch();
+            if (batched) {
+                for (size_t i = 0; i < ready; ++i) {
+                    if (entries[i].media.staged)
+                        recordStaged(entries[i].media, sourceDirectory);
+                }
+                // Rows rolled back: each copy's row is written when it is named.
+                rows->commitBatch();
+            }
+            // The names, reports and what goes beside the copies first: the
+            // other cards' rows need not wait for them.
+            std::vector<std::function<void()>> confirmed;
+            for (; ready > 0; --ready) {
+                CardEntry entry = std::move(entries.front());
+                entries.pop_front();
+                if (entry.step)
+                    entry.step();
+                else
+                    (entry.video ? videosCopied : photosCopied) +=
+                        besideCopy(nameMedia(entry.media, sourceDirectory, &confirmed), cardIndex,
+                                   entry.video);
+            }
+            batched = batched && !confirmed.empty() && rows->beginBatch();
+            for (const auto& row : confirmed)
+                row();
+            // Rows rolled back stay pending, for the next run to settle.
+            if (batched && !rows->commitBatch())
+                state.unrecorded += int(confirmed.size());
+        }
+    };
     for (int k = 1; k <= total; ++k) {
         if (VerifiedCopy::stopRequested()) {
             stopped = true;
@@ -421,7 +560,7 @@ Outcome MediaImport::copyCard(int cardIndex, const QString& sourceDir)
         }
         const CardWalk::File& file = walk.files.at(k - 1);
         const QString& path = file.path;
-        report(cardIndex, 0, total + 1, k, QStringLiteral("Copying ") + path);
+        step([=] { report(cardIndex, 0, total + 1, k, QStringLiteral("Copying ") + path); });
         const QString extension = MediaNaming::mediaExtension(path);
         if (extension.isEmpty())
             continue;
@@ -430,31 +569,41 @@ Outcome MediaImport::copyCard(int cardIndex, const QString& sourceDir)
                                      ? importedCopy(cardIndex, sourceDirectory, path, &whyNot)
                                      : QString();
         if (imported.isEmpty() && !whyNot.isEmpty()) {
-            qInfo() << QStringLiteral("Card %1: copying %2 again: %3.").arg(card, path, whyNot);
-            report(cardIndex, 0, total + 1, k,
-                   QStringLiteral("Copying again %1: %2.").arg(path, whyNot));
+            step([=] {
+                qInfo() << QStringLiteral("Card %1: copying %2 again: %3.").arg(card, path, whyNot);
+                report(cardIndex, 0, total + 1, k,
+                       QStringLiteral("Copying again %1: %2.").arg(path, whyNot));
+            });
         }
         if (!file.regular) {
             // A FIFO would never end and a device never stop: not read at all.
-            qWarning()
-                << QStringLiteral("Card %1: not a regular file, not copied: %2").arg(card, path);
-            report(cardIndex, 0, total + 2, k + 1,
-                   QStringLiteral("Error: Not a regular file: %1").arg(path));
+            step([=] {
+                qWarning() << QStringLiteral("Card %1: not a regular file, not copied: %2")
+                                  .arg(card, path);
+                report(cardIndex, 0, total + 2, k + 1,
+                       QStringLiteral("Error: Not a regular file: %1").arg(path));
+            });
         } else if (!imported.isEmpty()) {
-            qInfo() << QStringLiteral("Card %1: %2 was imported before as %3; not copied again.")
-                           .arg(card, path, imported);
-            report(cardIndex, 0, total + 2, k + 1,
-                   QStringLiteral("Already imported %1.").arg(path));
-            (extension == VideoExtension ? videosCopied : photosCopied) += 1;
-            ++alreadyImported;
+            step([=, &videosCopied, &photosCopied, &alreadyImported] {
+                qInfo() << QStringLiteral(
+                               "Card %1: %2 was imported before as %3; not copied again.")
+                               .arg(card, path, imported);
+                report(cardIndex, 0, total + 2, k + 1,
+                       QStringLiteral("Already imported %1.").arg(path));
+                (extension == VideoExtension ? videosCopied : photosCopied) += 1;
+                ++alreadyImported;
+            });
             state.bytesDone += QFileInfo(path).size();
             reportBytes(cardIndex, false);
-        } else if (extension == VideoExtension) {
-            videosCopied += copyVideoFile(path, cardIndex, k + 1, total, sourceDirectory);
         } else {
-            photosCopied += copyPhotoFile(path, cardIndex, k + 1, total, sourceDirectory);
+            const bool video = extension == VideoExtension;
+            StagedMedia media = stageMedia(path, cardIndex, k + 1, total, sourceDirectory, video);
+            queue.add(media.staged.get(), QFileInfo(path).size());
+            entries.push_back({nullptr, std::move(media), video});
         }
+        nameVerified(false);
     }
+    nameVerified(true);
 
     // A stop that cut the last file short ends the loop as if complete.
     stopped = stopped || (VerifiedCopy::stopRequested() &&
@@ -734,11 +883,29 @@ QString MediaImport::writeHistory(QStringList* damaged)
 int MediaImport::copyVideoFile(const QString& sourcePath, int cardIndex, int fileIndex,
                                int totalFiles, const QDir& sourceDirectory)
 {
-    const MediaCopy media =
-        copyMedia(sourcePath, cardIndex, fileIndex, totalFiles, sourceDirectory, true);
+    return besideCopy(
+        copyMedia(sourcePath, cardIndex, fileIndex, totalFiles, sourceDirectory, true), cardIndex,
+        true);
+}
+
+int MediaImport::copyPhotoFile(const QString& sourcePath, int cardIndex, int fileIndex,
+                               int totalFiles, const QDir& sourceDirectory)
+{
+    return besideCopy(
+        copyMedia(sourcePath, cardIndex, fileIndex, totalFiles, sourceDirectory, false), cardIndex,
+        false);
+}
+
+int MediaImport::besideCopy(const MediaCopy& media, int cardIndex, bool video)
+{
     // A failed copy gets nothing beside it: no thumbnail, no project naming it.
     if (!stitchTemplate || !media.result)
         return media.result;
+    if (!video) {
+        noteWritten(writePhotoProject(cardIndex, *stitchTemplate, media.basePath, projectName,
+                                      getSettings(), media.collision));
+        return media.result;
+    }
 
     // The template's preview image beside the copy, never replacing one.
     QString image = templateSiblingPath(templatePath, QStringLiteral(".jpg"));
@@ -750,19 +917,7 @@ int MediaImport::copyVideoFile(const QString& sourcePath, int cardIndex, int fil
         if (thumbnail.outcome == VerifiedCopy::Outcome::Copied)
             noteWritten(thumbnail.path, thumbnail.sourceHash, true);
     }
-
     noteWritten(writeVideoTemplate(cardIndex, *stitchTemplate, media.basePath, projectName,
                                    getSettings(), media.collision));
-    return media.result;
-}
-
-int MediaImport::copyPhotoFile(const QString& sourcePath, int cardIndex, int fileIndex,
-                               int totalFiles, const QDir& sourceDirectory)
-{
-    const MediaCopy media =
-        copyMedia(sourcePath, cardIndex, fileIndex, totalFiles, sourceDirectory, false);
-    if (stitchTemplate && media.result)
-        noteWritten(writePhotoProject(cardIndex, *stitchTemplate, media.basePath, projectName,
-                                      getSettings(), media.collision));
     return media.result;
 }

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class StitchTemplate;
 class ImportLedger;
@@ -101,6 +102,8 @@ public:
 private:
     struct MediaCopy;
     struct CardState;
+    struct StagedMedia;
+    struct CardEntry;
     struct Written
     {
         QString path;
@@ -111,6 +114,15 @@ private:
 
     MediaCopy copyMedia(const QString& sourcePath, int cardIndex, int fileIndex, int totalFiles,
                         const QDir& sourceDirectory, bool video);
+    // A card file's copy in its steps: read into its temporary, then (once
+    // verified) its pending row, its name and its report, then what goes
+    // beside it (thumbnail, stitching project); 1 when copied and verified.
+    StagedMedia stageMedia(const QString& sourcePath, int cardIndex, int fileIndex, int totalFiles,
+                           const QDir& sourceDirectory, bool video);
+    void recordStaged(StagedMedia& media, const QDir& sourceDirectory);
+    MediaCopy nameMedia(StagedMedia& media, const QDir& sourceDirectory,
+                        std::vector<std::function<void()>>* rows);
+    int besideCopy(const MediaCopy& media, int cardIndex, bool video);
     CardState& cardState(int cardIndex);
     void reportBytes(int cardIndex, bool always);
     // The card's ledger, opened on first use on the worker's thread; null

@@ -267,7 +267,38 @@ VerifiedCopy::Result VerifiedCopy::copyToFreeName(const NameFor& nameFor, int fi
 
 VerifiedCopy::Result VerifiedCopy::copyTo(const QString& targetPath)
 {
-    return copy([&targetPath](int) { return targetPath; }, 0, false);
+    return copy([targetPath](int) { return targetPath; }, 0, false);
+}
+
+VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
+                                        bool nextNameWhenTaken)
+{
+    StagedCopy staged = stage(nameFor, firstNumber, nextNameWhenTaken);
+    verify(*staged);
+    return takeName(std::move(staged));
+}
+
+VerifiedCopy::StagedCopy VerifiedCopy::write(const NameFor& nameFor, int firstNumber)
+{
+    return stage(nameFor, firstNumber, true);
+}
+
+VerifiedCopy::Result VerifiedCopy::takeName(StagedCopy staged)
+{
+    if (staged->verified)
+        staged->published = publish(staged->tempName, staged->nameFor, staged->nextNameWhenTaken,
+                                    beforeName, staged->sourceModified, &staged->result);
+    return staged->result;
+}
+
+const VerifiedCopy::Result& VerifiedCopy::result(const Staged& staged)
+{
+    return staged.result;
+}
+
+void VerifiedCopy::StagedDeleter::operator()(Staged* staged) const
+{
+    delete staged;
 }
 QStringList VerifiedCopy::removeStaleTemporaries(const QString& folder)
 {

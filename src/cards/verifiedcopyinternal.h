@@ -7,6 +7,7 @@
 #include "cards/verifiedcopy.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QString>
 #include <QtGlobal>
 
@@ -130,4 +131,37 @@ struct Descriptor
 
 #endif // PQVK_POSIX_COPY
 
+// A buffer for a file of `size` bytes: a small file gets a small one, which
+// matters when a card holds thousands of them.
+inline qint64 bufferSizeFor(qint64 size)
+{
+    return std::min(BufferSize, std::max<qint64>(64 * 1024, size + 1));
+}
+
 } // namespace VerifiedCopyInternal
+
+// What a copy carries from one step to the next.
+class VerifiedCopy::Staged
+{
+public:
+    ~Staged(); // removes the temporary unless it took its name
+
+    VerifiedCopy::Result result;
+    VerifiedCopy::NameFor nameFor;
+    bool nextNameWhenTaken = true;
+    bool verifySize = true;
+    QString sourcePath;
+    QString tempName;
+    bool written = false;  // write() succeeded
+    bool checked = false;  // verify() has run
+    bool verified = false; // and the copy passed
+    bool published = false;
+    quint64 writtenHash = 0;
+    qint64 sourceSize = -1; // as the source was when its last byte was read
+    QDateTime sourceModified;
+#ifdef PQVK_POSIX_COPY
+    VerifiedCopyInternal::Descriptor temp{-1};
+#else
+    QFile temp;
+#endif
+};

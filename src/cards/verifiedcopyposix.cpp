@@ -19,20 +19,6 @@ QString errorText(int error)
     return qt_error_string(error);
 }
 
-// The temporary copy: removed unless it took its final name.
-struct TemporaryFile
-{
-    QByteArray path;
-    Descriptor file{-1};
-    bool published = false;
-    ~TemporaryFile()
-    {
-        file.close();
-        if (!published && !path.isEmpty())
-            ::unlink(path.constData());
-    }
-};
-
 enum class Transfer
 {
     Done,
@@ -123,12 +109,24 @@ Transfer readBack(int fd, std::vector<char>& buffer, Hasher& hash, qint64* total
 
 } // namespace
 
-VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
-                                        bool nextNameWhenTaken)
+VerifiedCopy::Staged::~Staged()
 {
-    Result result;
+    temp.close();
+    if (!published && !tempName.isEmpty())
+        ::unlink(QFile::encodeName(tempName).constData());
+}
+
+VerifiedCopy::StagedCopy VerifiedCopy::stage(const NameFor& nameFor, int firstNumber,
+                                             bool nextNameWhenTaken)
+{
+    StagedCopy staged(new Staged);
+    staged->nameFor = nameFor;
+    staged->nextNameWhenTaken = nextNameWhenTaken;
+    staged->verifySize = verifySize;
+    staged->sourcePath = sourcePath;
+    Result& result = staged->result;
     if (!pickName(nameFor, firstNumber, nextNameWhenTaken, &result))
-        return result;
+        return staged;
 
     // Read only: the card is never written to. Opened without waiting, as a
     // FIFO would wait for a writer for ever, and read only when it is a
@@ -142,11 +140,11 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
     struct stat sourceStat;
     if (source.fd < 0 || ::fstat(source.fd, &sourceStat) != 0) {
         result.error = errorText(errno);
-        return result;
+        return staged;
     }
     if (!S_ISREG(sourceStat.st_mode)) {
         result.error = QStringLiteral("not a regular file");
-        return result;
+        return staged;
     }
     ::fcntl(source.fd, F_SETFL, ::fcntl(source.fd, F_GETFL) & ~O_NONBLOCK);
 #ifdef Q_OS_LINUX
@@ -155,73 +153,98 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
 
     // Read and written on one descriptor, so the copy read back is the file
     // that takes the name.
-    TemporaryFile temp;
-    for (int attempt = 0; temp.file.fd < 0; ++attempt) {
-        temp.path = QFile::encodeName(temporaryName(result.path));
-        temp.file.fd = ::open(temp.path.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (temp.file.fd < 0 && (errno != EEXIST || attempt > 8)) {
+    Descriptor& temp = staged->temp;
+    for (int attempt = 0; temp.fd < 0; ++attempt) {
+        staged->tempName = temporaryName(result.path);
+        temp.fd = ::open(QFile::encodeName(staged->tempName).constData(),
+                         O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (temp.fd < 0 && (errno != EEXIST || attempt > 8)) {
             result.error = errorText(errno);
-            temp.path.clear();
-            return result;
+            staged->tempName.clear();
+            return staged;
         }
     }
     Hasher written;
-    Hasher readFromDisk;
     EdgeHasher edges(sourceStat.st_size);
-    if (!written.ok() || !readFromDisk.ok() || !edges.ok()) {
+    if (!written.ok() || !edges.ok()) {
         result.error = QStringLiteral("out of memory");
-        return result;
+        return staged;
     }
-    std::vector<char> buffer(static_cast<size_t>(BufferSize));
+    std::vector<char> buffer(static_cast<size_t>(bufferSizeFor(sourceStat.st_size)));
     qint64 writtenBytes = 0;
-    switch (transfer(source.fd, temp.file.fd, buffer, written, edges, progress, &writtenBytes,
+    switch (transfer(source.fd, temp.fd, buffer, written, edges, progress, &writtenBytes,
                      &result.error)) {
     case Transfer::Done:
         break;
     case Transfer::Stopped:
         result.outcome = Outcome::Stopped;
         result.error = QStringLiteral("stopped");
-        return result;
+        return staged;
     case Transfer::Failed:
-        return result;
+        return staged;
     }
 
     const struct timespec times[2] = {sourceStat.st_atim, sourceStat.st_mtim};
-    ::futimens(temp.file.fd, times);
-    struct stat copyStat;
-    if (::fsync(temp.file.fd) != 0 || ::fstat(temp.file.fd, &copyStat) != 0 ||
-        ::fstat(source.fd, &sourceStat) != 0) {
+    ::futimens(temp.fd, times);
+    if (::fstat(source.fd, &sourceStat) != 0) {
         result.error = errorText(errno);
-        return result;
+        return staged;
     }
-    if (!sizesMatch(&result, sourceStat.st_size, copyStat.st_size, verifySize))
-        return result;
+    staged->sourceSize = sourceStat.st_size;
+    staged->writtenHash = written.value();
     result.sourceFingerprint = edges.value();
     result.fingerprinted = edges.complete() && writtenBytes == sourceStat.st_size;
+    staged->sourceModified = QDateTime::fromMSecsSinceEpoch(
+        qint64(sourceStat.st_mtim.tv_sec) * 1000 + sourceStat.st_mtim.tv_nsec / 1000000, Qt::UTC);
+    staged->written = true;
+    return staged;
+}
 
-    runWrittenHook(sourcePath, QFile::decodeName(temp.path));
+bool VerifiedCopy::verify(Staged& staged)
+{
+    Result& result = staged.result;
+    if (!staged.written || staged.checked)
+        return staged.verified;
+    staged.checked = true;
+    if (stopFlag.load()) {
+        result.outcome = Outcome::Stopped;
+        result.error = QStringLiteral("stopped");
+        return false;
+    }
+    struct stat copyStat;
+    if (::fsync(staged.temp.fd) != 0 || ::fstat(staged.temp.fd, &copyStat) != 0) {
+        result.error = errorText(errno);
+        return false;
+    }
+    if (!sizesMatch(&result, staged.sourceSize, copyStat.st_size, staged.verifySize))
+        return false;
+
+    runWrittenHook(staged.sourcePath, staged.tempName);
+    Hasher readFromDisk;
+    if (!readFromDisk.ok()) {
+        result.error = QStringLiteral("out of memory");
+        return false;
+    }
+    std::vector<char> buffer(static_cast<size_t>(bufferSizeFor(copyStat.st_size)));
     qint64 readBackBytes = 0;
-    switch (readBack(temp.file.fd, buffer, readFromDisk, &readBackBytes, &result.error)) {
+    switch (readBack(staged.temp.fd, buffer, readFromDisk, &readBackBytes, &result.error)) {
     case Transfer::Done:
         break;
     case Transfer::Stopped:
         result.outcome = Outcome::Stopped;
         result.error = QStringLiteral("stopped");
-        return result;
+        return false;
     case Transfer::Failed:
-        return result;
+        return false;
     }
-    if (!hashesMatch(&result, written.value(), readFromDisk.value(), readBackBytes))
-        return result;
-    if (temp.file.close() != 0) {
+    if (!hashesMatch(&result, staged.writtenHash, readFromDisk.value(), readBackBytes))
+        return false;
+    if (staged.temp.close() != 0) {
         result.error = errorText(errno);
-        return result;
+        return false;
     }
-    const QDateTime sourceModified = QDateTime::fromMSecsSinceEpoch(
-        qint64(sourceStat.st_mtim.tv_sec) * 1000 + sourceStat.st_mtim.tv_nsec / 1000000, Qt::UTC);
-    temp.published = publish(QFile::decodeName(temp.path), nameFor, nextNameWhenTaken, beforeName,
-                             sourceModified, &result);
-    return result;
+    staged.verified = true;
+    return true;
 }
 
 #endif // PQVK_POSIX_COPY
