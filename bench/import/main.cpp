@@ -118,8 +118,7 @@ double runProgram(const QString& program, const QStringList& cards, const QStrin
                   bool* ok)
 {
     QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setProcessChannelMode(QProcess::MergedChannels);
     QElapsedTimer timer;
     timer.start();
     process.start(program, {QStringLiteral("import"), QStringLiteral("--card1"), cards[0],
@@ -127,7 +126,10 @@ double runProgram(const QString& program, const QStringList& cards, const QStrin
                             cards[2], QStringLiteral("--dest"), destination});
     *ok = process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit &&
           process.exitCode() == 0;
-    return timer.nsecsElapsed() / 1e9;
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    if (!*ok)
+        std::fprintf(stderr, "%s", process.readAll().constData());
+    return seconds;
 }
 
 // Runs one shell script per card at once; the time until all three have ended.

@@ -1,6 +1,7 @@
 #include "base/apppaths.h"
 #include "cards/importledger.h"
 #include "cards/medianaming.h"
+#include "cards/mhlhistory.h"
 #include "cards/verifiedcopy.h"
 #include "controller/appcontroller.h"
 #include "support/loopvolume.h"
@@ -619,6 +620,52 @@ private slots:
                  qPrintable(warning));
         QCOMPARE(TestSupport::files(destination()), QStringList());
         QCOMPARE(ImportLedger().copiesOfCard(CardIdentity::of(card(1))).size(), 0);
+    }
+
+    // A stop while card 1's later copies wait behind the one being verified:
+    // those copies leave nothing behind, the one verified before keeps its
+    // name, and the ledger and the hash list hold exactly the named copies.
+    void stopWithCopiesQueued()
+    {
+        for (int n = 1; n <= 3; ++n) {
+            for (int f = 1; f <= 5; ++f)
+                writeCardFile(card(n) + QStringLiteral("/D/P%1.JPG").arg(f), 1000 + f);
+        }
+        VerifiedCopy::setWrittenHook([&](const QString& source, const QString&) {
+            if (source != card(1) + "/D/P2.JPG")
+                return;
+            QElapsedTimer waited;
+            waited.start();
+            while (QDir(destination() + "/D")
+                           .entryList({".*cam1*"}, QDir::Files | QDir::Hidden)
+                           .size() < 4 &&
+                   !waited.hasExpired(10000))
+                QThread::msleep(1);
+            VerifiedCopy::requestStop();
+        });
+        runAll(card(2), {}, {});
+
+        // P2 read back in full or stopped, as the copy checks the stop.
+        QCOMPARE(reports
+                     .filter(QRegularExpression("^1 0 1 1 Copied 0/0 videos and [12]/5 photos. "
+                                                "Import stopped.$"))
+                     .size(),
+                 1);
+        QCOMPARE(ended.value("import"), QStringLiteral("stopped"));
+        const QStringList named = filesBelow(destination());
+        QVERIFY(named.contains("D/P1_cam1.JPG") && !named.contains("D/P3_cam1.JPG"));
+        QSet<QString> recorded, listed;
+        for (const QString& copy : named) {
+            QVERIFY2(!copy.contains("/."), qPrintable(copy)); // no temporary left
+            QCOMPARE(TestSupport::readFile(destination() + '/' + copy),
+                     TestSupport::readFile(card(copy.at(copy.size() - 5).digitValue()) + "/D/" +
+                                           copy.section('/', 1).remove(2, 5)));
+        }
+        for (const LedgerEntry& row : ImportLedger().copiesIn(destination()))
+            recorded << QDir(destination()).relativeFilePath(row.copyPath);
+        QVERIFY(MhlHistory(destination()).listedPaths(&listed));
+        QCOMPARE(recorded, QSet<QString>(named.cbegin(), named.cend()));
+        QCOMPARE(listed, recorded);
     }
 
     // One recording on three cards, read together even on a one-thread pool:
