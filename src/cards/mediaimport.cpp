@@ -427,8 +427,15 @@ Outcome MediaImport::copyCard(int cardIndex, const QString& sourceDir)
         report(cardIndex, 0, 0, 0, QStringLiteral("Error: ") + reason);
         return Outcome(Outcome::Status::Refused);
     };
-    if (sourceDir.isEmpty() || !QDir(sourceDir).exists()) // as refusedCard()
+    if (sourceDir.isEmpty()) // as refusedCard()
         return refuse(QStringLiteral("Please choose source"));
+    if (!QDir(sourceDir).exists()) {
+        // A card taken out after it was chosen: the choice was made.
+        const QString gone = QStringLiteral("Card %1: the folder %2 is gone").arg(card, sourceDir);
+        qWarning() << gone;
+        report(cardIndex, 0, 0, 0, QStringLiteral("Error: ") + gone);
+        return Outcome(Outcome::Status::Refused);
+    }
     if (sourceDir == QLatin1String("/") || sourceDir == QDir::rootPath())
         return refuse(QStringLiteral("Invalid source"));
     if (targetDir.isEmpty())

@@ -244,6 +244,7 @@ private slots:
             QTest::newRow(name) << card2 << QString(project) << QString(report);
         };
         row("no card", "", "", "Error: Please choose source");
+        row("card folder gone", "gone", "", "Error: Card 2: the folder %1 is gone");
         row("slash, the system root", QDir::rootPath(), "", "Error: Invalid source");
         for (const char* project : {"../up", "a/b", "C:x", "a*?", "a\tb"})
             row(project, "card2", project, "Error: Invalid project name");
@@ -259,6 +260,8 @@ private slots:
         for (int n = 1; n <= 3; ++n)
             writeCardFile(card(n) + "/V.MOV");
 
+        if (card2 == "gone")
+            report.replace("%1", card2 = dir->filePath(card2));
         runAll(card2 == "card2" ? card(2) : card2, QString(), project);
 
         QStringList copies;
