@@ -836,7 +836,7 @@ private slots:
         row("import", import + "--card3 ./card3 --dest out", 0,
             "[card 3] Copied 1/1 videos and 1/1 photos.\n");
         row("import, card 3 refused", import + "--card3 /no/card --dest out", 1,
-            "[card 3] Error: Please choose source\n");
+            "[card 3] Error: Card 3: the folder /no/card is gone\n");
         // Every copy verified, but no other tool could check them.
         row("import, hash list cannot be written", import + "--card3 card3 --dest unlisted", 1,
             "] Error: Could not write the hash list: ");
