@@ -273,27 +273,43 @@ VerifiedCopy::Result VerifiedCopy::copyTo(const QString& targetPath)
 VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
                                         bool nextNameWhenTaken)
 {
-    StagedCopy staged = stage(nameFor, firstNumber, nextNameWhenTaken);
+    StagedCopy staged = stage({nameFor}, firstNumber, nextNameWhenTaken);
     verify(*staged);
     return takeName(std::move(staged));
 }
 
 VerifiedCopy::StagedCopy VerifiedCopy::write(const NameFor& nameFor, int firstNumber)
 {
-    return stage(nameFor, firstNumber, true);
+    return stage({nameFor}, firstNumber, true);
+}
+
+VerifiedCopy::StagedCopy VerifiedCopy::write(const QVector<NameFor>& names)
+{
+    return stage(names, 0, true);
 }
 
 VerifiedCopy::Result VerifiedCopy::takeName(StagedCopy staged)
 {
-    if (staged->verified)
-        staged->published = publish(staged->tempName, staged->nameFor, staged->nextNameWhenTaken,
-                                    beforeName, staged->sourceModified, &staged->result);
-    return staged->result;
+    return takeName(*staged, 0);
 }
 
-const VerifiedCopy::Result& VerifiedCopy::result(const Staged& staged)
+VerifiedCopy::Result VerifiedCopy::takeName(Staged& staged, int leg)
 {
-    return staged.result;
+    Staged::Leg& copy = staged.legs[size_t(leg)];
+    if (copy.verified && !copy.published)
+        copy.published = publish(copy.tempName, copy.nameFor, staged.nextNameWhenTaken, beforeName,
+                                 staged.sourceModified, &copy.result);
+    return copy.result;
+}
+
+const VerifiedCopy::Result& VerifiedCopy::result(const Staged& staged, int leg)
+{
+    return staged.legs[size_t(leg)].result;
+}
+
+bool VerifiedCopy::verified(const Staged& staged, int leg)
+{
+    return staged.legs[size_t(leg)].verified;
 }
 
 void VerifiedCopy::StagedDeleter::operator()(Staged* staged) const

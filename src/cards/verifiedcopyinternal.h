@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <deque>
 
 // PQVK_PORTABLE_COPY builds the Qt-only path on Unix too, to check it.
 #if defined(Q_OS_UNIX) && !defined(PQVK_PORTABLE_COPY)
@@ -140,28 +141,55 @@ inline qint64 bufferSizeFor(qint64 size)
 
 } // namespace VerifiedCopyInternal
 
-// What a copy carries from one step to the next.
+// What a copy carries from one step to the next: the source's side once,
+// and one leg per destination.
 class VerifiedCopy::Staged
 {
 public:
-    ~Staged(); // removes the temporary unless it took its name
+    struct Leg
+    {
+        ~Leg(); // removes the temporary unless it took its name
+        VerifiedCopy::Result result;
+        VerifiedCopy::NameFor nameFor;
+        QString tempName;
+        bool failed = false;   // gave up; `result` says why
+        bool checked = false;  // verify() has run
+        bool verified = false; // and the copy passed
+        bool published = false;
+#ifdef PQVK_POSIX_COPY
+        VerifiedCopyInternal::Descriptor temp{-1};
+#else
+        QFile temp;
+#endif
+    };
 
-    VerifiedCopy::Result result;
-    VerifiedCopy::NameFor nameFor;
+    std::deque<Leg> legs; // a deque: a leg holds an open file and never moves
     bool nextNameWhenTaken = true;
     bool verifySize = true;
     QString sourcePath;
-    QString tempName;
-    bool written = false;  // write() succeeded
-    bool checked = false;  // verify() has run
-    bool verified = false; // and the copy passed
-    bool published = false;
+    bool written = false; // the source was read to its end
     quint64 writtenHash = 0;
     qint64 sourceSize = -1; // as the source was when its last byte was read
     QDateTime sourceModified;
-#ifdef PQVK_POSIX_COPY
-    VerifiedCopyInternal::Descriptor temp{-1};
-#else
-    QFile temp;
-#endif
+
+    // Every leg that has not failed yet; false when none is left.
+    template <typename F> bool forLive(F f)
+    {
+        bool any = false;
+        for (Leg& leg : legs) {
+            if (!leg.failed) {
+                f(leg);
+                any = any || !leg.failed;
+            }
+        }
+        return any;
+    }
+    void failAll(VerifiedCopy::Outcome outcome, const QString& error)
+    {
+        forLive([&](Leg& leg) {
+            leg.result.outcome = outcome;
+            leg.result.error = error;
+            leg.failed = true;
+        });
+    }
 };

@@ -12,58 +12,68 @@
 
 using namespace VerifiedCopyInternal;
 
-VerifiedCopy::Staged::~Staged()
+VerifiedCopy::Staged::Leg::~Leg()
 {
     temp.close();
     if (!published && !tempName.isEmpty())
         temp.remove();
 }
 
-VerifiedCopy::StagedCopy VerifiedCopy::stage(const NameFor& nameFor, int firstNumber,
+VerifiedCopy::StagedCopy VerifiedCopy::stage(const QVector<NameFor>& names, int firstNumber,
                                              bool nextNameWhenTaken)
 {
     StagedCopy staged(new Staged);
-    staged->nameFor = nameFor;
     staged->nextNameWhenTaken = nextNameWhenTaken;
     staged->verifySize = verifySize;
     staged->sourcePath = sourcePath;
-    Result& result = staged->result;
-    if (!pickName(nameFor, firstNumber, nextNameWhenTaken, &result))
+    bool any = false;
+    for (const NameFor& nameFor : names) {
+        staged->legs.emplace_back();
+        Staged::Leg& leg = staged->legs.back();
+        leg.nameFor = nameFor;
+        leg.failed = !pickName(nameFor, firstNumber, nextNameWhenTaken, &leg.result);
+        any = any || !leg.failed;
+    }
+    if (!any)
         return staged;
 
     // Only a regular file is read: opening a FIFO would wait for a writer for
     // ever, and a FIFO or a device may never end.
     const QFileInfo sourceInfo(sourcePath);
     if (sourceInfo.exists() && !sourceInfo.isFile()) {
-        result.error = QStringLiteral("not a regular file");
+        staged->failAll(Outcome::Failed, QStringLiteral("not a regular file"));
         return staged;
     }
     QFile source(sourcePath);
     if (!source.open(QIODevice::ReadOnly)) {
-        result.error = source.errorString();
+        staged->failAll(Outcome::Failed, source.errorString());
         return staged;
     }
     if (source.isSequential()) {
-        result.error = QStringLiteral("not a regular file");
+        staged->failAll(Outcome::Failed, QStringLiteral("not a regular file"));
         return staged;
     }
     const QDateTime modified = source.fileTime(QFileDevice::FileModificationTime);
 
-    QFile& temp = staged->temp;
-    for (int attempt = 0; !temp.isOpen(); ++attempt) {
-        temp.setFileName(temporaryName(result.path));
-        if (!temp.open(QIODevice::WriteOnly | QIODevice::NewOnly) && attempt > 8) {
-            result.error = temp.errorString();
-            return staged;
+    const bool created = staged->forLive([&](Staged::Leg& leg) {
+        for (int attempt = 0; !leg.temp.isOpen(); ++attempt) {
+            leg.temp.setFileName(temporaryName(leg.result.path));
+            if (!leg.temp.open(QIODevice::WriteOnly | QIODevice::NewOnly) && attempt > 8) {
+                leg.result.error = leg.temp.errorString();
+                leg.failed = true;
+                return;
+            }
         }
-    }
-    staged->tempName = temp.fileName();
+        leg.tempName = leg.temp.fileName();
+    });
+    if (!created)
+        return staged;
 
     Hasher written;
     const qint64 sourceSize = source.size();
     EdgeHasher edges(sourceSize);
     if (!written.ok() || !edges.ok()) {
-        result.error = QStringLiteral("out of memory");
+        staged->failAll(Outcome::Failed, QStringLiteral("out of memory"));
         return staged;
     }
     std::vector<char> buffer(static_cast<size_t>(bufferSizeFor(sourceSize)));
@@ -73,17 +83,21 @@ VerifiedCopy::StagedCopy VerifiedCopy::stage(const NameFor& nameFor, int firstNu
         while (moved < ChunkSize) {
             const qint64 got = source.read(buffer.data(), qint64(buffer.size()));
             if (got < 0) {
-                result.error = source.errorString();
+                staged->failAll(Outcome::Failed, source.errorString());
                 return staged;
             }
             if (got == 0)
                 break;
             written.add(buffer.data(), got);
             edges.add(writtenBytes + moved, buffer.data(), got);
-            if (temp.write(buffer.data(), got) != got) {
-                result.error = temp.errorString();
+            const bool left = staged->forLive([&](Staged::Leg& leg) {
+                if (leg.temp.write(buffer.data(), got) != got) {
+                    leg.result.error = leg.temp.errorString();
+                    leg.failed = true;
+                }
+            });
+            if (!left)
                 return staged;
-            }
             moved += got;
         }
         writtenBytes += moved;
@@ -92,28 +106,30 @@ VerifiedCopy::StagedCopy VerifiedCopy::stage(const NameFor& nameFor, int firstNu
         if (moved == 0)
             break;
         if (stopFlag.load()) {
-            result.outcome = Outcome::Stopped;
-            result.error = QStringLiteral("stopped");
+            staged->failAll(Outcome::Stopped, QStringLiteral("stopped"));
             return staged;
         }
     }
     staged->sourceSize = source.size();
     staged->writtenHash = written.value();
     staged->sourceModified = modified;
-    result.sourceFingerprint = edges.value();
-    result.fingerprinted =
-        edges.complete() && writtenBytes == source.size() && sourceSize == source.size();
+    staged->forLive([&](Staged::Leg& leg) {
+        leg.result.sourceFingerprint = edges.value();
+        leg.result.fingerprinted =
+            edges.complete() && writtenBytes == source.size() && sourceSize == source.size();
+    });
     staged->written = true;
     return staged;
 }
 
-bool VerifiedCopy::verify(Staged& staged)
+namespace {
+
+bool verifyLeg(VerifiedCopy::Staged& staged, VerifiedCopy::Staged::Leg& leg,
+               std::vector<char>& buffer)
 {
-    Result& result = staged.result;
-    QFile& temp = staged.temp;
-    if (!staged.written || staged.checked)
-        return staged.verified;
-    staged.checked = true;
+    using Outcome = VerifiedCopy::Outcome;
+    VerifiedCopy::Result& result = leg.result;
+    QFile& temp = leg.temp;
     if (stopFlag.load()) {
         result.outcome = Outcome::Stopped;
         result.error = QStringLiteral("stopped");
@@ -149,7 +165,8 @@ bool VerifiedCopy::verify(Staged& staged)
         result.error = QStringLiteral("out of memory");
         return false;
     }
-    std::vector<char> buffer(static_cast<size_t>(bufferSizeFor(temp.size())));
+    if (buffer.empty())
+        buffer.resize(static_cast<size_t>(bufferSizeFor(temp.size())));
     qint64 readBackBytes = 0;
     for (;;) {
         const qint64 got = temp.read(buffer.data(), qint64(buffer.size()));
@@ -168,10 +185,24 @@ bool VerifiedCopy::verify(Staged& staged)
         }
     }
     temp.close();
-    if (!hashesMatch(&result, staged.writtenHash, readFromDisk.value(), readBackBytes))
-        return false;
-    staged.verified = true;
-    return true;
+    return hashesMatch(&result, staged.writtenHash, readFromDisk.value(), readBackBytes);
+}
+
+} // namespace
+
+bool VerifiedCopy::verify(Staged& staged)
+{
+    bool all = staged.written;
+    std::vector<char> buffer;
+    for (Staged::Leg& leg : staged.legs) {
+        if (staged.written && !leg.failed && !leg.checked) {
+            leg.checked = true;
+            leg.verified = verifyLeg(staged, leg, buffer);
+            leg.failed = !leg.verified;
+        }
+        all = all && leg.verified;
+    }
+    return all;
 }
 
 #endif
