@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-VerifiedCopyQueue::VerifiedCopyQueue(const QString& folder)
-    : folder(folder), thread([this] { run(); })
+VerifiedCopyQueue::VerifiedCopyQueue(const QStringList& folders)
+    : folders(folders), thread([this] { run(); })
 {
 }
 
@@ -60,8 +60,10 @@ void VerifiedCopyQueue::run()
         const Entry entry = waiting.front();
         current = entry.staged;
         lock.unlock();
-        if (several)
-            VerifiedCopy::syncNames(folder);
+        for (const QString& folder : folders) {
+            if (several)
+                VerifiedCopy::syncNames(folder);
+        }
         VerifiedCopy::verify(*entry.staged);
         lock.relock();
         waiting.pop_front();

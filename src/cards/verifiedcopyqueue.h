@@ -3,7 +3,7 @@
 #include "cards/verifiedcopy.h"
 
 #include <QMutex>
-#include <QString>
+#include <QStringList>
 #include <QWaitCondition>
 
 #include <deque>
@@ -25,9 +25,9 @@ public:
     static constexpr int MaxFiles = 32;
     static constexpr qint64 MaxBytes = qint64(1) << 30;
 
-    // Copies that wait together are flushed with one commit of `folder`'s
-    // file system before each is flushed and read back on its own.
-    explicit VerifiedCopyQueue(const QString& folder);
+    // Copies that wait together are flushed with one commit of each of
+    // `folders`' file systems before each is flushed and read back on its own.
+    explicit VerifiedCopyQueue(const QStringList& folders);
     // Waits for the copy being verified; the others are left unverified.
     ~VerifiedCopyQueue();
     VerifiedCopyQueue(const VerifiedCopyQueue&) = delete;
@@ -49,7 +49,7 @@ private:
     };
     void run();
 
-    QString folder;
+    QStringList folders;
     QMutex mutex;
     QWaitCondition changed;
     std::deque<Entry> waiting; // not yet verified, oldest first
