@@ -671,6 +671,60 @@ private slots:
         QCOMPARE(listed, recorded);
     }
 
+    void twoDestinations_data()
+    {
+        QTest::addColumn<bool>("backupFull"); // a small drive that fills mid-run
+        QTest::newRow("both complete") << false;
+        QTest::newRow("backup full mid-run") << true;
+    }
+
+    // Each card file read once into two destinations: each holds verified
+    // copies and a hash list the reference tool verifies; a backup drive that
+    // fills up leaves only full copies there and the other destination complete.
+    void twoDestinations()
+    {
+        QFETCH(bool, backupFull);
+        if (!QFileInfo::exists(TestSupport::ascmhlTool()))
+            QSKIP("the ASC's reference tool is missing");
+        const QString backup = dir->filePath("backup");
+        LoopVolume drive;
+        if (backupFull && !drive.mount(dir->filePath("backup.img"), backup, "ext4", {}, 8))
+            SKIP_SAFETY(drive.error());
+        QStringList names;
+        for (int n = 1; n <= 3; ++n) {
+            for (int f = 1; f <= 3; ++f) {
+                writeCardFile(card(n) + QStringLiteral("/D/V%1.MOV").arg(f), 1 << 20,
+                              char('a' + f));
+                names << QStringLiteral("D/V%1_cam%2.MOV").arg(f).arg(n);
+            }
+        }
+        names.sort();
+        controller->copyFilesTo({card(1), card(2), card(3)}, {destination(), backup}, {}, {});
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
+        QCoreApplication::processEvents();
+
+        QString output;
+        QCOMPARE(filesBelow(destination()), QStringList(names + QStringList("VazizidADU.log")));
+        QVERIFY2(TestSupport::ascmhlVerify(destination(), &output) == 0, qPrintable(output));
+        const QStringList kept = filesBelow(backup).filter(QRegularExpression("^D/"));
+        for (const QString& copy : kept) // only full copies, no temporary
+            QCOMPARE(TestSupport::readFile(backup + '/' + copy),
+                     TestSupport::readFile(card(copy.at(copy.size() - 5).digitValue()) + "/D/" +
+                                           copy.mid(2, 2) + ".MOV"));
+        QCOMPARE(ended.value("import") == "succeeded", !backupFull);
+        const QString summary =
+            QStringLiteral("1 0 1 1 Copied 3/3 videos and 0/0 photos to %1; ").arg(destination());
+        QVERIFY(!reports.filter(summary).isEmpty());
+        if (!backupFull) {
+            QCOMPARE(kept, names);
+            QVERIFY2(TestSupport::ascmhlVerify(backup, &output) == 0, qPrintable(output));
+        } else {
+            QVERIFY(kept.size() < names.size());
+            QVERIFY(!reports.filter(QRegularExpression(" Error: Could not copy .* to " + backup))
+                         .isEmpty());
+        }
+    }
+
     // One recording on three cards, read together even on a one-thread pool:
     // three distinct copies, one stitching project naming them, one "Done." and
     // one log copy per run; a second run keeps the first log copy. Each video's
