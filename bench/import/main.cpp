@@ -87,7 +87,7 @@ long peakMemoryMiB()
     return usage.ru_maxrss / 1024;
 }
 
-double runImport(const QStringList& cards, const QString& destination, const QString& expected,
+double runImport(const QStringList& cards, const QStringList& destinations, const QString& expected,
                  bool* ok)
 {
     AppController controller;
@@ -100,30 +100,38 @@ double runImport(const QStringList& cards, const QString& destination, const QSt
                      });
     QElapsedTimer timer;
     timer.start();
-    controller.copyFiles(cards[0], cards[1], cards[2], destination, QString(), QString());
+    controller.copyFilesTo(cards, destinations, QString(), QString());
     QThreadPool::globalInstance()->waitForDone();
     const double seconds = timer.nsecsElapsed() / 1e9;
     QCoreApplication::processEvents();
-    *ok = summaries.size() == 3 && summaries.count(expected) == 3 &&
-          QDir(destination + QStringLiteral("/ascmhl"))
-                  .entryList({QStringLiteral("*.mhl")}, QDir::Files)
-                  .size() == 1;
+    *ok = summaries.size() == 3 && (destinations.size() > 1 || summaries.count(expected) == 3);
+    for (const QString& destination : destinations)
+        *ok = *ok && QDir(destination + QStringLiteral("/ascmhl"))
+                             .entryList({QStringLiteral("*.mhl")}, QDir::Files)
+                             .size() == 1;
     if (!*ok)
         std::fprintf(stderr, "import: %s\n", qPrintable(summaries.join(QLatin1String(" | "))));
     return seconds;
 }
 
 // The same import run by a qvkctl program (this tree's or another's).
-double runProgram(const QString& program, const QStringList& cards, const QString& destination,
+double runProgram(const QString& program, const QStringList& cards, const QStringList& destinations,
                   bool* ok)
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
+    QStringList arguments = {QStringLiteral("import"),
+                             QStringLiteral("--card1"),
+                             cards[0],
+                             QStringLiteral("--card2"),
+                             cards[1],
+                             QStringLiteral("--card3"),
+                             cards[2]};
+    for (const QString& destination : destinations)
+        arguments << QStringLiteral("--dest") << destination;
     QElapsedTimer timer;
     timer.start();
-    process.start(program, {QStringLiteral("import"), QStringLiteral("--card1"), cards[0],
-                            QStringLiteral("--card2"), cards[1], QStringLiteral("--card3"),
-                            cards[2], QStringLiteral("--dest"), destination});
+    process.start(program, arguments);
     *ok = process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit &&
           process.exitCode() == 0;
     const double seconds = timer.nsecsElapsed() / 1e9;
@@ -329,12 +337,18 @@ int main(int argc, char* argv[])
         QStringLiteral("Cards on loop devices read at most this fast (root); set against "
                        "reading them once and cp -r + sync."),
         QStringLiteral("MiB/s"));
+    const QCommandLineOption backupOption(
+        QStringLiteral("backup-dir"),
+        QStringLiteral("Also time the import into two destinations, the second in this folder "
+                       "(best on another disk)."),
+        QStringLiteral("path"));
     const QCommandLineOption programOption(
         QStringLiteral("qvkctl"),
         QStringLiteral("Run the import with this qvkctl program instead of in this process."),
         QStringLiteral("path"));
     parser.addOptions({dirOption, roundsOption, videoOption, photoOption, videosOption,
-                       photosOption, dropOption, noWarmupOption, speedOption, programOption});
+                       photosOption, dropOption, noWarmupOption, speedOption, backupOption,
+                       programOption});
     parser.process(app);
 
     const int rounds = std::max(1, parser.value(roundsOption).toInt());
@@ -417,17 +431,24 @@ int main(int argc, char* argv[])
     {
         const char* name;
         const char* script; // null: the import
+        bool twoDestinations;
     };
-    const std::vector<Side> sides =
-        cardSpeed > 0 ? std::vector<Side>{{"verified import", nullptr},
-                                          {"cards read once (cat)", ReadScript},
-                                          {"cp -r + sync", CopyScript}}
-                      : std::vector<Side>{{"verified import", nullptr},
-                                          {"cp+sync+xxhsum+dd nocache+xxhsum -c", ToolsScript},
-                                          {"cp -r + sync", CopyScript}};
+    std::vector<Side> sides =
+        cardSpeed > 0
+            ? std::vector<Side>{{"verified import", nullptr, false},
+                                {"cards read once (cat)", ReadScript, false},
+                                {"cp -r + sync", CopyScript, false}}
+            : std::vector<Side>{{"verified import", nullptr, false},
+                                {"cp+sync+xxhsum+dd nocache+xxhsum -c", ToolsScript, false},
+                                {"cp -r + sync", CopyScript, false}};
+    QStringList destinations = {work.filePath(QStringLiteral("dest"))};
+    if (parser.isSet(backupOption)) {
+        sides.push_back({"verified import, two destinations", nullptr, true});
+        destinations << QDir(parser.value(backupOption))
+                            .filePath(QStringLiteral("bench_import-%1").arg(::getpid()));
+    }
     const size_t count = sides.size();
     std::vector<Figures> times(count), ratios(count);
-    const QString destination = work.filePath(QStringLiteral("dest"));
     long importMemory = 0;
     // Round 0 warms up (fresh disk blocks, caches) and is not counted.
     for (int round = warmup ? 0 : 1; round <= rounds; ++round) {
@@ -439,19 +460,22 @@ int main(int argc, char* argv[])
             settle(dropCaches);
             bool ok = false;
             if (sides[side].script) {
-                seconds[side] =
-                    runScripts(QString::fromLatin1(sides[side].script), cards, destination, &ok);
-            } else if (program.isEmpty()) {
-                seconds[side] = runImport(cards, destination, expected, &ok);
-                importMemory = std::max(importMemory, peakMemoryMiB());
+                seconds[side] = runScripts(QString::fromLatin1(sides[side].script), cards,
+                                           destinations.first(), &ok);
             } else {
-                seconds[side] = runProgram(program, cards, destination, &ok);
+                const QStringList into =
+                    sides[side].twoDestinations ? destinations : destinations.mid(0, 1);
+                seconds[side] = program.isEmpty() ? runImport(cards, into, expected, &ok)
+                                                  : runProgram(program, cards, into, &ok);
+                if (program.isEmpty())
+                    importMemory = std::max(importMemory, peakMemoryMiB());
             }
             if (!ok) {
                 std::fprintf(stderr, "%s failed\n", sides[side].name);
                 return 1;
             }
-            QDir(destination).removeRecursively();
+            for (const QString& folder : qAsConst(destinations))
+                QDir(folder).removeRecursively();
         }
         std::printf("%s %d: import %.2f s (%.0f MiB/s)", round > 0 ? "round" : "warm-up round",
                     round, seconds[0], double(total) / MiB / seconds[0]);
@@ -474,6 +498,9 @@ int main(int argc, char* argv[])
     for (size_t side = 1; side < count; ++side)
         std::printf("ratio of medians: import / %s %.3f\n", sides[side].name,
                     times[0].median() / times[side].median());
+    if (parser.isSet(backupOption))
+        std::printf("two destinations / one: %.3f (goal <= 1.10)\n",
+                    times[count - 1].median() / times[0].median());
     if (cardSpeed > 0)
         std::printf("goals: import / cards read once <= 1.05 (videos and photos), <= 1.10 "
                     "(time-lapse)\n");
