@@ -95,8 +95,6 @@ MediaImport::MediaImport(const QStringList& targetDirs, const QString& templateP
     }
     if (targets.empty())
         targets.emplace_back(new Target);
-    targetDir = targets.front()->dir;
-    targetDirectory = targets.front()->directory;
     for (auto& card : cards) {
         card.reset(new CardState);
         card->unrecorded.assign(targets.size(), 0);
@@ -520,7 +518,8 @@ Outcome MediaImport::copyCard(int cardIndex, const QString& sourceDir)
     }
     if (sourceDir == QLatin1String("/") || sourceDir == QDir::rootPath())
         return refuse(QStringLiteral("Invalid source"));
-    if (targetDir.isEmpty())
+    if (std::any_of(targets.cbegin(), targets.cend(),
+                    [](const std::unique_ptr<Target>& target) { return target->dir.isEmpty(); }))
         return refuse(QStringLiteral("Please choose destination"));
     // The project name becomes part of every copy's name.
     if (!MediaNaming::isValidProjectName(projectName))

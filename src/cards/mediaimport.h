@@ -189,8 +189,6 @@ private:
     QString inTarget(int target) const;
 
     std::vector<std::unique_ptr<Target>> targets; // in the order given
-    QString targetDir;                            // the first's
-    QDir targetDirectory;
     QString templatePath;
     QString projectName;
     CardReport report;

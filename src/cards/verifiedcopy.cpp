@@ -11,6 +11,8 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <functional>
+#include <thread>
 #include <vector>
 
 #ifdef Q_OS_UNIX
@@ -286,6 +288,28 @@ VerifiedCopy::StagedCopy VerifiedCopy::write(const NameFor& nameFor, int firstNu
 VerifiedCopy::StagedCopy VerifiedCopy::write(const QVector<NameFor>& names)
 {
     return stage(names, 0, true);
+}
+
+bool VerifiedCopy::verify(Staged& staged)
+{
+    const auto check = [&staged](Staged::Leg& leg) {
+        if (!staged.written || leg.failed || leg.checked)
+            return;
+        leg.checked = true;
+        std::vector<char> buffer;
+        leg.verified = verifyLeg(staged, leg, buffer);
+        leg.failed = !leg.verified;
+    };
+    // Each destination on its own disk: their read-backs side by side.
+    std::vector<std::thread> others;
+    for (size_t leg = 1; staged.written && leg < staged.legs.size(); ++leg)
+        others.emplace_back(check, std::ref(staged.legs[leg]));
+    if (!staged.legs.empty())
+        check(staged.legs.front());
+    for (std::thread& other : others)
+        other.join();
+    return staged.written && std::all_of(staged.legs.cbegin(), staged.legs.cend(),
+                                         [](const Staged::Leg& leg) { return leg.verified; });
 }
 
 VerifiedCopy::Result VerifiedCopy::takeName(StagedCopy staged)

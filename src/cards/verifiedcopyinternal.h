@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <deque>
+#include <vector>
 
 // PQVK_PORTABLE_COPY builds the Qt-only path on Unix too, to check it.
 #if defined(Q_OS_UNIX) && !defined(PQVK_PORTABLE_COPY)
@@ -193,3 +194,10 @@ public:
         });
     }
 };
+
+namespace VerifiedCopyInternal {
+// One leg of a written copy: flushed, read back from its disk and compared,
+// through `buffer` (sized on first use). The back-end's.
+bool verifyLeg(VerifiedCopy::Staged& staged, VerifiedCopy::Staged::Leg& leg,
+               std::vector<char>& buffer);
+} // namespace VerifiedCopyInternal

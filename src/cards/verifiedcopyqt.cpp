@@ -122,10 +122,8 @@ VerifiedCopy::StagedCopy VerifiedCopy::stage(const QVector<NameFor>& names, int 
     return staged;
 }
 
-namespace {
-
-bool verifyLeg(VerifiedCopy::Staged& staged, VerifiedCopy::Staged::Leg& leg,
-               std::vector<char>& buffer)
+bool VerifiedCopyInternal::verifyLeg(VerifiedCopy::Staged& staged, VerifiedCopy::Staged::Leg& leg,
+                                     std::vector<char>& buffer)
 {
     using Outcome = VerifiedCopy::Outcome;
     VerifiedCopy::Result& result = leg.result;
@@ -186,23 +184,6 @@ bool verifyLeg(VerifiedCopy::Staged& staged, VerifiedCopy::Staged::Leg& leg,
     }
     temp.close();
     return hashesMatch(&result, staged.writtenHash, readFromDisk.value(), readBackBytes);
-}
-
-} // namespace
-
-bool VerifiedCopy::verify(Staged& staged)
-{
-    bool all = staged.written;
-    std::vector<char> buffer;
-    for (Staged::Leg& leg : staged.legs) {
-        if (staged.written && !leg.failed && !leg.checked) {
-            leg.checked = true;
-            leg.verified = verifyLeg(staged, leg, buffer);
-            leg.failed = !leg.verified;
-        }
-        all = all && leg.verified;
-    }
-    return all;
 }
 
 #endif
