@@ -13,12 +13,13 @@
 // the order they come, while the caller reads the next files: the card never
 // waits for a flush or a read-back.
 //
-// Memory stays flat: a copy in the queue is one open file and a few hundred
-// bytes of state, never its bytes. At most MaxFiles copies wait to be
-// verified, and beyond the first of them at most MaxBytes of written bytes;
-// add() waits for room. With the reader's and the verifier's buffers
-// (VerifiedCopy's, at most 4 MiB each) a card's copying holds at most 8 MiB
-// plus MaxFiles small records, whatever the card holds.
+// Memory stays flat: a copy in the queue is one open file per destination
+// and a few hundred bytes of state, never its bytes. At most MaxFiles copies
+// wait to be verified, and beyond the first of them at most MaxBytes of
+// written bytes; add() waits for room. With the reader's buffer and one
+// read-back buffer per destination (VerifiedCopy's, at most 4 MiB each) a
+// card's copying into one destination holds at most 8 MiB plus MaxFiles small
+// records (12 MiB into two), whatever the card holds.
 class VerifiedCopyQueue
 {
 public:
