@@ -86,14 +86,10 @@ QString QvkCtl::usageText()
         "  qvkctl data erase  --port PORT [--force]\n"
         "  qvkctl off --port PORT\n"
         "  qvkctl firmware --port PORT --file FILE.hex\n"
-        "  qvkctl import --card1 DIR --card2 DIR --card3 DIR --dest DIR...
-"
-        "                [--template FILE.kava] [--project NAME] [--skip-imported]
-"
-        "  qvkctl prepare --card1 DIR --card2 DIR --card3 DIR [--erase [--reverify] [--force]
-"
-        "                 [--copies N]] [--sync-config]
-"
+        "  qvkctl import --card1 DIR --card2 DIR --card3 DIR --dest DIR...\n"
+        "                [--template FILE.kava] [--project NAME] [--skip-imported]\n"
+        "  qvkctl prepare --card1 DIR --card2 DIR --card3 DIR [--erase [--reverify] [--force]\n"
+        "                 [--copies N]] [--sync-config]\n"
         "  qvkctl --help | --version\n"
         "\n"
         "Commands:\n"
