@@ -4,6 +4,12 @@
 // copy's cache dropped (`dd iflag=nocache count=0`) and `xxhsum -c` of the
 // copies; and against plain `cp -r` + `sync`. The sides take turns; it prints
 // every round, min/median/max of each side and the ratios.
+//
+// With --card-speed MiB/s (root) the cards are ext4 images on loop devices
+// whose reads the block-I/O throttle of a cgroup (v1 blkio or v2 io.max)
+// limits, as a card reader would; the page cache is dropped before each side,
+// and the import is set against reading the three cards once (`cat`) and
+// against `cp -r` + `sync`.
 #include "base/apppaths.h"
 #include "controller/appcontroller.h"
 
@@ -25,6 +31,8 @@
 #include <vector>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -79,7 +87,7 @@ long peakMemoryMiB()
     return usage.ru_maxrss / 1024;
 }
 
-double runImport(const QStringList& cards, const QString& destination, const QString& expected,
+double runImport(const QStringList& cards, const QStringList& destinations, const QString& expected,
                  bool* ok)
 {
     AppController controller;
@@ -92,16 +100,43 @@ double runImport(const QStringList& cards, const QString& destination, const QSt
                      });
     QElapsedTimer timer;
     timer.start();
-    controller.copyFiles(cards[0], cards[1], cards[2], destination, QString(), QString());
+    controller.copyFilesTo(cards, destinations, QString(), QString());
     QThreadPool::globalInstance()->waitForDone();
     const double seconds = timer.nsecsElapsed() / 1e9;
     QCoreApplication::processEvents();
-    *ok = summaries.size() == 3 && summaries.count(expected) == 3 &&
-          QDir(destination + QStringLiteral("/ascmhl"))
-                  .entryList({QStringLiteral("*.mhl")}, QDir::Files)
-                  .size() == 1;
+    *ok = summaries.size() == 3 && (destinations.size() > 1 || summaries.count(expected) == 3);
+    for (const QString& destination : destinations)
+        *ok = *ok && QDir(destination + QStringLiteral("/ascmhl"))
+                             .entryList({QStringLiteral("*.mhl")}, QDir::Files)
+                             .size() == 1;
     if (!*ok)
         std::fprintf(stderr, "import: %s\n", qPrintable(summaries.join(QLatin1String(" | "))));
+    return seconds;
+}
+
+// The same import run by a qvkctl program (this tree's or another's).
+double runProgram(const QString& program, const QStringList& cards, const QStringList& destinations,
+                  bool* ok)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    QStringList arguments = {QStringLiteral("import"),
+                             QStringLiteral("--card1"),
+                             cards[0],
+                             QStringLiteral("--card2"),
+                             cards[1],
+                             QStringLiteral("--card3"),
+                             cards[2]};
+    for (const QString& destination : destinations)
+        arguments << QStringLiteral("--dest") << destination;
+    QElapsedTimer timer;
+    timer.start();
+    process.start(program, arguments);
+    *ok = process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit &&
+          process.exitCode() == 0;
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    if (!*ok)
+        std::fprintf(stderr, "%s", process.readAll().constData());
     return seconds;
 }
 
@@ -143,6 +178,101 @@ const char* const ToolsScript =
 const char* const CopyScript = "set -e\n"
                                "cp -r \"$1\" \"$2\"\n"
                                "sync\n";
+
+// What the card reader allows at best: every card file read once.
+const char* const ReadScript = "find \"$1\" -type f -exec cat {} + > /dev/null\n";
+
+bool shell(const QString& command)
+{
+    return QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), command}) == 0;
+}
+
+// Three ext4 card images on loop devices, mounted, their reads limited to
+// `mibPerSecond` for every process of a cgroup this process joins (its
+// children too); undone when it goes.
+class CardReaders
+{
+public:
+    bool setUp(const QString& work, qint64 cardBytes, int mibPerSecond)
+    {
+        const qint64 imageMiB = cardBytes * 11 / 10 / MiB + 64;
+        QStringList limits;
+        for (int n = 1; n <= 3; ++n) {
+            const QString image = QStringLiteral("%1/card%2.img").arg(work).arg(n);
+            const QString mountPoint = QStringLiteral("%1/card%2").arg(work).arg(n);
+            QDir().mkpath(mountPoint);
+            QProcess losetup;
+            if (!shell(QStringLiteral("truncate -s %1M '%2' && mkfs.ext4 -q -F '%2'")
+                           .arg(imageMiB)
+                           .arg(image)))
+                return false;
+            losetup.start(QStringLiteral("losetup"),
+                          {QStringLiteral("--find"), QStringLiteral("--show"), image});
+            if (!losetup.waitForFinished() || losetup.exitCode() != 0)
+                return false;
+            const QString device =
+                QString::fromLocal8Bit(losetup.readAllStandardOutput()).trimmed();
+            devices << device;
+            if (!shell(QStringLiteral("mount '%1' '%2'").arg(device, mountPoint)))
+                return false;
+            mounts << mountPoint;
+            struct stat info;
+            if (::stat(QFile::encodeName(device).constData(), &info) != 0)
+                return false;
+            limits << QStringLiteral("%1:%2").arg(major(info.st_rdev)).arg(minor(info.st_rdev));
+        }
+        // cgroup v1 has a blkio hierarchy; v2 one unified tree with io.max.
+        const qint64 bps = qint64(mibPerSecond) * MiB;
+        if (QFileInfo::exists(QStringLiteral("/sys/fs/cgroup/blkio"))) {
+            group = QStringLiteral("/sys/fs/cgroup/blkio/pqvk-bench-%1").arg(::getpid());
+            if (!QDir().mkpath(group))
+                return false;
+            for (const QString& device : qAsConst(limits))
+                if (!writeTo(group + QStringLiteral("/blkio.throttle.read_bps_device"),
+                             QStringLiteral("%1 %2").arg(device).arg(bps)))
+                    return false;
+            version = QStringLiteral("cgroup v1 blkio.throttle.read_bps_device");
+        } else {
+            group = QStringLiteral("/sys/fs/cgroup/pqvk-bench-%1").arg(::getpid());
+            writeTo(QStringLiteral("/sys/fs/cgroup/cgroup.subtree_control"), QStringLiteral("+io"));
+            if (!QDir().mkpath(group))
+                return false;
+            for (const QString& device : qAsConst(limits))
+                if (!writeTo(group + QStringLiteral("/io.max"),
+                             QStringLiteral("%1 rbps=%2").arg(device).arg(bps)))
+                    return false;
+            version = QStringLiteral("cgroup v2 io.max");
+        }
+        return writeTo(group + QStringLiteral("/cgroup.procs"), QString::number(::getpid()));
+    }
+
+    ~CardReaders()
+    {
+        if (!group.isEmpty()) {
+            // Back to the root group, which has no limit, so this one can go.
+            const QString root = QFileInfo(group).path();
+            writeTo(root + QStringLiteral("/cgroup.procs"), QString::number(::getpid()));
+            ::rmdir(QFile::encodeName(group).constData());
+        }
+        for (const QString& mountPoint : qAsConst(mounts))
+            shell(QStringLiteral("umount '%1'").arg(mountPoint));
+        for (const QString& device : qAsConst(devices))
+            shell(QStringLiteral("losetup -d '%1'").arg(device));
+    }
+
+    QStringList mounts;
+    QString version;
+
+private:
+    static bool writeTo(const QString& path, const QString& text)
+    {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write(text.toLatin1() + '\n') > 0;
+    }
+
+    QStringList devices;
+    QString group;
+};
 
 struct Figures
 {
@@ -189,23 +319,49 @@ int main(int argc, char* argv[])
                                          QStringLiteral("Size of each video (default 48)."),
                                          QStringLiteral("MiB"), QStringLiteral("48"));
     const QCommandLineOption photoOption(QStringLiteral("photo-mib"),
-                                         QStringLiteral("Size of each photo (default 4)."),
+                                         QStringLiteral("Size of each photo (default 4; "
+                                                        "0.004 for 4 KiB)."),
                                          QStringLiteral("MiB"), QStringLiteral("4"));
+    const QCommandLineOption videosOption(QStringLiteral("videos"),
+                                          QStringLiteral("Videos per card (default 2)."),
+                                          QStringLiteral("n"), QStringLiteral("2"));
+    const QCommandLineOption photosOption(QStringLiteral("photos"),
+                                          QStringLiteral("Photos per card (default 20)."),
+                                          QStringLiteral("n"), QStringLiteral("20"));
     const QCommandLineOption dropOption(QStringLiteral("drop-caches"),
                                         QStringLiteral("Drop the page cache before each side."));
     const QCommandLineOption noWarmupOption(QStringLiteral("no-warmup"),
                                             QStringLiteral("Count the first round too."));
-    parser.addOptions(
-        {dirOption, roundsOption, videoOption, photoOption, dropOption, noWarmupOption});
+    const QCommandLineOption speedOption(
+        QStringLiteral("card-speed"),
+        QStringLiteral("Cards on loop devices read at most this fast (root); set against "
+                       "reading them once and cp -r + sync."),
+        QStringLiteral("MiB/s"));
+    const QCommandLineOption backupOption(
+        QStringLiteral("backup-dir"),
+        QStringLiteral("Also time the import into two destinations, the second in this folder "
+                       "(best on another disk)."),
+        QStringLiteral("path"));
+    const QCommandLineOption programOption(
+        QStringLiteral("qvkctl"),
+        QStringLiteral("Run the import with this qvkctl program instead of in this process."),
+        QStringLiteral("path"));
+    parser.addOptions({dirOption, roundsOption, videoOption, photoOption, videosOption,
+                       photosOption, dropOption, noWarmupOption, speedOption, backupOption,
+                       programOption});
     parser.process(app);
 
     const int rounds = std::max(1, parser.value(roundsOption).toInt());
-    const qint64 videoSize = parser.value(videoOption).toLongLong() * MiB;
-    const qint64 photoSize = parser.value(photoOption).toLongLong() * MiB;
-    const bool dropCaches = parser.isSet(dropOption);
+    const qint64 videoSize = qint64(parser.value(videoOption).toDouble() * MiB);
+    const qint64 photoSize = qint64(parser.value(photoOption).toDouble() * MiB);
+    const int videos = parser.value(videosOption).toInt();
+    const int photos = parser.value(photosOption).toInt();
+    const int cardSpeed = parser.value(speedOption).toInt();
+    const bool dropCaches = parser.isSet(dropOption) || cardSpeed > 0;
     const bool warmup = !parser.isSet(noWarmupOption);
+    const QString program = parser.value(programOption);
 
-    for (const char* tool : {"cp", "sync", "xxhsum", "dd", "find"}) {
+    for (const char* tool : {"cp", "sync", "xxhsum", "dd", "find", "cat"}) {
         if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
             std::fprintf(stderr, "%s is missing (xxhsum: Debian package xxhash)\n", tool);
             return 1;
@@ -225,106 +381,134 @@ int main(int argc, char* argv[])
     resetPathCaches();
     setLogFilePath(work.filePath(QStringLiteral("bench.log")));
 
+    const qint64 cardBytes = videos * videoSize + photos * photoSize;
+    CardReaders readers;
+    if (cardSpeed > 0 && !readers.setUp(work.path(), cardBytes, cardSpeed)) {
+        std::fprintf(stderr, "cannot set up the throttled card images (root, losetup, "
+                             "mkfs.ext4 and a cgroup block-I/O throttle are needed)\n");
+        return 1;
+    }
     QStringList cards;
-    qint64 total = 0;
     for (int n = 1; n <= 3; ++n) {
         const QString card = work.filePath(QStringLiteral("card%1").arg(n));
         cards << card;
-        for (int v = 1; v <= 2; ++v) {
+        for (int v = 1; v <= videos; ++v) {
             const QString path =
                 QStringLiteral("%1/DCIM/100QVK/V%2.MOV").arg(card).arg(v, 4, 10, QLatin1Char('0'));
-            if (!writeMediaFile(path, videoSize, quint64(n * 100 + v)))
+            if (!writeMediaFile(path, videoSize, quint64(n * 100000 + v)))
                 return 1;
-            total += videoSize;
         }
-        for (int p = 1; p <= 20; ++p) {
+        for (int p = 1; p <= photos; ++p) {
             const QString path =
                 QStringLiteral("%1/DCIM/100QVK/P%2.JPG").arg(card).arg(p, 4, 10, QLatin1Char('0'));
-            if (!writeMediaFile(path, photoSize, quint64(n * 1000 + p)))
+            if (!writeMediaFile(path, photoSize, quint64(n * 1000000 + p)))
                 return 1;
-            total += photoSize;
         }
     }
-    const QString expected = QStringLiteral("Copied 2/2 videos and 20/20 photos.");
-    QFile loadAverage(QStringLiteral("/proc/loadavg"));
-    const QByteArray load =
-        loadAverage.open(QIODevice::ReadOnly) ? loadAverage.readLine().trimmed() : "?";
+    const qint64 total = 3 * cardBytes;
+    const QString expected =
+        QStringLiteral("Copied %1/%1 videos and %2/%2 photos.").arg(videos).arg(photos);
+    const auto loadAverage = [] {
+        QFile file(QStringLiteral("/proc/loadavg"));
+        return file.open(QIODevice::ReadOnly) ? file.readLine().trimmed() : QByteArray("?");
+    };
     std::printf("work folder: %s, %d cores, load average %s\n", qPrintable(work.path()),
-                QThread::idealThreadCount(), load.constData());
-    std::printf("cards: 3 x (2 x %lld MiB videos + 20 x %lld MiB photos) = %lld MiB, %d rounds%s\n",
-                videoSize / MiB, photoSize / MiB, total / MiB, rounds,
+                QThread::idealThreadCount(), loadAverage().constData());
+    std::printf("cards: 3 x (%d x %.3f MiB videos + %d x %.3f MiB photos) = %.0f MiB, %d "
+                "rounds%s\n",
+                videos, double(videoSize) / MiB, photos, double(photoSize) / MiB,
+                double(total) / MiB, rounds,
                 dropCaches ? ", page cache dropped before each side" : "");
+    if (cardSpeed > 0)
+        std::printf("cards read at most %d MiB/s each (ext4 on loop devices, %s)\n", cardSpeed,
+                    qPrintable(readers.version));
+    std::printf("import: %s\n", program.isEmpty() ? "in this process" : qPrintable(program));
     std::fflush(stdout);
 
-    enum Side
+    // The import against the others; at card speed the cards read once
+    // stand for the tools' verified copy (no verified copy can beat it).
+    struct Side
     {
-        Import,
-        Tools,
-        Copy,
-        Sides
+        const char* name;
+        const char* script; // null: the import
+        bool twoDestinations;
     };
-    const char* const names[Sides] = {"verified import", "cp+sync+xxhsum+dd nocache+xxhsum -c",
-                                      "cp -r + sync"};
-    Figures times[Sides];
-    Figures toTools;
-    Figures toCopy;
-    const QString destination = work.filePath(QStringLiteral("dest"));
+    std::vector<Side> sides =
+        cardSpeed > 0
+            ? std::vector<Side>{{"verified import", nullptr, false},
+                                {"cards read once (cat)", ReadScript, false},
+                                {"cp -r + sync", CopyScript, false}}
+            : std::vector<Side>{{"verified import", nullptr, false},
+                                {"cp+sync+xxhsum+dd nocache+xxhsum -c", ToolsScript, false},
+                                {"cp -r + sync", CopyScript, false}};
+    QStringList destinations = {work.filePath(QStringLiteral("dest"))};
+    if (parser.isSet(backupOption)) {
+        sides.push_back({"verified import, two destinations", nullptr, true});
+        destinations << QDir(parser.value(backupOption))
+                            .filePath(QStringLiteral("bench_import-%1").arg(::getpid()));
+    }
+    const size_t count = sides.size();
+    std::vector<Figures> times(count), ratios(count);
     long importMemory = 0;
     // Round 0 warms up (fresh disk blocks, caches) and is not counted.
     for (int round = warmup ? 0 : 1; round <= rounds; ++round) {
-        double seconds[Sides] = {};
+        std::vector<double> seconds(count);
         // Each side runs first, second and third in turn: the side after
         // another pays for its write-back and clean-up.
-        for (int k = 0; k < Sides; ++k) {
-            const Side side = Side((k + round) % Sides);
+        for (size_t k = 0; k < count; ++k) {
+            const size_t side = (k + size_t(round)) % count;
             settle(dropCaches);
             bool ok = false;
-            switch (side) {
-            case Import:
-                seconds[side] = runImport(cards, destination, expected, &ok);
-                importMemory = std::max(importMemory, peakMemoryMiB());
-                break;
-            case Tools:
-                seconds[side] =
-                    runScripts(QString::fromLatin1(ToolsScript), cards, destination, &ok);
-                break;
-            case Copy:
-                seconds[side] =
-                    runScripts(QString::fromLatin1(CopyScript), cards, destination, &ok);
-                break;
-            case Sides:
-                break;
+            if (sides[side].script) {
+                seconds[side] = runScripts(QString::fromLatin1(sides[side].script), cards,
+                                           destinations.first(), &ok);
+            } else {
+                const QStringList into =
+                    sides[side].twoDestinations ? destinations : destinations.mid(0, 1);
+                seconds[side] = program.isEmpty() ? runImport(cards, into, expected, &ok)
+                                                  : runProgram(program, cards, into, &ok);
+                if (program.isEmpty())
+                    importMemory = std::max(importMemory, peakMemoryMiB());
             }
             if (!ok) {
-                std::fprintf(stderr, "%s failed\n", names[side]);
+                std::fprintf(stderr, "%s failed\n", sides[side].name);
                 return 1;
             }
-            QDir(destination).removeRecursively();
+            for (const QString& folder : qAsConst(destinations))
+                QDir(folder).removeRecursively();
         }
-        std::printf("%s %d: import %.2f s (%.0f MiB/s), tools %.2f s, cp -r + sync %.2f s; "
-                    "ratios %.3f and %.3f\n",
-                    round > 0 ? "round" : "warm-up round", round, seconds[Import],
-                    total / MiB / seconds[Import], seconds[Tools], seconds[Copy],
-                    seconds[Import] / seconds[Tools], seconds[Import] / seconds[Copy]);
+        std::printf("%s %d: import %.2f s (%.0f MiB/s)", round > 0 ? "round" : "warm-up round",
+                    round, seconds[0], double(total) / MiB / seconds[0]);
+        for (size_t side = 1; side < count; ++side)
+            std::printf(", %s %.2f s (ratio %.3f)", sides[side].name, seconds[side],
+                        seconds[0] / seconds[side]);
+        std::printf("\n");
         std::fflush(stdout);
         if (round > 0) {
-            for (int side = 0; side < Sides; ++side)
+            for (size_t side = 0; side < count; ++side) {
                 times[side].values.push_back(seconds[side]);
-            toTools.values.push_back(seconds[Import] / seconds[Tools]);
-            toCopy.values.push_back(seconds[Import] / seconds[Copy]);
+                ratios[side].values.push_back(seconds[0] / seconds[side]);
+            }
         }
     }
 
-    std::printf("over %d rounds:\n", rounds);
-    for (int side = 0; side < Sides; ++side)
-        printFigures(names[side], times[side], "s");
-    printFigures("import / tools (goal <= 1.00)", toTools, "");
-    printFigures("import / (cp -r + sync)", toCopy, "");
-    std::printf("ratio of medians: import / tools %.3f, import / (cp -r + sync) %.3f\n",
-                times[Import].median() / times[Tools].median(),
-                times[Import].median() / times[Copy].median());
-    std::printf("peak memory of this process (the import runs in it): %ld MiB "
-                "(files of %lld MiB)\n",
-                importMemory, std::max(videoSize, photoSize) / MiB);
+    std::printf("over %d rounds (load average now %s):\n", rounds, loadAverage().constData());
+    for (size_t side = 0; side < count; ++side)
+        printFigures(sides[side].name, times[side], "s");
+    for (size_t side = 1; side < count; ++side)
+        std::printf("ratio of medians: import / %s %.3f\n", sides[side].name,
+                    times[0].median() / times[side].median());
+    if (parser.isSet(backupOption))
+        std::printf("two destinations / one: %.3f (goal <= 1.10)\n",
+                    times[count - 1].median() / times[0].median());
+    if (cardSpeed > 0)
+        std::printf("goals: import / cards read once <= 1.05 (videos and photos), <= 1.10 "
+                    "(time-lapse)\n");
+    else
+        std::printf("goal: import / tools <= 1.00\n");
+    if (program.isEmpty())
+        std::printf("peak memory of this process (the import runs in it): %ld MiB "
+                    "(files of %lld MiB)\n",
+                    importMemory, std::max(videoSize, photoSize) / MiB);
     return 0;
 }

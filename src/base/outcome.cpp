@@ -55,6 +55,15 @@ QVariantMap Outcome::toVariant() const
         map.insert(QLatin1String(count.name),
                    count.wide ? QVariant(this->*count.wide) : QVariant(this->*count.narrow));
     }
+    if (!destinations.isEmpty()) {
+        QVariantList list;
+        for (const Destination& d : destinations)
+            list << QVariantMap{{QStringLiteral("path"), d.path},
+                                {QStringLiteral("videosCopied"), d.videosCopied},
+                                {QStringLiteral("photosCopied"), d.photosCopied},
+                                {QStringLiteral("unrecorded"), d.unrecorded}};
+        map.insert(QStringLiteral("destinations"), list);
+    }
     return map;
 }
 
@@ -74,6 +83,13 @@ Outcome Outcome::fromVariant(const QVariant& value)
             outcome.*count.wide = v.toLongLong();
         else
             outcome.*count.narrow = v.toInt();
+    }
+    for (const QVariant& entry : map.value(QStringLiteral("destinations")).toList()) {
+        const QVariantMap d = entry.toMap();
+        outcome.destinations.append({d.value(QStringLiteral("path")).toString(),
+                                     d.value(QStringLiteral("videosCopied")).toInt(),
+                                     d.value(QStringLiteral("photosCopied")).toInt(),
+                                     d.value(QStringLiteral("unrecorded")).toInt()});
     }
     return outcome;
 }

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QVariant>
 #include <QVariantMap>
+#include <QVector>
 #include <QtGlobal>
 
 // How a task ended. Every task (each card of an import and the import run,
@@ -38,6 +39,16 @@ struct Outcome
     qint64 records = 0;      // records the unit announced
     qint64 recordsWritten = 0;
     int files = 0; // files written (CSV files of an export)
+    // An import into several destinations: the copies each holds (the
+    // counts above are those that every one holds). Empty with one.
+    struct Destination
+    {
+        QString path;
+        int videosCopied = 0;
+        int photosCopied = 0;
+        int unrecorded = 0;
+    };
+    QVector<Destination> destinations;
     // Why it ended so, in a few words for people (a refusal's reason), or
     // empty; never read to decide anything.
     QString reason;
@@ -45,7 +56,8 @@ struct Outcome
     bool succeeded() const { return status == Status::Succeeded; }
 
     // For the view and queued signals: a map with "status" (the names below),
-    // "reason" and every count under its member's name.
+    // "reason", every count under its member's name and, with several
+    // destinations, "destinations": a list of maps of their members.
     QVariantMap toVariant() const;
     static Outcome fromVariant(const QVariant& value);
     static QString statusName(Status status);

@@ -216,13 +216,26 @@ bool ImportLedger::insert(const LedgerEntry& entry, const QString& pending, qint
                                    ? LedgerDatabase::timeText(entry.copyModified)
                                    : QStringLiteral(""));
             query.addBindValue(notNull(pending));
-            return query.exec(); // one statement, one transaction: committed on return
+            return query.exec(); // committed on return, or with its batch
         }();
     if (!recorded)
         db->warn(QStringLiteral("cannot record %1: %2").arg(entry.copyPath, db->failure(query)));
     else if (id)
         *id = query.lastInsertId().toLongLong();
     return recorded;
+}
+
+bool ImportLedger::beginBatch()
+{
+    return execute(QStringLiteral("BEGIN IMMEDIATE"), {});
+}
+
+bool ImportLedger::commitBatch()
+{
+    if (execute(QStringLiteral("COMMIT"), {}))
+        return true;
+    execute(QStringLiteral("ROLLBACK"), {});
+    return false;
 }
 
 bool ImportLedger::execute(const QString& sql, const QVariantList& values, int* changed)

@@ -93,8 +93,10 @@ private:
 
 // The record of every verified copy ever made, kept in an SQLite database
 // ("imports.sqlite" in the user data folder) that the app and qvkctl share.
-// Each row is committed with its copy, so a crash mid-run loses no row of a
-// copy that took its final name. A missing database is created; a damaged one
+// A copy's row is pending (committed, proving nothing) before the copy takes
+// its final name and confirmed after, alone or in a batch with others, so a
+// crash mid-run loses no row of a copy that took its final name: the next
+// run settles the pending ones. A missing database is created; a damaged one
 // is put aside (renamed, never deleted) and recreated with a warning.
 // Each object holds a database connection of its own, opened when it is
 // made: an object is used on the thread that made it, so every thread that
@@ -112,6 +114,12 @@ public:
 
     // False (with a warning in the log) when the row could not be committed.
     bool record(const LedgerEntry& entry);
+
+    // What is recorded between these two is committed at once, in one
+    // transaction: for copies that come faster than each could be committed.
+    // False when the batch could not begin, or its rows were not committed.
+    bool beginBatch();
+    bool commitBatch();
 
     // A copy about to take its name: the row is written first, as pending,
     // so that a kill between the name and the row leaves a row to find.

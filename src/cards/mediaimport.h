@@ -17,6 +17,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class StitchTemplate;
 class ImportLedger;
@@ -48,6 +49,13 @@ class MediaImport
 public:
     MediaImport(const QString& targetDir, const QString& templatePath, const QString& projectName,
                 CardReport report, CardBytesReport bytes = nullptr);
+    // Into several destinations at once (a working folder and a backup, say):
+    // each card file is read once and written to each; each destination gets
+    // its own verified copies, names, stitching projects, ledger rows, hash
+    // list generation and log copy, and one that fails leaves the others
+    // going. The cards' summaries and outcomes tell each destination's counts.
+    MediaImport(const QStringList& targetDirs, const QString& templatePath,
+                const QString& projectName, CardReport report, CardBytesReport bytes = nullptr);
     ~MediaImport();
     MediaImport(const MediaImport&) = delete;
     MediaImport& operator=(const MediaImport&) = delete;
@@ -56,6 +64,8 @@ public:
     // must not start, or empty: paths that can only go wrong, a template that
     // cannot be used. Quick: for a caller to ask before it starts a run.
     static QString refusal(const QStringList& cards, const QString& targetDir,
+                           const QString& templatePath);
+    static QString refusal(const QStringList& cards, const QStringList& targetDirs,
                            const QString& templatePath);
 
     // The run's cards in camera order, before any worker starts: each worker
@@ -101,6 +111,8 @@ public:
 private:
     struct MediaCopy;
     struct CardState;
+    struct StagedMedia;
+    struct CardEntry;
     struct Written
     {
         QString path;
@@ -108,9 +120,27 @@ private:
         bool hashed = false; // else hashed from the disk at the end of the run
         bool logCopy = false;
     };
+    // One destination and what the run wrote into it.
+    struct Target
+    {
+        QString dir;
+        QDir directory;
+        QMutex writtenMutex; // the three workers add to `written`
+        QVector<Written> written;
+    };
 
-    MediaCopy copyMedia(const QString& sourcePath, int cardIndex, int fileIndex, int totalFiles,
-                        const QDir& sourceDirectory, bool video);
+    int copyMedia(const QString& sourcePath, int cardIndex, int fileIndex, int totalFiles,
+                  const QDir& sourceDirectory, bool video);
+    // A card file's copy in its steps: read into its temporary, then (once
+    // verified) its pending row, its name and its report, then what goes
+    // beside it (thumbnail, stitching project), in each of `targets` (indexes
+    // into `targets`); per destination, 1 when copied and verified.
+    StagedMedia stageMedia(const QString& sourcePath, int cardIndex, int fileIndex, int totalFiles,
+                           const QDir& sourceDirectory, bool video, const QVector<int>& targets);
+    void recordStaged(StagedMedia& media, const QDir& sourceDirectory);
+    QVector<MediaCopy> nameMedia(StagedMedia& media, const QDir& sourceDirectory,
+                                 std::vector<std::function<void()>>* rows);
+    int besideCopy(const MediaCopy& media, int cardIndex, bool video);
     CardState& cardState(int cardIndex);
     void reportBytes(int cardIndex, bool always);
     // The card's ledger, opened on first use on the worker's thread; null
@@ -123,17 +153,19 @@ private:
                        const VerifiedCopy::Result& copied, qint64* row);
     // The copy took its name: its pending row confirmed, or a row written.
     // False when the copy could not be recorded (counted in the card's state).
-    bool recordInLedger(int cardIndex, const QString& sourcePath, const QDir& sourceDirectory,
-                        const VerifiedCopy::Result& copied, qint64 pendingRow);
-    void noteWritten(const QString& path, quint64 xxh64, bool hashed, bool logCopy = false);
-    void noteWritten(const QStringList& paths);
+    bool recordInLedger(int cardIndex, int target, const QString& sourcePath,
+                        const QDir& sourceDirectory, const VerifiedCopy::Result& copied,
+                        qint64 pendingRow);
+    void noteWritten(Target& target, const QString& path, quint64 xxh64, bool hashed,
+                     bool logCopy = false);
+    void noteWritten(Target& target, const QStringList& paths);
     // Why the run's generation could not be added; empty when it was, or
     // when there was nothing to record. Besides what the run wrote, the
     // generation takes every copy in the destination that the ledger knows
     // and no generation lists yet (a killed run's), so that the history is
     // complete again; such a copy that no longer holds its recorded bytes is
     // named in `damaged` and keeps the history from being complete.
-    QString writeHistory(QStringList* damaged);
+    QString writeHistory(Target& target, QStringList* damaged);
     // The ledger's copies in `destination`, made before this run began, that
     // no generation lists and that `own` does not hold, hashed now: those that match the ledger in
     // `unlisted`, the others in `damaged`. False, with `error`, when the
@@ -152,10 +184,11 @@ private:
     // file's bytes saved (CopyProof), or empty; `whyNot` then says why the
     // newest copy recorded here does not (empty when none is).
     QString importedCopy(int cardIndex, const QDir& sourceDirectory, const QString& sourcePath,
-                         QString* whyNot);
+                         const Target& target, QString* whyNot);
+    // The destination's name in the reports of a run into several.
+    QString inTarget(int target) const;
 
-    QString targetDir;
-    QDir targetDirectory;
+    std::vector<std::unique_ptr<Target>> targets; // in the order given
     QString templatePath;
     QString projectName;
     CardReport report;
@@ -168,8 +201,6 @@ private:
     // Set when a copy could not be recorded: the rest of the run does not
     // wait for the ledger again (another program may hold it for long).
     std::atomic<bool> ledgerGivenUp{false};
-    QMutex writtenMutex; // the three workers add to `written`
-    QVector<Written> written;
     QStringList runCards; // the folders given, in camera order
     bool skipImported = false;
     QDateTime runStart;

@@ -11,6 +11,8 @@
 #include <QMutex>
 #include <QMutexLocker>
 
+#include <functional>
+#include <thread>
 #include <vector>
 
 #ifdef Q_OS_UNIX
@@ -267,7 +269,76 @@ VerifiedCopy::Result VerifiedCopy::copyToFreeName(const NameFor& nameFor, int fi
 
 VerifiedCopy::Result VerifiedCopy::copyTo(const QString& targetPath)
 {
-    return copy([&targetPath](int) { return targetPath; }, 0, false);
+    return copy([targetPath](int) { return targetPath; }, 0, false);
+}
+
+VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
+                                        bool nextNameWhenTaken)
+{
+    StagedCopy staged = stage({nameFor}, firstNumber, nextNameWhenTaken);
+    verify(*staged);
+    return takeName(std::move(staged));
+}
+
+VerifiedCopy::StagedCopy VerifiedCopy::write(const NameFor& nameFor, int firstNumber)
+{
+    return stage({nameFor}, firstNumber, true);
+}
+
+VerifiedCopy::StagedCopy VerifiedCopy::write(const QVector<NameFor>& names)
+{
+    return stage(names, 0, true);
+}
+
+bool VerifiedCopy::verify(Staged& staged)
+{
+    const auto check = [&staged](Staged::Leg& leg) {
+        if (!staged.written || leg.failed || leg.checked)
+            return;
+        leg.checked = true;
+        std::vector<char> buffer;
+        leg.verified = verifyLeg(staged, leg, buffer);
+        leg.failed = !leg.verified;
+    };
+    // Each destination on its own disk: their read-backs side by side.
+    std::vector<std::thread> others;
+    for (size_t leg = 1; staged.written && leg < staged.legs.size(); ++leg)
+        others.emplace_back(check, std::ref(staged.legs[leg]));
+    if (!staged.legs.empty())
+        check(staged.legs.front());
+    for (std::thread& other : others)
+        other.join();
+    return staged.written && std::all_of(staged.legs.cbegin(), staged.legs.cend(),
+                                         [](const Staged::Leg& leg) { return leg.verified; });
+}
+
+VerifiedCopy::Result VerifiedCopy::takeName(StagedCopy staged)
+{
+    return takeName(*staged, 0);
+}
+
+VerifiedCopy::Result VerifiedCopy::takeName(Staged& staged, int leg)
+{
+    Staged::Leg& copy = staged.legs[size_t(leg)];
+    if (copy.verified && !copy.published)
+        copy.published = publish(copy.tempName, copy.nameFor, staged.nextNameWhenTaken, beforeName,
+                                 staged.sourceModified, &copy.result);
+    return copy.result;
+}
+
+const VerifiedCopy::Result& VerifiedCopy::result(const Staged& staged, int leg)
+{
+    return staged.legs[size_t(leg)].result;
+}
+
+bool VerifiedCopy::verified(const Staged& staged, int leg)
+{
+    return staged.legs[size_t(leg)].verified;
+}
+
+void VerifiedCopy::StagedDeleter::operator()(Staged* staged) const
+{
+    delete staged;
 }
 QStringList VerifiedCopy::removeStaleTemporaries(const QString& folder)
 {

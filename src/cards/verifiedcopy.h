@@ -3,9 +3,11 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 #include <QtGlobal>
 
 #include <functional>
+#include <memory>
 
 // Copies one file so that its final name only ever holds a complete copy
 // whose bytes are known to be the source's.
@@ -74,7 +76,36 @@ public:
 
     // Copies to the first free name nameFor(n), n = firstNumber, firstNumber + 1, ...
     // A name that is taken by the time the copy is complete moves it on to the next.
+    // The same as write(), verify() and takeName() in turn.
     Result copyToFreeName(const NameFor& nameFor, int firstNumber = 0);
+
+    // The same copy in three steps, so that the next file can be read while
+    // this one is verified: write() reads the source once into a temporary
+    // beside the first free name; verify() flushes it, reads it back and
+    // compares (on any thread, one copy at a time); takeName() gives it its
+    // final name. A step after a failed one does nothing, verify() runs once
+    // (and then tells how it went); result() tells the outcome so far. Between
+    // the steps a copy holds one open file and none of its bytes; dropping it
+    // removes its temporary.
+    //
+    // Given several names, one per destination, the source is read once and
+    // written to a temporary in each (a leg each, numbered as the names); each
+    // leg is flushed, read back and named on its own, and one that fails (a
+    // full disk, a drive gone) leaves the others going.
+    class Staged;
+    struct StagedDeleter
+    {
+        void operator()(Staged* staged) const;
+    };
+    using StagedCopy = std::unique_ptr<Staged, StagedDeleter>;
+    StagedCopy write(const NameFor& nameFor, int firstNumber = 0);
+    StagedCopy write(const QVector<NameFor>& names);
+    // True when every leg passed.
+    static bool verify(Staged& staged);
+    Result takeName(StagedCopy staged); // the first leg's
+    Result takeName(Staged& staged, int leg);
+    static const Result& result(const Staged& staged, int leg = 0);
+    static bool verified(const Staged& staged, int leg);
     // Copies to exactly `targetPath`, never replacing a file there.
     Result copyTo(const QString& targetPath);
 
@@ -116,6 +147,7 @@ public:
 
 private:
     Result copy(const NameFor& nameFor, int firstNumber, bool nextNameWhenTaken);
+    StagedCopy stage(const QVector<NameFor>& names, int firstNumber, bool nextNameWhenTaken);
 
     QString sourcePath;
     bool verifySize = true;

@@ -7,6 +7,7 @@
 #include "cards/verifiedcopy.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QString>
 #include <QtGlobal>
 
@@ -14,6 +15,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <deque>
+#include <vector>
 
 // PQVK_PORTABLE_COPY builds the Qt-only path on Unix too, to check it.
 #if defined(Q_OS_UNIX) && !defined(PQVK_PORTABLE_COPY)
@@ -130,4 +133,71 @@ struct Descriptor
 
 #endif // PQVK_POSIX_COPY
 
+// A buffer for a file of `size` bytes: a small file gets a small one, which
+// matters when a card holds thousands of them.
+inline qint64 bufferSizeFor(qint64 size)
+{
+    return std::min(BufferSize, std::max<qint64>(64 * 1024, size + 1));
+}
+
+} // namespace VerifiedCopyInternal
+
+// What a copy carries from one step to the next: the source's side once,
+// and one leg per destination.
+class VerifiedCopy::Staged
+{
+public:
+    struct Leg
+    {
+        ~Leg(); // removes the temporary unless it took its name
+        VerifiedCopy::Result result;
+        VerifiedCopy::NameFor nameFor;
+        QString tempName;
+        bool failed = false;   // gave up; `result` says why
+        bool checked = false;  // verify() has run
+        bool verified = false; // and the copy passed
+        bool published = false;
+#ifdef PQVK_POSIX_COPY
+        VerifiedCopyInternal::Descriptor temp{-1};
+#else
+        QFile temp;
+#endif
+    };
+
+    std::deque<Leg> legs; // a deque: a leg holds an open file and never moves
+    bool nextNameWhenTaken = true;
+    bool verifySize = true;
+    QString sourcePath;
+    bool written = false; // the source was read to its end
+    quint64 writtenHash = 0;
+    qint64 sourceSize = -1; // as the source was when its last byte was read
+    QDateTime sourceModified;
+
+    // Every leg that has not failed yet; false when none is left.
+    template <typename F> bool forLive(F f)
+    {
+        bool any = false;
+        for (Leg& leg : legs) {
+            if (!leg.failed) {
+                f(leg);
+                any = any || !leg.failed;
+            }
+        }
+        return any;
+    }
+    void failAll(VerifiedCopy::Outcome outcome, const QString& error)
+    {
+        forLive([&](Leg& leg) {
+            leg.result.outcome = outcome;
+            leg.result.error = error;
+            leg.failed = true;
+        });
+    }
+};
+
+namespace VerifiedCopyInternal {
+// One leg of a written copy: flushed, read back from its disk and compared,
+// through `buffer` (sized on first use). The back-end's.
+bool verifyLeg(VerifiedCopy::Staged& staged, VerifiedCopy::Staged::Leg& leg,
+               std::vector<char>& buffer);
 } // namespace VerifiedCopyInternal

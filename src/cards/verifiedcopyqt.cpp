@@ -12,76 +12,92 @@
 
 using namespace VerifiedCopyInternal;
 
-VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
-                                        bool nextNameWhenTaken)
+VerifiedCopy::Staged::Leg::~Leg()
 {
-    Result result;
-    if (!pickName(nameFor, firstNumber, nextNameWhenTaken, &result))
-        return result;
+    temp.close();
+    if (!published && !tempName.isEmpty())
+        temp.remove();
+}
+
+VerifiedCopy::StagedCopy VerifiedCopy::stage(const QVector<NameFor>& names, int firstNumber,
+                                             bool nextNameWhenTaken)
+{
+    StagedCopy staged(new Staged);
+    staged->nextNameWhenTaken = nextNameWhenTaken;
+    staged->verifySize = verifySize;
+    staged->sourcePath = sourcePath;
+    bool any = false;
+    for (const NameFor& nameFor : names) {
+        staged->legs.emplace_back();
+        Staged::Leg& leg = staged->legs.back();
+        leg.nameFor = nameFor;
+        leg.failed = !pickName(nameFor, firstNumber, nextNameWhenTaken, &leg.result);
+        any = any || !leg.failed;
+    }
+    if (!any)
+        return staged;
 
     // Only a regular file is read: opening a FIFO would wait for a writer for
     // ever, and a FIFO or a device may never end.
     const QFileInfo sourceInfo(sourcePath);
     if (sourceInfo.exists() && !sourceInfo.isFile()) {
-        result.error = QStringLiteral("not a regular file");
-        return result;
+        staged->failAll(Outcome::Failed, QStringLiteral("not a regular file"));
+        return staged;
     }
     QFile source(sourcePath);
     if (!source.open(QIODevice::ReadOnly)) {
-        result.error = source.errorString();
-        return result;
+        staged->failAll(Outcome::Failed, source.errorString());
+        return staged;
     }
     if (source.isSequential()) {
-        result.error = QStringLiteral("not a regular file");
-        return result;
+        staged->failAll(Outcome::Failed, QStringLiteral("not a regular file"));
+        return staged;
     }
     const QDateTime modified = source.fileTime(QFileDevice::FileModificationTime);
 
-    QFile temp;
-    for (int attempt = 0; !temp.isOpen(); ++attempt) {
-        temp.setFileName(temporaryName(result.path));
-        if (!temp.open(QIODevice::WriteOnly | QIODevice::NewOnly) && attempt > 8) {
-            result.error = temp.errorString();
-            return result;
+    const bool created = staged->forLive([&](Staged::Leg& leg) {
+        for (int attempt = 0; !leg.temp.isOpen(); ++attempt) {
+            leg.temp.setFileName(temporaryName(leg.result.path));
+            if (!leg.temp.open(QIODevice::WriteOnly | QIODevice::NewOnly) && attempt > 8) {
+                leg.result.error = leg.temp.errorString();
+                leg.failed = true;
+                return;
+            }
         }
-    }
-    struct Remover
-    {
-        QFile& file;
-        bool keep = false;
-        ~Remover()
-        {
-            if (!keep)
-                file.remove();
-        }
-    } remover{temp};
+        leg.tempName = leg.temp.fileName();
+    });
+    if (!created)
+        return staged;
 
     Hasher written;
-    Hasher readFromDisk;
     const qint64 sourceSize = source.size();
     EdgeHasher edges(sourceSize);
-    if (!written.ok() || !readFromDisk.ok() || !edges.ok()) {
-        result.error = QStringLiteral("out of memory");
-        return result;
+    if (!written.ok() || !edges.ok()) {
+        staged->failAll(Outcome::Failed, QStringLiteral("out of memory"));
+        return staged;
     }
-    std::vector<char> buffer(static_cast<size_t>(BufferSize));
+    std::vector<char> buffer(static_cast<size_t>(bufferSizeFor(sourceSize)));
     qint64 writtenBytes = 0;
     for (;;) {
         qint64 moved = 0;
         while (moved < ChunkSize) {
             const qint64 got = source.read(buffer.data(), qint64(buffer.size()));
             if (got < 0) {
-                result.error = source.errorString();
-                return result;
+                staged->failAll(Outcome::Failed, source.errorString());
+                return staged;
             }
             if (got == 0)
                 break;
             written.add(buffer.data(), got);
             edges.add(writtenBytes + moved, buffer.data(), got);
-            if (temp.write(buffer.data(), got) != got) {
-                result.error = temp.errorString();
-                return result;
-            }
+            const bool left = staged->forLive([&](Staged::Leg& leg) {
+                if (leg.temp.write(buffer.data(), got) != got) {
+                    leg.result.error = leg.temp.errorString();
+                    leg.failed = true;
+                }
+            });
+            if (!left)
+                return staged;
             moved += got;
         }
         writtenBytes += moved;
@@ -90,15 +106,36 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
         if (moved == 0)
             break;
         if (stopFlag.load()) {
-            result.outcome = Outcome::Stopped;
-            result.error = QStringLiteral("stopped");
-            return result;
+            staged->failAll(Outcome::Stopped, QStringLiteral("stopped"));
+            return staged;
         }
     }
+    staged->sourceSize = source.size();
+    staged->writtenHash = written.value();
+    staged->sourceModified = modified;
+    staged->forLive([&](Staged::Leg& leg) {
+        leg.result.sourceFingerprint = edges.value();
+        leg.result.fingerprinted =
+            edges.complete() && writtenBytes == source.size() && sourceSize == source.size();
+    });
+    staged->written = true;
+    return staged;
+}
 
+bool VerifiedCopyInternal::verifyLeg(VerifiedCopy::Staged& staged, VerifiedCopy::Staged::Leg& leg,
+                                     std::vector<char>& buffer)
+{
+    using Outcome = VerifiedCopy::Outcome;
+    VerifiedCopy::Result& result = leg.result;
+    QFile& temp = leg.temp;
+    if (stopFlag.load()) {
+        result.outcome = Outcome::Stopped;
+        result.error = QStringLiteral("stopped");
+        return false;
+    }
     // The time after the last buffered bytes are written, which would set it anew.
     bool flushed = temp.flush();
-    temp.setFileTime(modified, QFileDevice::FileModificationTime);
+    temp.setFileTime(staged.sourceModified, QFileDevice::FileModificationTime);
 #ifdef Q_OS_WIN
     flushed = flushed && ::_commit(temp.handle()) == 0;
 #elif defined(Q_OS_UNIX)
@@ -106,30 +143,34 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
 #endif
     if (!flushed) {
         result.error = temp.errorString();
-        return result;
+        return false;
     }
-    if (!sizesMatch(&result, source.size(), temp.size(), verifySize))
-        return result;
-    result.sourceFingerprint = edges.value();
-    result.fingerprinted =
-        edges.complete() && writtenBytes == source.size() && sourceSize == source.size();
+    if (!sizesMatch(&result, staged.sourceSize, temp.size(), staged.verifySize))
+        return false;
     temp.close();
 
-    runWrittenHook(sourcePath, temp.fileName());
+    runWrittenHook(staged.sourcePath, temp.fileName());
     if (!temp.open(QIODevice::ReadOnly)) {
         result.error = temp.errorString();
-        return result;
+        return false;
     }
 #ifdef Q_OS_UNIX
     // Windows offers no such call: there the read-back may come from the cache.
     ::posix_fadvise(temp.handle(), 0, 0, POSIX_FADV_DONTNEED);
 #endif
+    Hasher readFromDisk;
+    if (!readFromDisk.ok()) {
+        result.error = QStringLiteral("out of memory");
+        return false;
+    }
+    if (buffer.empty())
+        buffer.resize(static_cast<size_t>(bufferSizeFor(temp.size())));
     qint64 readBackBytes = 0;
     for (;;) {
         const qint64 got = temp.read(buffer.data(), qint64(buffer.size()));
         if (got < 0) {
             result.error = temp.errorString();
-            return result;
+            return false;
         }
         if (got == 0)
             break;
@@ -138,15 +179,11 @@ VerifiedCopy::Result VerifiedCopy::copy(const NameFor& nameFor, int firstNumber,
         if (stopFlag.load()) {
             result.outcome = Outcome::Stopped;
             result.error = QStringLiteral("stopped");
-            return result;
+            return false;
         }
     }
     temp.close();
-    if (!hashesMatch(&result, written.value(), readFromDisk.value(), readBackBytes))
-        return result;
-    remover.keep =
-        publish(temp.fileName(), nameFor, nextNameWhenTaken, beforeName, modified, &result);
-    return result;
+    return hashesMatch(&result, staged.writtenHash, readFromDisk.value(), readBackBytes);
 }
 
 #endif

@@ -86,8 +86,8 @@ QString QvkCtl::usageText()
         "  qvkctl data erase  --port PORT [--force]\n"
         "  qvkctl off --port PORT\n"
         "  qvkctl firmware --port PORT --file FILE.hex\n"
-        "  qvkctl import --card1 DIR --card2 DIR --card3 DIR --dest DIR [--template FILE.kava]\n"
-        "                [--project NAME] [--skip-imported]\n"
+        "  qvkctl import --card1 DIR --card2 DIR --card3 DIR --dest DIR...\n"
+        "                [--template FILE.kava] [--project NAME] [--skip-imported]\n"
         "  qvkctl prepare --card1 DIR --card2 DIR --card3 DIR [--erase [--reverify] [--force]\n"
         "                 [--copies N]] [--sync-config]\n"
         "  qvkctl --help | --version\n"
@@ -109,7 +109,9 @@ QString QvkCtl::usageText()
         "                  their bytes; --force erases anyway\n"
         "  off             turn the controller unit off\n"
         "  firmware        update the controller unit's firmware with the boot-loader\n"
-        "  import          copy the media of the three cards into DIR; SIGINT, SIGTERM or\n"
+        "  import          copy the media of the three cards into DIR (with a second --dest\n"
+        "                  into both, each card file read once, each copy verified on its\n"
+        "                  own disk; complete only when both are); SIGINT, SIGTERM or\n"
         "                  SIGHUP stops it, leaving no unfinished file; --skip-imported\n"
         "                  leaves out the files whose copy in DIR an earlier import made\n"
         "                  and proved unchanged since (they count as copied)\n"
@@ -226,7 +228,9 @@ QvkCtlArguments::Parsed QvkCtlArguments::parse(const QStringList& arguments, Qvk
         if (!form->required.contains(option) && !form->optional.contains(option))
             return usageError(
                 QStringLiteral("--%1 does not apply to '%2'").arg(option, form->name));
-        if (given.count(option) > 1)
+        // An import may copy into several destinations at once.
+        if (given.count(option) > 1 &&
+            !(option == QLatin1String("dest") && form->name == QLatin1String("import")))
             return usageError(QStringLiteral("--%1 given more than once").arg(option));
     }
     for (const QString& option : form->required) {
@@ -240,9 +244,10 @@ QvkCtlArguments::Parsed QvkCtlArguments::parse(const QStringList& arguments, Qvk
     // application folder makes it the working directory.
     const QString port = parser.value(QStringLiteral("port"));
     const QString project = parser.value(QStringLiteral("project"));
-    const QString dest = parser.isSet(QStringLiteral("dest"))
-                             ? absolutePath(parser.value(QStringLiteral("dest")))
-                             : QString();
+    QStringList dests;
+    for (const QString& value : parser.values(QStringLiteral("dest")))
+        dests << absolutePath(value);
+    const QString dest = dests.value(0);
     QStringList cards;
     for (int n = 1; n <= 3; ++n) {
         const QString option = QStringLiteral("card%1").arg(n);
@@ -291,6 +296,7 @@ QvkCtlArguments::Parsed QvkCtlArguments::parse(const QStringList& arguments, Qvk
     command->name = form->name;
     command->port = port;
     command->dest = dest;
+    command->dests = dests;
     command->project = project;
     command->cards = cards;
     command->templateArgument = templateArgument;

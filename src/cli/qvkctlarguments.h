@@ -25,6 +25,7 @@ struct QvkCtlCommand
     QString name; // "devices", "settings read", ...
     QString port;
     QString dest;
+    QStringList dests; // import: every --dest, in the order given
     QString project;
     QStringList cards;        // --card1 to --card3, as many as given
     QString templateArgument; // --template as given

@@ -3,6 +3,7 @@
 #include "base/apppaths.h"
 #include "base/outcome.h"
 #include "base/stopsignals.h"
+#include "cards/mediaimport.h"
 #include "cards/verifiedcopy.h"
 #include "cli/livelines.h"
 #include "controller/appcontroller.h"
@@ -197,8 +198,11 @@ int QvkCtl::runImport(const QvkCtlCommand& command)
         return usageError(
             QStringLiteral("--template '%1' is not a .kava template").arg(templatePath));
     const QStringList& cards = command.cards;
-    const QString refused = controller->checkImportPaths(cards.at(0), cards.at(1), cards.at(2),
-                                                         command.dest, templatePath);
+    const QString refused =
+        command.dests.size() > 1
+            ? MediaImport::refusal(cards, command.dests, templatePath)
+            : controller->checkImportPaths(cards.at(0), cards.at(1), cards.at(2), command.dest,
+                                           templatePath);
     if (!refused.isEmpty())
         return refuse(refused); // before anything is copied
     return importCards(command, templatePath);
@@ -227,8 +231,8 @@ int QvkCtl::importCards(const QvkCtlCommand& command, const QString& templatePat
             showCard(card);
         }
     }
-    controller->copyFiles(cards.at(0), cards.at(1), cards.at(2), command.dest, templatePath,
-                          command.project, command.skipImported);
+    controller->copyFilesTo(cards, command.dests, templatePath, command.project,
+                            command.skipImported);
     waitForTasks();
     liveImport = false;
 

@@ -152,7 +152,7 @@ void AppController::setPort(QVariant port)
 QString AppController::checkImportPaths(QString card1, QString card2, QString card3,
                                         QString targetDir, QString templatePath)
 {
-    return MediaImport::refusal({card1, card2, card3}, targetDir, templatePath);
+    return MediaImport::refusal({card1, card2, card3}, importDestinations(targetDir), templatePath);
 }
 
 QString AppController::checkTemplate(QString templatePath)
@@ -163,10 +163,18 @@ QString AppController::checkTemplate(QString templatePath)
 void AppController::copyFiles(QString card1, QString card2, QString card3, QString targetDir,
                               QString templatePath, QString projectName, bool skipImported)
 {
+    // The backup folder, when set, is written in the same pass as the destination.
+    copyFilesTo({card1, card2, card3}, importDestinations(targetDir), templatePath, projectName,
+                skipImported);
+}
+
+void AppController::copyFilesTo(const QStringList& cards, const QStringList& targetDirs,
+                                const QString& templatePath, const QString& projectName,
+                                bool skipImported)
+{
     qInfo() << QStringLiteral("Start.");
     VerifiedCopy::requestStop(false); // a stop asked for an earlier run
-    const auto run = newImportRun(targetDir, templatePath, projectName);
-    const QStringList cards = {card1, card2, card3};
+    const auto run = newImportRun(targetDirs, templatePath, projectName);
     run->setCards(cards);
     run->setSkipImported(skipImported);
     for (int cardIndex = 1; cardIndex <= 3; ++cardIndex) {
@@ -182,12 +190,12 @@ void AppController::stopImport()
     VerifiedCopy::requestStop();
 }
 
-std::shared_ptr<MediaImport> AppController::newImportRun(const QString& targetDir,
+std::shared_ptr<MediaImport> AppController::newImportRun(const QStringList& targetDirs,
                                                          const QString& templatePath,
                                                          const QString& projectName)
 {
     const auto run = std::make_shared<MediaImport>(
-        targetDir, templatePath, projectName,
+        targetDirs, templatePath, projectName,
         [this](int card, int from, int to, int value, const QString& text) {
             emit updateCardProgress(card, from, to, value, text);
         },
@@ -205,7 +213,7 @@ std::shared_ptr<MediaImport> AppController::newImportRun(const QString& targetDi
 void AppController::copyFilesWorker(int cardIndex, QString sourceDir, QString targetDir,
                                     QString templatePath, QString projectName)
 {
-    const auto run = newImportRun(targetDir, templatePath, projectName);
+    const auto run = newImportRun({targetDir}, templatePath, projectName);
     QStringList cards = {QString(), QString(), QString()};
     if (cardIndex >= 1 && cardIndex <= 3)
         cards[cardIndex - 1] = sourceDir;

@@ -99,6 +99,12 @@ public slots:
     // targetDir before are not copied again.
     void copyFiles(QString card1, QString card2, QString card3, QString targetDir,
                    QString templatePath, QString projectName, bool skipImported = false);
+    // The same into one or more destinations (a working folder and a backup,
+    // say): each card file read once and written to each, each copy verified
+    // on its own disk (see MediaImport). The cards in camera order.
+    void copyFilesTo(const QStringList& cards, const QStringList& targetDirs,
+                     const QString& templatePath, const QString& projectName,
+                     bool skipImported = false);
     // Stops the running import as qvkctl's Ctrl-C does: the copies under way
     // are given up and their unfinished files removed; each card then ends
     // with a Stopped outcome.
@@ -155,7 +161,8 @@ private slots:
 private:
     void storePort(const QString& port);
     // An import run whose reports reach the view as updateCardProgress.
-    std::shared_ptr<MediaImport> newImportRun(const QString& targetDir, const QString& templatePath,
+    std::shared_ptr<MediaImport> newImportRun(const QStringList& targetDirs,
+                                              const QString& templatePath,
                                               const QString& projectName);
 
     UnitTasks* unitTasks = nullptr;

@@ -1,6 +1,7 @@
 #include "base/apppaths.h"
 #include "cards/importledger.h"
 #include "cards/medianaming.h"
+#include "cards/mhlhistory.h"
 #include "cards/verifiedcopy.h"
 #include "controller/appcontroller.h"
 #include "support/loopvolume.h"
@@ -243,6 +244,7 @@ private slots:
             QTest::newRow(name) << card2 << QString(project) << QString(report);
         };
         row("no card", "", "", "Error: Please choose source");
+        row("card folder gone", "gone", "", "Error: Card 2: the folder %1 is gone");
         row("slash, the system root", QDir::rootPath(), "", "Error: Invalid source");
         for (const char* project : {"../up", "a/b", "C:x", "a*?", "a\tb"})
             row(project, "card2", project, "Error: Invalid project name");
@@ -258,6 +260,8 @@ private slots:
         for (int n = 1; n <= 3; ++n)
             writeCardFile(card(n) + "/V.MOV");
 
+        if (card2 == "gone")
+            report.replace("%1", card2 = dir->filePath(card2));
         runAll(card2 == "card2" ? card(2) : card2, QString(), project);
 
         QStringList copies;
@@ -619,6 +623,106 @@ private slots:
                  qPrintable(warning));
         QCOMPARE(TestSupport::files(destination()), QStringList());
         QCOMPARE(ImportLedger().copiesOfCard(CardIdentity::of(card(1))).size(), 0);
+    }
+
+    // A stop while card 1's later copies wait behind the one being verified:
+    // those copies leave nothing behind, the one verified before keeps its
+    // name, and the ledger and the hash list hold exactly the named copies.
+    void stopWithCopiesQueued()
+    {
+        for (int n = 1; n <= 3; ++n) {
+            for (int f = 1; f <= 5; ++f)
+                writeCardFile(card(n) + QStringLiteral("/D/P%1.JPG").arg(f), 1000 + f);
+        }
+        VerifiedCopy::setWrittenHook([&](const QString& source, const QString&) {
+            if (source != card(1) + "/D/P2.JPG")
+                return;
+            QElapsedTimer waited;
+            waited.start();
+            while (QDir(destination() + "/D")
+                           .entryList({".*cam1*"}, QDir::Files | QDir::Hidden)
+                           .size() < 4 &&
+                   !waited.hasExpired(10000))
+                QThread::msleep(1);
+            VerifiedCopy::requestStop();
+        });
+        runAll(card(2), {}, {});
+
+        // P2 read back in full or stopped, as the copy checks the stop.
+        QCOMPARE(reports
+                     .filter(QRegularExpression("^1 0 1 1 Copied 0/0 videos and [12]/5 photos. "
+                                                "Import stopped.$"))
+                     .size(),
+                 1);
+        QCOMPARE(ended.value("import"), QStringLiteral("stopped"));
+        const QStringList named = filesBelow(destination());
+        QVERIFY(named.contains("D/P1_cam1.JPG") && !named.contains("D/P3_cam1.JPG"));
+        QSet<QString> recorded, listed;
+        for (const QString& copy : named) {
+            QVERIFY2(!copy.contains("/."), qPrintable(copy)); // no temporary left
+            QCOMPARE(TestSupport::readFile(destination() + '/' + copy),
+                     TestSupport::readFile(card(copy.at(copy.size() - 5).digitValue()) + "/D/" +
+                                           copy.section('/', 1).remove(2, 5)));
+        }
+        for (const LedgerEntry& row : ImportLedger().copiesIn(destination()))
+            recorded << QDir(destination()).relativeFilePath(row.copyPath);
+        QVERIFY(MhlHistory(destination()).listedPaths(&listed));
+        QCOMPARE(recorded, QSet<QString>(named.cbegin(), named.cend()));
+        QCOMPARE(listed, recorded);
+    }
+
+    void twoDestinations_data()
+    {
+        QTest::addColumn<bool>("backupFull"); // a small drive that fills mid-run
+        QTest::newRow("both complete") << false;
+        QTest::newRow("backup full mid-run") << true;
+    }
+
+    // Each card file read once into two destinations: each holds verified
+    // copies and a hash list the reference tool verifies; a backup drive that
+    // fills up leaves only full copies there and the other destination complete.
+    void twoDestinations()
+    {
+        QFETCH(bool, backupFull);
+        if (!QFileInfo::exists(TestSupport::ascmhlTool()))
+            QSKIP("the ASC's reference tool is missing");
+        const QString backup = dir->filePath("backup");
+        LoopVolume drive;
+        if (backupFull && !drive.mount(dir->filePath("backup.img"), backup, "ext4", {}, 8))
+            SKIP_SAFETY(drive.error());
+        QStringList names;
+        for (int n = 1; n <= 3; ++n) {
+            for (int f = 1; f <= 3; ++f) {
+                writeCardFile(card(n) + QStringLiteral("/D/V%1.MOV").arg(f), 1 << 20,
+                              char('a' + f));
+                names << QStringLiteral("D/V%1_cam%2.MOV").arg(f).arg(n);
+            }
+        }
+        names.sort();
+        controller->copyFilesTo({card(1), card(2), card(3)}, {destination(), backup}, {}, {});
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
+        QCoreApplication::processEvents();
+
+        QString output;
+        QCOMPARE(filesBelow(destination()), QStringList(names + QStringList("VazizidADU.log")));
+        QVERIFY2(TestSupport::ascmhlVerify(destination(), &output) == 0, qPrintable(output));
+        const QStringList kept = filesBelow(backup).filter(QRegularExpression("^D/"));
+        for (const QString& copy : kept) // only full copies, no temporary
+            QCOMPARE(TestSupport::readFile(backup + '/' + copy),
+                     TestSupport::readFile(card(copy.at(copy.size() - 5).digitValue()) + "/D/" +
+                                           copy.mid(2, 2) + ".MOV"));
+        QCOMPARE(ended.value("import") == "succeeded", !backupFull);
+        const QString summary =
+            QStringLiteral("1 0 1 1 Copied 3/3 videos and 0/0 photos to %1; ").arg(destination());
+        QVERIFY(!reports.filter(summary).isEmpty());
+        if (!backupFull) {
+            QCOMPARE(kept, names);
+            QVERIFY2(TestSupport::ascmhlVerify(backup, &output) == 0, qPrintable(output));
+        } else {
+            QVERIFY(kept.size() < names.size());
+            QVERIFY(!reports.filter(QRegularExpression(" Error: Could not copy .* to " + backup))
+                         .isEmpty());
+        }
     }
 
     // One recording on three cards, read together even on a one-thread pool:

@@ -877,10 +877,16 @@ private slots:
         row("import", import + "--card3 ./card3 --dest out", 0,
             "[card 3] Copied 1/1 videos and 1/1 photos.\n");
         row("import, card 3 refused", import + "--card3 /no/card --dest out", 1,
-            "[card 3] Error: Please choose source\n");
+            "[card 3] Error: Card 3: the folder /no/card is gone\n");
         // Every copy verified, but no other tool could check them.
         row("import, hash list cannot be written", import + "--card3 card3 --dest unlisted", 1,
             "] Error: Could not write the hash list: ");
+        // Each card read once into both; complete only when both are.
+        row("import into two destinations", import + "--card3 card3 --dest out --dest backup", 0,
+            "; 1/1 videos and 1/1 photos to ");
+        row("import, backup cannot be written",
+            import + "--card3 card3 --dest out --dest unlisted/ascmhl/b", 1,
+            "[card 3] Error: Could not copy ");
         // Refused before anything is copied.
         row("import, destination on a card", import + "--card3 card3 --dest card1/out", 2,
             "/card1/out lies on card 1 (");

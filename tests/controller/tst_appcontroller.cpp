@@ -186,10 +186,11 @@ private slots:
     }
 
     // Runs started together count their own cards: each ends, and each
-    // destination gets its hash list.
+    // destination gets its hash list; the window's backup folder gets both.
     void overlappingImportsEachEnd()
     {
         QTemporaryDir dir;
+        controller->setBackupDir(dir.filePath("backup"));
         QStringList cards;
         for (int n = 1; n <= 3; ++n) {
             cards << dir.filePath(QStringLiteral("card%1").arg(n));
@@ -203,8 +204,10 @@ private slots:
             controller->copyFiles(cards[0], cards[1], cards[2], dir.filePath(destination), "", "");
         QVERIFY(QThreadPool::globalInstance()->waitForDone(60000));
         QTRY_COMPARE(runs, QStringList({"succeeded", "succeeded"}));
-        for (const char* destination : {"a", "b"})
-            QCOMPARE(QDir(dir.filePath(destination) + "/ascmhl").entryList({"*.mhl"}).size(), 1);
+        controller->setBackupDir("");
+        for (const auto& [destination, generations] : {std::pair{"a", 1}, {"b", 1}, {"backup", 2}})
+            QCOMPARE(QDir(dir.filePath(destination) + "/ascmhl").entryList({"*.mhl"}).size(),
+                     generations);
     }
 };
 
