@@ -15,6 +15,7 @@
 
 #ifdef Q_OS_LINUX
 #include <sys/mman.h>
+#include <sys/vfs.h>
 #endif
 
 #ifdef PQVK_POSIX_COPY
@@ -23,6 +24,8 @@ using namespace VerifiedCopyInternal;
 
 #ifdef Q_OS_LINUX
 namespace VerifiedCopyInternal {
+
+constexpr decltype(statfs::f_type) FuseMagic = 0x65735546;
 
 // Reads a large copy back from its disk while the rest of it is still being
 // written, so that once its last byte is written little is left to read: the
@@ -316,10 +319,15 @@ VerifiedCopy::StagedCopy VerifiedCopy::stage(const QVector<NameFor>& names, int 
         return staged;
 #ifdef Q_OS_LINUX
     // A test that changes the bytes before they are read back has them read
-    // back whole after it.
+    // back whole after it. So has a copy through FUSE: its writes reach the
+    // driver at once, with nothing to flush behind them, and a driver may
+    // refuse a read beside a write (FAT's does).
     if (sourceStat.st_size >= TrailingReadBack::MinimumSize && !hasWrittenHook()) {
-        staged->forLive(
-            [](Staged::Leg& leg) { leg.trail = std::make_unique<TrailingReadBack>(leg.temp.fd); });
+        staged->forLive([](Staged::Leg& leg) {
+            struct statfs where;
+            if (::fstatfs(leg.temp.fd, &where) == 0 && where.f_type != FuseMagic)
+                leg.trail = std::make_unique<TrailingReadBack>(leg.temp.fd);
+        });
     }
 #endif
     Hasher written;
