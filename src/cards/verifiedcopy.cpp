@@ -40,6 +40,12 @@ void runWrittenHook(const QString& sourcePath, const QString& tempPath)
         hook(sourcePath, tempPath);
 }
 
+bool hasWrittenHook()
+{
+    QMutexLocker lock(&hookMutex);
+    return bool(writtenHook);
+}
+
 // Records both hashes; false, with the outcome set, when the copy read back
 // is not what was written.
 bool hashesMatch(VerifiedCopy::Result* result, quint64 sourceHash, quint64 copyHash,

@@ -17,10 +17,10 @@
 // that writes them to a hidden temporary file in the destination folder. The
 // copy takes the source's modification time and is flushed to the disk; its
 // pages are then dropped from the cache and it is read back from the disk and
-// hashed again. Only when the sizes and both hashes agree does it take its
-// final name, by a rename that never replaces an existing file. On every
-// failure the temporary file is removed. The source is only ever opened for
-// reading.
+// hashed again (a large copy on Linux range by range behind the writer, each
+// range flushed and dropped first, so that little is left once it is written). Only when the sizes
+// and both hashes agree does it take its final name, by a rename that never replaces an existing
+// file. On every failure the temporary file is removed. The source is only ever opened for reading.
 class VerifiedCopy
 {
 public:
@@ -141,7 +141,8 @@ public:
 
     // Tests only: called with the source's and the temporary copy's paths once
     // the copy is written and flushed, before it is read back, so a test can
-    // change the bytes on their way to the disk. Empty (the default) in use.
+    // change the bytes on their way to the disk (while one is set, no copy is
+    // read back before it is whole). Empty (the default) in use.
     using WrittenHook = std::function<void(const QString& sourcePath, const QString& tempPath)>;
     static void setWrittenHook(WrittenHook hook);
 

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <deque>
+#include <memory>
 #include <vector>
 
 // PQVK_PORTABLE_COPY builds the Qt-only path on Unix too, to check it.
@@ -38,6 +39,7 @@ namespace VerifiedCopyInternal {
 extern std::atomic_bool stopFlag;
 
 void runWrittenHook(const QString& sourcePath, const QString& tempPath);
+bool hasWrittenHook();
 
 // One buffer per copy, used for the copy and its read-back. The kernel's own
 // copy is not used: the bytes must pass through here to be hashed.
@@ -131,6 +133,11 @@ struct Descriptor
     }
 };
 
+#ifdef Q_OS_LINUX
+// Reads a large copy back behind its writer (verifiedcopyposix.cpp).
+class TrailingReadBack;
+#endif
+
 #endif // PQVK_POSIX_COPY
 
 // A buffer for a file of `size` bytes: a small file gets a small one, which
@@ -159,6 +166,10 @@ public:
         bool published = false;
 #ifdef PQVK_POSIX_COPY
         VerifiedCopyInternal::Descriptor temp{-1};
+#ifdef Q_OS_LINUX
+        // A large copy's read-back, begun while it is written; none when absent.
+        std::unique_ptr<VerifiedCopyInternal::TrailingReadBack> trail;
+#endif
 #else
         QFile temp;
 #endif

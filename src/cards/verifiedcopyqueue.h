@@ -16,10 +16,11 @@
 // Memory stays flat: a copy in the queue is one open file per destination
 // and a few hundred bytes of state, never its bytes. At most MaxFiles copies
 // wait to be verified, and beyond the first of them at most MaxBytes of
-// written bytes; add() waits for room. With the reader's buffer and one
-// read-back buffer per destination (VerifiedCopy's, at most 4 MiB each) a
-// card's copying into one destination holds at most 8 MiB plus MaxFiles small
-// records (12 MiB into two), whatever the card holds.
+// written bytes; add() waits for room. With the reader's buffer, one
+// read-back buffer per destination (VerifiedCopy's, at most 4 MiB each) and
+// one of 1 MiB per destination for reading a large copy back while it is
+// written, a card's copying into one destination holds at most 9 MiB plus
+// MaxFiles small records (14 MiB into two), whatever the card holds.
 class VerifiedCopyQueue
 {
 public:
