@@ -404,7 +404,18 @@ bool VerifiedCopyInternal::verifyLeg(VerifiedCopy::Staged& staged, VerifiedCopy:
     }
     if (buffer.empty())
         buffer.resize(static_cast<size_t>(bufferSizeFor(copyStat.st_size)));
-    switch (readBack(leg.temp.fd, buffer, *readFromDisk, &readBackBytes, &result.error)) {
+    // Read through a descriptor of its own: some drivers (FAT through FUSE)
+    // answer a read on the writing one from what they hold for it, not from
+    // the disk, and a small file then reads back as zeros.
+    const int readFd = ::open(QFile::encodeName(leg.tempName).constData(), O_RDONLY | O_CLOEXEC);
+    if (readFd < 0) {
+        result.error = errorText(errno);
+        return false;
+    }
+    const Transfer readBackDone =
+        readBack(readFd, buffer, *readFromDisk, &readBackBytes, &result.error);
+    ::close(readFd);
+    switch (readBackDone) {
     case Transfer::Done:
         break;
     case Transfer::Stopped:
