@@ -1,3 +1,4 @@
+#include "app/chooserprocess.h"
 #include "app/screenscaling.h"
 #include "app/startup.h"
 #include "base/apppaths.h"
@@ -18,6 +19,11 @@
 
 int main(int argc, char** argv)
 {
+    // The file chooser helper is a program of its own: it leaves the app's
+    // settings, log and scaling alone.
+    if (ChooserProcess::isChooserCall(argc, argv))
+        return ChooserProcess::runChooser(argc, argv);
+
     Q_INIT_RESOURCE(views); // the view lives in a static library
 
     // Until the handler is installed, messages go to the framework's default
@@ -60,6 +66,8 @@ int main(int argc, char** argv)
     controller.setVersion(AppVersion);
 
     ThroughputMeter::registerType();
+    // Declared before the engine, so it outlives the view that uses it.
+    ChooserProcess chooserProcess(QCoreApplication::applicationFilePath());
     QQmlApplicationEngine engine;
     QStringList viewErrors;
     const QMetaObject::Connection collectErrors = QObject::connect(
@@ -68,6 +76,7 @@ int main(int argc, char** argv)
                 viewErrors << error.toString();
         });
     engine.rootContext()->setContextProperty(QStringLiteral("appController"), &controller);
+    engine.rootContext()->setContextProperty(QStringLiteral("chooserProcess"), &chooserProcess);
     engine.load(QUrl(QStringLiteral("qrc:/views/Main.qml")));
     QObject::disconnect(collectErrors);
     const QList<QObject*> roots = engine.rootObjects();

@@ -1,8 +1,10 @@
-import QtQuick 2.7
+import QtQuick 2.15
 
 // The file and folder choosers; each tells what was chosen by a signal. The
 // desktop's own dialogs are used where Qt finds them (a platform theme), Qt's
-// widget dialog elsewhere; Qt Quick's built-in ones only without either.
+// widget dialog elsewhere; Qt Quick's built-in ones only without either. Where
+// the window's scale would shrink Qt's widget dialog below its drawing size,
+// the chooser process shows them at the desktop's scale instead.
 Item {
     id: choosers
     objectName: "fileChoosers"
@@ -22,6 +24,9 @@ Item {
     property bool platformDialogsUsable: true
     // What the open platform dialog was opened for.
     property var request: null
+    // The chooser process where it is needed, else null.
+    readonly property QtObject helper: typeof chooserProcess !== "undefined"
+                                       && chooserProcess.needed ? chooserProcess : null
 
     signal sourceFolderAccepted(int card, var fileUrl)
     signal destinationFolderAccepted(bool forCopyFiles, var fileUrl)
@@ -99,6 +104,11 @@ Item {
 
     // True when the platform's dialog is open; a folder dialog without filters.
     function openPlatformDialog(what, title, place, filters) {
+        if (helper !== null) {
+            request = what
+            helper.choose(title, place, filters ? filters : [], dialogParent)
+            return true
+        }
         if (!platformDialogsUsable)
             return false
         if (platformDialogs === null && !makePlatformDialogs())
@@ -161,6 +171,20 @@ Item {
         request = null
         if (what !== null && what.kind === "firmware")
             firmwareFileRejected()
+    }
+
+    Connections {
+        target: choosers.helper
+        function onChosen(url) {
+            choosers.platformChosen(url)
+        }
+        function onCancelled() {
+            choosers.platformCancelled()
+        }
+    }
+
+    ChooserWaitBox {
+        chooser: choosers.helper
     }
 
     Component {

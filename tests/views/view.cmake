@@ -13,6 +13,7 @@ if(TARGET qvksimulator)
     pqvk_add_test(NAME tst_viewend2end XVFB TIMEOUT 180
         SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_viewend2end.cpp
         LIBS pqvkviews qvkcalibration qvksimulator Qt5::Quick Qt5::Qml Qt5::Widgets)
+    add_dependencies(tst_viewend2end VazizidADU) # its file chooser process
 endif()
 list(APPEND PQVK_CUSTOM_TEST_SOURCES ${CMAKE_CURRENT_LIST_DIR}/tst_mainview.cpp
     ${CMAKE_CURRENT_LIST_DIR}/tst_viewend2end.cpp)
