@@ -295,10 +295,12 @@ Outcome UnitTasks::copyData(const QString& port, const QString& targetDir,
     // Nothing of a stopped download is written: no file, no record of an export.
     const auto stopped = [&] {
         // The unit may still be sending the dump: a command of ours may end it,
-        // and what still comes is drained (for a bounded time), so that the
-        // next task finds the unit ready.
+        // and what still comes is drained, so that the next task finds the unit
+        // ready. Briefly: whoever stops wants the task over.
         comms->beep();
-        if (!comms->settle())
+        const UnitWaits& waits = comms->waits;
+        if (!comms->port.settle(waits.settleMs,
+                                QDeadlineTimer(qMin(waits.settleLimitMs, 4 * waits.settleMs))))
             qWarning("Data: the unit does not stop sending; the port is closed");
         requestExportStop(false); // spent on this export
         qWarning("Data: export stopped on request; no file written");
