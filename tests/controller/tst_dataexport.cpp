@@ -496,6 +496,7 @@ void TestDataExport::stoppedDownload()
         controller.stopExport();
         QVERIFY(QThreadPool::globalInstance()->waitForDone(30000));
         QCOMPARE(texts(progress).last(), QStringLiteral("0,2,2,Export stopped."));
+        QVERIFY(!TestSupport::capturedLog.filter("Download: \"stopped on request").isEmpty());
         QCOMPARE(outcomes.last().at(0).toMap().value("status"), QVariant("stopped"));
     }
     QCOMPARE(filesIn(dest), QStringList());
