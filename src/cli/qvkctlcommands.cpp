@@ -144,7 +144,16 @@ int QvkCtl::runOff(const QvkCtlCommand& command)
 
 int QvkCtl::runDataExport(const QvkCtlCommand& command)
 {
-    // The export makes a missing destination folder itself, as the window's does.
+    // SIGINT and SIGTERM stop the download at the next record; nothing of it
+    // is written. The export makes a missing destination folder itself, as the
+    // window's does.
+    StopSignals stopSignals;
+    connect(&stopSignals, &StopSignals::stopRequested, this, [this](const QString& signalName) {
+        UnitTasks::requestExportStop();
+        qWarning() << "Stopping on" << signalName;
+        printLine(programName() + QStringLiteral(": ") + signalName +
+                  QStringLiteral(": stopping; nothing of the download is written"));
+    });
     controller->copyData(command.port, command.dest, command.project);
     waitForTasks();
     if (!outcomes.contains(0))

@@ -190,6 +190,12 @@ void AppController::stopImport()
     VerifiedCopy::requestStop();
 }
 
+void AppController::stopExport()
+{
+    qWarning() << QStringLiteral("Data: stop requested in the window");
+    UnitTasks::requestExportStop();
+}
+
 std::shared_ptr<MediaImport> AppController::newImportRun(const QStringList& targetDirs,
                                                          const QString& templatePath,
                                                          const QString& projectName)
@@ -224,6 +230,7 @@ void AppController::copyFilesWorker(int cardIndex, QString sourceDir, QString ta
 void AppController::copyData(QString port, QString targetDir, QString projectName)
 {
     storePort(port);
+    UnitTasks::requestExportStop(false); // a stop asked for an earlier run
     QtConcurrent::run(QThreadPool::globalInstance(),
                       [=] { copyDataWorker(port, targetDir, projectName); });
 }

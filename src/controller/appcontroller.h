@@ -110,6 +110,10 @@ public slots:
     // with a Stopped outcome.
     void stopImport();
     void copyData(QString port, QString targetDir, QString projectName);
+    // Stops the running data export as qvkctl's Ctrl-C does: the download
+    // ends at the next record, no file is written and the export is not
+    // recorded, so the erase still asks; it ends with a Stopped outcome.
+    void stopExport();
     void readCameraSettings(QString port);
     void resetCameraSettings(QString port);
     void turnOff(QString port);

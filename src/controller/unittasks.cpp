@@ -18,6 +18,7 @@
 #include <QScopeGuard>
 #include <QSet>
 
+#include <atomic>
 #include <climits>
 #include <memory>
 
@@ -79,6 +80,8 @@ int downloadSteps(qint64 announced)
 {
     return int(qBound<qint64>(1, announced + 1, INT_MAX));
 }
+
+std::atomic<bool> exportStop{false};
 
 // Ports whose unit, when last asked in this run, answered nothing at all.
 QMutex silentPortsMutex;
@@ -288,6 +291,25 @@ Outcome UnitTasks::copyData(const QString& port, const QString& targetDir,
     if (!comms)
         return Outcome(Failed);
 
+    comms->stopRequested = &UnitTasks::exportStopRequested;
+    // Nothing of a stopped download is written: no file, no record of an export.
+    const auto stopped = [&] {
+        // The unit may still be sending the dump: a command of ours may end it,
+        // and what still comes is drained, so that the next task finds the unit
+        // ready. Briefly: whoever stops wants the task over.
+        comms->beep();
+        const UnitWaits& waits = comms->waits;
+        if (!comms->port.settle(waits.settleMs,
+                                QDeadlineTimer(qMin(waits.settleLimitMs, 4 * waits.settleMs))))
+            qWarning("Data: the unit does not stop sending; the port is closed");
+        requestExportStop(false); // spent on this export
+        qWarning("Data: export stopped on request; no file written");
+        emit updateDataProgress(0, 2, 2, QStringLiteral("Export stopped."));
+        Outcome outcome(Outcome::Status::Stopped);
+        outcome.records = comms->config.dataCount;
+        return outcome;
+    };
+
     emit updateDataProgress(0, 2, 1, QStringLiteral("Counting datasets ..."));
     if (!comms->countData()) {
         // An unanswered count says nothing about the unit's memory: ending with
@@ -318,6 +340,8 @@ Outcome UnitTasks::copyData(const QString& port, const QString& targetDir,
     bool keptAny = false;
     for (int attempt = 1;; ++attempt) {
         RecordDownload download = comms->download();
+        if (download.stopped())
+            return stopped();
         const bool whole = download.isWhole();
         if (whole || !keptAny || download.count() >= kept.count()) {
             kept = download;
@@ -339,6 +363,8 @@ Outcome UnitTasks::copyData(const QString& port, const QString& targetDir,
         if (!comms->countData() || comms->config.dataCount == 0)
             break;
     }
+    if (exportStopRequested())
+        return stopped();
     if (kept.count() == 0) {
         // Nothing arrived that could be saved.
         emit updateDataProgress(
@@ -479,6 +505,16 @@ Outcome UnitTasks::turnOff(const QString& port, bool* reached)
     }
     emit updateDataProgress(0, 2, 2, QStringLiteral("Error turning off: %1").arg(comms->lastError));
     return Outcome(Failed);
+}
+
+void UnitTasks::requestExportStop(bool stop)
+{
+    exportStop = stop;
+}
+
+bool UnitTasks::exportStopRequested()
+{
+    return exportStop;
 }
 
 bool UnitTasks::foundSilent(const QString& port)

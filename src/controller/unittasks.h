@@ -26,7 +26,13 @@ public:
     Outcome resetSettings(const QString& port);
     // Succeeded also when the unit holds no records; Incomplete when the
     // files written are "_incomplete" ones.
+    // Stopped, with no file written and nothing recorded, when asked to by
+    // requestExportStop() during the download.
     Outcome copyData(const QString& port, const QString& targetDir, const QString& projectName);
+    // The running export (from any thread) stops at the next record; false
+    // clears a stop asked for an earlier run.
+    static void requestExportStop(bool stop = true);
+    static bool exportStopRequested();
     // Erases only what is saved: an empty unit, or one whose records a
     // complete export recorded in ExportLedger saved in files still there
     // (Refused otherwise, with the reason). A record count that is no count

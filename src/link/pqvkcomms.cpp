@@ -20,6 +20,8 @@ constexpr int ConfigAttempts = 5;
 constexpr quint32 DefaultE1Version = UnitSettings::DefaultE1FirmwareVersion;
 // Progress reports of a download: about ten a second, however fast it runs.
 constexpr int ProgressIntervalMs = 100;
+// While the unit is quiet, a download looks this often whether to stop.
+constexpr int StopPollMs = 100;
 // Lines of a download that are no record, logged one by one up to this many.
 constexpr int UnusualLinesLogged = 20;
 
@@ -272,8 +274,27 @@ RecordDownload PQVKComms::download()
         ++unusualLogged;
     };
 
+    QByteArray partial; // a line whose wait a look for a stop cut short
     for (;;) {
-        const QByteArray line = port.readLine(recordDeadline, MaxLineBytes);
+        if (stopRequested && stopRequested()) {
+            records.setStopped();
+            break;
+        }
+        QDeadlineTimer wait = recordDeadline;
+        const QDeadlineTimer poll(StopPollMs);
+        if (stopRequested && poll < recordDeadline)
+            wait = poll;
+        QByteArray line = port.readLine(wait, MaxLineBytes - partial.size());
+        if (!partial.isEmpty()) {
+            partial.append(line);
+            line = partial;
+        }
+        if (!line.endsWith('\n') && line.size() < MaxLineBytes && wait.hasExpired() &&
+            !recordDeadline.hasExpired()) {
+            partial = QByteArray(line.constData(), line.size()); // the port's bytes move on
+            continue;
+        }
+        partial.clear();
         anything = anything || !line.isEmpty();
         if (!line.endsWith('\n')) {
             if (line.size() >= MaxLineBytes) {

@@ -57,6 +57,8 @@ public:
     bool valueRefused = false;
 
     UnitWaits waits = UnitWaits::defaults();
+    // Asked from the downloading thread; may be empty.
+    std::function<bool()> stopRequested;
     // The unit said something valid since the port was opened.
     bool hasAnswered() const { return answered; }
     // It was waited for and said nothing valid at all: a silent unit.
@@ -70,7 +72,8 @@ public:
     // them against `config.dataCount` (set by countData). Ends early when no
     // record comes within the record wait, when more records come than were
     // announced, or when a line runs longer than MaxLineBytes. A dump that is
-    // not whole leaves its summary in lastError.
+    // not whole leaves its summary in lastError. Ends, stopped, at the next
+    // record or within a fraction of a second once `stopRequested` says so.
     RecordDownload download();
     // Drops what the unit still sends of an earlier answer until the port has
     // been quiet for a moment; false when it never went quiet.

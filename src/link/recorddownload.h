@@ -32,6 +32,12 @@ public:
     // The stream stopped before its end, for this reason (a phrase, e.g.
     // "the unit sent no record for 10 s"). The first reason given is kept.
     void fail(const QString& reason);
+    // Given up on request: whatever arrived is no export.
+    void setStopped()
+    {
+        stopRequested = true;
+        fail(QStringLiteral("stopped on request"));
+    }
 
     // --- afterwards ---
     int count() const { return ends.size(); }
@@ -42,6 +48,7 @@ public:
     // The positions of the records that open a dataset, in order.
     const QVector<int>& datasetStarts() const { return starts; }
     bool ended() const { return endSeen; }
+    bool stopped() const { return stopRequested; }
     QString failure() const { return failureReason; }
     // Phrases saying what is wrong, the failure first; empty for a whole dump.
     QStringList problems() const;
@@ -60,6 +67,7 @@ private:
     QVector<int> ends;
     QVector<int> starts;
     bool endSeen = false;
+    bool stopRequested = false;
     QString failureReason;
     int garbled = 0;
     qint32 lastNumber = 0;

@@ -22,6 +22,8 @@ ApplicationWindow {
     property bool cardTwoCopying: false
     property bool cardThreeCopying: false
     property bool dataCopying: false
+    // The unit task running is a data export, which can be stopped.
+    property bool dataExporting: false
 
     // The entries behind the list controls, index for index.
     property alias drives: sources.drives
@@ -155,6 +157,7 @@ ApplicationWindow {
     function showControllerProgress(bar, from, to, value, text) {
         bar.show(from, to, value, text)
         dataCopying = Number(value) < Number(to)
+        dataExporting = dataExporting && dataCopying
         waitText = ""
         if (dataCopying) {
             if (!waitBox.visible)
@@ -425,6 +428,7 @@ ApplicationWindow {
         if (!readyToCopyData())
             return
         dataCopying = true
+        dataExporting = true
         copyData(getSelectedDataDeviceName(), copyDataPage.dataDestinationField.text,
                  copyDataPage.dataProjectNameField.text)
     }
@@ -773,6 +777,8 @@ ApplicationWindow {
     WaitBox {
         id: waitBox
         text: waitText
+        stoppable: dataExporting
+        onStopRequested: appController.stopExport()
     }
 
     EraseCardsBox {

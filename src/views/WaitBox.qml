@@ -8,6 +8,10 @@ ModalBox {
 
     // The latest report of the running task.
     property string text: ""
+    // The running task can be stopped (a data export): the box shows "Stop".
+    property bool stoppable: false
+
+    signal stopRequested
 
     objectName: "waitBox"
     height: 200
@@ -34,6 +38,14 @@ ModalBox {
             Layout.fillHeight: true
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.WordWrap
+        }
+        // The download ends at the next record; nothing of it is written.
+        Button {
+            objectName: "stopExportButton"
+            text: "Stop"
+            visible: box.stoppable
+            Layout.alignment: Qt.AlignHCenter
+            onClicked: box.stopRequested()
         }
     }
 }

@@ -3,12 +3,14 @@
 // it down. Runs in a zone with daylight saving (see tasks.cmake).
 #include "controller/appcontroller.h"
 #include "controller/exportledger.h"
+#include "link/pqvkcomms.h"
 #include "link/unitwaits.h"
 #include "simulator/controllersimulator.h"
 #include "support/testsupport.h"
 
 #include <QtTest>
 
+#include <atomic>
 #include <ctime>
 #include <sys/mount.h>
 
@@ -160,6 +162,7 @@ private slots:
     void damagedDownload();
     void endlessStreams_data();
     void endlessStreams();
+    void stoppedDownload();
     void fullDestination();
     void eraseGate_data();
     void eraseGate();
@@ -469,6 +472,40 @@ void TestDataExport::endlessStreams()
     QCOMPARE(files.first(), nameAt(1600000000, "_incomplete"));
     // The header and a row for each record after the start record.
     QCOMPARE(TestSupport::readFile(dest + '/' + files.first()).count("\r\n"), kept == 8 ? 4 : 3);
+}
+
+// A stop while the unit streams on without end: the task ends, writes and
+// records nothing, and the next export finds the unit ready.
+void TestDataExport::stoppedDownload()
+{
+    TestSupport::setWaits({{&UnitWaits::settleMs, 100}});
+    sim->setDatasets(2, 3);
+    sim->setAnnouncedCount(1000000);
+    sim->setDumpTail(ControllerSimulator::DumpTail::EndlessRecords, 3);
+    const QString dest = tmp->path();
+    {
+        AppController controller;
+        QSignalSpy progress(&controller, &AppController::updateDataProgress);
+        QSignalSpy outcomes(&controller, &AppController::dataOutcome);
+        std::atomic<int> received{0}; // the spies are read once the task is over
+        connect(
+            &controller, &AppController::updateDataRecords, this,
+            [&](const QVariant& records) { received = records.toInt(); }, Qt::DirectConnection);
+        controller.copyData(sim->portPath(), dest, {});
+        QTRY_VERIFY(received > 3);
+        controller.stopExport();
+        QVERIFY(QThreadPool::globalInstance()->waitForDone(30000));
+        QCOMPARE(texts(progress).last(), QStringLiteral("0,2,2,Export stopped."));
+        QVERIFY(!TestSupport::capturedLog.filter("Download: \"stopped on request").isEmpty());
+        QCOMPARE(outcomes.last().at(0).toMap().value("status"), QVariant("stopped"));
+    }
+    QCOMPARE(filesIn(dest), QStringList());
+    QVERIFY(ExportLedger().exportsOf(PQVKComms::unitIdentity(sim->portPath())).isEmpty());
+
+    sim->setAnnouncedCount(-1);
+    sim->setDumpTail(ControllerSimulator::DumpTail::End);
+    const QString last = exportTo(dest).last();
+    QVERIFY2(last.startsWith("0,2,2,Wrote 8 records to 2 files"), qPrintable(last));
 }
 
 // The destination fills up: a file that could not be written holds no name,
