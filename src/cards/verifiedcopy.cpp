@@ -302,6 +302,12 @@ bool VerifiedCopy::verify(Staged& staged)
         if (!staged.written || leg.failed || leg.checked)
             return;
         leg.checked = true;
+        if (stopFlag.load()) { // a stop asked for before the read-back: not begun
+            leg.result.outcome = Outcome::Stopped;
+            leg.result.error = QStringLiteral("stopped");
+            leg.failed = true;
+            return;
+        }
         std::vector<char> buffer;
         leg.verified = verifyLeg(staged, leg, buffer);
         leg.failed = !leg.verified;

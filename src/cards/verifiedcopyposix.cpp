@@ -374,11 +374,6 @@ bool VerifiedCopyInternal::verifyLeg(VerifiedCopy::Staged& staged, VerifiedCopy:
 {
     using Outcome = VerifiedCopy::Outcome;
     VerifiedCopy::Result& result = leg.result;
-    if (stopFlag.load()) {
-        result.outcome = Outcome::Stopped;
-        result.error = QStringLiteral("stopped");
-        return false;
-    }
     struct stat copyStat;
     if (::fsync(leg.temp.fd) != 0 || ::fstat(leg.temp.fd, &copyStat) != 0) {
         result.error = errorText(errno);

@@ -128,11 +128,6 @@ bool VerifiedCopyInternal::verifyLeg(VerifiedCopy::Staged& staged, VerifiedCopy:
     using Outcome = VerifiedCopy::Outcome;
     VerifiedCopy::Result& result = leg.result;
     QFile& temp = leg.temp;
-    if (stopFlag.load()) {
-        result.outcome = Outcome::Stopped;
-        result.error = QStringLiteral("stopped");
-        return false;
-    }
     // The time after the last buffered bytes are written, which would set it anew.
     bool flushed = temp.flush();
     temp.setFileTime(staged.sourceModified, QFileDevice::FileModificationTime);
