@@ -329,8 +329,11 @@ ApplicationWindow {
         var card = Number(cardNumber)
         lastOutcomes = withOutcome("card" + card, outcome)
         var bar = copyFilesPage.cardBar(card)
+        // With a backup folder the task's own summary names what each destination holds;
+        // the counts alone would only say what both hold.
+        var several = outcome && outcome.destinations && outcome.destinations.length > 1
         if (bar !== null && outcome && ["succeeded", "incomplete", "stopped"].indexOf(outcome.status) >= 0)
-            bar.text = cardSummary(outcome) + cardNotes[card - 1]
+            bar.text = (several ? bar.text : cardSummary(outcome)) + cardNotes[card - 1]
         showOutcome(bar, outcome)
     }
 
